@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// The main window's state beyond its controls, in the order the window holds it.
+// Fields start at zero/false/empty: a load that stops early leaves the rest so.
+struct TMainState {
+    QString AccountName;        // Credentials: empty means not entered
+    QString Password;
+    QString TimelineAddress;    // set once at start-up from the API base
+    int WindowLeft = 0;
+    int WindowTop = 0;
+    int WindowHeight = 0;
+    int WindowWidth = 0;
+    bool Anonymous = false;
+    bool TopMost = false;
+    int DisplayMode = 0;        // 1 list, 2 compact, 3 widget
+    bool AutoReload = false;
+    bool AutoRotation = false;
+    int ReloadInterval = 0;     // seconds
+    int RotationInterval = 0;   // seconds
+    // Optional key "API" in section "App": read when present, written back only then.
+    std::optional<QString> Api;
+};
+
+// The settings file: the executable's path with its extension replaced by ".ini".
+QString SettingsFileName(const QString& executablePath);
+
+// XOR with 0x5A up to the first NUL byte; its own inverse.
+QByteArray ScrambleText(const QByteArray& text);
+
+// Reads section "App" into state (defaults for missing or unreadable values).
+// Never throws; a file that cannot be read at all yields the defaults.
+void LoadSettings(const QString& fileName, TMainState& state);
+
+// Writes the thirteen keys (and "API" when state.Api is set) with the window's actual
+// bounds, keeping every other line of an existing file. Atomic (temporary file and
+// rename) and owner-only (0600). Returns false with a reason when it could not write.
+bool SaveSettings(const QString& fileName, const TMainState& state, const QRect& bounds,
+                  QString* error = nullptr);
+
+// The service's base address, by precedence: "--api URL" in args, the environment
+// variable BRIMLARK_API, state.Api, then "http://twitter.com". No trailing slash.
+QString ResolveApiBase(const QStringList& args, const TMainState& state);
