@@ -12,7 +12,8 @@
 struct TMainState {
     QString AccountName;        // Credentials: empty means not entered
     QString Password;
-    QString TimelineAddress;    // set once at start-up from the API base
+    QString ApiBase;            // service base address (no trailing slash), set at start-up
+    QString TimelineAddress;    // ApiBase + "/statuses/friends_timeline.xml"
     int WindowLeft = 0;
     int WindowTop = 0;
     int WindowHeight = 0;
