@@ -1,24 +1,46 @@
 #!/usr/bin/env bash
-# Runs every fuzz target of a fuzz build for a bounded time each, from its seed corpus.
-# Findings land in fuzz/artifacts/<target>/; the run fails when any target found one.
+# Runs every fuzz target of a fuzz build for a bounded time each, from its seed corpus,
+# and writes the results to docs/FUZZING.md. Findings land in fuzz/artifacts/<target>/;
+# the run fails when any target found one.
 set -uo pipefail
 BUILD=${1:?build dir}
 SECONDS_EACH=${2:-60}
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
+REPORT="$ROOT/docs/FUZZING.md"
 status=0
+rows=""
 for bin in "$BUILD"/fuzz/fuzz_*; do
-  [ -x "$bin" ] || continue
+  [ -x "$bin" ] && [ -f "$bin" ] || continue
   name=$(basename "$bin")
   corpus="$ROOT/fuzz/corpus/$name"
   work="$BUILD/fuzz/work/$name"
   artifacts="$ROOT/fuzz/artifacts/$name"
-  mkdir -p "$work" "$artifacts"
+  log="$BUILD/fuzz/$name.log"
+  mkdir -p "$work" "$artifacts" "$corpus"
   echo "== $name for ${SECONDS_EACH}s"
+  result="clean"
   if ! "$bin" -max_total_time="$SECONDS_EACH" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-       -artifact_prefix="$artifacts/" "$work" "$corpus" 2>"$BUILD/fuzz/$name.log"; then
-    echo "!! $name found a problem; see $BUILD/fuzz/$name.log and $artifacts"
+       -artifact_prefix="$artifacts/" "$work" "$corpus" 2>"$log"; then
+    echo "!! $name found a problem; see $log and $artifacts"
+    result="FOUND A PROBLEM (see fuzz/artifacts/$name)"
     status=1
   fi
-  grep -E '^stat::(number_of_executed_units|peak_rss_mb)' "$BUILD/fuzz/$name.log" | sed "s/^/   /"
+  execs=$(grep -E '^stat::number_of_executed_units' "$log" | awk '{print $2}')
+  rss=$(grep -E '^stat::peak_rss_mb' "$log" | awk '{print $2}')
+  cov=$(grep -E '^#[0-9]+' "$log" | tail -n 1 | grep -oE 'cov: [0-9]+' | awk '{print $2}')
+  echo "   executions ${execs:-?}, coverage ${cov:-?}, peak RSS ${rss:-?} MB: $result"
+  rows+="| $name | $SECONDS_EACH | ${execs:-?} | ${cov:-?} | ${rss:-?} | $result |"$'\n'
 done
+{
+  echo "# Fuzzing"
+  echo
+  echo "Written by \`./dev fuzz $SECONDS_EACH\` on $(date -u '+%Y-%m-%d %H:%M UTC'): libFuzzer with"
+  echo "AddressSanitizer and UndefinedBehaviorSanitizer (clang), each target started from its"
+  echo "seed corpus in \`fuzz/corpus\`."
+  echo
+  echo "| target | seconds | executions | coverage (edges) | peak RSS (MB) | result |"
+  echo "|---|---|---|---|---|---|"
+  printf "%s" "$rows"
+} > "$REPORT"
+echo "written to $REPORT"
 exit $status
