@@ -1,1 +1,391 @@
 #include "BlockingHttpClient.h"
+
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcBlockingHttp, "brimlark.debug")
+
+namespace {
+
+constexpr int FailedReplyReadTimeout = 2000;
+
+struct TParsedUrl {
+    QByteArray Protocol, Username, Password, Host, Port, Path, Document, Params;
+    bool HasUserInfo = false;
+};
+
+TParsedUrl parseUrl(QByteArray url)
+{
+    TParsedUrl u;
+    url.replace('\\', '/');
+    qsizetype at = url.indexOf("://");
+    QByteArray rest = url;
+    if (at >= 0) {
+        u.Protocol = url.left(at);
+        rest = url.mid(at + 3);
+    }
+    // Authority up to the first "/": user information, host, port.
+    const qsizetype slash = rest.indexOf('/');
+    QByteArray authority = slash >= 0 ? rest.left(slash) : rest;
+    rest = slash >= 0 ? rest.mid(slash + 1) : QByteArray();
+    const qsizetype atSign = authority.indexOf('@');
+    if (atSign >= 0) {
+        const QByteArray userInfo = authority.left(atSign);
+        authority = authority.mid(atSign + 1);
+        const qsizetype colon = userInfo.indexOf(':');
+        u.Username = colon >= 0 ? userInfo.left(colon) : userInfo;
+        u.Password = colon >= 0 ? userInfo.mid(colon + 1) : QByteArray();
+        u.HasUserInfo = true;
+    }
+    const qsizetype colon = authority.indexOf(':');
+    u.Host = colon >= 0 ? authority.left(colon) : authority;
+    u.Port = colon >= 0 ? authority.mid(colon + 1) : QByteArray();
+
+    // The query starts at "?", or failing that at "=".
+    qsizetype query = rest.indexOf('?');
+    if (query < 0)
+        query = rest.indexOf('=');
+    if (query >= 0) {
+        u.Params = rest.mid(query);
+        rest.truncate(query);
+    }
+    const qsizetype lastSlash = rest.lastIndexOf('/');
+    u.Path = "/" + rest.left(lastSlash + 1);
+    u.Document = rest.mid(lastSlash + 1);
+    // A fragment never goes on the wire.
+    const qsizetype hashInDocument = u.Document.indexOf('#');
+    if (hashInDocument >= 0) {
+        u.Document.truncate(hashInDocument);
+        u.Params.clear();
+    }
+    const qsizetype hashInQuery = u.Params.indexOf('#');
+    if (hashInQuery >= 0)
+        u.Params.truncate(hashInQuery);
+    return u;
+}
+
+bool allDigits(const QByteArray& text)
+{
+    if (text.isEmpty())
+        return false;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+    }
+    return true;
+}
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+[[noreturn]] void raiseBodyTooLarge(qint64 cap)
+{
+    throw EHttpClientError(QStringLiteral("Reply body exceeds the limit of %1 bytes.").arg(cap));
+}
+
+// The announced body length: -1 when absent or not a number (the body then runs to the
+// close). A negative or overflowing number, or one above the cap, is refused before
+// anything is allocated.
+qint64 announcedLength(const THeaderLines& head, qint64 cap)
+{
+    if (!head.Has("Content-Length"))
+        return -1;
+    const QByteArray value = head.Value("Content-Length");
+    const bool negative = value.startsWith('-');
+    QByteArray digits = negative ? value.mid(1) : value;
+    if (!allDigits(digits))
+        return -1;
+    while (digits.size() > 1 && digits.at(0) == '0')
+        digits.remove(0, 1);
+    if (digits == "0")
+        return 0;
+    if (negative || digits.size() > 18)
+        throw EHttpClientError(QStringLiteral("Invalid Content-Length: %1").arg(QString::fromLatin1(value)));
+    const qint64 length = digits.toLongLong();
+    if (length > cap)
+        raiseBodyTooLarge(cap);
+    return length;
+}
+
+// A chunk size line: the hexadecimal number before the first space (or ";" extension);
+// anything else reads as 0, the last chunk.
+qint64 chunkSize(const QByteArray& line, qint64 cap)
+{
+    qsizetype end = line.size();
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        if (line.at(i) == ' ' || line.at(i) == ';' || line.at(i) == '\t') {
+            end = i;
+            break;
+        }
+    }
+    const QByteArray text = line.left(end);
+    if (text.isEmpty())
+        return 0;
+    quint64 value = 0;
+    for (char c : text) {
+        const int d = hexDigit(c);
+        if (d < 0)
+            return 0;
+        if (value > (quint64(INT64_MAX) >> 4))
+            throw EHttpClientError(QStringLiteral("Invalid chunk size: %1").arg(QString::fromLatin1(text.left(64))));
+        value = (value << 4) | quint64(d);
+    }
+    if (value > quint64(cap))
+        raiseBodyTooLarge(cap);
+    return qint64(value);
+}
+
+} // namespace
+
+int TBlockingHttpReply::ResponseCode() const
+{
+    // The code follows the first blank of the status line.
+    const qsizetype blank = StatusLine.indexOf(' ');
+    if (blank < 0)
+        return -1;
+    QByteArray rest = StatusLine.mid(blank + 1).trimmed();
+    const qsizetype next = rest.indexOf(' ');
+    if (next >= 0)
+        rest.truncate(next);
+    if (!allDigits(rest) || rest.size() > 9)
+        return -1;
+    return rest.toInt();
+}
+
+struct TBlockingHttpClient::TTarget {
+    QByteArray Host;
+    quint16 Port = 80;
+    QByteArray HostHeader;
+    QByteArray RequestTarget;
+};
+
+TBlockingHttpClient::TBlockingHttpClient() = default;
+
+TBlockingHttpClient::~TBlockingHttpClient() = default;
+
+TBlockingHttpRequest& TBlockingHttpClient::Request()
+{
+    return m_request;
+}
+
+QByteArray TBlockingHttpClient::FetchText(const QByteArray& url)
+{
+    m_connection.ReadTimeout = ReadTimeout;
+    m_connection.MaxLineLength = MaxLineLength;
+    m_connection.RecvBufferSize = RecvBufferSize > 0 ? RecvBufferSize : 32768;
+    m_connection.Deadline.reset();
+    if (TotalTimeout > 0)
+        m_connection.Deadline = TBlockingConnection::Clock::now() + std::chrono::milliseconds(TotalTimeout);
+    try {
+        QByteArray body = fetch(url);
+        m_connection.Deadline.reset();
+        return body;
+    } catch (...) {
+        // A failed request leaves nothing half-read on the connection.
+        m_connection.Close();
+        m_connection.Deadline.reset();
+        throw;
+    }
+}
+
+QByteArray TBlockingHttpClient::fetch(const QByteArray& url)
+{
+    const TTarget target = prepare(url);
+    connectTo(target);
+    m_connection.Write(buildHead(target));
+    readReplyHead();
+
+    const int code = m_reply.ResponseCode();
+    const QByteArray location = m_reply.HeaderLines.Value("Location");
+    // Redirects are not followed: the reply is a failure like any other.
+    if ((code / 100 == 3 && code != 304) || !location.isEmpty())
+        raiseProtocolError();
+    if (code / 100 != 2) {
+        if (code == 401)
+            m_authorization.clear();
+        raiseProtocolError();
+    }
+    if (!m_connection.Connected())
+        throw EHttpClientError(QStringLiteral("Undefined situation"));
+
+    QByteArray body;
+    if (code != 204)
+        readBody(body, true);
+    if (!keepsAlive())
+        m_connection.Close();
+    return body;
+}
+
+TBlockingHttpClient::TTarget TBlockingHttpClient::prepare(const QByteArray& url)
+{
+    // Control bytes would end the request line early and smuggle in header lines.
+    for (char c : url) {
+        if (static_cast<unsigned char>(c) < ' ' || c == '\x7f')
+            throw EHttpClientError(QStringLiteral("Invalid URL: control characters are not allowed"));
+    }
+    const TParsedUrl u = parseUrl(url);
+    QByteArray protocol = u.Protocol.isEmpty() ? QByteArray("http") : u.Protocol.toLower();
+    QByteArray port = u.Port;
+    if (port.isEmpty()) {
+        if (protocol == "http")
+            port = "80";
+        else if (protocol == "https")
+            port = "443";
+        else
+            throw EUnknownProtocol();
+    }
+    if (protocol == "https")
+        throw EInvalidIOHandler();
+    bool portOk = allDigits(port) && port.size() <= 5;
+    const int portNumber = portOk ? port.toInt() : 0;
+    if (!portOk || portNumber < 1 || portNumber > 65535)
+        throw EHttpClientError(QStringLiteral("Invalid port: %1").arg(QString::fromLatin1(port)));
+
+    if (u.HasUserInfo) {
+        m_request.Username = u.Username;
+        m_request.Password = u.Password;
+    }
+    TTarget target;
+    target.Host = u.Host;
+    target.Port = static_cast<quint16>(portNumber);
+    target.HostHeader = port == "80" ? u.Host : u.Host + ":" + port;
+    target.RequestTarget = u.Path + u.Document + u.Params;
+    return target;
+}
+
+void TBlockingHttpClient::connectTo(const TTarget& target)
+{
+    if (m_connection.Connected()
+        && (m_connection.Host() != target.Host || m_connection.Port() != target.Port))
+        m_connection.Close();
+    if (m_connection.Connected())
+        return;
+    if (TransportFactory)
+        m_connection.Open(TransportFactory(target.Host, target.Port), target.Host, target.Port);
+    else
+        m_connection.Connect(target.Host, target.Port);
+}
+
+QByteArray TBlockingHttpClient::buildHead(const TTarget& target)
+{
+    if (m_request.BasicAuthentication && m_authorization.isEmpty()) {
+        // The credentials go through a header list, which trims their ends.
+        const QByteArray user = THeaderLines::Trim(m_request.Username);
+        const QByteArray password = THeaderLines::Trim(m_request.Password);
+        m_authorization = "Basic " + (user + ':' + password).toBase64();
+    }
+    THeaderLines head(1024);
+    head.SetValue("Content-Type", m_request.ContentType);
+    head.SetValue("Host", target.HostHeader);
+    head.SetValue("Accept", m_request.Accept);
+    head.SetValue("User-Agent", m_request.UserAgent);
+    head.SetValue("Authorization", m_authorization);
+
+    QByteArray out = "GET " + target.RequestTarget + " HTTP/1.1\r\n";
+    for (const QByteArray& line : head.Lines()) {
+        if (!line.isEmpty())
+            out += line + "\r\n";
+    }
+    out += "\r\n";
+    return out;
+}
+
+void TBlockingHttpClient::readReplyHead()
+{
+    int lines = 0;
+    qint64 bytes = 0;
+    do {
+        readHeadOnce(lines, bytes);
+    } while (m_reply.ResponseCode() == 100);
+}
+
+void TBlockingHttpClient::readHeadOnce(int& lines, qint64& bytes)
+{
+    m_reply.StatusLine = m_connection.ReadLn();
+    m_reply.HeaderLines.Clear();
+    bytes += m_reply.StatusLine.size();
+    for (;;) {
+        QByteArray line;
+        try {
+            line = m_connection.ReadLn();
+        } catch (const EConnectionClosed&) {
+            // A close after some header lines ends the head; before the first it is an error.
+            if (m_reply.HeaderLines.Count() == 0)
+                throw;
+            return;
+        }
+        if (line.isEmpty())
+            return;
+        bytes += line.size();
+        if (++lines > MaxHeaderLines)
+            throw EHttpClientError(QStringLiteral("Reply header has more than %1 lines.").arg(MaxHeaderLines));
+        if (bytes > MaxHeaderSize)
+            throw EHttpClientError(QStringLiteral("Reply header exceeds %1 bytes.").arg(MaxHeaderSize));
+        m_reply.HeaderLines.AddLine(line);
+    }
+}
+
+void TBlockingHttpClient::readBody(QByteArray& body, bool strict)
+{
+    const THeaderLines& head = m_reply.HeaderLines;
+    const qint64 length = announcedLength(head, MaxBodySize);
+    if (length > 0) {
+        const qint64 got = m_connection.ReadBytes(body, length);
+        // A body cut short is lost data, not a success.
+        if (got < length && strict)
+            throw EConnectionClosed();
+    } else if (head.Value("Transfer-Encoding").contains("chunked")) {
+        readChunked(body);
+    } else if (length < 0) {
+        if (!m_connection.ReadUntilClose(body, MaxBodySize))
+            raiseBodyTooLarge(MaxBodySize);
+    }
+}
+
+void TBlockingHttpClient::readChunked(QByteArray& body)
+{
+    for (;;) {
+        const qint64 size = chunkSize(m_connection.ReadLn(), MaxBodySize);
+        if (size <= 0)
+            break;
+        if (body.size() + size > MaxBodySize)
+            raiseBodyTooLarge(MaxBodySize);
+        if (m_connection.ReadBytes(body, size) < size)
+            throw EConnectionClosed();
+        m_connection.ReadLn();
+    }
+    m_connection.ReadLn();
+}
+
+void TBlockingHttpClient::raiseProtocolError()
+{
+    const int saved = m_connection.ReadTimeout;
+    m_connection.ReadTimeout = FailedReplyReadTimeout;
+    QByteArray body;
+    try {
+        readBody(body, false);
+    } catch (...) {
+        m_connection.ReadTimeout = saved;
+        throw;
+    }
+    m_connection.ReadTimeout = saved;
+    qCDebug(lcBlockingHttp) << "blocking GET failed:" << m_reply.StatusLine;
+    throw EHttpProtocolError(m_reply.StatusLine, m_reply.ResponseCode(), body);
+}
+
+bool TBlockingHttpClient::keepsAlive() const
+{
+    if (!m_connection.Connected())
+        return false;
+    const QByteArray connection = m_reply.HeaderLines.Value("Connection");
+    const QByteArray proxyConnection = m_reply.HeaderLines.Value("Proxy-Connection");
+    return connection.compare("close", Qt::CaseInsensitive) != 0
+        && proxyConnection.compare("close", Qt::CaseInsensitive) != 0;
+}

@@ -1,23 +1,70 @@
 #pragma once
-// CONTRACT SKETCH (to be completed by the blocking client): names other layers rely on.
 
+#include "BlockingConnection.h"
+#include "HeaderLines.h"
 #include "HttpErrors.h"
 
 #include <QByteArray>
 
-// The request record; the system sets only these three.
+// The request record; the system sets only the first three.
 struct TBlockingHttpRequest {
     QByteArray Username;            // 8-bit: the caller passes UTF-8
     QByteArray Password;
     bool BasicAuthentication = false;
+    QByteArray ContentType = "text/html";
+    QByteArray Accept = "text/html, */*";
+    QByteArray UserAgent = "Mozilla/3.0 (compatible; Brimlark_Simple)";
+};
+
+// The reply head of the last request.
+struct TBlockingHttpReply {
+    QByteArray StatusLine;
+    THeaderLines HeaderLines{1024};
+    int ResponseCode() const;
 };
 
 // Fetches one URL with GET and returns the reply body, blocking the calling thread.
+// Every error it raises derives from EHttpClientError.
 class TBlockingHttpClient {
 public:
     TBlockingHttpClient();
     ~TBlockingHttpClient();
+    TBlockingHttpClient(const TBlockingHttpClient&) = delete;
+    TBlockingHttpClient& operator=(const TBlockingHttpClient&) = delete;
+
     TBlockingHttpRequest& Request();
-    int ReadTimeout = 30000;        // ms; connect and read; 0 waits without limit
+    const TBlockingHttpReply& Response() const { return m_reply; }
+
+    int ReadTimeout = 30000;        // ms; connect and each wait for data; 0 waits without limit
+    int TotalTimeout = 120000;      // ms; the whole fetch, so a trickling peer cannot hold it; 0: none
+    int MaxLineLength = 16384;
+    int RecvBufferSize = 32768;
+    qint64 MaxBodySize = 64 * 1024 * 1024;  // a larger announced or received body fails
+    int MaxHeaderLines = 1000;      // over all heads of one reply, 100 replies included
+    qint64 MaxHeaderSize = 256 * 1024;
+    TTransportFactory TransportFactory;  // empty: a socket
+
     QByteArray FetchText(const QByteArray& url);
+
+    bool Connected() const { return m_connection.Connected(); }
+    void Disconnect() { m_connection.Close(); }
+
+private:
+    struct TTarget;
+    QByteArray fetch(const QByteArray& url);
+    TTarget prepare(const QByteArray& url);
+    void connectTo(const TTarget& target);
+    QByteArray buildHead(const TTarget& target);
+    void readReplyHead();
+    void readHeadOnce(int& lines, qint64& bytes);
+    // Reads the body by the reply's rules; strict: a body cut short is an error.
+    void readBody(QByteArray& body, bool strict);
+    void readChunked(QByteArray& body);
+    [[noreturn]] void raiseProtocolError();
+    bool keepsAlive() const;
+
+    TBlockingHttpRequest m_request;
+    TBlockingHttpReply m_reply;
+    TBlockingConnection m_connection;
+    QByteArray m_authorization;     // the Basic credentials, made once until a 401 resets them
 };

@@ -1,0 +1,321 @@
+#include "BlockingConnection.h"
+
+#include "SocketErrors.h"
+#include "SocketPlatform.h"
+
+#include <QList>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+void startSocketLibrary()
+{
+    static std::once_flag once;
+    static bool started = false;
+    std::call_once(once, [] { started = SocketPlatform::Startup(); });
+    if (!started)
+        throw EHttpClientError(QStringLiteral("Winsock Initialization Error."));
+}
+
+// A dotted IPv4 literal: four decimal parts of 0 to 255.
+bool parseDottedQuad(const QByteArray& host, quint32* address)
+{
+    const QList<QByteArray> parts = host.split('.');
+    if (parts.size() != 4)
+        return false;
+    quint8 bytes[4];
+    for (int i = 0; i < 4; ++i) {
+        const QByteArray& part = parts[i];
+        if (part.isEmpty() || part.size() > 3)
+            return false;
+        int value = 0;
+        for (char c : part) {
+            if (c < '0' || c > '9')
+                return false;
+            value = value * 10 + (c - '0');
+        }
+        if (value > 255)
+            return false;
+        bytes[i] = static_cast<quint8>(value);
+    }
+    std::memcpy(address, bytes, 4);  // already in network order
+    return true;
+}
+
+// Names under the reserved "invalid" domain never resolve, so no query leaves the machine.
+bool isReservedInvalidName(QByteArray host)
+{
+    host = host.toLower();
+    if (host.endsWith('.'))
+        host.chop(1);
+    return host == "invalid" || host.endsWith(".invalid");
+}
+
+class TSocketTransport : public TByteTransport {
+public:
+    explicit TSocketTransport(SocketPlatform::Handle socket) : m_socket(socket) {}
+    ~TSocketTransport() override { SocketPlatform::Close(m_socket); }
+
+    void Write(const char* data, qint64 size) override
+    {
+        while (size > 0) {
+            int error = 0;
+            const qint64 n = SocketPlatform::Send(m_socket, data, size, &error);
+            if (n < 0)
+                throw ESocketError(error);
+            data += n;
+            size -= n;
+        }
+    }
+
+    qint64 Receive(char* buffer, qint64 size, int timeoutMs) override
+    {
+        int error = 0;
+        // Try first: most reads find data waiting, which saves the wait call.
+        qint64 n = SocketPlatform::Receive(m_socket, buffer, size, &error);
+        if (n == SocketPlatform::WouldBlock) {
+            const int ready = SocketPlatform::WaitReadable(m_socket, timeoutMs, &error);
+            if (ready == 0)
+                return -1;
+            if (ready > 0)
+                n = SocketPlatform::Receive(m_socket, buffer, size, &error);
+            else
+                n = SocketPlatform::Failed;
+            if (n == SocketPlatform::WouldBlock)
+                return Receive(buffer, size, timeoutMs);
+        }
+        if (n < 0)
+            throw ESocketError(error);
+        return n;
+    }
+
+private:
+    SocketPlatform::Handle m_socket;
+};
+
+} // namespace
+
+TBlockingConnection::TBlockingConnection() = default;
+
+TBlockingConnection::~TBlockingConnection() = default;
+
+void TBlockingConnection::Connect(const QByteArray& host, quint16 port)
+{
+    Close();
+    startSocketLibrary();
+
+    int error = 0;
+    const SocketPlatform::Handle socket = SocketPlatform::OpenStream(&error);
+    if (socket == SocketPlatform::InvalidHandle)
+        throw EHttpClientError(QStringLiteral("Cannot allocate socket."));
+    auto transport = std::make_unique<TSocketTransport>(socket);  // closes the socket on every failure below
+
+    error = SocketPlatform::BindAny(socket);
+    if (error == 10048)
+        throw EHttpClientError(QStringLiteral("Could not bind socket. Address and port are already in use."));
+    if (error)
+        throw ESocketError(error);
+
+    quint32 address = 0;
+    if (host.compare("LOCALHOST", Qt::CaseInsensitive) == 0)
+        parseDottedQuad("127.0.0.1", &address);
+    else if (parseDottedQuad(host, &address))
+        ;
+    else if (host.isEmpty() || isReservedInvalidName(host))
+        throw ESocketError(SocketErrors::HostNotFound);
+    else if ((error = SocketPlatform::ResolveIPv4(host, &address)) != 0)
+        throw ESocketError(error);
+
+    int timeout = waitBudget();
+    if (timeout < 0)
+        timeout = 0;
+    else if (timeout == 0)
+        throw EConnectTimeout();
+    error = SocketPlatform::Connect(socket, address, port, timeout);
+    if (error == SocketPlatform::ConnectTimedOut)
+        throw EConnectTimeout();
+    if (error)
+        throw ESocketError(error);
+
+    Open(std::move(transport), host, port);
+}
+
+void TBlockingConnection::Open(std::unique_ptr<TByteTransport> transport, const QByteArray& host, quint16 port)
+{
+    Close();
+    m_transport = std::move(transport);
+    m_host = host;
+    m_port = port;
+    m_peerClosed = false;
+    m_in.clear();
+    m_pos = 0;
+    m_scanned = 0;
+}
+
+void TBlockingConnection::Close()
+{
+    m_transport.reset();
+}
+
+// Milliseconds a single wait may take: -1 without limit, 0 when the deadline has passed.
+int TBlockingConnection::waitBudget() const
+{
+    int budget = ReadTimeout > 0 ? ReadTimeout : -1;
+    if (Deadline) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*Deadline - Clock::now()).count();
+        const int leftMs = left > 0 ? static_cast<int>(std::min<qint64>(left, INT_MAX)) : 0;
+        budget = budget < 0 ? leftMs : std::min(budget, leftMs);
+    }
+    return budget;
+}
+
+void TBlockingConnection::requireOpen() const
+{
+    if (m_transport)
+        return;
+    if (m_peerClosed)
+        throw EConnectionClosed();
+    throw ENotConnected();
+}
+
+void TBlockingConnection::Write(const QByteArray& bytes)
+{
+    requireOpen();
+    try {
+        m_transport->Write(bytes.constData(), bytes.size());
+    } catch (const ESocketError&) {
+        Close();
+        throw;
+    }
+}
+
+qint64 TBlockingConnection::receive(char* dest, qint64 size, qint64 pending)
+{
+    requireOpen();
+    const int budget = waitBudget();
+    if (budget == 0)
+        throw EReadTimeout();
+    qint64 n;
+    try {
+        n = m_transport->Receive(dest, size, budget);
+    } catch (const ESocketError& e) {
+        Close();
+        // An aborted connection still hands over what had already arrived.
+        if ((e.LastError() == 10053 || e.LastError() == 10058) && pending > 0) {
+            m_peerClosed = true;
+            return 0;
+        }
+        throw;
+    }
+    if (n < 0)
+        throw EReadTimeout();
+    if (n == 0) {
+        m_peerClosed = true;
+        Close();
+    }
+    return n;
+}
+
+bool TBlockingConnection::fillBuffer()
+{
+    if (m_pos == m_in.size()) {
+        m_in.resize(0);
+        m_pos = 0;
+    } else if (m_pos > 0 && m_pos >= m_in.size() / 2) {
+        m_in.remove(0, m_pos);
+        m_pos = 0;
+    }
+    const qsizetype old = m_in.size();
+    m_in.resize(old + RecvBufferSize);
+    qint64 n = 0;
+    try {
+        n = receive(m_in.data() + old, RecvBufferSize, buffered());
+    } catch (...) {
+        m_in.resize(old);
+        throw;
+    }
+    m_in.resize(old + n);
+    return n > 0;
+}
+
+QByteArray TBlockingConnection::ReadLn()
+{
+    for (;;) {
+        const qsizetype lf = m_in.indexOf('\n', m_pos + m_scanned);
+        if (lf >= 0) {
+            qsizetype end = lf;
+            if (end > m_pos && m_in.at(end - 1) == '\r')
+                --end;
+            if (end - m_pos > MaxLineLength)
+                throw ELineTooLong();
+            QByteArray line = m_in.mid(m_pos, end - m_pos);
+            m_pos = lf + 1;
+            m_scanned = 0;
+            return line;
+        }
+        // Room for the longest line and its CR; anything more can only end too long.
+        if (buffered() > qsizetype(MaxLineLength) + 1)
+            throw ELineTooLong();
+        const qsizetype pending = buffered();
+        if (!m_transport && m_peerClosed)
+            throw EConnectionClosed();
+        if (!fillBuffer())
+            throw EConnectionClosed();
+        m_scanned = pending;  // no LF in what was there before
+    }
+}
+
+qint64 TBlockingConnection::ReadBytes(QByteArray& out, qint64 n)
+{
+    const qsizetype start = out.size();
+    const qint64 fromBuffer = std::min<qint64>(n, buffered());
+    out.append(m_in.constData() + m_pos, fromBuffer);
+    m_pos += fromBuffer;
+    m_scanned = 0;
+    qint64 got = fromBuffer;
+    if (got < n && !m_transport && m_peerClosed)
+        return got;
+    if (out.capacity() < start + n)
+        out.reserve(start + n);
+    while (got < n) {
+        const qint64 block = std::min<qint64>(n - got, RecvBufferSize);
+        out.resize(start + got + block);
+        const qint64 r = receive(out.data() + start + got, block, got);
+        out.resize(start + got + r);
+        if (r == 0)
+            break;
+        got += r;
+    }
+    return got;
+}
+
+bool TBlockingConnection::ReadUntilClose(QByteArray& out, qint64 maxSize)
+{
+    const qsizetype start = out.size();
+    out.append(m_in.constData() + m_pos, buffered());
+    m_pos = m_in.size();
+    m_scanned = 0;
+    if (out.size() > maxSize)
+        return false;
+    while (m_transport) {
+        const qsizetype size = out.size();
+        if (out.capacity() < size + RecvBufferSize)
+            out.reserve(std::max<qsizetype>(2 * out.capacity(), size + RecvBufferSize));
+        out.resize(size + RecvBufferSize);
+        qint64 r = 0;
+        try {
+            r = receive(out.data() + size, RecvBufferSize, size - start);
+        } catch (...) {
+            out.resize(size);
+            throw;
+        }
+        out.resize(size + r);
+        if (out.size() > maxSize)
+            return false;
+    }
+    return true;
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "HttpErrors.h"
+
+#include <QByteArray>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+// What the connection reads from and writes to: a socket, or memory when a test or a
+// fuzzer stands in for the peer.
+class TByteTransport {
+public:
+    virtual ~TByteTransport() = default;
+    // Sends every byte; raises ESocketError.
+    virtual void Write(const char* data, qint64 size) = 0;
+    // Receives what is there, waiting up to timeoutMs (< 0: without limit): the number
+    // of bytes, 0 when the peer closed, -1 on time-out. Raises ESocketError.
+    virtual qint64 Receive(char* buffer, qint64 size, int timeoutMs) = 0;
+};
+
+// Opens a transport to host:port. Empty: a real socket connection.
+using TTransportFactory = std::function<std::unique_ptr<TByteTransport>(const QByteArray& host, quint16 port)>;
+
+// A blocking TCP connection on the calling thread: connect, write whole buffers, read
+// lines or byte counts through an input buffer.
+class TBlockingConnection {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    TBlockingConnection();
+    ~TBlockingConnection();
+    TBlockingConnection(const TBlockingConnection&) = delete;
+    TBlockingConnection& operator=(const TBlockingConnection&) = delete;
+
+    int ReadTimeout = 0;            // ms for each wait for data and for the connect; 0 without limit
+    int MaxLineLength = 16384;
+    int RecvBufferSize = 32768;
+    // Optional end of every wait, whatever ReadTimeout says; passing it is a read time-out.
+    std::optional<Clock::time_point> Deadline;
+
+    // Resolves the host and connects (raises ESocketError, EConnectTimeout, EHttpClientError).
+    void Connect(const QByteArray& host, quint16 port);
+    // Takes an already open transport instead of a socket.
+    void Open(std::unique_ptr<TByteTransport> transport, const QByteArray& host, quint16 port);
+
+    void Write(const QByteArray& bytes);
+    // The next line without its LF and a CR just before it.
+    QByteArray ReadLn();
+    // Appends up to n bytes to out; fewer only when the peer closed first. Returns the count.
+    qint64 ReadBytes(QByteArray& out, qint64 n);
+    // Appends everything up to the peer's close; false (and stops) once out would
+    // pass maxSize.
+    bool ReadUntilClose(QByteArray& out, qint64 maxSize);
+
+    bool Connected() const { return m_transport != nullptr; }
+    QByteArray Host() const { return m_host; }
+    quint16 Port() const { return m_port; }
+    void Close();
+
+private:
+    qsizetype buffered() const { return m_in.size() - m_pos; }
+    int waitBudget() const;
+    // Receives into dest (at most size bytes): count, or 0 when the peer closed.
+    // pending: bytes this read already holds, which an aborted connection still yields.
+    qint64 receive(char* dest, qint64 size, qint64 pending);
+    bool fillBuffer();
+    void requireOpen() const;
+
+    std::unique_ptr<TByteTransport> m_transport;
+    QByteArray m_host;
+    quint16 m_port = 0;
+    bool m_peerClosed = false;
+    QByteArray m_in;       // input buffer; bytes before m_pos are taken
+    qsizetype m_pos = 0;
+    qsizetype m_scanned = 0;  // bytes after m_pos already searched for LF
+};
