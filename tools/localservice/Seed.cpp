@@ -1,0 +1,126 @@
+#include "Seed.h"
+
+#include "Store.h"
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace localservice {
+
+namespace {
+
+// {n} in a template is replaced by a number, so the statuses differ.
+constexpr std::array kTemplates = {
+    "おはようございます。今日もいい天気ですね。{n}日目の朝です。",
+    "新しいブログ記事を書きました http://example.com/blog/{n}",
+    "この記事が面白かった https://example.org/news/{n}?lang=ja&ref=brimlark",
+    "ランチはラーメンにしました。詳しくは www.example.jp/ramen/{n} で。",
+    "電車が{n}分遅れています…",
+    "週末は京都へ行く予定です。おすすめのお寺はありますか？",
+    "Brimlark_Simple でつぶやいています #brimlark {n}",
+    "写真をアップしました http://example.net/photos/{n}.jpg と https://example.com/a/{n}",
+    "表示のテスト: <b>太字</b> & \"引用\" 'アポストロフィ' {n}",
+    "会議が終わりました。次は{n}時から。",
+    "桜がきれいに咲いています 🌸 {n}",
+    "Reading the docs at https://example.org/docs/{n} — とても分かりやすい",
+    "今日の気温は{n}度。寒いのでお茶を飲んでいます。",
+    "リンク二つ: www.example.com/{n} と http://example.jp/{n}",
+    "おやすみなさい。また明日。",
+    "プログラミング勉強会 {n} 回目に参加しました。資料: https://example.com/slides/{n}.pdf",
+};
+
+std::string fill(const char* pattern, int n)
+{
+    std::string text(pattern);
+    const std::string number = std::to_string(n);
+    for (std::size_t at = text.find("{n}"); at != std::string::npos; at = text.find("{n}", at + number.size()))
+        text.replace(at, 3, number);
+    return text;
+}
+
+struct SeedUser {
+    const char* screenName;
+    const char* password;
+    const char* name;
+    const char* location;
+    const char* description;
+    bool isProtected;
+};
+
+constexpr std::array kUsers = {
+    SeedUser{kDemoScreenName, kDemoPassword, "デモ ユーザー", "東京", "Brimlark_Simple を試すためのアカウントです。", false},
+    SeedUser{"sakura", "sakura", "桜井さくら", "大阪", "カフェ巡りと写真が好きです。", false},
+    SeedUser{"kenji", "kenji", "山田健二", "札幌", "エンジニア。ラーメンと鉄道。", false},
+    SeedUser{"yuki", "yuki", "雪村ゆき", "京都", "本と猫と日本茶。", false},
+    SeedUser{"brimlark_news", "brimlark_news", "Brimlark ニュース", "", "お知らせ用のアカウントです。", false},
+};
+constexpr SeedUser kOutsider{"outsider", "outsider", "見知らぬ人", "", "誰もフォローしていない鍵付きアカウント。", true};
+
+} // namespace
+
+bool seedDemoData(Store& store, std::int64_t now)
+{
+    if (store.meta("seeded") == "1")
+        return false;
+    store.runBatch([&](Store::Batch& batch) {
+        const auto create = [&](const SeedUser& seed) {
+            Store::NewUser user;
+            user.screenName = seed.screenName;
+            user.password = seed.password;
+            user.name = seed.name;
+            user.location = seed.location;
+            user.description = seed.description;
+            user.profileImageUrl = std::string("http://example.com/images/") + seed.screenName + "_normal.png";
+            user.url = std::string("http://example.com/") + seed.screenName;
+            user.isProtected = seed.isProtected;
+            return batch.createUser(user);
+        };
+        std::vector<std::int64_t> ids;
+        for (const SeedUser& seed : kUsers)
+            ids.push_back(create(seed));
+        const std::int64_t outsider = create(kOutsider);
+        for (std::int64_t a : ids) {
+            for (std::int64_t b : ids) {
+                if (a != b)
+                    batch.follow(a, b);
+            }
+        }
+
+        // Oldest first, so ids grow with time as the timeline's order expects.
+        const int total = kSeedFriendStatuses + kSeedOutsiderStatuses;
+        std::uint32_t random = 20261207;
+        int friendIndex = 0;
+        for (int i = 0; i < total; ++i) {
+            random = random * 1664525u + 1013904223u;
+            const std::int64_t id = kSeedFirstStatusId + i;
+            const std::int64_t createdAt = now - static_cast<std::int64_t>(total - 1 - i) * 600;
+            // Every 27th status belongs to the outsider, until its share is used up.
+            const bool byOutsider = i % 27 == 26 && i / 27 < kSeedOutsiderStatuses;
+            std::string text;
+            if (byOutsider) {
+                text = fill("この鍵付きアカウントのつぶやき {n} はタイムラインに出ないはずです。", i);
+            } else if (friendIndex == 100) {
+                // Exactly 140 characters, the longest a status can be.
+                text = "長";
+                while (text.size() < 140 * 3)
+                    text += "文";
+            } else {
+                text = fill(kTemplates[(random >> 16) % kTemplates.size()], friendIndex + 1);
+            }
+            const std::int64_t author = byOutsider ? outsider : ids[(random >> 8) % ids.size()];
+            batch.insertStatus(id, author, createdAt, text, byOutsider ? "web" : "brimlark");
+            if (!byOutsider) {
+                if (friendIndex % 6 == 0)
+                    batch.markFavourite(ids[0], id);
+                if (friendIndex % 4 == 1)
+                    batch.markFavourite(ids[1], id);
+                ++friendIndex;
+            }
+        }
+        batch.setMeta("seeded", "1");
+    });
+    return true;
+}
+
+} // namespace localservice

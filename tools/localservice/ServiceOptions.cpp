@@ -1,0 +1,137 @@
+#include "ServiceOptions.h"
+
+#include <charconv>
+
+namespace localservice {
+
+namespace {
+
+bool toInt(const std::string& text, long long low, long long high, long long* value)
+{
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, *value);
+    return ec == std::errc() && ptr == end && !text.empty() && *value >= low && *value <= high;
+}
+
+} // namespace
+
+std::string usageText()
+{
+    return "usage: localservice [options]\n"
+           "  --port N            port on 127.0.0.1 (0, the default: a free one, printed on the first line)\n"
+           "  --db PATH           SQLite database file (created when missing; default localservice.sqlite)\n"
+           "  --prefix /api       serve the interface under this path prefix\n"
+           "  --user NAME:PASS    create the account or set its password (repeatable)\n"
+           "  --seed              fill a new database with demo accounts and statuses (demo/demo)\n"
+           "  --delay-ms N        wait N ms before every reply\n"
+           "  --rate-limit N/S    at most N requests per S seconds per account (400 beyond)\n"
+           "  --max-body BYTES    largest request body (default 65536; larger: 413)\n"
+           "  -v                  log every request to stderr\n";
+}
+
+bool parseCommandLine(const std::vector<std::string>& args, ServiceOptions* options, std::string* error)
+{
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::string value;
+        bool hasValue = false;
+        if (name.rfind("--", 0) == 0) {
+            const std::size_t eq = name.find('=');
+            if (eq != std::string::npos) {
+                value = name.substr(eq + 1);
+                name.resize(eq);
+                hasValue = true;
+            }
+        }
+        const auto takeValue = [&]() {
+            if (hasValue)
+                return true;
+            if (i + 1 >= args.size()) {
+                *error = name + " needs a value";
+                return false;
+            }
+            value = args[++i];
+            return true;
+        };
+        long long number = 0;
+        if (name == "-h" || name == "--help") {
+            options->help = true;
+        } else if (name == "-v" || name == "--verbose") {
+            options->verbose = true;
+        } else if (name == "--seed") {
+            options->seed = true;
+        } else if (name == "--port") {
+            if (!takeValue())
+                return false;
+            if (!toInt(value, 0, 65535, &number)) {
+                *error = "--port wants a number from 0 to 65535, not \"" + value + "\"";
+                return false;
+            }
+            options->port = static_cast<int>(number);
+        } else if (name == "--db") {
+            if (!takeValue())
+                return false;
+            if (value.empty()) {
+                *error = "--db wants a file name";
+                return false;
+            }
+            options->dbPath = value;
+        } else if (name == "--prefix") {
+            if (!takeValue())
+                return false;
+            while (!value.empty() && value.back() == '/')
+                value.pop_back();
+            if (!value.empty() && value.front() != '/')
+                value.insert(value.begin(), '/');
+            if (value.find_first_of("?#% ") != std::string::npos) {
+                *error = "--prefix wants a plain path such as /api";
+                return false;
+            }
+            options->prefix = value;
+        } else if (name == "--user") {
+            if (!takeValue())
+                return false;
+            const std::size_t colon = value.find(':');
+            if (colon == std::string::npos || colon == 0 || colon + 1 == value.size()) {
+                *error = "--user wants NAME:PASSWORD with both parts non-empty";
+                return false;
+            }
+            options->users.emplace_back(value.substr(0, colon), value.substr(colon + 1));
+        } else if (name == "--delay-ms") {
+            if (!takeValue())
+                return false;
+            if (!toInt(value, 0, 600000, &number)) {
+                *error = "--delay-ms wants a number of milliseconds from 0 to 600000";
+                return false;
+            }
+            options->delayMs = static_cast<int>(number);
+        } else if (name == "--rate-limit") {
+            if (!takeValue())
+                return false;
+            const std::size_t slash = value.find('/');
+            long long count = 0;
+            long long seconds = 0;
+            if (slash == std::string::npos || !toInt(value.substr(0, slash), 1, 1000000, &count)
+                || !toInt(value.substr(slash + 1), 1, 86400 * 7, &seconds)) {
+                *error = "--rate-limit wants REQUESTS/SECONDS, for example 70/60";
+                return false;
+            }
+            options->rateLimitCount = static_cast<int>(count);
+            options->rateLimitWindowSeconds = static_cast<int>(seconds);
+        } else if (name == "--max-body") {
+            if (!takeValue())
+                return false;
+            if (!toInt(value, 1, 1 << 30, &number)) {
+                *error = "--max-body wants a number of bytes";
+                return false;
+            }
+            options->maxBodyBytes = static_cast<std::size_t>(number);
+        } else {
+            *error = "unknown option \"" + args[i] + "\"";
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace localservice

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace localservice {
+
+struct ServiceOptions {
+    int port = 0;                       // 0: a free port, printed on the first line of stdout
+    std::string dbPath = "localservice.sqlite";
+    std::string prefix;                 // "" or "/api": a leading "/", no trailing one
+    std::vector<std::pair<std::string, std::string>> users;  // name, password
+    bool seed = false;
+    int delayMs = 0;
+    int rateLimitCount = 0;             // 0: no limit
+    int rateLimitWindowSeconds = 0;
+    bool verbose = false;
+    std::size_t maxBodyBytes = 64 * 1024;
+    bool help = false;
+};
+
+// Parses the command line (without the program name). Returns false with a message
+// in *error for anything it does not understand.
+bool parseCommandLine(const std::vector<std::string>& args, ServiceOptions* options, std::string* error);
+
+std::string usageText();
+
+} // namespace localservice

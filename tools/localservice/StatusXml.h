@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace localservice {
+
+struct UserRecord {
+    std::int64_t id = 0;
+    std::string name;         // display name
+    std::string screenName;   // account name
+    std::string location;
+    std::string description;
+    std::string profileImageUrl;
+    std::string url;
+    bool isProtected = false;
+    std::int32_t followersCount = 0;
+};
+
+struct StatusRecord {
+    std::int64_t id = 0;
+    std::int64_t createdAt = 0;  // seconds since 1970, UTC
+    std::string text;
+    std::string source;
+    bool truncated = false;
+    bool favorited = false;      // for the signed-in user
+    UserRecord user;
+};
+
+// Character data for an element or attribute: markup characters become references, a
+// CR becomes &#13; so a parser keeps it, characters XML 1.0 does not allow are dropped
+// and bytes that are not UTF-8 become U+FFFD.
+std::string xmlEscape(std::string_view utf8);
+
+// The date form of the historic service: "Mon Dec 07 07:41:00 +0000 2026" (always UTC).
+std::string historicDate(std::int64_t secondsSinceEpoch);
+
+// A whole document: the declaration and <statuses type="array"> with each status.
+std::string statusesDocument(const std::vector<StatusRecord>& statuses);
+// A whole document holding one <status>, the reply to an update or a favourite.
+std::string statusDocument(const StatusRecord& status);
+// A whole document describing a refused request: <hash><request/><error/></hash>.
+std::string errorDocument(std::string_view requestPath, std::string_view message);
+
+} // namespace localservice

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "StatusXml.h"
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace localservice {
+
+class StoreError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The service's data in one SQLite file: users, who follows whom, statuses and
+// favourites. The schema is created on first open. Every call is serialised by one
+// mutex and each change runs in its own transaction, so a failed request leaves
+// nothing half-written. Failures throw StoreError.
+class Store {
+public:
+    explicit Store(const std::string& path);
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    struct NewUser {
+        std::string screenName;
+        std::string name;
+        std::string password;
+        std::string location;
+        std::string description;
+        std::string profileImageUrl;
+        std::string url;
+        bool isProtected = false;
+    };
+
+    // Creates the account, or sets the password of an existing one. A new account and
+    // every account that is not protected follow each other.
+    std::int64_t upsertUser(const std::string& screenName, const std::string& password);
+    // The account's id when the password matches.
+    std::optional<std::int64_t> authenticate(const std::string& screenName, const std::string& password);
+
+    // Newest first: the viewer's statuses and those of the accounts the viewer follows.
+    std::vector<StatusRecord> friendsTimeline(std::int64_t viewerId, std::int64_t offset, int limit);
+    // Stores a status with the current time; returns it as the viewer sees it.
+    StatusRecord addStatus(std::int64_t userId, const std::string& text, const std::string& source, bool truncated);
+    // Marks the status as a favourite of the viewer (again is fine); nullopt when there is
+    // no status with that id.
+    std::optional<StatusRecord> favourite(std::int64_t viewerId, std::int64_t statusId);
+    std::optional<StatusRecord> status(std::int64_t viewerId, std::int64_t statusId);
+
+    // Bulk loading for the seed: all of it in one transaction, all or nothing.
+    struct Batch {
+        std::function<std::int64_t(const NewUser&)> createUser;
+        std::function<void(std::int64_t follower, std::int64_t followed)> follow;
+        // id 0 lets the database choose.
+        std::function<std::int64_t(std::int64_t id, std::int64_t userId, std::int64_t createdAt,
+                                   const std::string& text, const std::string& source)> insertStatus;
+        std::function<void(std::int64_t userId, std::int64_t statusId)> markFavourite;
+        std::function<void(const std::string& key, const std::string& value)> setMeta;
+    };
+    void runBatch(const std::function<void(Batch&)>& body);
+
+    std::string meta(const std::string& key);
+    void setMeta(const std::string& key, const std::string& value);
+
+    std::int64_t count(const std::string& table);
+
+    // PRAGMA integrity_check says "ok".
+    bool integrityOk();
+
+private:
+    class Statement;
+    class Transaction;
+    friend class Statement;
+    friend class Transaction;
+
+    void exec(const char* sql);
+    void setMetaLocked(const std::string& key, const std::string& value);
+    std::int64_t insertUserLocked(const NewUser& user);
+    std::optional<StatusRecord> statusLocked(std::int64_t viewerId, std::int64_t statusId);
+    [[noreturn]] void fail(const std::string& what) const;
+
+    sqlite3* m_db = nullptr;
+    std::mutex m_mutex;
+};
+
+} // namespace localservice
