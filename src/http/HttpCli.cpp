@@ -1,1 +1,561 @@
 #include "HttpCli.h"
+
+#include "HttpCliSocketErrors.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QLocale>
+#include <QLoggingCategory>
+#include <QTcpSocket>
+
+Q_LOGGING_CATEGORY(lcHttpCli, "brimlark.debug")
+
+namespace {
+
+constexpr qint64 kBodyBlock = 8192;
+constexpr qint64 kReadChunk = 64 * 1024;
+
+struct TUrlParts {
+    QByteArray scheme, user, password, host, port, path;
+};
+
+// scheme "://" [user [":" password] "@"] host [":" port] path; empty parts get their defaults.
+TUrlParts splitUrl(const QByteArray& url)
+{
+    TUrlParts u;
+    QByteArray rest = url;
+    const qsizetype sep = url.indexOf("://");
+    if (sep >= 0) {
+        u.scheme = url.left(sep);
+        rest = url.mid(sep + 3);
+    }
+    qsizetype end = rest.size();
+    for (char c : {'/', '?'}) {
+        const qsizetype i = rest.indexOf(c);
+        if (i >= 0 && i < end)
+            end = i;
+    }
+    QByteArray authority = rest.left(end);
+    u.path = rest.mid(end);
+    if (u.path.startsWith('?'))
+        u.path.prepend('/');
+    const qsizetype at = authority.lastIndexOf('@');
+    if (at >= 0) {
+        const QByteArray userInfo = authority.left(at);
+        authority = authority.mid(at + 1);
+        const qsizetype colon = userInfo.indexOf(':');
+        u.user = colon >= 0 ? userInfo.left(colon) : userInfo;
+        u.password = colon >= 0 ? userInfo.mid(colon + 1) : QByteArray();
+    }
+    if (authority.startsWith('[')) {
+        const qsizetype close = authority.indexOf(']');
+        u.host = authority.mid(1, close < 0 ? -1 : close - 1);
+        if (close >= 0 && authority.mid(close + 1).startsWith(':'))
+            u.port = authority.mid(close + 2);
+    } else {
+        const qsizetype colon = authority.lastIndexOf(':');
+        u.host = colon >= 0 ? authority.left(colon) : authority;
+        u.port = colon >= 0 ? authority.mid(colon + 1) : QByteArray();
+    }
+    if (u.scheme.isEmpty())
+        u.scheme = "http";
+    if (u.port.isEmpty())
+        u.port = "80";
+    if (u.path.isEmpty())
+        u.path = "/";
+    return u;
+}
+
+QByteArray hostForUrl(const QByteArray& host)
+{
+    return host.contains(':') ? "[" + host + "]" : host;
+}
+
+// Names under the reserved "invalid" domain never resolve, so they are refused here
+// without asking the resolver (and without any traffic).
+bool isReservedInvalidName(const QByteArray& host)
+{
+    const QByteArray h = host.toLower();
+    return h == "invalid" || h.endsWith(".invalid") || h.endsWith(".invalid.");
+}
+
+} // namespace
+
+EHttpException::EHttpException(const QString& message, quint16 errorCode)
+    : EBrimlarkError(message), m_errorCode(errorCode)
+{
+}
+
+quint16 EHttpException::ErrorCode() const
+{
+    return m_errorCode;
+}
+
+THttpCli::THttpCli(QObject* parent)
+    : QObject(parent)
+{
+    setObjectName(QStringLiteral("HttpCli1"));
+    m_timeoutTimer.setSingleShot(true);
+    connect(&m_timeoutTimer, &QTimer::timeout, this, [this] {
+        qCDebug(lcHttpCli) << objectName() << "request timed out";
+        failRequest(404, HttpCliSocketErrors::Describe(HttpCliSocketErrors::ConnectionTimedOut));
+    });
+    m_wakeTimer.setInterval(1000);
+    connect(&m_wakeTimer, &QTimer::timeout, this, &THttpCli::onWake);
+    m_parser.SetBodySink([this](QByteArrayView part) {
+        if (m_work.reply)
+            m_work.reply->write(part.data(), part.size());
+    });
+}
+
+THttpCli::~THttpCli()
+{
+    if (m_lookupId != -1)
+        QHostInfo::abortHostLookup(m_lookupId);
+    dropSocket();
+}
+
+void THttpCli::SetRequestVer(const QByteArray& version)
+{
+    if (version == m_requestVer)
+        return;
+    if (version != "1.0" && version != "1.1")
+        throw EHttpException(QStringLiteral("Insupported HTTP version"), 5);
+    m_requestVer = version;
+}
+
+void THttpCli::Post()
+{
+    if (m_state != httpReady)
+        throw EHttpException(QStringLiteral("HTTP component %1 is busy").arg(objectName()), 1);
+    if (!BodyStream)
+        throw EHttpException(QStringLiteral("HTTP component has nothing to post or put"), 2);
+
+    m_locationChangeCurCount = 0;
+    m_statusCode = 0;
+    m_reasonPhrase.clear();
+    m_location = URL;
+    m_bytesSent = 0;
+    m_bytesReceived = 0;
+    m_parser.StartReply(m_requestVer == "1.0", FollowRelocation, false);
+
+    TWork w;
+    w.method = httpPOST;
+    const TUrlParts url = splitUrl(URL);
+    w.scheme = url.scheme;
+    w.host = url.host;
+    w.port = url.port;
+    w.path = url.path;
+    w.user = url.user.isEmpty() ? Username : url.user;
+    w.password = url.password.isEmpty() ? Password : url.password;
+    w.connection = Connection;
+    w.accept = Accept;
+    w.acceptLanguage = AcceptLanguage;
+    w.agent = Agent;
+    w.contentType = ContentTypePost;
+    w.sender = Sender;
+    w.reference = Reference;
+    w.cookie = Cookie;
+    w.modifiedSince = ModifiedSince;
+    w.localAddr = LocalAddr;
+    w.noCache = NoCache;
+    w.followRelocation = FollowRelocation;
+    w.maxRelocations = LocationChangeMaxCount;
+    w.body = BodyStream;
+    w.reply = ReplyStream;
+    m_work = w;
+    const bool basic = ServerAuth == httpAuthBasic && !(Options & httpoNoBasicAuth);
+    m_basic = basic && !m_work.user.isEmpty() && !m_work.password.isEmpty() ? basicSent : basicNone;
+
+    if (Timeout > 0)
+        m_timeoutTimer.start(Timeout);
+    m_wakeTimer.start();
+
+    if (!QCoreApplication::instance() || QCoreApplication::closingDown()) {
+        m_state = httpNotConnected;
+        abortRequest();
+    } else if (connectedTo(m_work)) {
+        sendRequest();
+    } else {
+        startConnection();
+    }
+
+    if (m_state != httpReady) {
+        QEventLoop loop;
+        m_waitLoop = &loop;
+        const auto flags = MultiThreaded ? QEventLoop::ExcludeUserInputEvents : QEventLoop::AllEvents;
+        loop.exec(flags);
+        m_waitLoop = nullptr;
+        // Only the application leaving its loops ends this wait early.
+        if (m_state != httpReady)
+            abortRequest();
+    }
+
+    if (m_statusCode >= 400 && m_statusCode != 401 && m_statusCode != 407)
+        throw EHttpException(QString::fromUtf8(m_reasonPhrase), static_cast<quint16>(m_statusCode));
+}
+
+bool THttpCli::connectedTo(const TWork& w) const
+{
+    return m_socket && m_socket->state() == QAbstractSocket::ConnectedState
+        && m_connScheme == w.scheme && m_connHost == w.host && m_connPort == w.port;
+}
+
+void THttpCli::startConnection()
+{
+    dropSocket();
+    m_parser.ClearBuffer();
+    m_state = httpNotConnected;
+    m_state = httpDnsLookup;
+    const int generation = ++m_generation;
+    const QByteArray host = m_work.host;
+    if (QHostAddress().setAddress(QString::fromLatin1(host))) {
+        lookupDone(generation, {host}, true);
+    } else if (host.isEmpty() || isReservedInvalidName(host)) {
+        QMetaObject::invokeMethod(this, [this, generation] { lookupDone(generation, {}, false); },
+                                  Qt::QueuedConnection);
+    } else {
+        m_lookupId = QHostInfo::lookupHost(QString::fromLatin1(host), this,
+            [this, generation](const QHostInfo& info) {
+                m_lookupId = -1;
+                QList<QByteArray> addresses;
+                // IPv4 first: services of this kind listen there for sure.
+                for (int pass = 0; pass < 2; ++pass) {
+                    for (const QHostAddress& a : info.addresses()) {
+                        if ((a.protocol() == QAbstractSocket::IPv4Protocol) == (pass == 0))
+                            addresses.append(a.toString().toLatin1());
+                    }
+                }
+                lookupDone(generation, addresses, info.error() == QHostInfo::NoError && !addresses.isEmpty());
+            });
+    }
+}
+
+void THttpCli::lookupDone(int generation, const QList<QByteArray>& addresses, bool ok)
+{
+    if (generation != m_generation || m_state != httpDnsLookup)
+        return;
+    if (!ok) {
+        failRequest(404, "can't resolve hostname to IP address");
+        return;
+    }
+    m_state = httpDnsLookupDone;
+    if (m_work.scheme != "http") {
+        failRequest(501, "Protocol \"" + m_work.scheme + "\" not implemented");
+        return;
+    }
+    bool portOk = false;
+    const quint16 port = m_work.port.toUShort(&portOk);
+    if (!portOk || port == 0) {
+        failRequest(404, "can't connect: " + HttpCliSocketErrors::Describe(10022));
+        return;
+    }
+
+    m_socket = new QTcpSocket(this);
+    // Qt stops reading from the kernel when this is full, so a fast peer cannot make it grow.
+    m_socket->setReadBufferSize(kReadChunk);
+    connect(m_socket, &QTcpSocket::connected, this, &THttpCli::onConnected);
+    connect(m_socket, &QTcpSocket::readyRead, this, &THttpCli::onReadyRead);
+    connect(m_socket, &QTcpSocket::bytesWritten, this, &THttpCli::onBytesWritten);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &THttpCli::onSocketError);
+    connect(m_socket, &QTcpSocket::disconnected, this, &THttpCli::onDisconnected);
+    if (!m_work.localAddr.isEmpty() && m_work.localAddr != "0.0.0.0") {
+        const QHostAddress local(QString::fromLatin1(m_work.localAddr));
+        if (local.isNull() || !m_socket->bind(local)) {
+            const int n = local.isNull() ? 10049 : HttpCliSocketErrors::Number(m_socket->error());
+            failRequest(404, "can't connect: " + HttpCliSocketErrors::Describe(n));
+            return;
+        }
+    }
+    m_connScheme = m_work.scheme;
+    m_connHost = m_work.host;
+    m_connPort = m_work.port;
+    m_socket->connectToHost(QHostAddress(QString::fromLatin1(addresses.first())), port);
+}
+
+void THttpCli::onConnected()
+{
+    if (m_state != httpDnsLookupDone)
+        return;
+    m_state = httpConnected;
+    sendRequest();
+}
+
+QByteArray THttpCli::composeHeader() const
+{
+    const bool withBody = m_work.method == httpPOST || m_work.method == httpPUT;
+    QList<QByteArray> lines;
+    auto add = [&lines](const char* name, const QByteArray& value) {
+        if (!value.isEmpty())
+            lines.append(name + value);
+    };
+    const QByteArray method = m_work.method == httpPOST ? "POST" : m_work.method == httpPUT ? "PUT"
+                            : m_work.method == httpHEAD ? "HEAD" : "GET";
+    lines.append(method + ' ' + m_work.path + " HTTP/" + m_requestVer);
+    add("From: ", m_work.sender);
+    add("Accept: ", m_work.accept);
+    add("Referer: ", m_work.reference);
+    add("Connection: ", m_work.connection);
+    add("Accept-Language: ", m_work.acceptLanguage);
+    if (withBody)
+        add("Content-Type: ", m_work.contentType);
+    add("User-Agent: ", m_work.agent);
+    add("Host: ", m_work.port == "80" || m_work.port.isEmpty() ? hostForUrl(m_work.host)
+                                                               : hostForUrl(m_work.host) + ':' + m_work.port);
+    if (m_work.noCache)
+        lines.append("Pragma: no-cache");
+    if (withBody) {
+        qint64 length = 0;
+        if (QIODevice* body = m_work.body)
+            length = body->isSequential() ? body->bytesAvailable() : body->size() - body->pos();
+        lines.append("Content-Length: " + QByteArray::number(std::max<qint64>(0, length)));
+    }
+    if (m_work.modifiedSince.isValid()) {
+        add("If-Modified-Since: ",
+            QLocale::c().toString(m_work.modifiedSince.toUTC(), u"ddd, dd MMM yyyy hh:mm:ss").toLatin1() + " GMT");
+    }
+    if (m_basic != basicNone)
+        add("Authorization: Basic ", (m_work.user + ':' + m_work.password).toBase64());
+    add("Cookie: ", m_work.cookie);
+
+    QByteArray header;
+    for (const QByteArray& line : lines)
+        header += line + "\r\n";
+    header += "\r\n";
+    return header;
+}
+
+void THttpCli::sendRequest()
+{
+    m_state = httpConnected;
+    m_state = httpWaitingHeader;
+    m_parser.StartReply(m_requestVer == "1.0", m_work.followRelocation, m_work.method == httpPUT);
+    const QByteArray header = composeHeader();
+    m_bodyDone = !(m_work.method == httpPOST || m_work.method == httpPUT) || !m_work.body;
+    QTcpSocket* socket = m_socket;
+    m_bytesSent += socket->write(header);
+    socket->flush();
+    if (m_socket == socket && m_state == httpWaitingHeader)
+        sendBody();
+}
+
+// One block of at most 8192 bytes at a time, the next once the socket has passed the
+// previous one on, so a large body never sits in memory as a whole.
+void THttpCli::sendBody()
+{
+    if (m_inSendBody)
+        return;
+    m_inSendBody = true;
+    char block[kBodyBlock];
+    while (!m_bodyDone && m_socket && m_socket->bytesToWrite() == 0) {
+        QIODevice* body = m_work.body;
+        const qint64 n = body ? body->read(block, sizeof block) : 0;
+        if (n <= 0) {
+            m_bodyDone = true;
+            break;
+        }
+        m_bytesSent += m_socket->write(block, n);
+        m_socket->flush();
+    }
+    m_inSendBody = false;
+}
+
+void THttpCli::onBytesWritten()
+{
+    if (m_state == httpWaitingHeader || m_state == httpWaitingBody)
+        sendBody();
+}
+
+void THttpCli::onReadyRead()
+{
+    QTcpSocket* socket = m_socket;
+    if (!socket)
+        return;
+    if (m_readBuf.size() != kReadChunk)
+        m_readBuf.resize(kReadChunk);
+    while (m_socket == socket && (m_state == httpWaitingHeader || m_state == httpWaitingBody)) {
+        const qint64 n = socket->read(m_readBuf.data(), kReadChunk);
+        if (n <= 0)
+            break;
+        m_bytesReceived += n;
+        parsed(m_parser.Feed(QByteArrayView(m_readBuf.constData(), n)));
+    }
+}
+
+void THttpCli::parsed(THttpCliReplyParser::TResult result)
+{
+    m_statusCode = m_parser.StatusCode();
+    m_reasonPhrase = m_parser.ReasonPhrase();
+    switch (result) {
+    case THttpCliReplyParser::Failed:
+        qCDebug(lcHttpCli) << objectName() << "reply refused:" << m_parser.Error();
+        failRequest(404, m_parser.Error().toUtf8());
+        break;
+    case THttpCliReplyParser::Complete:
+        if (m_state == httpWaitingBody)
+            m_state = httpBodyReceived;
+        endOfReply(false);
+        break;
+    case THttpCliReplyParser::Incomplete:
+        if (m_parser.InBody())
+            m_state = httpWaitingBody;
+        break;
+    }
+}
+
+void THttpCli::onSocketError()
+{
+    if (!m_socket)
+        return;
+    const QAbstractSocket::SocketError error = m_socket->error();
+    if (m_state == httpDnsLookupDone) {
+        failRequest(404, HttpCliSocketErrors::Describe(HttpCliSocketErrors::Number(error)));
+        return;
+    }
+    // After the connection was made any error ends the reply with what arrived.
+    connectionLost();
+}
+
+void THttpCli::onDisconnected()
+{
+    connectionLost();
+}
+
+void THttpCli::connectionLost()
+{
+    if (!m_socket)
+        return;
+    if (m_state == httpWaitingHeader || m_state == httpWaitingBody) {
+        onReadyRead();  // what the socket still holds belongs to the reply
+        if (m_state != httpWaitingHeader && m_state != httpWaitingBody)
+            return;
+        dropSocket();
+        const THttpCliReplyParser::TResult result = m_parser.PeerClosed();
+        m_statusCode = m_parser.StatusCode();
+        m_reasonPhrase = m_parser.ReasonPhrase();
+        if (result == THttpCliReplyParser::Failed)
+            failRequest(404, m_parser.Error().toUtf8());
+        else
+            endOfReply(true);
+    } else if (m_state == httpDnsLookupDone || m_state == httpConnected) {
+        failRequest(404, HttpCliSocketErrors::Describe(HttpCliSocketErrors::Number(m_socket->error())));
+    } else {
+        dropSocket();  // a kept connection that the server closed
+    }
+}
+
+void THttpCli::endOfReply(bool closed)
+{
+    if (m_parser.Relocate()) {
+        relocate();
+        return;
+    }
+    if (closed || m_parser.CloseAfterReply() || !m_bodyDone)
+        dropSocket();
+    becomeReady();
+}
+
+void THttpCli::relocate()
+{
+    if (++m_locationChangeCurCount > m_work.maxRelocations) {
+        // Not followed: the request ends with the reply that carried the Location.
+        if (m_parser.CloseAfterReply() || !m_bodyDone)
+            dropSocket();
+        becomeReady();
+        return;
+    }
+    QByteArray value = m_parser.LocationValue();
+    TWork next = m_work;
+    const QByteArray lower = value.left(8).toLower();
+    if (value.startsWith('/')) {
+        next.path = value;
+    } else if (lower.startsWith("http://") || lower.startsWith("https://")) {
+        const TUrlParts u = splitUrl(value);
+        next.scheme = u.scheme;
+        next.host = u.host;
+        next.port = u.port;
+        next.path = u.path;
+    } else {
+        QByteArray base = next.path;
+        const qsizetype query = base.indexOf('?');
+        if (query >= 0)
+            base.truncate(query);
+        const qsizetype cut = std::max(base.lastIndexOf('/'), base.lastIndexOf(':'));
+        next.path = base.left(cut + 1) + value;
+    }
+    const qsizetype fragment = next.path.indexOf('#');
+    if (fragment >= 0)
+        next.path.truncate(fragment);
+    if (next.path.isEmpty())
+        next.path = "/";
+    // The relocated request is a GET without body, content type or length.
+    next.method = httpGET;
+    next.body = nullptr;
+
+    const bool reuse = connectedTo(next) && !m_parser.CloseAfterReply() && m_bodyDone;
+    m_work = next;
+    m_location = next.scheme + "://" + hostForUrl(next.host)
+               + (next.port == "80" ? QByteArray() : ':' + next.port) + next.path;
+    m_statusCode = 0;
+    m_reasonPhrase.clear();
+    m_parser.StartReply(m_requestVer == "1.0", m_work.followRelocation, false);
+    qCDebug(lcHttpCli) << objectName() << "relocated to" << m_location;
+    if (reuse)
+        sendRequest();
+    else
+        startConnection();
+}
+
+void THttpCli::failRequest(int code, const QByteArray& reason)
+{
+    ++m_generation;
+    if (m_lookupId != -1) {
+        QHostInfo::abortHostLookup(m_lookupId);
+        m_lookupId = -1;
+    }
+    dropSocket();
+    m_statusCode = code;
+    m_reasonPhrase = reason;
+    becomeReady();
+}
+
+void THttpCli::abortRequest()
+{
+    m_state = httpAborting;
+    failRequest(404, "Connection aborted on request");
+}
+
+void THttpCli::onWake()
+{
+    // The wait wakes at least once a second; a closing application ends the request.
+    if (m_state != httpReady && QCoreApplication::closingDown())
+        abortRequest();
+}
+
+void THttpCli::becomeReady()
+{
+    m_state = httpReady;
+    if (m_basic == basicSent && m_statusCode != 401 && m_statusCode != 407)
+        m_basic = basicDone;
+    m_timeoutTimer.stop();
+    m_wakeTimer.stop();
+    if (m_waitLoop)
+        m_waitLoop->quit();
+}
+
+void THttpCli::dropSocket()
+{
+    m_bodyDone = true;
+    if (!m_socket)
+        return;
+    QTcpSocket* socket = m_socket;
+    m_socket = nullptr;
+    m_connScheme.clear();
+    m_connHost.clear();
+    m_connPort.clear();
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
+}
