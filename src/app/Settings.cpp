@@ -1,7 +1,210 @@
 #include "Settings.h"
-// placeholder: implemented in the settings change
-QString SettingsFileName(const QString& p) { return p + QStringLiteral(".ini"); }
-QByteArray ScrambleText(const QByteArray& t) { return t; }
-void LoadSettings(const QString&, TMainState&) {}
-bool SaveSettings(const QString&, const TMainState&, const QRect&, QString*) { return true; }
-QString ResolveApiBase(const QStringList&, const TMainState&) { return QStringLiteral("http://twitter.com"); }
+
+#include "IniFile.h"
+#include "OwnerOnlyFile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+
+#include <cstdlib>
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcSettings, "brimlark.debug")
+
+const QByteArray kSection = "App";
+constexpr char kScrambleKey = 0x5A;
+const QString kDefaultApiBase = QStringLiteral("http://twitter.com");
+
+bool ReadBool(const TIniFile& file, const char* key, bool fallback)
+{
+    const auto value = file.Value(kSection, key);
+    return value ? ParseSettingsInt(*value, fallback ? 1 : 0) != 0 : fallback;
+}
+
+int ReadInt(const TIniFile& file, const char* key, int fallback)
+{
+    const auto value = file.Value(kSection, key);
+    return value ? ParseSettingsInt(*value, fallback) : fallback;
+}
+
+QString ReadScrambled(const TIniFile& file, const char* key)
+{
+    const auto value = file.Value(kSection, key);
+    return value ? QString::fromUtf8(ScrambleText(*value)) : QString();
+}
+
+QString StripTrailingSlashes(QString base)
+{
+    while (base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    return base;
+}
+
+} // namespace
+
+QString SettingsFileName(const QString& executablePath)
+{
+    const QFileInfo info(executablePath);
+    const QString name = info.fileName();
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString stem = dot > 0 ? name.left(dot) : name;
+    const QString dir = executablePath.left(executablePath.size() - name.size());
+    return dir + stem + QStringLiteral(".ini");
+}
+
+QByteArray ScrambleText(const QByteArray& text)
+{
+    QByteArray out = text;
+    for (char& c : out)
+        c = char(c ^ kScrambleKey);
+    return out;
+}
+
+int ParseSettingsInt(const QByteArray& text, int fallback)
+{
+    QByteArray t = text.trimmed();
+    bool negative = false;
+    if (t.startsWith('-') || t.startsWith('+')) {
+        negative = t.startsWith('-');
+        t.remove(0, 1);
+    }
+    int base = 10;
+    if (t.startsWith("0x") || t.startsWith("0X")) {
+        base = 16;
+        t.remove(0, 2);
+    } else if (t.startsWith('$')) {
+        base = 16;
+        t.remove(0, 1);
+    }
+    if (t.isEmpty() || t.size() > 20)
+        return fallback;
+    for (char c : t) {
+        const bool digit = c >= '0' && c <= '9';
+        const bool hex = (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        if (!digit && !(base == 16 && hex))
+            return fallback;
+    }
+    bool ok = false;
+    const qulonglong magnitude = t.toULongLong(&ok, base);
+    if (!ok)
+        return fallback;
+    if (base == 16) {
+        // Hexadecimal covers the 32-bit pattern: "$FFFFFFFF" is -1.
+        if (magnitude > 0xFFFFFFFFull)
+            return fallback;
+        const int value = int(quint32(magnitude));
+        return negative ? int(0u - quint32(value)) : value;
+    }
+    if (negative ? magnitude > 2147483648ull : magnitude > 2147483647ull)
+        return fallback;
+    return negative ? int(-qint64(magnitude)) : int(magnitude);
+}
+
+void SetDefaultSettings(TMainState& state)
+{
+    state.WindowLeft = 400;
+    state.WindowTop = 200;
+    state.WindowWidth = 600;
+    state.WindowHeight = 300;
+    state.AccountName.clear();
+    state.Password.clear();
+    state.Anonymous = false;
+    state.TopMost = true;
+    state.DisplayMode = 1;
+    state.AutoReload = true;
+    state.AutoRotation = true;
+    state.ReloadInterval = 60;
+    state.RotationInterval = 20;
+    state.Api.reset();
+}
+
+void ReadSettings(const TIniFile& file, TMainState& state)
+{
+    SetDefaultSettings(state);
+    state.WindowLeft = ReadInt(file, "WindowX", state.WindowLeft);
+    state.WindowTop = ReadInt(file, "WindowY", state.WindowTop);
+    state.WindowWidth = ReadInt(file, "WindowW", state.WindowWidth);
+    state.WindowHeight = ReadInt(file, "WindowH", state.WindowHeight);
+    state.AccountName = ReadScrambled(file, "USR");
+    state.Password = ReadScrambled(file, "PWD");
+    state.Anonymous = ReadBool(file, "Anonymous", state.Anonymous);
+    state.TopMost = ReadBool(file, "TopMost", state.TopMost);
+    state.DisplayMode = ReadInt(file, "iMode", state.DisplayMode);
+    state.AutoReload = ReadBool(file, "bAutoReload", state.AutoReload);
+    state.AutoRotation = ReadBool(file, "bAutoRotation", state.AutoRotation);
+    state.ReloadInterval = ReadInt(file, "iReload", state.ReloadInterval);
+    state.RotationInterval = ReadInt(file, "iRotation", state.RotationInterval);
+    if (const auto api = file.Value(kSection, "API"))
+        state.Api = QString::fromUtf8(*api);
+}
+
+void WriteSettings(TIniFile& file, const TMainState& state, const QRect& bounds)
+{
+    auto number = [](int value) { return QByteArray::number(value); };
+    auto flag = [](bool value) { return QByteArray(value ? "1" : "0"); };
+    file.SetValue(kSection, "WindowX", number(bounds.left()));
+    file.SetValue(kSection, "WindowY", number(bounds.top()));
+    file.SetValue(kSection, "WindowW", number(bounds.width()));
+    file.SetValue(kSection, "WindowH", number(bounds.height()));
+    file.SetValue(kSection, "USR", ScrambleText(state.AccountName.toUtf8()));
+    file.SetValue(kSection, "PWD", ScrambleText(state.Password.toUtf8()));
+    file.SetValue(kSection, "Anonymous", flag(state.Anonymous));
+    file.SetValue(kSection, "TopMost", flag(state.TopMost));
+    file.SetValue(kSection, "iMode", number(state.DisplayMode));
+    file.SetValue(kSection, "bAutoReload", flag(state.AutoReload));
+    file.SetValue(kSection, "bAutoRotation", flag(state.AutoRotation));
+    file.SetValue(kSection, "iReload", number(state.ReloadInterval));
+    file.SetValue(kSection, "iRotation", number(state.RotationInterval));
+    if (state.Api)
+        file.SetValue(kSection, "API", state.Api->toUtf8());
+}
+
+void LoadSettings(const QString& fileName, TMainState& state)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (file.exists())
+            qCDebug(lcSettings) << "settings file not readable:" << fileName << file.errorString();
+        SetDefaultSettings(state);
+        return;
+    }
+    ReadSettings(TIniFile::FromBytes(file.readAll()), state);
+}
+
+bool SaveSettings(const QString& fileName, const TMainState& state, const QRect& bounds, QString* error)
+{
+    QByteArray existing;
+    QFile file(fileName);
+    if (file.exists()) {
+        // Rewriting a file we cannot read would drop its other lines.
+        if (!file.open(QIODevice::ReadOnly)) {
+            if (error)
+                *error = file.errorString();
+            return false;
+        }
+        existing = file.readAll();
+        file.close();
+    }
+    TIniFile ini = TIniFile::FromBytes(existing);
+    WriteSettings(ini, state, bounds);
+    return WriteOwnerOnlyFileAtomically(fileName, ini.ToBytes(), error);
+}
+
+QString ResolveApiBase(const QStringList& args, const TMainState& state)
+{
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        if (arg == QLatin1String("--api") && i + 1 < args.size() && !args[i + 1].isEmpty())
+            return StripTrailingSlashes(args[i + 1]);
+        if (arg.startsWith(QLatin1String("--api=")) && arg.size() > 6)
+            return StripTrailingSlashes(arg.mid(6));
+    }
+    const QString env = qEnvironmentVariable("BRIMLARK_API");
+    if (!env.isEmpty())
+        return StripTrailingSlashes(env);
+    if (state.Api && !state.Api->isEmpty())
+        return StripTrailingSlashes(*state.Api);
+    return kDefaultApiBase;
+}

@@ -32,8 +32,29 @@ struct TMainState {
 // The settings file: the executable's path with its extension replaced by ".ini".
 QString SettingsFileName(const QString& executablePath);
 
-// XOR with 0x5A up to the first NUL byte; its own inverse.
+// XOR of every byte with 0x5A; its own inverse. Every byte is combined, a NUL too, so
+// that a text with a "Z" (which scrambles to NUL) reads back whole; the INI layer
+// writes such values in its escaped form.
 QByteArray ScrambleText(const QByteArray& text);
+
+class TIniFile;
+
+// The state a missing file gives: window 400, 200, 600 x 300, no credentials, list
+// mode, both timers on, intervals 60 and 20, top-most flag on. Leaves the address
+// fields alone.
+void SetDefaultSettings(TMainState& state);
+
+// Section "App" of an INI file held in memory into state: defaults first, then every
+// key that is present and converts. Never throws.
+void ReadSettings(const TIniFile& file, TMainState& state);
+
+// The thirteen keys in their order (and "API" when state.Api is set) into section
+// "App", keeping every other line.
+void WriteSettings(TIniFile& file, const TMainState& state, const QRect& bounds);
+
+// An integer value: signed decimal, or hexadecimal after "0x", "0X" or "$"; anything
+// else (or a number out of the 32-bit range) gives fallback.
+int ParseSettingsInt(const QByteArray& text, int fallback);
 
 // Reads section "App" into state (defaults for missing or unreadable values).
 // Never throws; a file that cannot be read at all yields the defaults.

@@ -1,0 +1,324 @@
+#include "IniFile.h"
+#include "Settings.h"
+
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRect>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+
+namespace {
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+class SettingsFile : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString path() const { return dir.filePath(QStringLiteral("brimlark.ini")); }
+
+    TMainState LoadFrom(const QByteArray& bytes)
+    {
+        WriteAll(path(), bytes);
+        TMainState state;
+        LoadSettings(path(), state);
+        return state;
+    }
+
+    TMainState RoundTrip(const TMainState& state, const QRect& bounds = QRect(1, 2, 3, 4))
+    {
+        EXPECT_TRUE(SaveSettings(path(), state, bounds));
+        TMainState back;
+        LoadSettings(path(), back);
+        return back;
+    }
+};
+
+void ExpectDefaults(const TMainState& s)
+{
+    EXPECT_EQ(s.WindowLeft, 400);
+    EXPECT_EQ(s.WindowTop, 200);
+    EXPECT_EQ(s.WindowWidth, 600);
+    EXPECT_EQ(s.WindowHeight, 300);
+    EXPECT_TRUE(s.AccountName.isEmpty());
+    EXPECT_TRUE(s.Password.isEmpty());
+    EXPECT_FALSE(s.Anonymous);
+    EXPECT_TRUE(s.TopMost);
+    EXPECT_EQ(s.DisplayMode, 1);
+    EXPECT_TRUE(s.AutoReload);
+    EXPECT_TRUE(s.AutoRotation);
+    EXPECT_EQ(s.ReloadInterval, 60);
+    EXPECT_EQ(s.RotationInterval, 20);
+    EXPECT_FALSE(s.Api.has_value());
+}
+
+TEST(SettingsFileName, ReplacesTheExtensionOfTheFileOnly)
+{
+    EXPECT_EQ(SettingsFileName(QStringLiteral("/opt/app/brimlark")), QStringLiteral("/opt/app/brimlark.ini"));
+    EXPECT_EQ(SettingsFileName(QStringLiteral("/opt/app/Brimlark_Simple.exe")),
+              QStringLiteral("/opt/app/Brimlark_Simple.ini"));
+    EXPECT_EQ(SettingsFileName(QStringLiteral("/opt/v1.2/brimlark")), QStringLiteral("/opt/v1.2/brimlark.ini"));
+}
+
+TEST(ScrambleText, IsItsOwnInverseForEveryByte)
+{
+    QByteArray all;
+    for (int b = 0; b < 256; ++b)
+        all += char(b);
+    EXPECT_EQ(ScrambleText(ScrambleText(all)), all);
+    EXPECT_EQ(ScrambleText("Z"), QByteArray(1, '\0'));
+    EXPECT_EQ(ScrambleText("abc"), QByteArray("\x3B\x38\x39"));
+}
+
+TEST(ParseSettingsInt, ValueForms)
+{
+    struct Case { const char* text; int fallback; int expected; };
+    const Case cases[] = {
+        {"42", 0, 42},        {"-17", 0, -17},      {" 7 ", 0, 7},        {"+5", 0, 5},
+        {"0x20", 0, 32},      {"0X1f", 0, 31},      {"$FF", 0, 255},      {"$FFFFFFFF", 0, -1},
+        {"abc", 1, 1},        {"yes", 1, 1},        {"", 9, 9},           {"0x", 9, 9},
+        {"12abc", 9, 9},      {"2147483647", 0, 2147483647},            {"-2147483648", 0, INT_MIN},
+        {"2147483648", 9, 9}, {"0x100000000", 9, 9},                    {"99999999999999999999999", 9, 9},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ParseSettingsInt(c.text, c.fallback), c.expected) << c.text;
+}
+
+TEST_F(SettingsFile, MissingFileGivesDefaultsAndTheFirstSaveWritesAllKeysInOrder)
+{
+    TMainState state;
+    LoadSettings(path(), state);
+    ExpectDefaults(state);
+
+    ASSERT_TRUE(SaveSettings(path(), state, QRect(400, 200, 600, 300)));
+    EXPECT_EQ(ReadAll(path()),
+              "[App]\nWindowX=400\nWindowY=200\nWindowW=600\nWindowH=300\nUSR=\nPWD=\nAnonymous=0\n"
+              "TopMost=1\niMode=1\nbAutoReload=1\nbAutoRotation=1\niReload=60\niRotation=20\n");
+    EXPECT_EQ(QFileInfo(path()).permissions() & 0x7777,
+              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
+    struct stat st {};
+    ASSERT_EQ(stat(QFile::encodeName(path()).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(SettingsFile, ValuesThatDoNotConvertReadAsTheKeysDefault)
+{
+    const TMainState s = LoadFrom("[App]\niMode=abc\nbAutoReload=2\nbAutoRotation=yes\nWindowX=0x20\n"
+                                  "WindowY=$10\nAnonymous=1\nTopMost=0\niReload=90\niRotation=x30\n");
+    EXPECT_EQ(s.DisplayMode, 1);
+    EXPECT_TRUE(s.AutoReload);
+    EXPECT_TRUE(s.AutoRotation);
+    EXPECT_EQ(s.WindowLeft, 32);
+    EXPECT_EQ(s.WindowTop, 16);
+    EXPECT_TRUE(s.Anonymous);
+    EXPECT_FALSE(s.TopMost);
+    EXPECT_EQ(s.ReloadInterval, 90);
+    EXPECT_EQ(s.RotationInterval, 20);
+}
+
+TEST_F(SettingsFile, SaveWritesStateAndBoundsAndReadsBack)
+{
+    TMainState state;
+    SetDefaultSettings(state);
+    state.WindowLeft = 1;  // the bounds, not these fields, are written
+    state.AccountName = QStringLiteral("alice");
+    state.Password = QStringLiteral("secret");
+    state.Anonymous = true;
+    state.TopMost = false;
+    state.DisplayMode = 3;
+    state.AutoReload = false;
+    state.ReloadInterval = 90;
+    state.RotationInterval = 30;
+    const TMainState back = RoundTrip(state, QRect(-10, 20, 640, 120));
+    EXPECT_EQ(back.WindowLeft, -10);
+    EXPECT_EQ(back.WindowTop, 20);
+    EXPECT_EQ(back.WindowWidth, 640);
+    EXPECT_EQ(back.WindowHeight, 120);
+    EXPECT_EQ(back.AccountName, QStringLiteral("alice"));
+    EXPECT_EQ(back.Password, QStringLiteral("secret"));
+    EXPECT_TRUE(back.Anonymous);
+    EXPECT_FALSE(back.TopMost);
+    EXPECT_EQ(back.DisplayMode, 3);
+    EXPECT_FALSE(back.AutoReload);
+    EXPECT_TRUE(back.AutoRotation);
+    EXPECT_EQ(back.ReloadInterval, 90);
+    EXPECT_EQ(back.RotationInterval, 30);
+    const QByteArray text = ReadAll(path());
+    EXPECT_TRUE(text.contains("\niReload=90\niRotation=30\n"));
+    EXPECT_TRUE(text.contains("\nUSR=" + ScrambleText("alice") + "\n"));  // plain form as before
+}
+
+// Passwords that scramble into bytes an INI line cannot hold still come back whole.
+TEST_F(SettingsFile, CredentialsSurviveAnyText)
+{
+    const QString passwords[] = {
+        QStringLiteral("Z"),          QStringLiteral("ZZtopZ"),       QStringLiteral(" pad "),
+        QStringLiteral("zz"),         QStringLiteral("\"quoted\""),    QStringLiteral("'single'"),
+        QStringLiteral("x"),          QStringLiteral("two\r\nlines\n"), QStringLiteral("パスワード日本語"),
+        QStringLiteral("back\\slash"), QStringLiteral("tab\tin"),       QStringLiteral(";comment=[App]"),
+        QString(),
+    };
+    for (const QString& password : passwords) {
+        TMainState state;
+        SetDefaultSettings(state);
+        state.AccountName = password;
+        state.Password = password;
+        const TMainState back = RoundTrip(state);
+        EXPECT_EQ(back.AccountName, password) << password.toStdString();
+        EXPECT_EQ(back.Password, password) << password.toStdString();
+        // Every key still reads: an escaped value never breaks the lines after it.
+        EXPECT_EQ(back.WindowWidth, 3);
+        EXPECT_EQ(back.RotationInterval, 20);
+    }
+}
+
+TEST_F(SettingsFile, UpdateKeepsEveryOtherLine)
+{
+    const QByteArray before =
+        "; my settings\r\n[Other]\r\nWindowX=7\r\n\r\n[app]\r\nunknown=keep me\r\nwindowx=5\r\n; note\r\n\r\n[Last]\r\nk=v";
+    WriteAll(path(), before);
+    TMainState state;
+    LoadSettings(path(), state);
+    EXPECT_EQ(state.WindowLeft, 5);  // section and key names match without case
+    ASSERT_TRUE(SaveSettings(path(), state, QRect(11, 22, 33, 44)));
+    const QByteArray after = ReadAll(path());
+    EXPECT_TRUE(after.startsWith("; my settings\r\n[Other]\r\nWindowX=7\r\n\r\n[app]\r\nunknown=keep me\r\nWindowX=11\r\n"
+                                 "; note\r\nWindowY=22\r\n"))
+        << after.toStdString();
+    EXPECT_TRUE(after.endsWith("iRotation=20\r\n\r\n[Last]\r\nk=v")) << after.toStdString();
+}
+
+TEST_F(SettingsFile, ApiKeyIsReadWhenPresentAndWrittenOnlyThen)
+{
+    TMainState state = LoadFrom("[App]\nAPI=http://127.0.0.1:8080/api\n");
+    ASSERT_TRUE(state.Api.has_value());
+    EXPECT_EQ(*state.Api, QStringLiteral("http://127.0.0.1:8080/api"));
+    ASSERT_TRUE(SaveSettings(path(), state, QRect()));
+    EXPECT_TRUE(ReadAll(path()).contains("API=http://127.0.0.1:8080/api\n"));
+
+    QFile::remove(path());
+    state.Api.reset();
+    ASSERT_TRUE(SaveSettings(path(), state, QRect()));
+    EXPECT_FALSE(ReadAll(path()).contains("API"));
+}
+
+TEST_F(SettingsFile, BadInputLoadsDefaultsForWhatCannotBeRead)
+{
+    // No section header at all.
+    ExpectDefaults(LoadFrom("WindowX=5\niMode=2\n"));
+    // Binary garbage.
+    QByteArray garbage;
+    for (int i = 0; i < 4096; ++i)
+        garbage += char((i * 131 + 7) & 0xFF);
+    ExpectDefaults(LoadFrom(garbage));
+    // Invalid UTF-8 around good keys; duplicate sections and keys: the first counts.
+    const TMainState dup = LoadFrom("\xFF\xFE[App]\n[App]\nWindowX=1\nWindowX=2\n\xC3\x28=\xE2\x82\n[App]\nWindowX=3\n"
+                                    "iMode=\xFF\n");
+    EXPECT_EQ(dup.WindowLeft, 1);
+    EXPECT_EQ(dup.DisplayMode, 1);
+    // A very long line, and one key after it.
+    const TMainState longLine = LoadFrom("[App]\nUSR=" + QByteArray(4 << 20, 'q') + "\niMode=2\n");
+    EXPECT_EQ(longLine.AccountName.size(), 4 << 20);
+    EXPECT_EQ(longLine.DisplayMode, 2);
+    // A NUL in the middle of a line and lone CRs.
+    const TMainState nul = LoadFrom(QByteArray("[App]\riMode=3\n\0WindowX=9\nWindowY=8\r\r\n", 38));
+    EXPECT_EQ(nul.WindowTop, 8);      // a stray CR counts as a blank
+    EXPECT_EQ(nul.WindowLeft, 400);   // the key after the NUL is not a key
+    EXPECT_EQ(nul.DisplayMode, 1);    // "[App]\riMode=3" is a header line only
+}
+
+TEST_F(SettingsFile, UnreadableOrUnwritableFile)
+{
+    // A folder where the file should be: load gives defaults, save fails with a reason.
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("brimlark.ini/x")));
+    TMainState state;
+    LoadSettings(path(), state);
+    ExpectDefaults(state);
+    QString reason;
+    EXPECT_FALSE(SaveSettings(path(), state, QRect(), &reason));
+    EXPECT_FALSE(reason.isEmpty());
+
+    // A folder that does not exist: nothing is written, nothing is left behind.
+    const QString missing = dir.filePath(QStringLiteral("nope/brimlark.ini"));
+    EXPECT_FALSE(SaveSettings(missing, state, QRect(), &reason));
+    EXPECT_FALSE(QFile::exists(missing));
+}
+
+TEST_F(SettingsFile, FailedSaveLeavesTheOldFileAndNoTemporaries)
+{
+    WriteAll(path(), "[App]\nWindowX=5\n");
+    QFile(path()).setPermissions(QFileDevice::WriteOwner);  // unreadable: its lines cannot be kept
+    TMainState state;
+    SetDefaultSettings(state);
+    if (QFile(path()).open(QIODevice::ReadOnly))
+        GTEST_SKIP() << "running with rights that read any file";
+    EXPECT_FALSE(SaveSettings(path(), state, QRect()));
+    QFile(path()).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    EXPECT_EQ(ReadAll(path()), "[App]\nWindowX=5\n");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+}
+
+TEST_F(SettingsFile, SaveReplacesAReadOnlyFileAtomicallyWithOwnerOnlyRights)
+{
+    WriteAll(path(), "[App]\nWindowX=5\n");
+    QFile(path()).setPermissions(QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    TMainState state;
+    SetDefaultSettings(state);
+    ASSERT_TRUE(SaveSettings(path(), state, QRect(8, 0, 0, 0)));
+    EXPECT_TRUE(ReadAll(path()).contains("WindowX=8\n"));
+    struct stat st {};
+    ASSERT_EQ(stat(QFile::encodeName(path()).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+}
+
+TEST(IniValue, PlainValuesStayByteExactAndEscapedOnesReadBack)
+{
+    for (const QByteArray& plain : {QByteArray("abc"), QByteArray("a b"), QByteArray("a\\b"), QByteArray("=;[x]"),
+                                   QByteArray("\xE6\x97\xA5"), QByteArray("a\"b")})
+        EXPECT_EQ(TIniFile::EncodeValue(plain), plain);
+    for (const QByteArray& odd : {QByteArray(1, '\0'), QByteArray(" a"), QByteArray("a "), QByteArray("\"a\""),
+                                 QByteArray("'a'"), QByteArray("\r\n"), QByteArray("\xB9\xDB"), QByteArray("\"\\x41\"")}) {
+        const QByteArray encoded = TIniFile::EncodeValue(odd);
+        EXPECT_TRUE(encoded.startsWith('"') && encoded.endsWith('"')) << encoded.toStdString();
+        EXPECT_EQ(TIniFile::DecodeValue(encoded), odd) << encoded.toStdString();
+        for (char c : encoded)
+            EXPECT_TRUE(c >= 0x20 && c < 0x7F);
+    }
+    // Quotes around a plain value in a hand-written file are removed, as before.
+    EXPECT_EQ(TIniFile::DecodeValue("  'abc'  "), "abc");
+    EXPECT_EQ(TIniFile::DecodeValue(" \"abc\" "), "abc");
+}
+
+TEST(ResolveApiBase, PrecedenceOptionEnvironmentFileDefault)
+{
+    TMainState state;
+    qunsetenv("BRIMLARK_API");
+    EXPECT_EQ(ResolveApiBase({}, state), QStringLiteral("http://twitter.com"));
+    state.Api = QStringLiteral("http://file.example/api/");
+    EXPECT_EQ(ResolveApiBase({}, state), QStringLiteral("http://file.example/api"));
+    qputenv("BRIMLARK_API", "http://env.example");
+    EXPECT_EQ(ResolveApiBase({QStringLiteral("brimlark")}, state), QStringLiteral("http://env.example"));
+    EXPECT_EQ(ResolveApiBase({QStringLiteral("brimlark"), QStringLiteral("--api"), QStringLiteral("http://opt:1/x//")},
+                             state),
+              QStringLiteral("http://opt:1/x"));
+    EXPECT_EQ(ResolveApiBase({QStringLiteral("--api=http://eq.example")}, state), QStringLiteral("http://eq.example"));
+    qunsetenv("BRIMLARK_API");
+}
+
+} // namespace
