@@ -1,10 +1,205 @@
 #pragma once
 
-#include <QMainWindow>
+#include "Settings.h"
 
-// The main window: the strip that shows the friends timeline.
+#include <QLoggingCategory>
+#include <QMainWindow>
+#include <QPixmap>
+#include <QPoint>
+#include <QString>
+#include <QStringList>
+
+class QAction;
+class QActionGroup;
+class QDialog;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QSplitter;
+class QStatusBar;
+class QTabWidget;
+class QTimer;
+class QTreeWidget;
+class QTreeWidgetItem;
+class THttpCli;
+class TRichEditC;
+class TShape;
+
+Q_DECLARE_LOGGING_CATEGORY(lcBrimlarkDebug)
+
+// Registers the IPA fonts as substitutes for the Japanese font names the window asks
+// for. Safe to call more than once.
+void RegisterJapaneseFonts();
+
+// Where a main window takes its configuration from, so tests can use temporary files.
+struct TForm1Options {
+    QString SettingsFile;       // the INI file read at creation and written at close
+    QStringList Arguments;      // the command line, for "--api URL"
+};
+
+// The main window: the strip that shows the friends timeline, the list of statuses,
+// the trace of status lines and the menus. Creating it loads the settings and reads the
+// timeline once; it is shown by the caller afterwards.
 class TForm1 : public QMainWindow {
     Q_OBJECT
 public:
-    explicit TForm1(QWidget* parent = nullptr);
+    explicit TForm1(const TForm1Options& options, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // The five secondary windows, in their fixed order, with this window as parent.
+    void CreateSecondaryWindows();
+
+    TMainState& State() { return m_state; }
+    int PageCounter() const { return m_pageCounter; }
+    int DisplayMode() const { return m_state.DisplayMode; }
+    QString StatusText() const;
+
+    // One status line: the status bar's panel and a new last line of the trace box.
+    void ShowStatus(const QString& text);
+    // The command lock: false locks (and stops both timers), true unlocks (and starts them).
+    void EnableCommands(bool enable);
+
+    // Reads one page of the timeline at address and appends its rows. Failures other
+    // than the service's refusal are raised to the caller.
+    void ReadTimeline(const QString& address);
+    void Reload();
+    void SetDisplayMode(int mode);
+    void Favorite(const QString& statusId);
+
+public Q_SLOTS:
+    void ListView1Click();
+    void ListView1Change();
+    void Image1Click();
+    void mmAnonymousClick();
+    void mmLoginSetClick();
+    void pmLoginClick();
+    void mmReloadClick();
+    void pmReloadClick();
+    void mmUpdateClick();
+    void pmMoreClick();
+    void mmViewClick();
+    void pmMenu1Popup();
+    void mmAutoReloadClick();
+    void pmAutoReloadClick();
+    void mmAutoRotationClick();
+    void pmAutoRotationClick();
+    void mmTopMostClick();
+    void mmSimpleModeClick();
+    void mmSuperSimpleModeClick();
+    void mmWidgetClick();
+    void pmSimpleModeClick();
+    void pmCompactModeClick();
+    void pmWidgetModeClick();
+    void mmSettingClick();
+    void pmSettingClick();
+    void mmTwittClick();
+    void pmTwittClick();
+    void mmVersionClick();
+    void pmVersionClick();
+    void pmCloseClick();
+    void TimerAutoReloadTimer();
+    void TimerAutoRotationTimer();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildControls();
+    void BuildMenus();
+    void LayoutClient();
+    void FormCreate();
+    QAction* AddAction(QMenu* menu, const char* name, const QString& caption, void (TForm1::*handler)());
+    QAction* AddSeparator(QMenu* menu, const char* name);
+
+    QTreeWidgetItem* SelectedItem() const;
+    int SelectedIndex() const;
+    void SelectRow(int row);
+    void SelectFirstAndShow();
+    void ShowSelected();
+    void ShowStar(bool gold);
+    void SignIn();
+    void ReadMore();
+    void ShowDefaultError(const QString& message);
+    void SetTimerEnabled(QTimer* timer, bool enabled);
+    void ApplyWindowFlags(Qt::WindowFlags flags);
+    void ShowPopup(const QPoint& globalPos);
+    void ExecDialog(QDialog* dialog);
+    void ExecLockedDialog(QDialog* dialog);
+    void StripColours(const QColor& background, const QColor& text);
+
+    // Drag surfaces and hover targets.
+    void DragPress(QMouseEvent* e);
+    bool DragMove(QMouseEvent* e);
+
+    TForm1Options m_options;
+    TMainState m_state;
+    int m_pageCounter = 0;
+    QPoint m_grabOffset;
+
+    // Controls, named as the window's design names them.
+    QStatusBar* StatusBar1 = nullptr;
+    QLabel* m_statusPanel = nullptr;
+    QPlainTextEdit* memoDisplay = nullptr;
+    QSplitter* Splitter1 = nullptr;
+    QTabWidget* PageControl1 = nullptr;
+    QWidget* tabFriend = nullptr;
+    QTreeWidget* ListView1 = nullptr;
+    TRichEditC* RichEditC = nullptr;
+    QLabel* lblUserName = nullptr;
+    QLabel* lblStar = nullptr;
+    QLabel* Image1 = nullptr;
+    QLabel* ImageStar = nullptr;
+    QLabel* ImageStarOn = nullptr;
+    TShape* shapeWindow = nullptr;
+    TShape* ShapeBack = nullptr;
+    QMenu* pmMenu1 = nullptr;
+    QTimer* TimerAutoReload = nullptr;
+    QTimer* TimerAutoRotation = nullptr;
+    THttpCli* HttpCli1 = nullptr;
+
+    QAction* mmLogin = nullptr;
+    QAction* mmLoginSet = nullptr;
+    QAction* mmView = nullptr;
+    QAction* mmAnonymous = nullptr;
+    QAction* mmAutoReload = nullptr;
+    QAction* mmAutoRotation = nullptr;
+    QAction* mmTopMost = nullptr;
+    QAction* mmSimpleMode = nullptr;
+    QAction* mmSuperSimpleMode = nullptr;
+    QAction* mmWidget = nullptr;
+    QAction* mmSetting = nullptr;
+    QAction* mmReload = nullptr;
+    QAction* mmMore = nullptr;
+    QAction* mmTwitt = nullptr;
+    QAction* mmVersion = nullptr;
+    QAction* pmLogin = nullptr;
+    QAction* pmSimpleMode = nullptr;
+    QAction* pmCompactMode = nullptr;
+    QAction* pmWidgetMode = nullptr;
+    QAction* pmTwitt = nullptr;
+    QAction* pmMore = nullptr;
+    QAction* pmAutoReload = nullptr;
+    QAction* pmAutoRotation = nullptr;
+    QAction* pmSetting = nullptr;
+    QAction* pmReload = nullptr;
+    QAction* pmVersion = nullptr;
+    QAction* pmClose = nullptr;
+
+    QPixmap m_starOff;
+    QPixmap m_starOn;
+
+    // The status the detail pane shows, so a favourite reply lands on the right star.
+    QString m_shownId;
+    bool m_shownFavorite = false;
+    bool m_hasShown = false;
+    bool m_favoriteRunning = false;
+
+    // Secondary windows, owned through Qt parentage.
+    QDialog* m_frmLogin = nullptr;
+    QDialog* m_frmTwitt = nullptr;
+    QDialog* m_frmVersion = nullptr;
+    QWidget* m_frmBlack = nullptr;
+    QDialog* m_frmSettings = nullptr;
 };
