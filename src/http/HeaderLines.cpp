@@ -98,7 +98,7 @@ QList<QByteArray> THeaderLines::fold(const QByteArray& line) const
         const QByteArray tail = Trim(rest.mid(breakAt));
         if (head.isEmpty() || tail.isEmpty() || tail.size() + 1 >= rest.size())
             break;
-        out.append(head);
+        out.append(out.isEmpty() ? head : ' ' + head);
         rest = ' ' + tail;
     }
     out.append(rest);
