@@ -11,18 +11,22 @@ class TXMLStatusType;
 // Binding objects are nodes of their document and are released with it.
 class TXMLStatusesType : public TXMLNodeCollection {
 public:
-    // Collection operations, then the bound ones, in declaration order of the binding.
+    explicit TXMLStatusesType(const TXMLNodeInit& init);
+
+    // Collection operations (ItemCount, ItemAt, Clear, Delete, Remove come from the
+    // base), then the bound ones, in declaration order of the binding.
     int Count();
-    TXMLStatusType* Get_status(int index);
     QString Get_type();
+    TXMLStatusType* Get_status(int index);
     void Set_type(const QString& value);
     TXMLStatusType* Add();
     TXMLStatusType* Insert(int index);
-    // (constructor and registrations are the xml layer's business)
 };
 
 class TXMLStatusType : public TXMLNode {
 public:
+    explicit TXMLStatusType(const TXMLNodeInit& init);
+
     QString Get_created_at();
     QString Get_id();
     QString Get_text();
@@ -46,6 +50,8 @@ public:
 
 class TXMLUserType : public TXMLNode {
 public:
+    explicit TXMLUserType(const TXMLNodeInit& init);
+
     QString Get_id();
     QString Get_name();
     QString Get_screen_name();
@@ -54,6 +60,7 @@ public:
     QString Get_profile_image_url();
     QString Get_url();
     QString Get_protected();
+    // Raises EConvertError when the text is not a decimal 32-bit integer.
     qint32 Get_followers_count();
     void Set_id(const QString& value);
     void Set_name(const QString& value);

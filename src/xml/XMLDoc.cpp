@@ -1,1 +1,132 @@
 #include "XMLDoc.h"
+
+#include "XMLDom_p.h"
+#include "XMLParser_p.h"
+
+#include <libxml/parser.h>
+
+TXMLDocument::TXMLDocument() = default;
+
+TXMLDocument::~TXMLDocument()
+{
+    Deactivate();
+}
+
+void TXMLDocument::LoadFromText(const QByteArray& text)
+{
+    Deactivate();
+    m_sourceText = text;
+    m_hasSourceText = true;
+    Activate();
+}
+
+QByteArray TXMLDocument::SaveToText()
+{
+    CheckActive();
+    xmlChar* bytes = nullptr;
+    int size = 0;
+    xmlDocDumpFormatMemoryEnc(m_dom, &bytes, &size, "UTF-8", 0);
+    QByteArray result(reinterpret_cast<const char*>(bytes), size);
+    xmlFree(bytes);
+    return result;
+}
+
+void TXMLDocument::SetActive(bool active)
+{
+    if (active && !m_dom)
+        Activate();
+    else if (!active && m_dom)
+        Deactivate();
+}
+
+void TXMLDocument::Activate()
+{
+    if (m_dom)
+        return;
+    if (!m_hasSourceText) {
+        m_dom = xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0"));
+        return;
+    }
+    TParseFailure failure;
+    xmlDocPtr dom = ParseReply(m_sourceText, m_parseOptions.testFlag(poPreserveWhiteSpace), failure);
+    if (!dom)
+        throw EDOMParseError(failure.reason, failure.line, failure.srcText);
+    m_dom = dom;
+    m_sourceText.clear();
+    m_hasSourceText = false;
+    m_modified = false;
+}
+
+void TXMLDocument::Deactivate()
+{
+    m_documentNode = nullptr;
+    m_nodes.clear();
+    // Retired nodes may hold names from the document's dictionary: free them first.
+    for (xmlNodePtr n : m_retired)
+        xmlFreeNode(n);
+    m_retired.clear();
+    if (m_dom) {
+        xmlFreeDoc(m_dom);
+        m_dom = nullptr;
+    }
+}
+
+TXMLNode* TXMLDocument::BindRoot(const QString& tagName, TXMLNodeClass nodeClass, const QString& namespaceURI)
+{
+    m_rootRegistrations.push_back({tagName, namespaceURI, nodeClass});
+    if (!m_dom)
+        Activate();
+    m_documentNode = nullptr;
+    if (!xmlDocGetRootElement(m_dom)) {
+        const QByteArray name = tagName.toUtf8();
+        xmlNodePtr root = xmlNewDocNode(m_dom, nullptr, reinterpret_cast<const xmlChar*>(name.constData()), nullptr);
+        if (!namespaceURI.isEmpty()) {
+            const QByteArray href = namespaceURI.toUtf8();
+            xmlSetNs(root, xmlNewNs(root, reinterpret_cast<const xmlChar*>(href.constData()), nullptr));
+        }
+        xmlDocSetRootElement(m_dom, root);
+        MarkModified();
+    }
+    return RootElement();
+}
+
+TXMLNode* TXMLDocument::RootElement()
+{
+    CheckActive();
+    TXMLNodeList* children = DocumentNode()->ChildList();
+    for (int i = children->Count() - 1; i >= 0; --i) {
+        TXMLNode* node = children->NodeAt(i);
+        if (node->NodeType() == TNodeType::ntElement)
+            return node;
+    }
+    return nullptr;
+}
+
+TXMLNode* TXMLDocument::DocumentNode()
+{
+    CheckActive();
+    if (!m_documentNode) {
+        TXMLNode* node = Adopt(new TXMLNode(TXMLNodeInit{reinterpret_cast<xmlNodePtr>(m_dom), this, nullptr}));
+        node->m_classTable = m_rootRegistrations;
+        m_documentNode = node;
+    }
+    return m_documentNode;
+}
+
+TXMLNode* TXMLDocument::Adopt(TXMLNode* node)
+{
+    std::unique_ptr<TXMLNode> owned(node);
+    m_nodes.push_back(std::move(owned));
+    return node;
+}
+
+void TXMLDocument::Retire(xmlNodePtr dom)
+{
+    m_retired.push_back(dom);
+}
+
+void TXMLDocument::CheckActive() const
+{
+    if (!m_dom)
+        throw EXMLDocError(QStringLiteral("アクティブドキュメントがありません"));
+}

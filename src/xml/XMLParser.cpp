@@ -1,0 +1,230 @@
+#include "XMLParser_p.h"
+
+#include <QStringDecoder>
+
+#include <libxml/encoding.h>
+#include <libxml/parser.h>
+#include <libxml/xmlerror.h>
+
+#include <climits>
+#include <vector>
+
+namespace {
+
+constexpr int kSourceTextLength = 40;
+
+struct TParseState {
+    bool dtdRefused = false;
+    int dtdLine = 0;
+    bool haveError = false;
+    QString reason;
+    int line = 0;
+};
+
+TParseState* StateOf(void* ctx)
+{
+    return static_cast<TParseState*>(static_cast<xmlParserCtxtPtr>(ctx)->_private);
+}
+
+// Keeps the first real error; the parser goes on reporting follow-on errors after it.
+void RecordError(void* ctx, xmlErrorPtr error)
+{
+    TParseState* state = StateOf(ctx);
+    if (!error || state->haveError || error->level < XML_ERR_ERROR)
+        return;
+    state->haveError = true;
+    state->reason = QString::fromUtf8(error->message ? error->message : "").trimmed();
+    state->line = error->line;
+}
+
+// Replies never carry a DTD, and a DTD is the only road to entity bombs and external
+// entities, so the parse stops at the first sign of one.
+void RefuseDtd(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*)
+{
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    TParseState* state = StateOf(ctx);
+    if (!state->dtdRefused) {
+        state->dtdRefused = true;
+        state->dtdLine = ctxt->input ? ctxt->input->line : 0;
+    }
+    xmlStopParser(ctxt);
+}
+
+bool IsXmlSpace(xmlChar c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+bool IsBlankText(xmlNodePtr n)
+{
+    if (n->type != XML_TEXT_NODE || !n->content)
+        return false;
+    for (const xmlChar* p = n->content; *p; ++p) {
+        if (!IsXmlSpace(*p))
+            return false;
+    }
+    return true;
+}
+
+// Drops white-space-only text that sits beside other nodes (indentation between
+// elements). A text that is an element's whole content is its value and stays.
+void DropLayoutWhiteSpace(xmlDocPtr doc)
+{
+    std::vector<xmlNodePtr> pending;
+    for (xmlNodePtr c = doc->children; c; c = c->next)
+        pending.push_back(c);
+    while (!pending.empty()) {
+        xmlNodePtr node = pending.back();
+        pending.pop_back();
+        if (node->type != XML_ELEMENT_NODE || !node->children)
+            continue;
+        const bool soleChild = node->children->next == nullptr;
+        int preserve = -2;   // looked up only when there is white space to drop
+        for (xmlNodePtr c = node->children; c;) {
+            xmlNodePtr next = c->next;
+            if (!soleChild && IsBlankText(c)
+                && (preserve == -2 ? (preserve = xmlNodeGetSpacePreserve(node)) : preserve) != 1) {
+                xmlUnlinkNode(c);
+                xmlFreeNode(c);
+            } else if (c->type == XML_ELEMENT_NODE) {
+                pending.push_back(c);
+            }
+            c = next;
+        }
+    }
+}
+
+const char* EncodingFromBom(const QByteArray& text)
+{
+    if (text.startsWith("\xEF\xBB\xBF"))
+        return "UTF-8";
+    if (text.startsWith("\xFF\xFE") || text.startsWith(QByteArray("<\0?\0", 4)))
+        return "UTF-16LE";
+    if (text.startsWith("\xFE\xFF") || text.startsWith(QByteArray("\0<\0?", 4)))
+        return "UTF-16BE";
+    return nullptr;
+}
+
+QString CutSourceText(QString line)
+{
+    if (line.endsWith(u'\r'))
+        line.chop(1);
+    if (line.size() > kSourceTextLength) {
+        int n = kSourceTextLength;
+        if (line.at(n - 1).isHighSurrogate())
+            --n;
+        line.truncate(n);
+    }
+    return line;
+}
+
+// Decodes one line of an 8-bit encoding through the parser's own converters, so every
+// encoding the parser accepts also shows in the message.
+QString DecodeLine(const QByteArray& bytes, const char* encoding)
+{
+    if (!encoding || !qstricmp(encoding, "UTF-8") || !qstricmp(encoding, "UTF8"))
+        return QString::fromUtf8(bytes);
+    xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler(encoding);
+    if (!handler)
+        return QString::fromUtf8(bytes);
+    QString result;
+    xmlBufferPtr in = xmlBufferCreate();
+    xmlBufferPtr out = xmlBufferCreate();
+    if (in && out && xmlBufferAdd(in, reinterpret_cast<const xmlChar*>(bytes.constData()), static_cast<int>(bytes.size())) == 0
+        && xmlCharEncInFunc(handler, out, in) >= 0) {
+        result = QString::fromUtf8(reinterpret_cast<const char*>(xmlBufferContent(out)), xmlBufferLength(out));
+    } else {
+        result = QString::fromUtf8(bytes);
+    }
+    if (in)
+        xmlBufferFree(in);
+    if (out)
+        xmlBufferFree(out);
+    xmlCharEncCloseFunc(handler);
+    return result;
+}
+
+} // namespace
+
+QString SourceLineOf(const QByteArray& text, int line, const char* declaredEncoding)
+{
+    if (line < 1)
+        line = 1;
+    const char* bom = EncodingFromBom(text);
+    if (bom && qstrcmp(bom, "UTF-8") != 0) {
+        QStringDecoder decoder(qstrcmp(bom, "UTF-16LE") == 0 ? QStringConverter::Utf16LE : QStringConverter::Utf16BE);
+        const QString all = decoder.decode(text);
+        qsizetype start = 0;
+        for (int i = 1; i < line && start >= 0; ++i) {
+            start = all.indexOf(u'\n', start);
+            if (start >= 0)
+                ++start;
+        }
+        if (start < 0)
+            return QString();
+        qsizetype end = all.indexOf(u'\n', start);
+        QString l = all.mid(start, end < 0 ? -1 : end - start);
+        if (l.startsWith(QChar(0xFEFF)))
+            l.remove(0, 1);
+        return CutSourceText(l);
+    }
+    qsizetype start = bom ? 3 : 0;
+    for (int i = 1; i < line && start >= 0; ++i) {
+        start = text.indexOf('\n', start);
+        if (start >= 0)
+            ++start;
+    }
+    if (start < 0)
+        return QString();
+    const qsizetype end = text.indexOf('\n', start);
+    // Enough bytes for 40 characters in any of the parser's encodings.
+    const qsizetype length = std::min<qsizetype>(end < 0 ? text.size() - start : end - start, kSourceTextLength * 4 + 4);
+    return CutSourceText(DecodeLine(text.mid(start, length), bom ? bom : declaredEncoding));
+}
+
+xmlDocPtr ParseReply(const QByteArray& text, bool preserveWhiteSpace, TParseFailure& failure)
+{
+    xmlInitParser();
+    if (text.size() > INT_MAX) {
+        failure = {QStringLiteral("Document is too large"), 1, QString()};
+        return nullptr;
+    }
+    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+    if (!ctxt) {
+        failure = {QStringLiteral("Out of memory"), 1, QString()};
+        return nullptr;
+    }
+    TParseState state;
+    ctxt->_private = &state;
+    ctxt->sax->serror = RecordError;
+    ctxt->sax->internalSubset = RefuseDtd;
+    // No network, no DTD loading, no entity substitution beyond the predefined ones and
+    // character references; no XML_PARSE_HUGE, so depth and entity growth stay bounded.
+    const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+    xmlDocPtr doc = xmlCtxtReadMemory(ctxt, text.constData(), static_cast<int>(text.size()),
+                                      nullptr, nullptr, options);
+    const bool ok = doc && ctxt->wellFormed && ctxt->nsWellFormed && !state.dtdRefused;
+    if (!ok) {
+        if (state.dtdRefused) {
+            failure.reason = QStringLiteral("DOCTYPE is not allowed in a reply");
+            failure.line = state.dtdLine;
+        } else if (state.haveError) {
+            failure.reason = state.reason;
+            failure.line = state.line;
+        } else {
+            failure.reason = QStringLiteral("Document is not well-formed");
+            failure.line = ctxt->input ? ctxt->input->line : 1;
+        }
+        const char* encoding = ctxt->encoding ? reinterpret_cast<const char*>(ctxt->encoding)
+            : (ctxt->input && ctxt->input->encoding) ? reinterpret_cast<const char*>(ctxt->input->encoding) : nullptr;
+        failure.srcText = SourceLineOf(text, failure.line, encoding);
+        if (doc)
+            xmlFreeDoc(doc);
+        doc = nullptr;
+    }
+    xmlFreeParserCtxt(ctxt);
+    xmlResetLastError();
+    if (doc && !preserveWhiteSpace)
+        DropLayoutWhiteSpace(doc);
+    return doc;
+}

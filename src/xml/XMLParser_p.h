@@ -1,0 +1,20 @@
+#pragma once
+// The parser road of the xml layer: reply bytes in, a DOM document or a failure out.
+
+#include <QByteArray>
+#include <QString>
+
+#include <libxml/tree.h>
+
+struct TParseFailure {
+    QString reason;
+    int line = 0;
+    QString srcText;   // the offending source line, at most 40 characters
+};
+
+// Parses untrusted bytes: nothing outside them is read, a DTD is refused, nesting and
+// entity growth are bounded. Returns nullptr and fills failure when rejected.
+xmlDocPtr ParseReply(const QByteArray& text, bool preserveWhiteSpace, TParseFailure& failure);
+
+// The given 1-based line of text decoded as the document is encoded, cut to 40 characters.
+QString SourceLineOf(const QByteArray& text, int line, const char* declaredEncoding);

@@ -1,0 +1,471 @@
+// The document layer driven through its public classes over the real parser.
+#include "XMLDoc.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+// Loads text and returns the root element; the document keeps the nodes alive.
+TXMLNode* Root(TXMLDocument& doc, const QByteArray& text)
+{
+    doc.LoadFromText(text);
+    return doc.RootElement();
+}
+
+EDOMParseError LoadError(const QByteArray& text)
+{
+    TXMLDocument doc;
+    try {
+        doc.LoadFromText(text);
+    } catch (const EDOMParseError& e) {
+        EXPECT_FALSE(doc.Active());
+        return e;
+    }
+    ADD_FAILURE() << "loaded: " << text.left(80).constData();
+    return EDOMParseError(QString(), 0, QString());
+}
+
+QString ExpectDocError(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const EXMLDocError& e) {
+        return e.Message();
+    }
+    ADD_FAILURE() << "no EXMLDocError";
+    return QString();
+}
+
+// A test-only node class with an item collection, as a binding would declare it.
+class TItemNode : public TXMLNode {
+public:
+    explicit TItemNode(const TXMLNodeInit& init) : TXMLNode(init) {}
+};
+
+class TListNode : public TXMLNodeCollection {
+public:
+    explicit TListNode(const TXMLNodeInit& init) : TXMLNodeCollection(init)
+    {
+        RegisterChildClass(QStringLiteral("item"), &NodeClassOf<TItemNode>);
+        SetItemName(QStringLiteral("item"));
+        SetItemKind(&NodeKindOf<TItemNode>);
+    }
+    TXMLNode* Append() { return AddItem(-1); }
+    TXMLNode* InsertAt(int index) { return AddItem(index); }
+};
+
+} // namespace
+
+// --- loading: encodings, references, white space
+
+TEST(XMLDocLoad, EncodingsFromMarkOrDeclarationGiveTheSameText)
+{
+    const QString expected = QStringLiteral("日本語のテキスト ①");
+    const QString body = QStringLiteral("<r><t>日本語のテキスト ①</t></r>");
+    struct Case { const char* name; QByteArray bytes; };
+    QStringEncoder toUtf16le(QStringConverter::Utf16LE);
+    QStringEncoder toUtf16be(QStringConverter::Utf16BE);
+    const QString decl16 = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-16\"?>") + body;
+    const Case cases[] = {
+        {"utf8-plain", body.toUtf8()},
+        {"utf8-bom", QByteArray("\xEF\xBB\xBF") + body.toUtf8()},
+        {"utf8-declared", "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n" + body.toUtf8()},
+        {"utf16le-bom", QByteArray("\xFF\xFE") + QByteArray(toUtf16le(decl16))},
+        {"utf16be-bom", QByteArray("\xFE\xFF") + QByteArray(toUtf16be(decl16))},
+    };
+    for (const Case& c : cases) {
+        TXMLDocument doc;
+        TXMLNode* root = Root(doc, c.bytes);
+        EXPECT_EQ(root->ChildList()->NodeByName(QStringLiteral("t"))->ElementText(), expected) << c.name;
+    }
+}
+
+TEST(XMLDocLoad, ShiftJisAndEucJpDocumentsLoad)
+{
+    // "日本語 ソース" in each encoding, written out as bytes so no converter of ours is trusted.
+    const QByteArray sjis = "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><r><t>\x93\xfa\x96\x7b\x8c\xea \x83\x5c\x81\x5b\x83\x58</t></r>";
+    const QByteArray euc = "<?xml version=\"1.0\" encoding=\"EUC-JP\"?><r><t>\xc6\xfc\xcb\xdc\xb8\xec \xa5\xbd\xa1\xbc\xa5\xb9</t></r>";
+    for (const QByteArray& bytes : {sjis, euc}) {
+        TXMLDocument doc;
+        EXPECT_EQ(Root(doc, bytes)->ChildList()->NodeAt(0)->ElementText(), QStringLiteral("日本語 ソース"));
+    }
+}
+
+TEST(XMLDocLoad, ReferencesDecodeIntoOneTextValue)
+{
+    TXMLDocument doc;
+    TXMLNode* t = Root(doc, "<r><t>a &amp; b &lt;c&gt; &#x65E5;&#26412; &quot;q&apos; <![CDATA[x]]></t>"
+                            "<u>&lt;&#x1F600;&gt;</u><c><![CDATA[<raw> & ]]></c></r>")->ChildList()->NodeAt(1);
+    EXPECT_EQ(t->ElementText(), QString::fromUtf8("<\xF0\x9F\x98\x80>"));
+    TXMLNode* c = doc.RootElement()->ChildList()->NodeAt(2);
+    EXPECT_EQ(c->ElementText(), QStringLiteral("<raw> & "));
+    // Text next to a CDATA section is two nodes, which is not a single text value.
+    EXPECT_THROW(doc.RootElement()->ChildList()->NodeAt(0)->ElementText(), EXMLDocError);
+}
+
+TEST(XMLDocLoad, LayoutWhiteSpaceIsDroppedButWhiteSpaceValuesStay)
+{
+    TXMLDocument doc;
+    TXMLNode* root = Root(doc, "<?xml version=\"1.0\"?>\n<r>\n  <a>\n    <b>x</b>\n  </a>\n  <s>  </s>\n"
+                               "  <m>one <i>two</i> </m>\n  <p xml:space=\"preserve\"> <i/> </p>\n</r>\n");
+    TXMLNodeList* children = root->ChildList();
+    ASSERT_EQ(children->Count(), 4);
+    TXMLNode* a = children->NodeAt(0);
+    EXPECT_EQ(a->ChildList()->Count(), 1);
+    EXPECT_THROW(a->ElementText(), EXMLDocError);   // a nested element, not text
+    EXPECT_EQ(children->NodeAt(1)->ElementText(), QStringLiteral("  "));
+    TXMLNodeList* mixed = children->NodeAt(2)->ChildList();
+    ASSERT_EQ(mixed->Count(), 2);
+    EXPECT_EQ(mixed->NodeAt(0)->NodeValue(), QStringLiteral("one "));
+    EXPECT_EQ(children->NodeAt(3)->ChildList()->Count(), 3);
+
+    TXMLDocument kept;
+    kept.SetParseOptions(poPreserveWhiteSpace);
+    EXPECT_EQ(Root(kept, "<r>\n <a/>\n</r>")->ChildList()->Count(), 3);
+}
+
+TEST(XMLDocLoad, ReloadReplacesTheDocument)
+{
+    TXMLDocument doc;
+    Root(doc, "<first><x>1</x></first>");
+    EXPECT_EQ(Root(doc, "<second/>")->NodeName(), QStringLiteral("second"));
+    EXPECT_FALSE(doc.Modified());
+    EXPECT_THROW(doc.LoadFromText("<broken>"), EDOMParseError);
+    EXPECT_FALSE(doc.Active());
+    EXPECT_EQ(ExpectDocError([&] { doc.RootElement(); }), QStringLiteral("アクティブドキュメントがありません"));
+    EXPECT_EQ(Root(doc, "<third/>")->NodeName(), QStringLiteral("third"));
+}
+
+// --- parse errors
+
+TEST(XMLDocParseError, MessageHasReasonLineAndSourceText)
+{
+    const QByteArray html = "<!-- a proxy's error page -->\n<html><body>\n<p>Service unavailable, please try again in a few minutes<br></p>\n</body></html>\n";
+    const EDOMParseError e = LoadError(html);
+    EXPECT_EQ(e.Line(), 3);
+    EXPECT_FALSE(e.Reason().isEmpty());
+    EXPECT_EQ(e.SrcText(), QStringLiteral("<p>Service unavailable, please try again"));
+    EXPECT_EQ(e.SrcText().size(), 40);
+    EXPECT_EQ(e.Message(), e.Reason() + QStringLiteral("\r\n直線: 3\r\n") + e.SrcText());
+}
+
+TEST(XMLDocParseError, RejectedBodies)
+{
+    struct Case { const char* name; QByteArray body; int line; };
+    const Case cases[] = {
+        {"empty", QByteArray(), 1},
+        {"text", "Bad gateway", 1},
+        {"json", "{\"error\":\"x\"}", 1},
+        {"unclosed", "<statuses>\n<status>\n</statuses>", 3},
+        {"two roots", "<a/>\n<b/>", 2},
+        {"bad utf-8", "<a>\xC3\x28</a>", 1},
+        {"undeclared prefix", "<a>\n<p:b/></a>", 2},
+        {"unknown encoding", "<?xml version=\"1.0\" encoding=\"x-no-such\"?><a/>", 1},
+        {"undefined entity", "<a>&nbsp;</a>", 1},
+        {"bad char ref", "<a>&#0;</a>", 1},
+        {"nul byte", QByteArray("<a>\0</a>", 8), 1},
+    };
+    for (const Case& c : cases) {
+        const EDOMParseError e = LoadError(c.body);
+        EXPECT_EQ(e.Line(), c.line) << c.name << ": " << e.what();
+        EXPECT_TRUE(e.Message().contains(QStringLiteral("\r\n直線: "))) << c.name;
+    }
+}
+
+TEST(XMLDocParseError, SourceTextIsDecodedAndCutAtFortyCharacters)
+{
+    // Shift_JIS line 2 holds 45 kanji and a wrong closing tag.
+    QByteArray sjis = "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\r\n<a>";
+    for (int i = 0; i < 45; ++i)
+        sjis += "\x93\xfa";
+    const EDOMParseError e = LoadError(sjis + "</b>\r\n");
+    EXPECT_EQ(e.Line(), 2);
+    EXPECT_EQ(e.SrcText(), QStringLiteral("<a>") + QString(37, QChar(0x65E5)));
+    const EDOMParseError e3 = LoadError("<a>\n" + QString(45, QChar(0x65E5)).toUtf8() + "</b>");
+    EXPECT_EQ(e3.SrcText(), QString(40, QChar(0x65E5)));
+}
+
+// --- unsafe input
+
+TEST(XMLDocUnsafeInput, BillionLaughsIsRefused)
+{
+    QByteArray bomb = "<?xml version=\"1.0\"?>\n<!DOCTYPE lolz [\n <!ENTITY lol \"lol\">\n";
+    bomb += " <!ENTITY lol1 \"&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;\">\n";
+    for (int i = 2; i <= 9; ++i) {
+        bomb += " <!ENTITY lol" + QByteArray::number(i) + " \"";
+        for (int j = 0; j < 10; ++j)
+            bomb += "&lol" + QByteArray::number(i - 1) + ";";
+        bomb += "\">\n";
+    }
+    bomb += "]>\n<statuses><status><text>&lol9;</text></status></statuses>";
+    const EDOMParseError e = LoadError(bomb);
+    EXPECT_EQ(e.Line(), 2);
+}
+
+TEST(XMLDocUnsafeInput, ExternalEntitiesAndDtdsAreNeverRead)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString secretPath = dir.filePath(QStringLiteral("secret.txt"));
+    QFile secret(secretPath);
+    ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
+    secret.write("TOP-SECRET");
+    secret.close();
+    const QByteArray url = QUrl::fromLocalFile(secretPath).toEncoded();
+    const QByteArray docs[] = {
+        "<!DOCTYPE r [<!ENTITY x SYSTEM \"" + url + "\">]><r>&x;</r>",
+        "<!DOCTYPE r [<!ENTITY % p SYSTEM \"" + url + "\"> %p;]><r/>",
+        "<!DOCTYPE r SYSTEM \"" + url + "\"><r/>",
+        "<!DOCTYPE r SYSTEM \"http://127.0.0.1:9/x.dtd\"><r/>",
+        "<r xmlns:xi=\"http://www.w3.org/2001/XInclude\"><xi:include href=\"" + url + "\" parse=\"text\"/></r>",
+    };
+    for (const QByteArray& text : docs) {
+        TXMLDocument doc;
+        try {
+            doc.LoadFromText(text);
+            EXPECT_FALSE(doc.SaveToText().contains("TOP-SECRET")) << text.constData();
+        } catch (const EDOMParseError& e) {
+            EXPECT_FALSE(e.Message().contains(QStringLiteral("TOP-SECRET")));
+        }
+    }
+    EXPECT_THROW(TXMLDocument().LoadFromText(docs[0]), EDOMParseError);
+}
+
+TEST(XMLDocUnsafeInput, DeepNestingFailsInsteadOfRecursing)
+{
+    const int depth = 100000;
+    QByteArray deep;
+    deep.reserve(depth * 7 + 8);
+    for (int i = 0; i < depth; ++i)
+        deep += "<a>";
+    for (int i = 0; i < depth; ++i)
+        deep += "</a>";
+    LoadError(deep);
+    // Moderate nesting still loads and reads.
+    QByteArray ok;
+    for (int i = 0; i < 200; ++i)
+        ok += "<a>";
+    ok += "x";
+    for (int i = 0; i < 200; ++i)
+        ok += "</a>";
+    TXMLDocument doc;
+    TXMLNode* n = Root(doc, ok);
+    for (int i = 1; i < 200; ++i)
+        n = n->ChildList()->NodeAt(0);
+    EXPECT_EQ(n->ElementText(), QStringLiteral("x"));
+}
+
+// --- node access
+
+TEST(XMLDocNodes, ChildListAttributeListAndNodeProperties)
+{
+    TXMLDocument doc;
+    TXMLNode* root = Root(doc, "<r a=\"1\" b=\"x &amp; y\"><!--c--><e>t</e><?pi data?></r>");
+    TXMLNodeList* children = root->ChildList();
+    ASSERT_EQ(children->Count(), 3);
+    EXPECT_EQ(children->NodeAt(0)->NodeType(), TNodeType::ntComment);
+    EXPECT_EQ(children->NodeAt(0)->NodeName(), QStringLiteral("#comment"));
+    EXPECT_EQ(children->NodeAt(1)->NodeType(), TNodeType::ntElement);
+    EXPECT_EQ(children->NodeAt(2)->NodeType(), TNodeType::ntProcessingInstr);
+    EXPECT_EQ(children->NodeAt(1)->ParentNode(), root);
+    EXPECT_EQ(children->NodeAt(1)->PreviousSibling(), children->NodeAt(0));
+    EXPECT_EQ(children->NodeAt(1)->ChildList()->NodeAt(0)->NodeName(), QStringLiteral("#text"));
+    EXPECT_TRUE(root->IsRoot());
+    EXPECT_FALSE(children->NodeAt(1)->IsRoot());
+    EXPECT_EQ(doc.DocumentNode()->NodeType(), TNodeType::ntDocument);
+    EXPECT_EQ(root->ParentNode(), doc.DocumentNode());
+    EXPECT_EQ(root->ChildList(), children);   // built once, then kept
+
+    TXMLNodeList* attrs = root->AttributeList();
+    ASSERT_EQ(attrs->Count(), 2);
+    EXPECT_EQ(attrs->NodeAt(1)->NodeType(), TNodeType::ntAttribute);
+    EXPECT_EQ(attrs->NodeByName(QStringLiteral("b"))->NodeValue(), QStringLiteral("x & y"));
+    EXPECT_EQ(root->Attribute(QStringLiteral("a")), QStringLiteral("1"));
+}
+
+TEST(XMLDocNodes, NodeAtOutsideTheListRaisesTheListError)
+{
+    TXMLDocument doc;
+    TXMLNodeList* list = Root(doc, "<r><a/><b/></r>")->ChildList();
+    for (int index : {-1, 2, 1000}) {
+        try {
+            list->NodeAt(index);
+            ADD_FAILURE() << index;
+        } catch (const EListError& e) {
+            EXPECT_EQ(e.Message(), QStringLiteral("リストのインデックスが範囲を超えています (%1)").arg(index));
+        }
+    }
+    // The family can be caught at its base.
+    EXPECT_THROW(list->NodeAt(5), EBrimlarkError);
+}
+
+TEST(XMLDocNodes, NamesMatchCaseSensitivelyWithPrefixOrLocalName)
+{
+    TXMLDocument doc;
+    TXMLNode* root = Root(doc, "<r xmlns:p=\"urn:P\"><Name>upper</Name><p:name>prefixed</p:name><name>plain</name></r>");
+    TXMLNodeList* list = root->ChildList();
+    EXPECT_EQ(list->FindByName(QStringLiteral("Name"))->ElementText(), QStringLiteral("upper"));
+    EXPECT_EQ(list->FindByName(QStringLiteral("p:name"))->ElementText(), QStringLiteral("prefixed"));
+    // The local name matches too, and the prefixed element comes first.
+    EXPECT_EQ(list->FindByName(QStringLiteral("name"))->ElementText(), QStringLiteral("prefixed"));
+    EXPECT_EQ(list->FindByName(QStringLiteral("NAME")), nullptr);
+    EXPECT_EQ(list->FindByName(QStringLiteral("q:name")), nullptr);
+    EXPECT_EQ(list->NodeAt(1)->NamespaceURI(), QStringLiteral("urn:P"));
+    EXPECT_EQ(list->NodeAt(1)->Prefix(), QStringLiteral("p"));
+    EXPECT_EQ(list->NodeAt(1)->LocalName(), QStringLiteral("name"));
+    EXPECT_EQ(list->NodeAt(1)->NodeName(), QStringLiteral("p:name"));
+
+    // A list in a namespace only sees nodes of that namespace (compared without case).
+    TXMLDocument nsDoc;
+    TXMLNode* nsRoot = Root(nsDoc, "<r xmlns=\"urn:A\" xmlns:o=\"urn:other\"><o:x>other</o:x><x>mine</x></r>");
+    EXPECT_EQ(nsRoot->ChildList()->DefaultNamespaceURI(), QStringLiteral("urn:A"));
+    EXPECT_EQ(nsRoot->ChildList()->FindByName(QStringLiteral("x"))->ElementText(), QStringLiteral("mine"));
+}
+
+TEST(XMLDocNodes, LongListsFindTheFirstMatchAndFollowChanges)
+{
+    QByteArray text = "<r>";
+    for (int i = 0; i < 100; ++i)
+        text += "<e" + QByteArray::number(i % 40) + ">" + QByteArray::number(i) + "</e" + QByteArray::number(i % 40) + ">";
+    text += "</r>";
+    TXMLDocument doc;
+    TXMLNode* root = Root(doc, text);
+    TXMLNodeList* list = root->ChildList();
+    EXPECT_EQ(list->FindByName(QStringLiteral("e7"))->ElementText(), QStringLiteral("7"));
+    EXPECT_EQ(list->FindByName(QStringLiteral("e39"))->ElementText(), QStringLiteral("39"));
+    EXPECT_EQ(list->FindByName(QStringLiteral("e40")), nullptr);
+    TXMLNode* added = list->NodeByName(QStringLiteral("e40"));
+    EXPECT_EQ(list->FindByName(QStringLiteral("e40")), added);
+    EXPECT_EQ(list->Last(), added);
+    TXMLNode* inserted = root->AddChild(QStringLiteral("e7"), 0);
+    EXPECT_EQ(list->FindByName(QStringLiteral("e7")), inserted);
+    list->Delete(0);
+    EXPECT_EQ(list->FindByName(QStringLiteral("e7"))->ElementText(), QStringLiteral("7"));
+    EXPECT_EQ(list->Count(), 101);
+}
+
+TEST(XMLDocNodes, NodeByNameCreatesMissingNodesInTheDom)
+{
+    TXMLDocument doc;
+    TXMLNode* root = Root(doc, "<r xmlns:p=\"urn:P\"><p:s><a>1</a></p:s></r>");
+    TXMLNode* s = root->ChildList()->NodeAt(0);
+    TXMLNode* created = s->ChildList()->NodeByName(QStringLiteral("missing"));
+    EXPECT_EQ(created->ElementText(), QString());
+    EXPECT_EQ(created->NamespaceURI(), QStringLiteral("urn:P"));
+    EXPECT_EQ(s->ChildList()->Count(), 2);
+    EXPECT_TRUE(doc.Modified());
+    TXMLNode* attr = root->AttributeList()->NodeByName(QStringLiteral("kind"));
+    EXPECT_EQ(attr->NodeValue(), QString());
+    attr->SetNodeValue(QStringLiteral("a<b&\"c"));
+    const QByteArray saved = doc.SaveToText();
+    EXPECT_TRUE(saved.contains("<p:missing></p:missing>")) << saved.constData();
+    EXPECT_TRUE(saved.contains("kind=\"a&lt;b&amp;&quot;c\"")) << saved.constData();
+
+    // The saved text loads back with the same values.
+    TXMLDocument again;
+    EXPECT_EQ(Root(again, saved)->Attribute(QStringLiteral("kind")), QStringLiteral("a<b&\"c"));
+
+    TXMLDocument strict;
+    strict.SetOptions(strict.Options() & ~TXMLDocOptions(doNodeAutoCreate));
+    TXMLNode* r = Root(strict, "<r/>");
+    EXPECT_EQ(ExpectDocError([&] { r->ChildList()->NodeByName(QStringLiteral("nope")); }),
+              QStringLiteral("ノード \"nope\" が見つかりません"));
+    EXPECT_EQ(r->ChildList()->Count(), 0);
+}
+
+TEST(XMLDocNodes, ElementTextOfEmptyMixedAndNestedElements)
+{
+    TXMLDocument doc;
+    TXMLNodeList* list = Root(doc, "<r><e1/><e2></e2><m>a<b/>c</m><n><x/></n><c><!--only--></c></r>")->ChildList();
+    for (int i : {0, 1}) {
+        TXMLNode* empty = list->NodeAt(i);
+        EXPECT_EQ(empty->ElementText(), QString());
+        // The read left an empty text node behind.
+        ASSERT_EQ(empty->ChildList()->Count(), 1);
+        EXPECT_EQ(empty->ChildList()->NodeAt(0)->NodeType(), TNodeType::ntText);
+        EXPECT_EQ(empty->ElementText(), QString());
+    }
+    for (int i : {2, 3, 4})
+        EXPECT_EQ(ExpectDocError([&] { list->NodeAt(i)->ElementText(); }),
+                  QStringLiteral("要素は単一テキストノードを含んでいません")) << i;
+    // Setting a value replaces mixed content with one text node.
+    list->NodeAt(2)->SetNodeValue(QStringLiteral("<new>"));
+    EXPECT_EQ(list->NodeAt(2)->ElementText(), QStringLiteral("<new>"));
+    EXPECT_EQ(list->NodeAt(2)->ChildList()->Count(), 1);
+}
+
+// --- registrations, root binding and collections
+
+TEST(XMLDocBinding, BindRootChoosesTheRegisteredClass)
+{
+    TXMLDocument doc;
+    doc.LoadFromText("<list><item>1</item><other/><item>2</item><Item>no</Item></list>");
+    TListNode* list = NodeAs<TListNode>(doc.BindRoot(QStringLiteral("list"), &NodeClassOf<TListNode>));
+    EXPECT_EQ(list->ItemCount(), 2);
+    EXPECT_EQ(list->ItemAt(1)->ElementText(), QStringLiteral("2"));
+    EXPECT_NE(list->ItemList(), list->ChildList());
+    EXPECT_THROW(NodeAs<TItemNode>(list->ChildList()->NodeAt(3)), EIntfCastError);
+    EXPECT_THROW(list->ItemAt(2), EListError);
+
+    TXMLDocument other;
+    other.LoadFromText("<notlist/>");
+    try {
+        NodeAs<TListNode>(other.BindRoot(QStringLiteral("list"), &NodeClassOf<TListNode>));
+        ADD_FAILURE();
+    } catch (const EIntfCastError& e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Interface はサポートされていません"));
+    }
+}
+
+TEST(XMLDocBinding, BindRootOnAnEmptyDocumentAddsTheRoot)
+{
+    TXMLDocument doc;
+    EXPECT_FALSE(doc.Active());
+    EXPECT_THROW(doc.RootElement(), EXMLDocError);
+    TListNode* list = NodeAs<TListNode>(doc.BindRoot(QStringLiteral("list"), &NodeClassOf<TListNode>));
+    EXPECT_TRUE(doc.Active());
+    EXPECT_EQ(list->ItemCount(), 0);
+    EXPECT_EQ(list->ItemList(), list->ChildList());
+    list->Append();
+    list->InsertAt(0)->SetNodeValue(QStringLiteral("first"));
+    EXPECT_EQ(list->ItemCount(), 2);
+    EXPECT_TRUE(doc.SaveToText().contains("<list><item>first</item><item/></list>")) << doc.SaveToText().constData();
+}
+
+TEST(XMLDocBinding, ItemListFollowsChangesToTheChildren)
+{
+    TXMLDocument doc;
+    doc.LoadFromText("<list><item>a</item><item>b</item></list>");
+    TListNode* list = NodeAs<TListNode>(doc.BindRoot(QStringLiteral("list"), &NodeClassOf<TListNode>));
+    EXPECT_EQ(list->ItemList(), list->ChildList());
+    list->AddChild(QStringLiteral("note"), 1);   // not an item: the lists part
+    EXPECT_EQ(list->ItemCount(), 2);
+    EXPECT_EQ(list->ChildList()->Count(), 3);
+    TXMLNode* mid = list->InsertAt(1);
+    mid->SetNodeValue(QStringLiteral("m"));
+    EXPECT_EQ(list->ChildList()->IndexOf(mid), 2);   // placed before the old item 1, after the note
+    TXMLNode* last = list->Append();
+    last->SetNodeValue(QStringLiteral("z"));
+    QStringList texts;
+    for (int i = 0; i < list->ItemCount(); ++i)
+        texts << list->ItemAt(i)->ElementText();
+    EXPECT_EQ(texts, (QStringList{"a", "m", "b", "z"}));
+    list->Delete(0);
+    EXPECT_EQ(list->Remove(last), 2);
+    EXPECT_EQ(list->ItemCount(), 2);
+    EXPECT_EQ(list->ItemAt(0)->ElementText(), QStringLiteral("m"));
+    list->Clear();
+    EXPECT_EQ(list->ItemCount(), 0);
+    EXPECT_EQ(list->ChildList()->Count(), 1);
+    EXPECT_TRUE(doc.SaveToText().contains("<list><note/></list>")) << doc.SaveToText().constData();
+    EXPECT_THROW(list->InsertAt(5), EListError);
+}
