@@ -1,0 +1,197 @@
+// FetchText against libcurl doing the same GET, both on a fresh connection per fetch
+// (as the window does: one client per page), from a loopback server with a canned reply.
+#include "BlockingHttpClient.h"
+
+#include <benchmark/benchmark.h>
+#include <curl/curl.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace {
+
+// Answers every connection with the same reply: reads the request head, sends, closes.
+class CannedServer {
+public:
+    explicit CannedServer(qint64 bodySize)
+    {
+        const QByteArray body(bodySize, 'x');
+        m_reply = "HTTP/1.1 200 OK\r\nContent-Type: text/xml; charset=utf-8\r\nContent-Length: "
+                  + QByteArray::number(bodySize) + "\r\n\r\n" + body;
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int one = 1;
+        ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        ::listen(m_fd, 128);
+        socklen_t len = sizeof addr;
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &len);
+        m_url = "http://127.0.0.1:" + QByteArray::number(ntohs(addr.sin_port)) + "/statuses/friends_timeline.xml";
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~CannedServer()
+    {
+        m_stop = true;
+        ::shutdown(m_fd, SHUT_RDWR);
+        m_thread.join();
+        ::close(m_fd);
+    }
+    const QByteArray& url() const { return m_url; }
+
+private:
+    void serve()
+    {
+        while (!m_stop) {
+            const int c = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (c < 0)
+                return;
+            std::string head;
+            char buf[4096];
+            while (head.find("\r\n\r\n") == std::string::npos) {
+                const ssize_t n = ::recv(c, buf, sizeof buf, 0);
+                if (n <= 0)
+                    break;
+                head.append(buf, static_cast<size_t>(n));
+            }
+            const char* p = m_reply.constData();
+            qint64 left = m_reply.size();
+            while (left > 0) {
+                const ssize_t n = ::send(c, p, static_cast<size_t>(left), MSG_NOSIGNAL);
+                if (n <= 0)
+                    break;
+                p += n;
+                left -= n;
+            }
+            ::close(c);
+        }
+    }
+
+    QByteArray m_reply;
+    QByteArray m_url;
+    int m_fd = -1;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+CannedServer& serverFor(qint64 bodySize)
+{
+    static std::map<qint64, std::unique_ptr<CannedServer>> servers;
+    auto& s = servers[bodySize];
+    if (!s)
+        s = std::make_unique<CannedServer>(bodySize);
+    return *s;
+}
+
+void BM_FetchText(benchmark::State& state)
+{
+    const qint64 size = state.range(0);
+    const QByteArray url = serverFor(size).url();
+    for (auto _ : state) {
+        TBlockingHttpClient client;
+        client.Request().Username = "bench";
+        client.Request().Password = "secret";
+        client.Request().BasicAuthentication = true;
+        const QByteArray body = client.FetchText(url);
+        if (body.size() != size)
+            state.SkipWithError("short body");
+        benchmark::DoNotOptimize(body.constData());
+    }
+    state.SetBytesProcessed(state.iterations() * size);
+}
+
+size_t appendToString(char* data, size_t size, size_t count, void* target)
+{
+    static_cast<std::string*>(target)->append(data, size * count);
+    return size * count;
+}
+
+void BM_FetchText_Baseline(benchmark::State& state)
+{
+    const qint64 size = state.range(0);
+    const std::string url = serverFor(size).url().toStdString();
+    for (auto _ : state) {
+        CURL* curl = curl_easy_init();
+        std::string body;
+        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(curl, CURLOPT_HTTPAUTH, CURLAUTH_BASIC);
+        curl_easy_setopt(curl, CURLOPT_USERPWD, "bench:secret");
+        curl_easy_setopt(curl, CURLOPT_USERAGENT, "Mozilla/3.0 (compatible; Brimlark_Simple)");
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendToString);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 30000L);
+        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+        const CURLcode rc = curl_easy_perform(curl);
+        curl_easy_cleanup(curl);
+        if (rc != CURLE_OK || static_cast<qint64>(body.size()) != size)
+            state.SkipWithError("curl failed");
+        benchmark::DoNotOptimize(body.data());
+    }
+    state.SetBytesProcessed(state.iterations() * size);
+}
+
+BENCHMARK(BM_FetchText)->Arg(20 * 1024)->Arg(5 * 1024 * 1024)->UseRealTime();
+BENCHMARK(BM_FetchText_Baseline)->Arg(20 * 1024)->Arg(5 * 1024 * 1024)->UseRealTime();
+
+// The console view adds one line per pair: figure time over baseline time.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
+                m_times[run.benchmark_name()] = run.GetAdjustedRealTime();
+        }
+    }
+    void Finalize() override
+    {
+        ConsoleReporter::Finalize();
+        for (const auto& [name, time] : m_times) {
+            std::string baseline = name;
+            const size_t slash = baseline.find('/');
+            if (name.find("_Baseline") != std::string::npos || slash == std::string::npos)
+                continue;
+            baseline.insert(slash, "_Baseline");
+            const auto it = m_times.find(baseline);
+            if (it != m_times.end() && it->second > 0)
+                std::printf("ratio %-40s %.2fx of libcurl\n", name.c_str(), time / it->second);
+        }
+    }
+
+private:
+    std::map<std::string, double> m_times;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    bool console = true;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--benchmark_format", 18) == 0)
+            console = false;
+    }
+    benchmark::Initialize(&argc, argv);
+    if (console) {
+        RatioReporter reporter;
+        benchmark::RunSpecifiedBenchmarks(&reporter);
+    } else {
+        benchmark::RunSpecifiedBenchmarks();
+    }
+    benchmark::Shutdown();
+    curl_global_cleanup();
+    return 0;
+}
