@@ -77,7 +77,7 @@ TEST(HttpCliRequest, OptionalLinesKeepTheirPlaces)
     cli.Reference = "http://ref/";
     cli.NoCache = true;
     cli.Cookie = "a=b";
-    cli.ModifiedSince = QDateTime(QDate(1994, 11, 6), QTime(8, 49, 37), QTimeZone::UTC);
+    cli.ModifiedSince = QDateTime(QDate(1994, 11, 6), QTime(8, 49, 37), Qt::UTC);
     cli.ServerAuth = httpAuthBasic;
     cli.Username = "a";
     cli.Password = "b";
@@ -281,9 +281,9 @@ TEST(HttpCliRelocation, FoundBecomesGetWithCredentialsAndNoBody)
 TEST(HttpCliRelocation, RelativeAndAbsoluteLocations)
 {
     ScriptedServer server;
-    server.addConnection(ScriptedServer::reply("HTTP/1.1 301 Moved\r\nLocation: next?q=1\r\n\r\n"));
+    server.addConnection(ScriptedServer::reply("HTTP/1.1 301 Moved\r\nLocation: next?q=1\r\nConnection: close\r\n\r\n"));
     server.addConnection(ScriptedServer::reply("HTTP/1.1 303 See Other\r\nLocation: " + server.baseUrl()
-                                               + "/abs\r\nContent-Length: 0\r\n\r\n"));
+                                               + "/abs\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"));
     server.addConnection(ScriptedServer::reply(kOk));
     ConfiguredPost p(server.baseUrl() + "/a/b?x=/y", "id=1");
     EXPECT_EQ(runPost(p.cli).status, 200);
@@ -312,7 +312,7 @@ TEST(HttpCliRelocation, SixthLocationEndsThePostWithItsStatus)
 TEST(HttpCliRelocation, NotFollowedWhenSwitchedOff)
 {
     ScriptedServer server;
-    server.addConnection(ScriptedServer::reply("HTTP/1.1 302 Found\r\nLocation: /else\r\n\r\n"));
+    server.addConnection(ScriptedServer::reply("HTTP/1.1 302 Found\r\nLocation: /else\r\nConnection: close\r\n\r\n"));
     ConfiguredPost p(server.baseUrl() + "/x", "id=1");
     p.cli.FollowRelocation = false;
     const PostOutcome o = runPost(p.cli);
@@ -324,7 +324,7 @@ TEST(HttpCliRelocation, OtherSchemeIsNotImplemented)
 {
     ScriptedServer server;
     server.addConnection(ScriptedServer::reply("HTTP/1.1 302 Found\r\nLocation: https://127.0.0.1:"
-                                               + QByteArray::number(server.port()) + "/s\r\n\r\n"));
+                                               + QByteArray::number(server.port()) + "/s\r\nConnection: close\r\n\r\n"));
     ConfiguredPost p(server.baseUrl() + "/x", "id=1");
     const PostOutcome o = runPost(p.cli);
     EXPECT_TRUE(o.raised);

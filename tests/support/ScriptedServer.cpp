@@ -263,6 +263,14 @@ void ScriptedServer::serve(int fd, int index, const Script& script)
         case Step::Reset:
             finish(true);
             return;
+        case Step::SendRepeated:
+            for (qint64 i = 0; i < step.count && !m_stopping; ++i) {
+                if (!sendAll(fd, step.data.constData(), step.data.size())) {
+                    finish(false);
+                    return;
+                }
+            }
+            break;
         }
     }
     ::shutdown(fd, SHUT_WR);

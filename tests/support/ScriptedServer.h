@@ -33,6 +33,7 @@ public:
             WaitForClose,  // read (and record) until the peer closes, at most delayMs (0: until stop)
             Close,         // orderly close (FIN)
             Reset,         // abortive close (RST)
+            SendRepeated,  // write data count times (a large body without holding it whole)
         };
         Kind kind = Send;
         QByteArray data;
@@ -47,6 +48,7 @@ public:
         static Step waitForClose(int maxMs = 0) { return {WaitForClose, {}, maxMs, 0}; }
         static Step close() { return {Close, {}, 0, 0}; }
         static Step reset() { return {Reset, {}, 0, 0}; }
+        static Step sendRepeated(const QByteArray& bytes, qint64 times) { return {SendRepeated, bytes, 0, times}; }
     };
     using Script = std::vector<Step>;
 
