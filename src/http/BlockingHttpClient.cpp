@@ -85,9 +85,12 @@ int hexDigit(char c)
     return -1;
 }
 
+// Framing the client refuses to follow: a length or chunk size it will not allocate.
+class EUnsafeFraming : public EHttpClientError { using EHttpClientError::EHttpClientError; };
+
 [[noreturn]] void raiseBodyTooLarge(qint64 cap)
 {
-    throw EHttpClientError(QStringLiteral("Reply body exceeds the limit of %1 bytes.").arg(cap));
+    throw EUnsafeFraming(QStringLiteral("Reply body exceeds the limit of %1 bytes.").arg(cap));
 }
 
 // The announced body length: -1 when absent or not a number (the body then runs to the
@@ -107,7 +110,7 @@ qint64 announcedLength(const THeaderLines& head, qint64 cap)
     if (digits == "0")
         return 0;
     if (negative || digits.size() > 18)
-        throw EHttpClientError(QStringLiteral("Invalid Content-Length: %1").arg(QString::fromLatin1(value)));
+        throw EUnsafeFraming(QStringLiteral("Invalid Content-Length: %1").arg(QString::fromLatin1(value)));
     const qint64 length = digits.toLongLong();
     if (length > cap)
         raiseBodyTooLarge(cap);
@@ -134,7 +137,7 @@ qint64 chunkSize(const QByteArray& line, qint64 cap)
         if (d < 0)
             return 0;
         if (value > (quint64(INT64_MAX) >> 4))
-            throw EHttpClientError(QStringLiteral("Invalid chunk size: %1").arg(QString::fromLatin1(text.left(64))));
+            throw EUnsafeFraming(QStringLiteral("Invalid chunk size: %1").arg(QString::fromLatin1(text.left(64))));
         value = (value << 4) | quint64(d);
     }
     if (value > quint64(cap))
@@ -371,6 +374,9 @@ void TBlockingHttpClient::raiseProtocolError()
     QByteArray body;
     try {
         readBody(body, false);
+    } catch (const EUnsafeFraming&) {
+        // The status is what the caller needs; the unreadable rest of the body is dropped.
+        m_connection.Close();
     } catch (...) {
         m_connection.ReadTimeout = saved;
         throw;

@@ -165,6 +165,31 @@ INSTANTIATE_TEST_SUITE_P(
                     QStringLiteral("Reply header has more than 1000 lines.")}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST(BlockingBodyCap, FailedReplyWithUnsafeLengthStillReportsItsStatus)
+{
+    ScriptedServer server;
+    server.addConnection({Step::readRequest(), Step::send("HTTP/1.1 401 Unauthorized\r\nContent-Length: 104857600\r\n\r\nxx"),
+                          Step::waitForClose(5000)});
+    server.addConnection({Step::readRequest(),
+                          Step::send("HTTP/1.1 500 Oops\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\nffffffffffffffff\r\n"),
+                          Step::waitForClose(5000)});
+    TBlockingHttpClient client;
+    try {
+        client.FetchText(server.baseUrl());
+        ADD_FAILURE() << "no error";
+    } catch (const EHttpProtocolError& e) {
+        EXPECT_EQ(e.ReplyCode(), 401);
+        EXPECT_EQ(e.ReplyBody(), "");
+    }
+    try {
+        client.FetchText(server.baseUrl());
+        ADD_FAILURE() << "no error";
+    } catch (const EHttpProtocolError& e) {
+        EXPECT_EQ(e.ReplyCode(), 500);
+        EXPECT_EQ(e.ReplyBody(), "ab");
+    }
+}
+
 TEST(BlockingBodyCap, BodyWithoutLengthStopsAtTheCap)
 {
     ScriptedServer server;
