@@ -31,6 +31,8 @@ void TRichEditC::SetAutoUrlDetect(bool on)
 void TRichEditC::MarkLinks()
 {
     // Formatting the document fires textChanged again.
+    if (m_marking)
+        return;
     m_marking = true;
     const QList<TLinkRange> links = FindLinks(toPlainText());
     {

@@ -409,6 +409,8 @@ void TForm1::FormCreate()
     LayoutClient();
     RichEditC->SetAutoUrlDetect(true);
 
+    // The frame's size is known only once the native window exists.
+    create();
     move(m_state.WindowLeft, m_state.WindowTop);
     const QSize frame = frameGeometry().size() - size();
     resize(qMax(1, m_state.WindowWidth - frame.width()), qMax(1, m_state.WindowHeight - frame.height()));

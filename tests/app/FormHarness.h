@@ -1,0 +1,207 @@
+#pragma once
+// Shared helpers of the main window tests: settings in a temporary folder, canned
+// timeline replies, a catcher for message boxes and a capture of the diagnostic lines.
+
+#include "frmMain.h"
+#include "Settings.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace harness {
+
+struct Row {
+    QString name, text, favorited, id;
+};
+
+inline QByteArray Escape(const QString& s)
+{
+    return s.toHtmlEscaped().toUtf8();
+}
+
+inline QByteArray TimelineXml(const std::vector<Row>& rows)
+{
+    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<statuses type=\"array\">\n";
+    for (const Row& r : rows) {
+        xml += "<status>\n<created_at>Tue Apr 07 22:52:51 +0000 2009</created_at>\n<id>" + Escape(r.id)
+               + "</id>\n<text>" + Escape(r.text) + "</text>\n<source>web</source>\n"
+               + "<truncated>false</truncated>\n<favorited>" + Escape(r.favorited)
+               + "</favorited>\n<user>\n<id>1</id>\n<name>" + Escape(r.name)
+               + "</name>\n<screen_name>u</screen_name>\n</user>\n</status>\n";
+    }
+    xml += "</statuses>\n";
+    return xml;
+}
+
+inline QByteArray Reply(int code, const QByteArray& reason, const QByteArray& body,
+                        const QByteArray& type = "application/xml; charset=utf-8")
+{
+    return "HTTP/1.1 " + QByteArray::number(code) + " " + reason + "\r\nContent-Type: " + type
+           + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n"
+           + body;
+}
+
+inline QByteArray Ok(const QByteArray& body) { return Reply(200, "OK", body); }
+
+inline std::vector<Row> ThreeRows()
+{
+    return {{QStringLiteral("太郎"), QStringLiteral("最初のつぶやき"), QStringLiteral("false"), QStringLiteral("301")},
+            {QStringLiteral("花子"), QStringLiteral("二番目 http://example.com/2"), QStringLiteral("true"), QStringLiteral("302")},
+            {QStringLiteral("次郎"), QStringLiteral("三番目"), QStringLiteral("TRUE"), QStringLiteral("303")}};
+}
+
+// First line of a recorded request.
+inline QByteArray RequestLine(const QByteArray& request)
+{
+    return request.left(request.indexOf("\r\n"));
+}
+
+// Answers every message box that opens (a nested loop runs its timers) and records it.
+class BoxCatcher {
+public:
+    struct Box {
+        QString title, text;
+        QMessageBox::Icon icon;
+        bool mainWindowVisible;
+    };
+    BoxCatcher()
+    {
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || box->property("caught").toBool())
+                return;
+            box->setProperty("caught", true);
+            bool formVisible = false;
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (qobject_cast<TForm1*>(w) && w->isVisible())
+                    formVisible = true;
+            }
+            boxes.push_back({box->windowTitle(), box->text(), box->icon(), formVisible});
+            box->accept();
+        });
+        m_timer.start();
+    }
+    std::vector<Box> boxes;
+
+private:
+    QTimer m_timer;
+};
+
+// Diagnostic lines of the brimlark.debug category.
+class DebugCapture {
+public:
+    DebugCapture()
+    {
+        s_lines().clear();
+        m_previous = qInstallMessageHandler(&DebugCapture::handler);
+    }
+    ~DebugCapture() { qInstallMessageHandler(m_previous); }
+    QStringList lines() const { return s_lines(); }
+
+private:
+    static QStringList& s_lines()
+    {
+        static QStringList lines;
+        return lines;
+    }
+    static void handler(QtMsgType, const QMessageLogContext& context, const QString& message)
+    {
+        if (context.category && QByteArray(context.category) == "brimlark.debug")
+            s_lines().append(message);
+    }
+    QtMessageHandler m_previous = nullptr;
+};
+
+// A settings file in a temporary folder and a window made from it.
+class FormTest : public ::testing::Test {
+protected:
+    QString iniPath() const { return m_dir.filePath(QStringLiteral("brimlark.ini")); }
+
+    void writeSettings(const std::function<void(TMainState&)>& edit)
+    {
+        TMainState state;
+        LoadSettings(iniPath(), state);
+        edit(state);
+        ASSERT_TRUE(SaveSettings(iniPath(), state, QRect(state.WindowLeft, state.WindowTop,
+                                                          state.WindowWidth, state.WindowHeight)));
+    }
+    void writeCredentials(const QString& user = QStringLiteral("alice"),
+                          const QString& password = QStringLiteral("secret"))
+    {
+        writeSettings([&](TMainState& s) {
+            s.AccountName = user;
+            s.Password = password;
+        });
+    }
+
+    std::unique_ptr<TForm1> makeForm(const QByteArray& api)
+    {
+        TForm1Options options;
+        options.SettingsFile = iniPath();
+        options.Arguments = {QStringLiteral("brimlark"), QStringLiteral("--api"), QString::fromUtf8(api)};
+        auto form = std::make_unique<TForm1>(options);
+        form->CreateSecondaryWindows();
+        return form;
+    }
+
+    template <class T>
+    static T* child(TForm1& form, const char* name)
+    {
+        T* found = form.findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    static QAction* action(TForm1& form, const char* name) { return child<QAction>(form, name); }
+    static QTreeWidget* list(TForm1& form) { return child<QTreeWidget>(form, "ListView1"); }
+    static QTimer* timer(TForm1& form, const char* name) { return child<QTimer>(form, name); }
+
+    static QStringList column(TForm1& form, int c)
+    {
+        QStringList cells;
+        QTreeWidget* lv = list(form);
+        for (int i = 0; i < lv->topLevelItemCount(); ++i)
+            cells << lv->topLevelItem(i)->text(c);
+        return cells;
+    }
+    static int selectedRow(TForm1& form)
+    {
+        QTreeWidget* lv = list(form);
+        const auto selected = lv->selectedItems();
+        return selected.isEmpty() ? -1 : lv->indexOfTopLevelItem(selected.first());
+    }
+    static QStringList trace(TForm1& form)
+    {
+        return child<QPlainTextEdit>(form, "memoDisplay")->toPlainText().split(u'\n', Qt::SkipEmptyParts);
+    }
+    static QString detailText(TForm1& form) { return child<QTextEdit>(form, "RichEditC")->toPlainText(); }
+    static QString userName(TForm1& form) { return child<QLabel>(form, "lblUserName")->text(); }
+    static bool goldStar(TForm1& form)
+    {
+        return child<QLabel>(form, "Image1")->pixmap().toImage()
+               == child<QLabel>(form, "ImageStarOn")->pixmap().toImage();
+    }
+    static bool greyStar(TForm1& form)
+    {
+        return child<QLabel>(form, "Image1")->pixmap().toImage()
+               == child<QLabel>(form, "ImageStar")->pixmap().toImage();
+    }
+
+    QTemporaryDir m_dir;
+    BoxCatcher m_boxes;
+};
+
+} // namespace harness
