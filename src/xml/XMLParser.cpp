@@ -200,7 +200,11 @@ xmlDocPtr ParseReply(const QByteArray& text, bool preserveWhiteSpace, TParseFail
     ctxt->sax->internalSubset = RefuseDtd;
     // No network, no DTD loading, no entity substitution beyond the predefined ones and
     // character references; no XML_PARSE_HUGE, so depth and entity growth stay bounded.
-    const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+    int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+    // The parser's own blank dropping catches the usual indentation before it is ever
+    // allocated; DropLayoutWhiteSpace below settles the cases it leaves.
+    if (!preserveWhiteSpace)
+        options |= XML_PARSE_NOBLANKS;
     xmlDocPtr doc = xmlCtxtReadMemory(ctxt, text.constData(), static_cast<int>(text.size()),
                                       nullptr, nullptr, options);
     const bool ok = doc && ctxt->wellFormed && ctxt->nsWellFormed && !state.dtdRefused;
