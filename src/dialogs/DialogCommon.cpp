@@ -1,0 +1,121 @@
+#include "DialogCommon.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPolygonF>
+
+#include <cmath>
+
+namespace {
+
+const QString kPGothic = QStringLiteral("ＭＳ Ｐゴシック");
+const QString kGothic = QStringLiteral("ＭＳ ゴシック");
+
+QPolygonF StarPolygon(const QRectF& box)
+{
+    QPolygonF points;
+    const QPointF centre = box.center();
+    const double outer = box.width() / 2.0;
+    const double inner = outer * 0.42;
+    for (int i = 0; i < 10; ++i) {
+        const double angle = -M_PI / 2 + i * M_PI / 5;
+        const double r = (i % 2 == 0) ? outer : inner;
+        points << QPointF(centre.x() + r * std::cos(angle), centre.y() + r * std::sin(angle));
+    }
+    return points;
+}
+
+} // namespace
+
+QFont UiFont(int pixelHeight, bool bold)
+{
+    QFont font(kPGothic);
+    font.setPixelSize(pixelHeight);
+    font.setBold(bold);
+    return font;
+}
+
+void RegisterJapaneseFontSubstitutes()
+{
+    if (!QFont::substitutes(kPGothic).contains(QStringLiteral("IPAPGothic")))
+        QFont::insertSubstitution(kPGothic, QStringLiteral("IPAPGothic"));
+    if (!QFont::substitutes(kGothic).contains(QStringLiteral("IPAGothic")))
+        QFont::insertSubstitution(kGothic, QStringLiteral("IPAGothic"));
+}
+
+QPixmap ProgramIcon(int size)
+{
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    // A blue speech bubble with a small gold star: a status that can be a favourite.
+    const double s = size;
+    QPainterPath bubble;
+    bubble.addRoundedRect(QRectF(s * 0.05, s * 0.08, s * 0.9, s * 0.66), s * 0.18, s * 0.18);
+    QPolygonF tail;
+    tail << QPointF(s * 0.25, s * 0.70) << QPointF(s * 0.18, s * 0.95) << QPointF(s * 0.48, s * 0.72);
+    bubble.addPolygon(tail);
+    bubble.setFillRule(Qt::WindingFill);
+    p.setPen(QPen(QColor(0x1D, 0x4E, 0x89), std::max(1.0, s / 24)));
+    p.setBrush(QColor(0x5B, 0xA4, 0xE6));
+    p.drawPath(bubble.simplified());
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0xFF, 0xD7, 0x00));
+    p.drawPolygon(StarPolygon(QRectF(s * 0.28, s * 0.14, s * 0.44, s * 0.44)));
+    return pixmap;
+}
+
+TTopMostSuspender::TTopMostSuspender()
+{
+    const QList<QWidget*> windows = QApplication::topLevelWidgets();
+    for (QWidget* window : windows) {
+        if (!window->isVisible() || !window->windowFlags().testFlag(Qt::WindowStaysOnTopHint))
+            continue;
+        // Changing the flags hides the window; it is shown again at once.
+        window->setWindowFlag(Qt::WindowStaysOnTopHint, false);
+        window->show();
+        m_suspended.append(window);
+    }
+}
+
+TTopMostSuspender::~TTopMostSuspender()
+{
+    for (const QPointer<QWidget>& window : m_suspended) {
+        if (!window)
+            continue;
+        const bool visible = window->isVisible();
+        window->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+        if (visible)
+            window->show();
+    }
+}
+
+TLinkLabel::TLinkLabel(const QString& caption, QWidget* parent)
+    : QLabel(caption, parent)
+{
+    QPalette pal = palette();
+    pal.setColor(QPalette::WindowText, Qt::blue);
+    setPalette(pal);
+    QFont f = font();
+    f.setUnderline(true);
+    setFont(f);
+    setCursor(Qt::PointingHandCursor);
+}
+
+void TLinkLabel::mousePressEvent(QMouseEvent* event)
+{
+    m_pressed = event->button() == Qt::LeftButton;
+    QLabel::mousePressEvent(event);
+}
+
+void TLinkLabel::mouseReleaseEvent(QMouseEvent* event)
+{
+    const bool click = m_pressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
+    m_pressed = false;
+    QLabel::mouseReleaseEvent(event);
+    if (click)
+        Q_EMIT Click();
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QFont>
+#include <QLabel>
+#include <QList>
+#include <QPixmap>
+#include <QPointer>
+#include <QWidget>
+
+// The proportional Japanese UI font of every window, by character height in pixels.
+QFont UiFont(int pixelHeight, bool bold = false);
+
+// Maps the Windows Japanese font names to fonts that exist here (IPA Gothic);
+// the main window calls it once before creating any window. Safe to call again.
+void RegisterJapaneseFontSubstitutes();
+
+// The program's icon, drawn at run time so the program carries no image files.
+QPixmap ProgramIcon(int size);
+
+// While alive, the application's visible top-level windows that stay on top are made
+// ordinary, so a message box opened meanwhile cannot end up behind them; they stay
+// on top again afterwards (those that still exist).
+class TTopMostSuspender {
+public:
+    TTopMostSuspender();
+    ~TTopMostSuspender();
+    TTopMostSuspender(const TTopMostSuspender&) = delete;
+    TTopMostSuspender& operator=(const TTopMostSuspender&) = delete;
+
+private:
+    QList<QPointer<QWidget>> m_suspended;
+};
+
+// A label that looks and acts like a web link: blue, underlined, hand cursor, and a
+// Click signal for a left-button press and release on it.
+class TLinkLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit TLinkLabel(const QString& caption, QWidget* parent = nullptr);
+
+Q_SIGNALS:
+    void Click();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    bool m_pressed = false;
+};

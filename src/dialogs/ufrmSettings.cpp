@@ -1,0 +1,120 @@
+#include "ufrmSettings.h"
+
+#include "DialogCommon.h"
+#include "UpDown.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+namespace {
+
+QLabel* MakeLabel(const QString& name, const QString& caption, int left, int top, QWidget* parent)
+{
+    auto* label = new QLabel(caption, parent);
+    label->setObjectName(name);
+    label->move(left, top);
+    label->adjustSize();
+    return label;
+}
+
+// A running timer keeps its phase: switching it on again does not restart it.
+void SetTimerEnabled(QTimer* timer, bool enabled)
+{
+    if (!timer)
+        return;
+    if (!enabled)
+        timer->stop();
+    else if (!timer->isActive())
+        timer->start();
+}
+
+} // namespace
+
+TfrmSettings::TfrmSettings(TMainState& state, QTimer* autoReload, QTimer* autoRotation, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                          | Qt::WindowCloseButtonHint)
+    , m_state(state)
+    , m_timerAutoReload(autoReload)
+    , m_timerAutoRotation(autoRotation)
+{
+    setObjectName(QStringLiteral("frmSettings"));
+    setWindowTitle(QStringLiteral("設定"));
+    setFont(UiFont(12));
+    // 284 x 197 outside, less a dialog frame and title bar.
+    setFixedSize(276, 163);
+
+    Label1 = MakeLabel(QStringLiteral("Label1"), QStringLiteral("自動更新"), 8, 21, this);
+    chkAutoReload = new QCheckBox(this);
+    chkAutoReload->setObjectName(QStringLiteral("chkAutoReload"));
+    chkAutoReload->setGeometry(64, 16, 17, 17);
+    editReload = new QLineEdit(QStringLiteral("60"), this);
+    editReload->setObjectName(QStringLiteral("editReload"));
+    editReload->setGeometry(96, 16, 41, 20);
+    UpDownReload = new TUpDown(editReload, 60, 100, this);
+    UpDownReload->setObjectName(QStringLiteral("UpDownReload"));
+    UpDownReload->setGeometry(137, 16, 16, 20);
+    UpDownReload->SetPosition(60);
+    Label5 = MakeLabel(QStringLiteral("Label5"), QStringLiteral("秒ごと"), 164, 30, this);
+    Label3 = MakeLabel(QStringLiteral("Label3"), QStringLiteral("Twitterは60秒で70リクエストの制限のため"), 32, 40, this);
+
+    Label4 = MakeLabel(QStringLiteral("Label4"), QStringLiteral("取得分のローテーション"), 8, 69, this);
+    chkAutoRotation = new QCheckBox(this);
+    chkAutoRotation->setObjectName(QStringLiteral("chkAutoRotation"));
+    chkAutoRotation->setGeometry(64, 80, 17, 17);
+    editRotation = new QLineEdit(QStringLiteral("20"), this);
+    editRotation->setObjectName(QStringLiteral("editRotation"));
+    editRotation->setGeometry(96, 80, 41, 20);
+    UpDownRotation = new TUpDown(editRotation, 10, 100, this);
+    UpDownRotation->setObjectName(QStringLiteral("UpDownRotation"));
+    UpDownRotation->setGeometry(137, 80, 16, 20);
+    UpDownRotation->SetPosition(60);
+    Label2 = MakeLabel(QStringLiteral("Label2"), QStringLiteral("秒ごと"), 156, 86, this);
+
+    btnOk = new QPushButton(QStringLiteral("OK"), this);
+    btnOk->setObjectName(QStringLiteral("btnOk"));
+    btnOk->setGeometry(24, 112, 97, 33);
+    btnCancel = new QPushButton(QStringLiteral("キャンセル"), this);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    btnCancel->setGeometry(136, 112, 97, 33);
+    for (QPushButton* button : {btnOk, btnCancel})
+        button->setAutoDefault(false);
+
+    setTabOrder(chkAutoReload, editReload);
+    setTabOrder(editReload, chkAutoRotation);
+    setTabOrder(chkAutoRotation, editRotation);
+    setTabOrder(editRotation, btnOk);
+    setTabOrder(btnOk, btnCancel);
+
+    connect(btnOk, &QPushButton::clicked, this, &TfrmSettings::btnOkClick);
+    connect(btnCancel, &QPushButton::clicked, this, &TfrmSettings::btnCancelClick);
+
+    FormCreate();
+}
+
+void TfrmSettings::FormCreate()
+{
+    UpDownReload->SetPosition(m_state.ReloadInterval);
+    UpDownRotation->SetPosition(m_state.RotationInterval);
+    chkAutoReload->setChecked(m_state.AutoReload);
+    chkAutoRotation->setChecked(m_state.AutoRotation);
+}
+
+void TfrmSettings::btnOkClick()
+{
+    m_state.ReloadInterval = UpDownReload->Position();
+    m_state.RotationInterval = UpDownRotation->Position();
+    m_state.AutoReload = chkAutoReload->isChecked();
+    m_state.AutoRotation = chkAutoRotation->isChecked();
+    // Only switched on or off; the intervals stay stored, not applied to the timers.
+    SetTimerEnabled(m_timerAutoReload, m_state.AutoReload);
+    SetTimerEnabled(m_timerAutoRotation, m_state.AutoRotation);
+    accept();
+}
+
+void TfrmSettings::btnCancelClick()
+{
+    reject();
+}

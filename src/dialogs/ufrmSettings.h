@@ -1,0 +1,46 @@
+#pragma once
+
+#include "Settings.h"
+
+#include <QDialog>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+class TUpDown;
+
+// The settings dialog: the two timer switches and their intervals in seconds. Filled
+// once at creation; each opening shows the controls as they were last left. OK stores
+// the values in the main window's state and switches its timers; Cancel changes nothing.
+class TfrmSettings : public QDialog {
+    Q_OBJECT
+public:
+    TfrmSettings(TMainState& state, QTimer* autoReload, QTimer* autoRotation, QWidget* parent);
+
+    QLabel* Label1;
+    QCheckBox* chkAutoReload;
+    QLineEdit* editReload;
+    TUpDown* UpDownReload;
+    QLabel* Label5;
+    QLabel* Label3;
+    QLabel* Label4;
+    QCheckBox* chkAutoRotation;
+    QLineEdit* editRotation;
+    TUpDown* UpDownRotation;
+    QLabel* Label2;
+    QPushButton* btnOk;
+    QPushButton* btnCancel;
+
+public Q_SLOTS:
+    void btnOkClick();
+    void btnCancelClick();
+
+private:
+    void FormCreate();
+
+    TMainState& m_state;
+    QTimer* m_timerAutoReload;
+    QTimer* m_timerAutoRotation;
+};

@@ -1,0 +1,97 @@
+#include "uLoginSettings.h"
+
+#include "DialogCommon.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+TfrmLogin::TfrmLogin(TMainState& state, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                          | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint)
+    , m_state(state)
+{
+    setObjectName(QStringLiteral("frmLogin"));
+    setWindowTitle(QStringLiteral("ログイン情報"));
+    setFont(UiFont(12));
+    setFixedSize(224, 127);
+
+    lblUsername = new QLabel(QStringLiteral("ユーザ名"), this);
+    lblUsername->setObjectName(QStringLiteral("lblUsername"));
+    lblUsername->setGeometry(16, 14, 60, 14);
+    editUsername = new QLineEdit(this);
+    editUsername->setObjectName(QStringLiteral("editUsername"));
+    editUsername->setGeometry(80, 10, 129, 21);
+
+    lblPassword = new QLabel(QStringLiteral("パスワード"), this);
+    lblPassword->setObjectName(QStringLiteral("lblPassword"));
+    lblPassword->setGeometry(16, 46, 60, 14);
+    editPassword = new QLineEdit(this);
+    editPassword->setObjectName(QStringLiteral("editPassword"));
+    editPassword->setGeometry(80, 42, 129, 21);
+    editPassword->setEchoMode(QLineEdit::Password);
+
+    btnOK = new QPushButton(QStringLiteral("OK"), this);
+    btnOK->setObjectName(QStringLiteral("btnOK"));
+    btnOK->setGeometry(24, 80, 81, 33);
+    btnCancel = new QPushButton(QStringLiteral("キャンセル"), this);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    btnCancel->setGeometry(120, 80, 81, 33);
+    // Neither button is the default: Enter and Escape mean nothing of themselves.
+    for (QPushButton* button : {btnOK, btnCancel}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+
+    setTabOrder(editUsername, editPassword);
+    setTabOrder(editPassword, btnOK);
+    setTabOrder(btnOK, btnCancel);
+
+    connect(btnOK, &QPushButton::clicked, this, &TfrmLogin::btnOKClick);
+    connect(btnCancel, &QPushButton::clicked, this, &TfrmLogin::btnCancelClick);
+    connect(editPassword, &QLineEdit::returnPressed, this, &TfrmLogin::editPasswordKeyPress);
+}
+
+void TfrmLogin::FormShow()
+{
+    editUsername->setText(m_state.AccountName);
+    editPassword->setText(m_state.Password);
+}
+
+void TfrmLogin::showEvent(QShowEvent* event)
+{
+    FormShow();
+    QDialog::showEvent(event);
+}
+
+void TfrmLogin::keyPressEvent(QKeyEvent* event)
+{
+    // Escape does not close the dialog and Enter presses no button.
+    switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        event->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+void TfrmLogin::btnOKClick()
+{
+    m_state.AccountName = editUsername->text();
+    m_state.Password = editPassword->text();
+    accept();
+}
+
+void TfrmLogin::btnCancelClick()
+{
+    reject();
+}
+
+void TfrmLogin::editPasswordKeyPress()
+{
+    btnOKClick();
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "Settings.h"
+
+#include <QDialog>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+// The credentials dialog: edits the main window's account name and password in place.
+// It neither checks nor saves them; the caller reads the timeline whichever way it ends.
+class TfrmLogin : public QDialog {
+    Q_OBJECT
+public:
+    TfrmLogin(TMainState& state, QWidget* parent);
+
+    QLabel* lblUsername;
+    QLineEdit* editUsername;
+    QLabel* lblPassword;
+    QLineEdit* editPassword;
+    QPushButton* btnOK;
+    QPushButton* btnCancel;
+
+public Q_SLOTS:
+    void btnOKClick();
+    void btnCancelClick();
+    void editPasswordKeyPress();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void FormShow();
+
+    TMainState& m_state;
+};

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "Settings.h"
+
+#include <QDialog>
+
+#include <functional>
+
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class THttpCli;
+
+// The posting dialog: live count, the over-length question, the form body (also kept in
+// "cache/post.txt") and the POST of a status through its own client. Only a 2xx reply
+// clears the text and closes; any other outcome keeps the text and says why through
+// showStatus (the main window's status line).
+class TfrmTwitt : public QDialog {
+    Q_OBJECT
+public:
+    TfrmTwitt(TMainState& state, std::function<void(const QString&)> showStatus, QWidget* parent);
+    ~TfrmTwitt() override;
+
+    QLabel* Label1;
+    QLabel* lblStrCount;
+    QLabel* Label2;
+    QPlainTextEdit* memoTwitt;
+    QPushButton* btnTwitt;
+    QPushButton* btnCancel;
+    THttpCli* HttpCli1;
+
+    // The text's length as the count shows it: UTF-16 code units, a line break as two.
+    static int DisplayedCount(const QString& text);
+    // The text as it is sent: its first line break removed (the first LF and the first
+    // CR of its CR LF form), as UTF-8.
+    static QByteArray SentText(const QString& text);
+
+public Q_SLOTS:
+    void memoTwittChange();
+    void btnTwittClick();
+    void btnCancelClick();
+
+private:
+    bool AskOverLength();
+    bool WriteBodyFile(const QByteArray& body);
+    void ReportFailure(int statusCode, const QByteArray& reasonPhrase);
+
+    TMainState& m_state;
+    std::function<void(const QString&)> m_showStatus;
+};

@@ -1,0 +1,92 @@
+#include "uLoginSettings.h"
+
+#include "dialogs/ModalHelper.h"
+#include "dialogs/TabOrder.h"
+
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+class LoginDialog : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        state.AccountName = QStringLiteral("alice");
+        state.Password = QStringLiteral("secret");
+    }
+    TMainState state;
+    TfrmLogin dlg{state, nullptr};
+};
+
+TEST_F(LoginDialog, OpensWithTheCurrentCredentialsMasked)
+{
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("ログイン情報"));
+    EXPECT_EQ(dlg.size(), QSize(224, 127));
+    EXPECT_TRUE(dlg.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_EQ(dlg.findChild<QLabel*>(QStringLiteral("lblUsername"))->text(), QStringLiteral("ユーザ名"));
+    EXPECT_EQ(dlg.findChild<QLabel*>(QStringLiteral("lblPassword"))->text(), QStringLiteral("パスワード"));
+    dlg.show();
+    EXPECT_EQ(dlg.editUsername->text(), QStringLiteral("alice"));
+    EXPECT_EQ(dlg.editPassword->text(), QStringLiteral("secret"));
+    EXPECT_EQ(dlg.editPassword->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(NextTabStop(dlg.editUsername), dlg.editPassword);
+    EXPECT_EQ(NextTabStop(dlg.editPassword), dlg.btnOK);
+    EXPECT_EQ(NextTabStop(dlg.btnOK), dlg.btnCancel);
+
+    // Refilled at every showing, from whatever the main window holds then.
+    dlg.editUsername->setText(QStringLiteral("typed"));
+    QTest::mouseClick(dlg.btnCancel, Qt::LeftButton);
+    state.AccountName = QStringLiteral("bob");
+    dlg.show();
+    EXPECT_EQ(dlg.editUsername->text(), QStringLiteral("bob"));
+}
+
+TEST_F(LoginDialog, OkStoresExactlyWhatWasTypedEvenEmpty)
+{
+    ModalWatch<TfrmLogin> user([](TfrmLogin* d) {
+        d->editUsername->setText(QStringLiteral(" carol "));
+        d->editPassword->clear();
+        QTest::mouseClick(d->btnOK, Qt::LeftButton);
+    });
+    dlg.exec();
+    EXPECT_EQ(user.Count(), 1);
+    EXPECT_EQ(state.AccountName, QStringLiteral(" carol "));
+    EXPECT_TRUE(state.Password.isEmpty());
+}
+
+TEST_F(LoginDialog, EnterInThePasswordBoxSignsInEscapeAndEnterElsewhereDoNothing)
+{
+    dlg.show();
+    dlg.editUsername->setText(QStringLiteral("dave"));
+    dlg.editPassword->setText(QStringLiteral("pw"));
+    QTest::keyClick(dlg.editUsername, Qt::Key_Return);
+    QTest::keyClick(&dlg, Qt::Key_Escape);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(state.AccountName, QStringLiteral("alice"));
+
+    QTest::keyClick(dlg.editPassword, Qt::Key_Return);
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(state.AccountName, QStringLiteral("dave"));
+    EXPECT_EQ(state.Password, QStringLiteral("pw"));
+}
+
+TEST_F(LoginDialog, CancelAndCloseBoxLeaveTheCredentials)
+{
+    dlg.show();
+    dlg.editUsername->setText(QStringLiteral("x"));
+    dlg.editPassword->setText(QStringLiteral("y"));
+    QTest::mouseClick(dlg.btnCancel, Qt::LeftButton);
+    EXPECT_FALSE(dlg.isVisible());
+    dlg.show();
+    dlg.editUsername->setText(QStringLiteral("x"));
+    dlg.close();
+    EXPECT_EQ(state.AccountName, QStringLiteral("alice"));
+    EXPECT_EQ(state.Password, QStringLiteral("secret"));
+}
+
+} // namespace

@@ -1,0 +1,319 @@
+#include "uTwitt.h"
+
+#include "HttpCli.h"
+#include "ScriptedServer.h"
+#include "dialogs/ModalHelper.h"
+
+#include "dialogs/TabOrder.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QByteArray kOk = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
+
+QByteArray BodyOf(const QByteArray& request)
+{
+    const qsizetype end = request.indexOf("\r\n\r\n");
+    return end < 0 ? QByteArray() : request.mid(end + 4);
+}
+
+QString Japanese(int n)
+{
+    return QString(n, QChar(0x3042));  // あ
+}
+
+// A posting dialog in its own temporary working directory, against a scripted server.
+class PostingDialog : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_oldDir = QDir::currentPath();
+        ASSERT_TRUE(m_dir.isValid());
+        QDir::setCurrent(m_dir.path());
+        state.AccountName = QStringLiteral("alice");
+        state.Password = QStringLiteral("pw");
+        state.ApiBase = QString::fromLatin1(server.baseUrl()) + QStringLiteral("/api");
+        dlg = std::make_unique<TfrmTwitt>(state, [this](const QString& line) { status << line; }, nullptr);
+        dlg->show();
+    }
+    void TearDown() override
+    {
+        dlg.reset();
+        QDir::setCurrent(m_oldDir);
+    }
+
+    void Type(const QString& text)
+    {
+        dlg->memoTwitt->setFocus();
+        QTest::keyClicks(dlg->memoTwitt, text);
+    }
+    void Post() { QTest::mouseClick(dlg->btnTwitt, Qt::LeftButton); }
+    QByteArray BodyFile() const
+    {
+        QFile f(m_dir.filePath(QStringLiteral("cache/post.txt")));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+    bool Closed() const { return !dlg->isVisible() && dlg->result() == QDialog::Accepted; }
+
+    ScriptedServer server;
+    TMainState state;
+    QStringList status;
+    std::unique_ptr<TfrmTwitt> dlg;
+    QTemporaryDir m_dir;
+    QString m_oldDir;
+};
+
+TEST_F(PostingDialog, CountShowsUtf16UnitsWithLineBreaksAsTwo)
+{
+    EXPECT_EQ(dlg->lblStrCount->text(), QStringLiteral("0文字"));
+    Type(QStringLiteral("abc"));
+    QTest::keyClick(dlg->memoTwitt, Qt::Key_Return);
+    Type(QStringLiteral("def"));
+    EXPECT_EQ(dlg->lblStrCount->text(), QStringLiteral("8文字"));
+    dlg->memoTwitt->setPlainText(QStringLiteral("😀") + Japanese(2));  // a surrogate pair counts two
+    EXPECT_EQ(dlg->lblStrCount->text(), QStringLiteral("4文字"));
+}
+
+TEST_F(PostingDialog, ExactRequestOfAPost)
+{
+    server.addConnection(ScriptedServer::reply(kOk));
+    Type(QStringLiteral("a b&c=d"));
+    Post();
+    ASSERT_TRUE(server.waitForFinished(1));
+    const QByteArray body = "status=a+b%26c%3Dd&source=brimlark";
+    EXPECT_EQ(server.request(0),
+              "POST /api/statuses/update.xml HTTP/1.1\r\n"
+              "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*\r\n"
+              "Connection: close\r\n"
+              "Accept-Language: ja,en,fr\r\n"
+              "Content-Type: application/x-www-form-urlencoded\r\n"
+              "User-Agent: Mozilla/4.0 (compatible; Brimlark_Simple)\r\n"
+              "Host: 127.0.0.1:" + QByteArray::number(server.port()) + "\r\n"
+              "Content-Length: " + QByteArray::number(body.size()) + "\r\n"
+              "Authorization: Basic YWxpY2U6cHc=\r\n"
+              "\r\n" + body);
+    // Success: the text is gone, the count reads zero, the dialog is closed, and the
+    // body file holds exactly the body.
+    EXPECT_TRUE(Closed());
+    EXPECT_TRUE(dlg->memoTwitt->toPlainText().isEmpty());
+    EXPECT_EQ(dlg->lblStrCount->text(), QStringLiteral("0文字"));
+    EXPECT_EQ(BodyFile(), body);
+    EXPECT_TRUE(status.isEmpty());
+    // The fresh working directory had no "cache" folder.
+    EXPECT_TRUE(QDir(m_dir.filePath(QStringLiteral("cache"))).exists());
+}
+
+TEST_F(PostingDialog, BodiesOfTypicalTexts)
+{
+    struct Case { QString text; QByteArray body; };
+    const Case cases[] = {
+        {QStringLiteral("a b&c=d"), "status=a+b%26c%3Dd&source=brimlark"},
+        {QStringLiteral("line1\nline2\nline3"), "status=line1line2%0D%0Aline3&source=brimlark"},
+        {QStringLiteral("あ"), "status=%E3%81%82&source=brimlark"},
+        {QStringLiteral("~"), "status=%7E&source=brimlark"},
+        {QStringLiteral("(ok)!"), "status=(ok)!&source=brimlark"},
+        {QString(), "status=&source=brimlark"},
+    };
+    int i = 0;
+    for (const Case& c : cases) {
+        server.addConnection(ScriptedServer::reply(kOk));
+        dlg->show();
+        dlg->memoTwitt->setPlainText(c.text);
+        Post();
+        ASSERT_TRUE(server.waitForFinished(i + 1));
+        EXPECT_EQ(BodyOf(server.request(i)), c.body) << c.text.toStdString();
+        EXPECT_EQ(BodyFile(), c.body);
+        EXPECT_TRUE(Closed());
+        ++i;
+    }
+}
+
+TEST_F(PostingDialog, LengthLimitAndTheQuestion)
+{
+    // 140 characters: sent without a question.
+    server.addConnection(ScriptedServer::reply(kOk));
+    ModalWatch<QMessageBox> question([](QMessageBox* box) { box->reject(); });
+    dlg->memoTwitt->setPlainText(Japanese(140));
+    Post();
+    EXPECT_EQ(question.Count(), 0);
+    EXPECT_EQ(server.connectionCount(), 1);
+
+    // 140 plus one line break: the count shows 142, the check sees 140.
+    server.addConnection(ScriptedServer::reply(kOk));
+    dlg->show();
+    dlg->memoTwitt->setPlainText(Japanese(70) + QLatin1Char('\n') + Japanese(70));
+    EXPECT_EQ(dlg->lblStrCount->text(), QStringLiteral("142文字"));
+    Post();
+    EXPECT_EQ(question.Count(), 0);
+    ASSERT_TRUE(server.waitForFinished(2));
+    EXPECT_TRUE(Closed());
+}
+
+TEST_F(PostingDialog, OverLengthQuestionNoThenYes)
+{
+    // A top-most window of the application must not hide the question.
+    QWidget topMost(nullptr, Qt::Window | Qt::WindowStaysOnTopHint);
+    topMost.show();
+
+    dlg->memoTwitt->setPlainText(Japanese(141));
+    QString caption, text;
+    bool topMostWhileAsking = true;
+    {
+        ModalWatch<QMessageBox> no([&](QMessageBox* box) {
+            caption = box->windowTitle();
+            text = box->text();
+            topMostWhileAsking = topMost.windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+            box->button(QMessageBox::No)->click();
+        });
+        Post();
+        EXPECT_EQ(no.Count(), 1);
+    }
+    EXPECT_EQ(caption, QStringLiteral("文字数"));
+    EXPECT_EQ(text, QStringLiteral("140文字を超えているようです。このまま書き込みますか？"));
+    EXPECT_FALSE(topMostWhileAsking);
+    EXPECT_TRUE(topMost.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_TRUE(topMost.isVisible());
+    // No: nothing sent, nothing written, the dialog and its text as they were.
+    EXPECT_EQ(server.connectionCount(), 0);
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_EQ(dlg->memoTwitt->toPlainText(), Japanese(141));
+    EXPECT_EQ(BodyFile(), "<missing>");
+
+    server.addConnection(ScriptedServer::reply(kOk));
+    ModalWatch<QMessageBox> yes([](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
+    Post();
+    EXPECT_EQ(yes.Count(), 1);
+    ASSERT_TRUE(server.waitForFinished(1));
+    EXPECT_EQ(BodyOf(server.request(0)), "status=" + QByteArray("%E3%81%82").repeated(141) + "&source=brimlark");
+    EXPECT_TRUE(Closed());
+}
+
+// Only a 2xx reply counts as posted; every other outcome keeps the text and says why.
+TEST_F(PostingDialog, RefusedPostsKeepTheTextAndReportOnTheStatusLine)
+{
+    struct Case { QByteArray reply; bool closeOnly; QString first; QString second; };
+    const Case cases[] = {
+        {"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n", false,
+         QStringLiteral("Post Failed ! StatusCode   = 404"), QStringLiteral("ReasonPhrase = Not Found")},
+        {"HTTP/1.1 500 Internal Server Error\r\nContent-Length: 3\r\nConnection: close\r\n\r\nbad", false,
+         QStringLiteral("Post Failed ! StatusCode   = 500"), QStringLiteral("ReasonPhrase = Internal Server Error")},
+        {"HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\nConnection: close\r\n\r\n", false,
+         QStringLiteral("Post Failed ! StatusCode   = 401"), QStringLiteral("ReasonPhrase = Unauthorized")},
+        {"HTTP/1.1 302 Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n", false,
+         QStringLiteral("Post Failed ! StatusCode   = 302"), QStringLiteral("ReasonPhrase = Found")},
+        {QByteArray(), true, QStringLiteral("Post Failed ! StatusCode   = 0"), QStringLiteral("ReasonPhrase = ")},
+    };
+    int i = 0;
+    for (const Case& c : cases) {
+        if (c.closeOnly)
+            server.addConnection({ScriptedServer::Step::readRequest(), ScriptedServer::Step::close()});
+        else
+            server.addConnection(ScriptedServer::reply(c.reply));
+        status.clear();
+        dlg->memoTwitt->setPlainText(QStringLiteral("keep me"));
+        ModalWatch<QMessageBox> noBox([](QMessageBox* box) { box->reject(); });
+        Post();
+        ASSERT_TRUE(server.waitForFinished(i + 1));
+        EXPECT_TRUE(dlg->isVisible()) << c.first.toStdString();
+        EXPECT_EQ(dlg->memoTwitt->toPlainText(), QStringLiteral("keep me"));
+        EXPECT_EQ(status, QStringList({c.first, c.second}));
+        EXPECT_EQ(noBox.Count(), 0);
+        ++i;
+    }
+}
+
+TEST_F(PostingDialog, BodyFileThatCannotBeWrittenShowsTheErrorBoxAndSendsNothing)
+{
+    // A plain file named "cache" where the folder should be.
+    QFile blocker(m_dir.filePath(QStringLiteral("cache")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+
+    dlg->memoTwitt->setPlainText(QStringLiteral("hello"));
+    QString caption, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    ModalWatch<QMessageBox> error([&](QMessageBox* box) {
+        caption = box->windowTitle();
+        text = box->text();
+        icon = box->icon();
+        box->accept();
+    });
+    Post();
+    EXPECT_EQ(error.Count(), 1);
+    EXPECT_EQ(caption, QStringLiteral("Brimlark_Simple"));
+    EXPECT_EQ(icon, QMessageBox::Critical);
+    EXPECT_TRUE(text.contains(QStringLiteral("post.txt"))) << text.toStdString();
+    EXPECT_TRUE(text.endsWith(QLatin1Char('.'))) << text.toStdString();
+    EXPECT_EQ(server.connectionCount(), 0);
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_EQ(dlg->memoTwitt->toPlainText(), QStringLiteral("hello"));
+}
+
+TEST_F(PostingDialog, SecondPressDuringASlowRequestLeavesTheFirstUnchanged)
+{
+    server.addConnection({ScriptedServer::Step::readRequest(), ScriptedServer::Step::delay(400),
+                          ScriptedServer::Step::send(kOk), ScriptedServer::Step::close()});
+    dlg->memoTwitt->setPlainText(QStringLiteral("first"));
+    const QByteArray firstUrl = (state.ApiBase + QStringLiteral("/statuses/update.xml")).toUtf8();
+    QByteArray urlDuringSecond;
+    QTimer::singleShot(100, dlg.get(), [&] {
+        state.AccountName = QStringLiteral("mallory");
+        dlg->memoTwitt->setPlainText(QStringLiteral("second"));
+        dlg->btnTwitt->click();
+        urlDuringSecond = dlg->HttpCli1->URL;
+    });
+    Post();
+    ASSERT_TRUE(server.waitForFinished(1));
+    EXPECT_EQ(server.connectionCount(), 1);
+    const QByteArray request = server.request(0);
+    EXPECT_EQ(BodyOf(request), "status=first&source=brimlark");
+    EXPECT_TRUE(request.contains("Authorization: Basic YWxpY2U6cHc=\r\n"));
+    EXPECT_EQ(urlDuringSecond, firstUrl);
+    ASSERT_EQ(status.size(), 2);
+    EXPECT_EQ(status[1], QStringLiteral("ReasonPhrase = HTTP component HttpCli1 is busy"));
+    EXPECT_TRUE(Closed());  // the first request ended with 200
+}
+
+TEST_F(PostingDialog, CancelKeepsTheTextForTheNextOpening)
+{
+    dlg->memoTwitt->setPlainText(QStringLiteral("draft"));
+    QTest::mouseClick(dlg->btnCancel, Qt::LeftButton);
+    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_EQ(dlg->result(), QDialog::Rejected);
+    dlg->show();
+    EXPECT_EQ(dlg->memoTwitt->toPlainText(), QStringLiteral("draft"));
+    EXPECT_EQ(server.connectionCount(), 0);
+}
+
+TEST(PostingDialogLayout, ControlsCaptionsAndTabOrder)
+{
+    TMainState state;
+    TfrmTwitt dlg(state, {}, nullptr);
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("つぶやく"));
+    EXPECT_EQ(dlg.size(), QSize(379, 136));
+    EXPECT_EQ(dlg.findChild<QLabel*>(QStringLiteral("Label1"))->text(), QStringLiteral("本文"));
+    EXPECT_EQ(dlg.findChild<QLabel*>(QStringLiteral("Label2"))->text(), QStringLiteral("(最大140文字)"));
+    EXPECT_EQ(dlg.findChild<QPushButton*>(QStringLiteral("btnTwitt"))->geometry(), QRect(72, 93, 105, 33));
+    EXPECT_EQ(dlg.findChild<QPushButton*>(QStringLiteral("btnCancel"))->text(), QStringLiteral("キャンセル"));
+    EXPECT_NE(dlg.findChild<THttpCli*>(QStringLiteral("HttpCli1")), nullptr);
+    auto* memo = dlg.findChild<QPlainTextEdit*>(QStringLiteral("memoTwitt"));
+    ASSERT_NE(memo, nullptr);
+    EXPECT_EQ(memo->font().pixelSize(), 13);
+    EXPECT_EQ(NextTabStop(memo), dlg.btnTwitt);
+    EXPECT_EQ(NextTabStop(dlg.btnTwitt), dlg.btnCancel);
+}
+
+} // namespace
