@@ -104,6 +104,16 @@ std::string reasonFor(int status, std::size_t maxBody)
     }
 }
 
+// For the log: a request line may hold anything.
+std::string printable(std::string text)
+{
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    }
+    return text;
+}
+
 } // namespace
 
 class Server::Impl {
@@ -133,7 +143,7 @@ public:
         if (m_options.verbose) {
             m_http.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
                 std::lock_guard lock(m_logMutex);
-                m_log << "localservice: " << req.method << ' ' << req.target << " -> " << res.status
+                m_log << "localservice: " << printable(req.method) << ' ' << printable(req.target) << " -> " << res.status
                       << " (" << res.body.size() << " bytes)" << std::endl;
             });
         }

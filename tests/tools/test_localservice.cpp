@@ -1,0 +1,636 @@
+// The local service as the program and the tests meet it: the built binary on a real
+// loopback port with a real database file, spoken to over HTTP.
+
+#include "ServiceClient.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kSeededFriendStatuses = 320;
+
+struct DbSnapshot {
+    std::string integrity;
+    long long users = -1;
+    long long statuses = -1;
+    long long favourites = -1;
+    long long friendships = -1;
+    bool operator==(const DbSnapshot&) const = default;
+};
+
+// Read-only look at the file while the service may still hold it open.
+DbSnapshot snapshot(const QString& path)
+{
+    DbSnapshot s;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return s;
+    }
+    sqlite3_busy_timeout(db, 5000);
+    const auto scalar = [db](const char* sql) {
+        sqlite3_stmt* stmt = nullptr;
+        std::string out;
+        if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW)
+            out = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+        sqlite3_finalize(stmt);
+        return out;
+    };
+    s.integrity = scalar("PRAGMA integrity_check");
+    s.users = std::stoll("0" + scalar("SELECT COUNT(*) FROM users"));
+    s.statuses = std::stoll("0" + scalar("SELECT COUNT(*) FROM statuses"));
+    s.favourites = std::stoll("0" + scalar("SELECT COUNT(*) FROM favourites"));
+    s.friendships = std::stoll("0" + scalar("SELECT COUNT(*) FROM friendships"));
+    sqlite3_close(db);
+    return s;
+}
+
+// Sends raw bytes and returns the service's reply: its head and Content-Length bytes of
+// body, or whatever came before the service closed.
+std::string rawExchange(quint16 port, const std::string& bytes)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string reply;
+    timeval timeout{10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+        // No half-close: the server takes a peer that hung up as gone and answers nothing.
+        (void)::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
+            reply.append(buffer, static_cast<std::size_t>(n));
+            const std::size_t headEnd = reply.find("\r\n\r\n");
+            if (headEnd == std::string::npos)
+                continue;
+            const QByteArray head = QByteArray::fromStdString(reply.substr(0, headEnd)).toLower();
+            const int at = head.indexOf("content-length:");
+            const qsizetype length = at < 0 ? 0 : head.mid(at + 15).split('\r').front().trimmed().toLongLong();
+            if (reply.size() >= headEnd + 4 + static_cast<std::size_t>(length))
+                break;
+        }
+    }
+    ::close(fd);
+    return reply;
+}
+
+std::string errorOf(const std::string& body)
+{
+    XmlDoc doc = parseXml(body);
+    xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
+    return root && nodeName(root) == "hash" ? childText(root, "error") : "<no error document>";
+}
+
+LocalService::Options seeded()
+{
+    LocalService::Options options;
+    options.seed = true;
+    return options;
+}
+
+class SeededService : public ::testing::Test {
+protected:
+    LocalService service{seeded()};
+    void SetUp() override { ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString(); }
+};
+
+// ---- the timeline ---------------------------------------------------------------
+
+TEST_F(SeededService, TimelineReplyFollowsTheSchemaInOrder)
+{
+    ServiceClient client(service);
+    auto res = client.timeline();
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_EQ(res->get_header_value("Content-Type"), "application/xml; charset=utf-8");
+    EXPECT_EQ(res->body.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>", 0), 0u);
+
+    XmlDoc doc = parseXml(res->body);
+    ASSERT_TRUE(doc);
+    xmlNode* root = xmlDocGetRootElement(doc.get());
+    EXPECT_EQ(nodeName(root), "statuses");
+    xmlChar* type = xmlGetProp(root, BAD_CAST "type");
+    EXPECT_STREQ(reinterpret_cast<const char*>(type), "array");
+    xmlFree(type);
+
+    const auto statuses = childElements(root);
+    ASSERT_EQ(statuses.size(), 20u);
+    const std::vector<std::string> statusFields{"created_at", "id", "text", "source", "truncated",
+                                                "in_reply_to_status_id", "in_reply_to_user_id", "favorited",
+                                                "in_reply_to_screen_name", "user"};
+    const std::vector<std::string> userFields{"id", "name", "screen_name", "location", "description",
+                                              "profile_image_url", "url", "protected", "followers_count"};
+    for (xmlNode* status : statuses) {
+        EXPECT_EQ(nodeName(status), "status");
+        std::vector<std::string> names;
+        for (xmlNode* child : childElements(status))
+            names.push_back(nodeName(child));
+        EXPECT_EQ(names, statusFields);
+        names.clear();
+        for (xmlNode* child : childElements(childElement(status, "user")))
+            names.push_back(nodeName(child));
+        EXPECT_EQ(names, userFields);
+        const std::string favorited = childText(status, "favorited");
+        EXPECT_TRUE(favorited == "true" || favorited == "false") << favorited;
+        // "Mon Dec 07 07:41:00 +0000 2026"
+        const std::string date = childText(status, "created_at");
+        EXPECT_EQ(date.size(), 30u) << date;
+        EXPECT_EQ(date.substr(19, 6), " +0000") << date;
+        EXPECT_NO_THROW((void)std::stoi(childText(childElement(status, "user"), "followers_count")));
+    }
+}
+
+TEST_F(SeededService, PagesWalkTheFriendsTimelineNewestFirstWithoutOutsiders)
+{
+    ServiceClient client(service);
+    std::vector<ReadStatus> all;
+    long long previousId = std::numeric_limits<long long>::max();
+    int favourites = 0;
+    for (int page = 1;; ++page) {
+        // The first page has no query; later ones carry the program's extra parameter.
+        auto res = client.timeline(page == 1 ? std::string() : "?page=" + std::to_string(page) + "&twtr=true");
+        ASSERT_TRUE(res);
+        ASSERT_EQ(res->status, 200);
+        bool ok = false;
+        const auto statuses = readTimeline(res->body, &ok);
+        ASSERT_TRUE(ok) << res->body;
+        if (statuses.empty())
+            break;
+        EXPECT_LE(statuses.size(), 20u);
+        for (const ReadStatus& s : statuses) {
+            const long long id = std::stoll(s.id);
+            EXPECT_LT(id, previousId);
+            previousId = id;
+            EXPECT_NE(s.screenName, "outsider");
+            favourites += s.favorited == "true";
+        }
+        all.insert(all.end(), statuses.begin(), statuses.end());
+        ASSERT_LT(page, 100);
+    }
+    EXPECT_EQ(all.size(), static_cast<std::size_t>(kSeededFriendStatuses));
+    EXPECT_GT(favourites, 10);
+    EXPECT_LT(favourites, kSeededFriendStatuses / 2);
+    EXPECT_GT(std::stoll(all.front().id), 4294967295LL) << "ids beyond 32 bits";
+
+    // Japanese text and every kind of web address the program links.
+    int japanese = 0, http = 0, https = 0, www = 0;
+    for (const ReadStatus& s : all) {
+        japanese += s.text.find("\xE3\x81") != std::string::npos;
+        http += s.text.find("http://") != std::string::npos;
+        https += s.text.find("https://") != std::string::npos;
+        www += s.text.find("www.") != std::string::npos;
+    }
+    EXPECT_GT(japanese, 100);
+    EXPECT_GT(http, 5);
+    EXPECT_GT(https, 5);
+    EXPECT_GT(www, 5);
+
+    // A page far beyond the end is an empty array, not an error.
+    auto res = client.timeline("?page=2147483647");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    bool ok = false;
+    EXPECT_TRUE(readTimeline(res->body, &ok).empty());
+    EXPECT_TRUE(ok);
+    EXPECT_NE(res->body.find("<statuses type=\"array\">"), std::string::npos);
+}
+
+TEST_F(SeededService, NonNumericPagesAreRefusedWithAClearMessage)
+{
+    ServiceClient client(service);
+    for (const char* query : {"?page=abc", "?page=", "?page=0", "?page=-1", "?page=1.5", "?page=2x",
+                              "?page=%201", "?page=99999999999999999999", "?page=2147483648"}) {
+        auto res = client.timeline(query);
+        ASSERT_TRUE(res) << query;
+        EXPECT_EQ(res->status, 400) << query;
+        EXPECT_NE(errorOf(res->body).find("page"), std::string::npos) << query << ": " << res->body;
+    }
+}
+
+TEST_F(SeededService, HeadOfTheTimelineHasNoBody)
+{
+    ServiceClient client(service);
+    auto res = client.http.Head("/statuses/friends_timeline.xml");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_TRUE(res->body.empty());
+}
+
+// ---- authentication ---------------------------------------------------------------
+
+TEST_F(SeededService, EveryCallWantsValidBasicCredentials)
+{
+    const auto expect401 = [&](httplib::Result res, const std::string& what) {
+        ASSERT_TRUE(res) << what;
+        EXPECT_EQ(res->status, 401) << what;
+        EXPECT_EQ(res->get_header_value("WWW-Authenticate"), "Basic realm=\"Brimlark local service\"") << what;
+        EXPECT_EQ(errorOf(res->body), "Could not authenticate you.") << what;
+    };
+    for (const auto& [user, password] : std::vector<std::pair<std::string, std::string>>{
+             {"", ""}, {"demo", "wrong"}, {"demo", ""}, {"nobody", "demo"}, {"DEMO", "demo"}, {"demo", "demo "}}) {
+        ServiceClient client(service, user, password);
+        const std::string who = "'" + user + "':'" + password + "'";
+        expect401(client.timeline(), "timeline " + who);
+        expect401(client.update("status=x"), "update " + who);
+        expect401(client.favourite("5000000001"), "favourite " + who);
+    }
+    ServiceClient raw(service, "", "");
+    for (const char* header : {"Basic", "Basic !!!!", "Basic ZGVtbw==" /* no colon */, "Bearer ZGVtbzpkZW1v",
+                               "Basic ZGVtbzpkZW1v=ZZ", "Digest username=\"demo\""}) {
+        expect401(raw.http.Get("/statuses/friends_timeline.xml", {{"Authorization", header}}), header);
+    }
+    // The scheme name is not case-sensitive.
+    auto res = raw.http.Get("/statuses/friends_timeline.xml", {{"Authorization", "basic ZGVtbzpkZW1v"}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+}
+
+TEST(LocalServiceAccounts, UsersFromTheCommandLineFollowEachOtherAndCanChangePasswords)
+{
+    QTemporaryDir dir;
+    LocalService::Options options;
+    options.dbPath = dir.filePath("accounts.sqlite");
+    options.users = {{"alice", "wonder:land"}, {"bob", "builder"}};
+    LocalService service(options);
+    ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
+
+    ServiceClient alice(service, "alice", "wonder:land");  // a colon in the password is fine
+    ServiceClient bob(service, "bob", "builder");
+    ASSERT_EQ(alice.update("status=from+alice")->status, 200);
+    ASSERT_EQ(bob.update("status=from+bob")->status, 200);
+    bool ok = false;
+    const auto seen = readTimeline(alice.timeline()->body, &ok);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].text, "from bob");
+    EXPECT_EQ(seen[1].text, "from alice");
+
+    // Naming an account again sets its password.
+    options.users = {{"alice", "new"}};
+    service.stop();
+    LocalService again(options);
+    ASSERT_TRUE(again.isRunning());
+    EXPECT_EQ(ServiceClient(again, "alice", "wonder:land").timeline()->status, 401);
+    EXPECT_EQ(ServiceClient(again, "alice", "new").timeline()->status, 200);
+    EXPECT_EQ(ServiceClient(again, "bob", "builder").timeline()->status, 200);
+}
+
+// ---- posting ----------------------------------------------------------------------
+
+TEST_F(SeededService, PostedStatusesAreDecodedStoredAndShownFirst)
+{
+    ServiceClient client(service);
+    struct Case {
+        std::string body;
+        std::string stored;
+    };
+    const std::vector<Case> cases{
+        {"status=a+b%26c%3Dd&source=brimlark", "a b&c=d"},
+        {"status=%E3%81%82&source=brimlark", "\xE3\x81\x82"},
+        {"status=line1line2%0D%0Aline3&source=brimlark", "line1line2\r\nline3"},
+        {"status=%7E(ok)!&source=brimlark", "~(ok)!"},
+        {"source=brimlark&status=%3Cb%3E%22q%22+%27s%27+%5D%5D%3E", "<b>\"q\" 's' ]]>"},
+        {"status=%F0%9F%8C%B8+plus%2Bsign", "\xF0\x9F\x8C\xB8 plus+sign"},
+    };
+    for (const Case& c : cases) {
+        auto res = client.update(c.body);
+        ASSERT_TRUE(res);
+        ASSERT_EQ(res->status, 200) << c.body << ": " << res->body;
+        XmlDoc doc = parseXml(res->body);
+        ASSERT_TRUE(doc) << res->body;
+        xmlNode* status = xmlDocGetRootElement(doc.get());
+        ASSERT_EQ(nodeName(status), "status");
+        const ReadStatus reply = readStatus(status);
+        EXPECT_EQ(reply.text, c.stored) << c.body;
+        EXPECT_EQ(reply.screenName, "demo");
+        EXPECT_EQ(reply.favorited, "false");
+        EXPECT_EQ(reply.truncated, "false");
+
+        bool ok = false;
+        const auto timeline = readTimeline(client.timeline()->body, &ok);
+        ASSERT_FALSE(timeline.empty());
+        EXPECT_EQ(timeline.front().id, reply.id);
+        EXPECT_EQ(timeline.front().text, c.stored);
+    }
+    // The source travels with the status; without one it is "web".
+    auto res = client.update("status=hello&source=brimlark");
+    EXPECT_EQ(childText(xmlDocGetRootElement(parseXml(res->body).get()), "source"), "brimlark");
+    res = client.update("status=hello");
+    EXPECT_EQ(childText(xmlDocGetRootElement(parseXml(res->body).get()), "source"), "web");
+}
+
+TEST_F(SeededService, OverLongStatusesAreStoredCutTo140Utf16Units)
+{
+    ServiceClient client(service);
+    const auto post = [&](const std::string& encoded) {
+        auto res = client.update("status=" + encoded + "&source=brimlark");
+        EXPECT_TRUE(res);
+        EXPECT_EQ(res->status, 200);
+        return readStatus(xmlDocGetRootElement(parseXml(res->body).get()));
+    };
+    const auto repeat = [](const std::string& s, int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i)
+            out += s;
+        return out;
+    };
+    const std::string a = "%E3%81%82";  // あ, one unit
+    const std::string flower = "%F0%9F%8C%B8";  // a surrogate pair, two units
+
+    ReadStatus s = post(repeat(a, 140));
+    EXPECT_EQ(s.text, repeat("\xE3\x81\x82", 140));
+    EXPECT_EQ(s.truncated, "false");
+
+    s = post(repeat(a, 141));
+    EXPECT_EQ(s.text, repeat("\xE3\x81\x82", 140));
+    EXPECT_EQ(s.truncated, "true");
+
+    // 139 units and a pair that would straddle the limit: the pair goes whole.
+    s = post(repeat("x", 139) + flower + "y");
+    EXPECT_EQ(s.text, repeat("x", 139));
+    EXPECT_EQ(s.truncated, "true");
+
+    s = post(repeat(flower, 70));
+    EXPECT_EQ(s.text, repeat("\xF0\x9F\x8C\xB8", 70));
+    EXPECT_EQ(s.truncated, "false");
+
+    bool ok = false;
+    EXPECT_EQ(readTimeline(client.timeline()->body, &ok).front().text, repeat("\xF0\x9F\x8C\xB8", 70));
+}
+
+TEST_F(SeededService, BadFormBodiesAreRefusedAndStoreNothing)
+{
+    ServiceClient client(service);
+    const DbSnapshot before = snapshot(service.dbPath());
+    ASSERT_EQ(before.integrity, "ok");
+    struct Case {
+        std::string body;
+        std::string inMessage;
+    };
+    const std::vector<Case> cases{
+        {"status=%G1", "hexadecimal"},
+        {"status=abc%4", "hexadecimal"},
+        {"status=abc%", "hexadecimal"},
+        {"status=%FF%FE", "UTF-8"},
+        {"status=%C0%AF", "UTF-8"},          // overlong "/"
+        {"status=%ED%A0%80", "UTF-8"},       // a lone surrogate
+        {"status=%E3%81", "UTF-8"},          // cut short
+        {"status=%F4%90%80%80", "UTF-8"},    // beyond U+10FFFF
+        {"stat%ZZus=x", "hexadecimal"},
+        {"source=brimlark", "no status"},
+        {"", "no status"},
+        {"status=", "empty"},
+        {"status=+%0D%0A+", "empty"},
+    };
+    for (const Case& c : cases) {
+        auto res = client.update(c.body);
+        ASSERT_TRUE(res) << c.body;
+        EXPECT_EQ(res->status, 400) << c.body;
+        EXPECT_NE(errorOf(res->body).find(c.inMessage), std::string::npos) << c.body << ": " << res->body;
+    }
+    // Raw bytes that are not UTF-8 at all, sent unencoded.
+    auto res = client.update(std::string("status=\x82\xA0", 9));
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 400);
+    EXPECT_EQ(snapshot(service.dbPath()), before);
+}
+
+// ---- favourites -------------------------------------------------------------------
+
+TEST_F(SeededService, FavouritesAreMarkedForTheSignedInUserAndSurviveARestart)
+{
+    ServiceClient demo(service);
+    bool ok = false;
+    const auto first = readTimeline(demo.timeline()->body, &ok);
+    ASSERT_TRUE(ok);
+    auto target = std::find_if(first.begin(), first.end(), [](const ReadStatus& s) { return s.favorited == "false"; });
+    ASSERT_NE(target, first.end());
+    const std::string id = target->id;
+
+    // Exactly what the program sends: text/html, "id=" and the id.
+    auto res = demo.favourite(id);
+    ASSERT_TRUE(res);
+    ASSERT_EQ(res->status, 200) << res->body;
+    const ReadStatus reply = readStatus(xmlDocGetRootElement(parseXml(res->body).get()));
+    EXPECT_EQ(reply.id, id);
+    EXPECT_EQ(reply.favorited, "true");
+    // Marking it again is no error.
+    EXPECT_EQ(demo.favourite(id)->status, 200);
+    // Any body and content type will do.
+    EXPECT_EQ(demo.http.Post("/favorites/create/" + id + ".xml", "", "application/octet-stream")->status, 200);
+
+    // Another account does not see demo's favourite.
+    ServiceClient sakura(service, "sakura", "sakura");
+    for (const ReadStatus& s : readTimeline(sakura.timeline()->body, &ok)) {
+        if (s.id == id) {
+            EXPECT_EQ(s.favorited, "false");
+        }
+    }
+
+    ASSERT_TRUE(service.stop()) << "clean exit on SIGTERM";
+    ASSERT_TRUE(service.restart()) << service.errorString().toStdString();
+    ServiceClient again(service);
+    const auto after = readTimeline(again.timeline()->body, &ok);
+    const auto found = std::find_if(after.begin(), after.end(), [&](const ReadStatus& s) { return s.id == id; });
+    ASSERT_NE(found, after.end());
+    EXPECT_EQ(found->favorited, "true");
+    // The restart with --seed did not seed a second time.
+    EXPECT_EQ(snapshot(service.dbPath()).statuses, kSeededFriendStatuses + 12);
+}
+
+TEST_F(SeededService, UnknownOrMalformedFavouriteIdsAreNotFound)
+{
+    ServiceClient client(service);
+    const DbSnapshot before = snapshot(service.dbPath());
+    for (const char* id : {"1", "99999999999", "9223372036854775807", "99999999999999999999", "abc", "12a", "-5", "0"}) {
+        auto res = client.favourite(id);
+        ASSERT_TRUE(res) << id;
+        EXPECT_EQ(res->status, 404) << id;
+        EXPECT_EQ(errorOf(res->body), "No status found with that ID.") << id;
+    }
+    EXPECT_EQ(snapshot(service.dbPath()), before);
+}
+
+// ---- paths, methods, sizes ------------------------------------------------------------
+
+TEST_F(SeededService, WrongMethodsAndUnknownPathsGetClearErrors)
+{
+    ServiceClient client(service);
+    struct Case {
+        std::string method;
+        std::string path;
+        int status;
+        std::string allow;
+    };
+    const std::vector<Case> cases{
+        {"POST", "/statuses/friends_timeline.xml", 405, "GET, HEAD"},
+        {"DELETE", "/statuses/friends_timeline.xml", 405, "GET, HEAD"},
+        {"GET", "/statuses/update.xml", 405, "POST"},
+        {"PUT", "/statuses/update.xml", 405, "POST"},
+        {"GET", "/favorites/create/5000000001.xml", 405, "POST"},
+        {"GET", "/statuses/public_timeline.xml", 404, ""},
+        {"GET", "/", 404, ""},
+        {"POST", "/favorites/create/.xml", 404, ""},
+        {"POST", "/favorites/create/1/2.xml", 404, ""},
+        {"GET", "/api/statuses/friends_timeline.xml", 404, ""},
+    };
+    for (const Case& c : cases) {
+        httplib::Request req;
+        req.method = c.method;
+        req.path = c.path;
+        if (c.method == "POST" || c.method == "PUT")
+            req.body = "x=1";
+        auto res = client.http.send(req);
+        ASSERT_TRUE(res) << c.method << ' ' << c.path;
+        EXPECT_EQ(res->status, c.status) << c.method << ' ' << c.path;
+        EXPECT_EQ(res->get_header_value("Allow"), c.allow) << c.method << ' ' << c.path;
+        EXPECT_NE(errorOf(res->body), "<no error document>") << c.method << ' ' << c.path;
+    }
+}
+
+TEST_F(SeededService, OversizedAndBrokenRequestsAreRefusedAndTheServiceGoesOn)
+{
+    ServiceClient client(service);
+    const DbSnapshot before = snapshot(service.dbPath());
+
+    auto res = client.update("status=" + std::string(200 * 1024, 'a'));
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 413);
+    res = client.http.Post("/favorites/create/5000000001.xml", std::string(100 * 1024, 'x'), "text/html");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 413);
+    EXPECT_NE(errorOf(res->body).find("too large"), std::string::npos) << res->body;
+
+    // A head that claims a huge body and sends none: refused once the read times out
+    // (5 s). Bytes after the head would stay unread, and the refusing close could then
+    // reset the reply away.
+    const std::string claim = rawExchange(service.port(),
+        "POST /statuses/update.xml HTTP/1.1\r\nHost: x\r\nConnection: close\r\nAuthorization: Basic ZGVtbzpkZW1v\r\n"
+        "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 99999999999\r\n\r\n");
+    EXPECT_EQ(claim.rfind("HTTP/1.1 413", 0), 0u) << claim;
+    // Garbage instead of a request line, an endless header.
+    EXPECT_EQ(rawExchange(service.port(), "\x01\x02 nonsense\r\n\r\n").rfind("HTTP/1.1 400", 0), 0u);
+    const std::string longHeader = rawExchange(service.port(),
+        "GET /statuses/friends_timeline.xml HTTP/1.1\r\nX-Long: " + std::string(100000, 'h') + "\r\n\r\n");
+    EXPECT_TRUE(longHeader.empty() || longHeader.rfind("HTTP/1.1 4", 0) == 0) << longHeader.substr(0, 100);
+    // None of it stored anything or hurt the file, and the service still answers.
+    EXPECT_EQ(snapshot(service.dbPath()), before);
+    res = client.timeline();
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+}
+
+// ---- command-line behaviour ------------------------------------------------------------
+
+TEST(LocalServicePrefix, ThePrefixCarriesEveryCall)
+{
+    LocalService::Options options = seeded();
+    options.prefix = "/api";
+    LocalService service(options);
+    ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
+    EXPECT_TRUE(service.baseUrl().endsWith(":" + QByteArray::number(service.port()) + "/api"));
+    ServiceClient client(service);
+    EXPECT_EQ(client.timeline()->status, 200);
+    EXPECT_EQ(client.update("status=under+a+prefix")->status, 200);
+    EXPECT_EQ(client.favourite("5000000001")->status, 200);
+    EXPECT_EQ(client.http.Get("/statuses/friends_timeline.xml")->status, 404);
+    EXPECT_EQ(client.http.Get("/apistatuses/friends_timeline.xml")->status, 404);
+}
+
+TEST(LocalServiceLimits, TheRequestLimitAnswers400PerAccount)
+{
+    LocalService::Options options = seeded();
+    options.rateLimit = "3/3600";
+    LocalService service(options);
+    ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
+    ServiceClient demo(service);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(demo.timeline()->status, 200) << i;
+    auto res = demo.update("status=over+the+limit");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 400);
+    EXPECT_NE(errorOf(res->body).find("Rate limit"), std::string::npos) << res->body;
+    EXPECT_EQ(demo.timeline()->status, 400);
+    // Another account has its own allowance; wrong credentials are not counted against it.
+    EXPECT_EQ(ServiceClient(service, "kenji", "wrong").timeline()->status, 401);
+    EXPECT_EQ(ServiceClient(service, "kenji", "kenji").timeline()->status, 200);
+}
+
+TEST(LocalServiceLimits, TheDelaySlowsEveryReplyAndDoesNotHoldUpShutdown)
+{
+    LocalService::Options options = seeded();
+    options.delayMs = 400;
+    LocalService service(options);
+    ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
+    ServiceClient client(service);
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(client.timeline()->status, 200);
+    EXPECT_GE(timer.elapsed(), 390);
+    timer.restart();
+    EXPECT_EQ(client.http.Get("/nowhere")->status, 404);
+    EXPECT_GE(timer.elapsed(), 390);
+    EXPECT_TRUE(service.stop());
+}
+
+TEST(LocalServiceProcess, EndsCleanlyOnSigint)
+{
+    LocalService service(seeded());
+    ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
+    ASSERT_EQ(ServiceClient(service).timeline()->status, 200);
+    ASSERT_EQ(::kill(static_cast<pid_t>(service.processId()), SIGINT), 0);
+    // stop() finds it already ending; its verdict is the exit code.
+    EXPECT_TRUE(service.stop());
+    EXPECT_EQ(snapshot(service.dbPath()).integrity, "ok");
+}
+
+TEST(LocalServiceProcess, BadCommandLinesAndUnusableDatabasesFailWithAMessage)
+{
+    const QString program = qEnvironmentVariable("BRIMLARK_LOCALSERVICE");
+    ASSERT_FALSE(program.isEmpty());
+    QTemporaryDir dir;
+    QFile junk(dir.filePath("junk.sqlite"));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write(QByteArray(4096, 'j'));
+    junk.close();
+    struct Case {
+        QStringList args;
+        int exitCode;
+        QByteArray inMessage;
+    };
+    const std::vector<Case> cases{
+        {{"--port", "http"}, 2, "--port"},
+        {{"--port", "70000"}, 2, "--port"},
+        {{"--user", "nopassword"}, 2, "--user"},
+        {{"--rate-limit", "70"}, 2, "--rate-limit"},
+        {{"--frobnicate"}, 2, "unknown option"},
+        {{"--db"}, 2, "needs a value"},
+        {{"--db", junk.fileName(), "--port", "0"}, 1, "not a database"},
+        {{"--db", dir.filePath("no/such/folder/x.sqlite"), "--port", "0"}, 1, "cannot open database"},
+    };
+    for (const Case& c : cases) {
+        QProcess process;
+        process.start(program, c.args);
+        ASSERT_TRUE(process.waitForFinished(10000)) << c.args.join(' ').toStdString();
+        EXPECT_EQ(process.exitCode(), c.exitCode) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(process.readAllStandardError().contains(c.inMessage)) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(process.readAllStandardOutput().isEmpty());
+    }
+}
+
+} // namespace
