@@ -272,6 +272,9 @@ QByteArray TBlockingConnection::ReadLn()
 qint64 TBlockingConnection::ReadBytes(QByteArray& out, qint64 n)
 {
     const qsizetype start = out.size();
+    // Grow geometrically: a body of many small chunks must not copy itself per chunk.
+    if (out.capacity() < start + n)
+        out.reserve(std::max<qsizetype>(start + n, 2 * out.capacity()));
     const qint64 fromBuffer = std::min<qint64>(n, buffered());
     out.append(m_in.constData() + m_pos, fromBuffer);
     m_pos += fromBuffer;
@@ -279,8 +282,6 @@ qint64 TBlockingConnection::ReadBytes(QByteArray& out, qint64 n)
     qint64 got = fromBuffer;
     if (got < n && !m_transport && m_peerClosed)
         return got;
-    if (out.capacity() < start + n)
-        out.reserve(start + n);
     while (got < n) {
         const qint64 block = std::min<qint64>(n - got, RecvBufferSize);
         out.resize(start + got + block);

@@ -36,7 +36,7 @@ public:
     const TBlockingHttpReply& Response() const { return m_reply; }
 
     int ReadTimeout = 30000;        // ms; connect and each wait for data; 0 waits without limit
-    int TotalTimeout = 120000;      // ms; the whole fetch, so a trickling peer cannot hold it; 0: none
+    int TotalTimeout = 60000;       // ms; the whole fetch, so a trickling peer cannot hold it; 0: none
     int MaxLineLength = 16384;
     int RecvBufferSize = 32768;
     qint64 MaxBodySize = 64 * 1024 * 1024;  // a larger announced or received body fails

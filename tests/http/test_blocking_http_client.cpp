@@ -170,6 +170,7 @@ INSTANTIATE_TEST_SUITE_P(
         BodyCase{"LfOnlyLines", "HTTP/1.1 200 OK\nContent-Length: 2\n\nok", "ok"},
         BodyCase{"Chunked", Ok200 + "Transfer-Encoding: chunked\r\n\r\na\r\n0123456789\r\n5\r\nabcde\r\n0\r\n\r\n", "0123456789abcde"},
         BodyCase{"ChunkSizeTextAfterSpace", Ok200 + "Transfer-Encoding: chunked\r\n\r\na  ext\r\n0123456789\r\n0\r\n\r\n", "0123456789"},
+        BodyCase{"ManySmallChunks", Ok200 + "Transfer-Encoding: chunked\r\n\r\n" + QByteArray("3\r\nabc\r\n").repeated(5000) + "0\r\n\r\n", QByteArray("abc").repeated(5000)},
         BodyCase{"ChunkExtension", Ok200 + "Transfer-Encoding: chunked\r\n\r\n3;x=y\r\nabc\r\n0\r\n\r\n", "abc"},
         BodyCase{"ChunkedBeatsMissingLength", Ok200 + "Transfer-Encoding: gzip, chunked\r\n\r\n2\r\nok\r\n0\r\n\r\n", "ok"},
         BodyCase{"CapitalChunkedIsNotChunked", Ok200 + "Transfer-Encoding: Chunked\r\n\r\n2\r\nok\r\n0\r\n\r\n", "2\r\nok\r\n0\r\n\r\n"},
