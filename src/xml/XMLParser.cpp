@@ -13,12 +13,17 @@ namespace {
 
 constexpr int kSourceTextLength = 40;
 
+struct TParseError {
+    bool set = false;
+    QString reason;
+    int line = 0;
+};
+
 struct TParseState {
     bool dtdRefused = false;
     int dtdLine = 0;
-    bool haveError = false;
-    QString reason;
-    int line = 0;
+    TParseError fatal;
+    TParseError error;
 };
 
 TParseState* StateOf(void* ctx)
@@ -26,15 +31,18 @@ TParseState* StateOf(void* ctx)
     return static_cast<TParseState*>(static_cast<xmlParserCtxtPtr>(ctx)->_private);
 }
 
-// Keeps the first real error; the parser goes on reporting follow-on errors after it.
+// Keeps the first fatal error (and the first plain one for documents that have no
+// fatal error); the parser goes on reporting follow-on errors after it.
 void RecordError(void* ctx, xmlErrorPtr error)
 {
-    TParseState* state = StateOf(ctx);
-    if (!error || state->haveError || error->level < XML_ERR_ERROR)
+    if (!error || error->level < XML_ERR_ERROR)
         return;
-    state->haveError = true;
-    state->reason = QString::fromUtf8(error->message ? error->message : "").trimmed();
-    state->line = error->line;
+    TParseError& slot = error->level == XML_ERR_FATAL ? StateOf(ctx)->fatal : StateOf(ctx)->error;
+    if (slot.set)
+        return;
+    slot.set = true;
+    slot.reason = QString::fromUtf8(error->message ? error->message : "").trimmed();
+    slot.line = error->line;
 }
 
 // Replies never carry a DTD, and a DTD is the only road to entity bombs and external
@@ -212,13 +220,18 @@ xmlDocPtr ParseReply(const QByteArray& text, bool preserveWhiteSpace, TParseFail
         if (state.dtdRefused) {
             failure.reason = QStringLiteral("DOCTYPE is not allowed in a reply");
             failure.line = state.dtdLine;
-        } else if (state.haveError) {
-            failure.reason = state.reason;
-            failure.line = state.line;
+        } else if (state.fatal.set || state.error.set) {
+            const TParseError& first = state.fatal.set ? state.fatal : state.error;
+            failure.reason = first.reason;
+            failure.line = first.line;
         } else {
             failure.reason = QStringLiteral("Document is not well-formed");
             failure.line = ctxt->input ? ctxt->input->line : 1;
         }
+        if (failure.line < 1)
+            failure.line = 1;
+        if (failure.reason.isEmpty())
+            failure.reason = QStringLiteral("Document is not well-formed");
         const char* encoding = ctxt->encoding ? reinterpret_cast<const char*>(ctxt->encoding)
             : (ctxt->input && ctxt->input->encoding) ? reinterpret_cast<const char*>(ctxt->input->encoding) : nullptr;
         failure.srcText = SourceLineOf(text, failure.line, encoding);

@@ -173,6 +173,8 @@ TEST(XMLDocParseError, RejectedBodies)
         {"undefined entity", "<a>&nbsp;</a>", 1},
         {"bad char ref", "<a>&#0;</a>", 1},
         {"nul byte", QByteArray("<a>\0</a>", 8), 1},
+        {"bad shift_jis", "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n<a>\x81\x20</a>", 2},
+        {"truncated utf-16", "\xFF\xFE<\0a\0>\0<", 1},
     };
     for (const Case& c : cases) {
         const EDOMParseError e = LoadError(c.body);
