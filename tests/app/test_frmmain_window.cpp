@@ -1,0 +1,450 @@
+// The main window's display modes, menus, timers, hover pause and dragging.
+#include "FormHarness.h"
+#include "ScriptedServer.h"
+#include "Shape.h"
+
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTest>
+
+using namespace harness;
+
+namespace {
+
+class WindowTest : public FormTest {
+protected:
+    std::unique_ptr<TForm1> startWithRows(std::vector<Row> rows, int mode = 1)
+    {
+        writeSettings([&](TMainState& s) {
+            s.AccountName = QStringLiteral("alice");
+            s.Password = QStringLiteral("secret");
+            s.DisplayMode = mode;
+        });
+        server.addConnection(ScriptedServer::reply(Ok(TimelineXml(rows))));
+        auto form = makeForm(server.baseUrl());
+        form->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        return form;
+    }
+    static bool topMost(TForm1& f) { return f.windowFlags().testFlag(Qt::WindowStaysOnTopHint); }
+    static bool frameless(TForm1& f) { return f.windowFlags().testFlag(Qt::FramelessWindowHint); }
+    static bool listPartsVisible(TForm1& f)
+    {
+        return child<QWidget>(f, "PageControl1")->isVisible() && child<QWidget>(f, "memoDisplay")->isVisible()
+               && child<QWidget>(f, "StatusBar1")->isVisible() && child<QWidget>(f, "Splitter1")->isVisible();
+    }
+    static bool listPartsHidden(TForm1& f)
+    {
+        return child<QWidget>(f, "PageControl1")->isHidden() && child<QWidget>(f, "ListView1")->isHidden()
+               && child<QWidget>(f, "memoDisplay")->isHidden() && child<QWidget>(f, "StatusBar1")->isHidden()
+               && child<QWidget>(f, "Splitter1")->isHidden();
+    }
+    static void mouse(QWidget* w, QEvent::Type type, QPoint global, Qt::MouseButton button,
+                      Qt::MouseButtons buttons, Qt::KeyboardModifiers mods = Qt::NoModifier)
+    {
+        QMouseEvent e(type, w->mapFromGlobal(QPointF(global)), QPointF(global), button, buttons, mods);
+        QApplication::sendEvent(w, &e);
+    }
+    static void hover(QWidget* w, Qt::MouseButtons buttons = Qt::NoButton)
+    {
+        mouse(w, QEvent::MouseMove, w->mapToGlobal(QPoint(2, 2)), Qt::NoButton, buttons);
+    }
+    ScriptedServer server;
+};
+
+// --- display modes -----------------------------------------------------------------------
+
+TEST_F(WindowTest, EachModeHasItsLayoutAndSize)
+{
+    auto form = startWithRows(ThreeRows());
+    form->resize(700, form->height());
+    const int width = form->width();
+    auto* back = child<TShape>(*form, "ShapeBack");
+    auto* star = child<QLabel>(*form, "lblStar");
+
+    EXPECT_EQ(form->frameGeometry().height(), 400);
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Brimlark_Simple"));
+    EXPECT_TRUE(form->menuBar()->isVisible());
+    EXPECT_TRUE(listPartsVisible(*form));
+    EXPECT_TRUE(child<QWidget>(*form, "shapeWindow")->isVisible());
+    EXPECT_EQ(star->text(), QStringLiteral("お気に入りスター"));
+
+    action(*form, "mmSuperSimpleMode")->trigger();
+    EXPECT_EQ(form->DisplayMode(), 2);
+    EXPECT_EQ(form->height(), 75);
+    EXPECT_EQ(form->width(), width);
+    EXPECT_FALSE(form->menuBar()->isVisible());
+    EXPECT_TRUE(listPartsHidden(*form));
+    EXPECT_FALSE(child<QWidget>(*form, "shapeWindow")->isVisible());
+    EXPECT_TRUE(star->text().isEmpty());
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Brimlark_Simple(右クリックでメニュー)"));
+    EXPECT_FALSE(frameless(*form));  // compact keeps the frame it had
+    EXPECT_EQ(back->BrushColor(), QColor(Qt::white));
+
+    const QPoint before = form->pos();
+    action(*form, "pmWidgetMode")->trigger();
+    EXPECT_EQ(form->DisplayMode(), 3);
+    EXPECT_TRUE(frameless(*form));
+    EXPECT_TRUE(topMost(*form));
+    EXPECT_EQ(form->pos(), before);
+    EXPECT_EQ(form->height(), 75);
+    EXPECT_EQ(form->width(), width);
+    EXPECT_EQ(back->BrushColor(), QColor(Qt::black));
+    EXPECT_EQ(child<QWidget>(*form, "RichEditC")->palette().color(QPalette::Base), QColor(Qt::black));
+    EXPECT_EQ(child<QWidget>(*form, "lblUserName")->palette().color(QPalette::WindowText), QColor(Qt::white));
+    EXPECT_TRUE(form->isVisible());
+
+    action(*form, "pmSimpleMode")->trigger();
+    EXPECT_EQ(form->DisplayMode(), 1);
+    EXPECT_EQ(form->frameGeometry().height(), 400);
+    EXPECT_EQ(form->width(), width);
+    EXPECT_TRUE(listPartsVisible(*form));
+    EXPECT_EQ(back->BrushColor(), QColor(Qt::white));
+}
+
+TEST_F(WindowTest, ListThenWidgetThenCompactThenList)
+{
+    auto form = startWithRows(ThreeRows());
+    form->SetDisplayMode(3);
+    form->SetDisplayMode(2);
+    EXPECT_TRUE(frameless(*form));
+    EXPECT_TRUE(topMost(*form));
+    EXPECT_FALSE(form->menuBar()->isVisible());
+    EXPECT_EQ(child<TShape>(*form, "ShapeBack")->BrushColor(), QColor(Qt::white));
+
+    form->SetDisplayMode(1);
+    EXPECT_FALSE(frameless(*form));
+    EXPECT_FALSE(topMost(*form));  // the re-created framed window is not top-most
+    EXPECT_TRUE(form->menuBar()->isVisible());
+    EXPECT_TRUE(form->isVisible());
+}
+
+TEST_F(WindowTest, ModeOutsideOneToThreeChangesNothing)
+{
+    for (int mode : {0, 4}) {
+        SCOPED_TRACE(mode);
+        ScriptedServer local;
+        writeSettings([&](TMainState& s) { s.DisplayMode = mode; });
+        auto form = makeForm(local.baseUrl());
+        EXPECT_EQ(form->DisplayMode(), mode);
+        EXPECT_EQ(child<QLabel>(*form, "lblStar")->text(), QStringLiteral("お気に入り発言スター"));
+        EXPECT_EQ(form->windowTitle(), QStringLiteral("Brimlark_Simple"));
+        form->SetDisplayMode(7);
+        EXPECT_EQ(form->DisplayMode(), mode);
+    }
+}
+
+TEST_F(WindowTest, StoredWidgetModeAppliesAtStart)
+{
+    auto form = startWithRows(ThreeRows(), 3);
+    EXPECT_EQ(form->DisplayMode(), 3);
+    EXPECT_TRUE(frameless(*form));
+    EXPECT_TRUE(topMost(*form));
+    EXPECT_EQ(form->height(), 75);
+}
+
+TEST_F(WindowTest, TopMostCommandTogglesWithoutMoving)
+{
+    auto form = startWithRows(ThreeRows());
+    form->move(150, 160);
+    const QRect before = form->geometry();
+    const bool storedFlag = form->State().TopMost;
+    action(*form, "mmTopMost")->trigger();
+    EXPECT_TRUE(topMost(*form));
+    EXPECT_EQ(form->geometry(), before);
+    action(*form, "mmTopMost")->trigger();
+    EXPECT_FALSE(topMost(*form));
+    EXPECT_EQ(form->State().TopMost, storedFlag);  // the stored flag goes through unchanged
+}
+
+TEST_F(WindowTest, MenuBarListItemOnlyTogglesTheList)
+{
+    auto form = startWithRows(ThreeRows());
+    QAction* simple = action(*form, "mmSimpleMode");
+    simple->trigger();
+    EXPECT_TRUE(simple->isChecked());
+    EXPECT_FALSE(list(*form)->isVisible());
+    EXPECT_EQ(form->DisplayMode(), 1);
+    simple->trigger();
+    EXPECT_FALSE(simple->isChecked());
+    EXPECT_TRUE(list(*form)->isVisible());
+    // The other two radio items never carry a tick.
+    action(*form, "mmSuperSimpleMode")->trigger();
+    EXPECT_FALSE(action(*form, "mmSuperSimpleMode")->isChecked());
+}
+
+// --- menus ------------------------------------------------------------------------------
+
+TEST_F(WindowTest, MenusHoldEveryItemInOrder)
+{
+    auto form = startWithRows({});
+    auto names = [](const QList<QAction*>& actions) {
+        QStringList out;
+        for (QAction* a : actions)
+            out << a->objectName() + u'|' + (a->isSeparator() ? QStringLiteral("-") : a->text());
+        return out;
+    };
+    EXPECT_EQ(names(form->menuBar()->actions()),
+              (QStringList{"mmLogin|ログイン(&L)", "mmView|表示モード(&V)", "mmReload|リロード(&R)",
+                           "mmMore|もっと前を読む(&G)", "mmTwitt|つぶやく...(&T)", "mmVersion|バージョン(&H)"}));
+    EXPECT_EQ(names(action(*form, "mmLogin")->menu()->actions()), (QStringList{"mmLoginSet|ログイン設定...(&L)"}));
+    EXPECT_EQ(names(action(*form, "mmView")->menu()->actions()),
+              (QStringList{"mmAnonymous|名前を表示しない", "N1|-", "mmAutoReload|自動更新タイマー",
+                           "mmAutoRotation|ローテーションタイマー", "N8|-", "mmTopMost|最前面に表示", "N2|-",
+                           "mmSimpleMode|通常リストモード(&L)", "mmSuperSimpleMode|コンパクトモード(&C)",
+                           "mmWidget|ガジェット/ウィジェットモード(&W)", "N3|-", "mmSetting|設定...(S)"}));
+    EXPECT_FALSE(action(*form, "N2")->isVisible());
+    EXPECT_EQ(names(child<QMenu>(*form, "pmMenu1")->actions()),
+              (QStringList{"pmLogin|ログイン(&L)", "N7|-", "pmSimpleMode|通常リストモード(&L)",
+                           "pmCompactMode|コンパクトモード(&C)", "pmWidgetMode|ガジェット/ウィジェットモード(&W)",
+                           "N4|-", "pmTwitt|つぶやく(&T)", "pmMore|もっと読む(&M)",
+                           "pmAutoReload|自動取得タイマー(&R)", "pmAutoRotation|ローテーションタイマー", "N6|-",
+                           "pmSetting|設定...(&S)", "pmReload|リロード", "pmVersion|バージョン(&V)", "N5|-",
+                           "pmClose|閉じる(&C)"}));
+    EXPECT_TRUE(action(*form, "pmAutoReload")->isChecked());
+    EXPECT_FALSE(action(*form, "mmAutoReload")->isChecked());
+}
+
+TEST_F(WindowTest, RightClickOnTheStripAndListOpensThePopup)
+{
+    auto form = startWithRows(ThreeRows());
+    auto* popup = child<QMenu>(*form, "pmMenu1");
+    QWidget* targets[] = {child<QWidget>(*form, "lblUserName"), child<QWidget>(*form, "Image1"),
+                          child<QWidget>(*form, "lblStar"), child<QWidget>(*form, "ShapeBack"),
+                          child<QTextEdit>(*form, "RichEditC")->viewport(), list(*form)->viewport(), form.get()};
+    for (QWidget* target : targets) {
+        SCOPED_TRACE(target->objectName().toStdString());
+        QContextMenuEvent e(QContextMenuEvent::Mouse, QPoint(3, 3), target->mapToGlobal(QPoint(3, 3)));
+        QApplication::sendEvent(target, &e);
+        EXPECT_TRUE(popup->isVisible());
+        popup->hide();
+    }
+}
+
+// --- timers -----------------------------------------------------------------------------
+
+TEST_F(WindowTest, RotationWalksTheRowsAndPassesOverTheLast)
+{
+    auto form = startWithRows(ThreeRows());
+    list(*form)->setCurrentItem(list(*form)->topLevelItem(1));
+    form->ListView1Click();
+    const QStringList texts = column(*form, 1);
+    QList<int> selected;
+    QStringList shown;
+    for (int i = 0; i < 5; ++i) {
+        form->TimerAutoRotationTimer();
+        selected << selectedRow(*form);
+        shown << detailText(*form);
+    }
+    EXPECT_EQ(selected, (QList<int>{2, 0, 1, 2, 0}));
+    EXPECT_EQ(shown, (QStringList{texts[1], texts[0], texts[1], texts[1], texts[0]}));
+}
+
+TEST_F(WindowTest, RotationWithOneRowOrNoSelection)
+{
+    auto form = startWithRows({{"a", "only", "false", "1"}});
+    form->TimerAutoRotationTimer();
+    EXPECT_EQ(selectedRow(*form), 0);
+    EXPECT_EQ(detailText(*form), QStringLiteral("only"));
+
+    list(*form)->clearSelection();
+    EXPECT_EQ(selectedRow(*form), -1);
+    form->TimerAutoRotationTimer();
+    EXPECT_EQ(selectedRow(*form), 0);
+
+    list(*form)->clear();
+    form->TimerAutoRotationTimer();  // an empty list: nothing happens
+    EXPECT_EQ(selectedRow(*form), -1);
+}
+
+TEST_F(WindowTest, TimersFollowTheFlagsAtStartAndRunAfterEveryRead)
+{
+    writeSettings([](TMainState& s) {
+        s.AccountName = QStringLiteral("alice");
+        s.Password = QStringLiteral("secret");
+        s.AutoReload = false;
+        s.AutoRotation = false;
+    });
+    server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
+    auto form = makeForm(server.baseUrl());
+    EXPECT_FALSE(timer(*form, "TimerAutoReload")->isActive());
+    EXPECT_FALSE(timer(*form, "TimerAutoRotation")->isActive());
+    EXPECT_EQ(timer(*form, "TimerAutoReload")->interval(), 60000);
+    EXPECT_EQ(timer(*form, "TimerAutoRotation")->interval(), 5000);
+
+    server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
+    form->TimerAutoReloadTimer();
+    EXPECT_TRUE(timer(*form, "TimerAutoReload")->isActive());
+    EXPECT_TRUE(timer(*form, "TimerAutoRotation")->isActive());
+    EXPECT_FALSE(form->State().AutoReload);
+    EXPECT_EQ(list(*form)->topLevelItemCount(), 3);
+}
+
+TEST_F(WindowTest, SettingTheSameStateDoesNotRestartACountdown)
+{
+    auto form = startWithRows(ThreeRows());
+    QTimer* rotation = timer(*form, "TimerAutoRotation");
+    QTest::qWait(30);
+    const int left = rotation->remainingTime();
+    form->EnableCommands(true);
+    EXPECT_LE(rotation->remainingTime(), left);
+}
+
+TEST_F(WindowTest, TickRefreshFollowsFlagInTheViewMenuAndTimersInThePopup)
+{
+    auto form = startWithRows(ThreeRows());
+    QAction* mmAutoReload = action(*form, "mmAutoReload");
+    mmAutoReload->trigger();  // ticks it: flag and timer on
+    mmAutoReload->trigger();  // unticks it: flag and timer off
+    EXPECT_FALSE(form->State().AutoReload);
+    EXPECT_FALSE(timer(*form, "TimerAutoReload")->isActive());
+
+    server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
+    action(*form, "mmReload")->trigger();
+    EXPECT_TRUE(timer(*form, "TimerAutoReload")->isActive());
+
+    Q_EMIT action(*form, "mmView")->menu()->aboutToShow();
+    EXPECT_FALSE(mmAutoReload->isChecked());
+    Q_EMIT child<QMenu>(*form, "pmMenu1")->aboutToShow();
+    EXPECT_TRUE(mmAutoReload->isChecked());
+    EXPECT_TRUE(action(*form, "pmAutoReload")->isChecked());
+    EXPECT_TRUE(action(*form, "pmAutoRotation")->isChecked());
+    EXPECT_TRUE(action(*form, "mmAutoRotation")->isChecked());
+}
+
+TEST_F(WindowTest, RotationItemsKeepEachOtherInStep)
+{
+    auto form = startWithRows(ThreeRows());
+    Q_EMIT child<QMenu>(*form, "pmMenu1")->aboutToShow();
+    action(*form, "pmAutoRotation")->trigger();
+    EXPECT_FALSE(timer(*form, "TimerAutoRotation")->isActive());
+    EXPECT_FALSE(action(*form, "mmAutoRotation")->isChecked());
+    EXPECT_FALSE(form->State().AutoRotation);
+    action(*form, "mmAutoRotation")->trigger();
+    EXPECT_TRUE(timer(*form, "TimerAutoRotation")->isActive());
+    EXPECT_TRUE(action(*form, "pmAutoRotation")->isChecked());
+    EXPECT_TRUE(form->State().AutoRotation);
+    // The reload items do not update each other: the popup's refresh ticked both.
+    action(*form, "pmAutoReload")->trigger();
+    EXPECT_FALSE(timer(*form, "TimerAutoReload")->isActive());
+    EXPECT_TRUE(action(*form, "mmAutoReload")->isChecked());
+}
+
+TEST_F(WindowTest, HoverPausesAndTheDetailTextRestoresTheFlags)
+{
+    auto form = startWithRows(ThreeRows());
+    QTimer* reload = timer(*form, "TimerAutoReload");
+    QTimer* rotation = timer(*form, "TimerAutoRotation");
+    const QString hint = QStringLiteral("\n(ローテーション停止中)");
+
+    auto* name = child<QLabel>(*form, "lblUserName");
+    hover(name);
+    EXPECT_TRUE(reload->isActive());
+    EXPECT_FALSE(rotation->isActive());
+    EXPECT_EQ(name->toolTip(), QStringLiteral("ユーザ") + hint);
+
+    QWidget* detail = child<QTextEdit>(*form, "RichEditC")->viewport();
+    hover(detail);
+    EXPECT_TRUE(reload->isActive());
+    EXPECT_TRUE(rotation->isActive());
+
+    for (const char* starPart : {"Image1", "lblStar"}) {
+        auto* part = child<QLabel>(*form, starPart);
+        hover(part, Qt::RightButton);
+        EXPECT_FALSE(reload->isActive()) << starPart;
+        EXPECT_FALSE(rotation->isActive()) << starPart;
+        EXPECT_EQ(part->toolTip(), QStringLiteral("お気に入りに登録") + hint);
+        // Moving on over the list changes nothing.
+        hover(list(*form)->viewport());
+        EXPECT_FALSE(rotation->isActive());
+        hover(detail);
+        EXPECT_TRUE(rotation->isActive());
+    }
+
+    form->State().AutoReload = false;
+    hover(detail);
+    EXPECT_FALSE(reload->isActive());
+    EXPECT_TRUE(rotation->isActive());
+}
+
+// --- dragging ---------------------------------------------------------------------------
+
+TEST_F(WindowTest, DragMovesTheWindowByTheGrabOffset)
+{
+    auto form = startWithRows(ThreeRows());
+    form->move(100, 100);
+    for (const char* surface : {"lblUserName", "RichEditC"}) {
+        SCOPED_TRACE(surface);
+        form->move(100, 100);
+        QWidget* w = QByteArray(surface) == "RichEditC" ? child<QTextEdit>(*form, surface)->viewport()
+                                                         : child<QWidget>(*form, surface);
+        const QPoint grab = form->pos() + QPoint(30, 12);
+        mouse(w, QEvent::MouseButtonPress, grab, Qt::LeftButton, Qt::LeftButton);
+        mouse(w, QEvent::MouseMove, grab + QPoint(50, 40), Qt::NoButton, Qt::LeftButton);
+        EXPECT_EQ(form->pos(), QPoint(150, 140));
+        mouse(w, QEvent::MouseButtonRelease, grab + QPoint(50, 40), Qt::LeftButton, Qt::NoButton);
+    }
+}
+
+TEST_F(WindowTest, ModifiedPressStoresNothingAndModifiedMoveMovesNothing)
+{
+    auto form = startWithRows(ThreeRows());
+    auto* name = child<QLabel>(*form, "lblUserName");
+    form->move(100, 100);
+    mouse(name, QEvent::MouseButtonPress, QPoint(110, 105), Qt::LeftButton, Qt::LeftButton);  // offset 10,5
+    mouse(name, QEvent::MouseButtonRelease, QPoint(110, 105), Qt::LeftButton, Qt::NoButton);
+
+    mouse(name, QEvent::MouseButtonPress, QPoint(160, 130), Qt::LeftButton, Qt::LeftButton, Qt::ShiftModifier);
+    mouse(name, QEvent::MouseMove, QPoint(200, 200), Qt::NoButton, Qt::LeftButton, Qt::ShiftModifier);
+    EXPECT_EQ(form->pos(), QPoint(100, 100));
+    // Shift let go while the button stays down: the previous offset applies.
+    mouse(name, QEvent::MouseMove, QPoint(210, 205), Qt::NoButton, Qt::LeftButton);
+    EXPECT_EQ(form->pos(), QPoint(200, 200));
+
+    // A right-button press stores nothing either.
+    mouse(name, QEvent::MouseButtonPress, QPoint(260, 260), Qt::RightButton, Qt::RightButton);
+    mouse(name, QEvent::MouseMove, QPoint(310, 305), Qt::NoButton, Qt::LeftButton);
+    EXPECT_EQ(form->pos(), QPoint(300, 300));
+}
+
+// --- dialog commands --------------------------------------------------------------------
+
+TEST_F(WindowTest, SettingsAndMainMenuPostingLockTheCommandsWhileOpen)
+{
+    auto form = startWithRows(ThreeRows());
+    for (const char* command : {"mmSetting", "pmSetting", "mmTwitt"}) {
+        SCOPED_TRACE(command);
+        bool lockedWhileOpen = false;
+        QTimer::singleShot(0, [&] {
+            lockedWhileOpen = !action(*form, "mmReload")->isEnabled();
+            if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+                d->reject();
+        });
+        action(*form, command)->trigger();
+        EXPECT_TRUE(lockedWhileOpen);
+        EXPECT_TRUE(action(*form, "mmReload")->isEnabled());
+        EXPECT_TRUE(timer(*form, "TimerAutoRotation")->isActive());
+    }
+    for (const char* command : {"pmTwitt", "mmVersion", "pmVersion"}) {
+        SCOPED_TRACE(command);
+        bool lockedWhileOpen = true;
+        bool opened = false;
+        QTimer::singleShot(0, [&] {
+            lockedWhileOpen = !action(*form, "mmReload")->isEnabled();
+            if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                opened = true;
+                d->reject();
+            }
+        });
+        action(*form, command)->trigger();
+        EXPECT_TRUE(opened);
+        EXPECT_FALSE(lockedWhileOpen);
+    }
+}
+
+} // namespace
