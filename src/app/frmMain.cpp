@@ -7,22 +7,11 @@
 #include "StarPictures.h"
 #include "TimelineData.h"
 #include "XMLDoc.h"
-#if __has_include("uLoginSettings.h") && __has_include("uVersion.h")
 #include "uFrmBlack.h"
 #include "uLoginSettings.h"
 #include "uTwitt.h"
 #include "uVersion.h"
 #include "ufrmSettings.h"
-#else
-// TEMPORARY until the secondary windows land.
-#include <QDialog>
-#include <functional>
-struct TfrmLogin : QDialog { TfrmLogin(TMainState&, QWidget* p) : QDialog(p) { setWindowTitle(QStringLiteral("ログイン情報")); } };
-struct TfrmTwitt : QDialog { TfrmTwitt(TMainState&, std::function<void(const QString&)>, QWidget* p) : QDialog(p) {} };
-struct TfrmVersion : QDialog { TfrmVersion(QWidget* p) : QDialog(p) {} };
-struct TfrmBlack : QWidget { TfrmBlack(QWidget* p) : QWidget(p, Qt::Window) {} };
-struct TfrmSettings : QDialog { TfrmSettings(TMainState&, QTimer*, QTimer*, QWidget* p) : QDialog(p) {} };
-#endif
 
 #include <QAction>
 #include <QActionGroup>
