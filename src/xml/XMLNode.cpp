@@ -39,6 +39,10 @@ TXMLNodeList* TXMLNode::ChildList()
     if (!m_childList) {
         std::unique_ptr<TXMLNodeList> list(
             new TXMLNodeList(this, TXMLNodeList::TListKind::Children, NamespaceURI()));
+        size_t count = 0;
+        for (xmlNodePtr c = m_dom->children; c; c = c->next)
+            ++count;
+        list->m_nodes.reserve(count);
         for (xmlNodePtr c = m_dom->children; c; c = c->next)
             list->m_nodes.push_back(Wrap(c));
         m_childList = std::move(list);

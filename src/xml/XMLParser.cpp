@@ -7,6 +7,7 @@
 #include <libxml/xmlerror.h>
 
 #include <climits>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -24,6 +25,7 @@ struct TParseState {
     int dtdLine = 0;
     TParseError fatal;
     TParseError error;
+    int firstLine = 0;   // errors raised outside the parser (encoding) carry no line
 };
 
 TParseState* StateOf(void* ctx)
@@ -37,6 +39,8 @@ void RecordError(void* ctx, xmlErrorPtr error)
 {
     if (!error || error->level < XML_ERR_ERROR)
         return;
+    if (StateOf(ctx)->firstLine == 0)
+        StateOf(ctx)->firstLine = error->line;
     TParseError& slot = error->level == XML_ERR_FATAL ? StateOf(ctx)->fatal : StateOf(ctx)->error;
     if (slot.set)
         return;
@@ -58,6 +62,27 @@ void RefuseDtd(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*)
     xmlStopParser(ctxt);
 }
 
+void IgnoreError(void*, xmlErrorPtr)
+{
+}
+
+// Sends the parser's context-free errors to one handler for a scope, then restores.
+class TErrorRoute {
+public:
+    TErrorRoute(void* context, xmlStructuredErrorFunc handler)
+        : m_oldHandler(xmlStructuredError), m_oldContext(xmlStructuredErrorContext)
+    {
+        xmlSetStructuredErrorFunc(context, handler);
+    }
+    ~TErrorRoute() { xmlSetStructuredErrorFunc(m_oldContext, m_oldHandler); }
+    TErrorRoute(const TErrorRoute&) = delete;
+    TErrorRoute& operator=(const TErrorRoute&) = delete;
+
+private:
+    xmlStructuredErrorFunc m_oldHandler;
+    void* m_oldContext;
+};
+
 bool IsXmlSpace(xmlChar c)
 {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -76,29 +101,43 @@ bool IsBlankText(xmlNodePtr n)
 
 // Drops white-space-only text that sits beside other nodes (indentation between
 // elements). A text that is an element's whole content is its value and stays.
+void DropBlankChildren(xmlNodePtr element)
+{
+    if (!element->children->next)
+        return;
+    int preserve = -2;   // looked up only when there is white space to drop
+    for (xmlNodePtr c = element->children; c;) {
+        xmlNodePtr next = c->next;
+        if (IsBlankText(c)) {
+            if (preserve == -2)
+                preserve = xmlNodeGetSpacePreserve(element);
+            if (preserve == 1)
+                return;
+            xmlUnlinkNode(c);
+            xmlFreeNode(c);
+        }
+        c = next;
+    }
+}
+
+// Walks the tree through its own links: no recursion and no allocation.
 void DropLayoutWhiteSpace(xmlDocPtr doc)
 {
-    std::vector<xmlNodePtr> pending;
-    for (xmlNodePtr c = doc->children; c; c = c->next)
-        pending.push_back(c);
-    while (!pending.empty()) {
-        xmlNodePtr node = pending.back();
-        pending.pop_back();
-        if (node->type != XML_ELEMENT_NODE || !node->children)
+    const xmlNodePtr top = reinterpret_cast<xmlNodePtr>(doc);
+    xmlNodePtr cur = doc->children;
+    while (cur) {
+        if (cur->type == XML_ELEMENT_NODE && cur->children) {
+            DropBlankChildren(cur);
+            cur = cur->children;
             continue;
-        const bool soleChild = node->children->next == nullptr;
-        int preserve = -2;   // looked up only when there is white space to drop
-        for (xmlNodePtr c = node->children; c;) {
-            xmlNodePtr next = c->next;
-            if (!soleChild && IsBlankText(c)
-                && (preserve == -2 ? (preserve = xmlNodeGetSpacePreserve(node)) : preserve) != 1) {
-                xmlUnlinkNode(c);
-                xmlFreeNode(c);
-            } else if (c->type == XML_ELEMENT_NODE) {
-                pending.push_back(c);
-            }
-            c = next;
         }
+        while (cur && !cur->next) {
+            cur = cur->parent;
+            if (cur == top)
+                cur = nullptr;
+        }
+        if (cur)
+            cur = cur->next;
     }
 }
 
@@ -135,6 +174,7 @@ QString DecodeLine(const QByteArray& bytes, const char* encoding)
     xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler(encoding);
     if (!handler)
         return QString::fromUtf8(bytes);
+    const TErrorRoute quiet(nullptr, IgnoreError);   // a broken line is shown as best we can
     QString result;
     xmlBufferPtr in = xmlBufferCreate();
     xmlBufferPtr out = xmlBufferCreate();
@@ -205,6 +245,9 @@ xmlDocPtr ParseReply(const QByteArray& text, bool preserveWhiteSpace, TParseFail
     TParseState state;
     ctxt->_private = &state;
     ctxt->sax->serror = RecordError;
+    // Encoding errors are raised without the parser context; route them to the same
+    // record for the duration of the parse instead of the process's stderr.
+    std::optional<TErrorRoute> route(std::in_place, ctxt, RecordError);
     ctxt->sax->internalSubset = RefuseDtd;
     // No network, no DTD loading, no entity substitution beyond the predefined ones and
     // character references; no XML_PARSE_HUGE, so depth and entity growth stay bounded.
@@ -215,6 +258,7 @@ xmlDocPtr ParseReply(const QByteArray& text, bool preserveWhiteSpace, TParseFail
         options |= XML_PARSE_NOBLANKS;
     xmlDocPtr doc = xmlCtxtReadMemory(ctxt, text.constData(), static_cast<int>(text.size()),
                                       nullptr, nullptr, options);
+    route.reset();
     const bool ok = doc && ctxt->wellFormed && ctxt->nsWellFormed && !state.dtdRefused;
     if (!ok) {
         if (state.dtdRefused) {
@@ -223,7 +267,9 @@ xmlDocPtr ParseReply(const QByteArray& text, bool preserveWhiteSpace, TParseFail
         } else if (state.fatal.set || state.error.set) {
             const TParseError& first = state.fatal.set ? state.fatal : state.error;
             failure.reason = first.reason;
-            failure.line = first.line;
+            failure.line = first.line > 0 ? first.line : state.firstLine;
+            if (failure.line < 1 && ctxt->input)
+                failure.line = ctxt->input->line;
         } else {
             failure.reason = QStringLiteral("Document is not well-formed");
             failure.line = ctxt->input ? ctxt->input->line : 1;

@@ -177,7 +177,10 @@ TEST(XMLDocParseError, RejectedBodies)
         {"truncated utf-16", "\xFF\xFE<\0a\0>\0<", 1},
     };
     for (const Case& c : cases) {
+        testing::internal::CaptureStderr();
         const EDOMParseError e = LoadError(c.body);
+        // The parser's complaints end up in the error, not on the process's stderr.
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), std::string()) << c.name;
         EXPECT_EQ(e.Line(), c.line) << c.name << ": " << e.what();
         EXPECT_TRUE(e.Message().contains(QStringLiteral("\r\n直線: "))) << c.name;
     }
