@@ -10,6 +10,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <atomic>
+#include <thread>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -466,6 +469,35 @@ TEST_F(SeededService, UnknownOrMalformedFavouriteIdsAreNotFound)
     EXPECT_EQ(snapshot(service.dbPath()), before);
 }
 
+TEST_F(SeededService, ConcurrentPostsAndFavouritesAllLandAndKeepTheFileSound)
+{
+    constexpr int kThreads = 6;
+    constexpr int kEach = 10;
+    const DbSnapshot before = snapshot(service.dbPath());
+    const std::vector<std::string> users{"demo", "sakura", "kenji", "yuki"};
+    std::atomic<int> succeeded{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            const std::string& user = users[t % users.size()];
+            ServiceClient client(service, user, user);
+            for (int i = 0; i < kEach; ++i) {
+                auto posted = client.update("status=" + user + "+" + std::to_string(t) + "-" + std::to_string(i));
+                succeeded += posted && posted->status == 200;
+                auto marked = client.favourite(std::to_string(5000000001LL + t * kEach + i));
+                succeeded += marked && marked->status == 200;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(succeeded, kThreads * kEach * 2);
+    const DbSnapshot after = snapshot(service.dbPath());
+    EXPECT_EQ(after.integrity, "ok");
+    EXPECT_EQ(after.statuses, before.statuses + kThreads * kEach);
+    EXPECT_GT(after.favourites, before.favourites);
+}
+
 // ---- paths, methods, sizes ------------------------------------------------------------
 
 TEST_F(SeededService, WrongMethodsAndUnknownPathsGetClearErrors)
@@ -511,6 +543,11 @@ TEST_F(SeededService, OversizedAndBrokenRequestsAreRefusedAndTheServiceGoesOn)
     auto res = client.update("status=" + std::string(200 * 1024, 'a'));
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 413);
+    // Form bodies have a lower cap, and the message names it.
+    res = client.update("status=" + std::string(9000, 'a'));
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 413);
+    EXPECT_NE(errorOf(res->body).find("8192 bytes"), std::string::npos) << res->body;
     res = client.http.Post("/favorites/create/5000000001.xml", std::string(100 * 1024, 'x'), "text/html");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 413);

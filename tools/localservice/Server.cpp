@@ -6,6 +6,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
@@ -134,7 +135,11 @@ public:
         m_http.set_error_handler(httplib::Server::HandlerWithResponse([this](const httplib::Request& req, httplib::Response& res) {
             if (!res.body.empty())
                 return httplib::Server::HandlerResponse::Unhandled;
-            res.set_content(errorDocument(req.path, reasonFor(res.status, m_options.maxBodyBytes)), kXmlType);
+            std::size_t limit = m_options.maxBodyBytes;
+            // The server library caps form bodies on its own, below our limit.
+            if (req.get_header_value("Content-Type").rfind("application/x-www-form-urlencoded", 0) == 0)
+                limit = std::min<std::size_t>(limit, CPPHTTPLIB_FORM_URL_ENCODED_PAYLOAD_MAX_LENGTH);
+            res.set_content(errorDocument(req.path, reasonFor(res.status, limit)), kXmlType);
             return httplib::Server::HandlerResponse::Handled;
         }));
         m_http.set_exception_handler([this](const httplib::Request& req, httplib::Response& res, std::exception_ptr) {

@@ -25,7 +25,7 @@ std::string usageText()
            "  --seed              fill a new database with demo accounts and statuses (demo/demo)\n"
            "  --delay-ms N        wait N ms before every reply\n"
            "  --rate-limit N/S    at most N requests per S seconds per account (400 beyond)\n"
-           "  --max-body BYTES    largest request body (default 65536; larger: 413)\n"
+           "  --max-body BYTES    largest request body (default 65536, form bodies 8192 at most; larger: 413)\n"
            "  -v                  log every request to stderr\n";
 }
 
