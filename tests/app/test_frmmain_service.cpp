@@ -1,0 +1,187 @@
+// The main window end to end against the real local service, and the program itself
+// (command line and screenshot) run as a separate process.
+#include "FormHarness.h"
+#include "LocalService.h"
+
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTest>
+
+using namespace harness;
+
+namespace {
+
+class ServiceTest : public FormTest {
+protected:
+    void SetUp() override { ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString(); }
+    void writeDemo(const QString& password = QString::fromLatin1(LocalService::kDemoPassword))
+    {
+        writeCredentials(QString::fromLatin1(LocalService::kDemoUser), password);
+    }
+    static LocalService::Options Seeded()
+    {
+        LocalService::Options options;
+        options.seed = true;
+        return options;
+    }
+    LocalService service{Seeded()};
+};
+
+TEST_F(ServiceTest, DemoAccountTimelineReadMoreAndReload)
+{
+    writeDemo();
+    auto form = makeForm(service.baseUrl());
+    EXPECT_TRUE(m_boxes.boxes.empty());
+    const QStringList firstIds = column(*form, 3);
+    ASSERT_EQ(firstIds.size(), 20);
+    EXPECT_EQ(trace(*form), (QStringList{"ロード中...", "ロード完了", "Twitterで認証しました"}));
+    EXPECT_EQ(detailText(*form), column(*form, 1)[0]);
+    EXPECT_EQ(userName(*form), column(*form, 0)[0]);
+
+    action(*form, "mmMore")->trigger();
+    const QStringList ids = column(*form, 3);
+    ASSERT_EQ(ids.size(), 40);
+    EXPECT_EQ(ids.mid(0, 20), firstIds);
+    // Newest first, and page 2 holds older statuses than page 1.
+    EXPECT_LT(ids[20].toLongLong(), ids[19].toLongLong());
+
+    action(*form, "pmReload")->trigger();
+    EXPECT_EQ(column(*form, 3), ids);
+    EXPECT_EQ(form->StatusText(), QStringLiteral("リロード完了"));
+}
+
+TEST_F(ServiceTest, WrongPasswordIsRefused)
+{
+    writeDemo(QStringLiteral("not-the-password"));
+    auto form = makeForm(service.baseUrl());
+    EXPECT_EQ(trace(*form), (QStringList{"ロード中...", "認証できませんでした"}));
+    EXPECT_EQ(list(*form)->topLevelItemCount(), 0);
+    EXPECT_TRUE(m_boxes.boxes.empty());
+}
+
+TEST_F(ServiceTest, FavouriteIsKeptByTheService)
+{
+    writeDemo();
+    auto form = makeForm(service.baseUrl());
+    form->show();
+    ASSERT_GT(list(*form)->topLevelItemCount(), 0);
+    // Pick a row that is not a favourite yet and show it.
+    int row = column(*form, 2).indexOf(QStringLiteral("false"));
+    ASSERT_GE(row, 0);
+    const QString id = column(*form, 3)[row];
+    list(*form)->setCurrentItem(list(*form)->topLevelItem(row));
+    form->ListView1Click();
+    EXPECT_TRUE(greyStar(*form));
+
+    QTest::mouseClick(child<QLabel>(*form, "Image1"), Qt::LeftButton);
+    EXPECT_EQ(trace(*form).last(), "status_id:" + id);
+    EXPECT_TRUE(goldStar(*form));
+
+    action(*form, "mmReload")->trigger();
+    row = column(*form, 3).indexOf(id);
+    ASSERT_GE(row, 0);
+    EXPECT_EQ(column(*form, 2)[row], QStringLiteral("true"));
+}
+
+TEST_F(ServiceTest, FavouriteWithWrongPasswordIsAFailure)
+{
+    writeDemo();
+    auto form = makeForm(service.baseUrl());
+    form->show();
+    ASSERT_GT(list(*form)->topLevelItemCount(), 0);
+    const bool wasFavourite = column(*form, 2)[0] == QLatin1String("true");
+    form->State().Password = QStringLiteral("changed");
+    QTest::mouseClick(child<QLabel>(*form, "Image1"), Qt::LeftButton);
+    const QStringList lines = trace(*form);
+    EXPECT_EQ(lines[lines.size() - 2], QStringLiteral("Post Failed ! StatusCode   = 401"));
+    EXPECT_TRUE(lines.last().startsWith(QStringLiteral("ReasonPhrase = ")));
+    EXPECT_EQ(goldStar(*form), wasFavourite);
+}
+
+// --- the program ------------------------------------------------------------------------
+
+// A copy of the program in a temporary folder, so its settings file lies there too.
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const QString built = qEnvironmentVariable("BRIMLARK_EXE");
+        if (built.isEmpty())
+            GTEST_SKIP() << "BRIMLARK_EXE is not set";
+        exe = dir.filePath(QStringLiteral("brimlark"));
+        ASSERT_TRUE(QFile::copy(built, exe));
+        QFile::setPermissions(exe, QFile::permissions(built));
+    }
+    int run(const QStringList& args, QByteArray* out = nullptr, int timeoutMs = 30000)
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.remove(QStringLiteral("BRIMLARK_API"));
+        p.setProcessEnvironment(env);
+        p.start(exe, args);
+        if (!p.waitForFinished(timeoutMs)) {
+            p.kill();
+            p.waitForFinished();
+            return -1;
+        }
+        if (out)
+            *out = p.readAllStandardOutput() + p.readAllStandardError();
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    }
+    QTemporaryDir dir;
+    QString exe;
+};
+
+TEST_F(ProgramTest, HelpVersionAndBadOptions)
+{
+    QByteArray out;
+    EXPECT_EQ(run({QStringLiteral("--help")}, &out), 0);
+    EXPECT_TRUE(out.contains("--screenshot FILE"));
+    EXPECT_TRUE(out.contains("--api URL"));
+    EXPECT_EQ(run({QStringLiteral("--version")}, &out), 0);
+    EXPECT_TRUE(out.startsWith("Brimlark_Simple "));
+    EXPECT_EQ(run({QStringLiteral("--bogus")}, &out), 2);
+    EXPECT_TRUE(out.contains("unknown option --bogus"));
+    EXPECT_EQ(run({QStringLiteral("--screenshot")}, &out), 2);
+}
+
+TEST_F(ProgramTest, ScreenshotOfTheDemoTimeline)
+{
+    LocalService::Options options;
+    options.seed = true;
+    LocalService service{options};
+    ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
+    TMainState state;
+    LoadSettings(dir.filePath(QStringLiteral("none.ini")), state);
+    state.AccountName = QString::fromLatin1(LocalService::kDemoUser);
+    state.Password = QString::fromLatin1(LocalService::kDemoPassword);
+    const QString ini = dir.filePath(QStringLiteral("brimlark.ini"));
+    ASSERT_TRUE(SaveSettings(ini, state, QRect(400, 200, 600, 300)));
+    QFile iniFile(ini);
+    ASSERT_TRUE(iniFile.open(QIODevice::ReadOnly));
+    const QByteArray before = iniFile.readAll();
+    iniFile.close();
+
+    const QString shot = dir.filePath(QStringLiteral("shot.png"));
+    EXPECT_EQ(run({QStringLiteral("--api"), QString::fromUtf8(service.baseUrl()), QStringLiteral("--screenshot"), shot}), 0);
+    QImage image(shot);
+    ASSERT_FALSE(image.isNull());
+    // The client area of a list-mode window, 400 high with its frame.
+    EXPECT_GT(image.height() / image.devicePixelRatio(), 350);
+    EXPECT_LE(image.height() / image.devicePixelRatio(), 400);
+    // A picture run does not rewrite the settings.
+    ASSERT_TRUE(iniFile.open(QIODevice::ReadOnly));
+    EXPECT_EQ(iniFile.readAll(), before);
+}
+
+TEST_F(ProgramTest, ScreenshotWithoutCredentialsDoesNotWaitForAPerson)
+{
+    const QString shot = dir.filePath(QStringLiteral("empty.png"));
+    EXPECT_EQ(run({QStringLiteral("--api"), QStringLiteral("http://127.0.0.1:9"), QStringLiteral("--screenshot"), shot}), 0);
+    EXPECT_FALSE(QImage(shot).isNull());
+    EXPECT_EQ(run({QStringLiteral("--screenshot"), dir.filePath(QStringLiteral("no/such/folder/x.png"))}), 1);
+}
+
+} // namespace
