@@ -397,3 +397,9 @@ TEST(BlockingFailure, AbortedConnectionYieldsWhatArrived)
     client.TransportFactory = MemoryTransport::Factory({{head + "lost"}, {{}, 10054}});
     EXPECT_EQ(expectError<ESocketError>([&] { client.FetchText("http://peer/"); }).LastError(), 10054);
 }
+
+TEST(BlockingFailure, SocketErrorMessages)
+{
+    EXPECT_EQ(ESocketError(10035).Message(), text("Socket Error # 10035\r\nOperation would block. "));
+    EXPECT_EQ(ESocketError(12345).Message(), text("Socket Error # 12345\r\n"));
+}
