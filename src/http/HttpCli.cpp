@@ -139,6 +139,7 @@ void THttpCli::Post()
     m_location = URL;
     m_bytesSent = 0;
     m_bytesReceived = 0;
+    m_parser.SetLimits(ReplyLimits);
     m_parser.StartReply(m_requestVer == "1.0", FollowRelocation, false);
 
     TWork w;

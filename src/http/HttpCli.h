@@ -73,6 +73,7 @@ public:
     QIODevice* BodyStream = nullptr;    // not owned; read from its current position
     QIODevice* ReplyStream = nullptr;   // not owned; none: the reply body is dropped
     int Timeout = 60000;                // ms for a whole Post; 0 waits without limit
+    THttpCliReplyLimits ReplyLimits;    // beyond these a reply ends the request as 404
 
     QByteArray RequestVer() const { return m_requestVer; }
     void SetRequestVer(const QByteArray& version);  // "1.0" or "1.1", else EHttpException code 5

@@ -43,6 +43,7 @@ void THttpCliReplyParser::StartReply(bool requestIs10, bool followRelocation, bo
     m_truncated = false;
     m_closing = false;
     m_lineCount = 0;
+    m_headerBytes = 0;
     m_remaining = 0;
     m_error.clear();
     m_phase = StatusLine;
@@ -182,6 +183,9 @@ THttpCliReplyParser::TResult THttpCliReplyParser::run()
             } else {
                 if (++m_lineCount > m_limits.MaxHeaderLines)
                     return fail(QStringLiteral("Too many reply header lines (more than %1)").arg(m_limits.MaxHeaderLines));
+                m_headerBytes += line.size();
+                if (m_headerBytes > m_limits.MaxHeaderSize)
+                    return fail(QStringLiteral("Reply header too large (more than %1 bytes)").arg(m_limits.MaxHeaderSize));
                 if (m_firstLine) {
                     statusLine(line);
                     if (m_phase == BodyUntilClose)

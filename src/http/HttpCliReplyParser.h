@@ -11,7 +11,8 @@
 struct THttpCliReplyLimits {
     qint64 MaxBodySize = 64 * 1024 * 1024;  // stated length, chunk sizes and total body
     qsizetype MaxLineLength = 16 * 1024;    // one header or chunk-size line
-    int MaxHeaderLines = 256;               // header lines of one request, 100 replies included
+    int MaxHeaderLines = 1000;              // over all heads of one reply, 100 replies included
+    qint64 MaxHeaderSize = 256 * 1024;      // bytes of those heads together
 };
 
 // Reads one HTTP reply from bytes as they arrive. No socket: the client feeds it what the
@@ -29,6 +30,7 @@ public:
     void StartReply(bool requestIs10, bool followRelocation, bool isPut);
     // A new connection: nothing left over belongs to it.
     void ClearBuffer();
+    void SetLimits(const THttpCliReplyLimits& limits) { m_limits = limits; }
     void SetBodySink(TBodySink sink) { m_sink = std::move(sink); }
 
     TResult Feed(QByteArrayView data);
@@ -80,6 +82,7 @@ private:
     bool m_truncated = false;
     bool m_closing = false;
     int m_lineCount = 0;
+    qint64 m_headerBytes = 0;
     qint64 m_remaining = 0;
     QString m_error;
 

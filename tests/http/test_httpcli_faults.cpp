@@ -110,10 +110,12 @@ INSTANTIATE_TEST_SUITE_P(Peers, HttpCliFault, ::testing::Values(
     FaultCase{"OverflowingLength", serve("HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\n"), {}, 5000,
               404, "Invalid content length", true, 3000},
     FaultCase{"TenThousandHeaderLines", serve(manyHeaderLines(10000)), {}, 5000,
-              404, "Too many reply header lines (more than 256)", true, 3000},
+              404, "Too many reply header lines (more than 1000)", true, 3000},
+    FaultCase{"LongHead", serve(manyHeaderLines(900).replace(": v", ": " + QByteArray(300, 'v'))), {}, 5000,
+              404, "Reply header too large (more than 262144 bytes)", true, 3000},
     FaultCase{"EndlessContinues",
               {Step::readRequest(), Step::sendRepeated("HTTP/1.1 100 Continue\r\n\r\n", 100000), Step::close()},
-              {}, 5000, 404, "Too many reply header lines (more than 256)", true, 3000}),
+              {}, 5000, 404, "Too many reply header lines (more than 1000)", true, 3000}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(HttpCliFaults, RedirectLoopStopsAfterFiveRelocations)

@@ -103,6 +103,10 @@ TEST(HttpCliReplyParser, BoundsHoldWithSmallLimits)
               "Reply header line too long (more than 32 bytes)");
     EXPECT_EQ(parse("HTTP/1.1 200 OK\r\nA: 1\r\nB: 2\r\nC: 3\r\n\r\n", 0, true, false, small).error,
               "Too many reply header lines (more than 3)");
+    small.MaxHeaderLines = 100;
+    small.MaxHeaderSize = 30;
+    EXPECT_EQ(parse("HTTP/1.1 200 OK\r\nA: 12345678901234567890\r\n\r\n", 0, true, false, small).error,
+              "Reply header too large (more than 30 bytes)");
     EXPECT_EQ(parse("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n-1\r\n", 0).error, "Invalid chunk size");
     // Leading zeros are not significant digits.
     EXPECT_EQ(parse("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n00000000000000000002\r\nab\r\n0\r\n\r\n", 0).body,
