@@ -60,7 +60,10 @@ void TXMLDocument::Activate()
 void TXMLDocument::Deactivate()
 {
     m_documentNode = nullptr;
+    for (TXMLNode* node : m_nodes)
+        node->~TXMLNode();
     m_nodes.clear();
+    m_nodeMemory.release();
     // Retired nodes may hold names from the document's dictionary: free them first.
     for (xmlNodePtr n : m_retired)
         xmlFreeNode(n);
@@ -106,7 +109,7 @@ TXMLNode* TXMLDocument::DocumentNode()
 {
     CheckActive();
     if (!m_documentNode) {
-        TXMLNode* node = Adopt(new TXMLNode(TXMLNodeInit{reinterpret_cast<xmlNodePtr>(m_dom), this, nullptr}));
+        TXMLNode* node = Adopt(NodeClassOf<TXMLNode>(TXMLNodeInit{reinterpret_cast<xmlNodePtr>(m_dom), this, nullptr}));
         node->m_classTable = m_rootRegistrations;
         m_documentNode = node;
     }
@@ -115,8 +118,12 @@ TXMLNode* TXMLDocument::DocumentNode()
 
 TXMLNode* TXMLDocument::Adopt(TXMLNode* node)
 {
-    std::unique_ptr<TXMLNode> owned(node);
-    m_nodes.push_back(std::move(owned));
+    try {
+        m_nodes.push_back(node);
+    } catch (...) {
+        node->~TXMLNode();
+        throw;
+    }
     return node;
 }
 

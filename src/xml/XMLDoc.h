@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <memory>
+#include <memory_resource>
 #include <vector>
 
 struct _xmlDoc;
@@ -69,6 +70,7 @@ public:
 
 private:
     friend class TXMLNode;
+    friend void* AllocateNodeMemory(const TXMLNodeInit& init, std::size_t size, std::size_t alignment);
 
     void Activate();
     void Deactivate();
@@ -87,6 +89,8 @@ private:
     bool m_modified = false;
     TNodeClassTable m_rootRegistrations;
     TXMLNode* m_documentNode = nullptr;
-    std::vector<std::unique_ptr<TXMLNode>> m_nodes;
+    // Every wrapper made, for destruction; their memory is m_nodeMemory's.
+    std::vector<TXMLNode*> m_nodes;
+    std::pmr::monotonic_buffer_resource m_nodeMemory;
     std::vector<struct _xmlNode*> m_retired;
 };

@@ -34,6 +34,11 @@ TXMLNode::TXMLNode(const TXMLNodeInit& init)
 
 TXMLNode::~TXMLNode() = default;
 
+void* AllocateNodeMemory(const TXMLNodeInit& init, std::size_t size, std::size_t alignment)
+{
+    return init.document->m_nodeMemory.allocate(size, alignment);
+}
+
 TXMLNodeList* TXMLNode::ChildList()
 {
     if (!m_childList) {
@@ -276,7 +281,7 @@ TXMLNode* TXMLNode::Wrap(_xmlNode* dom)
 {
     const TXMLNodeInit init{dom, m_document, this};
     const TNodeClassEntry* entry = dom->type == XML_ELEMENT_NODE ? ClassFor(dom) : nullptr;
-    return m_document->Adopt(entry ? entry->NodeClass(init) : new TXMLNode(init));
+    return m_document->Adopt((entry ? entry->NodeClass : &NodeClassOf<TXMLNode>)(init));
 }
 
 void TXMLNode::DropChildList()

@@ -5,7 +5,9 @@
 #include <QString>
 #include <QStringView>
 
+#include <cstddef>
 #include <memory>
+#include <new>
 #include <vector>
 
 struct _xmlNode;
@@ -21,10 +23,16 @@ enum class TNodeType {
     ntProcessingInstr, ntComment, ntDocument, ntDocType, ntDocFragment, ntNotation
 };
 
+// Wrappers live in their document's own memory and are released all at once with it.
+void* AllocateNodeMemory(const TXMLNodeInit& init, std::size_t size, std::size_t alignment);
+
 // A node class is the factory that wraps a DOM node; NodeClassOf<T> gives the one for T.
 using TXMLNodeClass = TXMLNode* (*)(const TXMLNodeInit& init);
 template <class T>
-TXMLNode* NodeClassOf(const TXMLNodeInit& init) { return new T(init); }
+TXMLNode* NodeClassOf(const TXMLNodeInit& init)
+{
+    return ::new (AllocateNodeMemory(init, sizeof(T), alignof(T))) T(init);
+}
 
 // A typed view that a node may offer; NodeKindOf<T> is offered by T and its subclasses.
 using TXMLNodeKind = bool (*)(const TXMLNode* node);
