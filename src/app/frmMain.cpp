@@ -49,6 +49,7 @@ constexpr int kStripHeight = 77;
 constexpr int kCompactClientHeight = 75;  // the height of the rounded frame
 constexpr int kListOuterHeight = 400;
 constexpr int kNameColumnWidth = 80;
+constexpr int kTraceHeight = 32;
 
 QFont PixelFont(const QString& family, int pixels, bool bold = false)
 {
@@ -236,7 +237,10 @@ void TForm1::BuildControls()
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListView1->setFont(PixelFont(kPGothic, 13));
-    ListView1->setStyleSheet(QStringLiteral("QTreeView::item { border-bottom: 1px solid #d8d8d8; }"));
+    // Grid lines between the rows; a style sheet takes over the selection colours too.
+    ListView1->setStyleSheet(QStringLiteral(
+        "QTreeView::item { border-bottom: 1px solid #d8d8d8; }"
+        "QTreeView::item:selected { background: palette(highlight); color: palette(highlighted-text); }"));
     ListView1->header()->setStretchLastSection(false);
     ListView1->setColumnWidth(0, kNameColumnWidth);
     ListView1->setColumnWidth(1, 550);
@@ -252,9 +256,11 @@ void TForm1::BuildControls()
     memoDisplay->setObjectName(QStringLiteral("memoDisplay"));
     memoDisplay->setReadOnly(true);
     memoDisplay->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Without this the splitter keeps the box at the scroll bar's minimum, far above 32.
+    memoDisplay->setMinimumHeight(1);
     Splitter1->setStretchFactor(0, 1);
     Splitter1->setStretchFactor(1, 0);
-    Splitter1->setSizes({200, 32});
+    connect(Splitter1, &QSplitter::splitterMoved, this, [this] { m_splitterMoved = true; });
 
     StatusBar1 = new QStatusBar;
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -383,7 +389,11 @@ void TForm1::LayoutClient()
     QWidget* client = centralWidget();
     const int w = client->width();
     ShapeBack->setGeometry(0, 0, w, kStripHeight);
-    Splitter1->setGeometry(0, kStripHeight, w, qMax(0, client->height() - kStripHeight));
+    const int lower = qMax(0, client->height() - kStripHeight);
+    Splitter1->setGeometry(0, kStripHeight, w, lower);
+    // The trace box keeps its 32 pixels until the user drags the splitter.
+    if (!m_splitterMoved && lower > 0)
+        Splitter1->setSizes({qMax(0, lower - kTraceHeight - Splitter1->handleWidth()), kTraceHeight});
 }
 
 void TForm1::FormCreate()

@@ -195,6 +195,7 @@ private:
     bool m_shownFavorite = false;
     bool m_hasShown = false;
     bool m_favoriteRunning = false;
+    bool m_splitterMoved = false;
 
     // Secondary windows, owned through Qt parentage.
     QDialog* m_frmLogin = nullptr;
