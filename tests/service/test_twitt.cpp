@@ -1,6 +1,7 @@
 #include "uTwitt.h"
 
 #include "HttpCli.h"
+#include "LocalService.h"
 #include "ScriptedServer.h"
 #include "dialogs/ModalHelper.h"
 
@@ -11,7 +12,12 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QEventLoop>
 #include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QXmlStreamReader>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -314,6 +320,95 @@ TEST(PostingDialogLayout, ControlsCaptionsAndTabOrder)
     EXPECT_EQ(memo->font().pixelSize(), 13);
     EXPECT_EQ(NextTabStop(memo), dlg.btnTwitt);
     EXPECT_EQ(NextTabStop(dlg.btnTwitt), dlg.btnCancel);
+}
+
+} // namespace
+
+namespace {
+
+// The real local service: what the dialog posts is what the timeline shows.
+class PostingToTheLocalService : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_oldDir = QDir::currentPath();
+        QDir::setCurrent(m_dir.path());
+        ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
+        state.AccountName = QString::fromLatin1(LocalService::kDemoUser);
+        state.Password = QString::fromLatin1(LocalService::kDemoPassword);
+        state.ApiBase = QString::fromLatin1(service.baseUrl());
+    }
+    void TearDown() override { QDir::setCurrent(m_oldDir); }
+
+    // The text of the newest status in the friends timeline.
+    QString NewestText()
+    {
+        QNetworkAccessManager manager;
+        QNetworkRequest request(QUrl(QString::fromLatin1(service.baseUrl() + "/statuses/friends_timeline.xml")));
+        request.setRawHeader("Authorization", "Basic " + QByteArray("demo:demo").toBase64());
+        QNetworkReply* reply = manager.get(request);
+        QEventLoop loop;
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+        loop.exec();
+        QXmlStreamReader xml(reply->readAll());
+        reply->deleteLater();
+        while (xml.readNextStartElement() || !xml.atEnd()) {
+            if (xml.isStartElement() && xml.name() == QLatin1String("text"))
+                return xml.readElementText();
+            if (xml.hasError())
+                break;
+        }
+        return QStringLiteral("<no status>");
+    }
+
+    LocalService service{MakeOptions()};
+    static LocalService::Options MakeOptions()
+    {
+        LocalService::Options options;
+        options.seed = true;
+        return options;
+    }
+    TMainState state;
+    QStringList status;
+    QTemporaryDir m_dir;
+    QString m_oldDir;
+};
+
+TEST_F(PostingToTheLocalService, PostedTextIsNewestInTheTimeline)
+{
+    TfrmTwitt dlg(state, [this](const QString& line) { status << line; }, nullptr);
+    const QString texts[] = {
+        QStringLiteral("a b&c=d +100% ~(ok)!"),
+        QStringLiteral("日本語のつぶやき\nline2\nline3"),
+    };
+    for (const QString& text : texts) {
+        dlg.show();
+        dlg.memoTwitt->setPlainText(text);
+        QTest::mouseClick(dlg.btnTwitt, Qt::LeftButton);
+        EXPECT_FALSE(dlg.isVisible()) << status.join(QLatin1Char('\n')).toStdString();
+        QString expected = text;
+        if (const qsizetype firstBreak = expected.indexOf(QLatin1Char('\n')); firstBreak >= 0)
+            expected.remove(firstBreak, 1);  // the first break goes
+        expected.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+        const QString newest = NewestText();
+        EXPECT_TRUE(newest == expected || newest == QString(expected).replace(QLatin1String("\r\n"), QLatin1String("\n")))
+            << newest.toStdString() << " / " << status.join(QLatin1Char('|')).toStdString();
+    }
+}
+
+TEST_F(PostingToTheLocalService, WrongPasswordIsAFailureNotAPost)
+{
+    state.Password = QStringLiteral("wrong");
+    TfrmTwitt dlg(state, [this](const QString& line) { status << line; }, nullptr);
+    dlg.show();
+    dlg.memoTwitt->setPlainText(QStringLiteral("should not appear"));
+    QTest::mouseClick(dlg.btnTwitt, Qt::LeftButton);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(dlg.memoTwitt->toPlainText(), QStringLiteral("should not appear"));
+    ASSERT_FALSE(status.isEmpty());
+    EXPECT_EQ(status.front(), QStringLiteral("Post Failed ! StatusCode   = 401"));
+    EXPECT_NE(NewestText(), QStringLiteral("should not appear"));
 }
 
 } // namespace
