@@ -3,6 +3,7 @@
 #include "Store.h"
 
 #include <array>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -10,21 +11,22 @@ namespace localservice {
 
 namespace {
 
-// {n} in a template is replaced by a number, so the statuses differ.
+// In a template {n} becomes the status's number, so the statuses differ; {h}, {t} and
+// {m} become an hour, a temperature and some minutes that fit the sentence.
 constexpr std::array kTemplates = {
-    "おはようございます。今日もいい天気ですね。{n}日目の朝です。",
+    "おはようございます。今日もいい天気ですね。連続{n}日目の早起きです。",
     "新しいブログ記事を書きました http://example.com/blog/{n}",
     "この記事が面白かった https://example.org/news/{n}?lang=ja&ref=brimlark",
     "ランチはラーメンにしました。詳しくは www.example.jp/ramen/{n} で。",
-    "電車が{n}分遅れています…",
+    "電車が{m}分遅れています…",
     "週末は京都へ行く予定です。おすすめのお寺はありますか？",
     "Brimlark_Simple でつぶやいています #brimlark {n}",
     "写真をアップしました http://example.net/photos/{n}.jpg と https://example.com/a/{n}",
     "表示のテスト: <b>太字</b> & \"引用\" 'アポストロフィ' {n}",
-    "会議が終わりました。次は{n}時から。",
+    "会議が終わりました。次は{h}時から。",
     "桜がきれいに咲いています 🌸 {n}",
     "Reading the docs at https://example.org/docs/{n} — とても分かりやすい",
-    "今日の気温は{n}度。寒いのでお茶を飲んでいます。",
+    "今日の気温は{t}度。寒いのでお茶を飲んでいます。",
     "リンク二つ: www.example.com/{n} と http://example.jp/{n}",
     "おやすみなさい。また明日。",
     "プログラミング勉強会 {n} 回目に参加しました。資料: https://example.com/slides/{n}.pdf",
@@ -33,9 +35,12 @@ constexpr std::array kTemplates = {
 std::string fill(const char* pattern, int n)
 {
     std::string text(pattern);
-    const std::string number = std::to_string(n);
-    for (std::size_t at = text.find("{n}"); at != std::string::npos; at = text.find("{n}", at + number.size()))
-        text.replace(at, 3, number);
+    const std::pair<const char*, int> values[] = {{"{n}", n}, {"{h}", 9 + n % 10}, {"{t}", n % 30}, {"{m}", 1 + n % 45}};
+    for (const auto& [name, value] : values) {
+        const std::string number = std::to_string(value);
+        for (std::size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + number.size()))
+            text.replace(at, 3, number);
+    }
     return text;
 }
 
@@ -89,10 +94,11 @@ bool seedDemoData(Store& store, std::int64_t now)
 
         // Oldest first, so ids grow with time as the timeline's order expects.
         const int total = kSeedFriendStatuses + kSeedOutsiderStatuses;
-        std::uint32_t random = 20261207;
+        // mt19937's sequence is fixed by the standard, so every seed is the same.
+        std::mt19937 random(20261207);
         int friendIndex = 0;
         for (int i = 0; i < total; ++i) {
-            random = random * 1664525u + 1013904223u;
+            const std::uint32_t roll = random();
             const std::int64_t id = kSeedFirstStatusId + i;
             const std::int64_t createdAt = now - static_cast<std::int64_t>(total - 1 - i) * 600;
             // Every 27th status belongs to the outsider, until its share is used up.
@@ -106,9 +112,9 @@ bool seedDemoData(Store& store, std::int64_t now)
                 while (text.size() < 140 * 3)
                     text += "文";
             } else {
-                text = fill(kTemplates[(random >> 16) % kTemplates.size()], friendIndex + 1);
+                text = fill(kTemplates[(roll >> 8) % kTemplates.size()], friendIndex + 1);
             }
-            const std::int64_t author = byOutsider ? outsider : ids[(random >> 8) % ids.size()];
+            const std::int64_t author = byOutsider ? outsider : ids[(roll >> 20) % ids.size()];
             batch.insertStatus(id, author, createdAt, text, byOutsider ? "web" : "brimlark");
             if (!byOutsider) {
                 if (friendIndex % 6 == 0)
