@@ -49,17 +49,19 @@ void TXMLDocument::Activate()
     }
     TParseFailure failure;
     xmlDocPtr dom = ParseReply(m_sourceText, m_parseOptions.testFlag(poPreserveWhiteSpace), failure);
+    // A rejected text is not kept pending: a later activation starts from an empty document.
+    m_sourceText.clear();
+    m_hasSourceText = false;
     if (!dom)
         throw EDOMParseError(failure.reason, failure.line, failure.srcText);
     m_dom = dom;
-    m_sourceText.clear();
-    m_hasSourceText = false;
     m_modified = false;
 }
 
 void TXMLDocument::Deactivate()
 {
     m_documentNode = nullptr;
+    m_retiredLists.clear();
     for (TXMLNode* node : m_nodes)
         node->~TXMLNode();
     m_nodes.clear();

@@ -70,6 +70,7 @@ public:
 
 private:
     friend class TXMLNode;
+    friend class TXMLNodeCollection;
     friend void* AllocateNodeMemory(const TXMLNodeInit& init, std::size_t size, std::size_t alignment);
 
     void Activate();
@@ -78,6 +79,8 @@ private:
     // Nodes taken out of the tree stay allocated until release: wrappers may still
     // point at them.
     void Retire(struct _xmlNode* dom);
+    // A list that was rebuilt stays readable for callers still holding it.
+    void RetireList(std::unique_ptr<TXMLNodeList> list) { m_retiredLists.push_back(std::move(list)); }
     void CheckActive() const;
     void MarkModified() { m_modified = true; }
 
@@ -93,4 +96,5 @@ private:
     std::vector<TXMLNode*> m_nodes;
     std::pmr::monotonic_buffer_resource m_nodeMemory;
     std::vector<struct _xmlNode*> m_retired;
+    std::vector<std::unique_ptr<TXMLNodeList>> m_retiredLists;
 };

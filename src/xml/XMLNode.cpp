@@ -286,7 +286,8 @@ TXMLNode* TXMLNode::Wrap(_xmlNode* dom)
 
 void TXMLNode::DropChildList()
 {
-    m_childList.reset();
+    if (m_childList)
+        m_document->RetireList(std::move(m_childList));
     ChildListReset();
 }
 

@@ -1,5 +1,6 @@
 #include "XMLNodeCollection.h"
 
+#include "XMLDoc.h"
 #include "XMLDom_p.h"
 
 TXMLNodeCollection::TXMLNodeCollection(const TXMLNodeInit& init)
@@ -23,7 +24,8 @@ TXMLNodeList* TXMLNodeCollection::ItemList()
 void TXMLNodeCollection::BuildItemList()
 {
     TXMLNodeList* children = ChildList();
-    m_itemList.reset();
+    if (m_itemList)
+        OwnerDocument()->RetireList(std::move(m_itemList));
     bool allItems = true;
     for (TXMLNode* child : children->m_nodes) {
         if (!IsItem(child)) {
@@ -75,7 +77,8 @@ TXMLNode* TXMLNodeCollection::AddItem(int index)
 
 void TXMLNodeCollection::ChildListReset()
 {
-    m_itemList.reset();
+    if (m_itemList)
+        OwnerDocument()->RetireList(std::move(m_itemList));
     m_itemListBuilt = false;
 }
 

@@ -143,6 +143,11 @@ TEST(XMLDocLoad, ReloadReplacesTheDocument)
     EXPECT_FALSE(doc.Active());
     EXPECT_EQ(ExpectDocError([&] { doc.RootElement(); }), QStringLiteral("アクティブドキュメントがありません"));
     EXPECT_EQ(Root(doc, "<third/>")->NodeName(), QStringLiteral("third"));
+
+    // A rejected text is not parsed again by a later activation.
+    EXPECT_THROW(doc.LoadFromText("not xml"), EDOMParseError);
+    TListNode* list = NodeAs<TListNode>(doc.BindRoot(QStringLiteral("list"), &NodeClassOf<TListNode>));
+    EXPECT_EQ(list->ItemCount(), 0);
 }
 
 // --- parse errors
@@ -402,10 +407,20 @@ TEST(XMLDocNodes, ElementTextOfEmptyMixedAndNestedElements)
     for (int i : {2, 3, 4})
         EXPECT_EQ(ExpectDocError([&] { list->NodeAt(i)->ElementText(); }),
                   QStringLiteral("要素は単一テキストノードを含んでいません")) << i;
+    // A list taken before a change that rebuilds it stays readable.
+    TXMLNode* m = list->NodeAt(2);
+    TXMLNodeList* before = m->ChildList();
+    m->RegisterChildClass(QStringLiteral("b"), &NodeClassOf<TItemNode>);
+    EXPECT_EQ(before->Count(), 3);
+    EXPECT_EQ(before->NodeAt(0)->NodeValue(), QStringLiteral("a"));
+    EXPECT_NE(m->ChildList(), before);
+    EXPECT_NO_THROW(NodeAs<TItemNode>(m->ChildList()->NodeAt(1)));
     // Setting a value replaces mixed content with one text node.
-    list->NodeAt(2)->SetNodeValue(QStringLiteral("<new>"));
-    EXPECT_EQ(list->NodeAt(2)->ElementText(), QStringLiteral("<new>"));
-    EXPECT_EQ(list->NodeAt(2)->ChildList()->Count(), 1);
+    TXMLNodeList* mixed = m->ChildList();
+    m->SetNodeValue(QStringLiteral("<new>"));
+    EXPECT_EQ(m->ElementText(), QStringLiteral("<new>"));
+    EXPECT_EQ(m->ChildList()->Count(), 1);
+    EXPECT_EQ(mixed->NodeAt(1)->NodeName(), QStringLiteral("b"));   // taken out of the tree, still alive
 }
 
 // --- registrations, root binding and collections
