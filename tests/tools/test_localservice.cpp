@@ -636,6 +636,16 @@ TEST(LocalServiceProcess, EndsCleanlyOnSigint)
     EXPECT_EQ(snapshot(service.dbPath()).integrity, "ok");
 }
 
+TEST(LocalServiceProcess, AStopRightAfterThePortLineEndsItCleanly)
+{
+    // The port line comes before the service listens; a stop in between must not be lost.
+    for (int i = 0; i < 5; ++i) {
+        LocalService service;
+        ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
+        EXPECT_TRUE(service.stop()) << i;
+    }
+}
+
 TEST(LocalServiceProcess, BadCommandLinesAndUnusableDatabasesFailWithAMessage)
 {
     const QString program = qEnvironmentVariable("BRIMLARK_LOCALSERVICE");

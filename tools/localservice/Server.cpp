@@ -14,6 +14,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 namespace localservice {
 
@@ -316,6 +317,7 @@ public:
     std::mutex m_stopMutex;
     std::condition_variable m_stopCv;
     bool m_stopping = false;
+    bool m_listenEnded = false;
 };
 
 Server::Server(Store& store, const ServiceOptions& options, std::ostream& log)
@@ -334,7 +336,32 @@ int Server::bind()
 
 bool Server::run()
 {
-    return m_impl->m_http.listen_after_bind();
+    Impl& d = *m_impl;
+    // The server library ignores a stop that comes before it is listening, so a stop
+    // from another thread is repeated until the listening has really ended.
+    std::thread stopper([&d] {
+        std::unique_lock lock(d.m_stopMutex);
+        d.m_stopCv.wait(lock, [&d] { return d.m_stopping || d.m_listenEnded; });
+        while (!d.m_listenEnded) {
+            lock.unlock();
+            d.m_http.stop();
+            lock.lock();
+            d.m_stopCv.wait_for(lock, std::chrono::milliseconds(10), [&d] { return d.m_listenEnded; });
+        }
+    });
+    bool stoppedEarly;
+    {
+        std::lock_guard lock(d.m_stopMutex);
+        stoppedEarly = d.m_stopping;
+    }
+    const bool ok = stoppedEarly || d.m_http.listen_after_bind();
+    {
+        std::lock_guard lock(d.m_stopMutex);
+        d.m_listenEnded = true;
+    }
+    d.m_stopCv.notify_all();
+    stopper.join();
+    return ok;
 }
 
 void Server::stop()
