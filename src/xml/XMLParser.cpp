@@ -7,6 +7,7 @@
 #include <libxml/xmlerror.h>
 
 #include <climits>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -237,7 +238,8 @@ xmlDocPtr ParseReply(const QByteArray& text, bool preserveWhiteSpace, TParseFail
         failure = {QStringLiteral("Document is too large"), 1, QString()};
         return nullptr;
     }
-    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+    const std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> owner(xmlNewParserCtxt(), xmlFreeParserCtxt);
+    xmlParserCtxtPtr ctxt = owner.get();
     if (!ctxt) {
         failure = {QStringLiteral("Out of memory"), 1, QString()};
         return nullptr;
@@ -285,7 +287,6 @@ xmlDocPtr ParseReply(const QByteArray& text, bool preserveWhiteSpace, TParseFail
             xmlFreeDoc(doc);
         doc = nullptr;
     }
-    xmlFreeParserCtxt(ctxt);
     xmlResetLastError();
     if (doc && !preserveWhiteSpace)
         DropLayoutWhiteSpace(doc);
