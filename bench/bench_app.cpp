@@ -1,6 +1,7 @@
-// Whole-program figures, each against a minimal Qt Widgets program in the same run:
-// start-up to the shown window with 20 statuses from the local service (and the peak
-// resident memory of that run), and the CPU share while idling 30 s with both timers.
+// Whole-program figures, each against a baseline in the same run: start-up to the shown
+// window with 20 statuses from the local service (and the peak resident memory of that
+// run) and the CPU share while idling 30 s with both timers, against a minimal Qt Widgets
+// program; a reload of 50 pages (1,000 rows) against one of 5 pages, time and peak memory.
 #include <benchmark/benchmark.h>
 
 #include <QByteArray>
@@ -99,6 +100,12 @@ public:
         if (port.empty())
             throw std::runtime_error("the local service did not start");
         m_url = "http://127.0.0.1:" + port;
+        // The seed has some hundreds of statuses; the 50-page reload wants 1,000.
+        const Child fill = spawn({BRIMLARK_RELOADPROBE, "fill", m_url, "700"});
+        int status = 0;
+        waitPeakRssKb(fill.pid, &status);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            throw std::runtime_error("could not fill the timeline");
     }
     ~Service()
     {
@@ -190,8 +197,47 @@ void runIdle(benchmark::State& state, bool baseline)
 void BM_IdleCpu(benchmark::State& state) { runIdle(state, false); }
 void BM_IdleCpu_Baseline(benchmark::State& state) { runIdle(state, true); }
 
+// One probe process per measurement, so its peak memory is the reload's own.
+void runReload(benchmark::State& state, int pages)
+{
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    constexpr int kRounds = 3;
+    double peak = 0, rows = 0;
+    for (auto _ : state) {
+        const Child child = spawn({BRIMLARK_RELOADPROBE, "reload", service().url(), std::to_string(pages),
+                                   std::to_string(kRounds)},
+                                  true);
+        std::string out;
+        char buf[256];
+        ssize_t n;
+        while ((n = ::read(child.stdoutFd, buf, sizeof buf)) > 0)
+            out.append(buf, static_cast<size_t>(n));
+        ::close(child.stdoutFd);
+        int status = 0;
+        waitPeakRssKb(child.pid, &status);
+        double seconds = 0;
+        long peakKb = 0;
+        int shown = 0;
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0
+            || std::sscanf(out.c_str(), "%lf %d %ld", &seconds, &shown, &peakKb) != 3) {
+            state.SkipWithError("the reload probe failed");
+            return;
+        }
+        state.SetIterationTime(seconds);
+        peak = static_cast<double>(peakKb);
+        rows = shown;
+    }
+    state.counters["peak_rss_kb"] = peak;
+    state.counters["rows"] = rows;
+}
+
+void BM_Reload50Pages(benchmark::State& state) { runReload(state, 50); }
+void BM_Reload50Pages_Baseline(benchmark::State& state) { runReload(state, 5); }
+
 } // namespace
 
+BENCHMARK(BM_Reload50Pages)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Reload50Pages_Baseline)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Startup)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Startup_Baseline)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IdleCpu)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
