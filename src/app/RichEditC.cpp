@@ -35,27 +35,21 @@ void TRichEditC::MarkLinks()
         return;
     m_marking = true;
     const QList<TLinkRange> links = FindLinks(toPlainText());
-    {
-        // A cursor of our own: the user's selection stays untouched.
-        QTextCursor all(document());
-        all.select(QTextCursor::Document);
-        QTextCharFormat plain;
-        plain.setAnchor(false);
-        plain.setAnchorHref(QString());
-        plain.setFontUnderline(false);
-        plain.setForeground(palette().brush(QPalette::Text));
-        all.mergeCharFormat(plain);
-        for (const TLinkRange& link : links) {
-            QTextCursor c(document());
-            c.setPosition(link.Start);
-            c.setPosition(link.Start + link.Length, QTextCursor::KeepAnchor);
-            QTextCharFormat f;
-            f.setAnchor(true);
-            f.setAnchorHref(link.Text);
-            f.setFontUnderline(true);
-            f.setForeground(QColor(0x33, 0x66, 0xFF));
-            c.mergeCharFormat(f);
-        }
+    // Cursors of our own: the user's selection stays untouched. Plain text carries no
+    // colour of its own, so it follows the box's palette in every display mode.
+    QTextCursor all(document());
+    all.select(QTextCursor::Document);
+    all.setCharFormat(QTextCharFormat());
+    for (const TLinkRange& link : links) {
+        QTextCursor c(document());
+        c.setPosition(link.Start);
+        c.setPosition(link.Start + link.Length, QTextCursor::KeepAnchor);
+        QTextCharFormat f;
+        f.setAnchor(true);
+        f.setAnchorHref(link.Text);
+        f.setFontUnderline(true);
+        f.setForeground(QColor(0x33, 0x66, 0xFF));
+        c.mergeCharFormat(f);
     }
     m_links = links;
     m_dirty = false;

@@ -907,7 +907,7 @@ void TForm1::SetDisplayMode(int mode)
     default:
         return;
     }
-    // Colours changed: the links get their own colour again.
+    // Links stay marked across a re-created window.
     RichEditC->SetAutoUrlDetect(true);
     LayoutClient();
 }

@@ -10,6 +10,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTextCursor>
 #include <QTest>
 
 using namespace harness;
@@ -95,7 +96,13 @@ TEST_F(WindowTest, EachModeHasItsLayoutAndSize)
     EXPECT_EQ(form->height(), 75);
     EXPECT_EQ(form->width(), width);
     EXPECT_EQ(back->BrushColor(), QColor(Qt::black));
-    EXPECT_EQ(child<QWidget>(*form, "RichEditC")->palette().color(QPalette::Base), QColor(Qt::black));
+    auto* detail = child<QTextEdit>(*form, "RichEditC");
+    EXPECT_EQ(detail->palette().color(QPalette::Base), QColor(Qt::black));
+    EXPECT_EQ(detail->palette().color(QPalette::Text), QColor(Qt::white));
+    // The status text takes its colour from the box, so it is not black on black.
+    QTextCursor plain(detail->document());
+    plain.setPosition(1);
+    EXPECT_FALSE(plain.charFormat().hasProperty(QTextFormat::ForegroundBrush));
     EXPECT_EQ(child<QWidget>(*form, "lblUserName")->palette().color(QPalette::WindowText), QColor(Qt::white));
     EXPECT_TRUE(form->isVisible());
 
