@@ -1,5 +1,6 @@
 #include "HttpCli.h"
 
+#include "HttpCliDirectSend.h"
 #include "HttpCliSocketErrors.h"
 
 #include <QCoreApplication>
@@ -257,6 +258,9 @@ void THttpCli::lookupDone(int generation, const QList<QByteArray>& addresses, bo
     m_socket = new QTcpSocket(this);
     // Qt stops reading from the kernel when this is full, so a fast peer cannot make it grow.
     m_socket->setReadBufferSize(kReadChunk);
+    // The body goes out in blocks smaller than a segment; without this each one would
+    // wait for the acknowledgement of the one before.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(m_socket, &QTcpSocket::connected, this, &THttpCli::onConnected);
     connect(m_socket, &QTcpSocket::readyRead, this, &THttpCli::onReadyRead);
     connect(m_socket, &QTcpSocket::bytesWritten, this, &THttpCli::onBytesWritten);
@@ -336,10 +340,24 @@ void THttpCli::sendRequest()
     const QByteArray header = composeHeader();
     m_bodyDone = !(m_work.method == httpPOST || m_work.method == httpPUT) || !m_work.body;
     QTcpSocket* socket = m_socket;
-    m_bytesSent += socket->write(header);
-    socket->flush();
+    writeOut(header.constData(), header.size(), !m_bodyDone);
     if (m_socket == socket && m_state == httpWaitingHeader)
         sendBody();
+}
+
+// While nothing is queued the kernel takes the bytes directly; the rest goes to the socket
+// object, which queues it, reports errors and signals when it has gone out.
+void THttpCli::writeOut(const char* data, qint64 size, bool more)
+{
+    qint64 done = 0;
+    if (m_socket->bytesToWrite() == 0)
+        done = HttpCliDirectSend(m_socket->socketDescriptor(), data, size, more);
+    m_heldBack = more && done > 0;
+    if (done < size) {
+        m_socket->write(data + done, size - done);
+        m_socket->flush();
+    }
+    m_bytesSent += size;
 }
 
 // One block of at most 8192 bytes at a time, the next once the socket has passed the
@@ -355,10 +373,11 @@ void THttpCli::sendBody()
         const qint64 n = body ? body->read(block, sizeof block) : 0;
         if (n <= 0) {
             m_bodyDone = true;
+            if (m_heldBack)
+                HttpCliPush(m_socket->socketDescriptor());
             break;
         }
-        m_bytesSent += m_socket->write(block, n);
-        m_socket->flush();
+        writeOut(block, n, !body->atEnd());
     }
     m_inSendBody = false;
 }

@@ -129,6 +129,7 @@ private:
     void onDisconnected();
     void sendRequest();
     void sendBody();
+    void writeOut(const char* data, qint64 size, bool more);
     void parsed(THttpCliReplyParser::TResult result);
     void connectionLost();
     void endOfReply(bool closed);
@@ -156,6 +157,7 @@ private:
     qint64 m_bytesReceived = 0;
     bool m_bodyDone = true;
     bool m_inSendBody = false;
+    bool m_heldBack = false;    // the last direct send let the kernel wait for more
     int m_generation = 0;       // tells late name look-up results from the current one
     int m_lookupId = -1;
     QTimer m_timeoutTimer;
