@@ -103,8 +103,10 @@ THttpCliReplyParser::TResult THttpCliReplyParser::Feed(QByteArrayView data)
         qint64 n = data.size();
         if (m_phase != BodyUntilClose)
             n = std::min<qint64>(n, m_remaining);
-        else if (m_bodyReceived + n > m_limits.MaxBodySize)
+        else if (m_bodyReceived + n > m_limits.MaxBodySize) {
+            body(data.first(m_limits.MaxBodySize - m_bodyReceived));
             return fail(QStringLiteral("Reply body too large (more than %1 bytes)").arg(m_limits.MaxBodySize));
+        }
         body(data.first(n));
         data = data.sliced(n);
         if (m_phase != BodyUntilClose) {
@@ -147,7 +149,8 @@ bool THttpCliReplyParser::takeLine(QByteArray* line)
     qsizetype nl = m_buf.indexOf('\n', m_pos);
     qsizetype next = nl + 1;
     if (nl < 0) {
-        if (m_buf.size() - m_pos > m_limits.MaxLineLength) {
+        // One byte more than a line may hold: the CR before its LF.
+        if (m_buf.size() - m_pos > m_limits.MaxLineLength + 1) {
             fail(QStringLiteral("Reply header line too long (more than %1 bytes)").arg(m_limits.MaxLineLength));
             return false;
         }
@@ -211,8 +214,11 @@ THttpCliReplyParser::TResult THttpCliReplyParser::run()
         case BodyUntilClose:
             if (avail == 0)
                 return Incomplete;
-            if (m_bodyReceived + avail > m_limits.MaxBodySize)
+            if (m_bodyReceived + avail > m_limits.MaxBodySize) {
+                // Up to the cap the body is delivered as it would be in smaller pieces.
+                body(QByteArrayView(m_buf).sliced(m_pos, m_limits.MaxBodySize - m_bodyReceived));
                 return fail(QStringLiteral("Reply body too large (more than %1 bytes)").arg(m_limits.MaxBodySize));
+            }
             body(QByteArrayView(m_buf).sliced(m_pos, avail));
             m_pos += avail;
             break;

@@ -95,8 +95,12 @@ TEST(HttpCliReplyParser, BoundsHoldWithSmallLimits)
               THttpCliReplyParser::Failed);
     EXPECT_EQ(parse("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123456789", 1, true, false, small).result,
               THttpCliReplyParser::Complete);
-    EXPECT_EQ(parse("HTTP/1.0 200 OK\r\n\r\n0123456789X", 1, true, false, small).result,
-              THttpCliReplyParser::Failed);
+    for (qsizetype step : {0, 1, 4}) {
+        // Up to the cap the body arrives, however it was split; then the reply fails.
+        const Parsed over = parse("HTTP/1.0 200 OK\r\n\r\n0123456789X", step, true, false, small);
+        EXPECT_EQ(over.result, THttpCliReplyParser::Failed);
+        EXPECT_EQ(over.body, "0123456789") << step;
+    }
     EXPECT_EQ(parse("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n8\r\n01234567\r\n3\r\n", 1, true, false, small).error,
               "Reply body too large (more than 10 bytes)");
     EXPECT_EQ(parse("HTTP/1.1 200 OK\r\nX: " + QByteArray(40, 'a'), 0, false, false, small).error,
@@ -108,6 +112,12 @@ TEST(HttpCliReplyParser, BoundsHoldWithSmallLimits)
     EXPECT_EQ(parse("HTTP/1.1 200 OK\r\nA: 12345678901234567890\r\n\r\n", 0, true, false, small).error,
               "Reply header too large (more than 30 bytes)");
     EXPECT_EQ(parse("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n-1\r\n", 0).error, "Invalid chunk size");
+    // A line of exactly the limit is fine however its CR LF arrives.
+    const QByteArray fullLine = "HTTP/1.1 200 OK\r\nX: " + QByteArray(29, 'a') + "\r\nContent-Length: 0\r\n\r\n";
+    THttpCliReplyLimits lines;
+    lines.MaxLineLength = 32;
+    for (qsizetype step : {0, 1})
+        EXPECT_EQ(parse(fullLine, step, true, false, lines).result, THttpCliReplyParser::Complete) << step;
     // Leading zeros are not significant digits.
     EXPECT_EQ(parse("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n00000000000000000002\r\nab\r\n0\r\n\r\n", 0).body,
               "ab");
