@@ -131,7 +131,8 @@ void THttpCli::Post()
 {
     if (m_state != httpReady)
         throw EHttpException(QStringLiteral("HTTP component %1 is busy").arg(objectName()), 1);
-    if (!BodyStream)
+    // A stream that cannot be read would promise a length it never delivers.
+    if (!BodyStream || !BodyStream->isReadable())
         throw EHttpException(QStringLiteral("HTTP component has nothing to post or put"), 2);
 
     m_locationChangeCurCount = 0;
@@ -455,10 +456,15 @@ void THttpCli::connectionLost()
         const THttpCliReplyParser::TResult result = m_parser.PeerClosed();
         m_statusCode = m_parser.StatusCode();
         m_reasonPhrase = m_parser.ReasonPhrase();
-        if (result == THttpCliReplyParser::Failed)
+        if (result == THttpCliReplyParser::Failed) {
             failRequest(404, m_parser.Error().toUtf8());
-        else
+        } else if (m_parser.BytesFed() == 0) {
+            // Not a byte of a reply: the request may never have been handled, so this is
+            // a failure, and a caller keeps what it meant to post.
+            failRequest(404, "Connection closed before a reply was received");
+        } else {
             endOfReply(true);
+        }
     } else if (m_state == httpDnsLookupDone || m_state == httpConnected) {
         failRequest(404, HttpCliSocketErrors::Describe(HttpCliSocketErrors::Number(m_socket->error())));
     } else {

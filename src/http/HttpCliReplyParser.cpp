@@ -44,6 +44,7 @@ void THttpCliReplyParser::StartReply(bool requestIs10, bool followRelocation, bo
     m_closing = false;
     m_lineCount = 0;
     m_headerBytes = 0;
+    m_bytesFed = 0;
     m_remaining = 0;
     m_error.clear();
     m_phase = StatusLine;
@@ -97,6 +98,7 @@ THttpCliReplyParser::TResult THttpCliReplyParser::Feed(QByteArrayView data)
 {
     if (m_phase == Done || m_phase == Fail)
         return result();
+    m_bytesFed += data.size();
     // Body bytes that need no line cutting go straight to the sink, not through the buffer.
     while (!data.isEmpty() && m_pos == m_buf.size()
            && (m_phase == BodyLength || m_phase == ChunkData || m_phase == BodyUntilClose)) {

@@ -55,6 +55,8 @@ public:
     bool Relocate() const { return m_relocate; }
     QByteArray LocationValue() const { return m_location; }
     qint64 BodyReceived() const { return m_bodyReceived; }
+    // Bytes fed since StartReply (leftovers of an earlier reply not counted).
+    qint64 BytesFed() const { return m_bytesFed; }
 
 private:
     enum TPhase { StatusLine, Header, BodyLength, BodyUntilClose, ChunkSize, ChunkData, ChunkEnd, ChunkLast, Done, Fail };
@@ -83,6 +85,7 @@ private:
     bool m_closing = false;
     int m_lineCount = 0;
     qint64 m_headerBytes = 0;
+    qint64 m_bytesFed = 0;
     qint64 m_remaining = 0;
     QString m_error;
 

@@ -151,15 +151,20 @@ TEST(HttpCliRequest, RequestVersionAcceptsOnlyTheTwoVersions)
     EXPECT_EQ(cli.RequestVer(), "1.1");
 }
 
-TEST(HttpCliRequest, NoBodyStreamIsRefused)
+TEST(HttpCliRequest, NoReadableBodyStreamIsRefused)
 {
     THttpCli cli;
     cli.URL = "http://127.0.0.1:1/";
-    const PostOutcome o = runPost(cli);
-    EXPECT_TRUE(o.raised);
-    EXPECT_EQ(o.code, 2);
-    EXPECT_EQ(o.message, "HTTP component has nothing to post or put");
-    EXPECT_EQ(cli.State(), httpReady);
+    QBuffer closed;
+    closed.setData("id=1");
+    for (QIODevice* body : {static_cast<QIODevice*>(nullptr), static_cast<QIODevice*>(&closed)}) {
+        cli.BodyStream = body;
+        const PostOutcome o = runPost(cli);
+        EXPECT_TRUE(o.raised);
+        EXPECT_EQ(o.code, 2);
+        EXPECT_EQ(o.message, "HTTP component has nothing to post or put");
+        EXPECT_EQ(cli.State(), httpReady);
+    }
 }
 
 // ---- Replies ---------------------------------------------------------------------------
@@ -215,7 +220,7 @@ INSTANTIATE_TEST_SUITE_P(Rules, HttpCliReply, ::testing::Values(
     ReplyCase{"HeaderlessHtml", "<HTML><body>hi</body></HTML>\r\nmore", 0, "", false,
               "<HTML><body>hi</body></HTML>\r\nmore"},
     ReplyCase{"HeaderlessDoctype", "<!doctype html>\n<p>x", 0, "", false, "<!doctype html>\n<p>x"},
-    ReplyCase{"ClosedBeforeStatusLine", "", 0, "", false, ""},
+    ReplyCase{"ClosedBeforeAnyReply", "", 404, "Connection closed before a reply was received", true, ""},
     ReplyCase{"StatusWithoutNumber", "HTTP/1.1 OK\r\n\r\n", 0, "", false, ""},
     ReplyCase{"NotAStatusLine", "FOO 200 OK\r\nContent-Length: 3\r\n\r\nabc", 0, "", false, "abc"}),
     [](const auto& info) { return std::string(info.param.name); });

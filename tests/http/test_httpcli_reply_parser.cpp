@@ -124,3 +124,29 @@ TEST(HttpCliReplyParser, BoundsHoldWithSmallLimits)
 }
 
 } // namespace
+
+#include "HttpCliSocketErrors.h"
+
+namespace {
+
+TEST(HttpCliSocketErrors, TextsAndNumbers)
+{
+    const std::pair<int, const char*> rows[] = {
+        {0, "No Error"}, {10053, "Connection aborted"}, {10054, "Connection reset by peer"},
+        {10060, "Connection timed out"}, {10061, "Connection refused"}, {10064, "Host is down"},
+        {10065, "No route to host"}, {11001, "Host not found"}, {11004, "No Data"},
+        {10034, "Not a WinSock error"}, {10072, "Not a WinSock error"}, {-1, "Not a WinSock error"}};
+    for (const auto& [number, text] : rows)
+        EXPECT_EQ(HttpCliSocketErrors::Text(number), text) << number;
+    EXPECT_EQ(HttpCliSocketErrors::Number(QAbstractSocket::ConnectionRefusedError), 10061);
+    EXPECT_EQ(HttpCliSocketErrors::Number(QAbstractSocket::HostNotFoundError), 11001);
+    EXPECT_EQ(HttpCliSocketErrors::Number(QAbstractSocket::SocketTimeoutError), 10060);
+    EXPECT_EQ(HttpCliSocketErrors::Describe(10061), "Connection refused (Error #10061)");
+    // Every number the table covers has a text of its own.
+    int covered = 0;
+    for (int n = 0; n < 12000; ++n)
+        covered += HttpCliSocketErrors::Text(n) != "Not a WinSock error";
+    EXPECT_EQ(covered, 51);
+}
+
+} // namespace
