@@ -110,6 +110,16 @@ TEST(HttpCliRequest, CredentialsGoOutOnlyWhenBothAreSet)
     }
 }
 
+TEST(HttpCliRequest, CredentialsInTheUrlReplaceTheProperties)
+{
+    ScriptedServer server;
+    server.addConnection(ScriptedServer::reply(kOk));
+    ConfiguredPost p("http://a:b@127.0.0.1:" + QByteArray::number(server.port()) + "/x", "id=1");
+    ASSERT_FALSE(runPost(p.cli).raised);
+    EXPECT_TRUE(server.request(0).contains("\r\nAuthorization: Basic YTpi\r\n"));
+    EXPECT_TRUE(server.request(0).contains(hostLine(server)));
+}
+
 TEST(HttpCliRequest, BodyIsReadFromTheStreamsCurrentPosition)
 {
     ScriptedServer server;
