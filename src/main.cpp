@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
+#include <QUrl>
 #include <QWidget>
 
 #include <cstdio>
@@ -31,24 +32,56 @@ struct TCommandLine {
     QString Error;
 };
 
+// "--name VALUE" or "--name=VALUE". True when argv[*i] is the option; *value is null
+// when the value is missing. Moves *i past a separate value.
+bool OptionValue(int argc, char* argv[], int* i, const char* name, QString* value)
+{
+    const char* arg = argv[*i];
+    const size_t n = std::strlen(name);
+    if (std::strncmp(arg, name, n) != 0)
+        return false;
+    if (arg[n] == '=') {
+        *value = QString::fromLocal8Bit(arg + n + 1);
+        return true;
+    }
+    if (arg[n] != '\0')
+        return false;
+    if (*i + 1 < argc) {
+        *value = QString::fromLocal8Bit(argv[++*i]);
+    } else {
+        *value = QString();
+    }
+    return true;
+}
+
 // Parsed before the application object exists, so --help works without a display.
 TCommandLine ParseCommandLine(int argc, char* argv[])
 {
     TCommandLine cl;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
+        QString value;
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
             cl.Help = true;
         } else if (std::strcmp(arg, "--version") == 0) {
             cl.Version = true;
-        } else if (std::strcmp(arg, "--api") == 0 || std::strcmp(arg, "--screenshot") == 0) {
-            if (i + 1 >= argc) {
-                cl.Error = QStringLiteral("%1 needs a value").arg(QString::fromLocal8Bit(arg));
+        } else if (OptionValue(argc, argv, &i, "--api", &value)) {
+            if (value.isNull()) {
+                cl.Error = QStringLiteral("--api needs a value");
                 return cl;
             }
-            if (std::strcmp(arg, "--screenshot") == 0)
-                cl.Screenshot = QString::fromLocal8Bit(argv[i + 1]);
-            ++i;  // --api is read by the window from the argument list
+            // The window reads --api itself; a bad address is refused here, before start-up.
+            const QUrl url(value, QUrl::StrictMode);
+            if (!url.isValid() || url.scheme() != QLatin1String("http") || url.host().isEmpty()) {
+                cl.Error = QStringLiteral("--api needs an http:// address, not \"%1\"").arg(value);
+                return cl;
+            }
+        } else if (OptionValue(argc, argv, &i, "--screenshot", &value)) {
+            if (value.isEmpty()) {
+                cl.Error = QStringLiteral("--screenshot needs a file name");
+                return cl;
+            }
+            cl.Screenshot = value;
         } else if (std::strncmp(arg, "-", 1) == 0 && std::strncmp(arg, "-platform", 9) != 0
                    && std::strncmp(arg, "-style", 6) != 0) {
             cl.Error = QStringLiteral("unknown option %1").arg(QString::fromLocal8Bit(arg));

@@ -1011,6 +1011,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
         ShowPopup(static_cast<QContextMenuEvent*>(event)->globalPos());
         return true;
     }
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove && type != QEvent::MouseButtonRelease)
+        return QMainWindow::eventFilter(watched, event);
     auto* mouse = static_cast<QMouseEvent*>(event);
     const QString twoLines = QStringLiteral("\n") + kRotationStopped;
 

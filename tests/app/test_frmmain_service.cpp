@@ -145,6 +145,11 @@ TEST_F(ProgramTest, HelpVersionAndBadOptions)
     EXPECT_EQ(run({QStringLiteral("--bogus")}, &out), 2);
     EXPECT_TRUE(out.contains("unknown option --bogus"));
     EXPECT_EQ(run({QStringLiteral("--screenshot")}, &out), 2);
+    for (const char* bad : {"file:///etc/passwd", "not an address", "https://", "ftp://example.com"}) {
+        EXPECT_EQ(run({QStringLiteral("--api"), QString::fromLatin1(bad)}, &out), 2) << bad;
+        EXPECT_TRUE(out.contains("--api needs an http:// address")) << bad;
+    }
+    EXPECT_EQ(run({QStringLiteral("--api")}, &out), 2);
 }
 
 TEST_F(ProgramTest, ScreenshotOfTheDemoTimeline)
@@ -179,7 +184,7 @@ TEST_F(ProgramTest, ScreenshotOfTheDemoTimeline)
 TEST_F(ProgramTest, ScreenshotWithoutCredentialsDoesNotWaitForAPerson)
 {
     const QString shot = dir.filePath(QStringLiteral("empty.png"));
-    EXPECT_EQ(run({QStringLiteral("--api"), QStringLiteral("http://127.0.0.1:9"), QStringLiteral("--screenshot"), shot}), 0);
+    EXPECT_EQ(run({QStringLiteral("--api=http://127.0.0.1:9"), QStringLiteral("--screenshot=") + shot}), 0);
     EXPECT_FALSE(QImage(shot).isNull());
     EXPECT_EQ(run({QStringLiteral("--screenshot"), dir.filePath(QStringLiteral("no/such/folder/x.png"))}), 1);
 }
