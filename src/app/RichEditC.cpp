@@ -1,5 +1,6 @@
 #include "RichEditC.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QMouseEvent>
 #include <QTextCursor>
@@ -58,6 +59,8 @@ void TRichEditC::MarkLinks()
 
 void TRichEditC::mousePressEvent(QMouseEvent* e)
 {
+    if (e->button() == Qt::LeftButton)
+        m_leftPress = e->globalPosition().toPoint();
     // A left press on a link would move the text cursor and drop the user's selection.
     if (e->button() == Qt::LeftButton && !anchorAt(e->position().toPoint()).isEmpty()) {
         e->accept();
@@ -68,7 +71,13 @@ void TRichEditC::mousePressEvent(QMouseEvent* e)
 
 void TRichEditC::mouseReleaseEvent(QMouseEvent* e)
 {
-    const QString href = e->button() == Qt::LeftButton ? anchorAt(e->position().toPoint()) : QString();
+    QString href = e->button() == Qt::LeftButton ? anchorAt(e->position().toPoint()) : QString();
+    // The box is also a handle for moving the window: a drag that ends on a link is no click.
+    if (!href.isEmpty() && m_leftPress
+        && (e->globalPosition().toPoint() - *m_leftPress).manhattanLength() > QApplication::startDragDistance())
+        href.clear();
+    if (e->button() == Qt::LeftButton)
+        m_leftPress.reset();
     if (href.isEmpty()) {
         QTextEdit::mouseReleaseEvent(e);
         return;

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "LinkDetect.h"
+
 #include <QList>
+#include <QPoint>
 #include <QTextEdit>
 #include <QUrl>
 
-#include "LinkDetect.h"
+#include <optional>
 
 // Read-only status text that shows the web addresses in it as links. Releasing the left
 // button over a link opens it (http and https only) and leaves the user's selection as it
@@ -36,5 +39,6 @@ private:
     bool m_detect = true;
     bool m_marking = false;
     bool m_dirty = true;
+    std::optional<QPoint> m_leftPress;  // screen position of the current left press
     QList<TLinkRange> m_links;
 };

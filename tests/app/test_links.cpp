@@ -8,6 +8,7 @@
 #include <QDesktopServices>
 #include <QTest>
 #include <QContextMenuEvent>
+#include <QMouseEvent>
 #include <QMenu>
 
 using namespace harness;
@@ -219,6 +220,33 @@ TEST_F(WindowLinkTest, LinksWorkAfterListWidgetListAndRightClickOpensThePopup)
     QApplication::sendEvent(box->viewport(), &e);
     EXPECT_TRUE(child<QMenu>(*form, "pmMenu1")->isVisible());
     EXPECT_EQ(sink.opened.size(), 3);
+}
+
+TEST_F(WindowLinkTest, DraggingTheWindowByALinkOpensNothing)
+{
+    writeCredentials();
+    server.addConnection(ScriptedServer::reply(Ok(TimelineXml({{"a", QStringLiteral("http://example.com/drag"), "false", "1"}}))));
+    auto form = makeForm(server.baseUrl());
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    form->move(100, 100);
+    auto* box = child<TRichEditC>(*form, "RichEditC");
+    const QPoint local = CharPoint(box, 9);
+    const QPoint global = box->viewport()->mapToGlobal(local);
+    auto send = [&](QEvent::Type type, QPoint g, Qt::MouseButton button, Qt::MouseButtons buttons) {
+        QMouseEvent e(type, QPointF(local), QPointF(g), button, buttons, Qt::NoModifier);
+        QApplication::sendEvent(box->viewport(), &e);
+    };
+    send(QEvent::MouseButtonPress, global, Qt::LeftButton, Qt::LeftButton);
+    send(QEvent::MouseMove, global + QPoint(60, 30), Qt::NoButton, Qt::LeftButton);
+    // The window followed the cursor, so the release is over the same link.
+    EXPECT_EQ(form->pos(), QPoint(160, 130));
+    send(QEvent::MouseButtonRelease, global + QPoint(60, 30), Qt::LeftButton, Qt::NoButton);
+    EXPECT_TRUE(sink.opened.isEmpty());
+    // A plain click still opens it.
+    send(QEvent::MouseButtonPress, global, Qt::LeftButton, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, global, Qt::LeftButton, Qt::NoButton);
+    EXPECT_EQ(sink.opened.size(), 1);
 }
 
 } // namespace
