@@ -138,7 +138,7 @@ private:
     int m_pageCounter = 0;
     QPoint m_grabOffset;
 
-    // Controls, named as the window's design names them.
+    // Controls, under the names the rest of the program and the tests know them by.
     QStatusBar* StatusBar1 = nullptr;
     QLabel* m_statusPanel = nullptr;
     QPlainTextEdit* memoDisplay = nullptr;
