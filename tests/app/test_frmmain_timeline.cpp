@@ -211,6 +211,19 @@ TEST_F(TimelineTest, EmptyPageAddsNoRows)
     EXPECT_TRUE(detailText(*form).isEmpty());
 }
 
+TEST_F(TimelineTest, MissingFieldsGiveEmptyCells)
+{
+    writeCredentials();
+    server.addConnection(ScriptedServer::reply(
+        Ok("<statuses><status><id>5</id><text>no user, no flag</text></status></statuses>")));
+    auto form = makeForm(server.baseUrl());
+    ASSERT_EQ(list(*form)->topLevelItemCount(), 1);
+    EXPECT_EQ(column(*form, 0), QStringList{QString()});
+    EXPECT_EQ(column(*form, 2), QStringList{QString()});
+    EXPECT_EQ(detailText(*form), QStringLiteral("no user, no flag"));
+    EXPECT_TRUE(greyStar(*form));
+}
+
 TEST_F(TimelineTest, CommandLockIsASwitchNotACount)
 {
     auto form = makeForm(server.baseUrl());
