@@ -48,6 +48,7 @@ const QString kRotationStopped = QStringLiteral("(ローテーション停止中
 constexpr int kStripHeight = 77;
 constexpr int kCompactClientHeight = 75;  // the height of the rounded frame
 constexpr int kListOuterHeight = 400;
+constexpr int kTraceLines = 1000;        // newest status lines kept in the trace box
 constexpr int kNameColumnWidth = 80;
 constexpr int kTraceHeight = 32;
 
@@ -256,6 +257,9 @@ void TForm1::BuildControls()
     memoDisplay->setObjectName(QStringLiteral("memoDisplay"));
     memoDisplay->setReadOnly(true);
     memoDisplay->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // The trace gains about five lines a minute for as long as the program runs; keeping
+    // only the newest lines stops a window left open for weeks from growing without end.
+    memoDisplay->setMaximumBlockCount(kTraceLines);
     // Without this the splitter keeps the box at the scroll bar's minimum, far above 32.
     memoDisplay->setMinimumHeight(1);
     Splitter1->setStretchFactor(0, 1);

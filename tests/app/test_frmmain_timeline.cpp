@@ -211,6 +211,18 @@ TEST_F(TimelineTest, EmptyPageAddsNoRows)
     EXPECT_TRUE(detailText(*form).isEmpty());
 }
 
+TEST_F(TimelineTest, TraceKeepsTheNewestThousandLines)
+{
+    auto form = makeForm(server.baseUrl());  // no credentials: no request
+    for (int i = 1; i <= 1500; ++i)
+        form->ShowStatus(QStringLiteral("line %1").arg(i));
+    const QStringList lines = trace(*form);
+    ASSERT_EQ(lines.size(), 1000);
+    EXPECT_EQ(lines.first(), QStringLiteral("line 501"));
+    EXPECT_EQ(lines.last(), QStringLiteral("line 1500"));
+    EXPECT_EQ(form->StatusText(), QStringLiteral("line 1500"));
+}
+
 TEST_F(TimelineTest, MissingFieldsGiveEmptyCells)
 {
     writeCredentials();
