@@ -179,7 +179,8 @@ void THttpCli::Post()
     if (!QCoreApplication::instance() || QCoreApplication::closingDown()) {
         m_state = httpNotConnected;
         abortRequest();
-    } else if (connectedTo(m_work)) {
+    } else if (connectedTo(m_work) && !HttpCliIdleConnectionUnusable(m_socket->socketDescriptor())) {
+        // The server may have closed a kept connection while no event loop ran to notice.
         sendRequest();
     } else {
         startConnection();

@@ -9,3 +9,6 @@
 qint64 HttpCliDirectSend(qintptr socketDescriptor, const char* data, qint64 size, bool more);
 // Sends whatever `more` held back.
 void HttpCliPush(qintptr socketDescriptor);
+// Whether a connected socket that should be idle can no longer carry a request: the
+// peer has closed or reset it, or sent bytes nobody asked for. Looks without reading.
+bool HttpCliIdleConnectionUnusable(qintptr socketDescriptor);

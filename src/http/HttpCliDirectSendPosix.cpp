@@ -27,3 +27,16 @@ void HttpCliPush(qintptr socketDescriptor)
     if (socketDescriptor >= 0)
         ::setsockopt(static_cast<int>(socketDescriptor), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
+
+bool HttpCliIdleConnectionUnusable(qintptr socketDescriptor)
+{
+    if (socketDescriptor < 0)
+        return true;
+    char byte;
+    for (;;) {
+        const ssize_t n = ::recv(static_cast<int>(socketDescriptor), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR)
+            continue;
+        return !(n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
+    }
+}

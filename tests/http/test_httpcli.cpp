@@ -270,6 +270,27 @@ TEST(HttpCliReplyFields, KeptConnectionIsReusedForTheSameHost)
     EXPECT_TRUE(server.request(0).contains("POST /two HTTP/1.1\r\n"));
 }
 
+TEST(HttpCliReplyFields, KeptConnectionThatTheServerClosedIsNotReused)
+{
+    ScriptedServer server;
+    server.addConnection({Step::readRequest(), Step::send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\na"),
+                          Step::close()});
+    server.addConnection(ScriptedServer::reply("HTTP/1.1 202 Accepted\r\nContent-Length: 0\r\n\r\n"));
+    ConfiguredPost p(server.baseUrl() + "/one", "id=1");
+    p.cli.Connection = "Keep-Alive";
+    ASSERT_FALSE(runPost(p.cli).raised);
+    // The close reaches the client while no event loop runs, so only a look at the
+    // socket itself can tell.
+    ASSERT_TRUE(server.waitForFinished(1));
+    p.body.seek(0);
+    p.cli.URL = server.baseUrl() + "/two";
+    const PostOutcome o = runPost(p.cli);
+    EXPECT_FALSE(o.raised);
+    EXPECT_EQ(o.status, 202);
+    EXPECT_EQ(server.connectionCount(), 2);
+    EXPECT_TRUE(server.request(1).startsWith("POST /two HTTP/1.1\r\n"));
+}
+
 // ---- Relocations ---------------------------------------------------------------------
 
 TEST(HttpCliRelocation, FoundBecomesGetWithCredentialsAndNoBody)
