@@ -503,6 +503,9 @@ void TForm1::ReadTimeline(const QString& address)
     memoDisplay->viewport()->repaint();
 
     TBlockingHttpClient client;
+    client.ReadTimeout = m_options.ReadTimeoutMs;
+    client.TotalTimeout = m_options.TotalTimeoutMs;
+    client.MaxBodySize = m_options.MaxBodySize;
     EnableCommands(false);
     struct Unlock {
         TForm1* form;

@@ -35,6 +35,11 @@ void RegisterJapaneseFonts();
 struct TForm1Options {
     QString SettingsFile;       // the INI file read at creation and written at close
     QStringList Arguments;      // the command line, for "--api URL"
+    // Bounds of every timeline read, handed to each blocking client the window makes;
+    // tests shorten them so a silent or trickling peer costs milliseconds, not minutes.
+    int ReadTimeoutMs = 30000;              // connect and each wait for data
+    int TotalTimeoutMs = 60000;             // the whole read
+    qint64 MaxBodySize = 64 * 1024 * 1024;  // largest reply body accepted
 };
 
 // The main window: the strip that shows the friends timeline, the list of statuses,
