@@ -220,7 +220,9 @@ TEST_F(PostingDialog, RefusedPostsKeepTheTextAndReportOnTheStatusLine)
          QStringLiteral("Post Failed ! StatusCode   = 401"), QStringLiteral("ReasonPhrase = Unauthorized")},
         {"HTTP/1.1 302 Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n", false,
          QStringLiteral("Post Failed ! StatusCode   = 302"), QStringLiteral("ReasonPhrase = Found")},
-        {QByteArray(), true, QStringLiteral("Post Failed ! StatusCode   = 0"), QStringLiteral("ReasonPhrase = ")},
+        // A connection closed before any reply byte: the client reports it as a failure.
+        {QByteArray(), true, QStringLiteral("Post Failed ! StatusCode   = 404"),
+         QStringLiteral("ReasonPhrase = Connection closed before a reply was received")},
     };
     int i = 0;
     for (const Case& c : cases) {
