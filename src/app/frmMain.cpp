@@ -3,6 +3,7 @@
 #include "BlockingHttpClient.h"
 #include "HttpCli.h"
 #include "RichEditC.h"
+#include "ServicePost.h"
 #include "Shape.h"
 #include "StarPictures.h"
 #include "TimelineData.h"
@@ -698,8 +699,8 @@ void TForm1::Favorite(const QString& statusId)
         return;
     }
     auto failed = [this] {
-        ShowStatus(QStringLiteral("Post Failed ! StatusCode   = %1").arg(HttpCli1->StatusCode()));
-        ShowStatus(QStringLiteral("ReasonPhrase = ") + QString::fromUtf8(HttpCli1->ReasonPhrase()));
+        for (const QString& line : PostFailureLines(HttpCli1->StatusCode(), HttpCli1->ReasonPhrase()))
+            ShowStatus(line);
     };
     // A second click while a request runs must not touch that request's body or settings.
     if (m_favoriteRunning) {
@@ -710,25 +711,12 @@ void TForm1::Favorite(const QString& statusId)
 
     const QString url = m_state.ApiBase + QStringLiteral("/favorites/create/") + statusId
                         + QStringLiteral(".xml");
-    HttpCli1->URL = url.toUtf8();
     qCDebug(lcBrimlarkDebug).noquote() << url;
 
     QBuffer body;
     body.setData("id=" + statusId.toLatin1());
     body.open(QIODevice::ReadOnly);
-
-    HttpCli1->BodyStream = &body;
-    HttpCli1->Proxy.clear();
-    HttpCli1->ProxyPort.clear();
-    HttpCli1->Connection = "close";
-    HttpCli1->ReplyStream = nullptr;
-    HttpCli1->ContentTypePost = "text/html";
-    HttpCli1->SetRequestVer("1.1");
-    HttpCli1->ServerAuth = httpAuthBasic;
-    HttpCli1->Username = m_state.AccountName.toUtf8();
-    HttpCli1->Password = m_state.Password.toUtf8();
-    HttpCli1->AcceptLanguage = "ja,en,fr";
-    HttpCli1->SetRequestVer("1.1");
+    PrepareServicePost(*HttpCli1, url.toUtf8(), &body, "text/html", m_state);
 
     bool accepted = false;
     m_favoriteRunning = true;

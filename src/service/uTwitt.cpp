@@ -2,6 +2,7 @@
 
 #include "DialogCommon.h"
 #include "HttpCli.h"
+#include "ServicePost.h"
 #include "Utf8tosjis.h"
 
 #include <QBuffer>
@@ -127,8 +128,8 @@ void TfrmTwitt::ReportFailure(int statusCode, const QByteArray& reasonPhrase)
 {
     if (!m_showStatus)
         return;
-    m_showStatus(QStringLiteral("Post Failed ! StatusCode   = %1").arg(statusCode));
-    m_showStatus(QStringLiteral("ReasonPhrase = ") + QString::fromUtf8(reasonPhrase));
+    for (const QString& line : PostFailureLines(statusCode, reasonPhrase))
+        m_showStatus(line);
 }
 
 void TfrmTwitt::btnTwittClick()
@@ -147,19 +148,8 @@ void TfrmTwitt::btnTwittClick()
     // A press while the first request still runs must not touch that request's
     // settings: Post alone refuses it as busy.
     if (HttpCli1->State() == httpReady) {
-        HttpCli1->URL = (m_state.ApiBase + QStringLiteral("/statuses/update.xml")).toUtf8();
-        HttpCli1->BodyStream = &stream;
-        HttpCli1->Proxy.clear();
-        HttpCli1->ProxyPort.clear();
-        HttpCli1->Connection = "close";
-        HttpCli1->ReplyStream = nullptr;
-        HttpCli1->ContentTypePost = "application/x-www-form-urlencoded";
-        HttpCli1->SetRequestVer("1.1");
-        HttpCli1->ServerAuth = httpAuthBasic;
-        HttpCli1->Username = m_state.AccountName.toUtf8();
-        HttpCli1->Password = m_state.Password.toUtf8();
-        HttpCli1->AcceptLanguage = "ja,en,fr";
-        HttpCli1->SetRequestVer("1.1");
+        PrepareServicePost(*HttpCli1, (m_state.ApiBase + QStringLiteral("/statuses/update.xml")).toUtf8(),
+                           &stream, "application/x-www-form-urlencoded", m_state);
     }
 
     int status = 0;
