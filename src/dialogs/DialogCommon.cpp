@@ -119,3 +119,12 @@ void TLinkLabel::mouseReleaseEvent(QMouseEvent* event)
     if (click)
         Q_EMIT Click();
 }
+
+QLabel* MakeLabel(const QString& name, const QString& caption, int left, int top, QWidget* parent)
+{
+    auto* label = new QLabel(caption, parent);
+    label->setObjectName(name);
+    label->move(left, top);
+    label->adjustSize();
+    return label;
+}

@@ -14,6 +14,9 @@ QFont UiFont(int pixelHeight, bool bold = false);
 // the main window calls it once before creating any window. Safe to call again.
 void RegisterJapaneseFontSubstitutes();
 
+// A label named as the window's design names it, at its design position, sized to its text.
+QLabel* MakeLabel(const QString& name, const QString& caption, int left, int top, QWidget* parent);
+
 // The program's icon, drawn at run time so the program carries no image files.
 QPixmap ProgramIcon(int size);
 

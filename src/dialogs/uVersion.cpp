@@ -10,15 +10,6 @@
 
 namespace {
 
-QLabel* MakeLabel(const QString& name, const QString& caption, int left, int top, QWidget* parent)
-{
-    auto* label = new QLabel(caption, parent);
-    label->setObjectName(name);
-    label->move(left, top);
-    label->adjustSize();
-    return label;
-}
-
 // The address that opens is always the text the label shows.
 void OpenCaption(const QLabel* label)
 {

@@ -11,15 +11,6 @@
 
 namespace {
 
-QLabel* MakeLabel(const QString& name, const QString& caption, int left, int top, QWidget* parent)
-{
-    auto* label = new QLabel(caption, parent);
-    label->setObjectName(name);
-    label->move(left, top);
-    label->adjustSize();
-    return label;
-}
-
 // A running timer keeps its phase: switching it on again does not restart it.
 void SetTimerEnabled(QTimer* timer, bool enabled)
 {
