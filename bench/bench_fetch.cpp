@@ -1,6 +1,7 @@
 // FetchText against libcurl doing the same GET, both on a fresh connection per fetch
 // (as the window does: one client per page), from a loopback server with a canned reply.
 #include "BlockingHttpClient.h"
+#include "LoopbackListener.h"
 
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
@@ -28,17 +29,9 @@ public:
         const QByteArray body(bodySize, 'x');
         m_reply = "HTTP/1.1 200 OK\r\nContent-Type: text/xml; charset=utf-8\r\nContent-Length: "
                   + QByteArray::number(bodySize) + "\r\n\r\n" + body;
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int one = 1;
-        ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        ::listen(m_fd, 128);
-        socklen_t len = sizeof addr;
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &len);
-        m_url = "http://127.0.0.1:" + QByteArray::number(ntohs(addr.sin_port)) + "/statuses/friends_timeline.xml";
+        quint16 port = 0;
+        m_fd = ListenOnLoopback(&port, 128);
+        m_url = "http://127.0.0.1:" + QByteArray::number(port) + "/statuses/friends_timeline.xml";
         m_thread = std::thread([this] { serve(); });
     }
     ~CannedServer()

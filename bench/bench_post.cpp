@@ -2,6 +2,7 @@
 // same requests in the same run; and the CPU the wait costs while a slow server thinks.
 
 #include "HttpCli.h"
+#include "LoopbackListener.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -31,17 +32,7 @@ class BenchServer {
 public:
     explicit BenchServer(int delayMs = 0) : m_delayMs(delayMs)
     {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int one = 1;
-        ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        ::listen(m_fd, 64);
-        socklen_t len = sizeof addr;
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &len);
-        m_port = ntohs(addr.sin_port);
+        m_fd = ListenOnLoopback(&m_port);
         m_thread = std::thread([this] { run(); });
     }
     ~BenchServer()

@@ -1,5 +1,7 @@
 #include "ScriptedServer.h"
 
+#include "LoopbackListener.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -41,21 +43,9 @@ bool sendAll(int fd, const char* data, qint64 size)
 
 ScriptedServer::ScriptedServer()
 {
-    m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    m_listenFd = ListenOnLoopback(&m_port);
     if (m_listenFd < 0)
-        throw std::runtime_error("ScriptedServer: socket failed");
-    const int one = 1;
-    ::setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    if (::bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0
-        || ::listen(m_listenFd, 64) != 0)
-        throw std::runtime_error("ScriptedServer: bind/listen failed");
-    socklen_t len = sizeof addr;
-    ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&addr), &len);
-    m_port = ntohs(addr.sin_port);
+        throw std::runtime_error("ScriptedServer: cannot listen on 127.0.0.1");
     m_default = {Step::readRequest(), Step::close()};
     m_thread = std::thread([this] { acceptLoop(); });
 }
