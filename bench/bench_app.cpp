@@ -2,6 +2,8 @@
 // window with 20 statuses from the local service (and the peak resident memory of that
 // run) and the CPU share while idling 30 s with both timers, against a minimal Qt Widgets
 // program; a reload of 50 pages (1,000 rows) against one of 5 pages, time and peak memory.
+#include "BenchRatio.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QByteArray>
@@ -243,4 +245,7 @@ BENCHMARK(BM_Startup_Baseline)->UseManualTime()->Iterations(5)->Unit(benchmark::
 BENCHMARK(BM_IdleCpu)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK(BM_IdleCpu_Baseline)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    return RunBenchmarksWithRatios(argc, argv);
+}

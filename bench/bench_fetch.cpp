@@ -1,5 +1,6 @@
 // FetchText against libcurl doing the same GET, both on a fresh connection per fetch
 // (as the window does: one client per page), from a loopback server with a canned reply.
+#include "BenchRatio.h"
 #include "BlockingHttpClient.h"
 #include "LoopbackListener.h"
 
@@ -137,54 +138,12 @@ void BM_FetchText_Baseline(benchmark::State& state)
 BENCHMARK(BM_FetchText)->Arg(20 * 1024)->Arg(5 * 1024 * 1024)->UseRealTime();
 BENCHMARK(BM_FetchText_Baseline)->Arg(20 * 1024)->Arg(5 * 1024 * 1024)->UseRealTime();
 
-// The console view adds one line per pair: figure time over baseline time.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                m_times[run.benchmark_name()] = run.GetAdjustedRealTime();
-        }
-    }
-    void Finalize() override
-    {
-        ConsoleReporter::Finalize();
-        for (const auto& [name, time] : m_times) {
-            std::string baseline = name;
-            const size_t slash = baseline.find('/');
-            if (name.find("_Baseline") != std::string::npos || slash == std::string::npos)
-                continue;
-            baseline.insert(slash, "_Baseline");
-            const auto it = m_times.find(baseline);
-            if (it != m_times.end() && it->second > 0)
-                std::printf("ratio %-40s %.2fx of libcurl\n", name.c_str(), time / it->second);
-        }
-    }
-
-private:
-    std::map<std::string, double> m_times;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     curl_global_init(CURL_GLOBAL_DEFAULT);
-    bool console = true;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--benchmark_format", 18) == 0)
-            console = false;
-    }
-    benchmark::Initialize(&argc, argv);
-    if (console) {
-        RatioReporter reporter;
-        benchmark::RunSpecifiedBenchmarks(&reporter);
-    } else {
-        benchmark::RunSpecifiedBenchmarks();
-    }
-    benchmark::Shutdown();
+    const int status = RunBenchmarksWithRatios(argc, argv);
     curl_global_cleanup();
-    return 0;
+    return status;
 }

@@ -1,3 +1,4 @@
+#include "BenchRatio.h"
 #include "Utf8tosjis.h"
 
 #include <benchmark/benchmark.h>
@@ -49,4 +50,7 @@ void BM_FormEncode_Baseline(benchmark::State& state)
 
 BENCHMARK(BM_FormEncode);
 BENCHMARK(BM_FormEncode_Baseline);
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    return RunBenchmarksWithRatios(argc, argv);
+}

@@ -1,6 +1,7 @@
 // Post of a form body and of a 1 MB body to a loopback server, against libcurl doing the
 // same requests in the same run; and the CPU the wait costs while a slow server thinks.
 
+#include "BenchRatio.h"
 #include "HttpCli.h"
 #include "LoopbackListener.h"
 
@@ -218,9 +219,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     curl_global_init(CURL_GLOBAL_DEFAULT);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    const int status = RunBenchmarksWithRatios(argc, argv);
     curl_global_cleanup();
-    return 0;
+    return status;
 }
