@@ -1,5 +1,7 @@
 #include "BlockingHttpClient.h"
 
+#include "HttpText.h"
+
 #include <QLoggingCategory>
 
 Q_LOGGING_CATEGORY(lcBlockingHttp, "brimlark.debug")
@@ -74,17 +76,6 @@ bool allDigits(const QByteArray& text)
     return true;
 }
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Framing the client refuses to follow: a length or chunk size it will not allocate.
 class EUnsafeFraming : public EHttpClientError { using EHttpClientError::EHttpClientError; };
 
@@ -133,7 +124,7 @@ qint64 chunkSize(const QByteArray& line, qint64 cap)
         return 0;
     quint64 value = 0;
     for (char c : text) {
-        const int d = hexDigit(c);
+        const int d = HexDigitValue(c);
         if (d < 0)
             return 0;
         if (value > (quint64(INT64_MAX) >> 4))

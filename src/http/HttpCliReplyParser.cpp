@@ -1,21 +1,12 @@
 #include "HttpCliReplyParser.h"
 
+#include "HttpText.h"
+
 #include <algorithm>
 
 namespace {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 QByteArray skipLeadingBlanks(const QByteArray& s)
 {
@@ -354,8 +345,8 @@ void THttpCliReplyParser::chunkSizeLine(const QByteArray& line)
     }
     qint64 size = 0;
     int significant = 0;
-    for (; i < line.size() && hexValue(line[i]) >= 0; ++i) {
-        const int d = hexValue(line[i]);
+    for (; i < line.size() && HexDigitValue(line[i]) >= 0; ++i) {
+        const int d = HexDigitValue(line[i]);
         if (size == 0 && d == 0)
             continue;
         // 15 hex digits stay far below the 64-bit limit; more cannot be a sane size.
