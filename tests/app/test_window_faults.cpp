@@ -4,6 +4,7 @@
 // and keep the user's rows and text. Every peer is on loopback.
 #include "FormHarness.h"
 #include "HttpCli.h"
+#include "LoopbackListener.h"
 #include "ScriptedServer.h"
 #include "uTwitt.h"
 
@@ -13,11 +14,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace harness;
 using Step = ScriptedServer::Step;
@@ -75,19 +71,6 @@ const QStringList kIds = {QStringLiteral("401"), QStringLiteral("402"), QStringL
 const QString kLoading = QStringLiteral("ロード中...");
 const QString kRefused = QStringLiteral("認証できませんでした");
 
-quint16 closedLoopbackPort()
-{
-    // A port the system just handed out and nobody listens on.
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
 
 class WindowFault : public FormTest, public ::testing::WithParamInterface<FaultCase> {
 protected:
@@ -108,7 +91,7 @@ protected:
     {
         switch (GetParam().peer) {
         case Peer::Refused:
-            return QStringLiteral("http://127.0.0.1:%1").arg(closedLoopbackPort());
+            return QStringLiteral("http://127.0.0.1:%1").arg(ClosedLoopbackPort());
         case Peer::UnknownHost:
             return QStringLiteral("http://brimlark-fault.invalid");
         case Peer::Scripted:

@@ -75,7 +75,7 @@ TEST_P(HttpCliFault, EndsWithinItsBoundAndLeavesTheClientReady)
 const QByteArray kTooLarge = "Reply body too large (more than 67108864 bytes)";
 
 INSTANTIATE_TEST_SUITE_P(Peers, HttpCliFault, ::testing::Values(
-    FaultCase{"Refused", {}, "http://127.0.0.1:" + QByteArray::number(closedLoopbackPort()) + "/x", 5000,
+    FaultCase{"Refused", {}, "http://127.0.0.1:" + QByteArray::number(ClosedLoopbackPort()) + "/x", 5000,
               404, "Connection refused (Error #10061)", true, 3000},
     FaultCase{"UnknownHost", {}, "http://no-such-host.invalid/x", 5000,
               404, "can't resolve hostname to IP address", true, 3000},

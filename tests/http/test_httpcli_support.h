@@ -2,6 +2,7 @@
 // Shared helpers of the event-driven client's tests.
 
 #include "HttpCli.h"
+#include "LoopbackListener.h"
 #include "ScriptedServer.h"
 
 #include <QBuffer>
@@ -64,5 +65,3 @@ struct ConfiguredPost {
     }
 };
 
-// A loopback port with nothing listening on it.
-quint16 closedLoopbackPort();

@@ -29,3 +29,13 @@ inline int ListenOnLoopback(quint16* port, int backlog = 64)
     *port = ntohs(addr.sin_port);
     return fd;
 }
+
+// A loopback port that nobody listens on: one the system just handed out, closed again.
+inline quint16 ClosedLoopbackPort()
+{
+    quint16 port = 0;
+    const int fd = ListenOnLoopback(&port, 1);
+    if (fd >= 0)
+        ::close(fd);
+    return port;
+}
