@@ -1,7 +1,7 @@
 // FetchText against libcurl doing the same GET, both on a fresh connection per fetch
 // (as the window does: one client per page), from a loopback server with a canned reply.
 #include "BenchRatio.h"
-#include "BlockingHttpClient.h"
+#include "http/BlockingHttpClient.h"
 #include "LoopbackListener.h"
 
 #include <benchmark/benchmark.h>

@@ -1,5 +1,5 @@
 #include "BenchRatio.h"
-#include "Utf8tosjis.h"
+#include "text/Utf8tosjis.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,7 +2,7 @@
 // same requests in the same run; and the CPU the wait costs while a slow server thinks.
 
 #include "BenchRatio.h"
-#include "HttpCli.h"
+#include "http/HttpCli.h"
 #include "LoopbackListener.h"
 
 #include <QBuffer>

@@ -1,7 +1,7 @@
 // Loading and walking a friends timeline through the binding, against a bare parse of
 // the same bytes by the parser underneath. The ratio and the growth from 1,000 to
 // 10,000 statuses are printed to stderr at the end (stdout may carry JSON).
-#include "TimelineData.h"
+#include "service/TimelineData.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "BlockingHttpClient.h"
+#include "http/BlockingHttpClient.h"
 #include "http/MemoryTransport.h"
 
 #include <QByteArray>

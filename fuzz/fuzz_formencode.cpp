@@ -1,4 +1,4 @@
-#include "Utf8tosjis.h"
+#include "text/Utf8tosjis.h"
 
 #include <QByteArray>
 

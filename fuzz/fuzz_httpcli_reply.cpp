@@ -1,7 +1,7 @@
 // The event-driven client's reply parser: any bytes, in any split, end in a result, keep
 // the body within its cap, and give the same result as the same bytes in one piece.
 
-#include "HttpCliReplyParser.h"
+#include "http/HttpCliReplyParser.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,5 +1,5 @@
-#include "IniFile.h"
-#include "Settings.h"
+#include "settings/IniFile.h"
+#include "settings/Settings.h"
 
 #include <QByteArray>
 #include <QRect>

@@ -1,6 +1,6 @@
 // A reply from the network, loaded and walked the way the timeline read walks it,
 // then every node of the tree visited. Only the error family may escape a call.
-#include "TimelineData.h"
+#include "service/TimelineData.h"
 
 #include <QByteArray>
 

@@ -1,5 +1,5 @@
-#include "frmMain.h"
-#include "Settings.h"
+#include "app/frmMain.h"
+#include "settings/Settings.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -3,9 +3,9 @@
 // whose read-more has reached page PAGES, then times ROUNDS reloads (each reads pages 1
 // to PAGES) and prints the mean seconds per reload, the rows shown and the peak resident
 // memory in KiB.
-#include "HttpCli.h"
-#include "Settings.h"
-#include "frmMain.h"
+#include "http/HttpCli.h"
+#include "settings/Settings.h"
+#include "app/frmMain.h"
 
 #include <QApplication>
 #include <QBuffer>

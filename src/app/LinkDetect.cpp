@@ -1,4 +1,4 @@
-#include "LinkDetect.h"
+#include "app/LinkDetect.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "RichEditC.h"
+#include "app/RichEditC.h"
 
 #include <QApplication>
 #include <QDesktopServices>

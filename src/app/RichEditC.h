@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LinkDetect.h"
+#include "app/LinkDetect.h"
 
 #include <QList>
 #include <QPoint>

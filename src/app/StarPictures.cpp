@@ -1,4 +1,4 @@
-#include "StarPictures.h"
+#include "app/StarPictures.h"
 
 #include <QPainter>
 #include <QPolygonF>

@@ -1,4 +1,4 @@
-#include "DialogCommon.h"
+#include "dialogs/DialogCommon.h"
 
 #include <QApplication>
 #include <QMouseEvent>

@@ -1,4 +1,4 @@
-#include "UpDown.h"
+#include "dialogs/UpDown.h"
 
 #include <QLineEdit>
 #include <QToolButton>

@@ -1,6 +1,6 @@
-#include "uFrmBlack.h"
+#include "dialogs/uFrmBlack.h"
 
-#include "DialogCommon.h"
+#include "dialogs/DialogCommon.h"
 
 #include <QFrame>
 #include <QHBoxLayout>

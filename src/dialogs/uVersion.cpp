@@ -1,6 +1,6 @@
-#include "uVersion.h"
+#include "dialogs/uVersion.h"
 
-#include "DialogCommon.h"
+#include "dialogs/DialogCommon.h"
 
 #include <QDesktopServices>
 #include <QLabel>

@@ -1,7 +1,7 @@
-#include "ufrmSettings.h"
+#include "dialogs/ufrmSettings.h"
 
-#include "DialogCommon.h"
-#include "UpDown.h"
+#include "dialogs/DialogCommon.h"
+#include "dialogs/UpDown.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -1,7 +1,7 @@
-#include "BlockingConnection.h"
+#include "http/BlockingConnection.h"
 
-#include "SocketErrors.h"
-#include "SocketPlatform.h"
+#include "http/SocketErrors.h"
+#include "http/SocketPlatform.h"
 
 #include <QList>
 

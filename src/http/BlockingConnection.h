@@ -1,6 +1,6 @@
 #pragma once
 
-#include "HttpErrors.h"
+#include "http/HttpErrors.h"
 
 #include <QByteArray>
 

@@ -1,6 +1,6 @@
-#include "BlockingHttpClient.h"
+#include "http/BlockingHttpClient.h"
 
-#include "HttpText.h"
+#include "http/HttpText.h"
 
 #include <QLoggingCategory>
 

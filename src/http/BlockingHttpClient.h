@@ -1,8 +1,8 @@
 #pragma once
 
-#include "BlockingConnection.h"
-#include "HeaderLines.h"
-#include "HttpErrors.h"
+#include "http/BlockingConnection.h"
+#include "http/HeaderLines.h"
+#include "http/HttpErrors.h"
 
 #include <QByteArray>
 

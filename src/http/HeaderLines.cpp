@@ -1,4 +1,4 @@
-#include "HeaderLines.h"
+#include "http/HeaderLines.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "HttpCli.h"
+#include "http/HttpCli.h"
 
-#include "HttpCliDirectSend.h"
-#include "HttpCliSocketErrors.h"
+#include "http/HttpCliDirectSend.h"
+#include "http/HttpCliSocketErrors.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Exception.h"
-#include "HttpCliReplyParser.h"
+#include "text/Exception.h"
+#include "http/HttpCliReplyParser.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -1,4 +1,4 @@
-#include "HttpCliDirectSend.h"
+#include "http/HttpCliDirectSend.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>

@@ -1,6 +1,6 @@
-#include "HttpCliReplyParser.h"
+#include "http/HttpCliReplyParser.h"
 
-#include "HttpText.h"
+#include "http/HttpText.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "HttpCliSocketErrors.h"
+#include "http/HttpCliSocketErrors.h"
 
 #include <utility>
 

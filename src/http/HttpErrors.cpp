@@ -1,6 +1,6 @@
-#include "HttpErrors.h"
+#include "http/HttpErrors.h"
 
-#include "SocketErrors.h"
+#include "http/SocketErrors.h"
 
 EHttpProtocolError::EHttpProtocolError(const QByteArray& statusLine, int replyCode, const QByteArray& replyBody)
     : EHttpClientError(QString::fromUtf8(statusLine)), m_replyCode(replyCode), m_replyBody(replyBody)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Exception.h"
+#include "text/Exception.h"
 
 #include <QByteArray>
 

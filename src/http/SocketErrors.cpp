@@ -1,4 +1,4 @@
-#include "SocketErrors.h"
+#include "http/SocketErrors.h"
 
 namespace SocketErrors {
 

@@ -1,6 +1,6 @@
-#include "SocketPlatform.h"
+#include "http/SocketPlatform.h"
 
-#include "SocketErrors.h"
+#include "http/SocketErrors.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

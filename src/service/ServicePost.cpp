@@ -1,6 +1,6 @@
-#include "ServicePost.h"
+#include "service/ServicePost.h"
 
-#include "HttpCli.h"
+#include "http/HttpCli.h"
 
 void PrepareServicePost(THttpCli& client, const QByteArray& url, QIODevice* body,
                         const QByteArray& contentType, const TMainState& state)

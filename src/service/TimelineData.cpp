@@ -1,4 +1,4 @@
-#include "TimelineData.h"
+#include "service/TimelineData.h"
 
 namespace {
 

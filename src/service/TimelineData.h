@@ -1,6 +1,6 @@
 #pragma once
 
-#include "XMLDoc.h"
+#include "xml/XMLDoc.h"
 
 #include <QString>
 

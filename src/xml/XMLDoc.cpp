@@ -1,7 +1,7 @@
-#include "XMLDoc.h"
+#include "xml/XMLDoc.h"
 
-#include "XMLDom_p.h"
-#include "XMLParser_p.h"
+#include "xml/XMLDom_p.h"
+#include "xml/XMLParser_p.h"
 
 #include <libxml/parser.h>
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "XMLErrors.h"
-#include "XMLNode.h"
-#include "XMLNodeCollection.h"
-#include "XMLNodeList.h"
+#include "xml/XMLErrors.h"
+#include "xml/XMLNode.h"
+#include "xml/XMLNodeCollection.h"
+#include "xml/XMLNodeList.h"
 
 #include <QByteArray>
 #include <QFlags>

@@ -1,4 +1,4 @@
-#include "XMLErrors.h"
+#include "xml/XMLErrors.h"
 
 EDOMParseError::EDOMParseError(const QString& reason, int line, const QString& srcText)
     : EBrimlarkError(QStringLiteral("%1\r\n直線: %2\r\n%3").arg(reason, QString::number(line), srcText)),

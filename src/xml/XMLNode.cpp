@@ -1,8 +1,8 @@
-#include "XMLNode.h"
+#include "xml/XMLNode.h"
 
-#include "XMLDoc.h"
-#include "XMLDom_p.h"
-#include "XMLNodeList.h"
+#include "xml/XMLDoc.h"
+#include "xml/XMLDom_p.h"
+#include "xml/XMLNodeList.h"
 
 namespace {
 

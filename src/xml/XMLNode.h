@@ -1,6 +1,6 @@
 #pragma once
 
-#include "XMLErrors.h"
+#include "xml/XMLErrors.h"
 
 #include <QString>
 #include <QStringView>

@@ -1,7 +1,7 @@
-#include "XMLNodeCollection.h"
+#include "xml/XMLNodeCollection.h"
 
-#include "XMLDoc.h"
-#include "XMLDom_p.h"
+#include "xml/XMLDoc.h"
+#include "xml/XMLDom_p.h"
 
 TXMLNodeCollection::TXMLNodeCollection(const TXMLNodeInit& init)
     : TXMLNode(init), m_itemNamespaceURI(NamespaceURI())

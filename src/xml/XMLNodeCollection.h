@@ -1,7 +1,7 @@
 #pragma once
 
-#include "XMLNode.h"
-#include "XMLNodeList.h"
+#include "xml/XMLNode.h"
+#include "xml/XMLNodeList.h"
 
 // A node whose children of one name (its items) are counted and indexed on their own.
 // A subclass registers the item class, then sets ItemName and ItemKind in its constructor.

@@ -1,8 +1,8 @@
-#include "XMLNodeList.h"
+#include "xml/XMLNodeList.h"
 
-#include "XMLDoc.h"
-#include "XMLDom_p.h"
-#include "XMLNode.h"
+#include "xml/XMLDoc.h"
+#include "xml/XMLDom_p.h"
+#include "xml/XMLNode.h"
 
 namespace {
 // Below this length a straight scan is cheaper than keeping an index.

@@ -1,4 +1,4 @@
-#include "XMLParser_p.h"
+#include "xml/XMLParser_p.h"
 
 #include <QStringDecoder>
 

@@ -2,8 +2,8 @@
 // Shared helpers of the main window tests: settings in a temporary folder, canned
 // timeline replies, a catcher for message boxes and a capture of the diagnostic lines.
 
-#include "frmMain.h"
-#include "Settings.h"
+#include "app/frmMain.h"
+#include "settings/Settings.h"
 
 #include <QAction>
 #include <QApplication>

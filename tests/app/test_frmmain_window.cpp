@@ -1,7 +1,7 @@
 // The main window's display modes, menus, timers, hover pause and dragging.
 #include "FormHarness.h"
 #include "ScriptedServer.h"
-#include "Shape.h"
+#include "app/Shape.h"
 
 #include <QContextMenuEvent>
 #include <QMenu>

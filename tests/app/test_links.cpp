@@ -1,8 +1,8 @@
 // Web addresses in the status text: which text counts as an address, what is opened,
 // and which mouse actions open it.
 #include "FormHarness.h"
-#include "LinkDetect.h"
-#include "RichEditC.h"
+#include "app/LinkDetect.h"
+#include "app/RichEditC.h"
 #include "ScriptedServer.h"
 
 #include <QDesktopServices>

@@ -4,7 +4,7 @@
 // its figures to the file named by BRIMLARK_SOAK_REPORT.
 #include "FormHarness.h"
 #include "LocalService.h"
-#include "uTwitt.h"
+#include "dialogs/uTwitt.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,10 +3,10 @@
 // with the status lines or error box the user is meant to see, leave the window usable,
 // and keep the user's rows and text. Every peer is on loopback.
 #include "FormHarness.h"
-#include "HttpCli.h"
+#include "http/HttpCli.h"
 #include "LoopbackListener.h"
 #include "ScriptedServer.h"
-#include "uTwitt.h"
+#include "dialogs/uTwitt.h"
 
 #include <QDir>
 #include <QElapsedTimer>

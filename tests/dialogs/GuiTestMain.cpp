@@ -1,6 +1,6 @@
 // gtest main for widget tests: one QApplication for the whole run, the Japanese font
 // substitutes registered as the program does.
-#include "DialogCommon.h"
+#include "dialogs/DialogCommon.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "UpDown.h"
-#include "uFrmBlack.h"
-#include "uVersion.h"
-#include "ufrmSettings.h"
+#include "dialogs/UpDown.h"
+#include "dialogs/uFrmBlack.h"
+#include "dialogs/uVersion.h"
+#include "dialogs/ufrmSettings.h"
 
 #include "dialogs/TabOrder.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "BlockingConnection.h"
+#include "http/BlockingConnection.h"
 
 #include <QByteArray>
 

@@ -1,6 +1,6 @@
 // Hostile and broken peers on loopback: every case must end within its bound with a
 // clear error, never a hang or an allocation the peer chose.
-#include "BlockingHttpClient.h"
+#include "http/BlockingHttpClient.h"
 #include "ScriptedServer.h"
 
 #include <gtest/gtest.h>

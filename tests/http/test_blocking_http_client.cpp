@@ -1,6 +1,6 @@
 // The blocking client against a scripted peer on loopback: the request on the wire, the
 // reply and body rules, and the failures with their classes and texts.
-#include "BlockingHttpClient.h"
+#include "http/BlockingHttpClient.h"
 #include "MemoryTransport.h"
 #include "ScriptedServer.h"
 

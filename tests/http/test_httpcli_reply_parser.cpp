@@ -1,7 +1,7 @@
 // The reply parser on its own: the same reply gives the same result however the bytes
 // are split, and its bounds hold.
 
-#include "HttpCliReplyParser.h"
+#include "http/HttpCliReplyParser.h"
 
 #include <gtest/gtest.h>
 
@@ -125,7 +125,7 @@ TEST(HttpCliReplyParser, BoundsHoldWithSmallLimits)
 
 } // namespace
 
-#include "HttpCliSocketErrors.h"
+#include "http/HttpCliSocketErrors.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 // Shared helpers of the event-driven client's tests.
 
-#include "HttpCli.h"
+#include "http/HttpCli.h"
 #include "LoopbackListener.h"
 #include "ScriptedServer.h"
 

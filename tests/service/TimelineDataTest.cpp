@@ -1,5 +1,5 @@
 // The timeline binding over real parsed replies.
-#include "TimelineData.h"
+#include "service/TimelineData.h"
 
 #include <QByteArray>
 #include <QString>

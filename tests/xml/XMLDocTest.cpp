@@ -1,5 +1,5 @@
 // The document layer driven through its public classes over the real parser.
-#include "XMLDoc.h"
+#include "xml/XMLDoc.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "uLoginSettings.h"
+#include "dialogs/uLoginSettings.h"
 
-#include "DialogCommon.h"
+#include "dialogs/DialogCommon.h"
 
 #include <QKeyEvent>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "uLoginSettings.h"
+#include "dialogs/uLoginSettings.h"
 
 #include "dialogs/ModalHelper.h"
 #include "dialogs/TabOrder.h"

@@ -1,9 +1,9 @@
-#include "uTwitt.h"
+#include "dialogs/uTwitt.h"
 
-#include "DialogCommon.h"
-#include "HttpCli.h"
-#include "ServicePost.h"
-#include "Utf8tosjis.h"
+#include "dialogs/DialogCommon.h"
+#include "http/HttpCli.h"
+#include "service/ServicePost.h"
+#include "text/Utf8tosjis.h"
 
 #include <QBuffer>
 #include <QDir>

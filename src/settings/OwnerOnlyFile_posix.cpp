@@ -1,4 +1,4 @@
-#include "OwnerOnlyFile.h"
+#include "settings/OwnerOnlyFile.h"
 
 #include <QFile>
 

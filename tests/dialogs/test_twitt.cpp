@@ -1,6 +1,6 @@
-#include "uTwitt.h"
+#include "dialogs/uTwitt.h"
 
-#include "HttpCli.h"
+#include "http/HttpCli.h"
 #include "LocalService.h"
 #include "ScriptedServer.h"
 #include "dialogs/ModalHelper.h"

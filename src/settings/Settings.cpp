@@ -1,7 +1,7 @@
-#include "Settings.h"
+#include "settings/Settings.h"
 
-#include "IniFile.h"
-#include "OwnerOnlyFile.h"
+#include "settings/IniFile.h"
+#include "settings/OwnerOnlyFile.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "IniFile.h"
+#include "settings/IniFile.h"
 
 namespace {
 
