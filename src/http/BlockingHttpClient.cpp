@@ -1,10 +1,9 @@
 #include "http/BlockingHttpClient.h"
 
-#include "http/HttpText.h"
+#include "text/HexDigit.h"
+#include "text/Logging.h"
 
 #include <QLoggingCategory>
-
-Q_LOGGING_CATEGORY(lcBlockingHttp, "brimlark.debug")
 
 namespace {
 
@@ -355,26 +354,39 @@ void TBlockingHttpClient::readChunked(QByteArray& body)
             throw EConnectionClosed();
         m_connection.ReadLn();
     }
-    m_connection.ReadLn();
+    // Trailer fields up to the empty line: a kept connection must be left at the next reply.
+    for (int lines = 0; !m_connection.ReadLn().isEmpty();) {
+        if (++lines > MaxHeaderLines)
+            throw EHttpClientError(QStringLiteral("Reply header has more than %1 lines.").arg(MaxHeaderLines));
+    }
 }
 
 void TBlockingHttpClient::raiseProtocolError()
 {
-    const int saved = m_connection.ReadTimeout;
-    m_connection.ReadTimeout = FailedReplyReadTimeout;
+    const int code = m_reply.ResponseCode();
     QByteArray body;
-    try {
-        readBody(body, false);
-    } catch (const EUnsafeFraming&) {
-        // The status is what the caller needs; the unreadable rest of the body is dropped.
-        m_connection.Close();
-    } catch (...) {
+    // 1xx, 204 and 304 replies have no body, whatever their head says.
+    if (code / 100 != 1 && code != 204 && code != 304) {
+        const int saved = m_connection.ReadTimeout;
+        m_connection.ReadTimeout = FailedReplyReadTimeout;
+        try {
+            readBody(body, false);
+        } catch (const EUnsafeFraming&) {
+            // The status is what the caller needs; the unreadable rest of the body is dropped.
+            m_connection.Close();
+        } catch (const EReadTimeout&) {
+            // A body the server does not end (no length on a connection it holds open)
+            // must not hide the status either; what a cut read left is not trusted.
+            body.clear();
+            m_connection.Close();
+        } catch (...) {
+            m_connection.ReadTimeout = saved;
+            throw;
+        }
         m_connection.ReadTimeout = saved;
-        throw;
     }
-    m_connection.ReadTimeout = saved;
-    qCDebug(lcBlockingHttp) << "blocking GET failed:" << m_reply.StatusLine;
-    throw EHttpProtocolError(m_reply.StatusLine, m_reply.ResponseCode(), body);
+    qCDebug(lcHttp) << "blocking GET failed:" << m_reply.StatusLine;
+    throw EHttpProtocolError(m_reply.StatusLine, code, body);
 }
 
 bool TBlockingHttpClient::keepsAlive() const

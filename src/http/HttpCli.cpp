@@ -2,6 +2,7 @@
 
 #include "http/HttpCliDirectSend.h"
 #include "http/HttpCliSocketErrors.h"
+#include "text/Logging.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -11,7 +12,7 @@
 #include <QLoggingCategory>
 #include <QTcpSocket>
 
-Q_LOGGING_CATEGORY(lcHttpCli, "brimlark.debug")
+#include <algorithm>
 
 namespace {
 
@@ -84,23 +85,13 @@ bool isReservedInvalidName(const QByteArray& host)
 
 } // namespace
 
-EHttpException::EHttpException(const QString& message, quint16 errorCode)
-    : EBrimlarkError(message), m_errorCode(errorCode)
-{
-}
-
-quint16 EHttpException::ErrorCode() const
-{
-    return m_errorCode;
-}
-
 THttpCli::THttpCli(QObject* parent)
     : QObject(parent)
 {
     setObjectName(QStringLiteral("HttpCli1"));
     m_timeoutTimer.setSingleShot(true);
     connect(&m_timeoutTimer, &QTimer::timeout, this, [this] {
-        qCDebug(lcHttpCli) << objectName() << "request timed out";
+        qCDebug(lcHttp) << objectName() << "request timed out";
         failRequest(404, HttpCliSocketErrors::Describe(HttpCliSocketErrors::ConnectionTimedOut));
     });
     m_wakeTimer.setInterval(1000);
@@ -118,58 +109,66 @@ THttpCli::~THttpCli()
     dropSocket();
 }
 
-void THttpCli::SetRequestVer(const QByteArray& version)
+THttpCliResult THttpCli::Post(const THttpCliRequest& request)
 {
-    if (version == m_requestVer)
-        return;
-    if (version != "1.0" && version != "1.1")
-        throw EHttpException(QStringLiteral("Insupported HTTP version"), 5);
-    m_requestVer = version;
-}
-
-void THttpCli::Post()
-{
-    if (m_state != httpReady)
-        throw EHttpException(QStringLiteral("HTTP component %1 is busy").arg(objectName()), 1);
-    // A stream that cannot be read would promise a length it never delivers.
-    if (!BodyStream || !BodyStream->isReadable())
-        throw EHttpException(QStringLiteral("HTTP component has nothing to post or put"), 2);
+    THttpCliResult refused;
+    refused.Failed = true;
+    if (m_state != httpReady) {
+        // The running request keeps its state; only this call is refused.
+        refused.ErrorCode = 1;
+        refused.ErrorMessage = QStringLiteral("HTTP component %1 is busy").arg(objectName());
+        refused.NoReply = true;
+        refused.StatusCode = m_statusCode;
+        refused.ReasonPhrase = m_reasonPhrase;
+        return refused;
+    }
+    if (request.RequestVer != "1.0" && request.RequestVer != "1.1") {
+        refused.ErrorCode = 5;
+        refused.ErrorMessage = QStringLiteral("Insupported HTTP version");
+        refused.NoReply = true;
+        return refused;
+    }
 
     m_locationChangeCurCount = 0;
+    m_ownFailure = false;
     m_statusCode = 0;
     m_reasonPhrase.clear();
-    m_location = URL;
+    m_location = request.URL;
     m_bytesSent = 0;
     m_bytesReceived = 0;
+    m_body.close();
+    m_body.setData(request.Body);
+    m_body.open(QIODevice::ReadOnly);
     m_parser.SetLimits(ReplyLimits);
-    m_parser.StartReply(m_requestVer == "1.0", FollowRelocation, false);
+    m_parser.StartReply(request.RequestVer == "1.0", request.FollowRelocation, false);
 
     TWork w;
     w.method = httpPOST;
-    const TUrlParts url = splitUrl(URL);
+    const TUrlParts url = splitUrl(request.URL);
     w.scheme = url.scheme;
     w.host = url.host;
     w.port = url.port;
     w.path = url.path;
-    w.user = url.user.isEmpty() ? Username : url.user;
-    w.password = url.password.isEmpty() ? Password : url.password;
-    w.connection = Connection;
-    w.accept = Accept;
-    w.acceptLanguage = AcceptLanguage;
-    w.agent = Agent;
-    w.contentType = ContentTypePost;
-    w.sender = Sender;
-    w.reference = Reference;
-    w.cookie = Cookie;
-    w.modifiedSince = ModifiedSince;
-    w.localAddr = LocalAddr;
-    w.noCache = NoCache;
-    w.followRelocation = FollowRelocation;
-    w.maxRelocations = LocationChangeMaxCount;
-    w.body = BodyStream;
-    w.reply = ReplyStream;
+    w.user = url.user.isEmpty() ? request.Username : url.user;
+    w.password = url.password.isEmpty() ? request.Password : url.password;
+    w.connection = request.Connection;
+    w.accept = request.Accept;
+    w.acceptLanguage = request.AcceptLanguage;
+    w.agent = request.Agent;
+    w.contentType = request.ContentTypePost;
+    w.sender = request.Sender;
+    w.reference = request.Reference;
+    w.cookie = request.Cookie;
+    w.modifiedSince = request.ModifiedSince;
+    w.localAddr = request.LocalAddr;
+    w.requestVer = request.RequestVer;
+    w.noCache = request.NoCache;
+    w.followRelocation = request.FollowRelocation;
+    w.maxRelocations = request.LocationChangeMaxCount;
+    w.withBody = true;
+    w.reply = request.ReplyStream;
     m_work = w;
-    const bool basic = ServerAuth == httpAuthBasic && !(Options & httpoNoBasicAuth);
+    const bool basic = request.ServerAuth == httpAuthBasic;
     m_basic = basic && !m_work.user.isEmpty() && !m_work.password.isEmpty() ? basicSent : basicNone;
 
     if (Timeout > 0)
@@ -196,9 +195,23 @@ void THttpCli::Post()
         if (m_state != httpReady)
             abortRequest();
     }
+    m_body.close();
+    m_body.setData(QByteArray());
 
-    if (m_statusCode >= 400 && m_statusCode != 401 && m_statusCode != 407)
-        throw EHttpException(QString::fromUtf8(m_reasonPhrase), static_cast<quint16>(m_statusCode));
+    THttpCliResult result;
+    result.StatusCode = m_statusCode;
+    result.ReasonPhrase = m_reasonPhrase;
+    result.Location = m_location;
+    // The counter includes a last Location reply that was not followed.
+    result.Relocations = std::min(m_locationChangeCurCount, std::max(0, m_work.maxRelocations));
+    result.Truncated = m_parser.Truncated();
+    result.NoReply = m_ownFailure;
+    if (m_statusCode >= 400 && m_statusCode != 401 && m_statusCode != 407) {
+        result.Failed = true;
+        result.ErrorCode = static_cast<quint16>(m_statusCode);
+        result.ErrorMessage = QString::fromUtf8(m_reasonPhrase);
+    }
+    return result;
 }
 
 bool THttpCli::connectedTo(const TWork& w) const
@@ -300,7 +313,7 @@ QByteArray THttpCli::composeHeader() const
     };
     const QByteArray method = m_work.method == httpPOST ? "POST" : m_work.method == httpPUT ? "PUT"
                             : m_work.method == httpHEAD ? "HEAD" : "GET";
-    lines.append(method + ' ' + m_work.path + " HTTP/" + m_requestVer);
+    lines.append(method + ' ' + m_work.path + " HTTP/" + m_work.requestVer);
     add("From: ", m_work.sender);
     add("Accept: ", m_work.accept);
     add("Referer: ", m_work.reference);
@@ -315,8 +328,8 @@ QByteArray THttpCli::composeHeader() const
         lines.append("Pragma: no-cache");
     if (withBody) {
         qint64 length = 0;
-        if (QIODevice* body = m_work.body)
-            length = body->isSequential() ? body->bytesAvailable() : body->size() - body->pos();
+        if (m_work.withBody)
+            length = m_body.size() - m_body.pos();
         lines.append("Content-Length: " + QByteArray::number(std::max<qint64>(0, length)));
     }
     if (m_work.modifiedSince.isValid()) {
@@ -338,9 +351,9 @@ void THttpCli::sendRequest()
 {
     m_state = httpConnected;
     m_state = httpWaitingHeader;
-    m_parser.StartReply(m_requestVer == "1.0", m_work.followRelocation, m_work.method == httpPUT);
+    m_parser.StartReply(m_work.requestVer == "1.0", m_work.followRelocation, m_work.method == httpPUT);
     const QByteArray header = composeHeader();
-    m_bodyDone = !(m_work.method == httpPOST || m_work.method == httpPUT) || !m_work.body;
+    m_bodyDone = !(m_work.method == httpPOST || m_work.method == httpPUT) || !m_work.withBody;
     QTcpSocket* socket = m_socket;
     writeOut(header.constData(), header.size(), !m_bodyDone);
     if (m_socket == socket && m_state == httpWaitingHeader)
@@ -371,15 +384,14 @@ void THttpCli::sendBody()
     m_inSendBody = true;
     char block[kBodyBlock];
     while (!m_bodyDone && m_socket && m_socket->bytesToWrite() == 0) {
-        QIODevice* body = m_work.body;
-        const qint64 n = body ? body->read(block, sizeof block) : 0;
+        const qint64 n = m_work.withBody ? m_body.read(block, sizeof block) : 0;
         if (n <= 0) {
             m_bodyDone = true;
             if (m_heldBack)
                 HttpCliPush(m_socket->socketDescriptor());
             break;
         }
-        writeOut(block, n, !body->atEnd());
+        writeOut(block, n, !m_body.atEnd());
     }
     m_inSendBody = false;
 }
@@ -412,7 +424,7 @@ void THttpCli::parsed(THttpCliReplyParser::TResult result)
     m_reasonPhrase = m_parser.ReasonPhrase();
     switch (result) {
     case THttpCliReplyParser::Failed:
-        qCDebug(lcHttpCli) << objectName() << "reply refused:" << m_parser.Error();
+        qCDebug(lcHttp) << objectName() << "reply refused:" << m_parser.Error();
         failRequest(404, m_parser.Error().toUtf8());
         break;
     case THttpCliReplyParser::Complete:
@@ -519,7 +531,7 @@ void THttpCli::relocate()
         next.path = "/";
     // The relocated request is a GET without body, content type or length.
     next.method = httpGET;
-    next.body = nullptr;
+    next.withBody = false;
 
     const bool reuse = connectedTo(next) && !m_parser.CloseAfterReply() && m_bodyDone;
     m_work = next;
@@ -527,8 +539,8 @@ void THttpCli::relocate()
                + (next.port == "80" ? QByteArray() : ':' + next.port) + next.path;
     m_statusCode = 0;
     m_reasonPhrase.clear();
-    m_parser.StartReply(m_requestVer == "1.0", m_work.followRelocation, false);
-    qCDebug(lcHttpCli) << objectName() << "relocated to" << m_location;
+    m_parser.StartReply(m_work.requestVer == "1.0", m_work.followRelocation, false);
+    qCDebug(lcHttp) << objectName() << "relocated to" << m_location;
     if (reuse)
         sendRequest();
     else
@@ -543,6 +555,7 @@ void THttpCli::failRequest(int code, const QByteArray& reason)
         m_lookupId = -1;
     }
     dropSocket();
+    m_ownFailure = true;
     m_statusCode = code;
     m_reasonPhrase = reason;
     becomeReady();

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "text/Exception.h"
 #include "http/HttpCliReplyParser.h"
 
+#include <QBuffer>
 #include <QByteArray>
 #include <QDateTime>
 #include <QIODevice>
@@ -14,15 +14,6 @@
 class QEventLoop;
 class QTcpSocket;
 
-class EHttpException : public EBrimlarkError {
-public:
-    EHttpException(const QString& message, quint16 errorCode);
-    quint16 ErrorCode() const;
-
-private:
-    quint16 m_errorCode;
-};
-
 enum THttpAuthType { httpAuthNone, httpAuthBasic, httpAuthNtlm };
 
 enum THttpState {
@@ -33,24 +24,13 @@ enum THttpState {
 
 enum THttpRequest { httpABORT, httpGET, httpPOST, httpPUT, httpHEAD, httpCLOSE };
 
-enum THttpOption : unsigned {
-    httpoNoBasicAuth = 1, httpoNoNTLMAuth = 2, httpoBandwidthControl = 4,
-    httpoEnableContentCoding = 8, httpoUseQuality = 16
-};
-
-// Event-driven HTTP client on the Qt event loop; Post() waits while the loop runs, so
-// timers and menus keep working. One request at a time per client.
-class THttpCli : public QObject {
-    Q_OBJECT
-public:
-    explicit THttpCli(QObject* parent = nullptr);   // objectName "HttpCli1" by default
-    ~THttpCli() override;
-
-    // Plain properties, copied when a request starts.
+// One POST as the caller describes it. Everything is copied when the request starts,
+// so the caller may change or drop its value during the wait.
+struct THttpCliRequest {
     QByteArray URL;
-    QByteArray Proxy;                   // not supported: requests always go direct
-    QByteArray ProxyPort = "80";
-    QByteArray Username;
+    QByteArray Body;                    // sent as it is, in blocks of at most 8192 bytes
+    QByteArray RequestVer = "1.0";      // "1.0" or "1.1"; anything else fails with code 5
+    QByteArray Username;                // credentials written in the URL take precedence
     QByteArray Password;
     THttpAuthType ServerAuth = httpAuthNone;
     QByteArray Connection;
@@ -61,31 +41,55 @@ public:
     bool NoCache = false;
     bool FollowRelocation = true;
     int LocationChangeMaxCount = 5;
-    int BandwidthLimit = 10000;         // kept with the stored form; throttling is not built
-    int BandwidthSampling = 1000;
-    unsigned Options = 0;               // THttpOption bits; only httpoNoBasicAuth has an effect
     QByteArray Sender;
     QByteArray Reference;
     QByteArray Cookie;
     QDateTime ModifiedSince;            // invalid: no If-Modified-Since line
     QByteArray LocalAddr = "0.0.0.0";
-    bool MultiThreaded = false;         // true: the wait leaves user input queued
-    QIODevice* BodyStream = nullptr;    // not owned; read from its current position
     QIODevice* ReplyStream = nullptr;   // not owned; none: the reply body is dropped
+};
+
+// How one Post ended. A request that failed (busy client, bad version, no connection,
+// a broken reply, the time limit, a status of 400 and above other than 401 and 407)
+// has Failed set with the error's code and text; StatusCode and ReasonPhrase are the
+// last reply's, or the failure's own 404 where no usable reply came.
+struct THttpCliResult {
+    int StatusCode = 0;
+    QByteArray ReasonPhrase;
+    bool Failed = false;
+    bool NoReply = false;               // failed before a usable reply: its status is the client's own
+    quint16 ErrorCode = 0;
+    QString ErrorMessage;
+    QByteArray Location;                // the address the request ended at
+    int Relocations = 0;                // relocations followed
+    bool Truncated = false;             // the server closed before the stated body was complete
+
+    // The service took the request: a 2xx reply and no failure.
+    bool Accepted() const { return !Failed && StatusCode >= 200 && StatusCode < 300; }
+};
+
+// Event-driven HTTP client on the Qt event loop; Post() waits while the loop runs, so
+// timers and menus keep working. One request at a time per client.
+class THttpCli : public QObject {
+    Q_OBJECT
+public:
+    explicit THttpCli(QObject* parent = nullptr);   // objectName "HttpCli1" by default
+    ~THttpCli() override;
+
+    // Settings of the client itself, read when a request starts.
+    bool MultiThreaded = false;         // true: the wait leaves user input queued
     int Timeout = 60000;                // ms for a whole Post; 0 waits without limit
     THttpCliReplyLimits ReplyLimits;    // beyond these a reply ends the request as 404
 
-    QByteArray RequestVer() const { return m_requestVer; }
-    void SetRequestVer(const QByteArray& version);  // "1.0" or "1.1", else EHttpException code 5
-
-    // Runs one POST to its end (relocations included); raises EHttpException for a
-    // failure or a status of 400 and above other than 401 and 407.
-    void Post();
+    // Runs one POST to its end (relocations included) and says how it ended. A call
+    // while another request of this client runs fails at once with code 1 and leaves
+    // the running one alone.
+    THttpCliResult Post(const THttpCliRequest& request);
 
     THttpState State() const { return m_state; }
     int LocationChangeCurCount() const { return m_locationChangeCurCount; }
 
-    // Results of the last request, valid after Post returns or raises.
+    // Details of the last request, valid after Post returns.
     int StatusCode() const { return m_statusCode; }
     QByteArray ReasonPhrase() const { return m_reasonPhrase; }
     QByteArray ReplyVersion() const { return m_parser.Version(); }
@@ -96,7 +100,6 @@ public:
     QByteArray Location() const { return m_location; }
     QList<QByteArray> HeaderLines() const { return m_parser.HeaderLines(); }
     QList<QByteArray> Challenges() const { return m_parser.Challenges(); }
-    // The server closed the connection before the stated body or head was complete.
     bool ReplyTruncated() const { return m_parser.Truncated(); }
     qint64 BytesSent() const { return m_bytesSent; }
     qint64 BytesReceived() const { return m_bytesReceived; }
@@ -113,10 +116,11 @@ private:
         QByteArray accept, acceptLanguage, agent, contentType, sender, reference, cookie;
         QDateTime modifiedSince;
         QByteArray localAddr;
+        QByteArray requestVer;
         bool noCache = false;
         bool followRelocation = true;
         int maxRelocations = 5;
-        QPointer<QIODevice> body;
+        bool withBody = true;
         QPointer<QIODevice> reply;
     };
 
@@ -142,7 +146,6 @@ private:
     bool connectedTo(const TWork& w) const;
     QByteArray composeHeader() const;
 
-    QByteArray m_requestVer = "1.0";
     THttpState m_state = httpReady;
     TWork m_work;
     QTcpSocket* m_socket = nullptr;
@@ -160,8 +163,10 @@ private:
     bool m_heldBack = false;    // the last direct send let the kernel wait for more
     int m_generation = 0;       // tells late name look-up results from the current one
     int m_lookupId = -1;
+    bool m_ownFailure = false;  // the last request ended by the client, not by a reply
     QTimer m_timeoutTimer;
     QTimer m_wakeTimer;
     QEventLoop* m_waitLoop = nullptr;
     QByteArray m_readBuf;
+    QBuffer m_body;             // the running request's own copy of its body
 };

@@ -1,6 +1,6 @@
 #include "http/HttpCliReplyParser.h"
 
-#include "http/HttpText.h"
+#include "text/HexDigit.h"
 
 #include <algorithm>
 

@@ -1,5 +1,7 @@
 #include "settings/IniFile.h"
 
+#include "text/HexDigit.h"
+
 namespace {
 
 bool IsBlank(char c)
@@ -99,17 +101,6 @@ bool NeedsEscape(const QByteArray& value)
     return !IsValidUtf8(value);
 }
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 QByteArray Unescape(const QByteArray& inner)
 {
     QByteArray out;
@@ -124,9 +115,9 @@ QByteArray Unescape(const QByteArray& inner)
         if (next == '\\' || next == '"') {
             out += next;
             ++i;
-        } else if (next == 'x' && i + 3 < inner.size() && HexDigit(inner[i + 2]) >= 0
-                   && HexDigit(inner[i + 3]) >= 0) {
-            out += char(HexDigit(inner[i + 2]) * 16 + HexDigit(inner[i + 3]));
+        } else if (next == 'x' && i + 3 < inner.size() && HexDigitValue(inner[i + 2]) >= 0
+                   && HexDigitValue(inner[i + 3]) >= 0) {
+            out += char(HexDigitValue(inner[i + 2]) * 16 + HexDigitValue(inner[i + 3]));
             i += 3;
         } else {
             out += c;  // not an escape of ours: keep the backslash

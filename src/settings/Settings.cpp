@@ -2,6 +2,7 @@
 
 #include "settings/IniFile.h"
 #include "settings/OwnerOnlyFile.h"
+#include "text/Logging.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -10,8 +11,6 @@
 #include <cstdlib>
 
 namespace {
-
-Q_LOGGING_CATEGORY(lcSettings, "brimlark.debug")
 
 const QByteArray kSection = "App";
 constexpr char kScrambleKey = 0x5A;

@@ -161,6 +161,8 @@ INSTANTIATE_TEST_SUITE_P(
                     QStringLiteral("Max line length exceeded.")},
         HostileCase{"TenThousandHeaderLines", {Step::readRequest(), sendReply(Ok200 + manyHeaderLines(10000) + "\r\n"), Step::waitForClose(5000)},
                     QStringLiteral("Reply header has more than 1000 lines.")},
+        HostileCase{"EndlessTrailerLines", {Step::readRequest(), sendReply(Ok200 + "Transfer-Encoding: chunked\r\n\r\n0\r\n" + manyHeaderLines(2000)), Step::waitForClose(5000)},
+                    QStringLiteral("Reply header has more than 1000 lines.")},
         HostileCase{"EndlessContinueReplies", {Step::readRequest(), sendReply(QByteArray("HTTP/1.1 100 Continue\r\nX: y\r\n\r\n").repeated(2000)), Step::waitForClose(5000)},
                     QStringLiteral("Reply header has more than 1000 lines.")}),
     [](const auto& info) { return std::string(info.param.name); });

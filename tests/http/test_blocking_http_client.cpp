@@ -252,16 +252,34 @@ TEST(BlockingReply, RedirectLoopEndsAfterOneRequest)
     EXPECT_EQ(server.connectionCount(), 1);
 }
 
+// Without a length a 401 body runs to the close, which a server holding the connection
+// never sends: the wait for it is bounded and the status still reaches the caller.
 TEST(BlockingReply, FailedReplyBodyWaitsTwoSecondsAtMost)
 {
     ScriptedServer server;
-    server.addConnection({Step::readRequest(), Step::send("HTTP/1.1 500 Oops\r\n\r\npartial"), Step::waitForClose(20000)});
+    server.addConnection({Step::readRequest(), Step::send("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"x\"\r\n\r\npartial"),
+                          Step::waitForClose(20000)});
     TBlockingHttpClient client;
     const auto start = std::chrono::steady_clock::now();
-    expectError<EReadTimeout>([&] { client.FetchText(server.baseUrl()); });
+    EXPECT_EQ(expectError<EHttpProtocolError>([&] { client.FetchText(server.baseUrl()); }).ReplyCode(), 401);
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_GE(elapsed, std::chrono::milliseconds(1900));
     EXPECT_LT(elapsed, std::chrono::milliseconds(5000));
+    EXPECT_FALSE(client.Connected());
+}
+
+TEST(BlockingReply, FailureWithoutBodyEndsOnItsHead)
+{
+    for (const QByteArray reply : {"HTTP/1.1 304 Not Modified\r\n\r\n", "HTTP/1.1 101 Switching\r\nUpgrade: x\r\n\r\n",
+                                   "HTTP/1.1 204 No Content\r\nLocation: /y\r\n\r\n"}) {
+        ScriptedServer server;
+        server.addConnection({Step::readRequest(), Step::send(reply), Step::waitForClose(20000)});
+        TBlockingHttpClient client;
+        const auto start = std::chrono::steady_clock::now();
+        const auto e = expectError<EHttpProtocolError>([&] { client.FetchText(server.baseUrl()); });
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500)) << reply.constData();
+        EXPECT_EQ(e.ReplyBody(), "");
+    }
 }
 
 TEST(BlockingReply, ClosedAfterHeaderLinesOfSuccessIsUndefined)
@@ -288,6 +306,40 @@ TEST(BlockingConnectionReuse, KeepAliveUsesOneConnection)
     EXPECT_EQ(client.FetchText(server.baseUrl() + "/3"), "c");
     ASSERT_TRUE(server.waitForFinished(2));
     EXPECT_EQ(server.connectionCount(), 2);
+}
+
+// The whole end of a chunked body (last chunk, trailer fields, empty line) is read, so
+// the next reply on the kept connection starts at its status line.
+TEST(BlockingConnectionReuse, ChunkedReplyLeavesTheConnectionAtTheNextReply)
+{
+    for (const QByteArray trailer : {"", "X-Sum: 1\r\n"}) {
+        ScriptedServer server;
+        server.addConnection({Step::readRequest(), Step::send(Ok200 + "Transfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n" + trailer + "\r\n"),
+                              Step::readRequest(), Step::send(Ok200 + "Content-Length: 2\r\n\r\nde"), Step::waitForClose(5000)});
+        TBlockingHttpClient client;
+        client.ReadTimeout = 2000;
+        EXPECT_EQ(client.FetchText(server.baseUrl() + "/1"), "abc");
+        EXPECT_EQ(client.FetchText(server.baseUrl() + "/2"), "de") << trailer.constData();
+        client.Disconnect();
+        ASSERT_TRUE(server.waitForFinished(1));
+        EXPECT_EQ(server.connectionCount(), 1);
+    }
+}
+
+TEST(BlockingConnectionReuse, OtherPortGetsItsOwnConnection)
+{
+    ScriptedServer first, second;
+    first.addConnection({Step::readRequest(), Step::send(Ok200 + "Content-Length: 1\r\n\r\na"), Step::waitForClose(5000)});
+    second.addConnection({Step::readRequest(), Step::send(Ok200 + "Content-Length: 1\r\n\r\nb"), Step::waitForClose(5000)});
+    TBlockingHttpClient client;
+    client.ReadTimeout = 2000;
+    EXPECT_EQ(client.FetchText(first.baseUrl() + "/1"), "a");
+    EXPECT_EQ(client.FetchText(second.baseUrl() + "/2"), "b");
+    ASSERT_TRUE(first.waitForFinished(1));  // let go before the second fetch, not reused
+    EXPECT_EQ(first.request(0).count("GET "), 1);
+    client.Disconnect();
+    ASSERT_TRUE(second.waitForFinished(1));
+    EXPECT_TRUE(second.request(0).startsWith("GET /2 "));
 }
 
 TEST(BlockingConnectionReuse, LocalhostInAnyCaseIsLoopback)

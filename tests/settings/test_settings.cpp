@@ -203,6 +203,26 @@ TEST_F(SettingsFile, UpdateKeepsEveryOtherLine)
     EXPECT_TRUE(after.endsWith("iRotation=20\r\n\r\n[Last]\r\nk=v")) << after.toStdString();
 }
 
+TEST_F(SettingsFile, SaveAddsTheSectionAfterALastLineWithoutLineEnd)
+{
+    WriteAll(path(), "[Other]\r\nk=v");
+    TMainState state;
+    SetDefaultSettings(state);
+    state.AccountName = QStringLiteral("alice");
+    state.DisplayMode = 3;
+    state.Api = QStringLiteral("http://127.0.0.1:1");
+    const TMainState back = RoundTrip(state, QRect(5, 6, 7, 8));
+    EXPECT_EQ(back.WindowLeft, 5);
+    EXPECT_EQ(back.WindowHeight, 8);
+    EXPECT_EQ(back.AccountName, QStringLiteral("alice"));
+    EXPECT_EQ(back.DisplayMode, 3);
+    EXPECT_EQ(back.RotationInterval, 20);
+    EXPECT_EQ(back.Api, state.Api);
+    const QByteArray after = ReadAll(path());
+    EXPECT_TRUE(after.startsWith("[Other]\r\nk=v\r\n[App]\r\nWindowX=5\r\n")) << after.toStdString();
+    EXPECT_TRUE(TIniFile::FromBytes(after).Value("Other", "k") == "v");
+}
+
 TEST_F(SettingsFile, ApiKeyIsReadWhenPresentAndWrittenOnlyThen)
 {
     TMainState state = LoadFrom("[App]\nAPI=http://127.0.0.1:8080/api\n");

@@ -1,19 +1,10 @@
 #include "FormCodec.h"
 
+#include "text/HexDigit.h"
+
 namespace localservice {
 
 namespace {
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // Decodes one name or value; `base` is its offset in the whole body, for the message.
 bool decodePiece(std::string_view piece, std::size_t base, std::string& out, std::string& error)
@@ -25,8 +16,8 @@ bool decodePiece(std::string_view piece, std::size_t base, std::string& out, std
         if (c == '+') {
             out += ' ';
         } else if (c == '%') {
-            const int hi = i + 1 < piece.size() ? hexValue(piece[i + 1]) : -1;
-            const int lo = i + 2 < piece.size() ? hexValue(piece[i + 2]) : -1;
+            const int hi = i + 1 < piece.size() ? HexDigitValue(piece[i + 1]) : -1;
+            const int lo = i + 2 < piece.size() ? HexDigitValue(piece[i + 2]) : -1;
             if (hi < 0 || lo < 0) {
                 error = "malformed form body: \"%\" without two hexadecimal digits at byte " + std::to_string(base + i);
                 return false;

@@ -1,6 +1,6 @@
 #pragma once
 
-// The value of one hexadecimal digit of a chunk size, or -1 for any other byte.
+// The value of one hexadecimal digit (either case), or -1 for any other byte.
 inline int HexDigitValue(char c)
 {
     if (c >= '0' && c <= '9')
