@@ -1,11 +1,16 @@
 #include "xml/XMLDoc.h"
 
+#include "text/Logging.h"
 #include "xml/XMLDom_p.h"
+#include "xml/XMLNodeStore_p.h"
 #include "xml/XMLParser_p.h"
 
 #include <libxml/parser.h>
 
-TXMLDocument::TXMLDocument() = default;
+TXMLDocument::TXMLDocument()
+    : m_store(std::make_unique<TXMLNodeStore>(this))
+{
+}
 
 TXMLDocument::~TXMLDocument()
 {
@@ -52,24 +57,19 @@ void TXMLDocument::Activate()
     // A rejected text is not kept pending: a later activation starts from an empty document.
     m_sourceText.clear();
     m_hasSourceText = false;
-    if (!dom)
+    if (!dom) {
+        qCInfo(lcXml).noquote() << "reply rejected at line" << failure.line << "-" << failure.reason;
         throw EDOMParseError(failure.reason, failure.line, failure.srcText);
+    }
     m_dom = dom;
-    m_modified = false;
+    m_store->ClearModified();
 }
 
 void TXMLDocument::Deactivate()
 {
     m_documentNode = nullptr;
-    m_retiredLists.clear();
-    for (TXMLNode* node : m_nodes)
-        node->~TXMLNode();
-    m_nodes.clear();
-    m_nodeMemory.release();
     // Retired nodes may hold names from the document's dictionary: free them first.
-    for (xmlNodePtr n : m_retired)
-        xmlFreeNode(n);
-    m_retired.clear();
+    m_store->Release();
     if (m_dom) {
         xmlFreeDoc(m_dom);
         m_dom = nullptr;
@@ -90,7 +90,7 @@ TXMLNode* TXMLDocument::BindRoot(const QString& tagName, TXMLNodeClass nodeClass
             xmlSetNs(root, xmlNewNs(root, reinterpret_cast<const xmlChar*>(href.constData()), nullptr));
         }
         xmlDocSetRootElement(m_dom, root);
-        MarkModified();
+        m_store->MarkModified();
     }
     return RootElement();
 }
@@ -111,27 +111,27 @@ TXMLNode* TXMLDocument::DocumentNode()
 {
     CheckActive();
     if (!m_documentNode) {
-        TXMLNode* node = Adopt(NodeClassOf<TXMLNode>(TXMLNodeInit{reinterpret_cast<xmlNodePtr>(m_dom), this, nullptr}));
+        TXMLNode* node = m_store->Adopt(
+            NodeClassOf<TXMLNode>(TXMLNodeInit{reinterpret_cast<xmlNodePtr>(m_dom), m_store.get(), nullptr}));
         node->m_classTable = m_rootRegistrations;
         m_documentNode = node;
     }
     return m_documentNode;
 }
 
-TXMLNode* TXMLDocument::Adopt(TXMLNode* node)
+TXMLDocOptions TXMLDocument::Options() const
 {
-    try {
-        m_nodes.push_back(node);
-    } catch (...) {
-        node->~TXMLNode();
-        throw;
-    }
-    return node;
+    return m_store->Options();
 }
 
-void TXMLDocument::Retire(xmlNodePtr dom)
+void TXMLDocument::SetOptions(TXMLDocOptions options)
 {
-    m_retired.push_back(dom);
+    m_store->SetOptions(options);
+}
+
+bool TXMLDocument::Modified() const
+{
+    return m_store->Modified();
 }
 
 void TXMLDocument::CheckActive() const

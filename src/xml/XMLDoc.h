@@ -1,41 +1,18 @@
 #pragma once
 
+#include "xml/XMLDocOptions.h"
 #include "xml/XMLErrors.h"
 #include "xml/XMLNode.h"
 #include "xml/XMLNodeCollection.h"
 #include "xml/XMLNodeList.h"
 
 #include <QByteArray>
-#include <QFlags>
 #include <QString>
 
 #include <memory>
-#include <memory_resource>
-#include <vector>
 
 struct _xmlDoc;
-
-enum TXMLDocOption {
-    doNodeAutoCreate = 0x01,
-    doNodeAutoIndent = 0x02,
-    doAttrNull = 0x04,
-    doAutoPrefix = 0x08,
-    doNamespaceDecl = 0x10,
-    doAutoSave = 0x20,
-};
-Q_DECLARE_FLAGS(TXMLDocOptions, TXMLDocOption)
-Q_DECLARE_OPERATORS_FOR_FLAGS(TXMLDocOptions)
-
-// Replies are untrusted: poResolveExternals and poValidateOnParse are kept for the
-// caller's record but never make the parser read anything outside the text.
-enum TParseOption {
-    poResolveExternals = 0x01,
-    poValidateOnParse = 0x02,
-    poPreserveWhiteSpace = 0x04,
-    poAsyncLoad = 0x08,
-};
-Q_DECLARE_FLAGS(TParseOptions, TParseOption)
-Q_DECLARE_OPERATORS_FOR_FLAGS(TParseOptions)
+class TXMLNodeStore;
 
 // One parsed reply. Nodes reached through it belong to it and die with it.
 class TXMLDocument {
@@ -62,39 +39,23 @@ public:
     TXMLNode* RootElement();
     TXMLNode* DocumentNode();
 
-    TXMLDocOptions Options() const { return m_options; }
-    void SetOptions(TXMLDocOptions options) { m_options = options; }
+    TXMLDocOptions Options() const;
+    void SetOptions(TXMLDocOptions options);
     TParseOptions ParseOptions() const { return m_parseOptions; }
     void SetParseOptions(TParseOptions options) { m_parseOptions = options; }
-    bool Modified() const { return m_modified; }
+    bool Modified() const;
 
 private:
-    friend class TXMLNode;
-    friend class TXMLNodeCollection;
-    friend void* AllocateNodeMemory(const TXMLNodeInit& init, std::size_t size, std::size_t alignment);
-
     void Activate();
     void Deactivate();
-    TXMLNode* Adopt(TXMLNode* node);
-    // Nodes taken out of the tree stay allocated until release: wrappers may still
-    // point at them.
-    void Retire(struct _xmlNode* dom);
-    // A list that was rebuilt stays readable for callers still holding it.
-    void RetireList(std::unique_ptr<TXMLNodeList> list) { m_retiredLists.push_back(std::move(list)); }
     void CheckActive() const;
-    void MarkModified() { m_modified = true; }
 
     _xmlDoc* m_dom = nullptr;
-    TXMLDocOptions m_options = doNodeAutoCreate | doAttrNull | doAutoPrefix | doNamespaceDecl;
     TParseOptions m_parseOptions;
     QByteArray m_sourceText;
     bool m_hasSourceText = false;
-    bool m_modified = false;
     TNodeClassTable m_rootRegistrations;
     TXMLNode* m_documentNode = nullptr;
-    // Every wrapper made, for destruction; their memory is m_nodeMemory's.
-    std::vector<TXMLNode*> m_nodes;
-    std::pmr::monotonic_buffer_resource m_nodeMemory;
-    std::vector<struct _xmlNode*> m_retired;
-    std::vector<std::unique_ptr<TXMLNodeList>> m_retiredLists;
+    // The wrappers and what they share; created with the document, never replaced.
+    const std::unique_ptr<TXMLNodeStore> m_store;
 };

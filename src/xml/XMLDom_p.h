@@ -7,12 +7,12 @@
 
 #include <libxml/tree.h>
 
-class TXMLDocument;
 class TXMLNode;
+class TXMLNodeStore;
 
 struct TXMLNodeInit {
     xmlNodePtr dom;
-    TXMLDocument* document;
+    TXMLNodeStore* store;   // the owning document's
     TXMLNode* parent;
 };
 

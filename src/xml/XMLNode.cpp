@@ -1,8 +1,8 @@
 #include "xml/XMLNode.h"
 
-#include "xml/XMLDoc.h"
 #include "xml/XMLDom_p.h"
 #include "xml/XMLNodeList.h"
+#include "xml/XMLNodeStore_p.h"
 
 namespace {
 
@@ -24,11 +24,11 @@ bool IsTextLike(xmlNodePtr n)
 } // namespace
 
 TXMLNode::TXMLNode(const TXMLNodeInit& init)
-    : m_dom(init.dom), m_document(init.document), m_parent(init.parent),
+    : m_dom(init.dom), m_store(init.store), m_parent(init.parent),
       m_isRoot(init.parent && init.parent->m_dom->type == XML_DOCUMENT_NODE
                && init.dom->type == XML_ELEMENT_NODE)
 {
-    if (!m_dom || !m_document)
+    if (!m_dom || !m_store)
         throw EXMLDocError(QStringLiteral("ノードの作成に DOM ノードが必要です"));
 }
 
@@ -36,7 +36,12 @@ TXMLNode::~TXMLNode() = default;
 
 void* AllocateNodeMemory(const TXMLNodeInit& init, std::size_t size, std::size_t alignment)
 {
-    return init.document->m_nodeMemory.allocate(size, alignment);
+    return init.store->Allocate(size, alignment);
+}
+
+TXMLDocument* TXMLNode::OwnerDocument() const
+{
+    return m_store->Document();
 }
 
 TXMLNodeList* TXMLNode::ChildList()
@@ -78,7 +83,7 @@ QString TXMLNode::ElementText()
     if (!child) {
         xmlAddChild(m_dom, xmlNewDocText(m_dom->doc, reinterpret_cast<const xmlChar*>("")));
         DropChildList();
-        m_document->MarkModified();
+        m_store->MarkModified();
         return QString();
     }
     if (!child->next && IsTextLike(child))
@@ -168,7 +173,7 @@ void TXMLNode::SetNodeValue(const QString& value)
         } else {
             while (xmlNodePtr c = m_dom->children) {
                 xmlUnlinkNode(c);
-                m_document->Retire(c);
+                m_store->Retire(c);
             }
             xmlAddChild(m_dom, xmlNewDocText(m_dom->doc, XmlChars(bytes)));
             DropChildList();
@@ -176,7 +181,7 @@ void TXMLNode::SetNodeValue(const QString& value)
     } else if (m_dom->type != XML_DOCUMENT_NODE) {
         xmlNodeSetContent(m_dom, XmlChars(bytes));
     }
-    m_document->MarkModified();
+    m_store->MarkModified();
 }
 
 TXMLNode* TXMLNode::PreviousSibling() const
@@ -226,7 +231,7 @@ TXMLNode* TXMLNode::AddChild(const QString& tagName, int index)
         index = list->Count();
     TXMLNode* node = Wrap(dom);
     list->Insert(index, node);
-    m_document->MarkModified();
+    m_store->MarkModified();
     ChildInserted(node, index);
     return node;
 }
@@ -279,15 +284,15 @@ const TNodeClassEntry* TXMLNode::ClassFor(const _xmlNode* dom) const
 
 TXMLNode* TXMLNode::Wrap(_xmlNode* dom)
 {
-    const TXMLNodeInit init{dom, m_document, this};
+    const TXMLNodeInit init{dom, m_store, this};
     const TNodeClassEntry* entry = dom->type == XML_ELEMENT_NODE ? ClassFor(dom) : nullptr;
-    return m_document->Adopt((entry ? entry->NodeClass : &NodeClassOf<TXMLNode>)(init));
+    return m_store->Adopt((entry ? entry->NodeClass : &NodeClassOf<TXMLNode>)(init));
 }
 
 void TXMLNode::DropChildList()
 {
     if (m_childList)
-        m_document->RetireList(std::move(m_childList));
+        m_store->RetireList(std::move(m_childList));
     ChildListReset();
 }
 
@@ -299,8 +304,8 @@ void TXMLNode::RemoveChild(TXMLNode* child)
         return;
     list->RemoveAt(index);
     xmlUnlinkNode(child->m_dom);
-    m_document->Retire(child->m_dom);
-    m_document->MarkModified();
+    m_store->Retire(child->m_dom);
+    m_store->MarkModified();
     if (list == m_childList.get())
         ChildRemoved(child, index);
 }

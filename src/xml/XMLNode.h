@@ -14,7 +14,9 @@ struct _xmlNode;
 class TXMLDocument;
 class TXMLNode;
 class TXMLNodeList;
-// What a node class is constructed from: the DOM node, its document and its parent.
+class TXMLNodeStore;
+// What a node class is constructed from: the DOM node, its document's node store and
+// its parent.
 // Opaque outside this layer so that callers never see the parser's types.
 struct TXMLNodeInit;
 
@@ -85,7 +87,7 @@ public:
     TXMLNode* ParentNode() const { return m_parent; }
     TXMLNode* PreviousSibling() const;
     TXMLNode* NextSibling() const;
-    TXMLDocument* OwnerDocument() const { return m_document; }
+    TXMLDocument* OwnerDocument() const;
     bool IsRoot() const { return m_isRoot; }
     bool HasChildNodes() const;
     bool IsTextElement() const;
@@ -115,7 +117,7 @@ private:
     void RemoveChild(TXMLNode* child);
 
     _xmlNode* m_dom;
-    TXMLDocument* m_document;
+    TXMLNodeStore* m_store;
     TXMLNode* m_parent;
     bool m_isRoot;
     std::unique_ptr<TXMLNodeList> m_childList;

@@ -1,7 +1,7 @@
 #include "xml/XMLNodeCollection.h"
 
-#include "xml/XMLDoc.h"
 #include "xml/XMLDom_p.h"
+#include "xml/XMLNodeStore_p.h"
 
 TXMLNodeCollection::TXMLNodeCollection(const TXMLNodeInit& init)
     : TXMLNode(init), m_itemNamespaceURI(NamespaceURI())
@@ -25,7 +25,7 @@ void TXMLNodeCollection::BuildItemList()
 {
     TXMLNodeList* children = ChildList();
     if (m_itemList)
-        OwnerDocument()->RetireList(std::move(m_itemList));
+        m_store->RetireList(std::move(m_itemList));
     bool allItems = true;
     for (TXMLNode* child : children->m_nodes) {
         if (!IsItem(child)) {
@@ -78,7 +78,7 @@ TXMLNode* TXMLNodeCollection::AddItem(int index)
 void TXMLNodeCollection::ChildListReset()
 {
     if (m_itemList)
-        OwnerDocument()->RetireList(std::move(m_itemList));
+        m_store->RetireList(std::move(m_itemList));
     m_itemListBuilt = false;
 }
 

@@ -1,8 +1,8 @@
 #include "xml/XMLNodeList.h"
 
-#include "xml/XMLDoc.h"
 #include "xml/XMLDom_p.h"
 #include "xml/XMLNode.h"
+#include "xml/XMLNodeStore_p.h"
 
 namespace {
 // Below this length a straight scan is cheaper than keeping an index.
@@ -68,7 +68,7 @@ TXMLNode* TXMLNodeList::NodeByName(const QString& name)
 {
     if (TXMLNode* node = FindByName(name))
         return node;
-    if (!(m_owner->OwnerDocument()->Options() & doNodeAutoCreate))
+    if (!(m_owner->m_store->Options() & doNodeAutoCreate))
         throw EXMLDocError(QStringLiteral("ノード \"%1\" が見つかりません").arg(name));
     if (m_kind == TListKind::Attributes) {
         m_owner->SetAttribute(name, QString());

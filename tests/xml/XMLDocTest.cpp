@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QLoggingCategory>
+#include <QStringList>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -44,6 +46,32 @@ QString ExpectDocError(const std::function<void()>& f)
     ADD_FAILURE() << "no EXMLDocError";
     return QString();
 }
+
+// Takes what is logged while it lives, as "category: message", instead of stderr.
+class TLogCapture {
+public:
+    TLogCapture()
+    {
+        s_lines.clear();
+        QLoggingCategory::setFilterRules(QStringLiteral("brimlark.xml.info=true"));
+        m_previous = qInstallMessageHandler(&Collect);
+    }
+    ~TLogCapture()
+    {
+        qInstallMessageHandler(m_previous);
+        QLoggingCategory::setFilterRules(QString());
+    }
+    QStringList Lines() const { return s_lines; }
+
+private:
+    static void Collect(QtMsgType, const QMessageLogContext& context, const QString& message)
+    {
+        s_lines << QString::fromUtf8(context.category) + QStringLiteral(": ") + message;
+    }
+
+    static inline QStringList s_lines;
+    QtMessageHandler m_previous;
+};
 
 // A test-only node class with an item collection, as a binding would declare it.
 class TItemNode : public TXMLNode {
@@ -199,13 +227,20 @@ TEST(XMLDocParseError, RejectedBodies)
         {"truncated utf-16", "\xFF\xFE<\0a\0>\0<", 1},
     };
     for (const Case& c : cases) {
+        TLogCapture log;
         testing::internal::CaptureStderr();
         const EDOMParseError e = LoadError(c.body);
-        // The parser's complaints end up in the error, not on the process's stderr.
+        // The parser's complaints end up in the error, not on the process's stderr;
+        // the layer's own log gets one line per rejected reply.
         EXPECT_EQ(testing::internal::GetCapturedStderr(), std::string()) << c.name;
         EXPECT_EQ(e.Line(), c.line) << c.name << ": " << e.what();
         EXPECT_TRUE(e.Message().contains(QStringLiteral("\r\n直線: "))) << c.name;
+        EXPECT_EQ(log.Lines(), QStringList(QStringLiteral("brimlark.xml: reply rejected at line %1 - %2")
+                                               .arg(e.Line()).arg(e.Reason()))) << c.name;
     }
+    TLogCapture log;
+    TXMLDocument().LoadFromText("<a/>");
+    EXPECT_TRUE(log.Lines().isEmpty());
 }
 
 TEST(XMLDocParseError, SourceTextIsDecodedAndCutAtFortyCharacters)
