@@ -3,9 +3,9 @@
 
 #include "BenchRatio.h"
 #include "http/HttpCli.h"
+#include "service/ServicePost.h"
 #include "LoopbackListener.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
 
 #include <benchmark/benchmark.h>
@@ -117,21 +117,13 @@ void BM_Post(benchmark::State& state)
 {
     BenchServer server;
     const QByteArray body = bodyOfSize(state.range(0));
+    // A status post as the program configures it.
+    const THttpCliRequest request = ServicePostRequest(
+        TServiceAccount{QString(), QStringLiteral("alice"), QStringLiteral("secret")},
+        QByteArray::fromStdString(server.url("/statuses/update.xml")), body, "application/x-www-form-urlencoded");
     THttpCli cli;
-    cli.URL = QByteArray::fromStdString(server.url("/statuses/update.xml"));
-    cli.Connection = "close";
-    cli.SetRequestVer("1.1");
-    cli.ServerAuth = httpAuthBasic;
-    cli.Username = "alice";
-    cli.Password = "secret";
-    cli.AcceptLanguage = "ja,en,fr";
     for (auto _ : state) {
-        QBuffer stream;
-        stream.setData(body);
-        stream.open(QIODevice::ReadOnly);
-        cli.BodyStream = &stream;
-        cli.Post();
-        if (cli.StatusCode() != 200)
+        if (cli.Post(request).StatusCode != 200)
             state.SkipWithError("post failed");
     }
     state.SetBytesProcessed(state.iterations() * state.range(0));
@@ -178,19 +170,17 @@ constexpr int kSlowMs = 2000;
 void BM_PostWaitCpu(benchmark::State& state)
 {
     BenchServer server(kSlowMs);
+    THttpCliRequest request;
+    request.URL = QByteArray::fromStdString(server.url("/favorites/create/1.xml"));
+    request.Body = "id=1";
+    request.Connection = "close";
+    request.RequestVer = "1.1";
     THttpCli cli;
-    cli.URL = QByteArray::fromStdString(server.url("/favorites/create/1.xml"));
-    cli.Connection = "close";
-    cli.SetRequestVer("1.1");
     double cpu = 0, wall = 0;
     for (auto _ : state) {
-        QBuffer stream;
-        stream.setData("id=1");
-        stream.open(QIODevice::ReadOnly);
-        cli.BodyStream = &stream;
         const auto w0 = std::chrono::steady_clock::now();
         const double c0 = processCpuSeconds();
-        cli.Post();
+        cli.Post(request);
         cpu += processCpuSeconds() - c0;
         wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count();
     }

@@ -1,19 +1,49 @@
 #pragma once
 
-#include "settings/Settings.h"
+#include "http/HttpCli.h"
+#include "service/ServiceAccount.h"
 
 #include <QByteArray>
+#include <QString>
 #include <QStringList>
 
-class QIODevice;
-class THttpCli;
+// A POST to the service, the same way for a status and for a favourite: the body, a
+// direct connection, "Connection: close", the reply dropped, the content type,
+// HTTP/1.1, Basic authentication with the account, "Accept-Language: ja,en,fr".
+THttpCliRequest ServicePostRequest(const TServiceAccount& account, const QByteArray& url,
+                                   const QByteArray& body, const QByteArray& contentType);
 
-// Configures a client for one POST to the service, the same way for a status and for a
-// favourite: the body, a direct connection, "Connection: close", the reply dropped, the
-// content type, HTTP/1.1, Basic authentication with the account, "Accept-Language:
-// ja,en,fr".
-void PrepareServicePost(THttpCli& client, const QByteArray& url, QIODevice* body,
-                        const QByteArray& contentType, const TMainState& state);
+// How a status post or a favourite ended.
+struct TPostOutcome {
+    enum TKind {
+        Accepted,           // a 2xx reply
+        HttpFailure,        // the service answered with another status
+        ConnectionFailure,  // no reply: no connection, a broken reply, the time limit, a busy client
+    };
+    TKind Kind = ConnectionFailure;
+    int StatusCode = 0;
+    QByteArray ReasonPhrase;
+
+    bool IsAccepted() const { return Kind == Accepted; }
+};
+
+// The text of a status as it is sent: breaks as CR LF, the first break's LF and the
+// first CR removed, as UTF-8.
+QByteArray StatusUpdateText(const QString& text);
+// The body of a status update: "status=" + the form-encoded sent text + "&source=brimlark".
+QByteArray StatusUpdateBody(const QByteArray& sentText);
+
+// Posts a status update body to "/statuses/update.xml".
+TPostOutcome PostStatus(THttpCli& client, const TServiceAccount& account, const QByteArray& formBody);
+
+// Only plain decimal digits: a status id goes into a request path.
+bool IsStatusId(const QString& id);
+
+// Marks a status as a favourite: "id=<id>" to "/favorites/create/<id>.xml", the address
+// written as a diagnostic line first. An id that is not a status id is refused before
+// anything is sent (ConnectionFailure, nothing on the wire).
+TPostOutcome PostFavorite(THttpCli& client, const TServiceAccount& account, const QString& statusId);
 
 // The two status lines that report a post the service did not accept.
 QStringList PostFailureLines(int statusCode, const QByteArray& reasonPhrase);
+QStringList PostFailureLines(const TPostOutcome& outcome);

@@ -18,7 +18,7 @@ struct FaultCase {
     int timeoutMs;
     int status;
     QByteArray reason;              // exact, or a prefix when it ends with "*"
-    bool raises;
+    bool fails;
     qint64 boundMs;
 };
 
@@ -44,32 +44,32 @@ TEST_P(HttpCliFault, EndsWithinItsBoundAndLeavesTheClientReady)
     if (!c.script.empty())
         server.addConnection(c.script);
     const QByteArray url = c.url.isEmpty() ? server.baseUrl() + "/x" : c.url;
-    ConfiguredPost p(url, "id=1");
-    p.cli.Timeout = c.timeoutMs;
-    const PostOutcome o = runPost(p.cli);
+    THttpCli cli;
+    cli.Timeout = c.timeoutMs;
+    const PostOutcome o = runPost(cli, servicePost(url, "id=1"));
 
-    EXPECT_EQ(o.status, c.status);
+    EXPECT_EQ(o.StatusCode, c.status);
     if (c.reason.endsWith('*'))
-        EXPECT_TRUE(o.reason.startsWith(c.reason.chopped(1))) << o.reason.constData();
+        EXPECT_TRUE(o.ReasonPhrase.startsWith(c.reason.chopped(1))) << o.ReasonPhrase.constData();
     else
-        EXPECT_EQ(o.reason, c.reason);
-    EXPECT_EQ(o.raised, c.raises);
-    if (c.raises) {
-        EXPECT_EQ(o.code, c.status);
-        EXPECT_EQ(o.message, QString::fromLatin1(o.reason));
+        EXPECT_EQ(o.ReasonPhrase, c.reason);
+    EXPECT_EQ(o.Failed, c.fails);
+    // Every failure here is the client's own: no usable reply came.
+    EXPECT_EQ(o.NoReply, c.fails);
+    if (c.fails) {
+        EXPECT_EQ(o.ErrorCode, c.status);
+        EXPECT_EQ(o.ErrorMessage, QString::fromLatin1(o.ReasonPhrase));
     }
     EXPECT_LT(o.elapsedMs, c.boundMs);
-    EXPECT_EQ(p.cli.State(), httpReady);
+    EXPECT_EQ(cli.State(), httpReady);
 
     // Ready means ready: the next post on the same client goes through (to a server of
     // its own, as the faulty one may still be busy with its script).
     ScriptedServer good;
     good.addConnection(ScriptedServer::reply(kOk));
-    p.cli.URL = good.baseUrl() + "/after";
-    p.body.seek(0);
-    const PostOutcome next = runPost(p.cli);
-    EXPECT_FALSE(next.raised) << next.message.toStdString();
-    EXPECT_EQ(next.status, 200);
+    const PostOutcome next = runPost(cli, servicePost(good.baseUrl() + "/after", "id=1"));
+    EXPECT_FALSE(next.Failed) << next.ErrorMessage.toStdString();
+    EXPECT_EQ(next.StatusCode, 200);
 }
 
 const QByteArray kTooLarge = "Reply body too large (more than 67108864 bytes)";
@@ -125,16 +125,17 @@ TEST(HttpCliFaults, RedirectLoopStopsAfterFiveRelocations)
 {
     ScriptedServer server;
     server.setDefaultScript(ScriptedServer::reply("HTTP/1.1 302 Found\r\nLocation: /loop\r\nConnection: close\r\n\r\n"));
-    ConfiguredPost p(server.baseUrl() + "/loop", "id=1");
-    p.cli.Timeout = 10000;
-    const PostOutcome o = runPost(p.cli);
-    EXPECT_FALSE(o.raised);
-    EXPECT_EQ(o.status, 302);
-    EXPECT_EQ(p.cli.LocationChangeCurCount(), 6);
+    THttpCli cli;
+    cli.Timeout = 10000;
+    const PostOutcome o = runPost(cli, servicePost(server.baseUrl() + "/loop", "id=1"));
+    EXPECT_FALSE(o.Failed);
+    EXPECT_EQ(o.StatusCode, 302);
+    EXPECT_EQ(o.Relocations, 5);
+    // The post and its five relocations; the sixth 302 ends the request.
     EXPECT_TRUE(server.waitForFinished(6));
-    EXPECT_EQ(server.connectionCount(), 6);
+    EXPECT_EQ(server.connectionCount(), 1 + 5);
     EXPECT_LT(o.elapsedMs, 5000);
-    EXPECT_EQ(p.cli.State(), httpReady);
+    EXPECT_EQ(cli.State(), httpReady);
 }
 
 TEST(HttpCliFaults, TruncatedRepliesSaySo)
@@ -142,12 +143,10 @@ TEST(HttpCliFaults, TruncatedRepliesSaySo)
     ScriptedServer server;
     server.addConnection(serve("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nshort"));
     server.addConnection(serve("HTTP/1.0 200 OK\r\n\r\nuntil close is whole"));
-    ConfiguredPost p(server.baseUrl() + "/x", "id=1");
-    runPost(p.cli);
-    EXPECT_TRUE(p.cli.ReplyTruncated());
-    p.body.seek(0);
-    runPost(p.cli);
-    EXPECT_FALSE(p.cli.ReplyTruncated());
+    const THttpCliRequest r = servicePost(server.baseUrl() + "/x", "id=1");
+    THttpCli cli;
+    EXPECT_TRUE(runPost(cli, r).Truncated);
+    EXPECT_FALSE(runPost(cli, r).Truncated);
 }
 
 } // namespace

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+
+// Where the service is and who signs the requests: the base address (no trailing
+// slash; it may carry a path prefix such as "/api") and the Credentials.
+struct TServiceAccount {
+    QString ApiBase;
+    QString AccountName;
+    QString Password;
+
+    bool HasCredentials() const { return !AccountName.isEmpty() && !Password.isEmpty(); }
+};

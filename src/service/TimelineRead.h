@@ -1,0 +1,58 @@
+#pragma once
+
+#include "service/ServiceAccount.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// Bounds of one timeline read; tests shorten them so a silent or trickling peer costs
+// milliseconds, not minutes.
+struct TReadBounds {
+    int ReadTimeoutMs = 30000;              // connect and each wait for data
+    int TotalTimeoutMs = 60000;             // the whole read
+    qint64 MaxBodySize = 64 * 1024 * 1024;  // largest reply body accepted
+};
+
+// One status as a list row shows it: author's display name, text, the favourite flag
+// exactly as the service sent it, and the id as decimal text.
+struct TStatusRow {
+    QString Name;
+    QString Text;
+    QString Favorited;
+    QString Id;
+
+    bool operator==(const TStatusRow&) const = default;
+};
+
+enum class TReadFailure {
+    None,
+    Refused,        // 401: the service refused the Credentials
+    HttpStatus,     // any other status that is not a success
+    Transfer,       // no connection, a time-out, a reply cut short or too large
+    NotTimeline,    // the reply is not a timeline document
+};
+
+// What one page read gave: its rows, or why there are none.
+struct TTimelinePage {
+    TReadFailure Failure = TReadFailure::None;
+    // The reply was read and parsed as XML. A document whose root is not a timeline
+    // is Loaded and still fails (NotTimeline).
+    bool Loaded = false;
+    int StatusCode = 0;             // Refused and HttpStatus: the reply's status
+    QByteArray ReasonPhrase;
+    int SocketError = 0;            // Transfer raised by a socket call: its number
+    QString Message;                // the error's own text
+    QList<TStatusRow> Rows;
+
+    bool Ok() const { return Failure == TReadFailure::None; }
+};
+
+// The friends timeline's address for a page: page 1 is the plain address, a later
+// page adds "?page=n&twtr=true".
+QString TimelinePageAddress(const QString& apiBase, int page);
+
+// Reads one page with the blocking client and Basic authentication. Blocks the calling
+// thread within bounds and touches no Qt object, so any thread may call it. Writes the
+// "url:" diagnostic line after a page that parsed.
+TTimelinePage ReadTimelinePage(const TServiceAccount& account, int page, const TReadBounds& bounds);
