@@ -1,4 +1,5 @@
 #include "app/frmMain.h"
+#include "dialogs/DialogCommon.h"
 #include "settings/Settings.h"
 
 #include <QApplication>
@@ -121,7 +122,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brimlark_Simple"));
     QApplication::setApplicationVersion(QStringLiteral(BRIMLARK_VERSION));
-    RegisterJapaneseFonts();
+    RegisterJapaneseFontSubstitutes();
 
     // With --screenshot nobody is there to answer a start-up message box.
     QTimer answerBoxes;

@@ -3,12 +3,12 @@
 // whose read-more has reached page PAGES, then times ROUNDS reloads (each reads pages 1
 // to PAGES) and prints the mean seconds per reload, the rows shown and the peak resident
 // memory in KiB.
-#include "http/HttpCli.h"
-#include "settings/Settings.h"
 #include "app/frmMain.h"
+#include "http/HttpCli.h"
+#include "service/ServicePost.h"
+#include "settings/Settings.h"
 
 #include <QApplication>
-#include <QBuffer>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -21,20 +21,11 @@ namespace {
 int Fill(const QByteArray& api, int count)
 {
     THttpCli cli;
+    const TServiceAccount account{QString::fromUtf8(api), QStringLiteral("demo"), QStringLiteral("demo")};
     for (int i = 0; i < count; ++i) {
-        QBuffer body;
-        body.setData("status=" + QByteArray("bench+") + QByteArray::number(i) + "&source=brimlark");
-        body.open(QIODevice::ReadOnly);
-        cli.URL = api + "/statuses/update.xml";
-        cli.BodyStream = &body;
-        cli.Connection = "close";
-        cli.ServerAuth = httpAuthBasic;
-        cli.Username = "demo";
-        cli.Password = "demo";
-        cli.SetRequestVer("1.1");
-        cli.Post();
-        if (cli.StatusCode() / 100 != 2) {
-            std::fprintf(stderr, "post %d failed with %d\n", i, cli.StatusCode());
+        const TPostOutcome outcome = PostStatus(cli, account, "status=bench+" + QByteArray::number(i) + "&source=brimlark");
+        if (!outcome.IsAccepted()) {
+            std::fprintf(stderr, "post %d failed with %d\n", i, outcome.StatusCode);
             return 1;
         }
     }

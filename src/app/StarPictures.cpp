@@ -1,19 +1,14 @@
 #include "app/StarPictures.h"
 
+#include "dialogs/DialogCommon.h"
+
 #include <QPainter>
-#include <QPolygonF>
-#include <QtMath>
 
 QPixmap StarPixmap(bool gold)
 {
     QPixmap pixmap(16, 16);
     pixmap.fill(Qt::transparent);
-    QPolygonF star;
-    for (int i = 0; i < 10; ++i) {
-        const double radius = (i % 2 == 0) ? 7.5 : 3.2;
-        const double angle = -M_PI / 2 + i * M_PI / 5;
-        star << QPointF(8 + radius * std::cos(angle), 8.4 + radius * std::sin(angle));
-    }
+    const QPolygonF star = StarPolygon(QPointF(8, 8.4), 7.5, 3.2);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     if (gold) {

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "service/ServiceAccount.h"
+#include "service/TimelineRead.h"
 #include "settings/Settings.h"
 
-#include <QLoggingCategory>
 #include <QMainWindow>
 #include <QPixmap>
 #include <QPoint>
@@ -25,21 +26,11 @@ class THttpCli;
 class TRichEditC;
 class TShape;
 
-Q_DECLARE_LOGGING_CATEGORY(lcBrimlarkDebug)
-
-// Registers the IPA fonts as substitutes for the Japanese font names the window asks
-// for. Safe to call more than once.
-void RegisterJapaneseFonts();
-
 // Where a main window takes its configuration from, so tests can use temporary files.
 struct TForm1Options {
     QString SettingsFile;       // the INI file read at creation and written at close
     QStringList Arguments;      // the command line, for "--api URL"
-    // Bounds of every timeline read, handed to each blocking client the window makes;
-    // tests shorten them so a silent or trickling peer costs milliseconds, not minutes.
-    int ReadTimeoutMs = 30000;              // connect and each wait for data
-    int TotalTimeoutMs = 60000;             // the whole read
-    qint64 MaxBodySize = 64 * 1024 * 1024;  // largest reply body accepted
+    TReadBounds Bounds;         // of every timeline read
 };
 
 // The main window: the strip that shows the friends timeline, the list of statuses,
@@ -64,9 +55,15 @@ public:
     // The command lock: false locks (and stops both timers), true unlocks (and starts them).
     void EnableCommands(bool enable);
 
-    // Reads one page of the timeline at address and appends its rows. Failures other
-    // than the service's refusal are raised to the caller.
-    void ReadTimeline(const QString& address);
+    // How a page read ended for its caller: Completed unless the read failed in a way
+    // other than the service's refusal (the caller then skips further pages, or shows
+    // Error in the default error box).
+    struct TRead {
+        bool Completed = true;
+        QString Error;
+    };
+    // Reads one page of the timeline and appends its rows, reporting on the status line.
+    TRead ReadTimeline(int page);
     void Reload();
     void SetDisplayMode(int mode);
     void Favorite(const QString& statusId);
@@ -127,7 +124,7 @@ private:
     void SignIn();
     void ReadMore();
     void ShowDefaultError(const QString& message);
-    void SetTimerEnabled(QTimer* timer, bool enabled);
+    TServiceAccount Account() const;
     void ApplyWindowFlags(Qt::WindowFlags flags);
     void ShowPopup(const QPoint& globalPos);
     void ExecDialog(QDialog* dialog);

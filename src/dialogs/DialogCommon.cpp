@@ -5,36 +5,45 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
+#include <QTimer>
 
 #include <cmath>
-
-namespace {
 
 const QString kPGothic = QStringLiteral("ＭＳ Ｐゴシック");
 const QString kGothic = QStringLiteral("ＭＳ ゴシック");
 
-QPolygonF StarPolygon(const QRectF& box)
+QPolygonF StarPolygon(const QPointF& centre, double outerRadius, double innerRadius)
 {
     QPolygonF points;
-    const QPointF centre = box.center();
-    const double outer = box.width() / 2.0;
-    const double inner = outer * 0.42;
     for (int i = 0; i < 10; ++i) {
         const double angle = -M_PI / 2 + i * M_PI / 5;
-        const double r = (i % 2 == 0) ? outer : inner;
+        const double r = (i % 2 == 0) ? outerRadius : innerRadius;
         points << QPointF(centre.x() + r * std::cos(angle), centre.y() + r * std::sin(angle));
     }
     return points;
 }
 
-} // namespace
+void SetTimerEnabled(QTimer* timer, bool enabled)
+{
+    if (!timer)
+        return;
+    if (!enabled)
+        timer->stop();
+    else if (!timer->isActive())
+        timer->start();
+}
+
+QFont PixelFont(const QString& family, int pixels, bool bold)
+{
+    QFont font(family);
+    font.setPixelSize(pixels);
+    font.setBold(bold);
+    return font;
+}
 
 QFont UiFont(int pixelHeight, bool bold)
 {
-    QFont font(kPGothic);
-    font.setPixelSize(pixelHeight);
-    font.setBold(bold);
-    return font;
+    return PixelFont(kPGothic, pixelHeight, bold);
 }
 
 void RegisterJapaneseFontSubstitutes()
@@ -64,7 +73,7 @@ QPixmap ProgramIcon(int size)
     p.drawPath(bubble.simplified());
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(0xFF, 0xD7, 0x00));
-    p.drawPolygon(StarPolygon(QRectF(s * 0.28, s * 0.14, s * 0.44, s * 0.44)));
+    p.drawPolygon(StarPolygon(QPointF(s * 0.5, s * 0.36), s * 0.22, s * 0.22 * 0.42));
     return pixmap;
 }
 

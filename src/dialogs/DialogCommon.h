@@ -4,15 +4,31 @@
 #include <QLabel>
 #include <QList>
 #include <QPixmap>
+#include <QPolygonF>
 #include <QPointer>
 #include <QWidget>
 
+class QTimer;
+
+// The Japanese font names the windows ask for.
+extern const QString kPGothic;  // proportional
+extern const QString kGothic;   // fixed width
+
+// A font of family by character height in pixels.
+QFont PixelFont(const QString& family, int pixels, bool bold = false);
 // The proportional Japanese UI font of every window, by character height in pixels.
 QFont UiFont(int pixelHeight, bool bold = false);
 
 // Maps the Windows Japanese font names to fonts that exist here (IPA Gothic);
 // the main window calls it once before creating any window. Safe to call again.
 void RegisterJapaneseFontSubstitutes();
+
+// A five-pointed star, point up, around centre.
+QPolygonF StarPolygon(const QPointF& centre, double outerRadius, double innerRadius);
+
+// Switches a timer on or off; a running timer keeps its phase (switching it on again
+// does not restart its countdown). A null timer is left alone.
+void SetTimerEnabled(QTimer* timer, bool enabled);
 
 // A label named as the window's design names it, at its design position, sized to its text.
 QLabel* MakeLabel(const QString& name, const QString& caption, int left, int top, QWidget* parent);

@@ -3,21 +3,16 @@
 #include "dialogs/DialogCommon.h"
 #include "http/HttpCli.h"
 #include "service/ServicePost.h"
-#include "text/Utf8tosjis.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
-#include <QLoggingCategory>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
 namespace {
-
-Q_LOGGING_CATEGORY(lcTwitt, "brimlark.debug")
 
 constexpr int kMaxCharacters = 140;
 const QString kCacheFolder = QStringLiteral("cache");
@@ -85,16 +80,6 @@ int TfrmTwitt::DisplayedCount(const QString& text)
     return int(text.size() + text.count(QLatin1Char('\n')));
 }
 
-QByteArray TfrmTwitt::SentText(const QString& text)
-{
-    QString crlf = text;
-    crlf.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-    QByteArray bytes = crlf.toUtf8();
-    ReplaceFirst(bytes, "\n", "");
-    ReplaceFirst(bytes, "\r", "");
-    return bytes;
-}
-
 void TfrmTwitt::memoTwittChange()
 {
     lblStrCount->setText(QString::number(DisplayedCount(memoTwitt->toPlainText())) + QStringLiteral("文字"));
@@ -124,57 +109,29 @@ bool TfrmTwitt::WriteBodyFile(const QByteArray& body)
     return false;
 }
 
-void TfrmTwitt::ReportFailure(int statusCode, const QByteArray& reasonPhrase)
-{
-    if (!m_showStatus)
-        return;
-    for (const QString& line : PostFailureLines(statusCode, reasonPhrase))
-        m_showStatus(line);
-}
-
 void TfrmTwitt::btnTwittClick()
 {
-    const QString text = memoTwitt->toPlainText();
-    const QByteArray sent = SentText(text);
+    const QByteArray sent = StatusUpdateText(memoTwitt->toPlainText());
     if (QString::fromUtf8(sent).size() > kMaxCharacters && !AskOverLength())
         return;
 
-    QBuffer stream;
-    stream.setData("status=" + FormEncode(sent) + "&source=brimlark");
-    stream.open(QIODevice::ReadOnly);
-    if (!WriteBodyFile(stream.data()))
+    const QByteArray body = StatusUpdateBody(sent);
+    if (!WriteBodyFile(body))
         return;
 
-    // A press while the first request still runs must not touch that request's
-    // settings: Post alone refuses it as busy.
-    if (HttpCli1->State() == httpReady) {
-        PrepareServicePost(*HttpCli1, (m_state.ApiBase + QStringLiteral("/statuses/update.xml")).toUtf8(),
-                           &stream, "application/x-www-form-urlencoded", m_state);
-    }
-
-    int status = 0;
-    QByteArray reason;
-    try {
-        HttpCli1->Post();
-        status = HttpCli1->StatusCode();
-        reason = HttpCli1->ReasonPhrase();
-    } catch (const EHttpException& e) {
-        status = e.ErrorCode();
-        reason = e.Message().toUtf8();
-    } catch (const std::exception& e) {
-        status = HttpCli1->StatusCode();
-        reason = e.what();
-    }
-    if (HttpCli1->BodyStream == &stream)
-        HttpCli1->BodyStream = nullptr;  // the stream ends with this call
-
-    if (status >= 200 && status < 300) {
+    // A press while the first request still runs is refused by the client as busy and
+    // leaves that request alone.
+    const TPostOutcome outcome
+        = PostStatus(*HttpCli1, {m_state.ApiBase, m_state.AccountName, m_state.Password}, body);
+    if (outcome.IsAccepted()) {
         memoTwitt->clear();
         accept();
         return;
     }
-    qCDebug(lcTwitt) << "post failed:" << status << reason;
-    ReportFailure(status, reason);
+    if (m_showStatus) {
+        for (const QString& line : PostFailureLines(outcome))
+            m_showStatus(line);
+    }
 }
 
 void TfrmTwitt::btnCancelClick()

@@ -31,9 +31,6 @@ public:
 
     // The text's length as the count shows it: UTF-16 code units, a line break as two.
     static int DisplayedCount(const QString& text);
-    // The text as it is sent: its first line break removed (the first LF and the first
-    // CR of its CR LF form), as UTF-8.
-    static QByteArray SentText(const QString& text);
 
 public Q_SLOTS:
     void memoTwittChange();
@@ -43,7 +40,6 @@ public Q_SLOTS:
 private:
     bool AskOverLength();
     bool WriteBodyFile(const QByteArray& body);
-    void ReportFailure(int statusCode, const QByteArray& reasonPhrase);
 
     TMainState& m_state;
     std::function<void(const QString&)> m_showStatus;

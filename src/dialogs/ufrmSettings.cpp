@@ -9,21 +9,6 @@
 #include <QPushButton>
 #include <QTimer>
 
-namespace {
-
-// A running timer keeps its phase: switching it on again does not restart it.
-void SetTimerEnabled(QTimer* timer, bool enabled)
-{
-    if (!timer)
-        return;
-    if (!enabled)
-        timer->stop();
-    else if (!timer->isActive())
-        timer->start();
-}
-
-} // namespace
-
 TfrmSettings::TfrmSettings(TMainState& state, QTimer* autoReload, QTimer* autoRotation, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                           | Qt::WindowCloseButtonHint)

@@ -106,9 +106,9 @@ protected:
         TForm1Options options;
         options.SettingsFile = iniPath();
         options.Arguments = {QStringLiteral("brimlark"), QStringLiteral("--api"), api};
-        options.ReadTimeoutMs = GetParam().readMs;
-        options.TotalTimeoutMs = GetParam().totalMs;
-        options.MaxBodySize = kBodyCap;
+        options.Bounds.ReadTimeoutMs = GetParam().readMs;
+        options.Bounds.TotalTimeoutMs = GetParam().totalMs;
+        options.Bounds.MaxBodySize = kBodyCap;
         auto form = std::make_unique<TForm1>(options);
         form->CreateSecondaryWindows();
         // The event-driven clients get the same kind of short bounds.

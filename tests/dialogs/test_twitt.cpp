@@ -93,24 +93,17 @@ TEST_F(PostingDialog, CountShowsUtf16UnitsWithLineBreaksAsTwo)
     EXPECT_EQ(dlg->lblStrCount->text(), QStringLiteral("4文字"));
 }
 
-TEST_F(PostingDialog, ExactRequestOfAPost)
+TEST_F(PostingDialog, APostSendsTheTextAndClosesOnSuccess)
 {
     server.addConnection(ScriptedServer::reply(kOk));
     Type(QStringLiteral("a b&c=d"));
     Post();
     ASSERT_TRUE(server.waitForFinished(1));
     const QByteArray body = "status=a+b%26c%3Dd&source=brimlark";
-    EXPECT_EQ(server.request(0),
-              "POST /api/statuses/update.xml HTTP/1.1\r\n"
-              "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*\r\n"
-              "Connection: close\r\n"
-              "Accept-Language: ja,en,fr\r\n"
-              "Content-Type: application/x-www-form-urlencoded\r\n"
-              "User-Agent: Mozilla/4.0 (compatible; Brimlark_Simple)\r\n"
-              "Host: 127.0.0.1:" + QByteArray::number(server.port()) + "\r\n"
-              "Content-Length: " + QByteArray::number(body.size()) + "\r\n"
-              "Authorization: Basic YWxpY2U6cHc=\r\n"
-              "\r\n" + body);
+    // The service layer's tests pin the whole request; here: the dialog's text made the body.
+    const QByteArray request = server.request(0);
+    EXPECT_TRUE(request.startsWith("POST /api/statuses/update.xml HTTP/1.1\r\n"));
+    EXPECT_TRUE(request.endsWith("\r\n\r\n" + body));
     // Success: the text is gone, the count reads zero, the dialog is closed, and the
     // body file holds exactly the body.
     EXPECT_TRUE(Closed());
@@ -281,7 +274,7 @@ TEST_F(PostingDialog, SecondPressDuringASlowRequestLeavesTheFirstUnchanged)
         state.AccountName = QStringLiteral("mallory");
         dlg->memoTwitt->setPlainText(QStringLiteral("second"));
         dlg->btnTwitt->click();
-        urlDuringSecond = dlg->HttpCli1->URL;
+        urlDuringSecond = dlg->HttpCli1->Location();  // the running request's address
     });
     Post();
     ASSERT_TRUE(server.waitForFinished(1));

@@ -1,0 +1,291 @@
+#include "app/frmMain.h"
+
+#include "app/RichEditC.h"
+#include "app/Shape.h"
+#include "app/StarPictures.h"
+#include "app/frmMain_p.h"
+#include "dialogs/DialogCommon.h"
+#include "http/HttpCli.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+using namespace form1;
+
+// The main window's controls and menus, under the names the rest of the program and
+// the tests know them by, and the placing of the strip above the list.
+
+void TForm1::BuildControls()
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(kTitle);
+    setFont(PixelFont(kGothic, 11));
+    setMinimumSize(0, 0);
+    resize(629, 300);
+
+    auto* client = new TClientArea([this] { LayoutClient(); });
+    client->setObjectName(QStringLiteral("ClientArea"));
+    setCentralWidget(client);
+
+    ShapeBack = new TShape(client);
+    ShapeBack->setObjectName(QStringLiteral("ShapeBack"));
+    ShapeBack->SetPenColor(Qt::white);
+    ShapeBack->SetBrushColor(Qt::white);
+
+    shapeWindow = new TShape(client);
+    shapeWindow->setObjectName(QStringLiteral("shapeWindow"));
+    shapeWindow->SetRounded(true);
+    shapeWindow->SetPenColor(QColor(0xC0, 0xC0, 0xC0));
+    shapeWindow->SetBrushColor(Qt::white);
+    shapeWindow->setGeometry(0, 1, 629, 75);
+
+    m_starOff = StarPixmap(false);
+    m_starOn = StarPixmap(true);
+    ImageStar = new QLabel(client);
+    ImageStar->setObjectName(QStringLiteral("ImageStar"));
+    ImageStar->setPixmap(m_starOff);
+    ImageStar->setGeometry(0, 0, 16, 16);
+    ImageStar->hide();
+    ImageStarOn = new QLabel(client);
+    ImageStarOn->setObjectName(QStringLiteral("ImageStarOn"));
+    ImageStarOn->setPixmap(m_starOn);
+    ImageStarOn->setGeometry(0, 0, 16, 16);
+    ImageStarOn->hide();
+
+    Image1 = new QLabel(client);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setGeometry(47, 50, 16, 16);
+    Image1->setScaledContents(true);
+    Image1->setCursor(Qt::PointingHandCursor);
+    Image1->setAttribute(Qt::WA_TranslucentBackground);
+    Image1->setMouseTracking(true);
+
+    lblStar = new QLabel(client);
+    lblStar->setObjectName(QStringLiteral("lblStar"));
+    lblStar->setGeometry(15, 38, 79, 11);
+    lblStar->setText(QStringLiteral("お気に入りスター"));
+    lblStar->setFont(PixelFont(kPGothic, 11));
+    SetColours(lblStar, Qt::white, Qt::black);
+    lblStar->setMouseTracking(true);
+
+    lblUserName = new QLabel(client);
+    lblUserName->setObjectName(QStringLiteral("lblUserName"));
+    lblUserName->setGeometry(7, 5, 93, 28);
+    lblUserName->setAlignment(Qt::AlignCenter);
+    lblUserName->setWordWrap(true);
+    lblUserName->setFont(PixelFont(kPGothic, 12, true));
+    SetColours(lblUserName, Qt::white, Qt::blue);
+    lblUserName->setMouseTracking(true);
+
+    RichEditC = new TRichEditC(client);
+    RichEditC->setObjectName(QStringLiteral("RichEditC"));
+    RichEditC->setGeometry(106, 6, 514, 63);
+    RichEditC->setFrameShape(QFrame::NoFrame);
+    RichEditC->setFont(PixelFont(kPGothic, 13));
+    SetColours(RichEditC, Qt::white, Qt::black);
+    RichEditC->viewport()->setMouseTracking(true);
+
+    // Stacking from the bottom: back, rounded frame, star, star caption, name, text.
+    ShapeBack->lower();
+    shapeWindow->raise();
+    Image1->raise();
+    lblStar->raise();
+    lblUserName->raise();
+    RichEditC->raise();
+
+    Splitter1 = new QSplitter(Qt::Vertical, client);
+    Splitter1->setObjectName(QStringLiteral("Splitter1"));
+    Splitter1->setHandleWidth(6);
+    Splitter1->setChildrenCollapsible(false);
+
+    PageControl1 = new QTabWidget(Splitter1);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    tabFriend = new QWidget;
+    tabFriend->setObjectName(QStringLiteral("tabFriend"));
+    PageControl1->addTab(tabFriend, QStringLiteral("フレンドタイムライン"));
+
+    ListView1 = new QTreeWidget(tabFriend);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView1->setColumnCount(4);
+    ListView1->setHeaderLabels({QStringLiteral("名前"), QStringLiteral("つぶやき"),
+                                QStringLiteral("お気に入り"), QStringLiteral("ステータスID")});
+    ListView1->setHeaderHidden(true);
+    ListView1->setRootIsDecorated(false);
+    ListView1->setItemsExpandable(false);
+    ListView1->setUniformRowHeights(true);
+    ListView1->setAllColumnsShowFocus(true);
+    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->setFont(PixelFont(kPGothic, 13));
+    // Grid lines between the rows; a style sheet takes over the selection colours too.
+    ListView1->setStyleSheet(QStringLiteral(
+        "QTreeView::item { border-bottom: 1px solid #d8d8d8; }"
+        "QTreeView::item:selected { background: palette(highlight); color: palette(highlighted-text); }"));
+    ListView1->header()->setStretchLastSection(false);
+    ListView1->setColumnWidth(0, kNameColumnWidth);
+    ListView1->setColumnWidth(1, 550);
+    ListView1->setColumnHidden(2, true);
+    ListView1->setColumnHidden(3, true);
+
+    // The list fills its page.
+    auto* pageLayout = new QVBoxLayout(tabFriend);
+    pageLayout->setContentsMargins(0, 0, 0, 0);
+    pageLayout->addWidget(ListView1);
+
+    memoDisplay = new QPlainTextEdit(Splitter1);
+    memoDisplay->setObjectName(QStringLiteral("memoDisplay"));
+    memoDisplay->setReadOnly(true);
+    memoDisplay->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // The trace gains about five lines a minute for as long as the program runs; keeping
+    // only the newest lines stops a window left open for weeks from growing without end.
+    memoDisplay->setMaximumBlockCount(kTraceLines);
+    // Without this the splitter keeps the box at the scroll bar's minimum, far above 32.
+    memoDisplay->setMinimumHeight(1);
+    Splitter1->setStretchFactor(0, 1);
+    Splitter1->setStretchFactor(1, 0);
+    connect(Splitter1, &QSplitter::splitterMoved, this, [this] { m_splitterMoved = true; });
+
+    StatusBar1 = new QStatusBar;
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    m_statusPanel = new QLabel;
+    m_statusPanel->setObjectName(QStringLiteral("StatusPanel"));
+    m_statusPanel->setMinimumWidth(200);
+    StatusBar1->addWidget(m_statusPanel);
+    setStatusBar(StatusBar1);
+
+    TimerAutoReload = new QTimer(this);
+    TimerAutoReload->setObjectName(QStringLiteral("TimerAutoReload"));
+    TimerAutoReload->setInterval(60000);
+    connect(TimerAutoReload, &QTimer::timeout, this, &TForm1::TimerAutoReloadTimer);
+    TimerAutoRotation = new QTimer(this);
+    TimerAutoRotation->setObjectName(QStringLiteral("TimerAutoRotation"));
+    TimerAutoRotation->setInterval(5000);
+    connect(TimerAutoRotation, &QTimer::timeout, this, &TForm1::TimerAutoRotationTimer);
+
+    HttpCli1 = new THttpCli(this);
+    HttpCli1->setObjectName(QStringLiteral("HttpCli1"));
+
+    connect(ListView1, &QTreeWidget::itemClicked, this, [this] { ListView1Click(); });
+    connect(ListView1, &QTreeWidget::itemSelectionChanged, this, &TForm1::ListView1Change);
+    connect(RichEditC, &QTextEdit::textChanged, this, [this] { RichEditC->SetAutoUrlDetect(true); });
+
+    for (QWidget* w : std::initializer_list<QWidget*>{lblUserName, RichEditC->viewport(), Image1,
+                                                      lblStar, ListView1->viewport()})
+        w->installEventFilter(this);
+}
+
+QAction* TForm1::AddAction(QMenu* menu, const char* name, const QString& caption,
+                           void (TForm1::*handler)())
+{
+    QAction* action = menu->addAction(caption);
+    action->setObjectName(QString::fromLatin1(name));
+    connect(action, &QAction::triggered, this, handler);
+    return action;
+}
+
+QAction* TForm1::AddSeparator(QMenu* menu, const char* name)
+{
+    QAction* separator = menu->addSeparator();
+    separator->setObjectName(QString::fromLatin1(name));
+    return separator;
+}
+
+void TForm1::BuildMenus()
+{
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+
+    QMenu* login = bar->addMenu(QStringLiteral("ログイン(&L)"));
+    login->setObjectName(QStringLiteral("mmLoginMenu"));
+    mmLogin = login->menuAction();
+    mmLogin->setObjectName(QStringLiteral("mmLogin"));
+    mmLoginSet = AddAction(login, "mmLoginSet", QStringLiteral("ログイン設定...(&L)"), &TForm1::mmLoginSetClick);
+
+    QMenu* view = bar->addMenu(QStringLiteral("表示モード(&V)"));
+    view->setObjectName(QStringLiteral("mmViewMenu"));
+    mmView = view->menuAction();
+    mmView->setObjectName(QStringLiteral("mmView"));
+    connect(view, &QMenu::aboutToShow, this, &TForm1::mmViewClick);
+    mmAnonymous = AddAction(view, "mmAnonymous", QStringLiteral("名前を表示しない"), &TForm1::mmAnonymousClick);
+    mmAnonymous->setCheckable(true);
+    AddSeparator(view, "N1");
+    mmAutoReload = AddAction(view, "mmAutoReload", QStringLiteral("自動更新タイマー"), &TForm1::mmAutoReloadClick);
+    mmAutoReload->setCheckable(true);
+    mmAutoRotation = AddAction(view, "mmAutoRotation", QStringLiteral("ローテーションタイマー"), &TForm1::mmAutoRotationClick);
+    mmAutoRotation->setCheckable(true);
+    AddSeparator(view, "N8");
+    mmTopMost = AddAction(view, "mmTopMost", QStringLiteral("最前面に表示"), &TForm1::mmTopMostClick);
+    mmTopMost->setCheckable(true);
+    AddSeparator(view, "N2")->setVisible(false);
+    mmSimpleMode = AddAction(view, "mmSimpleMode", QStringLiteral("通常リストモード(&L)"), &TForm1::mmSimpleModeClick);
+    mmSimpleMode->setCheckable(true);
+    mmSuperSimpleMode = AddAction(view, "mmSuperSimpleMode", QStringLiteral("コンパクトモード(&C)"), &TForm1::mmSuperSimpleModeClick);
+    mmWidget = AddAction(view, "mmWidget", QStringLiteral("ガジェット/ウィジェットモード(&W)"), &TForm1::mmWidgetClick);
+    // One radio group, but only the list item ever carries a tick.
+    auto* modes = new QActionGroup(this);
+    modes->setObjectName(QStringLiteral("mmModeGroup"));
+    modes->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+    for (QAction* a : {mmSimpleMode, mmSuperSimpleMode, mmWidget})
+        modes->addAction(a);
+    AddSeparator(view, "N3");
+    mmSetting = AddAction(view, "mmSetting", QStringLiteral("設定...(S)"), &TForm1::mmSettingClick);
+
+    mmReload = bar->addAction(QStringLiteral("リロード(&R)"));
+    mmReload->setObjectName(QStringLiteral("mmReload"));
+    connect(mmReload, &QAction::triggered, this, &TForm1::mmReloadClick);
+    mmMore = bar->addAction(QStringLiteral("もっと前を読む(&G)"));
+    mmMore->setObjectName(QStringLiteral("mmMore"));
+    connect(mmMore, &QAction::triggered, this, &TForm1::mmUpdateClick);
+    mmTwitt = bar->addAction(QStringLiteral("つぶやく...(&T)"));
+    mmTwitt->setObjectName(QStringLiteral("mmTwitt"));
+    connect(mmTwitt, &QAction::triggered, this, &TForm1::mmTwittClick);
+    mmVersion = bar->addAction(QStringLiteral("バージョン(&H)"));
+    mmVersion->setObjectName(QStringLiteral("mmVersion"));
+    connect(mmVersion, &QAction::triggered, this, &TForm1::mmVersionClick);
+
+    pmMenu1 = new QMenu(this);
+    pmMenu1->setObjectName(QStringLiteral("pmMenu1"));
+    connect(pmMenu1, &QMenu::aboutToShow, this, &TForm1::pmMenu1Popup);
+    pmLogin = AddAction(pmMenu1, "pmLogin", QStringLiteral("ログイン(&L)"), &TForm1::pmLoginClick);
+    AddSeparator(pmMenu1, "N7");
+    pmSimpleMode = AddAction(pmMenu1, "pmSimpleMode", QStringLiteral("通常リストモード(&L)"), &TForm1::pmSimpleModeClick);
+    pmCompactMode = AddAction(pmMenu1, "pmCompactMode", QStringLiteral("コンパクトモード(&C)"), &TForm1::pmCompactModeClick);
+    pmWidgetMode = AddAction(pmMenu1, "pmWidgetMode", QStringLiteral("ガジェット/ウィジェットモード(&W)"), &TForm1::pmWidgetModeClick);
+    AddSeparator(pmMenu1, "N4");
+    pmTwitt = AddAction(pmMenu1, "pmTwitt", QStringLiteral("つぶやく(&T)"), &TForm1::pmTwittClick);
+    pmMore = AddAction(pmMenu1, "pmMore", QStringLiteral("もっと読む(&M)"), &TForm1::pmMoreClick);
+    pmAutoReload = AddAction(pmMenu1, "pmAutoReload", QStringLiteral("自動取得タイマー(&R)"), &TForm1::pmAutoReloadClick);
+    pmAutoReload->setCheckable(true);
+    pmAutoReload->setChecked(true);
+    pmAutoRotation = AddAction(pmMenu1, "pmAutoRotation", QStringLiteral("ローテーションタイマー"), &TForm1::pmAutoRotationClick);
+    pmAutoRotation->setCheckable(true);
+    AddSeparator(pmMenu1, "N6");
+    pmSetting = AddAction(pmMenu1, "pmSetting", QStringLiteral("設定...(&S)"), &TForm1::pmSettingClick);
+    pmReload = AddAction(pmMenu1, "pmReload", QStringLiteral("リロード"), &TForm1::pmReloadClick);
+    pmVersion = AddAction(pmMenu1, "pmVersion", QStringLiteral("バージョン(&V)"), &TForm1::pmVersionClick);
+    AddSeparator(pmMenu1, "N5");
+    pmClose = AddAction(pmMenu1, "pmClose", QStringLiteral("閉じる(&C)"), &TForm1::pmCloseClick);
+}
+
+void TForm1::LayoutClient()
+{
+    QWidget* client = centralWidget();
+    const int w = client->width();
+    ShapeBack->setGeometry(0, 0, w, kStripHeight);
+    const int lower = qMax(0, client->height() - kStripHeight);
+    Splitter1->setGeometry(0, kStripHeight, w, lower);
+    // The trace box keeps its 32 pixels until the user drags the splitter.
+    if (!m_splitterMoved && lower > 0)
+        Splitter1->setSizes({qMax(0, lower - kTraceHeight - Splitter1->handleWidth()), kTraceHeight});
+}

@@ -1,0 +1,55 @@
+#pragma once
+// What the main window's source files share: its fixed texts and sizes and two small
+// helpers. Not for use outside the window.
+
+#include <QColor>
+#include <QMouseEvent>
+#include <QPalette>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+
+namespace form1 {
+
+inline const QString kTitle = QStringLiteral("Brimlark_Simple");
+inline const QString kTitleMenuHint = QStringLiteral("Brimlark_Simple(右クリックでメニュー)");
+inline const QString kRotationStopped = QStringLiteral("(ローテーション停止中)");
+constexpr int kStripHeight = 77;
+constexpr int kCompactClientHeight = 75;  // the height of the rounded frame
+constexpr int kListOuterHeight = 400;
+constexpr int kTraceLines = 1000;         // newest status lines kept in the trace box
+constexpr int kNameColumnWidth = 80;
+constexpr int kTraceHeight = 32;
+
+inline void SetColours(QWidget* w, const QColor& background, const QColor& text)
+{
+    QPalette p = w->palette();
+    p.setColor(QPalette::Window, background);
+    p.setColor(QPalette::Base, background);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Text, text);
+    w->setPalette(p);
+    w->setAutoFillBackground(true);
+}
+
+// Left button alone, no modifier key: the only state that drags the window.
+inline bool LeftAlone(const QMouseEvent* e)
+{
+    return e->buttons() == Qt::LeftButton && e->modifiers() == Qt::NoModifier;
+}
+
+// The central widget places its two parts itself: a layout would impose minimum sizes
+// that keep the compact modes from shrinking to the strip.
+class TClientArea : public QWidget {
+public:
+    explicit TClientArea(std::function<void()> onResize) : m_onResize(std::move(onResize)) {}
+
+protected:
+    void resizeEvent(QResizeEvent*) override { m_onResize(); }
+
+private:
+    std::function<void()> m_onResize;
+};
+
+} // namespace form1

@@ -1,0 +1,200 @@
+// The service calls without any window: timeline pages, status posts and favourites
+// against scripted loopback peers and the local service. This binary links no widgets.
+#include "service/ServicePost.h"
+#include "service/TimelineRead.h"
+
+#include "LocalService.h"
+#include "ScriptedServer.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Step = ScriptedServer::Step;
+
+QByteArray Reply(const QByteArray& statusLine, const QByteArray& body,
+                 const QByteArray& type = "application/xml; charset=utf-8")
+{
+    return "HTTP/1.1 " + statusLine + "\r\nContent-Type: " + type + "\r\nContent-Length: "
+           + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+const QByteArray kTwoStatuses =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?><statuses type=\"array\">"
+    "<status><id>12</id><text>一つ目 &amp; more</text><favorited>false</favorited>"
+    "<user><name>太郎</name></user></status>"
+    "<status><id>11</id><text>二つ目</text><favorited>true</favorited>"
+    "<user><name>花子</name></user></status></statuses>";
+
+TServiceAccount Account(const ScriptedServer& server)
+{
+    return {QString::fromUtf8(server.baseUrl()) + QStringLiteral("/api"), QStringLiteral("alice"),
+            QStringLiteral("secret")};
+}
+
+TReadBounds Short()
+{
+    return {2000, 4000, 1024 * 1024};
+}
+
+} // namespace
+
+TEST(TimelinePage, RowsComeInReplyOrderFromTheRightAddress)
+{
+    ScriptedServer server;
+    server.addConnection(ScriptedServer::reply(Reply("200 OK", kTwoStatuses)));
+    server.addConnection(ScriptedServer::reply(Reply("200 OK", kTwoStatuses)));
+
+    const TTimelinePage first = ReadTimelinePage(Account(server), 1, Short());
+    const TTimelinePage third = ReadTimelinePage(Account(server), 3, Short());
+
+    ASSERT_TRUE(first.Ok()) << first.Message.toStdString();
+    EXPECT_TRUE(first.Loaded);
+    const QList<TStatusRow> expected{{QStringLiteral("太郎"), QStringLiteral("一つ目 & more"), QStringLiteral("false"), QStringLiteral("12")},
+                                     {QStringLiteral("花子"), QStringLiteral("二つ目"), QStringLiteral("true"), QStringLiteral("11")}};
+    EXPECT_EQ(first.Rows, expected);
+    EXPECT_TRUE(server.request(0).startsWith("GET /api/statuses/friends_timeline.xml HTTP/1.1\r\n"));
+    EXPECT_TRUE(server.request(0).contains("\r\nAuthorization: Basic " + QByteArray("alice:secret").toBase64() + "\r\n"));
+    EXPECT_TRUE(third.Ok());
+    EXPECT_TRUE(server.request(1).startsWith("GET /api/statuses/friends_timeline.xml?page=3&twtr=true HTTP/1.1\r\n"));
+}
+
+// Every way a page read can fail ends in one typed failure, never in rows.
+TEST(TimelinePage, EachFailureIsTyped)
+{
+    struct Case {
+        const char* name;
+        ScriptedServer::Script script;
+        TReadFailure failure;
+        bool loaded;
+        int status;
+        QByteArray reason;
+    };
+    const std::vector<Case> cases = {
+        {"refused", ScriptedServer::reply(Reply("401 Unauthorized", "no")), TReadFailure::Refused, false, 401, "Unauthorized"},
+        {"bad gateway", ScriptedServer::reply(Reply("502 Bad Gateway", "<html/>", "text/html")), TReadFailure::HttpStatus, false, 502, "Bad Gateway"},
+        {"relocated", ScriptedServer::reply("HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 0\r\n\r\n"),
+         TReadFailure::HttpStatus, false, 302, "Found"},
+        {"closed early", {Step::readRequest(), Step::send("HTTP/1.1 200 OK\r\nContent-Length: 500\r\n\r\n<statuses>"), Step::close()},
+         TReadFailure::Transfer, false, 0, ""},
+        {"silent", {Step::readRequest(), Step::delay(5000)}, TReadFailure::Transfer, false, 0, ""},
+        {"not xml", ScriptedServer::reply(Reply("200 OK", "<<<garbage", "text/html")), TReadFailure::NotTimeline, false, 0, ""},
+        {"another document", ScriptedServer::reply(Reply("200 OK", "<html><body/></html>")), TReadFailure::NotTimeline, true, 0, ""},
+    };
+    for (const Case& c : cases) {
+        ScriptedServer server;
+        server.addConnection(c.script);
+        const TTimelinePage page = ReadTimelinePage(Account(server), 1, {300, 1000, 1024});
+        EXPECT_EQ(page.Failure, c.failure) << c.name;
+        EXPECT_EQ(page.Loaded, c.loaded) << c.name;
+        EXPECT_EQ(page.StatusCode, c.status) << c.name;
+        EXPECT_EQ(page.ReasonPhrase, c.reason) << c.name;
+        EXPECT_TRUE(page.Rows.isEmpty()) << c.name;
+        EXPECT_FALSE(page.Message.isEmpty()) << c.name;
+    }
+}
+
+TEST(TimelinePage, RefusedConnectionCarriesTheSocketError)
+{
+    quint16 port = 0;
+    {
+        ScriptedServer gone;  // a port that was free a moment ago
+        port = gone.port();
+    }
+    const TTimelinePage page = ReadTimelinePage(
+        {QStringLiteral("http://127.0.0.1:%1").arg(port), QStringLiteral("a"), QStringLiteral("b")}, 1, Short());
+    EXPECT_EQ(page.Failure, TReadFailure::Transfer);
+    EXPECT_EQ(page.SocketError, 10061);
+}
+
+// The one place where the bytes of the program's posts are pinned whole.
+TEST(ServicePosts, StatusAndFavouriteAreSentExactly)
+{
+    ScriptedServer server;
+    server.addConnection(ScriptedServer::reply(Reply("200 OK", "<status/>")));
+    server.addConnection(ScriptedServer::reply(Reply("200 OK", "<status/>")));
+    THttpCli client;
+    const QByteArray body = StatusUpdateBody(StatusUpdateText(QStringLiteral("a b&c=d")));
+    const TPostOutcome posted = PostStatus(client, Account(server), body);
+    const TPostOutcome marked = PostFavorite(client, Account(server), QStringLiteral("123"));
+
+    EXPECT_TRUE(posted.IsAccepted());
+    EXPECT_TRUE(marked.IsAccepted());
+    const QByteArray common =
+        "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*\r\n"
+        "Connection: close\r\n"
+        "Accept-Language: ja,en,fr\r\n";
+    const QByteArray tail = "User-Agent: Mozilla/4.0 (compatible; Brimlark_Simple)\r\n"
+                            "Host: 127.0.0.1:" + QByteArray::number(server.port()) + "\r\n";
+    const QByteArray auth = "Authorization: Basic YWxpY2U6c2VjcmV0\r\n\r\n";
+    EXPECT_EQ(body, "status=a+b%26c%3Dd&source=brimlark");
+    EXPECT_EQ(server.request(0), "POST /api/statuses/update.xml HTTP/1.1\r\n" + common
+                                     + "Content-Type: application/x-www-form-urlencoded\r\n" + tail
+                                     + "Content-Length: 34\r\n" + auth + body);
+    EXPECT_EQ(server.request(1), "POST /api/favorites/create/123.xml HTTP/1.1\r\n" + common
+                                     + "Content-Type: text/html\r\n" + tail + "Content-Length: 6\r\n" + auth + "id=123");
+}
+
+TEST(ServicePosts, OutcomesTellAnswerFromNoAnswer)
+{
+    ScriptedServer server;
+    server.addConnection(ScriptedServer::reply(Reply("500 Internal Server Error", "x")));
+    server.addConnection(ScriptedServer::reply("HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\n\r\n"));
+    server.addConnection({Step::readRequest(), Step::close()});
+    THttpCli client;
+    client.Timeout = 3000;
+
+    const TPostOutcome error = PostStatus(client, Account(server), "status=x");
+    EXPECT_EQ(error.Kind, TPostOutcome::HttpFailure);
+    EXPECT_EQ(PostFailureLines(error),
+              QStringList({QStringLiteral("Post Failed ! StatusCode   = 500"), QStringLiteral("ReasonPhrase = Internal Server Error")}));
+    const TPostOutcome refused = PostStatus(client, Account(server), "status=x");
+    EXPECT_EQ(refused.Kind, TPostOutcome::HttpFailure);
+    EXPECT_EQ(refused.StatusCode, 401);
+    const TPostOutcome closed = PostFavorite(client, Account(server), QStringLiteral("7"));
+    EXPECT_EQ(closed.Kind, TPostOutcome::ConnectionFailure);
+    EXPECT_EQ(closed.StatusCode, 404);
+
+    // An id that could change the request path is refused before anything is sent.
+    const TPostOutcome bad = PostFavorite(client, Account(server), QStringLiteral("1/../../x"));
+    EXPECT_EQ(bad.Kind, TPostOutcome::ConnectionFailure);
+    EXPECT_EQ(server.connectionCount(), 3);
+}
+
+// The whole road against the real local service: a post shows up on the first page and
+// a favourite shows on its next read.
+TEST(LocalServiceRoundTrip, PostThenFavouriteThenRead)
+{
+    LocalService::Options options;
+    options.seed = true;
+    LocalService service(options);
+    ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
+    const TServiceAccount account{QString::fromUtf8(service.baseUrl()), QStringLiteral("demo"), QStringLiteral("demo")};
+    THttpCli client;
+
+    const QString text = QStringLiteral("サービス層から %1").arg(QCoreApplication::applicationPid());
+    ASSERT_TRUE(PostStatus(client, account, StatusUpdateBody(StatusUpdateText(text))).IsAccepted());
+    TTimelinePage page = ReadTimelinePage(account, 1, {});
+    ASSERT_TRUE(page.Ok()) << page.Message.toStdString();
+    ASSERT_FALSE(page.Rows.isEmpty());
+    const TStatusRow newest = page.Rows.first();
+    EXPECT_EQ(newest.Text, text);
+    EXPECT_EQ(newest.Favorited, QStringLiteral("false"));
+
+    ASSERT_TRUE(PostFavorite(client, account, newest.Id).IsAccepted());
+    page = ReadTimelinePage(account, 1, {});
+    ASSERT_TRUE(page.Ok());
+    EXPECT_EQ(page.Rows.first().Favorited, QStringLiteral("true"));
+
+    const TTimelinePage wrong = ReadTimelinePage({account.ApiBase, account.AccountName, QStringLiteral("nope")}, 1, {});
+    EXPECT_EQ(wrong.Failure, TReadFailure::Refused);
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
