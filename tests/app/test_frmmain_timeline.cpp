@@ -189,6 +189,16 @@ TEST_F(TimelineTest, ConnectionFailureOnReadMoreReachesTheErrorBox)
     ASSERT_EQ(m_boxes.boxes.size(), 1u);
     EXPECT_EQ(m_boxes.boxes[0].icon, QMessageBox::Critical);
     EXPECT_EQ(list(*form)->topLevelItemCount(), 3);
+
+    // The failed page still counts: the next read-more asks for page 3, a reload for 1 to 3.
+    EXPECT_EQ(form->PageCounter(), 1);
+    server.addConnection(ScriptedServer::reply(Ok(TimelineXml({}))));
+    action(*form, "mmMore")->trigger();
+    EXPECT_EQ(RequestLine(server.request(2)), "GET /statuses/friends_timeline.xml?page=3&twtr=true HTTP/1.1");
+    for (int i = 0; i < 3; ++i)
+        server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
+    action(*form, "mmReload")->trigger();
+    EXPECT_EQ(server.connectionCount(), 6);
 }
 
 TEST_F(TimelineTest, RootOtherThanStatusesEndsAfterTheAuthenticatedLine)
@@ -472,6 +482,31 @@ TEST_F(StarTest, SecondClickDuringASlowRequestLeavesTheFirstAlone)
     EXPECT_EQ(lines.filter(QStringLiteral("Post Failed ! StatusCode   = ")).size(), 1);
     EXPECT_TRUE(goldStar(*form));
     EXPECT_EQ(column(*form, 2), (QStringList{"true"}));
+}
+
+TEST_F(StarTest, StarFollowsTheRowShownWhenTheReplyArrives)
+{
+    // Accepted for row 1 while row 2 (not a favourite) came into view: grey, row 1 marked.
+    // The rotation shows every row but the last.
+    auto form = startWith({{"a", "one", "false", "1"}, {"b", "two", "false", "2"}, {"c", "three", "true", "3"},
+                           {"d", "four", "false", "4"}});
+    auto slowly = [](const QByteArray& reply) {
+        return ScriptedServer::Script{Step::readRequest(), Step::delay(300), Step::send(reply), Step::close()};
+    };
+    server.addConnection(slowly(Reply(200, "OK", "")));
+    QTimer::singleShot(100, form.get(), [&] { form->TimerAutoRotationTimer(); });
+    clickStar(*form);
+    EXPECT_EQ(detailText(*form), QStringLiteral("two"));
+    EXPECT_TRUE(greyStar(*form));
+    EXPECT_EQ(column(*form, 2), (QStringList{"true", "false", "true", "false"}));
+
+    // Refused for row 2 while row 3 (a favourite) came into view: gold, nothing marked.
+    server.addConnection(slowly(Reply(500, "Internal Server Error", "")));
+    QTimer::singleShot(100, form.get(), [&] { form->TimerAutoRotationTimer(); });
+    clickStar(*form);
+    EXPECT_EQ(detailText(*form), QStringLiteral("three"));
+    EXPECT_TRUE(goldStar(*form));
+    EXPECT_EQ(column(*form, 2), (QStringList{"true", "false", "true", "false"}));
 }
 
 // --- shutdown ---------------------------------------------------------------------------
