@@ -2,6 +2,7 @@
 
 #include "http/SocketErrors.h"
 #include "http/SocketPlatform.h"
+#include "http/UrlText.h"
 
 #include <QList>
 
@@ -44,15 +45,6 @@ bool parseDottedQuad(const QByteArray& host, quint32* address)
     }
     std::memcpy(address, bytes, 4);  // already in network order
     return true;
-}
-
-// Names under the reserved "invalid" domain never resolve, so no query leaves the machine.
-bool isReservedInvalidName(QByteArray host)
-{
-    host = host.toLower();
-    if (host.endsWith('.'))
-        host.chop(1);
-    return host == "invalid" || host.endsWith(".invalid");
 }
 
 class TSocketTransport : public TByteTransport {
@@ -125,7 +117,7 @@ void TBlockingConnection::Connect(const QByteArray& host, quint16 port)
         parseDottedQuad("127.0.0.1", &address);
     else if (parseDottedQuad(host, &address))
         ;
-    else if (host.isEmpty() || isReservedInvalidName(host))
+    else if (host.isEmpty() || IsReservedInvalidName(host))
         throw ESocketError(SocketErrors::HostNotFound);
     else if ((error = SocketPlatform::ResolveIPv4(host, &address)) != 0)
         throw ESocketError(error);

@@ -1,5 +1,6 @@
 #include "http/BlockingHttpClient.h"
 
+#include "http/UrlText.h"
 #include "text/HexDigit.h"
 #include "text/Logging.h"
 
@@ -28,15 +29,11 @@ TParsedUrl parseUrl(QByteArray url)
     const qsizetype slash = rest.indexOf('/');
     QByteArray authority = slash >= 0 ? rest.left(slash) : rest;
     rest = slash >= 0 ? rest.mid(slash + 1) : QByteArray();
-    const qsizetype atSign = authority.indexOf('@');
-    if (atSign >= 0) {
-        const QByteArray userInfo = authority.left(atSign);
-        authority = authority.mid(atSign + 1);
-        const qsizetype colon = userInfo.indexOf(':');
-        u.Username = colon >= 0 ? userInfo.left(colon) : userInfo;
-        u.Password = colon >= 0 ? userInfo.mid(colon + 1) : QByteArray();
-        u.HasUserInfo = true;
-    }
+    const TUserInfo info = SplitUserInfo(authority, TAtSign::First);
+    authority = info.Rest;
+    u.Username = info.User;
+    u.Password = info.Password;
+    u.HasUserInfo = info.Present;
     const qsizetype colon = authority.indexOf(':');
     u.Host = colon >= 0 ? authority.left(colon) : authority;
     u.Port = colon >= 0 ? authority.mid(colon + 1) : QByteArray();

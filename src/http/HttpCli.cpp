@@ -2,6 +2,7 @@
 
 #include "http/HttpCliDirectSend.h"
 #include "http/HttpCliSocketErrors.h"
+#include "http/UrlText.h"
 #include "text/Logging.h"
 
 #include <QCoreApplication>
@@ -43,14 +44,10 @@ TUrlParts splitUrl(const QByteArray& url)
     u.path = rest.mid(end);
     if (u.path.startsWith('?'))
         u.path.prepend('/');
-    const qsizetype at = authority.lastIndexOf('@');
-    if (at >= 0) {
-        const QByteArray userInfo = authority.left(at);
-        authority = authority.mid(at + 1);
-        const qsizetype colon = userInfo.indexOf(':');
-        u.user = colon >= 0 ? userInfo.left(colon) : userInfo;
-        u.password = colon >= 0 ? userInfo.mid(colon + 1) : QByteArray();
-    }
+    const TUserInfo info = SplitUserInfo(authority, TAtSign::Last);
+    authority = info.Rest;
+    u.user = info.User;
+    u.password = info.Password;
     if (authority.startsWith('[')) {
         const qsizetype close = authority.indexOf(']');
         u.host = authority.mid(1, close < 0 ? -1 : close - 1);
@@ -73,14 +70,6 @@ TUrlParts splitUrl(const QByteArray& url)
 QByteArray hostForUrl(const QByteArray& host)
 {
     return host.contains(':') ? "[" + host + "]" : host;
-}
-
-// Names under the reserved "invalid" domain never resolve, so they are refused here
-// without asking the resolver (and without any traffic).
-bool isReservedInvalidName(const QByteArray& host)
-{
-    const QByteArray h = host.toLower();
-    return h == "invalid" || h.endsWith(".invalid") || h.endsWith(".invalid.");
 }
 
 } // namespace
@@ -230,7 +219,7 @@ void THttpCli::startConnection()
     const QByteArray host = m_work.host;
     if (QHostAddress().setAddress(QString::fromLatin1(host))) {
         lookupDone(generation, {host}, true);
-    } else if (host.isEmpty() || isReservedInvalidName(host)) {
+    } else if (host.isEmpty() || IsReservedInvalidName(host)) {
         QMetaObject::invokeMethod(this, [this, generation] { lookupDone(generation, {}, false); },
                                   Qt::QueuedConnection);
     } else {
