@@ -13,6 +13,7 @@
 #include "text/Logging.h"
 
 #include <QCloseEvent>
+#include <QLoggingCategory>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -436,6 +437,7 @@ void TForm1::closeEvent(QCloseEvent* event)
 {
     QString error;
     if (!SaveSettings(m_options.SettingsFile, m_state, frameGeometry(), &error)) {
+        qCWarning(lcApp).noquote() << "settings not saved:" << error;
         QMessageBox box(QMessageBox::NoIcon, QStringLiteral("情報"),
                         QStringLiteral("設定ファイルが読み込めません"), QMessageBox::Ok, this);
         box.setObjectName(QStringLiteral("SettingsErrorBox"));

@@ -3,11 +3,13 @@
 #include "dialogs/DialogCommon.h"
 #include "http/HttpCli.h"
 #include "service/ServicePost.h"
+#include "text/Logging.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -105,6 +107,7 @@ bool TfrmTwitt::WriteBodyFile(const QByteArray& body)
                           .arg(QDir::toNativeSeparators(QFileInfo(file).absoluteFilePath()), file.errorString());
     if (!message.endsWith(QLatin1Char('.')))
         message += QLatin1Char('.');
+    qCWarning(lcApp).noquote() << "post body not written:" << message;
     QMessageBox::critical(this, kApplicationTitle, message);
     return false;
 }
