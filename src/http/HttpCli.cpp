@@ -157,6 +157,7 @@ THttpCliResult THttpCli::Post(const THttpCliRequest& request)
     w.withBody = true;
     w.reply = request.ReplyStream;
     m_work = w;
+    m_origin = w;
     const bool basic = request.ServerAuth == httpAuthBasic;
     m_basic = basic && !m_work.user.isEmpty() && !m_work.password.isEmpty() ? basicSent : basicNone;
 
@@ -325,7 +326,9 @@ QByteArray THttpCli::composeHeader() const
         add("If-Modified-Since: ",
             QLocale::c().toString(m_work.modifiedSince.toUTC(), u"ddd, dd MMM yyyy hh:mm:ss").toLatin1() + " GMT");
     }
-    if (m_basic != basicNone)
+    // Credentials never follow a relocation to another scheme, host or port.
+    if (m_basic != basicNone && m_work.scheme.toLower() == m_origin.scheme.toLower() && m_work.host.toLower() == m_origin.host.toLower()
+        && m_work.port == m_origin.port)
         add("Authorization: Basic ", (m_work.user + ':' + m_work.password).toBase64());
     add("Cookie: ", m_work.cookie);
 
@@ -474,9 +477,23 @@ void THttpCli::connectionLost()
     }
 }
 
+// Which replies are followed. Only 307 and 308 keep the method and body; a 301, 302 or
+// 303 would turn a POST into a GET, and a GET answered with a page would pass for a
+// stored post, so a POST ends with that status instead. Other statuses (a 201 with
+// the new resource's Location among them) are never followed.
+bool THttpCli::followsRelocation() const
+{
+    if (!m_parser.Relocate())
+        return false;
+    const int status = m_parser.StatusCode();
+    if (status == 307 || status == 308)
+        return true;
+    return (status == 301 || status == 302 || status == 303) && m_work.method != httpPOST;
+}
+
 void THttpCli::endOfReply(bool closed)
 {
-    if (m_parser.Relocate()) {
+    if (followsRelocation()) {
         relocate();
         return;
     }
@@ -518,9 +535,13 @@ void THttpCli::relocate()
         next.path.truncate(fragment);
     if (next.path.isEmpty())
         next.path = "/";
-    // The relocated request is a GET without body, content type or length.
-    next.method = httpGET;
-    next.withBody = false;
+    if (next.method == httpPOST) {
+        // 307/308: the same POST with the same body goes to the new place.
+        m_body.seek(0);
+    } else {
+        next.method = httpGET;
+        next.withBody = false;
+    }
 
     const bool reuse = connectedTo(next) && !m_parser.CloseAfterReply() && m_bodyDone;
     m_work = next;

@@ -137,6 +137,7 @@ private:
     void parsed(THttpCliReplyParser::TResult result);
     void connectionLost();
     void endOfReply(bool closed);
+    bool followsRelocation() const;
     void relocate();
     void failRequest(int code, const QByteArray& reason);
     void becomeReady();
@@ -148,6 +149,7 @@ private:
 
     THttpState m_state = httpReady;
     TWork m_work;
+    TWork m_origin;             // the request as asked: credentials go to its origin only
     QTcpSocket* m_socket = nullptr;
     QByteArray m_connScheme, m_connHost, m_connPort;
     THttpCliReplyParser m_parser;

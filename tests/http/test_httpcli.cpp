@@ -292,74 +292,94 @@ TEST(HttpCliReplyFields, KeptConnectionThatTheServerClosedIsNotReused)
 
 // ---- Relocations ---------------------------------------------------------------------
 
-TEST(HttpCliRelocation, FoundBecomesTheSameRequestAsGetWithoutBody)
+// A GET after a POST would pass a page for a stored post: 301, 302 and 303 end the post
+// with their own status; a Location beside any other status is never followed either.
+TEST(HttpCliRelocation, PostIsNeverTurnedIntoAGet)
 {
-    ScriptedServer server;
-    server.addConnection(ScriptedServer::reply("HTTP/1.1 302 Found\r\nLocation: /moved/here#frag\r\nConnection: close\r\n\r\n"));
-    server.addConnection(ScriptedServer::reply("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"));
-    THttpCli cli;
-    const PostOutcome o = runPost(cli, servicePost(server.baseUrl() + "/statuses/update.xml", "status=x"));
-    EXPECT_FALSE(o.Failed);
-    EXPECT_EQ(o.StatusCode, 200);
-    EXPECT_EQ(o.Relocations, 1);
-    EXPECT_EQ(o.Location, server.baseUrl() + "/moved/here");
-    // Credentials and every other line stay; the body and the lines about it go.
-    const QByteArray post = server.request(0);
-    const QByteArray get = post.left(post.indexOf("\r\n\r\n") + 4)
-                               .replace("POST /statuses/update.xml ", "GET /moved/here ")
-                               .replace("Content-Type: application/x-www-form-urlencoded\r\n", "")
-                               .replace("Content-Length: 8\r\n", "");
-    EXPECT_EQ(server.request(1), get);
+    for (const QByteArray status : {"301 Moved Permanently", "302 Found", "303 See Other", "201 Created"}) {
+        ScriptedServer server;
+        server.addConnection(ScriptedServer::reply("HTTP/1.1 " + status + "\r\nLocation: /moved\r\nContent-Length: 0\r\n\r\n"));
+        server.addConnection(ScriptedServer::reply(kOk));  // must not be reached
+        THttpCli cli;
+        const PostOutcome o = runPost(cli, servicePost(server.baseUrl() + "/statuses/update.xml", "status=x"));
+        EXPECT_FALSE(o.Failed) << status.constData();
+        EXPECT_EQ(QByteArray::number(o.StatusCode) + ' ' + o.ReasonPhrase, status);
+        EXPECT_EQ(o.Relocations, 0);
+        EXPECT_EQ(server.connectionCount(), 1) << status.constData();
+    }
 }
 
-TEST(HttpCliRelocation, RelativeAndAbsoluteLocations)
+// 307 and 308 keep the method: the same POST, body and all, goes to the new place.
+TEST(HttpCliRelocation, TemporaryAndPermanentRedirectsRepeatThePost)
 {
     ScriptedServer server;
-    server.addConnection(ScriptedServer::reply("HTTP/1.1 301 Moved\r\nLocation: next?q=1\r\nConnection: close\r\n\r\n"));
-    server.addConnection(ScriptedServer::reply("HTTP/1.1 303 See Other\r\nLocation: " + server.baseUrl()
+    server.addConnection(ScriptedServer::reply("HTTP/1.1 307 Temporary Redirect\r\nLocation: next?q=1#frag\r\nConnection: close\r\n\r\n"));
+    server.addConnection(ScriptedServer::reply("HTTP/1.1 308 Permanent Redirect\r\nLocation: " + server.baseUrl()
                                                + "/abs\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"));
     server.addConnection(ScriptedServer::reply(kOk));
     THttpCli cli;
-    EXPECT_EQ(runPost(cli, servicePost(server.baseUrl() + "/a/b?x=/y", "id=1")).StatusCode, 200);
-    EXPECT_TRUE(server.request(1).startsWith("GET /a/next?q=1 HTTP/1.1\r\n")) << server.request(1).constData();
-    EXPECT_TRUE(server.request(2).startsWith("GET /abs HTTP/1.1\r\n"));
+    const PostOutcome o = runPost(cli, servicePost(server.baseUrl() + "/a/b?x=/y", "status=x"));
+    EXPECT_EQ(o.StatusCode, 200);
+    EXPECT_EQ(o.Relocations, 2);
+    EXPECT_EQ(o.Location, server.baseUrl() + "/abs");
+    const QByteArray post = server.request(0);
+    EXPECT_EQ(server.request(1), QByteArray(post).replace("POST /a/b?x=/y ", "POST /a/next?q=1 "));
+    EXPECT_EQ(server.request(2), QByteArray(post).replace("POST /a/b?x=/y ", "POST /abs "));
+}
+
+// The Authorization line goes only to the scheme, host and port the request was made for.
+TEST(HttpCliRelocation, CredentialsStayWithTheirOrigin)
+{
+    ScriptedServer elsewhere;
+    elsewhere.addConnection(ScriptedServer::reply(kOk));
+    ScriptedServer server;
+    server.addConnection(ScriptedServer::reply("HTTP/1.1 307 Temporary Redirect\r\nLocation: /same\r\nConnection: close\r\n\r\n"));
+    server.addConnection(ScriptedServer::reply("HTTP/1.1 307 Temporary Redirect\r\nLocation: " + elsewhere.baseUrl()
+                                               + "/other\r\nConnection: close\r\n\r\n"));
+    THttpCli cli;
+    EXPECT_EQ(runPost(cli, servicePost(server.baseUrl() + "/x", "id=1")).StatusCode, 200);
+    EXPECT_TRUE(server.request(1).contains("\r\nAuthorization: Basic "));
+    ASSERT_TRUE(elsewhere.waitForFinished(1));
+    EXPECT_TRUE(elsewhere.request(0).startsWith("POST /other HTTP/1.1\r\n"));
+    EXPECT_FALSE(elsewhere.request(0).contains("Authorization"));
+    EXPECT_TRUE(elsewhere.request(0).endsWith("\r\n\r\nid=1"));
 }
 
 TEST(HttpCliRelocation, SixthLocationEndsThePostWithItsStatus)
 {
     ScriptedServer server;
     for (int i = 1; i <= 6; ++i)
-        server.addConnection(ScriptedServer::reply("HTTP/1.1 302 Found\r\nLocation: /r" + QByteArray::number(i)
+        server.addConnection(ScriptedServer::reply("HTTP/1.1 307 Temporary Redirect\r\nLocation: /r" + QByteArray::number(i)
                                                    + "\r\nConnection: close\r\n\r\n"));
     server.addConnection(ScriptedServer::reply(kOk));  // must not be reached
     THttpCli cli;
     const PostOutcome o = runPost(cli, servicePost(server.baseUrl() + "/start", "id=1"));
     EXPECT_FALSE(o.Failed);
-    EXPECT_EQ(o.StatusCode, 302);
+    EXPECT_EQ(o.StatusCode, 307);
     EXPECT_EQ(o.Relocations, 5);
     EXPECT_EQ(o.Location, server.baseUrl() + "/r5");
     EXPECT_EQ(cli.LocationChangeCurCount(), 6);  // the Location replies met, the last one included
     ASSERT_TRUE(server.waitForFinished(6));
     EXPECT_EQ(server.connectionCount(), 6);
-    EXPECT_TRUE(server.request(5).startsWith("GET /r5 HTTP/1.1\r\n"));
+    EXPECT_TRUE(server.request(5).startsWith("POST /r5 HTTP/1.1\r\n"));
     EXPECT_EQ(cli.State(), httpReady);
 }
 
 TEST(HttpCliRelocation, NotFollowedWhenSwitchedOff)
 {
     ScriptedServer server;
-    server.addConnection(ScriptedServer::reply("HTTP/1.1 302 Found\r\nLocation: /else\r\nConnection: close\r\n\r\n"));
+    server.addConnection(ScriptedServer::reply("HTTP/1.1 307 Temporary Redirect\r\nLocation: /else\r\nConnection: close\r\n\r\n"));
     THttpCliRequest r = servicePost(server.baseUrl() + "/x", "id=1");
     r.FollowRelocation = false;
     THttpCli cli;
-    EXPECT_EQ(runPost(cli, r).StatusCode, 302);
+    EXPECT_EQ(runPost(cli, r).StatusCode, 307);
     EXPECT_EQ(server.connectionCount(), 1);
 }
 
 TEST(HttpCliRelocation, OtherSchemeIsNotImplemented)
 {
     ScriptedServer server;
-    server.addConnection(ScriptedServer::reply("HTTP/1.1 302 Found\r\nLocation: https://127.0.0.1:"
+    server.addConnection(ScriptedServer::reply("HTTP/1.1 307 Temporary Redirect\r\nLocation: https://127.0.0.1:"
                                                + QByteArray::number(server.port()) + "/s\r\nConnection: close\r\n\r\n"));
     THttpCli cli;
     const PostOutcome o = runPost(cli, servicePost(server.baseUrl() + "/x", "id=1"));

@@ -124,14 +124,14 @@ INSTANTIATE_TEST_SUITE_P(Peers, HttpCliFault, ::testing::Values(
 TEST(HttpCliFaults, RedirectLoopStopsAfterFiveRelocations)
 {
     ScriptedServer server;
-    server.setDefaultScript(ScriptedServer::reply("HTTP/1.1 302 Found\r\nLocation: /loop\r\nConnection: close\r\n\r\n"));
+    server.setDefaultScript(ScriptedServer::reply("HTTP/1.1 308 Permanent Redirect\r\nLocation: /loop\r\nConnection: close\r\n\r\n"));
     THttpCli cli;
     cli.Timeout = 10000;
     const PostOutcome o = runPost(cli, servicePost(server.baseUrl() + "/loop", "id=1"));
     EXPECT_FALSE(o.Failed);
-    EXPECT_EQ(o.StatusCode, 302);
+    EXPECT_EQ(o.StatusCode, 308);
     EXPECT_EQ(o.Relocations, 5);
-    // The post and its five relocations; the sixth 302 ends the request.
+    // The post and its five relocations; the sixth 308 ends the request.
     EXPECT_TRUE(server.waitForFinished(6));
     EXPECT_EQ(server.connectionCount(), 1 + 5);
     EXPECT_LT(o.elapsedMs, 5000);
