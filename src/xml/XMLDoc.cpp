@@ -17,10 +17,11 @@ TXMLDocument::~TXMLDocument()
     Deactivate();
 }
 
-void TXMLDocument::LoadFromText(const QByteArray& text)
+void TXMLDocument::LoadFromText(const QByteArray& text, const QByteArray& charsetHint)
 {
     Deactivate();
     m_sourceText = text;
+    m_charsetHint = charsetHint;
     m_hasSourceText = true;
     Activate();
 }
@@ -53,9 +54,10 @@ void TXMLDocument::Activate()
         return;
     }
     TParseFailure failure;
-    xmlDocPtr dom = ParseReply(m_sourceText, m_parseOptions.testFlag(poPreserveWhiteSpace), failure);
+    xmlDocPtr dom = ParseReply(m_sourceText, m_charsetHint, m_parseOptions.testFlag(poPreserveWhiteSpace), failure);
     // A rejected text is not kept pending: a later activation starts from an empty document.
     m_sourceText.clear();
+    m_charsetHint.clear();
     m_hasSourceText = false;
     if (!dom) {
         qCInfo(lcXml).noquote() << "reply rejected at line" << failure.line << "-" << failure.reason;

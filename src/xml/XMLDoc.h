@@ -23,8 +23,11 @@ public:
     TXMLDocument& operator=(const TXMLDocument&) = delete;
 
     // Parses the reply bytes as received; raises EDOMParseError when rejected, and the
-    // document is then inactive.
-    void LoadFromText(const QByteArray& text);
+    // document is then inactive. The encoding comes from a byte-order mark, else the XML
+    // declaration, else charsetHint (the Content-Type charset: CharsetOfContentType in xml/XMLEncoding.h),
+    // else UTF-8; bytes the encoding does not define are read as U+FFFD.
+    void LoadFromText(const QByteArray& text, const QByteArray& charsetHint);
+    void LoadFromText(const QByteArray& text) { LoadFromText(text, QByteArray()); }
     // The current DOM as UTF-8 text (for inspection; the client never writes replies).
     QByteArray SaveToText();
 
@@ -53,6 +56,7 @@ private:
     _xmlDoc* m_dom = nullptr;
     TParseOptions m_parseOptions;
     QByteArray m_sourceText;
+    QByteArray m_charsetHint;
     bool m_hasSourceText = false;
     TNodeClassTable m_rootRegistrations;
     TXMLNode* m_documentNode = nullptr;

@@ -1,8 +1,7 @@
 #include "xml/XMLParser_p.h"
 
-#include <QStringDecoder>
+#include "xml/XMLEncoding_p.h"
 
-#include <libxml/encoding.h>
 #include <libxml/parser.h>
 #include <libxml/xmlerror.h>
 
@@ -61,10 +60,6 @@ void RefuseDtd(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*)
         state->dtdLine = ctxt->input ? ctxt->input->line : 0;
     }
     xmlStopParser(ctxt);
-}
-
-void IgnoreError(void*, xmlErrorPtr)
-{
 }
 
 // Sends the parser's context-free errors to one handler for a scope, then restores.
@@ -142,17 +137,6 @@ void DropLayoutWhiteSpace(xmlDocPtr doc)
     }
 }
 
-const char* EncodingFromBom(const QByteArray& text)
-{
-    if (text.startsWith("\xEF\xBB\xBF"))
-        return "UTF-8";
-    if (text.startsWith("\xFF\xFE") || text.startsWith(QByteArray("<\0?\0", 4)))
-        return "UTF-16LE";
-    if (text.startsWith("\xFE\xFF") || text.startsWith(QByteArray("\0<\0?", 4)))
-        return "UTF-16BE";
-    return nullptr;
-}
-
 QString CutSourceText(QString line)
 {
     if (line.endsWith(u'\r'))
@@ -166,75 +150,41 @@ QString CutSourceText(QString line)
     return line;
 }
 
-// Decodes one line of an 8-bit encoding through the parser's own converters, so every
-// encoding the parser accepts also shows in the message.
-QString DecodeLine(const QByteArray& bytes, const char* encoding)
+// The given 1-based line of the UTF-8 the parser read, cut to 40 characters.
+QString SourceLineOf(const QByteArray& utf8, int line)
 {
-    if (!encoding || !qstricmp(encoding, "UTF-8") || !qstricmp(encoding, "UTF8"))
-        return QString::fromUtf8(bytes);
-    xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler(encoding);
-    if (!handler)
-        return QString::fromUtf8(bytes);
-    const TErrorRoute quiet(nullptr, IgnoreError);   // a broken line is shown as best we can
-    QString result;
-    xmlBufferPtr in = xmlBufferCreate();
-    xmlBufferPtr out = xmlBufferCreate();
-    if (in && out && xmlBufferAdd(in, reinterpret_cast<const xmlChar*>(bytes.constData()), static_cast<int>(bytes.size())) == 0
-        && xmlCharEncInFunc(handler, out, in) >= 0) {
-        result = QString::fromUtf8(reinterpret_cast<const char*>(xmlBufferContent(out)), xmlBufferLength(out));
-    } else {
-        result = QString::fromUtf8(bytes);
-    }
-    if (in)
-        xmlBufferFree(in);
-    if (out)
-        xmlBufferFree(out);
-    xmlCharEncCloseFunc(handler);
-    return result;
-}
-
-} // namespace
-
-QString SourceLineOf(const QByteArray& text, int line, const char* declaredEncoding)
-{
-    if (line < 1)
-        line = 1;
-    const char* bom = EncodingFromBom(text);
-    if (bom && qstrcmp(bom, "UTF-8") != 0) {
-        QStringDecoder decoder(qstrcmp(bom, "UTF-16LE") == 0 ? QStringConverter::Utf16LE : QStringConverter::Utf16BE);
-        const QString all = decoder.decode(text);
-        qsizetype start = 0;
-        for (int i = 1; i < line && start >= 0; ++i) {
-            start = all.indexOf(u'\n', start);
-            if (start >= 0)
-                ++start;
-        }
-        if (start < 0)
-            return QString();
-        qsizetype end = all.indexOf(u'\n', start);
-        QString l = all.mid(start, end < 0 ? -1 : end - start);
-        if (l.startsWith(QChar(0xFEFF)))
-            l.remove(0, 1);
-        return CutSourceText(l);
-    }
-    qsizetype start = bom ? 3 : 0;
+    qsizetype start = utf8.startsWith("\xEF\xBB\xBF") ? 3 : 0;
     for (int i = 1; i < line && start >= 0; ++i) {
-        start = text.indexOf('\n', start);
+        start = utf8.indexOf('\n', start);
         if (start >= 0)
             ++start;
     }
     if (start < 0)
         return QString();
-    const qsizetype end = text.indexOf('\n', start);
-    // Enough bytes for 40 characters in any of the parser's encodings.
-    const qsizetype length = std::min<qsizetype>(end < 0 ? text.size() - start : end - start, kSourceTextLength * 4 + 4);
-    return CutSourceText(DecodeLine(text.mid(start, length), bom ? bom : declaredEncoding));
+    const qsizetype end = utf8.indexOf('\n', start);
+    // Enough bytes for 40 characters.
+    const qsizetype length = std::min<qsizetype>(end < 0 ? utf8.size() - start : end - start, kSourceTextLength * 4 + 4);
+    return CutSourceText(QString::fromUtf8(QByteArrayView(utf8).sliced(start, length)));
 }
 
-xmlDocPtr ParseReply(const QByteArray& text, bool preserveWhiteSpace, TParseFailure& failure)
+} // namespace
+
+xmlDocPtr ParseReply(const QByteArray& text, const QByteArray& charsetHint, bool preserveWhiteSpace,
+                     TParseFailure& failure)
 {
     xmlInitParser();
     if (text.size() > INT_MAX) {
+        failure = {QStringLiteral("Document is too large"), 1, QString()};
+        return nullptr;
+    }
+    const TReplyText reply = DecodeReply(text, charsetHint);
+    if (!reply.unsupportedEncoding.isEmpty()) {
+        failure = {QStringLiteral("Unsupported encoding %1").arg(QString::fromLatin1(reply.unsupportedEncoding)), 1,
+                   SourceLineOf(text, 1)};
+        return nullptr;
+    }
+    const QByteArray& utf8 = reply.utf8;
+    if (utf8.size() > INT_MAX) {
         failure = {QStringLiteral("Document is too large"), 1, QString()};
         return nullptr;
     }
@@ -253,12 +203,13 @@ xmlDocPtr ParseReply(const QByteArray& text, bool preserveWhiteSpace, TParseFail
     ctxt->sax->internalSubset = RefuseDtd;
     // No network, no DTD loading, no entity substitution beyond the predefined ones and
     // character references; no XML_PARSE_HUGE, so depth and entity growth stay bounded.
-    int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+    // The bytes are UTF-8 by now, whatever the declaration says.
+    int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_IGNORE_ENC;
     // The parser's own blank dropping catches the usual indentation before it is ever
     // allocated; DropLayoutWhiteSpace below settles the cases it leaves.
     if (!preserveWhiteSpace)
         options |= XML_PARSE_NOBLANKS;
-    xmlDocPtr doc = xmlCtxtReadMemory(ctxt, text.constData(), static_cast<int>(text.size()),
+    xmlDocPtr doc = xmlCtxtReadMemory(ctxt, utf8.constData(), static_cast<int>(utf8.size()),
                                       nullptr, nullptr, options);
     route.reset();
     const bool ok = doc && ctxt->wellFormed && ctxt->nsWellFormed && !state.dtdRefused;
@@ -280,9 +231,7 @@ xmlDocPtr ParseReply(const QByteArray& text, bool preserveWhiteSpace, TParseFail
             failure.line = 1;
         if (failure.reason.isEmpty())
             failure.reason = QStringLiteral("Document is not well-formed");
-        const char* encoding = ctxt->encoding ? reinterpret_cast<const char*>(ctxt->encoding)
-            : (ctxt->input && ctxt->input->encoding) ? reinterpret_cast<const char*>(ctxt->input->encoding) : nullptr;
-        failure.srcText = SourceLineOf(text, failure.line, encoding);
+        failure.srcText = SourceLineOf(utf8, failure.line);
         if (doc)
             xmlFreeDoc(doc);
         doc = nullptr;

@@ -13,8 +13,7 @@ struct TParseFailure {
 };
 
 // Parses untrusted bytes: nothing outside them is read, a DTD is refused, nesting and
-// entity growth are bounded. Returns nullptr and fills failure when rejected.
-xmlDocPtr ParseReply(const QByteArray& text, bool preserveWhiteSpace, TParseFailure& failure);
-
-// The given 1-based line of text decoded as the document is encoded, cut to 40 characters.
-QString SourceLineOf(const QByteArray& text, int line, const char* declaredEncoding);
+// entity growth are bounded. charsetHint is the server's charset for bytes that name
+// none themselves. Returns nullptr and fills failure when rejected.
+xmlDocPtr ParseReply(const QByteArray& text, const QByteArray& charsetHint, bool preserveWhiteSpace,
+                     TParseFailure& failure);
