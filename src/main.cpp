@@ -1,5 +1,6 @@
 #include "app/frmMain.h"
 #include "dialogs/DialogCommon.h"
+#include "service/TimelineReader.h"
 #include "settings/Settings.h"
 
 #include <QApplication>
@@ -71,10 +72,11 @@ TCommandLine ParseCommandLine(int argc, char* argv[])
                 cl.Error = QStringLiteral("--api needs a value");
                 return cl;
             }
-            // The window reads --api itself; a bad address is refused here, before start-up.
-            const QUrl url(value, QUrl::StrictMode);
-            if (!url.isValid() || url.scheme() != QLatin1String("http") || url.host().isEmpty()) {
-                cl.Error = QStringLiteral("--api needs an http:// address, not \"%1\"").arg(value);
+            // The window reads --api itself; a bad address is refused here, before start-up,
+            // by the same check the other two sources get.
+            const QString why = CheckServiceAddress(value);
+            if (!why.isEmpty()) {
+                cl.Error = QStringLiteral("--api \"%1\": %2").arg(value, why);
                 return cl;
             }
         } else if (OptionValue(argc, argv, &i, "--screenshot", &value)) {
@@ -100,7 +102,7 @@ bool HasDisplay()
 
 } // namespace
 
-int main(int argc, char* argv[])
+int Run(int argc, char* argv[])
 {
     const TCommandLine cl = ParseCommandLine(argc, argv);
     if (!cl.Error.isEmpty()) {
@@ -138,6 +140,8 @@ int main(int argc, char* argv[])
     options.SettingsFile = SettingsFileName(QApplication::applicationFilePath());
     options.Arguments = QApplication::arguments();
     TForm1 form(options);
+    if (form.IsClosing())
+        return 0;  // closed while the start-up read ran
     form.CreateSecondaryWindows();
     form.show();
 
@@ -156,4 +160,17 @@ int main(int argc, char* argv[])
         return result;
     }
     return app.exec();
+}
+
+int main(int argc, char* argv[])
+{
+    const int result = Run(argc, argv);
+    // A read abandoned at close may still be waiting for its server; the settings are
+    // saved, so the process ends now instead of tearing down under a running thread.
+    if (TTimelineReader::Running() > 0) {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::_Exit(result);
+    }
+    return result;
 }

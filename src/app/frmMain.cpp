@@ -9,14 +9,19 @@
 #include "dialogs/uVersion.h"
 #include "dialogs/ufrmSettings.h"
 #include "http/HttpCli.h"
+#include "service/ReadOutcome.h"
 #include "service/ServicePost.h"
+#include "service/TimelineReader.h"
 #include "text/Logging.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QLoggingCategory>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QTime>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -44,7 +49,9 @@ TServiceAccount TForm1::Account() const
 void TForm1::FormCreate()
 {
     LoadSettings(m_options.SettingsFile, m_state);
-    m_state.ApiBase = ResolveApiBase(m_options.Arguments, m_state);
+    const TApiBase api = ResolveApiBase(m_options.Arguments, m_state);
+    m_state.ApiBase = api.Address;
+    m_apiError = api.Error.isEmpty() ? QString() : ApiBaseErrorLine(api);
 
     // Timers run from the moment the window exists.
     TimerAutoReload->start();
@@ -63,9 +70,22 @@ void TForm1::FormCreate()
 
     lblStar->setText(QStringLiteral("お気に入り発言スター"));
 
+    // A quick first read comes before the window is shown; a slow one lets the window
+    // appear with its loading line, and the rows follow when the read ends.
+    QTimer showEarly;
+    showEarly.setSingleShot(true);
+    connect(&showEarly, &QTimer::timeout, this, [this] {
+        SetDisplayMode(m_state.DisplayMode);
+        show();
+    });
+    showEarly.start(m_options.ShowWindowAfterMs);
     // Start-up goes on whatever happens; the status lines tell what did.
-    if (ReadTimeline(1).Completed)
+    const TRead read = ReadTimeline(1);
+    showEarly.stop();
+    if (read.Completed)
         SelectFirstAndShow();
+    if (!read.Abandoned)
+        ScheduleNextReload(read.BackOff, read.RetryAfterMs, read.Succeeded);
 
     SetTimerEnabled(TimerAutoReload, m_state.AutoReload);
     SetTimerEnabled(TimerAutoRotation, m_state.AutoRotation);
@@ -116,6 +136,13 @@ void TForm1::EnableCommands(bool enable)
 
 TForm1::TRead TForm1::ReadTimeline(int page)
 {
+    // One read at a time, and none once the window is closing.
+    if (m_reader->Busy() || m_closing)
+        return TRead::Skipped();
+    if (!m_apiError.isEmpty()) {
+        ShowStatus(m_apiError);
+        return TRead::Failed(m_apiError);
+    }
     if (m_state.AccountName.isEmpty() || m_state.Password.isEmpty()) {
         QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Brimlark"),
                         QStringLiteral("ユーザ名とパスワードが入力されていませんので、\n"
@@ -127,30 +154,60 @@ TForm1::TRead TForm1::ReadTimeline(int page)
     }
 
     ShowStatus(QStringLiteral("ロード中..."));
-    // The read blocks this thread: paint the line now or the user never sees it.
     m_statusPanel->repaint();
     memoDisplay->viewport()->repaint();
 
+    // The read runs on its own thread; the window keeps painting and can be moved and
+    // closed meanwhile, with its commands locked.
     EnableCommands(false);
+    QApplication::setOverrideCursor(Qt::BusyCursor);
     struct Unlock {
         TForm1* form;
-        ~Unlock() { form->EnableCommands(true); }
+        ~Unlock()
+        {
+            QApplication::restoreOverrideCursor();
+            form->EnableCommands(true);
+        }
     } unlock{this};
-    const TTimelinePage result = ReadTimelinePage(Account(), page, m_options.Bounds);
+    const std::optional<TTimelinePage> read = m_reader->Read(Account(), page, m_options.Bounds);
+    if (!read)
+        return TRead::Skipped();
+    const TTimelinePage& result = *read;
 
+    TRead outcome;
+    outcome.BackOff = WorthBackingOff(result);
+    outcome.RetryAfterMs = RetryAfterMs(result.RetryAfter, QDateTime::currentDateTimeUtc());
     if (result.Failure == TReadFailure::Refused || result.Failure == TReadFailure::HttpStatus) {
-        ShowStatus(QStringLiteral("認証できませんでした"));
-        return {};
+        ShowStatus(TimelineFailureLine(result));
+        return outcome;
     }
     if (result.Loaded) {
         ShowStatus(QStringLiteral("ロード完了"));
         ShowStatus(QStringLiteral("Twitterで認証しました"));
     }
-    if (!result.Ok())
-        return {false, result.Message};
+    if (!result.Ok()) {
+        ShowStatus(TimelineFailureLine(result));
+        outcome.Completed = false;
+        outcome.Error = result.Message;
+        return outcome;
+    }
     for (const TStatusRow& status : result.Rows)
         ListView1->addTopLevelItem(new QTreeWidgetItem(QStringList{status.Name, status.Text, status.Favorited, status.Id}));
-    return {};
+    outcome.Succeeded = true;
+    return outcome;
+}
+
+void TForm1::ScheduleNextReload(bool backOff, std::optional<qint64> retryAfterMs, bool succeeded)
+{
+    if (backOff) {
+        const qint64 wait = m_backoff.Failed(retryAfterMs);
+        TimerAutoReload->setInterval(int(wait));
+        ShowStatus(QStringLiteral("次の自動更新は %1 です (%2秒後)")
+                       .arg(QTime::currentTime().addMSecs(int(wait)).toString(QStringLiteral("HH:mm:ss")))
+                       .arg((wait + 999) / 1000));
+    } else if (succeeded && m_backoff.BackingOff()) {
+        TimerAutoReload->setInterval(int(m_backoff.Succeeded()));
+    }
 }
 
 void TForm1::SelectFirstAndShow()
@@ -163,21 +220,38 @@ void TForm1::SelectFirstAndShow()
 
 void TForm1::Reload()
 {
+    if (m_reader->Busy() || m_closing)
+        return;
     ListView1->clear();
     ShowStatus(QStringLiteral("リロード中"));
     EnableCommands(false);
-    bool complete = true;
-    for (int page = 1; page <= m_pageCounter + 1 && complete; ++page)
-        complete = ReadTimeline(page).Completed;  // a failed page skips the rest
-    if (complete && ListView1->topLevelItemCount() > 0) {
+    TRead read;
+    bool backOff = false;
+    bool succeeded = false;
+    std::optional<qint64> retryAfter;
+    for (int page = 1; page <= m_pageCounter + 1; ++page) {
+        read = ReadTimeline(page);
+        backOff = backOff || read.BackOff;
+        succeeded = succeeded || read.Succeeded;
+        if (read.RetryAfterMs)
+            retryAfter = std::max(retryAfter.value_or(0), *read.RetryAfterMs);
+        if (!read.Completed)
+            break;  // a failed page skips the rest
+    }
+    if (read.Abandoned)
+        return;
+    if (read.Completed && ListView1->topLevelItemCount() > 0) {
         SelectFirstAndShow();
         ShowStatus(QStringLiteral("リロード完了"));
     }
+    ScheduleNextReload(backOff, retryAfter, succeeded);
     EnableCommands(true);
 }
 
 void TForm1::SignIn()
 {
+    if (m_reader->Busy() || m_closing)
+        return;
     if (m_frmLogin)
         m_frmLogin->exec();
     // Emptied first, so signing in again never shows the first page twice.
@@ -188,11 +262,13 @@ void TForm1::SignIn()
 
 void TForm1::ReadMore()
 {
+    if (m_reader->Busy() || m_closing)
+        return;
     // The page counts even when its read fails: it decides the next read-more's page and
     // how many pages a reload reads.
     ++m_pageCounter;
     const TRead read = ReadTimeline(m_pageCounter + 1);
-    if (!read.Completed)
+    if (!read.Completed && !read.Abandoned)
         ShowDefaultError(read.Error);
 }
 
@@ -419,7 +495,8 @@ void TForm1::ExecLockedDialog(QDialog* dialog)
     } catch (const std::exception&) {
         // Unlocked below whatever happened.
     }
-    EnableCommands(true);
+    // A dialog opened during a read leaves the commands locked until the read ends.
+    EnableCommands(!m_reader->Busy());
 }
 
 void TForm1::mmSettingClick() { ExecLockedDialog(m_frmSettings); }
@@ -435,6 +512,9 @@ void TForm1::pmCloseClick() { close(); }
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
+    // A read still running is dropped; the program ends without waiting for it.
+    m_closing = true;
+    m_reader->Abandon();
     QString error;
     if (!SaveSettings(m_options.SettingsFile, m_state, frameGeometry(), &error)) {
         qCWarning(lcApp).noquote() << "settings not saved:" << error;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "service/ServiceAccount.h"
+#include "service/ReadOutcome.h"
 #include "service/TimelineRead.h"
 #include "settings/Settings.h"
 
@@ -9,6 +10,8 @@
 #include <QPoint>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 class QAction;
 class QActionGroup;
@@ -23,6 +26,7 @@ class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 class THttpCli;
+class TTimelineReader;
 class TRichEditC;
 class TShape;
 
@@ -31,6 +35,8 @@ struct TForm1Options {
     QString SettingsFile;       // the INI file read at creation and written at close
     QStringList Arguments;      // the command line, for "--api URL"
     TReadBounds Bounds;         // of every timeline read
+    int ReloadIntervalMs = 60000;   // the automatic reload's normal wait
+    int ShowWindowAfterMs = 500;    // a slower start-up read shows the window before it ends
 };
 
 // The main window: the strip that shows the friends timeline, the list of statuses,
@@ -49,6 +55,8 @@ public:
     int PageCounter() const { return m_pageCounter; }
     int DisplayMode() const { return m_state.DisplayMode; }
     QString StatusText() const;
+    // The window was closed (during the start-up read, too).
+    bool IsClosing() const { return m_closing; }
 
     // One status line: the status bar's panel and a new last line of the trace box.
     void ShowStatus(const QString& text);
@@ -60,7 +68,14 @@ public:
     // Error in the default error box).
     struct TRead {
         bool Completed = true;
+        bool Abandoned = false;     // not read: another read runs, or the window is closing
         QString Error;
+        bool BackOff = false;       // a failure that should make the automatic reload wait longer
+        std::optional<qint64> RetryAfterMs;
+        bool Succeeded = false;     // rows came
+
+        static TRead Skipped() { TRead r; r.Completed = false; r.Abandoned = true; return r; }
+        static TRead Failed(const QString& error) { TRead r; r.Completed = false; r.Error = error; return r; }
     };
     // Reads one page of the timeline and appends its rows, reporting on the status line.
     TRead ReadTimeline(int page);
@@ -125,6 +140,9 @@ private:
     void ReadMore();
     void ShowDefaultError(const QString& message);
     TServiceAccount Account() const;
+    // After a reload: waits longer after a failure worth backing off, normal again after
+    // a success; the status line says when the next automatic reload comes.
+    void ScheduleNextReload(bool backOff, std::optional<qint64> retryAfterMs, bool succeeded);
     void ApplyWindowFlags(Qt::WindowFlags flags);
     void ShowPopup(const QPoint& globalPos);
     void ExecDialog(QDialog* dialog);
@@ -137,6 +155,10 @@ private:
 
     TForm1Options m_options;
     TMainState m_state;
+    QString m_apiError;         // the status line for a service address that cannot be used
+    TTimelineReader* m_reader = nullptr;
+    TReloadBackoff m_backoff{60000};
+    bool m_closing = false;
     int m_pageCounter = 0;
     QPoint m_grabOffset;
 

@@ -6,6 +6,7 @@
 #include "app/frmMain_p.h"
 #include "dialogs/DialogCommon.h"
 #include "http/HttpCli.h"
+#include "service/TimelineReader.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -166,13 +167,15 @@ void TForm1::BuildControls()
 
     TimerAutoReload = new QTimer(this);
     TimerAutoReload->setObjectName(QStringLiteral("TimerAutoReload"));
-    TimerAutoReload->setInterval(60000);
+    TimerAutoReload->setInterval(m_options.ReloadIntervalMs);
+    m_backoff.SetNormal(m_options.ReloadIntervalMs);
     connect(TimerAutoReload, &QTimer::timeout, this, &TForm1::TimerAutoReloadTimer);
     TimerAutoRotation = new QTimer(this);
     TimerAutoRotation->setObjectName(QStringLiteral("TimerAutoRotation"));
     TimerAutoRotation->setInterval(5000);
     connect(TimerAutoRotation, &QTimer::timeout, this, &TForm1::TimerAutoRotationTimer);
 
+    m_reader = new TTimelineReader(this);
     HttpCli1 = new THttpCli(this);
     HttpCli1->setObjectName(QStringLiteral("HttpCli1"));
 

@@ -187,9 +187,12 @@ QByteArray TBlockingHttpClient::FetchText(const QByteArray& url)
 
 QByteArray TBlockingHttpClient::fetch(const QByteArray& url)
 {
+    m_requestSent = false;
     const TTarget target = prepare(url);
     connectTo(target);
-    m_connection.Write(buildHead(target));
+    const QByteArray head = buildHead(target);
+    m_requestSent = true;
+    m_connection.Write(head);
     readReplyHead();
 
     const int code = m_reply.ResponseCode();
@@ -382,7 +385,6 @@ void TBlockingHttpClient::raiseProtocolError()
         }
         m_connection.ReadTimeout = saved;
     }
-    qCDebug(lcHttp) << "blocking GET failed:" << m_reply.StatusLine;
     throw EHttpProtocolError(m_reply.StatusLine, code, body);
 }
 

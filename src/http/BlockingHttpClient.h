@@ -47,6 +47,9 @@ public:
     QByteArray FetchText(const QByteArray& url);
 
     bool Connected() const { return m_connection.Connected(); }
+    // Whether the last fetch got as far as sending its request: a failure before that
+    // means no connection could be made.
+    bool RequestSent() const { return m_requestSent; }
     void Disconnect() { m_connection.Close(); }
 
 private:
@@ -66,5 +69,6 @@ private:
     TBlockingHttpRequest m_request;
     TBlockingHttpReply m_reply;
     TBlockingConnection m_connection;
+    bool m_requestSent = false;
     QByteArray m_authorization;     // the Basic credentials, made once until a 401 resets them
 };

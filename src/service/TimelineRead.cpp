@@ -4,8 +4,10 @@
 #include "service/TimelineData.h"
 #include "text/Logging.h"
 #include "xml/XMLDoc.h"
+#include "xml/XMLEncoding.h"
 
 #include <QLoggingCategory>
+#include <QRegularExpression>
 
 namespace {
 
@@ -15,6 +17,18 @@ QByteArray ReasonOf(const QByteArray& statusLine)
     const qsizetype first = statusLine.indexOf(' ');
     const qsizetype second = first < 0 ? -1 : statusLine.indexOf(' ', first + 1);
     return second < 0 ? QByteArray() : statusLine.mid(second + 1).trimmed();
+}
+
+// "Socket Error # 10061\r\nConnection refused." -> "Connection refused."; a longer
+// text keeps its first line.
+QString OneLine(const QString& message)
+{
+    QStringList lines = message.split(QRegularExpression(QStringLiteral("[\r\n]+")), Qt::SkipEmptyParts);
+    if (lines.isEmpty())
+        return message;
+    if (lines.size() > 1 && lines.first().startsWith(QLatin1String("Socket Error #")))
+        return lines[1].trimmed();
+    return lines.first().trimmed();
 }
 
 QString MessageOf(const std::exception& e)
@@ -48,7 +62,14 @@ TTimelinePage ReadTimelinePage(const TServiceAccount& account, int page, const T
     TXMLDocument document;
     try {
         const QByteArray body = client.FetchText(address.toUtf8());
-        document.LoadFromText(body);
+        const QByteArray coding = client.Response().HeaderLines.Value("Content-Encoding").trimmed().toLower();
+        // Nothing asks for compression; a server that sends it anyway gets a clear refusal
+        // instead of a parse error about bytes that were never XML.
+        if (!coding.isEmpty() && coding != "identity")
+            throw EHttpClientError(QStringLiteral("compressed reply (Content-Encoding: %1) is not supported")
+                                       .arg(QString::fromLatin1(coding)));
+        // Without a byte-order mark or a declaration, the charset the server named counts.
+        document.LoadFromText(body, CharsetOfContentType(client.Response().HeaderLines.Value("Content-Type")));
         result.Loaded = true;
         qCDebug(lcBrimlarkDebug).noquote() << QStringLiteral("url:") + address;
 
@@ -65,8 +86,9 @@ TTimelinePage ReadTimelinePage(const TServiceAccount& account, int page, const T
         result.ReasonPhrase = ReasonOf(client.Response().StatusLine);
         result.Failure = e.ReplyCode() == 401 ? TReadFailure::Refused : TReadFailure::HttpStatus;
         result.Message = e.Message();
+        result.RetryAfter = client.Response().HeaderLines.Value("Retry-After").trimmed();
     } catch (const EHttpClientError& e) {
-        result.Failure = TReadFailure::Transfer;
+        result.Failure = client.RequestSent() ? TReadFailure::Transfer : TReadFailure::Connection;
         if (const auto* socket = dynamic_cast<const ESocketError*>(&e))
             result.SocketError = socket->LastError();
         result.Message = e.Message();
@@ -77,7 +99,15 @@ TTimelinePage ReadTimelinePage(const TServiceAccount& account, int page, const T
     }
     if (!result.Ok()) {
         result.Rows.clear();
-        qCInfo(lcService).noquote() << "timeline page" << page << "not read:" << result.Message;
+        result.Reason = OneLine(result.Message);
+        // One line in the category of the layer where the read failed; the parser
+        // already wrote its own for a reply that is not XML.
+        if (result.Failure == TReadFailure::NotTimeline) {
+            if (result.Loaded)
+                qCInfo(lcService).noquote() << "page" << page << "is not a timeline:" << result.Reason;
+        } else {
+            qCInfo(lcHttp).noquote() << "timeline page" << page << "not read:" << address << result.Reason;
+        }
     }
     return result;
 }

@@ -29,7 +29,8 @@ enum class TReadFailure {
     None,
     Refused,        // 401: the service refused the Credentials
     HttpStatus,     // any other status that is not a success
-    Transfer,       // no connection, a time-out, a reply cut short or too large
+    Connection,     // no connection could be made (refused, no such host, time-out)
+    Transfer,       // the reply broke off, took too long, was too large or compressed
     NotTimeline,    // the reply is not a timeline document
 };
 
@@ -41,8 +42,10 @@ struct TTimelinePage {
     bool Loaded = false;
     int StatusCode = 0;             // Refused and HttpStatus: the reply's status
     QByteArray ReasonPhrase;
-    int SocketError = 0;            // Transfer raised by a socket call: its number
+    int SocketError = 0;            // Connection or Transfer raised by a socket call: its number
     QString Message;                // the error's own text
+    QString Reason;                 // the same, one line, for a status line
+    QByteArray RetryAfter;          // HttpStatus: the reply's Retry-After value, if any
     QList<TStatusRow> Rows;
 
     bool Ok() const { return Failure == TReadFailure::None; }

@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QUrl>
 #include <QLoggingCategory>
 
 #include <cstdlib>
@@ -191,19 +192,53 @@ bool SaveSettings(const QString& fileName, const TMainState& state, const QRect&
     return WriteOwnerOnlyFileAtomically(fileName, ini.ToBytes(), error);
 }
 
-QString ResolveApiBase(const QStringList& args, const TMainState& state)
+QString CheckServiceAddress(const QString& address)
 {
-    for (qsizetype i = 0; i < args.size(); ++i) {
+    const QUrl url(address, QUrl::StrictMode);
+    if (address.trimmed().isEmpty())
+        return QStringLiteral("the address is empty");
+    if (!url.isValid())
+        return QStringLiteral("not a valid address");
+    if (url.scheme() != QLatin1String("http"))
+        return QStringLiteral("only http:// addresses are supported");
+    if (url.host().isEmpty())
+        return QStringLiteral("the address has no host");
+    if (url.hasQuery() || url.hasFragment())
+        return QStringLiteral("the address must not have a query or a fragment");
+    if (!url.userInfo().isEmpty())
+        return QStringLiteral("put the account name and password in the login dialog, not in the address");
+    return QString();
+}
+
+TApiBase ResolveApiBase(const QStringList& args, const TMainState& state)
+{
+    TApiBase api;
+    for (qsizetype i = 0; i < args.size() && api.Source.isEmpty(); ++i) {
         const QString& arg = args[i];
         if (arg == QLatin1String("--api") && i + 1 < args.size() && !args[i + 1].isEmpty())
-            return StripTrailingSlashes(args[i + 1]);
-        if (arg.startsWith(QLatin1String("--api=")) && arg.size() > 6)
-            return StripTrailingSlashes(arg.mid(6));
+            api = {args[i + 1], QStringLiteral("--api"), {}};
+        else if (arg.startsWith(QLatin1String("--api=")) && arg.size() > 6)
+            api = {arg.mid(6), QStringLiteral("--api"), {}};
     }
-    const QString env = qEnvironmentVariable("BRIMLARK_API");
-    if (!env.isEmpty())
-        return StripTrailingSlashes(env);
-    if (state.Api && !state.Api->isEmpty())
-        return StripTrailingSlashes(*state.Api);
-    return kDefaultApiBase;
+    if (api.Source.isEmpty()) {
+        const QString env = qEnvironmentVariable("BRIMLARK_API");
+        if (!env.isEmpty())
+            api = {env, QStringLiteral("BRIMLARK_API"), {}};
+        else if (state.Api && !state.Api->isEmpty())
+            api = {*state.Api, QStringLiteral("API"), {}};
+        else
+            api = {kDefaultApiBase, {}, {}};
+    }
+    api.Address = StripTrailingSlashes(api.Address);
+    api.Error = CheckServiceAddress(api.Address);
+    if (!api.Error.isEmpty())
+        qCWarning(lcSettings).noquote() << "service address from" << api.Source << "refused:" << api.Address << "-" << api.Error;
+    return api;
+}
+
+QString ApiBaseErrorLine(const TApiBase& api)
+{
+    const QString source = api.Source == QLatin1String("API") ? QStringLiteral("設定ファイルの API")
+                         : api.Source.isEmpty() ? QStringLiteral("既定値") : api.Source;
+    return QStringLiteral("サービスのアドレスが使えません (%1): %2 (%3)").arg(source, api.Address, api.Error);
 }

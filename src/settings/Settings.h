@@ -66,6 +66,20 @@ void LoadSettings(const QString& fileName, TMainState& state);
 bool SaveSettings(const QString& fileName, const TMainState& state, const QRect& bounds,
                   QString* error = nullptr);
 
+// The service's base address and where it came from.
+struct TApiBase {
+    QString Address;    // no trailing slash
+    QString Source;     // "--api", "BRIMLARK_API", "API" (the settings file) or empty for the default
+    QString Error;      // why Address cannot be used; empty when it can
+};
+
+// Why an address cannot be the service's base: empty when it can. One check for every
+// source: an absolute http address with a host, no query and no fragment.
+QString CheckServiceAddress(const QString& address);
+
 // The service's base address, by precedence: "--api URL" in args, the environment
-// variable BRIMLARK_API, state.Api, then "http://twitter.com". No trailing slash.
-QString ResolveApiBase(const QStringList& args, const TMainState& state);
+// variable BRIMLARK_API, state.Api, then "http://twitter.com"; checked.
+TApiBase ResolveApiBase(const QStringList& args, const TMainState& state);
+
+// The status line for an address that cannot be used, naming where it came from.
+QString ApiBaseErrorLine(const TApiBase& api);

@@ -1,8 +1,9 @@
 #include "text/Logging.h"
 
 Q_LOGGING_CATEGORY(lcBrimlarkDebug, "brimlark.debug")
-Q_LOGGING_CATEGORY(lcSettings, "brimlark.settings")
-Q_LOGGING_CATEGORY(lcXml, "brimlark.xml")
-Q_LOGGING_CATEGORY(lcHttp, "brimlark.http")
-Q_LOGGING_CATEGORY(lcService, "brimlark.service")
-Q_LOGGING_CATEGORY(lcApp, "brimlark.app")
+// The layers' own lines: failures (info and up) by default, their details on request.
+Q_LOGGING_CATEGORY(lcSettings, "brimlark.settings", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcXml, "brimlark.xml", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcHttp, "brimlark.http", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcService, "brimlark.service", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcApp, "brimlark.app", QtInfoMsg)

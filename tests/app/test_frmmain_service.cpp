@@ -147,7 +147,7 @@ TEST_F(ProgramTest, HelpVersionAndBadOptions)
     EXPECT_EQ(run({QStringLiteral("--screenshot")}, &out), 2);
     for (const char* bad : {"file:///etc/passwd", "not an address", "https://", "ftp://example.com"}) {
         EXPECT_EQ(run({QStringLiteral("--api"), QString::fromLatin1(bad)}, &out), 2) << bad;
-        EXPECT_TRUE(out.contains("--api needs an http:// address")) << bad;
+        EXPECT_TRUE(out.contains(QByteArray("--api \"") + bad + "\": ")) << bad;  // the value and why
     }
     EXPECT_EQ(run({QStringLiteral("--api")}, &out), 2);
 }

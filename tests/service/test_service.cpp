@@ -1,5 +1,6 @@
 // The service calls without any window: timeline pages, status posts and favourites
 // against scripted loopback peers and the local service. This binary links no widgets.
+#include "service/ReadOutcome.h"
 #include "service/ServicePost.h"
 #include "service/TimelineRead.h"
 
@@ -105,8 +106,79 @@ TEST(TimelinePage, RefusedConnectionCarriesTheSocketError)
     }
     const TTimelinePage page = ReadTimelinePage(
         {QStringLiteral("http://127.0.0.1:%1").arg(port), QStringLiteral("a"), QStringLiteral("b")}, 1, Short());
-    EXPECT_EQ(page.Failure, TReadFailure::Transfer);
+    EXPECT_EQ(page.Failure, TReadFailure::Connection);
     EXPECT_EQ(page.SocketError, 10061);
+    EXPECT_EQ(page.Reason, QStringLiteral("Connection refused."));
+}
+
+// A Japanese server's reply: no declaration, the charset only in Content-Type, CP932
+// characters beyond Shift_JIS, and one byte that is no character at all.
+TEST(TimelinePage, ServerCharsetAndBadBytesKeepThePage)
+{
+    QByteArray body = "<statuses><status><id>5</id><text>\x87\x40\x87\x41 \xfb\xfc</text>"
+                      "<user><name>\x82\xa0\xff</name></user></status></statuses>";
+    ScriptedServer server;
+    server.addConnection(ScriptedServer::reply(Reply("200 OK", body, "text/xml; charset=Shift_JIS")));
+    const TTimelinePage page = ReadTimelinePage(Account(server), 1, Short());
+    ASSERT_TRUE(page.Ok()) << page.Message.toStdString();
+    ASSERT_EQ(page.Rows.size(), 1);
+    EXPECT_EQ(page.Rows[0].Text, QStringLiteral("①② 髙"));
+    EXPECT_EQ(page.Rows[0].Name, QStringLiteral("あ\uFFFD"));
+}
+
+// The one table of failure lines, and which failures make the automatic reload wait.
+TEST(ReadOutcome, LinesAndBackOff)
+{
+    struct Case {
+        TReadFailure failure;
+        int status;
+        QByteArray reason;
+        QString detail;
+        QString line;
+        bool backOff;
+    };
+    const std::vector<Case> cases = {
+        {TReadFailure::Refused, 401, "Unauthorized", {}, QStringLiteral("認証できませんでした"), false},
+        {TReadFailure::HttpStatus, 502, "Bad Gateway", {}, QStringLiteral("サーバーがエラーを返しました: 502 Bad Gateway"), true},
+        {TReadFailure::HttpStatus, 404, "Not Found", {}, QStringLiteral("サーバーがエラーを返しました: 404 Not Found"), false},
+        {TReadFailure::HttpStatus, 429, "Too Many Requests", {}, QStringLiteral("サーバーがエラーを返しました: 429 Too Many Requests"), true},
+        {TReadFailure::HttpStatus, 400, "Bad Request", {}, QStringLiteral("サーバーがエラーを返しました: 400 Bad Request"), true},
+        {TReadFailure::HttpStatus, 301, "Moved Permanently", {}, QStringLiteral("サーバーが別のアドレスへ転送しようとしました: 301 Moved Permanently"), false},
+        {TReadFailure::Connection, 0, {}, QStringLiteral("Connection refused."), QStringLiteral("接続できませんでした: Connection refused."), true},
+        {TReadFailure::Transfer, 0, {}, QStringLiteral("Read Timeout"), QStringLiteral("応答を読み取れませんでした: Read Timeout"), true},
+        {TReadFailure::NotTimeline, 0, {}, QStringLiteral("x"), QStringLiteral("応答がタイムラインではありません: x"), false},
+    };
+    for (const Case& c : cases) {
+        TTimelinePage page;
+        page.Failure = c.failure;
+        page.StatusCode = c.status;
+        page.ReasonPhrase = c.reason;
+        page.Reason = c.detail;
+        EXPECT_EQ(TimelineFailureLine(page), c.line);
+        EXPECT_EQ(WorthBackingOff(page), c.backOff) << c.line.toStdString();
+    }
+}
+
+TEST(ReadOutcome, BackOffDoublesToTenMinutesHonoursRetryAfterAndResets)
+{
+    TReloadBackoff backoff(60000);
+    EXPECT_EQ(backoff.Failed(std::nullopt), 120000);
+    EXPECT_EQ(backoff.Failed(std::nullopt), 240000);
+    EXPECT_EQ(backoff.Failed(30000), 480000);      // a shorter Retry-After changes nothing
+    EXPECT_EQ(backoff.Failed(std::nullopt), 600000);
+    EXPECT_EQ(backoff.Failed(std::nullopt), 600000);
+    EXPECT_EQ(backoff.Failed(900000), 900000);     // a longer one is honoured
+    EXPECT_EQ(backoff.Failed(qint64(1) << 40), TReloadBackoff::kMaxRetryAfterMs);
+    EXPECT_TRUE(backoff.BackingOff());
+    EXPECT_EQ(backoff.Succeeded(), 60000);
+    EXPECT_FALSE(backoff.BackingOff());
+
+    const QDateTime now = QDateTime::fromString(QStringLiteral("2026-12-07T10:00:00Z"), Qt::ISODate);
+    EXPECT_EQ(RetryAfterMs("120", now), 120000);
+    EXPECT_EQ(RetryAfterMs("Mon, 07 Dec 2026 10:05:00 GMT", now), 300000);
+    EXPECT_EQ(RetryAfterMs("Mon, 07 Dec 2026 09:00:00 GMT", now), 0);
+    EXPECT_EQ(RetryAfterMs("soon", now), std::nullopt);
+    EXPECT_EQ(RetryAfterMs("", now), std::nullopt);
 }
 
 // The one place where the bytes of the program's posts are pinned whole.

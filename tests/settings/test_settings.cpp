@@ -329,16 +329,36 @@ TEST(ResolveApiBase, PrecedenceOptionEnvironmentFileDefault)
 {
     TMainState state;
     qunsetenv("BRIMLARK_API");
-    EXPECT_EQ(ResolveApiBase({}, state), QStringLiteral("http://twitter.com"));
+    auto address = [&](const QStringList& args) { return ResolveApiBase(args, state).Address; };
+    EXPECT_EQ(address({}), QStringLiteral("http://twitter.com"));
     state.Api = QStringLiteral("http://file.example/api/");
-    EXPECT_EQ(ResolveApiBase({}, state), QStringLiteral("http://file.example/api"));
+    EXPECT_EQ(address({}), QStringLiteral("http://file.example/api"));
     qputenv("BRIMLARK_API", "http://env.example");
-    EXPECT_EQ(ResolveApiBase({QStringLiteral("brimlark")}, state), QStringLiteral("http://env.example"));
-    EXPECT_EQ(ResolveApiBase({QStringLiteral("brimlark"), QStringLiteral("--api"), QStringLiteral("http://opt:1/x//")},
-                             state),
+    EXPECT_EQ(address({QStringLiteral("brimlark")}), QStringLiteral("http://env.example"));
+    EXPECT_EQ(address({QStringLiteral("brimlark"), QStringLiteral("--api"), QStringLiteral("http://opt:1/x//")}),
               QStringLiteral("http://opt:1/x"));
-    EXPECT_EQ(ResolveApiBase({QStringLiteral("--api=http://eq.example")}, state), QStringLiteral("http://eq.example"));
+    EXPECT_EQ(address({QStringLiteral("--api=http://eq.example")}), QStringLiteral("http://eq.example"));
     qunsetenv("BRIMLARK_API");
+}
+
+// The same check for every source, and the line names the source that held the value.
+TEST(ResolveApiBase, EverySourceIsCheckedAndNamed)
+{
+    TMainState state;
+    qunsetenv("BRIMLARK_API");
+    for (const QString& bad : {QStringLiteral("ftp://x"), QStringLiteral("garbage"), QStringLiteral("http://"),
+                              QStringLiteral("http://h/?q=1"), QStringLiteral("http://u:p@h")}) {
+        EXPECT_FALSE(CheckServiceAddress(bad).isEmpty()) << bad.toStdString();
+        state.Api = bad;
+        const TApiBase fromFile = ResolveApiBase({}, state);
+        EXPECT_FALSE(fromFile.Error.isEmpty());
+        EXPECT_TRUE(ApiBaseErrorLine(fromFile).contains(QStringLiteral("設定ファイルの API")));
+        qputenv("BRIMLARK_API", bad.toUtf8());
+        EXPECT_TRUE(ApiBaseErrorLine(ResolveApiBase({}, state)).contains(QStringLiteral("(BRIMLARK_API)")));
+        EXPECT_TRUE(ApiBaseErrorLine(ResolveApiBase({QStringLiteral("--api"), bad}, state)).contains(QStringLiteral("(--api)")));
+        qunsetenv("BRIMLARK_API");
+    }
+    EXPECT_TRUE(CheckServiceAddress(QStringLiteral("http://127.0.0.1:8080/api")).isEmpty());
 }
 
 } // namespace

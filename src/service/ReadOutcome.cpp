@@ -1,0 +1,102 @@
+#include "service/ReadOutcome.h"
+
+#include <QLocale>
+
+#include <algorithm>
+
+namespace {
+
+// What the user reads when a timeline page could not be read.
+struct TFailureText {
+    TReadFailure Failure;
+    const char16_t* Text;   // %1: the reason (status code and phrase, or the error's text)
+};
+constexpr TFailureText kFailureTexts[] = {
+    {TReadFailure::Refused, u"認証できませんでした"},
+    {TReadFailure::HttpStatus, u"サーバーがエラーを返しました: %1"},
+    {TReadFailure::Connection, u"接続できませんでした: %1"},
+    {TReadFailure::Transfer, u"応答を読み取れませんでした: %1"},
+    {TReadFailure::NotTimeline, u"応答がタイムラインではありません: %1"},
+};
+// A relocation is not an error of the server's, and the line says so.
+constexpr const char16_t* kRelocatedText = u"サーバーが別のアドレスへ転送しようとしました: %1";
+
+} // namespace
+
+QString TimelineFailureLine(const TTimelinePage& page)
+{
+    if (page.Ok())
+        return QString();
+    if (page.Failure == TReadFailure::HttpStatus || page.Failure == TReadFailure::Refused) {
+        const QString status = QString::number(page.StatusCode)
+                               + (page.ReasonPhrase.isEmpty() ? QString() : u' ' + QString::fromUtf8(page.ReasonPhrase));
+        if (page.Failure == TReadFailure::HttpStatus && page.StatusCode / 100 == 3)
+            return QString::fromUtf16(kRelocatedText).arg(status);
+        for (const TFailureText& t : kFailureTexts) {
+            if (t.Failure == page.Failure)
+                return QString::fromUtf16(t.Text).arg(status);
+        }
+    }
+    for (const TFailureText& t : kFailureTexts) {
+        if (t.Failure == page.Failure)
+            return QString::fromUtf16(t.Text).arg(page.Reason);
+    }
+    return QString();
+}
+
+bool WorthBackingOff(const TTimelinePage& page)
+{
+    switch (page.Failure) {
+    case TReadFailure::Connection:
+    case TReadFailure::Transfer:
+        return true;
+    case TReadFailure::HttpStatus:
+        return page.StatusCode >= 500 || page.StatusCode == 429 || page.StatusCode == 400;
+    default:
+        return false;
+    }
+}
+
+std::optional<qint64> RetryAfterMs(const QByteArray& value, const QDateTime& now)
+{
+    const QByteArray v = value.trimmed();
+    if (v.isEmpty())
+        return std::nullopt;
+    if (std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        bool ok = false;
+        const qint64 seconds = v.size() <= 12 ? v.toLongLong(&ok) : 0;
+        if (!ok)
+            return TReloadBackoff::kMaxRetryAfterMs;  // absurdly long: the bound applies
+        return seconds * 1000;
+    }
+    // "Sun, 06 Nov 1994 08:49:37 GMT" (the form servers send today).
+    QDateTime when = QLocale::c().toDateTime(QString::fromLatin1(v).replace(QLatin1String(" GMT"), QString()),
+                                             QStringLiteral("ddd, dd MMM yyyy HH:mm:ss"));
+    if (!when.isValid())
+        return std::nullopt;
+    when.setTimeSpec(Qt::UTC);
+    return std::max<qint64>(0, now.msecsTo(when));
+}
+
+void TReloadBackoff::SetNormal(qint64 normalMs)
+{
+    const bool backingOff = BackingOff();
+    m_normalMs = normalMs;
+    if (!backingOff)
+        m_currentMs = normalMs;
+}
+
+qint64 TReloadBackoff::Succeeded()
+{
+    m_currentMs = m_normalMs;
+    return m_currentMs;
+}
+
+qint64 TReloadBackoff::Failed(std::optional<qint64> retryAfterMs)
+{
+    qint64 next = std::min(m_currentMs * 2, std::max(kMaxWaitMs, m_normalMs));
+    if (retryAfterMs && *retryAfterMs > next)
+        next = std::min(*retryAfterMs, kMaxRetryAfterMs);
+    m_currentMs = next;
+    return m_currentMs;
+}

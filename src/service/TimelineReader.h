@@ -1,0 +1,39 @@
+#pragma once
+
+#include "service/TimelineRead.h"
+
+#include <QObject>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+
+class QEventLoop;
+
+// Reads timeline pages on a thread of their own and waits for each while the calling
+// thread's event loop keeps running, so a window goes on painting, moving and closing
+// during a slow read. The read keeps its own bounds; the wait has none of its own.
+class TTimelineReader : public QObject {
+    Q_OBJECT
+public:
+    explicit TTimelineReader(QObject* parent = nullptr);
+    ~TTimelineReader() override;
+
+    // The page, or nothing when the wait was abandoned (Abandon, or the application
+    // leaving its event loops). One read at a time: a call during a read returns
+    // nothing at once and leaves that read alone.
+    std::optional<TTimelinePage> Read(const TServiceAccount& account, int page, const TReadBounds& bounds);
+
+    // Ends the running wait at once; the read finishes unseen and its page is dropped.
+    void Abandon();
+    bool Busy() const { return m_loop != nullptr; }
+
+    // Reads still running on their threads in this process, abandoned ones included.
+    static int Running() { return s_running.load(); }
+
+private:
+    struct TShared;
+    QEventLoop* m_loop = nullptr;
+    bool m_abandoned = false;
+    static std::atomic<int> s_running;
+};

@@ -1,0 +1,181 @@
+// The window during slow reads: it keeps painting, can be closed at once, appears
+// before a slow start-up read ends, and backs its automatic reload off after failures.
+#include "FormHarness.h"
+#include "ScriptedServer.h"
+
+#include "service/TimelineReader.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+using namespace harness;
+using Step = ScriptedServer::Step;
+
+namespace {
+
+// Paint events of one widget, with the time of each.
+class PaintClock : public QObject {
+public:
+    explicit PaintClock(QWidget* w) { w->installEventFilter(this); m_clock.start(); }
+    qint64 longestGapMs(qint64 fromMs, qint64 toMs) const
+    {
+        qint64 last = fromMs, longest = 0;
+        for (qint64 t : m_times) {
+            if (t < fromMs || t > toMs)
+                continue;
+            longest = std::max(longest, t - last);
+            last = t;
+        }
+        return std::max(longest, toMs - last);
+    }
+    qint64 nowMs() const { return m_clock.elapsed(); }
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::Paint)
+            m_times.push_back(m_clock.elapsed());
+        return false;
+    }
+
+private:
+    QElapsedTimer m_clock;
+    std::vector<qint64> m_times;
+};
+
+class Responsive : public FormTest {
+protected:
+    void SetUp() override { writeCredentials(); }
+    std::unique_ptr<TForm1> makeForm(const QByteArray& api, int reloadMs = 60000, int totalMs = 60000)
+    {
+        TForm1Options options;
+        options.SettingsFile = iniPath();
+        options.Arguments = {QStringLiteral("brimlark"), QStringLiteral("--api"), QString::fromUtf8(api)};
+        options.ReloadIntervalMs = reloadMs;
+        options.Bounds.TotalTimeoutMs = totalMs;
+        auto form = std::make_unique<TForm1>(options);
+        form->CreateSecondaryWindows();
+        return form;
+    }
+    ScriptedServer server;
+};
+
+} // namespace
+
+TEST_F(Responsive, WindowPaintsWhileAReadTrickles)
+{
+    server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
+    auto form = makeForm(server.baseUrl());
+    form->show();
+    // About 1.2 s of reply, a byte every 4 ms.
+    const QByteArray reply = Ok(TimelineXml({{"a", QString(120, u'x'), "false", "1"}}));
+    server.addConnection({Step::readRequest(), Step::trickle(reply, 4), Step::close()});
+
+    PaintClock paints(form.get());
+    QTimer repaint;
+    QObject::connect(&repaint, &QTimer::timeout, form.get(), [&] { form->update(); });
+    repaint.start(20);
+    const qint64 start = paints.nowMs();
+    action(*form, "mmReload")->trigger();
+    const qint64 end = paints.nowMs();
+
+    EXPECT_GT(end - start, 800);  // the read really took its time
+    EXPECT_LT(paints.longestGapMs(start, end), 200);
+    EXPECT_EQ(column(*form, 3), QStringList{"1"});
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);  // the busy cursor is gone
+}
+
+TEST_F(Responsive, CommandsStayLockedAndASecondReadWaitsItsTurn)
+{
+    server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
+    auto form = makeForm(server.baseUrl());
+    server.addConnection({Step::readRequest(), Step::delay(400), Step::send(Ok(TimelineXml(ThreeRows()))), Step::close()});
+    bool lockedDuringRead = false;
+    bool busyCursor = false;
+    QTimer::singleShot(150, form.get(), [&] {
+        lockedDuringRead = !action(*form, "mmReload")->isEnabled() && !list(*form)->isEnabled();
+        busyCursor = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::BusyCursor;
+        form->Reload();  // the timer or a stray command: refused while the read runs
+        form->TimerAutoReloadTimer();
+    });
+    action(*form, "mmReload")->trigger();
+    EXPECT_TRUE(lockedDuringRead);
+    EXPECT_TRUE(busyCursor);
+    EXPECT_EQ(server.connectionCount(), 2);
+    EXPECT_EQ(column(*form, 3), (QStringList{"301", "302", "303"}));
+}
+
+TEST_F(Responsive, ClosingDuringAReadEndsItAtOnce)
+{
+    server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
+    auto form = makeForm(server.baseUrl());
+    form->show();
+    server.addConnection({Step::readRequest(), Step::delay(3000), Step::send(Ok(TimelineXml({}))), Step::close()});
+    QTimer::singleShot(100, form.get(), [&] { form->close(); });
+    QElapsedTimer clock;
+    clock.start();
+    action(*form, "mmReload")->trigger();
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_TRUE(form->IsClosing());
+    EXPECT_EQ(TTimelineReader::Running(), 1);  // still waiting for its server, unseen
+    // Nothing more is read once closed, and the late reply changes nothing.
+    action(*form, "mmMore")->trigger();
+    EXPECT_EQ(server.connectionCount(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(TTimelineReader::Running(), 0, 5000);
+    QTest::qWait(50);
+    EXPECT_EQ(list(*form)->topLevelItemCount(), 0);
+}
+
+TEST_F(Responsive, SlowStartUpShowsTheWindowFirst)
+{
+    server.addConnection({Step::readRequest(), Step::delay(1200), Step::send(Ok(TimelineXml(ThreeRows()))), Step::close()});
+    bool shownEarly = false;
+    QString lineWhileShown;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* form = qobject_cast<TForm1*>(w); form && form->isVisible() && !shownEarly) {
+                shownEarly = true;
+                lineWhileShown = form->StatusText();
+            }
+        }
+    });
+    probe.start(50);
+    QElapsedTimer clock;
+    clock.start();
+    auto form = makeForm(server.baseUrl());
+    EXPECT_GT(clock.elapsed(), 1100);
+    EXPECT_TRUE(shownEarly);
+    EXPECT_EQ(lineWhileShown, QStringLiteral("ロード中..."));
+    EXPECT_EQ(column(*form, 3), (QStringList{"301", "302", "303"}));
+    EXPECT_EQ(detailText(*form), QStringLiteral("最初のつぶやき"));
+}
+
+// After failures the automatic reload waits twice as long each time, and the status
+// line says when; a Retry-After that asks for longer is honoured; a success resets it.
+TEST_F(Responsive, AutomaticReloadBacksOffAfterFailures)
+{
+    server.addConnection(ScriptedServer::reply(Reply(503, "Service Unavailable", "busy")));
+    auto form = makeForm(server.baseUrl(), 100);
+    QTimer* reload = timer(*form, "TimerAutoReload");
+    EXPECT_EQ(reload->interval(), 200);
+    EXPECT_TRUE(trace(*form).last().startsWith(QStringLiteral("次の自動更新は ")));
+
+    server.addConnection(ScriptedServer::reply("HTTP/1.1 429 Too Many Requests\r\nRetry-After: 2\r\nContent-Length: 0\r\n\r\n"));
+    form->TimerAutoReloadTimer();
+    EXPECT_EQ(reload->interval(), 2000);
+    EXPECT_TRUE(trace(*form).last().endsWith(QStringLiteral("(2秒後)")));
+
+    server.addConnection({Step::readRequest(), Step::close()});
+    form->TimerAutoReloadTimer();
+    EXPECT_EQ(reload->interval(), 4000);
+
+    // A refusal is no reason to wait longer; a good read brings the normal interval back.
+    server.addConnection(ScriptedServer::reply(Reply(401, "Unauthorized", "")));
+    form->TimerAutoReloadTimer();
+    EXPECT_EQ(reload->interval(), 4000);
+    server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
+    form->TimerAutoReloadTimer();
+    EXPECT_EQ(reload->interval(), 100);
+    EXPECT_TRUE(reload->isActive());
+}
