@@ -3,6 +3,7 @@
 #include "http/BlockingConnection.h"
 #include "http/HeaderLines.h"
 #include "http/HttpErrors.h"
+#include "http/NetworkOptions.h"
 
 #include <QByteArray>
 
@@ -43,6 +44,7 @@ public:
     int MaxHeaderLines = 1000;      // over all heads of one reply, 100 replies included
     qint64 MaxHeaderSize = 256 * 1024;
     TTransportFactory TransportFactory;  // empty: a socket
+    TNetworkOptions Network;        // proxies and extra trusted certificates
 
     QByteArray FetchText(const QByteArray& url);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "http/HttpCliReplyParser.h"
+#include "http/NetworkOptions.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -47,6 +48,7 @@ struct THttpCliRequest {
     QDateTime ModifiedSince;            // invalid: no If-Modified-Since line
     QByteArray LocalAddr = "0.0.0.0";
     QIODevice* ReplyStream = nullptr;   // not owned; none: the reply body is dropped
+    TNetworkOptions Network;            // proxies and extra trusted certificates
 };
 
 // How one Post ended. A request that failed (busy client, bad version, no connection,

@@ -21,3 +21,28 @@ ESocketError::ESocketError(int errorNumber)
     : EHttpClientError(SocketErrors::Message(errorNumber)), m_errorNumber(errorNumber)
 {
 }
+
+ETlsError::ETlsError(const QByteArray& host, TCertificateProblem problem, const QString& detail)
+    : EHttpClientError(TlsFailureText(host, problem, detail)), m_host(host), m_problem(problem), m_detail(detail)
+{
+}
+
+QString TlsFailureText(const QByteArray& host, TCertificateProblem problem, const QString& detail)
+{
+    const QString h = QString::fromUtf8(host);
+    switch (problem) {
+    case TCertificateProblem::None:
+        return QStringLiteral("TLS 接続を確立できませんでした (%1): %2").arg(h, detail);
+    case TCertificateProblem::UntrustedIssuer:
+        return QStringLiteral("証明書を拒否しました (%1): 発行者を信頼できません").arg(h);
+    case TCertificateProblem::Expired:
+        return QStringLiteral("証明書を拒否しました (%1): 有効期限が切れています").arg(h);
+    case TCertificateProblem::NotYetValid:
+        return QStringLiteral("証明書を拒否しました (%1): まだ有効になっていません").arg(h);
+    case TCertificateProblem::HostMismatch:
+        return QStringLiteral("証明書を拒否しました (%1): ホスト名が一致しません").arg(h);
+    case TCertificateProblem::Other:
+        break;
+    }
+    return QStringLiteral("証明書を拒否しました (%1): %2").arg(h, detail);
+}

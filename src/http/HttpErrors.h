@@ -74,3 +74,34 @@ public:
 // The platform's socket library cannot be loaded or lacks a function (never on POSIX,
 // where the calls are linked in).
 class SocketLibraryError : public EHttpClientError { using EHttpClientError::EHttpClientError; };
+
+// Why a server's certificate was refused.
+enum class TCertificateProblem {
+    None,               // the certificate was fine; the handshake failed for another reason
+    UntrustedIssuer,    // no trusted authority signed it (self-signed or unknown CA)
+    Expired,
+    NotYetValid,
+    HostMismatch,       // issued for another name
+    Other,
+};
+
+// A TLS connection could not be made: the certificate was refused, or the handshake
+// broke off, timed out or met a peer that does not speak TLS. Message: a Japanese line
+// naming the host and the reason (TlsFailureText).
+class ETlsError : public EHttpClientError {
+public:
+    ETlsError(const QByteArray& host, TCertificateProblem problem, const QString& detail);
+    QByteArray Host() const { return m_host; }
+    TCertificateProblem Problem() const { return m_problem; }
+    QString Detail() const { return m_detail; }
+
+private:
+    QByteArray m_host;
+    TCertificateProblem m_problem;
+    QString m_detail;
+};
+
+// The one table of texts for TLS failures, shared by both clients: "証明書を拒否しました
+// (host): reason" for a refused certificate, "TLS 接続を確立できませんでした (host):
+// detail" for any other handshake failure.
+QString TlsFailureText(const QByteArray& host, TCertificateProblem problem, const QString& detail);

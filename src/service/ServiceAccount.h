@@ -1,5 +1,7 @@
 #pragma once
 
+#include "http/NetworkOptions.h"
+
 #include <QString>
 
 // Where the service is and who signs the requests: the base address (no trailing
@@ -8,6 +10,7 @@ struct TServiceAccount {
     QString ApiBase;
     QString AccountName;
     QString Password;
+    TNetworkOptions Network;    // proxies and extra trusted certificates for every call
 
     bool HasCredentials() const { return !AccountName.isEmpty() && !Password.isEmpty(); }
 };

@@ -39,6 +39,7 @@ THttpCliRequest ServicePostRequest(const TServiceAccount& account, const QByteAr
     request.Username = account.AccountName.toUtf8();
     request.Password = account.Password.toUtf8();
     request.AcceptLanguage = "ja,en,fr";
+    request.Network = account.Network;
     return request;
 }
 

@@ -55,6 +55,7 @@ TTimelinePage ReadTimelinePage(const TServiceAccount& account, int page, const T
     client.ReadTimeout = bounds.ReadTimeoutMs;
     client.TotalTimeout = bounds.TotalTimeoutMs;
     client.MaxBodySize = bounds.MaxBodySize;
+    client.Network = account.Network;
     client.Request().Username = account.AccountName.toUtf8();
     client.Request().Password = account.Password.toUtf8();
     client.Request().BasicAuthentication = true;
