@@ -7,6 +7,13 @@
 // Where the service is and who signs the requests: the base address (no trailing
 // slash; it may carry a path prefix such as "/api") and the Credentials.
 struct TServiceAccount {
+    TServiceAccount() = default;
+    TServiceAccount(QString apiBase, QString accountName, QString password, TNetworkOptions network = {})
+        : ApiBase(std::move(apiBase)), AccountName(std::move(accountName)), Password(std::move(password)),
+          Network(std::move(network))
+    {
+    }
+
     QString ApiBase;
     QString AccountName;
     QString Password;
