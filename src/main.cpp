@@ -4,6 +4,7 @@
 #include "settings/Settings.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QTimer>
 #include <QUrl>
@@ -22,8 +23,13 @@ const char kUsage[] =
     "Options:\n"
     "  --help             Show this help and exit.\n"
     "  --version          Show the version and exit.\n"
-    "  --api URL          Base address of the service (default http://twitter.com;\n"
-    "                     also BRIMLARK_API or the key API in the settings file).\n"
+    "  --api URL          Base address of the service, http:// or https:// (default\n"
+    "                     http://twitter.com; also BRIMLARK_API or the key API in the\n"
+    "                     settings file).\n"
+    "  --ca-file PATH     Also trust the certificates in this PEM file, for a server\n"
+    "                     with its own authority (also BRIMLARK_CA_FILE or the key\n"
+    "                     CAFile). Proxies: https_proxy, http_proxy, no_proxy, or\n"
+    "                     the key Proxy (an address, or none).\n"
     "  --screenshot FILE  Start up, save a PNG picture of the main window to FILE\n"
     "                     and exit.\n";
 
@@ -77,6 +83,12 @@ TCommandLine ParseCommandLine(int argc, char* argv[])
             const QString why = CheckServiceAddress(value);
             if (!why.isEmpty()) {
                 cl.Error = QStringLiteral("--api \"%1\": %2").arg(value, why);
+                return cl;
+            }
+        } else if (OptionValue(argc, argv, &i, "--ca-file", &value)) {
+            // The window reads it itself; a file that cannot be read is refused here.
+            if (value.isEmpty() || !QFileInfo(value).isReadable() || !QFileInfo(value).isFile()) {
+                cl.Error = QStringLiteral("--ca-file \"%1\": not a readable file").arg(value);
                 return cl;
             }
         } else if (OptionValue(argc, argv, &i, "--screenshot", &value)) {

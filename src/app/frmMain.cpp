@@ -40,7 +40,7 @@ TForm1::~TForm1() = default;
 
 TServiceAccount TForm1::Account() const
 {
-    return {m_state.ApiBase, m_state.AccountName, m_state.Password};
+    return {m_state.ApiBase, m_state.AccountName, m_state.Password, m_network};
 }
 
 // ---------------------------------------------------------------------------------------
@@ -52,6 +52,7 @@ void TForm1::FormCreate()
     const TApiBase api = ResolveApiBase(m_options.Arguments, m_state);
     m_state.ApiBase = api.Address;
     m_apiError = api.Error.isEmpty() ? QString() : ApiBaseErrorLine(api);
+    m_network = ResolveNetworkOptions(m_state.Proxy.value_or(QString()), ResolveCaFile(m_options.Arguments, m_state));
 
     // Timers run from the moment the window exists.
     TimerAutoReload->start();

@@ -1,6 +1,7 @@
 #include "dialogs/uLoginSettings.h"
 
 #include "dialogs/DialogCommon.h"
+#include "service/ServiceAccount.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -44,6 +45,14 @@ TfrmLogin::TfrmLogin(TMainState& state, QWidget* parent)
         button->setDefault(false);
     }
 
+    lblPlainWarning = new QLabel(QStringLiteral("このアドレスは http:// です。パスワードは暗号化されずに送られます。"
+                                                "https:// のアドレスをお使いください。"), this);
+    lblPlainWarning->setObjectName(QStringLiteral("lblPlainWarning"));
+    lblPlainWarning->setGeometry(12, 120, 200, 44);
+    lblPlainWarning->setWordWrap(true);
+    lblPlainWarning->setStyleSheet(QStringLiteral("color: #b00000;"));
+    lblPlainWarning->hide();
+
     setTabOrder(editUsername, editPassword);
     setTabOrder(editPassword, btnOK);
     setTabOrder(btnOK, btnCancel);
@@ -57,6 +66,10 @@ void TfrmLogin::FormShow()
 {
     editUsername->setText(m_state.AccountName);
     editPassword->setText(m_state.Password);
+    // One line below the buttons when the password would cross the network readable.
+    const bool warn = SendsPasswordInTheClear(m_state.ApiBase);
+    lblPlainWarning->setVisible(warn);
+    setFixedSize(224, warn ? 170 : 127);
 }
 
 void TfrmLogin::showEvent(QShowEvent* event)

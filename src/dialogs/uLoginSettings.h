@@ -21,6 +21,7 @@ public:
     QLineEdit* editPassword;
     QPushButton* btnOK;
     QPushButton* btnCancel;
+    QLabel* lblPlainWarning;    // shown when the password would travel unencrypted
 
 public Q_SLOTS:
     void btnOKClick();

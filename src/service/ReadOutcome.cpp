@@ -15,6 +15,7 @@ constexpr TFailureText kFailureTexts[] = {
     {TReadFailure::Refused, u"認証できませんでした"},
     {TReadFailure::HttpStatus, u"サーバーがエラーを返しました: %1"},
     {TReadFailure::Connection, u"接続できませんでした: %1"},
+    {TReadFailure::Tls, u"%1"},   // the TLS text names the host and the reason itself
     {TReadFailure::Transfer, u"応答を読み取れませんでした: %1"},
     {TReadFailure::NotTimeline, u"応答がタイムラインではありません: %1"},
 };

@@ -21,3 +21,7 @@ struct TServiceAccount {
 
     bool HasCredentials() const { return !AccountName.isEmpty() && !Password.isEmpty(); }
 };
+
+// The password would cross the network readable by anyone on the path: a plain http
+// address whose host is not on this machine's loopback network.
+bool SendsPasswordInTheClear(const QString& apiBase);

@@ -88,6 +88,9 @@ TTimelinePage ReadTimelinePage(const TServiceAccount& account, int page, const T
         result.Failure = e.ReplyCode() == 401 ? TReadFailure::Refused : TReadFailure::HttpStatus;
         result.Message = e.Message();
         result.RetryAfter = client.Response().HeaderLines.Value("Retry-After").trimmed();
+    } catch (const ETlsError& e) {
+        result.Failure = TReadFailure::Tls;
+        result.Message = e.Message();
     } catch (const EHttpClientError& e) {
         result.Failure = client.RequestSent() ? TReadFailure::Transfer : TReadFailure::Connection;
         if (const auto* socket = dynamic_cast<const ESocketError*>(&e))

@@ -30,6 +30,7 @@ enum class TReadFailure {
     Refused,        // 401: the service refused the Credentials
     HttpStatus,     // any other status that is not a success
     Connection,     // no connection could be made (refused, no such host, time-out)
+    Tls,            // the certificate was refused or the TLS handshake failed
     Transfer,       // the reply broke off, took too long, was too large or compressed
     NotTimeline,    // the reply is not a timeline document
 };

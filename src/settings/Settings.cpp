@@ -118,6 +118,8 @@ void SetDefaultSettings(TMainState& state)
     state.ReloadInterval = 60;
     state.RotationInterval = 20;
     state.Api.reset();
+    state.CAFile.reset();
+    state.Proxy.reset();
 }
 
 void ReadSettings(const TIniFile& file, TMainState& state)
@@ -138,6 +140,10 @@ void ReadSettings(const TIniFile& file, TMainState& state)
     state.RotationInterval = ReadInt(file, "iRotation", state.RotationInterval);
     if (const auto api = file.Value(kSection, "API"))
         state.Api = QString::fromUtf8(*api);
+    if (const auto caFile = file.Value(kSection, "CAFile"))
+        state.CAFile = QString::fromUtf8(*caFile);
+    if (const auto proxy = file.Value(kSection, "Proxy"))
+        state.Proxy = QString::fromUtf8(*proxy);
 }
 
 void WriteSettings(TIniFile& file, const TMainState& state, const QRect& bounds)
@@ -199,8 +205,8 @@ QString CheckServiceAddress(const QString& address)
         return QStringLiteral("the address is empty");
     if (!url.isValid())
         return QStringLiteral("not a valid address");
-    if (url.scheme() != QLatin1String("http"))
-        return QStringLiteral("only http:// addresses are supported");
+    if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
+        return QStringLiteral("only http:// and https:// addresses are supported");
     if (url.host().isEmpty())
         return QStringLiteral("the address has no host");
     if (url.hasQuery() || url.hasFragment())
@@ -210,30 +216,48 @@ QString CheckServiceAddress(const QString& address)
     return QString();
 }
 
+namespace {
+
+// A value and its source by the program's precedence: "--NAME VALUE" or "--NAME=VALUE"
+// in args, then the environment variable, then the settings key; nothing when none is set.
+std::optional<std::pair<QString, QString>> FirstSetting(const QStringList& args, const QString& option,
+                                                         const char* environment, const std::optional<QString>& key,
+                                                         const QString& keyName)
+{
+    const QString withValue = option + u'=';
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        if (arg == option && i + 1 < args.size() && !args[i + 1].isEmpty())
+            return std::pair{args[i + 1], option};
+        if (arg.startsWith(withValue) && arg.size() > withValue.size())
+            return std::pair{arg.mid(withValue.size()), option};
+    }
+    const QString env = qEnvironmentVariable(environment);
+    if (!env.isEmpty())
+        return std::pair{env, QString::fromLatin1(environment)};
+    if (key && !key->isEmpty())
+        return std::pair{*key, keyName};
+    return std::nullopt;
+}
+
+} // namespace
+
 TApiBase ResolveApiBase(const QStringList& args, const TMainState& state)
 {
-    TApiBase api;
-    for (qsizetype i = 0; i < args.size() && api.Source.isEmpty(); ++i) {
-        const QString& arg = args[i];
-        if (arg == QLatin1String("--api") && i + 1 < args.size() && !args[i + 1].isEmpty())
-            api = {args[i + 1], QStringLiteral("--api"), {}};
-        else if (arg.startsWith(QLatin1String("--api=")) && arg.size() > 6)
-            api = {arg.mid(6), QStringLiteral("--api"), {}};
-    }
-    if (api.Source.isEmpty()) {
-        const QString env = qEnvironmentVariable("BRIMLARK_API");
-        if (!env.isEmpty())
-            api = {env, QStringLiteral("BRIMLARK_API"), {}};
-        else if (state.Api && !state.Api->isEmpty())
-            api = {*state.Api, QStringLiteral("API"), {}};
-        else
-            api = {kDefaultApiBase, {}, {}};
-    }
+    TApiBase api{kDefaultApiBase, {}, {}};
+    if (const auto set = FirstSetting(args, QStringLiteral("--api"), "BRIMLARK_API", state.Api, QStringLiteral("API")))
+        api = {set->first, set->second, {}};
     api.Address = StripTrailingSlashes(api.Address);
     api.Error = CheckServiceAddress(api.Address);
     if (!api.Error.isEmpty())
         qCWarning(lcSettings).noquote() << "service address from" << api.Source << "refused:" << api.Address << "-" << api.Error;
     return api;
+}
+
+QString ResolveCaFile(const QStringList& args, const TMainState& state)
+{
+    const auto set = FirstSetting(args, QStringLiteral("--ca-file"), "BRIMLARK_CA_FILE", state.CAFile, QStringLiteral("CAFile"));
+    return set ? set->first : QString();
 }
 
 QString ApiBaseErrorLine(const TApiBase& api)

@@ -27,6 +27,9 @@ struct TMainState {
     int RotationInterval = 0;   // seconds
     // Optional key "API" in section "App": read when present, written back only then.
     std::optional<QString> Api;
+    // Optional keys "CAFile" and "Proxy": read when present; the file keeps them as they are.
+    std::optional<QString> CAFile;
+    std::optional<QString> Proxy;
 };
 
 // The settings file: the executable's path with its extension replaced by ".ini".
@@ -83,3 +86,7 @@ TApiBase ResolveApiBase(const QStringList& args, const TMainState& state);
 
 // The status line for an address that cannot be used, naming where it came from.
 QString ApiBaseErrorLine(const TApiBase& api);
+
+// A PEM file of extra trusted certificates, with the address's precedence: "--ca-file
+// PATH", the environment variable BRIMLARK_CA_FILE, then the key "CAFile"; empty: none.
+QString ResolveCaFile(const QStringList& args, const TMainState& state);

@@ -89,4 +89,24 @@ TEST_F(LoginDialog, CancelAndCloseBoxLeaveTheCredentials)
     EXPECT_EQ(state.Password, QStringLiteral("secret"));
 }
 
+// One line warns when the password would cross the network unencrypted.
+TEST_F(LoginDialog, PlainHttpToAnotherHostIsWarnedAbout)
+{
+    const struct {
+        const char* base;
+        bool warned;
+    } cases[] = {{"http://social.example/api", true}, {"http://192.0.2.7", true}, {"https://social.example", false},
+                 {"http://127.0.0.1:8080", false}, {"http://localhost:80", false}, {"http://[::1]:81", false}};
+    for (const auto& c : cases) {
+        state.ApiBase = QString::fromLatin1(c.base);
+        dlg.show();
+        EXPECT_EQ(dlg.lblPlainWarning->isVisible(), c.warned) << c.base;
+        EXPECT_EQ(dlg.height(), c.warned ? 170 : 127) << c.base;
+        if (c.warned) {
+            EXPECT_TRUE(dlg.lblPlainWarning->text().contains(QStringLiteral("https://")));
+        }
+        dlg.hide();
+    }
+}
+
 } // namespace

@@ -341,6 +341,32 @@ TEST(ResolveApiBase, PrecedenceOptionEnvironmentFileDefault)
     qunsetenv("BRIMLARK_API");
 }
 
+TEST(ResolveCaFile, SamePrecedenceAsTheAddressAndTheKeyIsNotWrittenWhenAbsent)
+{
+    qunsetenv("BRIMLARK_CA_FILE");
+    TMainState state;
+    EXPECT_TRUE(ResolveCaFile({}, state).isEmpty());
+    state.CAFile = QStringLiteral("/file.pem");
+    EXPECT_EQ(ResolveCaFile({}, state), QStringLiteral("/file.pem"));
+    qputenv("BRIMLARK_CA_FILE", "/env.pem");
+    EXPECT_EQ(ResolveCaFile({}, state), QStringLiteral("/env.pem"));
+    EXPECT_EQ(ResolveCaFile({QStringLiteral("--ca-file"), QStringLiteral("/opt.pem")}, state), QStringLiteral("/opt.pem"));
+    EXPECT_EQ(ResolveCaFile({QStringLiteral("--ca-file=/eq.pem")}, state), QStringLiteral("/eq.pem"));
+    qunsetenv("BRIMLARK_CA_FILE");
+
+    // Read from the file; a file without them gains neither key.
+    TIniFile file = TIniFile::FromBytes("[App]\r\nCAFile=/etc/ca.pem\r\nProxy=none\r\n");
+    ReadSettings(file, state);
+    EXPECT_EQ(state.CAFile, QStringLiteral("/etc/ca.pem"));
+    EXPECT_EQ(state.Proxy, QStringLiteral("none"));
+    TIniFile empty = TIniFile::FromBytes("");
+    TMainState fresh;
+    ReadSettings(empty, fresh);
+    WriteSettings(empty, fresh, QRect(0, 0, 10, 10));
+    EXPECT_FALSE(empty.ToBytes().contains("CAFile"));
+    EXPECT_FALSE(empty.ToBytes().contains("Proxy"));
+}
+
 // The same check for every source, and the line names the source that held the value.
 TEST(ResolveApiBase, EverySourceIsCheckedAndNamed)
 {
