@@ -3,11 +3,22 @@
 # demo account when there is none, runs the program against the service and stops the
 # service when the program exits. Under xvfb-run when there is no display.
 #
-#   tools/demo.sh BUILD_DIR [program arguments...]
+# Over https by default: a private authority and a certificate for 127.0.0.1 are made
+# afresh with the openssl command line in a temporary folder that goes when the demo
+# ends, and the program is told to trust that authority (--ca-file). "--http" as the
+# first argument after BUILD_DIR, or DEMO_TLS=0 in the environment, runs it over plain
+# http instead (./dev run --http).
+#
+#   tools/demo.sh BUILD_DIR [--http] [program arguments...]
 set -euo pipefail
 
-BUILD=$(cd "${1:?usage: demo.sh BUILD_DIR [program arguments...]}" && pwd)
+BUILD=$(cd "${1:?usage: demo.sh BUILD_DIR [--http] [program arguments...]}" && pwd)
 shift
+TLS=${DEMO_TLS:-1}
+if [ "${1:-}" = "--http" ]; then
+  TLS=0
+  shift
+fi
 SERVICE="$BUILD/tools/localservice/localservice"
 PROGRAM="$BUILD/src/brimlark"
 DB="$BUILD/demo.sqlite"           # kept between runs: posts and favourites stay
@@ -18,20 +29,52 @@ for f in "$SERVICE" "$PROGRAM"; do
 done
 
 SERVICE_PID=""
-stop_service() {
+TMP=""
+clean_up() {
   if [ -n "$SERVICE_PID" ]; then
     kill -TERM "$SERVICE_PID" 2>/dev/null || true
     wait "$SERVICE_PID" 2>/dev/null || true
     SERVICE_PID=""
   fi
+  [ -z "$TMP" ] || rm -rf "$TMP"
 }
-trap stop_service EXIT
+trap clean_up EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
+SERVICE_ARGS=(--port 0 --db "$DB" --seed)
+PROGRAM_ARGS=()
+SCHEME=http
+if [ "$TLS" != 0 ]; then
+  command -v openssl >/dev/null || { echo "demo: https needs the openssl command (package openssl); --http runs without" >&2; exit 1; }
+  TMP=$(mktemp -d "${TMPDIR:-/tmp}/brimlark-demo.XXXXXX")
+  # EC P-256 keys; the authority only signs, the server certificate names 127.0.0.1 and
+  # serves nothing else. Valid for a week: a demo does not run longer.
+  # (set -e does not hold inside a function tested by "if", hence the chain.)
+  make_certificates() {
+    cd "$TMP" &&
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
+      -keyout ca.key -out ca.pem -days 7 -subj "/CN=Brimlark demo authority" \
+      -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" &&
+    openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
+      -keyout server.key -out server.csr -subj "/CN=127.0.0.1" &&
+    printf 'subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n' > server.ext &&
+    openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial \
+      -out server.pem -days 7 -extfile server.ext
+  }
+  if ! (make_certificates) > "$TMP/openssl.log" 2>&1; then
+    cat "$TMP/openssl.log" >&2
+    echo "demo: could not make the demo certificates" >&2
+    exit 1
+  fi
+  SERVICE_ARGS+=(--tls-cert "$TMP/server.pem" --tls-key "$TMP/server.key")
+  PROGRAM_ARGS=(--ca-file "$TMP/ca.pem")
+  SCHEME=https
+fi
+
 # The service prints its port alone on its first line. --seed does nothing to a
 # database that was seeded before.
-exec {SERVICE_OUT}< <(exec "$SERVICE" --port 0 --db "$DB" --seed)
+exec {SERVICE_OUT}< <(exec "$SERVICE" "${SERVICE_ARGS[@]}")
 SERVICE_PID=$!
 PORT=""
 if ! read -r -t 30 -u "$SERVICE_OUT" PORT || ! [[ "$PORT" =~ ^[0-9]+$ ]]; then
@@ -39,7 +82,7 @@ if ! read -r -t 30 -u "$SERVICE_OUT" PORT || ! [[ "$PORT" =~ ^[0-9]+$ ]]; then
   exit 1
 fi
 exec {SERVICE_OUT}<&-   # nothing more comes; the program need not inherit it
-API="http://127.0.0.1:$PORT"
+API="$SCHEME://127.0.0.1:$PORT"
 
 if [ ! -e "$INI" ]; then
   # USR and PWD hold the account scrambled byte by byte (XOR 0x5A), written raw:
@@ -48,8 +91,9 @@ if [ ! -e "$INI" ]; then
   echo "demo: wrote $INI with the account demo / demo"
 fi
 echo "demo: local service on $API (account demo / demo, database $DB)"
+[ "$TLS" = 0 ] || echo "demo: its certificate comes from a private authority made for this run: $TMP/ca.pem"
 
-RUN=("$PROGRAM" --api "$API" "$@")
+RUN=("$PROGRAM" "${PROGRAM_ARGS[@]}" --api "$API" "$@")
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   command -v xvfb-run >/dev/null || { echo "demo: no display and no xvfb-run (package xvfb)" >&2; exit 1; }
   echo "demo: no display; running under xvfb-run"

@@ -37,7 +37,8 @@ qint64 LocalService::processId() const
 
 QByteArray LocalService::baseUrl() const
 {
-    return "http://127.0.0.1:" + QByteArray::number(m_port) + m_options.prefix;
+    const QByteArray scheme = m_options.tlsCert.isEmpty() ? "http" : "https";
+    return scheme + "://127.0.0.1:" + QByteArray::number(m_port) + m_options.prefix;
 }
 
 bool LocalService::start()
@@ -60,6 +61,8 @@ bool LocalService::start()
         args << "--rate-limit" << QString::fromUtf8(m_options.rateLimit);
     if (m_options.verbose)
         args << "-v";
+    if (!m_options.tlsCert.isEmpty() || !m_options.tlsKey.isEmpty())
+        args << "--tls-cert" << m_options.tlsCert << "--tls-key" << m_options.tlsKey;
     args << m_options.extraArgs;
 
     m_port = 0;

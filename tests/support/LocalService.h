@@ -30,6 +30,8 @@ public:
         QByteArray rateLimit;                           // such as "70/60"; empty: none
         QString dbPath;                                 // empty: a fresh temporary database
         bool verbose = false;                           // log each request to stderr
+        QString tlsCert;                                // both set: https with this certificate
+        QString tlsKey;                                 // and key (TestCertificates makes them)
         QStringList extraArgs;
     };
 
@@ -46,7 +48,8 @@ public:
     QString errorString() const { return m_error; }
     quint16 port() const { return m_port; }
     qint64 processId() const;
-    // "http://127.0.0.1:PORT" followed by the prefix: the service's paths go after it.
+    // "http://127.0.0.1:PORT" ("https://" with a certificate) followed by the prefix: the
+    // service's paths go after it.
     QByteArray baseUrl() const;
     QString dbPath() const { return m_dbPath; }
 

@@ -15,7 +15,7 @@
 struct ServiceClient {
     ServiceClient(const LocalService& service, std::string user = LocalService::kDemoUser,
                   std::string password = LocalService::kDemoPassword)
-        : http("127.0.0.1", service.port()), prefix(pathOf(service.baseUrl()))
+        : http(originOf(service.baseUrl())), prefix(pathOf(service.baseUrl()))
     {
         http.set_connection_timeout(5);
         http.set_read_timeout(10);
@@ -36,11 +36,20 @@ struct ServiceClient {
         return http.Post(prefix + "/favorites/create/" + id + ".xml", "id=" + id, "text/html");
     }
 
-    // The path part of "http://127.0.0.1:PORT/prefix".
+    // "http://127.0.0.1:PORT" or "https://..." and the path part of the base address; a
+    // client for https trusts only the authority given with set_ca_cert_path.
+    static std::string originOf(const QByteArray& baseUrl)
+    {
+        return baseUrl.left(pathStart(baseUrl)).toStdString();
+    }
     static std::string pathOf(const QByteArray& baseUrl)
     {
-        const int slash = baseUrl.indexOf('/', int(sizeof "http://") - 1);
-        return slash < 0 ? std::string() : baseUrl.mid(slash).toStdString();
+        return baseUrl.mid(pathStart(baseUrl)).toStdString();
+    }
+    static qsizetype pathStart(const QByteArray& baseUrl)
+    {
+        const qsizetype slash = baseUrl.indexOf('/', baseUrl.indexOf("://") + 3);
+        return slash < 0 ? baseUrl.size() : slash;
     }
 
     httplib::Client http;

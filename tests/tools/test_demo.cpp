@@ -1,11 +1,13 @@
 // The demo script end to end, with a stand-in for the program: it must start the real
-// local service, hand its address to the program, give the program a settings file
-// with the demo account, pass the program's exit code on and stop the service after.
+// local service (over https with a private authority it makes, or plain http when
+// asked), hand its address and authority to the program, give the program a settings
+// file with the demo account, pass the program's exit code on and clean up after.
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTcpSocket>
@@ -14,11 +16,15 @@
 namespace {
 
 // Records its arguments and display, signs in with the settings file beside it, reads
-// the timeline once and ends with exit code 3.
+// the timeline once, trusting only the authority of --ca-file for https, and ends with
+// exit code 3.
 constexpr const char* kStandIn = R"py(#!/usr/bin/env python3
-import base64, os, sys, urllib.request, urllib.error
+import base64, os, ssl, sys, urllib.request, urllib.error
 here = os.path.dirname(os.path.abspath(sys.argv[0]))
 api = sys.argv[sys.argv.index('--api') + 1]
+context = None
+if '--ca-file' in sys.argv:
+    context = ssl.create_default_context(cafile=sys.argv[sys.argv.index('--ca-file') + 1])
 values = {}
 with open(os.path.join(here, 'brimlark.ini'), 'rb') as f:
     for line in f.read().split(b'\n'):
@@ -29,10 +35,12 @@ user, password = values.get(b'USR', b''), values.get(b'PWD', b'')
 request = urllib.request.Request(api + '/statuses/friends_timeline.xml')
 request.add_header('Authorization', 'Basic ' + base64.b64encode(user + b':' + password).decode())
 try:
-    with urllib.request.urlopen(request, timeout=10) as reply:
+    with urllib.request.urlopen(request, timeout=10, context=context) as reply:
         result = '%d %d' % (reply.status, reply.read().count(b'<status>'))
 except urllib.error.HTTPError as e:
     result = '%d 0' % e.code
+except urllib.error.URLError as e:
+    result = 'failed: %s' % e.reason
 with open(os.path.join(here, 'ran.txt'), 'w') as f:
     f.write('\n'.join([' '.join(sys.argv[1:]), os.environ.get('DISPLAY', ''), result]))
 sys.exit(3)
@@ -57,9 +65,10 @@ protected:
         program.setPermissions(program.permissions() | QFile::ExeOwner);
     }
 
-    // Runs the script; returns its exit code.
-    int runDemo(bool withDisplay)
+    // Runs the script with the given arguments before the program's; returns its exit code.
+    int runDemo(bool withDisplay, const QStringList& demoArgs = {}, const QByteArray& demoTls = {})
     {
+        QFile::remove(QDir(dir.path()).filePath("src/ran.txt"));
         QProcess demo;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove("WAYLAND_DISPLAY");
@@ -67,9 +76,13 @@ protected:
             env.insert("DISPLAY", ":42");
         else
             env.remove("DISPLAY");
+        env.remove("DEMO_TLS");
+        if (!demoTls.isNull())
+            env.insert("DEMO_TLS", demoTls);
         demo.setProcessEnvironment(env);
         demo.setProcessChannelMode(QProcess::ForwardedChannels);
-        demo.start("bash", {qEnvironmentVariable("BRIMLARK_SOURCE_DIR") + "/tools/demo.sh", dir.path(), "--extra"});
+        demo.start("bash", QStringList{qEnvironmentVariable("BRIMLARK_SOURCE_DIR") + "/tools/demo.sh", dir.path()}
+                               + demoArgs + QStringList{"--extra"});
         if (!demo.waitForFinished(60000)) {
             demo.kill();
             demo.waitForFinished();
@@ -94,25 +107,42 @@ protected:
     QTemporaryDir dir;
 };
 
-TEST_F(DemoScript, RunsTheProgramAgainstASeededServiceAndStopsItAfter)
+TEST_F(DemoScript, RunsTheProgramOverHttpsWithItsOwnAuthorityAndCleansUpAfter)
 {
     EXPECT_EQ(runDemo(true), 3) << "the program's exit code";
     const QStringList record = ran();
     ASSERT_EQ(record.size(), 3) << record.join('|').toStdString();
     const QStringList args = record[0].split(' ');
-    ASSERT_EQ(args.size(), 3) << record[0].toStdString();
-    EXPECT_EQ(args[0], "--api");
-    EXPECT_TRUE(args[1].startsWith("http://127.0.0.1:")) << args[1].toStdString();
-    EXPECT_EQ(args[2], "--extra");
-    EXPECT_EQ(record[2], "200 20") << "signed in as demo and read the first page";
+    ASSERT_EQ(args.size(), 5) << record[0].toStdString();
+    EXPECT_EQ(args[0], "--ca-file");
+    EXPECT_EQ(args[2], "--api");
+    EXPECT_TRUE(args[3].startsWith("https://127.0.0.1:")) << args[3].toStdString();
+    EXPECT_EQ(args[4], "--extra");
+    EXPECT_EQ(record[2], "200 20") << "trusted the service through the given authority alone, signed in as demo "
+                                      "and read the first page";
 
     QFile ini(QDir(dir.path()).filePath("src/brimlark.ini"));
     ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
     EXPECT_EQ(ini.readAll(), QByteArray("[App]\nUSR=\x3e\x3f\x37\x35\nPWD=\x3e\x3f\x37\x35\n"));
     EXPECT_TRUE(QFile::exists(QDir(dir.path()).filePath("demo.sqlite")));
 
-    const quint16 port = static_cast<quint16>(args[1].section(':', 2).toUInt());
+    EXPECT_FALSE(QFileInfo::exists(QFileInfo(args[1]).path())) << "the keys go with the demo";
+    const quint16 port = static_cast<quint16>(args[3].section(':', 2).toUInt());
     EXPECT_FALSE(accepts(port)) << "the service ends with the program";
+}
+
+TEST_F(DemoScript, RunsOverPlainHttpWhenAsked)
+{
+    for (const bool byOption : {true, false}) {
+        EXPECT_EQ(runDemo(true, byOption ? QStringList{"--http"} : QStringList{}, byOption ? QByteArray() : "0"), 3);
+        const QStringList record = ran();
+        ASSERT_EQ(record.size(), 3) << byOption;
+        const QStringList args = record[0].split(' ');
+        ASSERT_EQ(args.size(), 3) << record[0].toStdString();
+        EXPECT_EQ(args[0], "--api");
+        EXPECT_TRUE(args[1].startsWith("http://127.0.0.1:")) << args[1].toStdString();
+        EXPECT_EQ(record[2], "200 20") << byOption;
+    }
 }
 
 TEST_F(DemoScript, KeepsAnExistingSettingsFile)

@@ -2,6 +2,7 @@
 // loopback port with a real database file, spoken to over HTTP.
 
 #include "ServiceClient.h"
+#include "TestCertificates.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -572,6 +573,38 @@ TEST_F(SeededService, OversizedAndBrokenRequestsAreRefusedAndTheServiceGoesOn)
     EXPECT_EQ(res->status, 200);
 }
 
+// ---- https ---------------------------------------------------------------------------
+
+TEST(LocalServiceTls, ServesTheTimelineToClientsThatTrustItsAuthorityOnly)
+{
+    TestCertificates certs;
+    ASSERT_TRUE(certs.isValid()) << certs.errorString().toStdString();
+    LocalService::Options options = seeded();
+    options.tlsCert = certs.serverCert();
+    options.tlsKey = certs.serverKey();
+    LocalService service(options);
+    ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
+    ASSERT_TRUE(service.baseUrl().startsWith("https://127.0.0.1:")) << service.baseUrl().toStdString();
+
+    ServiceClient trusting(service);
+    trusting.http.set_ca_cert_path(certs.caFile().toStdString());
+    auto res = trusting.timeline();
+    ASSERT_TRUE(res) << httplib::to_string(res.error());
+    EXPECT_EQ(res->status, 200);
+    bool ok = false;
+    EXPECT_EQ(readTimeline(res->body, &ok).size(), 20u);
+    EXPECT_TRUE(ok);
+
+    auto untrusted = ServiceClient(service).timeline();
+    EXPECT_EQ(untrusted.error(), httplib::Error::SSLServerVerification);
+
+    const std::string plain = rawExchange(service.port(), "GET /statuses/friends_timeline.xml HTTP/1.1\r\n"
+                                                          "Host: 127.0.0.1\r\nAuthorization: Basic ZGVtbzpkZW1v\r\n\r\n");
+    EXPECT_EQ(plain.find("HTTP/"), std::string::npos) << "plain http on the https port: " << plain;
+    EXPECT_EQ(trusting.timeline()->status, 200) << "still serving after the plain request";
+    EXPECT_TRUE(service.stop());
+}
+
 // ---- command-line behaviour ------------------------------------------------------------
 
 TEST(LocalServicePrefix, ThePrefixCarriesEveryCall)
@@ -651,6 +684,8 @@ TEST(LocalServiceProcess, BadCommandLinesAndUnusableDatabasesFailWithAMessage)
     const QString program = qEnvironmentVariable("BRIMLARK_LOCALSERVICE");
     ASSERT_FALSE(program.isEmpty());
     QTemporaryDir dir;
+    TestCertificates certs;
+    ASSERT_TRUE(certs.isValid()) << certs.errorString().toStdString();
     QFile junk(dir.filePath("junk.sqlite"));
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
     junk.write(QByteArray(4096, 'j'));
@@ -669,6 +704,12 @@ TEST(LocalServiceProcess, BadCommandLinesAndUnusableDatabasesFailWithAMessage)
         {{"--db"}, 2, "needs a value"},
         {{"--db", junk.fileName(), "--port", "0"}, 1, "not a database"},
         {{"--db", dir.filePath("no/such/folder/x.sqlite"), "--port", "0"}, 1, "cannot open database"},
+        {{"--db", dir.filePath("tls.sqlite"), "--tls-cert", dir.filePath("none.pem"), "--tls-key", junk.fileName()},
+         2, "none.pem"},
+        {{"--db", dir.filePath("tls.sqlite"), "--tls-cert", junk.fileName(), "--tls-key", junk.fileName()},
+         2, "junk.sqlite"},
+        {{"--db", dir.filePath("tls.sqlite"), "--tls-cert", certs.serverCert(), "--tls-key", certs.wrongHostKey()},
+         2, "does not belong"},
     };
     for (const Case& c : cases) {
         QProcess process;
@@ -678,6 +719,7 @@ TEST(LocalServiceProcess, BadCommandLinesAndUnusableDatabasesFailWithAMessage)
         EXPECT_TRUE(process.readAllStandardError().contains(c.inMessage)) << c.args.join(' ').toStdString();
         EXPECT_TRUE(process.readAllStandardOutput().isEmpty());
     }
+    EXPECT_FALSE(QFile::exists(dir.filePath("tls.sqlite"))) << "a missing certificate is found before the database is made";
 }
 
 } // namespace

@@ -114,7 +114,8 @@ TEST(ServiceOptions, ParsesEveryOption)
     ServiceOptions options;
     std::string error;
     ASSERT_TRUE(parseCommandLine({"--port", "8080", "--db=x.sqlite", "--prefix", "api/", "--user", "a:b:c",
-                                  "--user", "d:e", "--seed", "--delay-ms", "250", "--rate-limit", "70/60", "-v"},
+                                  "--user", "d:e", "--seed", "--delay-ms", "250", "--rate-limit", "70/60", "-v",
+                                  "--tls-cert", "c.pem", "--tls-key=k.pem"},
                                  &options, &error)) << error;
     EXPECT_EQ(options.port, 8080);
     EXPECT_EQ(options.dbPath, "x.sqlite");
@@ -126,10 +127,13 @@ TEST(ServiceOptions, ParsesEveryOption)
     EXPECT_EQ(options.rateLimitCount, 70);
     EXPECT_EQ(options.rateLimitWindowSeconds, 60);
     EXPECT_TRUE(options.verbose);
+    EXPECT_EQ(options.tlsCertPath, "c.pem");
+    EXPECT_EQ(options.tlsKeyPath, "k.pem");
 
     for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
              {"--port", "-1"}, {"--port", "8o"}, {"--delay-ms", "soon"}, {"--rate-limit", "0/60"},
-             {"--rate-limit", "70/"}, {"--user", ":pw"}, {"--user", "name:"}, {"--prefix", "/a?b"}, {"extra"}}) {
+             {"--rate-limit", "70/"}, {"--user", ":pw"}, {"--user", "name:"}, {"--prefix", "/a?b"}, {"extra"},
+             {"--tls-cert", "c.pem"}, {"--tls-key", "k.pem"}}) {
         ServiceOptions o;
         std::string message;
         EXPECT_FALSE(parseCommandLine(bad, &o, &message)) << bad[0];

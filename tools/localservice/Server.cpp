@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -116,24 +117,31 @@ std::string printable(std::string text)
     return text;
 }
 
+std::unique_ptr<httplib::Server> makeServer(const ServiceOptions& options)
+{
+    if (options.tlsCertPath.empty())
+        return std::make_unique<httplib::Server>();
+    return std::make_unique<httplib::SSLServer>(options.tlsCertPath.c_str(), options.tlsKeyPath.c_str());
+}
+
 } // namespace
 
 class Server::Impl {
 public:
     Impl(Store& store, const ServiceOptions& options, std::ostream& log)
-        : m_store(store), m_options(options), m_log(log)
+        : m_store(store), m_options(options), m_log(log), m_http(makeServer(options))
     {
-        m_http.set_payload_max_length(m_options.maxBodyBytes);
+        m_http->set_payload_max_length(m_options.maxBodyBytes);
         const auto handler = [this](const httplib::Request& req, httplib::Response& res) { handle(req, res); };
-        m_http.Get(".*", handler);  // HEAD too
-        m_http.Post(".*", handler);
-        m_http.Put(".*", handler);
-        m_http.Patch(".*", handler);
-        m_http.Delete(".*", handler);
-        m_http.Options(".*", handler);
+        m_http->Get(".*", handler);  // HEAD too
+        m_http->Post(".*", handler);
+        m_http->Put(".*", handler);
+        m_http->Patch(".*", handler);
+        m_http->Delete(".*", handler);
+        m_http->Options(".*", handler);
         // Errors the server library answers on its own (bad request line, too large)
         // get the same XML body as ours.
-        m_http.set_error_handler(httplib::Server::HandlerWithResponse([this](const httplib::Request& req, httplib::Response& res) {
+        m_http->set_error_handler(httplib::Server::HandlerWithResponse([this](const httplib::Request& req, httplib::Response& res) {
             if (!res.body.empty())
                 return httplib::Server::HandlerResponse::Unhandled;
             std::size_t limit = m_options.maxBodyBytes;
@@ -143,11 +151,11 @@ public:
             res.set_content(errorDocument(req.path, reasonFor(res.status, limit)), kXmlType);
             return httplib::Server::HandlerResponse::Handled;
         }));
-        m_http.set_exception_handler([this](const httplib::Request& req, httplib::Response& res, std::exception_ptr) {
+        m_http->set_exception_handler([this](const httplib::Request& req, httplib::Response& res, std::exception_ptr) {
             fail(req, res, 500, "The service failed on this request.");
         });
         if (m_options.verbose) {
-            m_http.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+            m_http->set_logger([this](const httplib::Request& req, const httplib::Response& res) {
                 std::lock_guard lock(m_logMutex);
                 m_log << "localservice: " << printable(req.method) << ' ' << printable(req.target) << " -> " << res.status
                       << " (" << res.body.size() << " bytes)" << std::endl;
@@ -304,14 +312,14 @@ public:
             m_stopping = true;
         }
         m_stopCv.notify_all();
-        m_http.stop();
+        m_http->stop();
     }
 
     Store& m_store;
     ServiceOptions m_options;
     std::ostream& m_log;
     std::mutex m_logMutex;
-    httplib::Server m_http;
+    std::unique_ptr<httplib::Server> m_http;
     std::mutex m_limitMutex;
     std::map<std::int64_t, std::deque<std::chrono::steady_clock::time_point>> m_requestTimes;
     std::mutex m_stopMutex;
@@ -327,11 +335,16 @@ Server::Server(Store& store, const ServiceOptions& options, std::ostream& log)
 
 Server::~Server() = default;
 
+bool Server::isValid() const
+{
+    return m_impl->m_http->is_valid();
+}
+
 int Server::bind()
 {
     if (m_impl->m_options.port == 0)
-        return m_impl->m_http.bind_to_any_port("127.0.0.1");
-    return m_impl->m_http.bind_to_port("127.0.0.1", m_impl->m_options.port) ? m_impl->m_options.port : -1;
+        return m_impl->m_http->bind_to_any_port("127.0.0.1");
+    return m_impl->m_http->bind_to_port("127.0.0.1", m_impl->m_options.port) ? m_impl->m_options.port : -1;
 }
 
 bool Server::run()
@@ -344,7 +357,7 @@ bool Server::run()
         d.m_stopCv.wait(lock, [&d] { return d.m_stopping || d.m_listenEnded; });
         while (!d.m_listenEnded) {
             lock.unlock();
-            d.m_http.stop();
+            d.m_http->stop();
             lock.lock();
             d.m_stopCv.wait_for(lock, std::chrono::milliseconds(10), [&d] { return d.m_listenEnded; });
         }
@@ -354,7 +367,7 @@ bool Server::run()
         std::lock_guard lock(d.m_stopMutex);
         stoppedEarly = d.m_stopping;
     }
-    const bool ok = stoppedEarly || d.m_http.listen_after_bind();
+    const bool ok = stoppedEarly || d.m_http->listen_after_bind();
     {
         std::lock_guard lock(d.m_stopMutex);
         d.m_listenEnded = true;

@@ -11,9 +11,11 @@ class Store;
 
 // The HTTP side of the local service: Basic authentication, the three calls of the
 // interface under the optional prefix, an optional request limit and delay, and a
-// clear XML error for everything it refuses. Listens on 127.0.0.1 only.
+// clear XML error for everything it refuses. Listens on 127.0.0.1 only; speaks https
+// when the options name a certificate and key.
 //
 //   Server server(store, options);
+//   if (!server.isValid()) ...  // the certificate or key was refused
 //   int port = server.bind();   // -1 on failure
 //   server.run();               // until stop() from another thread
 class Server {
@@ -23,6 +25,8 @@ public:
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
+    // False when the TLS certificate or key could not be used.
+    bool isValid() const;
     // Binds the listening socket; returns the port (the chosen one for port 0) or -1.
     int bind();
     // Serves until stop(); false when it could not serve at all.

@@ -1,6 +1,13 @@
 #include "ServiceOptions.h"
 
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 
 namespace localservice {
 
@@ -26,6 +33,8 @@ std::string usageText()
            "  --delay-ms N        wait N ms before every reply\n"
            "  --rate-limit N/S    at most N requests per S seconds per account (400 beyond)\n"
            "  --max-body BYTES    largest request body (default 65536, form bodies 8192 at most; larger: 413)\n"
+           "  --tls-cert FILE     serve https with this certificate (PEM; the chain may follow it)\n"
+           "  --tls-key FILE      and this private key (PEM); both or neither\n"
            "  -v                  log every request to stderr\n";
 }
 
@@ -126,12 +135,60 @@ bool parseCommandLine(const std::vector<std::string>& args, ServiceOptions* opti
                 return false;
             }
             options->maxBodyBytes = static_cast<std::size_t>(number);
+        } else if (name == "--tls-cert" || name == "--tls-key") {
+            if (!takeValue())
+                return false;
+            if (value.empty()) {
+                *error = name + " wants a file name";
+                return false;
+            }
+            (name == "--tls-cert" ? options->tlsCertPath : options->tlsKeyPath) = value;
         } else {
             *error = "unknown option \"" + args[i] + "\"";
             return false;
         }
     }
+    if (options->tlsCertPath.empty() != options->tlsKeyPath.empty()) {
+        *error = "--tls-cert and --tls-key go together";
+        return false;
+    }
     return true;
+}
+
+bool checkFiles(const ServiceOptions& options, std::string* error)
+{
+    if (options.tlsCertPath.empty())
+        return true;
+    // Read here rather than left to the server library, which only says that it failed.
+    const auto openFile = [error](const std::string& path) {
+        BIO* bio = BIO_new_file(path.c_str(), "r");
+        if (!bio)
+            *error = "cannot read \"" + path + "\": " + std::strerror(errno);
+        return bio;
+    };
+    BIO* certFile = openFile(options.tlsCertPath);
+    if (!certFile)
+        return false;
+    X509* cert = PEM_read_bio_X509(certFile, nullptr, nullptr, nullptr);
+    BIO_free(certFile);
+    if (!cert) {
+        *error = "\"" + options.tlsCertPath + "\" holds no PEM certificate";
+        return false;
+    }
+    BIO* keyFile = openFile(options.tlsKeyPath);
+    EVP_PKEY* key = keyFile ? PEM_read_bio_PrivateKey(keyFile, nullptr, nullptr, nullptr) : nullptr;
+    BIO_free(keyFile);
+    bool ok = key != nullptr;
+    if (keyFile && !key)
+        *error = "\"" + options.tlsKeyPath + "\" holds no unencrypted PEM private key";
+    if (key && X509_check_private_key(cert, key) != 1) {
+        *error = "the key \"" + options.tlsKeyPath + "\" does not belong to the certificate \"" + options.tlsCertPath + "\"";
+        ok = false;
+    }
+    EVP_PKEY_free(key);
+    X509_free(cert);
+    ERR_clear_error();
+    return ok;
 }
 
 } // namespace localservice

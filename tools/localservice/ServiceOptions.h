@@ -18,12 +18,18 @@ struct ServiceOptions {
     int rateLimitWindowSeconds = 0;
     bool verbose = false;
     std::size_t maxBodyBytes = 64 * 1024;
+    std::string tlsCertPath;            // both or neither: https with this certificate chain
+    std::string tlsKeyPath;             // and its private key (PEM, unencrypted)
     bool help = false;
 };
 
 // Parses the command line (without the program name). Returns false with a message
 // in *error for anything it does not understand.
 bool parseCommandLine(const std::vector<std::string>& args, ServiceOptions* options, std::string* error);
+
+// Whether the certificate and key the options name can be read and belong together;
+// false with a message naming the file at fault. Checked before the database is touched.
+bool checkFiles(const ServiceOptions& options, std::string* error);
 
 std::string usageText();
 

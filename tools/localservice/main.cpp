@@ -23,6 +23,10 @@ int main(int argc, char** argv)
         std::cout << usageText();
         return 0;
     }
+    if (!checkFiles(options, &error)) {
+        std::cerr << "localservice: " << error << "\n";
+        return 2;
+    }
 
     try {
         Store store(options.dbPath);
@@ -32,6 +36,11 @@ int main(int argc, char** argv)
             store.upsertUser(name, password);
 
         Server server(store, options, std::cerr);
+        if (!server.isValid()) {
+            std::cerr << "localservice: cannot serve https with the certificate \"" << options.tlsCertPath
+                      << "\" and the key \"" << options.tlsKeyPath << "\" (not PEM, or not a matching pair)\n";
+            return 2;
+        }
         TerminationWatcher watcher([&server](int) { server.stop(); });
         const int port = server.bind();
         if (port < 0) {
