@@ -1,37 +1,16 @@
 #include "Nginx.h"
 
+#include "Daemon.h"
 #include "LoopbackListener.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
-#include <grp.h>
-#include <pwd.h>
+#include <unistd.h>
+
+using namespace daemon_support;
 
 namespace {
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool accepts(quint16 port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(port);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    return ok;
-}
 
 // As root nginx would hand its temporary folders to "nobody"; naming the current user
 // keeps everything with the test, and no process ever changes user (no master).
@@ -39,11 +18,8 @@ QByteArray userLine()
 {
     if (::geteuid() != 0)
         return {};
-    const passwd* user = ::getpwuid(::geteuid());
-    const group* grp = ::getgrgid(::getegid());
-    if (!user || !grp)
-        return {};
-    return QByteArray("user ") + user->pw_name + ' ' + grp->gr_name + ";\n";
+    const auto [user, group] = CurrentUserAndGroup();
+    return user.isEmpty() ? QByteArray() : "user " + user + ' ' + group + ";\n";
 }
 
 } // namespace
@@ -81,18 +57,13 @@ Nginx::~Nginx()
 
 QString Nginx::program()
 {
-    const QString given = qEnvironmentVariable("BRIMLARK_NGINX");
-    if (!given.isEmpty())
-        return given;
-    const QString onPath = QStandardPaths::findExecutable(QStringLiteral("nginx"));
-    if (!onPath.isEmpty())
-        return onPath;
-    return QStandardPaths::findExecutable(QStringLiteral("nginx"), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin"), QStringLiteral("/sbin")});
+    return FindProgram("BRIMLARK_NGINX", QStringLiteral("nginx"),
+                       {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin"), QStringLiteral("/sbin")});
 }
 
 bool Nginx::isRunning() const
 {
-    return m_process && m_process->state() == QProcess::Running && m_port != 0;
+    return m_daemon.IsRunning() && m_port != 0;
 }
 
 QByteArray Nginx::baseUrl() const
@@ -102,12 +73,12 @@ QByteArray Nginx::baseUrl() const
 
 QByteArray Nginx::accessLog() const
 {
-    return m_dir ? readFile(m_dir->filePath(QStringLiteral("access.log"))) : QByteArray();
+    return m_dir ? ReadFile(m_dir->filePath(QStringLiteral("access.log"))) : QByteArray();
 }
 
 QByteArray Nginx::errorLog() const
 {
-    return m_dir ? readFile(m_dir->filePath(QStringLiteral("error.log"))) : QByteArray();
+    return m_dir ? ReadFile(m_dir->filePath(QStringLiteral("error.log"))) : QByteArray();
 }
 
 bool Nginx::start(const QString& nginx, const QByteArray& server)
@@ -135,41 +106,16 @@ bool Nginx::start(const QString& nginx, const QByteArray& server)
     }
     file.close();
 
-    m_process = std::make_unique<QProcess>();
-    m_process->setProcessChannelMode(QProcess::ForwardedChannels);
-    m_process->start(nginx, {"-p", m_dir->path() + '/', "-c", configPath, "-e", m_dir->filePath(QStringLiteral("error.log"))});
-    if (!m_process->waitForStarted(5000)) {
-        m_error = "cannot start " + nginx + ": " + m_process->errorString() + " (./dev installs nginx)";
-        m_process.reset();
-        return false;
-    }
-    QDeadlineTimer deadline(10000);
-    while (!accepts(m_port)) {
-        // waitForFinished is the pause between tries, and tells an nginx that gave up.
-        if (m_process->waitForFinished(20) || m_process->state() != QProcess::Running) {
-            m_error = "nginx ended at start:\n" + QString::fromUtf8(errorLog());
-            stop();
-            return false;
-        }
-        if (deadline.hasExpired()) {
-            m_error = "nginx did not accept connections on port " + QString::number(m_port);
-            stop();
-            return false;
-        }
-    }
-    m_error.clear();
-    return true;
+    m_error = m_daemon.Start(nginx, {"-p", m_dir->path() + '/', "-c", configPath, "-e", m_dir->filePath(QStringLiteral("error.log"))},
+                             m_port, QProcess::ForwardedChannels,
+                             [this](QProcess&) { return QString::fromUtf8(errorLog()); });
+    if (!m_error.isEmpty())
+        m_port = 0;
+    return m_error.isEmpty();
 }
 
 void Nginx::stop()
 {
-    if (m_process && m_process->state() != QProcess::NotRunning) {
-        m_process->terminate();
-        if (!m_process->waitForFinished(5000)) {
-            m_process->kill();
-            m_process->waitForFinished(5000);
-        }
-    }
-    m_process.reset();
+    m_daemon.Stop();
     m_port = 0;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Daemon.h"
+
 #include <QByteArray>
 #include <QMap>
 #include <QString>
@@ -47,7 +49,7 @@ private:
     void stop();
 
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<QProcess> m_process;
+    TestDaemon m_daemon;
     QString m_error;
     quint16 m_port = 0;
 };

@@ -1,47 +1,21 @@
 #include "Tinyproxy.h"
 
+#include "Daemon.h"
 #include "LoopbackListener.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
-#include <grp.h>
-#include <pwd.h>
+using namespace daemon_support;
 
 namespace {
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool accepts(quint16 port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(port);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    return ok;
-}
 
 // Started as root, tinyproxy drops to the configured user, and warns when there is none;
 // naming the current one keeps its log and pid file with the test.
 QByteArray userLines()
 {
-    const passwd* user = ::getpwuid(::geteuid());
-    const group* grp = ::getgrgid(::getegid());
-    if (!user || !grp)
-        return {};
-    return QByteArray("User ") + user->pw_name + "\nGroup " + grp->gr_name + '\n';
+    const auto [user, group] = CurrentUserAndGroup();
+    return user.isEmpty() ? QByteArray() : "User " + user + "\nGroup " + group + '\n';
 }
 
 } // namespace
@@ -74,18 +48,12 @@ Tinyproxy::~Tinyproxy()
 
 QString Tinyproxy::program()
 {
-    const QString given = qEnvironmentVariable("BRIMLARK_TINYPROXY");
-    if (!given.isEmpty())
-        return given;
-    const QString onPath = QStandardPaths::findExecutable(QStringLiteral("tinyproxy"));
-    if (!onPath.isEmpty())
-        return onPath;
-    return QStandardPaths::findExecutable(QStringLiteral("tinyproxy"), {QStringLiteral("/usr/bin"), QStringLiteral("/usr/sbin")});
+    return FindProgram("BRIMLARK_TINYPROXY", QStringLiteral("tinyproxy"), {QStringLiteral("/usr/bin"), QStringLiteral("/usr/sbin")});
 }
 
 bool Tinyproxy::isRunning() const
 {
-    return m_process && m_process->state() == QProcess::Running && m_port != 0;
+    return m_daemon.IsRunning() && m_port != 0;
 }
 
 QByteArray Tinyproxy::proxyUrl() const
@@ -98,7 +66,7 @@ QByteArray Tinyproxy::proxyUrl() const
 
 QByteArray Tinyproxy::log() const
 {
-    return m_dir ? readFile(m_dir->filePath(QStringLiteral("tinyproxy.log"))) : QByteArray();
+    return m_dir ? ReadFile(m_dir->filePath(QStringLiteral("tinyproxy.log"))) : QByteArray();
 }
 
 bool Tinyproxy::start(const QString& tinyproxy)
@@ -122,43 +90,18 @@ bool Tinyproxy::start(const QString& tinyproxy)
     }
     file.close();
 
-    m_process = std::make_unique<QProcess>();
     // Complaints before the log is open (a port it could not bind) come on stderr.
-    m_process->setProcessChannelMode(QProcess::ForwardedOutputChannel);
-    m_process->start(tinyproxy, {"-d", "-c", configPath});
-    if (!m_process->waitForStarted(5000)) {
-        m_error = "cannot start " + tinyproxy + ": " + m_process->errorString() + " (./dev installs tinyproxy)";
-        m_process.reset();
-        return false;
-    }
-    QDeadlineTimer deadline(10000);
-    while (!accepts(m_port)) {
-        // waitForFinished is the pause between tries, and tells a tinyproxy that gave up.
-        if (m_process->waitForFinished(20) || m_process->state() != QProcess::Running) {
-            m_error = "tinyproxy ended at start:\n" + QString::fromLocal8Bit(m_process->readAllStandardError())
-                      + QString::fromUtf8(log());
-            stop();
-            return false;
-        }
-        if (deadline.hasExpired()) {
-            m_error = "tinyproxy did not accept connections on port " + QString::number(m_port);
-            stop();
-            return false;
-        }
-    }
-    m_error.clear();
-    return true;
+    m_error = m_daemon.Start(tinyproxy, {"-d", "-c", configPath}, m_port, QProcess::ForwardedOutputChannel,
+                             [this](QProcess& process) {
+                                 return QString::fromLocal8Bit(process.readAllStandardError()) + QString::fromUtf8(log());
+                             });
+    if (!m_error.isEmpty())
+        m_port = 0;
+    return m_error.isEmpty();
 }
 
 void Tinyproxy::stop()
 {
-    if (m_process && m_process->state() != QProcess::NotRunning) {
-        m_process->terminate();
-        if (!m_process->waitForFinished(5000)) {
-            m_process->kill();
-            m_process->waitForFinished(5000);
-        }
-    }
-    m_process.reset();
+    m_daemon.Stop();
     m_port = 0;
 }

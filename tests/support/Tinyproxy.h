@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Daemon.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -53,7 +55,7 @@ private:
 
     Options m_options;
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<QProcess> m_process;
+    TestDaemon m_daemon;
     QString m_error;
     quint16 m_port = 0;
 };
