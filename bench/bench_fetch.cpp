@@ -1,8 +1,12 @@
 // FetchText against libcurl doing the same GET, both on a fresh connection per fetch
-// (as the window does: one client per page), from a loopback server with a canned reply.
+// (as the window does: one client per page), from a loopback server with a canned reply;
+// over plain http and over https (where the handshake gets a figure of its own: a fresh
+// connection and a small GET).
 #include "BenchRatio.h"
 #include "http/BlockingHttpClient.h"
 #include "LoopbackListener.h"
+#include "TestCertificates.h"
+#include "TlsServer.h"
 
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
@@ -137,6 +141,90 @@ void BM_FetchText_Baseline(benchmark::State& state)
 
 BENCHMARK(BM_FetchText)->Arg(20 * 1024)->Arg(5 * 1024 * 1024)->UseRealTime();
 BENCHMARK(BM_FetchText_Baseline)->Arg(20 * 1024)->Arg(5 * 1024 * 1024)->UseRealTime();
+
+// ---- https --------------------------------------------------------------------------
+
+const TestCertificates& certificates()
+{
+    static TestCertificates made;
+    return made;
+}
+
+// A TLS server per body size, answering every connection with the same reply.
+const TlsServer* tlsServerFor(qint64 bodySize)
+{
+    static std::map<qint64, std::unique_ptr<TlsServer>> servers;
+    auto& s = servers[bodySize];
+    if (!s && certificates().isValid()) {
+        s = std::make_unique<TlsServer>(certificates().serverCert(), certificates().serverKey());
+        s->setDefaultScript({{"HTTP/1.1 200 OK\r\nContent-Type: text/xml; charset=utf-8\r\nContent-Length: "
+                              + QByteArray::number(bodySize) + "\r\n\r\n" + QByteArray(bodySize, 'x')}});
+    }
+    return s && s->isValid() ? s.get() : nullptr;
+}
+
+void fetchHttps(benchmark::State& state, qint64 size)
+{
+    const TlsServer* server = tlsServerFor(size);
+    if (!server) {
+        state.SkipWithError(("no TLS server: " + certificates().errorString().toStdString()).c_str());
+        return;
+    }
+    const QByteArray url = server->baseUrl() + "/statuses/friends_timeline.xml";
+    for (auto _ : state) {
+        TBlockingHttpClient client;
+        client.Network.CaFile = certificates().caFile();
+        client.Request().Username = "bench";
+        client.Request().Password = "secret";
+        client.Request().BasicAuthentication = true;
+        const QByteArray body = client.FetchText(url);
+        if (body.size() != size)
+            state.SkipWithError("short body");
+        benchmark::DoNotOptimize(body.constData());
+    }
+    state.SetBytesProcessed(state.iterations() * size);
+}
+
+void curlHttps(benchmark::State& state, qint64 size)
+{
+    const TlsServer* server = tlsServerFor(size);
+    if (!server) {
+        state.SkipWithError(("no TLS server: " + certificates().errorString().toStdString()).c_str());
+        return;
+    }
+    const std::string url = (server->baseUrl() + "/statuses/friends_timeline.xml").toStdString();
+    const std::string ca = certificates().caFile().toStdString();
+    for (auto _ : state) {
+        CURL* curl = curl_easy_init();
+        std::string body;
+        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(curl, CURLOPT_CAINFO, ca.c_str());
+        curl_easy_setopt(curl, CURLOPT_HTTPAUTH, CURLAUTH_BASIC);
+        curl_easy_setopt(curl, CURLOPT_USERPWD, "bench:secret");
+        curl_easy_setopt(curl, CURLOPT_USERAGENT, "Mozilla/3.0 (compatible; Brimlark_Simple)");
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendToString);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 30000L);
+        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+        const CURLcode rc = curl_easy_perform(curl);
+        curl_easy_cleanup(curl);
+        if (rc != CURLE_OK || static_cast<qint64>(body.size()) != size)
+            state.SkipWithError((std::string("curl failed: ") + curl_easy_strerror(rc)).c_str());
+        benchmark::DoNotOptimize(body.data());
+    }
+    state.SetBytesProcessed(state.iterations() * size);
+}
+
+void BM_FetchTextHttps(benchmark::State& state) { fetchHttps(state, state.range(0)); }
+void BM_FetchTextHttps_Baseline(benchmark::State& state) { curlHttps(state, state.range(0)); }
+// The handshake's cost: a fresh connection whose GET brings back next to nothing.
+void BM_HttpsHandshake(benchmark::State& state) { fetchHttps(state, 16); }
+void BM_HttpsHandshake_Baseline(benchmark::State& state) { curlHttps(state, 16); }
+
+BENCHMARK(BM_FetchTextHttps)->Arg(20 * 1024)->Arg(5 * 1024 * 1024)->UseRealTime();
+BENCHMARK(BM_FetchTextHttps_Baseline)->Arg(20 * 1024)->Arg(5 * 1024 * 1024)->UseRealTime();
+BENCHMARK(BM_HttpsHandshake)->UseRealTime();
+BENCHMARK(BM_HttpsHandshake_Baseline)->UseRealTime();
 
 } // namespace
 

@@ -2,6 +2,7 @@
 
 #include "http/SocketErrors.h"
 #include "http/SocketPlatform.h"
+#include "http/TlsTransport.h"
 #include "http/UrlText.h"
 
 #include <QList>
@@ -98,6 +99,12 @@ TBlockingConnection::~TBlockingConnection() = default;
 void TBlockingConnection::Connect(const QByteArray& host, quint16 port)
 {
     Close();
+    Open(ConnectSocket(host, port, [this] { return waitBudget(); }), host, port);
+}
+
+std::unique_ptr<TByteTransport> TBlockingConnection::ConnectSocket(const QByteArray& host, quint16 port,
+                                                                   const std::function<int()>& budgetMs)
+{
     startSocketLibrary();
 
     int error = 0;
@@ -122,18 +129,15 @@ void TBlockingConnection::Connect(const QByteArray& host, quint16 port)
     else if ((error = SocketPlatform::ResolveIPv4(host, &address)) != 0)
         throw ESocketError(error);
 
-    int timeout = waitBudget();
-    if (timeout < 0)
-        timeout = 0;
-    else if (timeout == 0)
+    const int budget = budgetMs();
+    if (budget == 0)
         throw EConnectTimeout();
-    error = SocketPlatform::Connect(socket, address, port, timeout);
+    error = SocketPlatform::Connect(socket, address, port, budget < 0 ? 0 : budget);
     if (error == SocketPlatform::ConnectTimedOut)
         throw EConnectTimeout();
     if (error)
         throw ESocketError(error);
-
-    Open(std::move(transport), host, port);
+    return transport;
 }
 
 void TBlockingConnection::Open(std::unique_ptr<TByteTransport> transport, const QByteArray& host, quint16 port)
@@ -146,6 +150,21 @@ void TBlockingConnection::Open(std::unique_ptr<TByteTransport> transport, const 
     m_in.clear();
     m_pos = 0;
     m_scanned = 0;
+}
+
+void TBlockingConnection::StartTls(const QByteArray& host, const QString& caFile)
+{
+    requireOpen();
+    const QByteArray early = m_in.mid(m_pos);
+    m_in.clear();
+    m_pos = 0;
+    m_scanned = 0;
+    try {
+        m_transport = StartTlsTransport(std::move(m_transport), host, caFile, early, [this] { return waitBudget(); });
+    } catch (...) {
+        Close();
+        throw;
+    }
 }
 
 void TBlockingConnection::Close()
@@ -201,6 +220,10 @@ qint64 TBlockingConnection::receive(char* dest, qint64 size, qint64 pending)
             m_peerClosed = true;
             return 0;
         }
+        throw;
+    } catch (const EConnectionClosed&) {
+        Close();
+        m_peerClosed = true;
         throw;
     }
     if (n < 0)

@@ -3,6 +3,7 @@
 #include "http/HttpErrors.h"
 
 #include <QByteArray>
+#include <QString>
 
 #include <chrono>
 #include <functional>
@@ -17,7 +18,8 @@ public:
     // Sends every byte; raises ESocketError.
     virtual void Write(const char* data, qint64 size) = 0;
     // Receives what is there, waiting up to timeoutMs (< 0: without limit): the number
-    // of bytes, 0 when the peer closed, -1 on time-out. Raises ESocketError.
+    // of bytes, 0 when the peer closed, -1 on time-out. Raises ESocketError, and
+    // EConnectionClosed when the peer closed in a way that may have cut the data short.
     virtual qint64 Receive(char* buffer, qint64 size, int timeoutMs) = 0;
 };
 
@@ -45,6 +47,14 @@ public:
     void Connect(const QByteArray& host, quint16 port);
     // Takes an already open transport instead of a socket.
     void Open(std::unique_ptr<TByteTransport> transport, const QByteArray& host, quint16 port);
+    // Goes on over TLS to host (see TlsTransport.h); bytes already buffered belong to the
+    // handshake. The connection is closed when this fails.
+    void StartTls(const QByteArray& host, const QString& caFile);
+
+    // A socket connection to host:port as a transport. budgetMs, asked once the address is
+    // known, gives the connect's wait (-1 without limit, 0: spent, a connect time-out).
+    static std::unique_ptr<TByteTransport> ConnectSocket(const QByteArray& host, quint16 port,
+                                                         const std::function<int()>& budgetMs);
 
     void Write(const QByteArray& bytes);
     // The next line without its LF and a CR just before it.

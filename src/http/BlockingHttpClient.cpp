@@ -132,6 +132,22 @@ qint64 chunkSize(const QByteArray& line, qint64 cap)
     return qint64(value);
 }
 
+// "Basic ..." for a proxy that has credentials; empty for one without.
+QByteArray proxyAuthorization(const TProxy& proxy)
+{
+    if (proxy.User.isEmpty() && proxy.Password.isEmpty())
+        return {};
+    return "Basic " + (proxy.User + ':' + proxy.Password).toBase64();
+}
+
+// The reason phrase: what follows the code in a status line.
+QByteArray reasonOf(const QByteArray& statusLine)
+{
+    const QByteArray rest = statusLine.mid(statusLine.indexOf(' ') + 1).trimmed();
+    const qsizetype blank = rest.indexOf(' ');
+    return blank < 0 ? QByteArray() : rest.mid(blank + 1).trimmed();
+}
+
 } // namespace
 
 int TBlockingHttpReply::ResponseCode() const
@@ -150,10 +166,12 @@ int TBlockingHttpReply::ResponseCode() const
 }
 
 struct TBlockingHttpClient::TTarget {
+    QByteArray Scheme;
     QByteArray Host;
     quint16 Port = 80;
     QByteArray HostHeader;
     QByteArray RequestTarget;
+    std::optional<TProxy> Proxy;
 };
 
 TBlockingHttpClient::TBlockingHttpClient() = default;
@@ -225,17 +243,20 @@ TBlockingHttpClient::TTarget TBlockingHttpClient::prepare(const QByteArray& url)
     }
     const TParsedUrl u = parseUrl(url);
     QByteArray protocol = u.Protocol.isEmpty() ? QByteArray("http") : u.Protocol.toLower();
+    QByteArray defaultPort;
+    if (protocol == "http")
+        defaultPort = "80";
+    else if (protocol == "https")
+        defaultPort = "443";
     QByteArray port = u.Port;
     if (port.isEmpty()) {
-        if (protocol == "http")
-            port = "80";
-        else if (protocol == "https")
-            port = "443";
-        else
+        if (defaultPort.isEmpty())
             throw EUnknownProtocol();
+        port = defaultPort;
     }
-    if (protocol == "https")
-        throw EInvalidIOHandler();
+    // A scheme the client does not know is fetched as plain http when it names a port.
+    if (defaultPort.isEmpty())
+        protocol = "http";
     bool portOk = allDigits(port) && port.size() <= 5;
     const int portNumber = portOk ? port.toInt() : 0;
     if (!portOk || portNumber < 1 || portNumber > 65535)
@@ -246,24 +267,52 @@ TBlockingHttpClient::TTarget TBlockingHttpClient::prepare(const QByteArray& url)
         m_request.Password = u.Password;
     }
     TTarget target;
+    target.Scheme = protocol;
     target.Host = u.Host;
     target.Port = static_cast<quint16>(portNumber);
-    target.HostHeader = port == "80" ? u.Host : u.Host + ":" + port;
+    target.HostHeader = port == defaultPort ? u.Host : u.Host + ":" + port;
     target.RequestTarget = u.Path + u.Document + u.Params;
+    target.Proxy = ProxyFor(Network, protocol, u.Host);
     return target;
 }
 
 void TBlockingHttpClient::connectTo(const TTarget& target)
 {
-    if (m_connection.Connected()
-        && (m_connection.Host() != target.Host || m_connection.Port() != target.Port))
+    const TRoute route{target.Scheme, target.Host, target.Port, target.Proxy};
+    if (m_connection.Connected() && m_route != route)
         m_connection.Close();
     if (m_connection.Connected())
         return;
+    m_route = route;
+    const QByteArray host = target.Proxy ? target.Proxy->Host : target.Host;
+    const quint16 port = target.Proxy ? target.Proxy->Port : target.Port;
     if (TransportFactory)
-        m_connection.Open(TransportFactory(target.Host, target.Port), target.Host, target.Port);
+        m_connection.Open(TransportFactory(host, port), host, port);
     else
-        m_connection.Connect(target.Host, target.Port);
+        m_connection.Connect(host, port);
+    if (target.Scheme != "https")
+        return;
+    if (target.Proxy)
+        openTunnel(target);
+    // The origin's name, not the proxy's: the certificate must be the origin's.
+    m_connection.StartTls(target.Host, Network.CaFile);
+}
+
+void TBlockingHttpClient::openTunnel(const TTarget& target)
+{
+    const QByteArray authority = target.Host + ':' + QByteArray::number(target.Port);
+    QByteArray head = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n";
+    const QByteArray credentials = proxyAuthorization(*target.Proxy);
+    if (!credentials.isEmpty())
+        head += "Proxy-Authorization: " + credentials + "\r\n";
+    m_connection.Write(head + "\r\n");
+    readReplyHead();
+    const int code = m_reply.ResponseCode();
+    if (code / 100 != 2) {
+        // What follows a refusal is the proxy's page, of no use to the caller.
+        m_connection.Close();
+        throw EProxyError(code, reasonOf(m_reply.StatusLine));
+    }
 }
 
 QByteArray TBlockingHttpClient::buildHead(const TTarget& target)
@@ -281,7 +330,14 @@ QByteArray TBlockingHttpClient::buildHead(const TTarget& target)
     head.SetValue("User-Agent", m_request.UserAgent);
     head.SetValue("Authorization", m_authorization);
 
-    QByteArray out = "GET " + target.RequestTarget + " HTTP/1.1\r\n";
+    QByteArray requestTarget = target.RequestTarget;
+    // Through a proxy, plain http names the whole address; https went through a tunnel
+    // and speaks to the origin as if directly.
+    if (target.Proxy && target.Scheme == "http") {
+        requestTarget = "http://" + target.HostHeader + target.RequestTarget;
+        head.SetValue("Proxy-Authorization", proxyAuthorization(*target.Proxy));
+    }
+    QByteArray out = "GET " + requestTarget + " HTTP/1.1\r\n";
     for (const QByteArray& line : head.Lines()) {
         if (!line.isEmpty())
             out += line + "\r\n";
@@ -375,8 +431,12 @@ void TBlockingHttpClient::raiseProtocolError()
             // The status is what the caller needs; the unreadable rest of the body is dropped.
             m_connection.Close();
         } catch (const EReadTimeout&) {
-            // A body the server does not end (no length on a connection it holds open)
-            // must not hide the status either; what a cut read left is not trusted.
+            // A body the server does not end (no length on a connection it holds open),
+            // or one cut short, must not hide the status either; what a cut read left is
+            // not trusted.
+            body.clear();
+            m_connection.Close();
+        } catch (const EConnectionClosed&) {
             body.clear();
             m_connection.Close();
         } catch (...) {

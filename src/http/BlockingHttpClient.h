@@ -7,6 +7,8 @@
 
 #include <QByteArray>
 
+#include <optional>
+
 // The request record; the system sets only the first three.
 struct TBlockingHttpRequest {
     QByteArray Username;            // 8-bit: the caller passes UTF-8
@@ -46,6 +48,9 @@ public:
     TTransportFactory TransportFactory;  // empty: a socket
     TNetworkOptions Network;        // proxies and extra trusted certificates
 
+    // https goes over TLS (see TlsTransport.h): a refused certificate or a failed handshake
+    // raises ETlsError, a proxy that will not open the tunnel EProxyError.
+
     QByteArray FetchText(const QByteArray& url);
 
     bool Connected() const { return m_connection.Connected(); }
@@ -56,9 +61,18 @@ public:
 
 private:
     struct TTarget;
+    // What a kept connection leads to: it serves only a fetch of the same route.
+    struct TRoute {
+        QByteArray Scheme;
+        QByteArray Host;
+        quint16 Port = 0;
+        std::optional<TProxy> Proxy;
+        bool operator==(const TRoute&) const = default;
+    };
     QByteArray fetch(const QByteArray& url);
     TTarget prepare(const QByteArray& url);
     void connectTo(const TTarget& target);
+    void openTunnel(const TTarget& target);
     QByteArray buildHead(const TTarget& target);
     void readReplyHead();
     void readHeadOnce(int& lines, qint64& bytes);
@@ -71,6 +85,7 @@ private:
     TBlockingHttpRequest m_request;
     TBlockingHttpReply m_reply;
     TBlockingConnection m_connection;
+    TRoute m_route;                 // of the open connection
     bool m_requestSent = false;
     QByteArray m_authorization;     // the Basic credentials, made once until a 401 resets them
 };

@@ -71,6 +71,21 @@ public:
     EInvalidIOHandler() : EHttpClientError(QStringLiteral("IOHandler value is not valid")) {}
 };
 
+// A proxy that would not open a tunnel (its answer to CONNECT was not a success).
+// Message: "Proxy refused the tunnel: <code> <reason>".
+class EProxyError : public EHttpClientError {
+public:
+    EProxyError(int replyCode, const QByteArray& reason)
+        : EHttpClientError(QStringLiteral("Proxy refused the tunnel: %1 %2").arg(replyCode).arg(QString::fromLatin1(reason)).trimmed()),
+          m_replyCode(replyCode), m_reason(reason) {}
+    int ReplyCode() const { return m_replyCode; }
+    QByteArray Reason() const { return m_reason; }
+
+private:
+    int m_replyCode;
+    QByteArray m_reason;
+};
+
 // The platform's socket library cannot be loaded or lacks a function (never on POSIX,
 // where the calls are linked in).
 class SocketLibraryError : public EHttpClientError { using EHttpClientError::EHttpClientError; };
