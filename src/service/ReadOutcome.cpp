@@ -16,6 +16,7 @@ constexpr TFailureText kFailureTexts[] = {
     {TReadFailure::HttpStatus, u"サーバーがエラーを返しました: %1"},
     {TReadFailure::Connection, u"接続できませんでした: %1"},
     {TReadFailure::Tls, u"%1"},   // the TLS text names the host and the reason itself
+    {TReadFailure::Proxy, u"プロキシが接続を拒否しました: %1"},
     {TReadFailure::Transfer, u"応答を読み取れませんでした: %1"},
     {TReadFailure::NotTimeline, u"応答がタイムラインではありません: %1"},
 };
@@ -28,7 +29,8 @@ QString TimelineFailureLine(const TTimelinePage& page)
 {
     if (page.Ok())
         return QString();
-    if (page.Failure == TReadFailure::HttpStatus || page.Failure == TReadFailure::Refused) {
+    if (page.Failure == TReadFailure::HttpStatus || page.Failure == TReadFailure::Refused
+        || page.Failure == TReadFailure::Proxy) {
         const QString status = QString::number(page.StatusCode)
                                + (page.ReasonPhrase.isEmpty() ? QString() : u' ' + QString::fromUtf8(page.ReasonPhrase));
         if (page.Failure == TReadFailure::HttpStatus && page.StatusCode / 100 == 3)
@@ -53,6 +55,8 @@ bool WorthBackingOff(const TTimelinePage& page)
         return true;
     case TReadFailure::HttpStatus:
         return page.StatusCode >= 500 || page.StatusCode == 429 || page.StatusCode == 400;
+    case TReadFailure::Proxy:
+        return page.StatusCode >= 500;
     default:
         return false;
     }

@@ -85,9 +85,16 @@ TTimelinePage ReadTimelinePage(const TServiceAccount& account, int page, const T
     } catch (const EHttpProtocolError& e) {
         result.StatusCode = e.ReplyCode();
         result.ReasonPhrase = ReasonOf(client.Response().StatusLine);
-        result.Failure = e.ReplyCode() == 401 ? TReadFailure::Refused : TReadFailure::HttpStatus;
+        result.Failure = e.ReplyCode() == 401 ? TReadFailure::Refused
+                       : e.ReplyCode() == 407 ? TReadFailure::Proxy
+                                              : TReadFailure::HttpStatus;
         result.Message = e.Message();
         result.RetryAfter = client.Response().HeaderLines.Value("Retry-After").trimmed();
+    } catch (const EProxyError& e) {
+        result.Failure = TReadFailure::Proxy;
+        result.StatusCode = e.ReplyCode();
+        result.ReasonPhrase = e.Reason();
+        result.Message = e.Message();
     } catch (const ETlsError& e) {
         result.Failure = TReadFailure::Tls;
         result.Message = e.Message();

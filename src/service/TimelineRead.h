@@ -31,6 +31,7 @@ enum class TReadFailure {
     HttpStatus,     // any other status that is not a success
     Connection,     // no connection could be made (refused, no such host, time-out)
     Tls,            // the certificate was refused or the TLS handshake failed
+    Proxy,          // the proxy refused (407, or a tunnel it would not open)
     Transfer,       // the reply broke off, took too long, was too large or compressed
     NotTimeline,    // the reply is not a timeline document
 };

@@ -147,6 +147,8 @@ TEST(ReadOutcome, LinesAndBackOff)
         {TReadFailure::Connection, 0, {}, QStringLiteral("Connection refused."), QStringLiteral("接続できませんでした: Connection refused."), true},
         {TReadFailure::Transfer, 0, {}, QStringLiteral("Read Timeout"), QStringLiteral("応答を読み取れませんでした: Read Timeout"), true},
         {TReadFailure::NotTimeline, 0, {}, QStringLiteral("x"), QStringLiteral("応答がタイムラインではありません: x"), false},
+        {TReadFailure::Proxy, 407, "Proxy Authentication Required", {}, QStringLiteral("プロキシが接続を拒否しました: 407 Proxy Authentication Required"), false},
+        {TReadFailure::Proxy, 502, "Bad Gateway", {}, QStringLiteral("プロキシが接続を拒否しました: 502 Bad Gateway"), true},
     };
     for (const Case& c : cases) {
         TTimelinePage page;
