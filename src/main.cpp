@@ -30,6 +30,9 @@ const char kUsage[] =
     "                     with its own authority (also BRIMLARK_CA_FILE or the key\n"
     "                     CAFile). Proxies: https_proxy, http_proxy, no_proxy, or\n"
     "                     the key Proxy (an address, or none).\n"
+    "  --settings FILE    Read and save the settings in FILE. Default: brimlark.ini\n"
+    "                     beside the program when it exists, else\n"
+    "                     $XDG_CONFIG_HOME/brimlark/brimlark.ini (~/.config/...).\n"
     "  --screenshot FILE  Start up, save a PNG picture of the main window to FILE\n"
     "                     and exit.\n";
 
@@ -37,6 +40,7 @@ struct TCommandLine {
     bool Help = false;
     bool Version = false;
     QString Screenshot;
+    QString SettingsFile;
     QString Error;
 };
 
@@ -91,6 +95,12 @@ TCommandLine ParseCommandLine(int argc, char* argv[])
                 cl.Error = QStringLiteral("--ca-file \"%1\": not a readable file").arg(value);
                 return cl;
             }
+        } else if (OptionValue(argc, argv, &i, "--settings", &value)) {
+            if (value.isEmpty()) {
+                cl.Error = QStringLiteral("--settings needs a file name");
+                return cl;
+            }
+            cl.SettingsFile = QFileInfo(value).absoluteFilePath();
         } else if (OptionValue(argc, argv, &i, "--screenshot", &value)) {
             if (value.isEmpty()) {
                 cl.Error = QStringLiteral("--screenshot needs a file name");
@@ -149,7 +159,10 @@ int Run(int argc, char* argv[])
     }
 
     TForm1Options options;
-    options.SettingsFile = SettingsFileName(QApplication::applicationFilePath());
+    const TSettingsPaths paths = ResolveSettingsPaths(QApplication::applicationFilePath(), cl.SettingsFile);
+    options.SettingsFile = paths.SettingsFile;
+    options.CreateSettingsFolder = paths.CreateFolder;
+    options.PostCopyFile = paths.PostCopyFile;
     options.Arguments = QApplication::arguments();
     TForm1 form(options);
     if (form.IsClosing())

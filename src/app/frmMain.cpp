@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QDir>
 #include <QLoggingCategory>
 #include <QLabel>
 #include <QMessageBox>
@@ -99,7 +100,9 @@ void TForm1::CreateSecondaryWindows()
     if (m_frmLogin)
         return;
     m_frmLogin = new TfrmLogin(m_state, this);
-    m_frmTwitt = new TfrmTwitt(m_state, [this](const QString& text) { ShowStatus(text); }, this);
+    const QString postCopy
+        = m_options.PostCopyFile.isEmpty() ? PostCopyFileBeside(m_options.SettingsFile) : m_options.PostCopyFile;
+    m_frmTwitt = new TfrmTwitt(m_state, postCopy, [this](const QString& text) { ShowStatus(text); }, this);
     m_frmVersion = new TfrmVersion(this);
     m_frmBlack = new TfrmBlack(this);
     m_frmBlack->hide();
@@ -517,10 +520,14 @@ void TForm1::closeEvent(QCloseEvent* event)
     m_closing = true;
     m_reader->Abandon();
     QString error;
-    if (!SaveSettings(m_options.SettingsFile, m_state, frameGeometry(), &error)) {
-        qCWarning(lcApp).noquote() << "settings not saved:" << error;
+    const TSettingsFolder folder
+        = m_options.CreateSettingsFolder ? TSettingsFolder::CreateOwnerOnly : TSettingsFolder::MustExist;
+    if (!SaveSettings(m_options.SettingsFile, m_state, frameGeometry(), &error, folder)) {
+        qCWarning(lcApp).noquote() << "settings not saved:" << m_options.SettingsFile << error;
         QMessageBox box(QMessageBox::NoIcon, QStringLiteral("情報"),
-                        QStringLiteral("設定ファイルが読み込めません"), QMessageBox::Ok, this);
+                        QStringLiteral("設定ファイルに書き込めません: %1\n%2")
+                            .arg(QDir::toNativeSeparators(m_options.SettingsFile), error),
+                        QMessageBox::Ok, this);
         box.setObjectName(QStringLiteral("SettingsErrorBox"));
         box.exec();
     }

@@ -33,6 +33,8 @@ class TShape;
 // Where a main window takes its configuration from, so tests can use temporary files.
 struct TForm1Options {
     QString SettingsFile;       // the INI file read at creation and written at close
+    bool CreateSettingsFolder = false;  // its folder is made (owner-only) at close
+    QString PostCopyFile;       // the post body copy; empty: "cache/post.txt" beside SettingsFile
     QStringList Arguments;      // the command line, for "--api URL"
     TReadBounds Bounds;         // of every timeline read
     int ReloadIntervalMs = 60000;   // the automatic reload's normal wait

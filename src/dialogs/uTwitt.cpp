@@ -3,6 +3,7 @@
 #include "dialogs/DialogCommon.h"
 #include "http/HttpCli.h"
 #include "service/ServicePost.h"
+#include "settings/OwnerOnlyFile.h"
 #include "text/Logging.h"
 
 #include <QDir>
@@ -17,16 +18,16 @@
 namespace {
 
 constexpr int kMaxCharacters = 140;
-const QString kCacheFolder = QStringLiteral("cache");
-const QString kBodyFile = QStringLiteral("cache/post.txt");
 const QString kApplicationTitle = QStringLiteral("Brimlark_Simple");
 
 } // namespace
 
-TfrmTwitt::TfrmTwitt(TMainState& state, std::function<void(const QString&)> showStatus, QWidget* parent)
+TfrmTwitt::TfrmTwitt(TMainState& state, const QString& postCopyFile, std::function<void(const QString&)> showStatus,
+                     QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                           | Qt::WindowCloseButtonHint)
     , m_state(state)
+    , m_postCopyFile(postCopyFile)
     , m_showStatus(std::move(showStatus))
 {
     setObjectName(QStringLiteral("frmTwitt"));
@@ -98,9 +99,9 @@ bool TfrmTwitt::AskOverLength()
 
 bool TfrmTwitt::WriteBodyFile(const QByteArray& body)
 {
-    // A fresh install has no "cache" folder yet.
-    QDir().mkpath(kCacheFolder);
-    QFile file(kBodyFile);
+    // A fresh install has no cache folder yet; a failure shows when the file is opened.
+    MakeOwnerOnlyFolder(QFileInfo(m_postCopyFile).absolutePath(), nullptr);
+    QFile file(m_postCopyFile);
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(body) == body.size() && file.flush())
         return true;
     QString message = QStringLiteral("Cannot create file \"%1\". %2")

@@ -12,13 +12,14 @@ class QPushButton;
 class THttpCli;
 
 // The posting dialog: live count, the over-length question, the form body (also kept in
-// "cache/post.txt") and the POST of a status through its own client. Only a 2xx reply
-// clears the text and closes; any other outcome keeps the text and says why through
-// showStatus (the main window's status line).
+// postCopyFile, whose folder is made when missing) and the POST of a status through its
+// own client. Only a 2xx reply clears the text and closes; any other outcome keeps the
+// text and says why through showStatus (the main window's status line).
 class TfrmTwitt : public QDialog {
     Q_OBJECT
 public:
-    TfrmTwitt(TMainState& state, std::function<void(const QString&)> showStatus, QWidget* parent);
+    TfrmTwitt(TMainState& state, const QString& postCopyFile, std::function<void(const QString&)> showStatus,
+              QWidget* parent);
     ~TfrmTwitt() override;
 
     QLabel* Label1;
@@ -42,5 +43,6 @@ private:
     bool WriteBodyFile(const QByteArray& body);
 
     TMainState& m_state;
+    QString m_postCopyFile;
     std::function<void(const QString&)> m_showStatus;
 };

@@ -2,6 +2,10 @@
 
 #include "text/HexDigit.h"
 
+#include <iconv.h>
+
+#include <cerrno>
+
 namespace {
 
 bool IsBlank(char c)
@@ -126,12 +130,42 @@ QByteArray Unescape(const QByteArray& inner)
     return out;
 }
 
+const QByteArray kByteOrderMark = "\xEF\xBB\xBF";
+
+// glibc's CP932 follows Microsoft's table, as the files were written with it.
+QString FromCp932(const QByteArray& bytes)
+{
+    const iconv_t cd = iconv_open("UTF-8", "CP932");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return QString::fromUtf8(bytes);
+    QByteArray out;
+    QByteArray chunk(256, Qt::Uninitialized);
+    char* in = const_cast<char*>(bytes.constData());
+    size_t inLeft = size_t(bytes.size());
+    while (inLeft > 0) {
+        char* outPtr = chunk.data();
+        size_t outLeft = size_t(chunk.size());
+        const size_t done = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+        const int err = errno;
+        out.append(chunk.constData(), chunk.size() - qsizetype(outLeft));
+        if (done == size_t(-1) && err != E2BIG) {
+            // A byte that starts no character: one replacement, and on after it.
+            out += "\xEF\xBF\xBD";
+            ++in;
+            --inLeft;
+        }
+    }
+    iconv_close(cd);
+    return QString::fromUtf8(out);
+}
+
 } // namespace
 
 TIniFile TIniFile::FromBytes(const QByteArray& bytes)
 {
     TIniFile file;
-    qsizetype start = 0;
+    file.m_byteOrderMark = bytes.startsWith(kByteOrderMark);
+    qsizetype start = file.m_byteOrderMark ? kByteOrderMark.size() : 0;
     while (start < bytes.size()) {
         qsizetype lf = bytes.indexOf('\n', start);
         Line line;
@@ -154,7 +188,7 @@ TIniFile TIniFile::FromBytes(const QByteArray& bytes)
 
 QByteArray TIniFile::ToBytes() const
 {
-    QByteArray out;
+    QByteArray out = m_byteOrderMark ? kByteOrderMark : QByteArray();
     for (const Line& line : m_lines) {
         out += line.text;
         out += line.ending;
@@ -265,4 +299,9 @@ QByteArray TIniFile::DecodeValue(const QByteArray& raw)
     if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'')
         return value.mid(1, value.size() - 2);
     return value;
+}
+
+QString TIniFile::DecodeText(const QByteArray& bytes)
+{
+    return IsValidUtf8(bytes) ? QString::fromUtf8(bytes) : FromCp932(bytes);
 }

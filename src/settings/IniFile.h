@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QString>
 
 #include <optional>
 
@@ -15,6 +16,9 @@
 // (control bytes such as NUL, CR and LF, blanks or quotes at either end, bytes that
 // are not UTF-8) is written in double quotes with backslash escapes; a plain value
 // never starts with a quote, so the two forms cannot be confused.
+//
+// A UTF-8 byte-order mark at the start is kept apart, so the first line still counts,
+// and is written back.
 class TIniFile {
 public:
     TIniFile() = default;
@@ -33,6 +37,10 @@ public:
     static QByteArray EncodeValue(const QByteArray& value);
     static QByteArray DecodeValue(const QByteArray& raw);
 
+    // A value's bytes as text: UTF-8 when they are valid UTF-8, else CP932, the code page
+    // of settings files written on Japanese Windows. Bytes neither can read become U+FFFD.
+    static QString DecodeText(const QByteArray& bytes);
+
 private:
     struct Line {
         QByteArray text;        // without its line end
@@ -46,5 +54,6 @@ private:
     qsizetype FindKey(const Span& span, const QByteArray& key) const;
     QByteArray NewLineEnding() const;
 
+    bool m_byteOrderMark = false;
     QList<Line> m_lines;
 };

@@ -1,9 +1,11 @@
 #include "settings/Settings.h"
 
+#include "settings/AppFolders.h"
 #include "settings/IniFile.h"
 #include "settings/OwnerOnlyFile.h"
 #include "text/Logging.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
@@ -29,10 +31,27 @@ int ReadInt(const TIniFile& file, const char* key, int fallback)
     return value ? ParseSettingsInt(*value, fallback) : fallback;
 }
 
+std::optional<QString> ReadText(const TIniFile& file, const char* key)
+{
+    const auto value = file.Value(kSection, key);
+    return value ? std::optional(TIniFile::DecodeText(*value)) : std::nullopt;
+}
+
 QString ReadScrambled(const TIniFile& file, const char* key)
 {
     const auto value = file.Value(kSection, key);
-    return value ? QString::fromUtf8(ScrambleText(*value)) : QString();
+    return value ? TIniFile::DecodeText(ScrambleText(*value)) : QString();
+}
+
+// A text the file already holds as the same text keeps its line, byte for byte: it may
+// be CP932, which the program would otherwise rewrite as UTF-8.
+void WriteText(TIniFile& file, const char* key, const QString& text, bool scrambled)
+{
+    const auto value = file.Value(kSection, key);
+    if (value && TIniFile::DecodeText(scrambled ? ScrambleText(*value) : *value) == text)
+        return;
+    const QByteArray bytes = text.toUtf8();
+    file.SetValue(kSection, key, scrambled ? ScrambleText(bytes) : bytes);
 }
 
 QString StripTrailingSlashes(QString base)
@@ -52,6 +71,25 @@ QString SettingsFileName(const QString& executablePath)
     const QString stem = dot > 0 ? name.left(dot) : name;
     const QString dir = executablePath.left(executablePath.size() - name.size());
     return dir + stem + QStringLiteral(".ini");
+}
+
+QString PostCopyFileBeside(const QString& settingsFile)
+{
+    return QFileInfo(settingsFile).dir().filePath(QStringLiteral("cache/post.txt"));
+}
+
+TSettingsPaths ResolveSettingsPaths(const QString& executablePath, const QString& namedFile)
+{
+    const QString cache = UserFolder(TUserFolder::Cache) + QStringLiteral("/brimlark/post.txt");
+    if (!namedFile.isEmpty())
+        return {namedFile, false, cache};
+    // A file beside the program (a link too, even one whose target is still missing)
+    // keeps everything in the program's folder, as a copy on a memory stick wants.
+    const QString beside = SettingsFileName(executablePath);
+    const QFileInfo info(beside);
+    if (info.exists() || info.isSymLink())
+        return {beside, false, PostCopyFileBeside(beside)};
+    return {UserFolder(TUserFolder::Config) + QStringLiteral("/brimlark/brimlark.ini"), true, cache};
 }
 
 QByteArray ScrambleText(const QByteArray& text)
@@ -138,12 +176,9 @@ void ReadSettings(const TIniFile& file, TMainState& state)
     state.AutoRotation = ReadBool(file, "bAutoRotation", state.AutoRotation);
     state.ReloadInterval = ReadInt(file, "iReload", state.ReloadInterval);
     state.RotationInterval = ReadInt(file, "iRotation", state.RotationInterval);
-    if (const auto api = file.Value(kSection, "API"))
-        state.Api = QString::fromUtf8(*api);
-    if (const auto caFile = file.Value(kSection, "CAFile"))
-        state.CAFile = QString::fromUtf8(*caFile);
-    if (const auto proxy = file.Value(kSection, "Proxy"))
-        state.Proxy = QString::fromUtf8(*proxy);
+    state.Api = ReadText(file, "API");
+    state.CAFile = ReadText(file, "CAFile");
+    state.Proxy = ReadText(file, "Proxy");
 }
 
 void WriteSettings(TIniFile& file, const TMainState& state, const QRect& bounds)
@@ -154,8 +189,8 @@ void WriteSettings(TIniFile& file, const TMainState& state, const QRect& bounds)
     file.SetValue(kSection, "WindowY", number(bounds.top()));
     file.SetValue(kSection, "WindowW", number(bounds.width()));
     file.SetValue(kSection, "WindowH", number(bounds.height()));
-    file.SetValue(kSection, "USR", ScrambleText(state.AccountName.toUtf8()));
-    file.SetValue(kSection, "PWD", ScrambleText(state.Password.toUtf8()));
+    WriteText(file, "USR", state.AccountName, true);
+    WriteText(file, "PWD", state.Password, true);
     file.SetValue(kSection, "Anonymous", flag(state.Anonymous));
     file.SetValue(kSection, "TopMost", flag(state.TopMost));
     file.SetValue(kSection, "iMode", number(state.DisplayMode));
@@ -164,7 +199,7 @@ void WriteSettings(TIniFile& file, const TMainState& state, const QRect& bounds)
     file.SetValue(kSection, "iReload", number(state.ReloadInterval));
     file.SetValue(kSection, "iRotation", number(state.RotationInterval));
     if (state.Api)
-        file.SetValue(kSection, "API", state.Api->toUtf8());
+        WriteText(file, "API", *state.Api, false);
 }
 
 void LoadSettings(const QString& fileName, TMainState& state)
@@ -179,12 +214,24 @@ void LoadSettings(const QString& fileName, TMainState& state)
     ReadSettings(TIniFile::FromBytes(file.readAll()), state);
 }
 
-bool SaveSettings(const QString& fileName, const TMainState& state, const QRect& bounds, QString* error)
+bool SaveSettings(const QString& fileName, const TMainState& state, const QRect& bounds, QString* error,
+                  TSettingsFolder folder)
 {
+    if (folder == TSettingsFolder::CreateOwnerOnly
+        && !MakeOwnerOnlyFolder(QFileInfo(fileName).absolutePath(), error))
+        return false;
     QByteArray existing;
     QFile file(fileName);
-    if (file.exists()) {
-        // Rewriting a file we cannot read would drop its other lines.
+    if (QFileInfo::exists(fileName)) {  // a link to a missing file has nothing to keep
+        // Rewriting a file we cannot read would drop its other lines. A file nobody may
+        // read is not read even where the rights would allow it.
+        constexpr QFileDevice::Permissions anyRead
+            = QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+        if (!(file.permissions() & anyRead)) {
+            if (error)
+                *error = QStringLiteral("file not readable: nobody may read it");
+            return false;
+        }
         if (!file.open(QIODevice::ReadOnly)) {
             if (error)
                 *error = file.errorString();

@@ -32,8 +32,25 @@ struct TMainState {
     std::optional<QString> Proxy;
 };
 
-// The settings file: the executable's path with its extension replaced by ".ini".
+// The settings file beside the program: the executable's path with its extension
+// replaced by ".ini".
 QString SettingsFileName(const QString& executablePath);
+
+// Where the program keeps its files.
+struct TSettingsPaths {
+    QString SettingsFile;
+    bool CreateFolder = false;  // the settings file's folder is made (owner-only) on saving
+    QString PostCopyFile;       // the copy of the last post's body
+};
+
+// The folder's "cache/post.txt": the post body copy of a program run from its own folder.
+QString PostCopyFileBeside(const QString& settingsFile);
+
+// namedFile (from "--settings FILE") when given, with the copy in the user's cache
+// folder; else the file beside the program when there is one, with the copy beside it
+// too; else "brimlark/brimlark.ini" in the user's configuration folder and
+// "brimlark/post.txt" in the user's cache folder. Never the working folder.
+TSettingsPaths ResolveSettingsPaths(const QString& executablePath, const QString& namedFile);
 
 // XOR of every byte with 0x5A; its own inverse. Every byte is combined, a NUL too, so
 // that a text with a "Z" (which scrambles to NUL) reads back whole; the INI layer
@@ -63,11 +80,18 @@ int ParseSettingsInt(const QByteArray& text, int fallback);
 // Never throws; a file that cannot be read at all yields the defaults.
 void LoadSettings(const QString& fileName, TMainState& state);
 
+enum class TSettingsFolder {
+    MustExist,
+    CreateOwnerOnly,    // made with its missing parents, readable by the owner only
+};
+
 // Writes the thirteen keys (and "API" when state.Api is set) with the window's actual
-// bounds, keeping every other line of an existing file. Atomic (temporary file and
-// rename) and owner-only (0600). Returns false with a reason when it could not write.
+// bounds, keeping every other line of an existing file, and every text value that did
+// not change byte for byte. Atomic (temporary file and rename) and owner-only (0600);
+// a link's target is written. A file or folder that may not be written or read is left
+// as it is. Returns false with a reason when it could not write.
 bool SaveSettings(const QString& fileName, const TMainState& state, const QRect& bounds,
-                  QString* error = nullptr);
+                  QString* error = nullptr, TSettingsFolder folder = TSettingsFolder::MustExist);
 
 // The service's base address and where it came from.
 struct TApiBase {

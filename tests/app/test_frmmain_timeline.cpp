@@ -542,7 +542,10 @@ TEST_F(TimelineTest, SettingsThatCannotBeWrittenShowTheInformationBox)
     form.close();
     ASSERT_EQ(m_boxes.boxes.size(), 2u);
     EXPECT_EQ(m_boxes.boxes[1].title, QStringLiteral("情報"));
-    EXPECT_EQ(m_boxes.boxes[1].text, QStringLiteral("設定ファイルが読み込めません"));
+    const QStringList text = m_boxes.boxes[1].text.split(QLatin1Char('\n'));
+    ASSERT_EQ(text.size(), 2);
+    EXPECT_EQ(text[0], QStringLiteral("設定ファイルに書き込めません: ") + options.SettingsFile);
+    EXPECT_FALSE(text[1].isEmpty());  // the system's reason
 }
 
 } // namespace

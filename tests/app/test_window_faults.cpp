@@ -8,7 +8,6 @@
 #include "ScriptedServer.h"
 #include "dialogs/uTwitt.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPlainTextEdit>
@@ -78,16 +77,13 @@ class WindowFault : public FormTest, public ::testing::WithParamInterface<FaultC
 protected:
     void SetUp() override
     {
-        // The posting dialog keeps its body file below the working directory.
-        m_oldDir = QDir::currentPath();
+        // The posting dialog keeps its body copy beside the settings file, in m_dir.
         ASSERT_TRUE(m_dir.isValid());
-        QDir::setCurrent(m_dir.path());
         good.setDefaultScript(ScriptedServer::reply(Ok(TimelineXml(Rows()))));
         if (GetParam().peer == Peer::Scripted)
             faulty.setDefaultScript(GetParam().script);
         writeCredentials();
     }
-    void TearDown() override { QDir::setCurrent(m_oldDir); }
 
     QString faultBase() const
     {
@@ -166,7 +162,6 @@ protected:
 
     ScriptedServer good;
     ScriptedServer faulty;
-    QString m_oldDir;
 };
 
 TEST_P(WindowFault, TimelineReadsEndInTimeAndLeaveTheWindowUsable)

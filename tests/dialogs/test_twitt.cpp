@@ -41,25 +41,20 @@ QString Japanese(int n)
     return QString(n, QChar(0x3042));  // あ
 }
 
-// A posting dialog in its own temporary working directory, against a scripted server.
+// A posting dialog keeping its body copy in a temporary folder, against a scripted server.
 class PostingDialog : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_oldDir = QDir::currentPath();
         ASSERT_TRUE(m_dir.isValid());
-        QDir::setCurrent(m_dir.path());
         state.AccountName = QStringLiteral("alice");
         state.Password = QStringLiteral("pw");
         state.ApiBase = QString::fromLatin1(server.baseUrl()) + QStringLiteral("/api");
-        dlg = std::make_unique<TfrmTwitt>(state, [this](const QString& line) { status << line; }, nullptr);
+        dlg = std::make_unique<TfrmTwitt>(state, m_dir.filePath(QStringLiteral("cache/post.txt")),
+                                          [this](const QString& line) { status << line; }, nullptr);
         dlg->show();
     }
-    void TearDown() override
-    {
-        dlg.reset();
-        QDir::setCurrent(m_oldDir);
-    }
+    void TearDown() override { dlg.reset(); }
 
     void Type(const QString& text)
     {
@@ -79,7 +74,6 @@ protected:
     QStringList status;
     std::unique_ptr<TfrmTwitt> dlg;
     QTemporaryDir m_dir;
-    QString m_oldDir;
 };
 
 TEST_F(PostingDialog, CountShowsUtf16UnitsWithLineBreaksAsTwo)
@@ -111,7 +105,7 @@ TEST_F(PostingDialog, APostSendsTheTextAndClosesOnSuccess)
     EXPECT_EQ(dlg->lblStrCount->text(), QStringLiteral("0文字"));
     EXPECT_EQ(BodyFile(), body);
     EXPECT_TRUE(status.isEmpty());
-    // The fresh working directory had no "cache" folder.
+    // The copy's folder did not exist yet.
     EXPECT_TRUE(QDir(m_dir.filePath(QStringLiteral("cache"))).exists());
 }
 
@@ -302,7 +296,7 @@ TEST_F(PostingDialog, CancelKeepsTheTextForTheNextOpening)
 TEST(PostingDialogLayout, ControlsCaptionsAndTabOrder)
 {
     TMainState state;
-    TfrmTwitt dlg(state, {}, nullptr);
+    TfrmTwitt dlg(state, QString(), {}, nullptr);
     EXPECT_EQ(dlg.windowTitle(), QStringLiteral("つぶやく"));
     EXPECT_EQ(dlg.size(), QSize(379, 136));
     EXPECT_EQ(dlg.findChild<QLabel*>(QStringLiteral("Label1"))->text(), QStringLiteral("本文"));
@@ -326,14 +320,12 @@ class PostingToTheLocalService : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_oldDir = QDir::currentPath();
-        QDir::setCurrent(m_dir.path());
         ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
         state.AccountName = QString::fromLatin1(LocalService::kDemoUser);
         state.Password = QString::fromLatin1(LocalService::kDemoPassword);
         state.ApiBase = QString::fromLatin1(service.baseUrl());
     }
-    void TearDown() override { QDir::setCurrent(m_oldDir); }
+    QString postCopy() const { return m_dir.filePath(QStringLiteral("post.txt")); }
 
     // The text of the newest status in the friends timeline.
     QString NewestText()
@@ -367,12 +359,11 @@ protected:
     TMainState state;
     QStringList status;
     QTemporaryDir m_dir;
-    QString m_oldDir;
 };
 
 TEST_F(PostingToTheLocalService, PostedTextIsNewestInTheTimeline)
 {
-    TfrmTwitt dlg(state, [this](const QString& line) { status << line; }, nullptr);
+    TfrmTwitt dlg(state, postCopy(), [this](const QString& line) { status << line; }, nullptr);
     const QString texts[] = {
         QStringLiteral("a b&c=d +100% ~(ok)!"),
         QStringLiteral("日本語のつぶやき\nline2\nline3"),
@@ -395,7 +386,7 @@ TEST_F(PostingToTheLocalService, PostedTextIsNewestInTheTimeline)
 TEST_F(PostingToTheLocalService, WrongPasswordIsAFailureNotAPost)
 {
     state.Password = QStringLiteral("wrong");
-    TfrmTwitt dlg(state, [this](const QString& line) { status << line; }, nullptr);
+    TfrmTwitt dlg(state, postCopy(), [this](const QString& line) { status << line; }, nullptr);
     dlg.show();
     dlg.memoTwitt->setPlainText(QStringLiteral("should not appear"));
     QTest::mouseClick(dlg.btnTwitt, Qt::LeftButton);

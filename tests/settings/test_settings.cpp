@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -25,6 +26,12 @@ void WriteAll(const QString& path, const QByteArray& bytes)
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(bytes);
+}
+
+unsigned Mode(const QString& path)
+{
+    struct stat st {};
+    return stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : ~0u;
 }
 
 class SettingsFile : public ::testing::Test {
@@ -285,26 +292,172 @@ TEST_F(SettingsFile, FailedSaveLeavesTheOldFileAndNoTemporaries)
     QFile(path()).setPermissions(QFileDevice::WriteOwner);  // unreadable: its lines cannot be kept
     TMainState state;
     SetDefaultSettings(state);
-    if (QFile(path()).open(QIODevice::ReadOnly))
-        GTEST_SKIP() << "running with rights that read any file";
+    // Refused by the mode bits, so for the administrator too.
     EXPECT_FALSE(SaveSettings(path(), state, QRect()));
     QFile(path()).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     EXPECT_EQ(ReadAll(path()), "[App]\nWindowX=5\n");
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1);
 }
 
-TEST_F(SettingsFile, SaveReplacesAReadOnlyFileAtomicallyWithOwnerOnlyRights)
+TEST_F(SettingsFile, SaveReplacesAFileAtomicallyWithOwnerOnlyRights)
 {
     WriteAll(path(), "[App]\nWindowX=5\n");
-    QFile(path()).setPermissions(QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    QFile(path()).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                                 | QFileDevice::ReadOther);
     TMainState state;
     SetDefaultSettings(state);
     ASSERT_TRUE(SaveSettings(path(), state, QRect(8, 0, 0, 0)));
     EXPECT_TRUE(ReadAll(path()).contains("WindowX=8\n"));
-    struct stat st {};
-    ASSERT_EQ(stat(QFile::encodeName(path()).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(Mode(path()), 0600u);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+}
+
+// A file or folder nobody may write stays as it was, whoever runs the program.
+TEST_F(SettingsFile, ReadOnlyFileOrFolderIsLeftAsItWas)
+{
+    const QByteArray before = "[App]\nWindowX=5\n";
+    TMainState state;
+    SetDefaultSettings(state);
+    for (const bool folder : {false, true}) {
+        WriteAll(path(), before);
+        const QString locked = folder ? dir.path() : path();
+        ASSERT_EQ(chmod(QFile::encodeName(locked).constData(), folder ? 0555 : 0444), 0);
+        QString reason;
+        EXPECT_FALSE(SaveSettings(path(), state, QRect(9, 9, 9, 9), &reason)) << folder;
+        EXPECT_FALSE(reason.isEmpty());
+        EXPECT_EQ(Mode(locked), folder ? 0555u : 0444u);
+        ASSERT_EQ(chmod(QFile::encodeName(locked).constData(), folder ? 0700 : 0600), 0);
+        EXPECT_EQ(ReadAll(path()), before);
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("brimlark.ini")});
+    }
+}
+
+// The link stays a link; its target, in another folder, is replaced.
+TEST_F(SettingsFile, SymbolicLinkIsWrittenThrough)
+{
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("real")));
+    const QString target = dir.filePath(QStringLiteral("real/target.ini"));
+    WriteAll(target, "[Other]\nk=v\n");
+    ASSERT_EQ(symlink("real/target.ini", QFile::encodeName(path()).constData()), 0);
+    TMainState state;
+    SetDefaultSettings(state);
+    ASSERT_TRUE(SaveSettings(path(), state, QRect(7, 0, 0, 0)));
+    EXPECT_EQ(QFileInfo(path()).symLinkTarget(), target);
+    EXPECT_TRUE(ReadAll(target).startsWith("[Other]\nk=v\n[App]\nWindowX=7\n"));
+    EXPECT_EQ(QDir(dir.filePath(QStringLiteral("real"))).entryList(QDir::Files).size(), 1);
+
+    // A link whose target is still missing makes the target.
+    const QString later = dir.filePath(QStringLiteral("real/later.ini"));
+    ASSERT_TRUE(QFile::remove(path()));
+    ASSERT_EQ(symlink(QFile::encodeName(later).constData(), QFile::encodeName(path()).constData()), 0);
+    ASSERT_TRUE(SaveSettings(path(), state, QRect(6, 0, 0, 0)));
+    EXPECT_TRUE(QFileInfo(path()).isSymLink());
+    EXPECT_TRUE(ReadAll(later).contains("WindowX=6\n"));
+}
+
+// A file from a Windows editor begins with a byte-order mark.
+TEST_F(SettingsFile, ByteOrderMarkIsReadAndKept)
+{
+    const TMainState state = LoadFrom("\xEF\xBB\xBF[App]\r\nUSR=" + ScrambleText("alice") + "\r\niMode=2\r\n");
+    EXPECT_EQ(state.AccountName, QStringLiteral("alice"));
+    EXPECT_EQ(state.DisplayMode, 2);
+    ASSERT_TRUE(SaveSettings(path(), state, QRect()));
+    const QByteArray after = ReadAll(path());
+    EXPECT_TRUE(after.startsWith("\xEF\xBB\xBF[App]\r\nUSR=" + ScrambleText("alice") + "\r\niMode=2\r\nWindowX=0\r\n"))
+        << after.toStdString();
+    EXPECT_EQ(after.count("[App]"), 1);
+}
+
+// Files written on Japanese Windows hold CP932, the credentials too (after unscrambling).
+TEST_F(SettingsFile, Cp932TextIsReadAndKeptByteForByte)
+{
+    const QString name = QStringLiteral("ｱソ①山田");  // 0x5C as a second byte; an NEC row
+    const QByteArray nameCp932 = "\xB1\x83\x5C\x87\x40\x8E\x52\x93\x63";
+    const QByteArray usr = "USR=" + ScrambleText(nameCp932) + "\r\n";
+    const QByteArray pwd = "PWD=" + ScrambleText("\x83\x70\x83\x58") + "\r\n";  // パス
+    const QByteArray memo = "; \x90\xDD\x92\xE8\r\n[App]\r\nMemo=\x93\xFA\x96\x7B\r\n";
+    TMainState state = LoadFrom(memo + usr + pwd + "API=http://127.0.0.1:1/\x83\x5C\r\n");
+    EXPECT_EQ(state.AccountName, name);
+    EXPECT_EQ(state.Password, QStringLiteral("パス"));
+    EXPECT_EQ(state.Api, QStringLiteral("http://127.0.0.1:1/ソ"));
+
+    ASSERT_TRUE(SaveSettings(path(), state, QRect(1, 2, 3, 4)));
+    QByteArray after = ReadAll(path());
+    EXPECT_TRUE(after.startsWith(memo + usr + pwd + "API=http://127.0.0.1:1/\x83\x5C\r\nWindowX=1\r\n"));
+
+    // A changed name is written as UTF-8; the unchanged password keeps its bytes.
+    state.AccountName = QStringLiteral("山田");
+    ASSERT_TRUE(SaveSettings(path(), state, QRect(1, 2, 3, 4)));
+    after = ReadAll(path());
+    EXPECT_FALSE(after.contains(usr));
+    EXPECT_TRUE(after.contains(pwd));
+    TMainState back;
+    LoadSettings(path(), back);
+    EXPECT_EQ(back.AccountName, QStringLiteral("山田"));
+}
+
+TEST_F(SettingsFile, SavingCanMakeTheFolderOwnerOnly)
+{
+    const QString nested = dir.filePath(QStringLiteral("config/brimlark/brimlark.ini"));
+    TMainState state;
+    SetDefaultSettings(state);
+    ASSERT_TRUE(SaveSettings(nested, state, QRect(), nullptr, TSettingsFolder::CreateOwnerOnly));
+    EXPECT_TRUE(ReadAll(nested).startsWith("[App]\n"));
+    EXPECT_EQ(Mode(dir.filePath(QStringLiteral("config"))), 0700u);
+    EXPECT_EQ(Mode(dir.filePath(QStringLiteral("config/brimlark"))), 0700u);
+}
+
+// Restores an environment variable when the test ends.
+class EnvironmentVariable {
+public:
+    EnvironmentVariable(const char* name, const QString& value)
+        : m_name(name), m_old(qgetenv(name)), m_wasSet(qEnvironmentVariableIsSet(name))
+    {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, QFile::encodeName(value));
+    }
+    ~EnvironmentVariable() { m_wasSet ? qputenv(m_name, m_old) : qunsetenv(m_name); }
+
+private:
+    const char* m_name;
+    QByteArray m_old;
+    bool m_wasSet;
+};
+
+TEST(SettingsPaths, BesideTheProgramWhenThereElseTheUsersFoldersNeverTheWorkingFolder)
+{
+    QTemporaryDir dir;
+    const QString exe = dir.filePath(QStringLiteral("bin/brimlark"));
+    const EnvironmentVariable home("HOME", dir.filePath(QStringLiteral("home")));
+    const EnvironmentVariable config("XDG_CONFIG_HOME", QString());
+    EnvironmentVariable cache("XDG_CACHE_HOME", QStringLiteral("relative/is/ignored"));
+
+    TSettingsPaths paths = ResolveSettingsPaths(exe, QString());
+    EXPECT_EQ(paths.SettingsFile, dir.filePath(QStringLiteral("home/.config/brimlark/brimlark.ini")));
+    EXPECT_EQ(paths.PostCopyFile, dir.filePath(QStringLiteral("home/.cache/brimlark/post.txt")));
+    EXPECT_TRUE(paths.CreateFolder);
+
+    const EnvironmentVariable xdgConfig("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("xc")));
+    const EnvironmentVariable xdgCache("XDG_CACHE_HOME", dir.filePath(QStringLiteral("xk")));
+    paths = ResolveSettingsPaths(exe, QString());
+    EXPECT_EQ(paths.SettingsFile, dir.filePath(QStringLiteral("xc/brimlark/brimlark.ini")));
+    EXPECT_EQ(paths.PostCopyFile, dir.filePath(QStringLiteral("xk/brimlark/post.txt")));
+
+    // Named on the command line: that file, the copy in the user's cache.
+    paths = ResolveSettingsPaths(exe, QStringLiteral("/elsewhere/my.ini"));
+    EXPECT_EQ(paths.SettingsFile, QStringLiteral("/elsewhere/my.ini"));
+    EXPECT_EQ(paths.PostCopyFile, dir.filePath(QStringLiteral("xk/brimlark/post.txt")));
+    EXPECT_FALSE(paths.CreateFolder);
+
+    // A file beside the program: everything stays in the program's folder.
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("bin")));
+    WriteAll(dir.filePath(QStringLiteral("bin/brimlark.ini")), "");
+    paths = ResolveSettingsPaths(exe, QString());
+    EXPECT_EQ(paths.SettingsFile, dir.filePath(QStringLiteral("bin/brimlark.ini")));
+    EXPECT_EQ(paths.PostCopyFile, dir.filePath(QStringLiteral("bin/cache/post.txt")));
+    EXPECT_FALSE(paths.CreateFolder);
 }
 
 TEST(IniValue, PlainValuesStayByteExactAndEscapedOnesReadBack)
