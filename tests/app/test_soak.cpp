@@ -30,18 +30,8 @@ int openDescriptors()
     return static_cast<int>(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System).size());
 }
 
-class SoakTest : public FormTest {
-protected:
-    void SetUp() override
-    {
-        // Posts write cache/post.txt in the working directory: keep it in the test's folder.
-        m_previousDir = QDir::currentPath();
-        QDir::setCurrent(m_dir.path());
-    }
-    void TearDown() override { QDir::setCurrent(m_previousDir); }
-
-    QString m_previousDir;
-};
+// The posting dialog keeps its body copy beside the test's settings file.
+class SoakTest : public FormTest {};
 
 TEST_F(SoakTest, ReloadsAndPostsKeepMemoryAndDescriptorsSteady)
 {
