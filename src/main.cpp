@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QIcon>
 #include <QMessageBox>
 #include <QTimer>
 #include <QUrl>
@@ -147,6 +148,9 @@ int Run(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Brimlark_Simple"));
     QApplication::setApplicationVersion(QStringLiteral(BRIMLARK_VERSION));
     RegisterJapaneseFontSubstitutes();
+    // The installed theme icon when there is one, else the program's own drawing.
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("brimlark"), QIcon(ProgramIcon(256))));
+    QGuiApplication::setDesktopFileName(QStringLiteral("brimlark"));
 
     // With --screenshot nobody is there to answer a start-up message box.
     QTimer answerBoxes;

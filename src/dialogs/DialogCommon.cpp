@@ -66,11 +66,15 @@ QPixmap ProgramIcon(int size)
     bubble.addRoundedRect(QRectF(s * 0.05, s * 0.08, s * 0.9, s * 0.66), s * 0.18, s * 0.18);
     QPolygonF tail;
     tail << QPointF(s * 0.25, s * 0.70) << QPointF(s * 0.18, s * 0.95) << QPointF(s * 0.48, s * 0.72);
-    bubble.addPolygon(tail);
-    bubble.setFillRule(Qt::WindingFill);
+    // One closed outline: a polygon merely added to the path left a stroke across the
+    // tail's root.
+    QPainterPath tailPath;
+    tailPath.addPolygon(tail);
+    tailPath.closeSubpath();
+    bubble = bubble.united(tailPath);
     p.setPen(QPen(QColor(0x1D, 0x4E, 0x89), std::max(1.0, s / 24)));
     p.setBrush(QColor(0x5B, 0xA4, 0xE6));
-    p.drawPath(bubble.simplified());
+    p.drawPath(bubble);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(0xFF, 0xD7, 0x00));
     p.drawPolygon(StarPolygon(QPointF(s * 0.5, s * 0.36), s * 0.22, s * 0.22 * 0.42));

@@ -35,7 +35,7 @@ TfrmVersion::TfrmVersion(QWidget* parent)
     Label1 = MakeLabel(QStringLiteral("Label1"), QStringLiteral("Brimlark_Simple"), 56, 16, this);
     Label1->setFont(UiFont(19, true));
     Label1->adjustSize();
-    Label5 = MakeLabel(QStringLiteral("Label5"), QStringLiteral("ver0.8c"), 176, 40, this);
+    Label5 = MakeLabel(QStringLiteral("Label5"), QStringLiteral("ver" BRIMLARK_VERSION), 176, 40, this);
     Label5->setFont(UiFont(19));
     Label5->adjustSize();
     Label2 = MakeLabel(QStringLiteral("Label2"), QStringLiteral("by Brimlark project"), 16, 48, this);

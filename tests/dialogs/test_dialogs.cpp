@@ -173,7 +173,7 @@ TEST(AboutWindow, ContentAndLinksOpenTheirOwnCaptions)
     EXPECT_EQ(about.size(), QSize(265, 229));
     EXPECT_EQ(about.findChild<QLabel*>(QStringLiteral("Label1"))->text(), QStringLiteral("Brimlark_Simple"));
     EXPECT_TRUE(about.findChild<QLabel*>(QStringLiteral("Label1"))->font().bold());
-    EXPECT_EQ(about.findChild<QLabel*>(QStringLiteral("Label5"))->text(), QStringLiteral("ver0.8c"));
+    EXPECT_EQ(about.findChild<QLabel*>(QStringLiteral("Label5"))->text(), QStringLiteral("ver" BRIMLARK_VERSION));  // one version, the project's
     EXPECT_EQ(about.findChild<QPlainTextEdit*>(QStringLiteral("Memo1"))->toPlainText().split(QLatin1Char('\n')),
               QStringList({QStringLiteral("[v0.6]"), QStringLiteral("お気に入りスターの機能が稼動"),
                            QStringLiteral("XMLライブラリ内の<Id>のバグを修正"), QStringLiteral("[v0.5]"),

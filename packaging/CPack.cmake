@@ -1,0 +1,31 @@
+# The Debian package, made with "cpack -G DEB" in the build folder from the install rules
+# in packaging/. Included from the top-level list before that folder, which reads the
+# maintainer and the package release from here.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME brimlark)
+set(CPACK_PACKAGE_VENDOR "Brimlark project")
+set(CPACK_PACKAGE_CONTACT "Brimlark project <packaging@brimlark.example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "desktop client for a micro-blogging timeline")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "Brimlark_Simple follows the friends timeline of one account on a\n"
+  "micro-blogging service that speaks the classic REST interface with XML\n"
+  "replies and HTTP Basic authentication. It shows one status at a time in\n"
+  "a rotating strip above the list of statuses, posts statuses of up to 140\n"
+  "characters, marks favourites and opens the links in a status. Its user\n"
+  "interface is in Japanese.")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://brimlark.example.org/simple/")
+# Library dependencies come from dpkg-shlibdeps; the fonts are what the Japanese text and
+# the emoji in statuses look right with, but the program runs without them.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-ipafont-gothic, fonts-noto-color-emoji")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+include(CPack)
