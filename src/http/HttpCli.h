@@ -1,6 +1,7 @@
 #pragma once
 
 #include "http/HttpCliReplyParser.h"
+#include "http/HttpErrors.h"
 #include "http/NetworkOptions.h"
 
 #include <QBuffer>
@@ -12,7 +13,11 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <optional>
+
 class QEventLoop;
+class QSslError;
+class QSslSocket;
 class QTcpSocket;
 
 enum THttpAuthType { httpAuthNone, httpAuthBasic, httpAuthNtlm };
@@ -28,7 +33,7 @@ enum THttpRequest { httpABORT, httpGET, httpPOST, httpPUT, httpHEAD, httpCLOSE }
 // One POST as the caller describes it. Everything is copied when the request starts,
 // so the caller may change or drop its value during the wait.
 struct THttpCliRequest {
-    QByteArray URL;
+    QByteArray URL;                     // http:// or https:// (port 443 by default; the certificate is verified)
     QByteArray Body;                    // sent as it is, in blocks of at most 8192 bytes
     QByteArray RequestVer = "1.0";      // "1.0" or "1.1"; anything else fails with code 5
     QByteArray Username;                // credentials written in the URL take precedence
@@ -52,9 +57,11 @@ struct THttpCliRequest {
 };
 
 // How one Post ended. A request that failed (busy client, bad version, no connection,
-// a broken reply, the time limit, a status of 400 and above other than 401 and 407)
-// has Failed set with the error's code and text; StatusCode and ReasonPhrase are the
-// last reply's, or the failure's own 404 where no usable reply came.
+// a refused certificate or TLS handshake, a proxy that refused the tunnel, a broken
+// reply, the time limit, a status of 400 and above other than 401 and 407) has Failed
+// set with the error's code and text; StatusCode and ReasonPhrase are the last reply's,
+// or the failure's own where no usable reply came: 404 mostly, the proxy's status when
+// it refused the tunnel.
 struct THttpCliResult {
     int StatusCode = 0;
     QByteArray ReasonPhrase;
@@ -64,7 +71,8 @@ struct THttpCliResult {
     QString ErrorMessage;
     QByteArray Location;                // the address the request ended at
     int Relocations = 0;                // relocations followed
-    bool Truncated = false;             // the server closed before the stated body was complete
+    bool Truncated = false;             // the server closed before the stated body was complete, or
+                                        // ended an https body without closing TLS properly
 
     // The service took the request: a 2xx reply and no failure.
     bool Accepted() const { return !Failed && StatusCode >= 200 && StatusCode < 300; }
@@ -102,7 +110,7 @@ public:
     QByteArray Location() const { return m_location; }
     QList<QByteArray> HeaderLines() const { return m_parser.HeaderLines(); }
     QList<QByteArray> Challenges() const { return m_parser.Challenges(); }
-    bool ReplyTruncated() const { return m_parser.Truncated(); }
+    bool ReplyTruncated() const { return m_parser.Truncated() || m_tlsCut; }
     qint64 BytesSent() const { return m_bytesSent; }
     qint64 BytesReceived() const { return m_bytesReceived; }
 
@@ -124,11 +132,17 @@ private:
         int maxRelocations = 5;
         bool withBody = true;
         QPointer<QIODevice> reply;
+        TNetworkOptions network;
+        std::optional<TProxy> proxy;    // the route to scheme, host and port; none: direct
     };
 
     void startConnection();
     void lookupDone(int generation, const QList<QByteArray>& addresses, bool ok);
     void onConnected();
+    void sendConnect();
+    void readProxyReply();
+    void onEncrypted();
+    void onSslErrors(const QList<QSslError>& errors);
     void onReadyRead();
     void onBytesWritten();
     void onSocketError();
@@ -136,6 +150,8 @@ private:
     void sendRequest();
     void sendBody();
     void writeOut(const char* data, qint64 size, bool more);
+    bool mayQueueMore() const;
+    qint64 pendingOut() const;
     void parsed(THttpCliReplyParser::TResult result);
     void connectionLost();
     void endOfReply(bool closed);
@@ -148,12 +164,25 @@ private:
     void abortRequest();
     bool connectedTo(const TWork& w) const;
     QByteArray composeHeader() const;
+    bool inHandshake() const;
+    QByteArray tlsFailure(const QString& detail) const;
+    QByteArray connectFailure() const;
 
     THttpState m_state = httpReady;
     TWork m_work;
     TWork m_origin;             // the request as asked: credentials go to its origin only
     QTcpSocket* m_socket = nullptr;
+    QSslSocket* m_tls = nullptr;    // m_socket itself when it speaks (or is to speak) TLS
     QByteArray m_connScheme, m_connHost, m_connPort;
+    std::optional<TProxy> m_connProxy;
+    TCertificateProblem m_tlsProblem = TCertificateProblem::None;
+    QString m_tlsDetail;
+    bool m_tlsClosed = false;   // the server ended TLS with its close notice
+    bool m_tlsCut = false;      // the last body ended with the connection, without that notice
+    int m_proxyStatus = 0;      // the status line of the proxy's answer to CONNECT, once read
+    QByteArray m_proxyReason;
+    int m_proxyLines = 0;
+    qint64 m_proxyBytes = 0;
     THttpCliReplyParser m_parser;
     TBasicState m_basic = basicNone;
     int m_statusCode = 0;
