@@ -24,7 +24,8 @@ QByteArray userLine()
 
 } // namespace
 
-Nginx::Nginx(const QByteArray& server, const QMap<QString, QByteArray>& files)
+Nginx::Nginx(const QByteArray& server, const QMap<QString, QByteArray>& files, const Tls& tls)
+    : m_tls(tls)
 {
     const QString nginx = program();
     if (nginx.isEmpty()) {
@@ -68,7 +69,7 @@ bool Nginx::isRunning() const
 
 QByteArray Nginx::baseUrl() const
 {
-    return "http://127.0.0.1:" + QByteArray::number(m_port);
+    return (m_tls.cert.isEmpty() ? "http" : "https") + QByteArray("://127.0.0.1:") + QByteArray::number(m_port);
 }
 
 QByteArray Nginx::accessLog() const
@@ -95,7 +96,10 @@ bool Nginx::start(const QString& nginx, const QByteArray& server)
           "  client_body_temp_path @DIR@/body;\n  proxy_temp_path @DIR@/proxy;\n"
           "  fastcgi_temp_path @DIR@/fastcgi;\n  uwsgi_temp_path @DIR@/uwsgi;\n  scgi_temp_path @DIR@/scgi;\n"
           "  default_type application/octet-stream;\n"
-          "  server {\n    listen 127.0.0.1:@PORT@;\n"
+          "  server {\n"
+        + (m_tls.cert.isEmpty() ? QByteArray("    listen 127.0.0.1:@PORT@;\n")
+                                : "    listen 127.0.0.1:@PORT@ ssl;\n    ssl_certificate " + m_tls.cert.toUtf8()
+                                      + ";\n    ssl_certificate_key " + m_tls.key.toUtf8() + ";\n")
         + server + "\n  }\n}\n";
     config.replace("@DIR@", dir).replace("@PORT@", QByteArray::number(m_port));
     const QString configPath = m_dir->filePath(QStringLiteral("nginx.conf"));

@@ -26,7 +26,12 @@ class QTemporaryDir;
 // The destructor stops it by its process id: SIGTERM, then SIGKILL if it does not end.
 class Nginx {
 public:
-    explicit Nginx(const QByteArray& server, const QMap<QString, QByteArray>& files = {});
+    // tlsCert and tlsKey set: nginx terminates TLS on its port, and baseUrl is https.
+    struct Tls {
+        QString cert;
+        QString key;
+    };
+    explicit Nginx(const QByteArray& server, const QMap<QString, QByteArray>& files = {}, const Tls& tls = {});
     ~Nginx();
     Nginx(const Nginx&) = delete;
     Nginx& operator=(const Nginx&) = delete;
@@ -36,7 +41,7 @@ public:
     // error log), no answer on the port.
     QString errorString() const { return m_error; }
     quint16 port() const { return m_port; }
-    QByteArray baseUrl() const;  // "http://127.0.0.1:PORT"
+    QByteArray baseUrl() const;  // "http://127.0.0.1:PORT", or https with TLS
     QByteArray accessLog() const;
     QByteArray errorLog() const;
 
@@ -52,4 +57,5 @@ private:
     TestDaemon m_daemon;
     QString m_error;
     quint16 m_port = 0;
+    Tls m_tls;
 };
