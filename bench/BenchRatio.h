@@ -8,17 +8,20 @@
 #include <string>
 #include <vector>
 
-// In the console view, one more line per pair BM_X[/args] and BM_X_Baseline[/args]: the
-// figure's real time over its baseline's. JSON output (read by tools/benchtable.py) is
-// left untouched.
+// In the console view, more lines per pair BM_X[/args] and BM_X_Baseline[/args]: the
+// figure's real time over its baseline's, and the same for every counter both report.
+// JSON output (read by tools/benchtable.py) is left untouched.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override
     {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
                 m_times[run.benchmark_name()] = run.GetAdjustedRealTime();
+                for (const auto& [key, counter] : run.counters)
+                    m_counters[run.benchmark_name()][key] = counter.value;
+            }
         }
     }
     void Finalize() override
@@ -33,11 +36,18 @@ public:
             const auto it = m_times.find(baseline);
             if (it != m_times.end() && it->second > 0)
                 std::printf("ratio %-44s %.2fx the baseline's time\n", name.c_str(), time / it->second);
+            const auto& baselineCounters = m_counters[baseline];
+            for (const auto& [key, value] : m_counters[name]) {
+                const auto other = baselineCounters.find(key);
+                if (other != baselineCounters.end() && other->second != 0)
+                    std::printf("ratio %-44s %.2fx the baseline's %s\n", name.c_str(), value / other->second, key.c_str());
+            }
         }
     }
 
 private:
     std::map<std::string, double> m_times;
+    std::map<std::string, std::map<std::string, double>> m_counters;
 };
 
 // The body of a benchmark program's main: the ratio lines in console mode only.

@@ -11,6 +11,7 @@
 #include <QUrl>
 #include <QWidget>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -117,6 +118,29 @@ TCommandLine ParseCommandLine(int argc, char* argv[])
     return cl;
 }
 
+// For the start-up benchmark: BRIMLARK_EXIT_AFTER_FIRST_PAINT=1 prints "first-paint NS"
+// (the steady clock, which is CLOCK_MONOTONIC here) once the main window's first frame
+// is painted, and quits.
+class TFirstPaintExit : public QObject {
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && watched->isWidgetType()
+            && qobject_cast<TForm1*>(static_cast<QWidget*>(watched)->window())) {
+            qApp->removeEventFilter(this);
+            // Once the loop is free again the whole frame is painted and flushed.
+            QTimer::singleShot(0, this, [] {
+                const auto now = std::chrono::steady_clock::now().time_since_epoch();
+                std::printf("first-paint %lld\n",
+                            static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
+                std::fflush(stdout);
+                QApplication::exit(0);
+            });
+        }
+        return false;
+    }
+};
+
 bool HasDisplay()
 {
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
@@ -172,6 +196,10 @@ int Run(int argc, char* argv[])
     if (form.IsClosing())
         return 0;  // closed while the start-up read ran
     form.CreateSecondaryWindows();
+    // Installed only now: a slow start-up read shows the window inside its own wait.
+    TFirstPaintExit firstPaint;
+    if (qEnvironmentVariableIsSet("BRIMLARK_EXIT_AFTER_FIRST_PAINT"))
+        app.installEventFilter(&firstPaint);
     form.show();
 
     if (!cl.Screenshot.isEmpty()) {

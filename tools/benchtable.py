@@ -94,6 +94,11 @@ def rows_for(binary, benches):
                 rows.append((label, key, fmt_num(value), fmt_num(bl[key]), "%.2f" % r))
             else:
                 rows.append((label, key, fmt_num(value), "", ""))
+        # What only the baseline reports: the parts a floor is the sum of.
+        for key, value in bl.items():
+            if key in STANDARD or key in b or not isinstance(value, (int, float)):
+                continue
+            rows.append((label, key, "", fmt_num(value), ""))
     return [(os.path.basename(binary),) + r for r in rows]
 
 
