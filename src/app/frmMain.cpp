@@ -25,6 +25,7 @@
 #include <QTime>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QWindow>
 
 using namespace form1;
 
@@ -56,17 +57,24 @@ void TForm1::FormCreate()
     m_network = ResolveNetworkOptions(m_state.Proxy.value_or(QString()), ResolveCaFile(m_options.Arguments, m_state));
 
     // Timers run from the moment the window exists.
+    ApplyIntervals();
     TimerAutoReload->start();
     TimerAutoRotation->start();
 
     LayoutClient();
     RichEditC->SetAutoUrlDetect(true);
 
-    // The frame's size is known only once the native window exists.
-    create();
-    move(m_state.WindowLeft, m_state.WindowTop);
-    const QSize frame = frameGeometry().size() - size();
-    resize(qMax(1, m_state.WindowWidth - frame.width()), qMax(1, m_state.WindowHeight - frame.height()));
+    m_storedFrame = QRect(m_state.WindowLeft, m_state.WindowTop, m_state.WindowWidth, m_state.WindowHeight);
+    if (m_storedFrame.width() < kMinFrameWidth || m_storedFrame.height() < kMinFrameHeight) {
+        TMainState defaults;
+        SetDefaultSettings(defaults);
+        m_storedFrame.setSize(QSize(defaults.WindowWidth, defaults.WindowHeight));
+    }
+    // Not created yet, so the window system puts the outer frame at this point. The
+    // outer size needs the frame's margins, known only once the window is framed.
+    m_frameCorner = m_storedFrame.topLeft();
+    move(m_frameCorner);
+    resize(m_storedFrame.size());
 
     m_state.TimelineAddress = TimelinePageAddress(m_state.ApiBase, 1);
 
@@ -107,6 +115,23 @@ void TForm1::CreateSecondaryWindows()
     m_frmBlack = new TfrmBlack(this);
     m_frmBlack->hide();
     m_frmSettings = new TfrmSettings(m_state, TimerAutoReload, TimerAutoRotation, this);
+    connect(m_frmSettings, &QDialog::accepted, this, &TForm1::ApplyIntervals);
+}
+
+void TForm1::ApplyIntervals()
+{
+    // A file in which the user never chose intervals keeps the program's own pace.
+    if (!m_state.IntervalsChosen)
+        return;
+    const int reloadMs = kReloadRange.Clamp(m_state.ReloadInterval) * 1000;
+    const int rotationMs = kRotationRange.Clamp(m_state.RotationInterval) * 1000;
+    // A back-off under way keeps its longer wait; the next success brings the new interval.
+    m_backoff.SetNormal(reloadMs);
+    // Setting an interval restarts the countdown: only a changed one is set.
+    if (TimerAutoReload->interval() != m_backoff.CurrentMs())
+        TimerAutoReload->setInterval(int(m_backoff.CurrentMs()));
+    if (TimerAutoRotation->interval() != rotationMs)
+        TimerAutoRotation->setInterval(rotationMs);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -196,7 +221,7 @@ TForm1::TRead TForm1::ReadTimeline(int page)
         return outcome;
     }
     for (const TStatusRow& status : result.Rows)
-        ListView1->addTopLevelItem(new QTreeWidgetItem(QStringList{status.Name, status.Text, status.Favorited, status.Id}));
+        ListView1->addTopLevelItem(new TStatusItem(status.Name, status.Text, status.Favorited, status.Id));
     outcome.Succeeded = true;
     return outcome;
 }
@@ -522,7 +547,7 @@ void TForm1::closeEvent(QCloseEvent* event)
     QString error;
     const TSettingsFolder folder
         = m_options.CreateSettingsFolder ? TSettingsFolder::CreateOwnerOnly : TSettingsFolder::MustExist;
-    if (!SaveSettings(m_options.SettingsFile, m_state, frameGeometry(), &error, folder)) {
+    if (!SaveSettings(m_options.SettingsFile, m_state, FrameToSave(), &error, folder)) {
         qCWarning(lcApp).noquote() << "settings not saved:" << m_options.SettingsFile << error;
         QMessageBox box(QMessageBox::NoIcon, QStringLiteral("情報"),
                         QStringLiteral("設定ファイルに書き込めません: %1\n%2")
@@ -534,3 +559,39 @@ void TForm1::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
+void TForm1::showEvent(QShowEvent* event)
+{
+    if (m_framePending && windowHandle())
+        windowHandle()->installEventFilter(this);
+    QMainWindow::showEvent(event);
+}
+
+void TForm1::FrameKnown()
+{
+    m_framePending = false;
+    windowHandle()->removeEventFilter(this);
+    const QRect frame = frameGeometry();
+    const QRect client = geometry();
+    const QMargins margins(client.left() - frame.left(), client.top() - frame.top(),
+                           frame.right() - client.right(), frame.bottom() - client.bottom());
+    // The client's own place may still be the one asked for before the window was framed.
+    QRect target(m_frameCorner + QPoint(margins.left(), margins.top()), client.size());
+    if (!m_frameRestored) {
+        target.setSize(m_storedFrame.marginsRemoved(margins).size());
+        m_frameRestored = true;
+    }
+    if (const int height = ModeClientHeight(margins.top() + margins.bottom()))
+        target.setHeight(height);
+    if (target != client)
+        setGeometry(target);
+}
+
+QRect TForm1::FrameToSave() const
+{
+    // Before the stored frame was placed the window's size says nothing (never shown, or
+    // not framed yet): the stored frame stays.
+    const QRect frame = frameGeometry();
+    if (!m_frameRestored || frame.width() < kMinFrameWidth || frame.height() < kMinFrameHeight)
+        return m_storedFrame;
+    return frame;
+}

@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <QPixmap>
 #include <QPoint>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
@@ -121,6 +122,7 @@ public Q_SLOTS:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -146,6 +148,18 @@ private:
     // a success; the status line says when the next automatic reload comes.
     void ScheduleNextReload(bool backOff, std::optional<qint64> retryAfterMs, bool succeeded);
     void ApplyWindowFlags(Qt::WindowFlags flags);
+    // The client height the display mode gives the window (0: the mode sets none), for a
+    // frame of frameHeight above and below the client.
+    int ModeClientHeight(int frameHeight) const;
+    // At the first expose of a new native window: the window manager has framed it by
+    // then, and only then are the frame's margins known. Puts the outer corner back where
+    // it belongs and sets the display mode's height again; the first time also gives the
+    // frame its stored size.
+    void FrameKnown();
+    // The outer frame the settings keep at close.
+    QRect FrameToSave() const;
+    // The timers' intervals from the settings, once the user chose them.
+    void ApplyIntervals();
     void ShowPopup(const QPoint& globalPos);
     void ExecDialog(QDialog* dialog);
     void ExecLockedDialog(QDialog* dialog);
@@ -163,6 +177,10 @@ private:
     TReloadBackoff m_backoff{60000};
     bool m_closing = false;
     int m_pageCounter = 0;
+    QRect m_storedFrame;        // the outer frame from the settings, a usable size
+    bool m_frameRestored = false;   // from then on the window's own frame is saved
+    bool m_framePending = true;     // a native window whose frame is not known yet
+    QPoint m_frameCorner;           // where its outer corner goes then
     QPoint m_grabOffset;
 
     // Controls, under the names the rest of the program and the tests know them by.

@@ -70,6 +70,8 @@ void TForm1::BuildControls()
     Image1->setCursor(Qt::PointingHandCursor);
     Image1->setAttribute(Qt::WA_TranslucentBackground);
     Image1->setMouseTracking(true);
+    Image1->setAccessibleName(QStringLiteral("お気に入り"));
+    Image1->setAccessibleDescription(QStringLiteral("クリックでお気に入りに登録"));
 
     lblStar = new QLabel(client);
     lblStar->setObjectName(QStringLiteral("lblStar"));
@@ -95,6 +97,7 @@ void TForm1::BuildControls()
     RichEditC->setFont(PixelFont(kPGothic, 13));
     SetColours(RichEditC, Qt::white, Qt::black);
     RichEditC->viewport()->setMouseTracking(true);
+    RichEditC->setAccessibleName(QStringLiteral("つぶやき本文"));
 
     // Stacking from the bottom: back, rounded frame, star, star caption, name, text.
     ShapeBack->lower();
@@ -117,9 +120,10 @@ void TForm1::BuildControls()
 
     ListView1 = new QTreeWidget(tabFriend);
     ListView1->setObjectName(QStringLiteral("ListView1"));
-    ListView1->setColumnCount(4);
-    ListView1->setHeaderLabels({QStringLiteral("名前"), QStringLiteral("つぶやき"),
-                                QStringLiteral("お気に入り"), QStringLiteral("ステータスID")});
+    ListView1->setAccessibleName(QStringLiteral("タイムライン"));
+    // Name and text; each row keeps the favourite flag and the id outside the columns.
+    ListView1->setColumnCount(TStatusItem::kShownColumns);
+    ListView1->setHeaderLabels({QStringLiteral("名前"), QStringLiteral("つぶやき")});
     ListView1->setHeaderHidden(true);
     ListView1->setRootIsDecorated(false);
     ListView1->setItemsExpandable(false);
@@ -136,8 +140,6 @@ void TForm1::BuildControls()
     ListView1->header()->setStretchLastSection(false);
     ListView1->setColumnWidth(0, kNameColumnWidth);
     ListView1->setColumnWidth(1, 550);
-    ListView1->setColumnHidden(2, true);
-    ListView1->setColumnHidden(3, true);
 
     // The list fills its page.
     auto* pageLayout = new QVBoxLayout(tabFriend);

@@ -15,6 +15,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QWindow>
 
 using namespace form1;
 
@@ -25,11 +26,16 @@ void TForm1::ApplyWindowFlags(Qt::WindowFlags flags)
 {
     if (flags == windowFlags())
         return;
-    // Changing the flags re-creates the native window, which hides it.
+    // Changing the flags re-creates the native window, which hides it. The new window's
+    // frame is not known until the window manager has framed it, so the window is made
+    // afresh and placed by its outer corner, which the window system keeps where it was.
     const bool visible = isVisible();
-    const QPoint position = pos();
+    const QPoint position = m_framePending ? m_frameCorner : pos();
+    destroy();
     setWindowFlags(flags);
     move(position);
+    m_frameCorner = position;
+    m_framePending = true;
     if (visible)
         show();
 }
@@ -43,7 +49,6 @@ void TForm1::StripColours(const QColor& background, const QColor& text)
 
 void TForm1::SetDisplayMode(int mode)
 {
-    const QPoint noted = pos();
     const bool frameless = windowFlags().testFlag(Qt::FramelessWindowHint);
     switch (mode) {
     case 1: {
@@ -61,8 +66,7 @@ void TForm1::SetDisplayMode(int mode)
         memoDisplay->show();
         StatusBar1->show();
         Splitter1->show();
-        const int frameHeight = frameGeometry().height() - height();
-        resize(width(), kListOuterHeight - frameHeight);
+        resize(width(), ModeClientHeight(frameGeometry().height() - height()));
         StripColours(Qt::white, Qt::black);
         setWindowTitle(kTitle);
         break;
@@ -78,16 +82,17 @@ void TForm1::SetDisplayMode(int mode)
         memoDisplay->hide();
         StatusBar1->hide();
         Splitter1->hide();
-        resize(width(), kCompactClientHeight);
+        resize(width(), ModeClientHeight(0));
         setWindowTitle(kTitleMenuHint);
         StripColours(Qt::white, Qt::black);
         break;
     case 3:
         m_state.DisplayMode = 3;
-        ApplyWindowFlags(windowFlags() | Qt::FramelessWindowHint);
+        // One change of flags: each re-creates the native window.
+        ApplyWindowFlags(windowFlags() | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
         menuBar()->hide();
         shapeWindow->hide();
-        resize(width(), kCompactClientHeight);
+        resize(width(), ModeClientHeight(0));
         SetColours(RichEditC, Qt::black, Qt::white);
         lblStar->setText(QString());
         PageControl1->hide();
@@ -97,8 +102,6 @@ void TForm1::SetDisplayMode(int mode)
         Splitter1->hide();
         setWindowTitle(kTitleMenuHint);
         StripColours(Qt::black, Qt::white);
-        ApplyWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
-        move(noted);
         break;
     default:
         return;
@@ -156,9 +159,27 @@ bool TForm1::DragMove(QMouseEvent* e)
     return true;
 }
 
+int TForm1::ModeClientHeight(int frameHeight) const
+{
+    switch (m_state.DisplayMode) {
+    case 1:
+        return kListOuterHeight - frameHeight;
+    case 2:
+    case 3:
+        return kCompactClientHeight;
+    default:
+        return 0;
+    }
+}
+
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
 {
     const QEvent::Type type = event->type();
+    if (watched == windowHandle()) {
+        if (type == QEvent::Expose && m_framePending && windowHandle()->isExposed())
+            FrameKnown();
+        return QMainWindow::eventFilter(watched, event);
+    }
     if (type == QEvent::ContextMenu) {
         // The popup belongs to every part of the strip and to the list.
         ShowPopup(static_cast<QContextMenuEvent*>(event)->globalPos());

@@ -9,11 +9,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+
+#include <algorithm>
 
 namespace {
 
@@ -33,36 +36,34 @@ TfrmTwitt::TfrmTwitt(TMainState& state, const QString& postCopyFile, std::functi
     setObjectName(QStringLiteral("frmTwitt"));
     setWindowTitle(QStringLiteral("つぶやく"));
     setFont(UiFont(12));
-    setFixedSize(379, 136);
 
     Label1 = new QLabel(QStringLiteral("本文"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(8, 5, 24, 12);
 
     lblStrCount = new QLabel(QStringLiteral("0文字"), this);
     lblStrCount->setObjectName(QStringLiteral("lblStrCount"));
-    lblStrCount->setGeometry(59, 5, 30, 12);
     lblStrCount->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lblStrCount->setAccessibleName(QStringLiteral("文字数"));
 
     Label2 = new QLabel(QStringLiteral("(最大140文字)"), this);
     Label2->setObjectName(QStringLiteral("Label2"));
-    Label2->setGeometry(95, 5, 74, 12);
     Label2->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
     memoTwitt = new QPlainTextEdit(this);
     memoTwitt->setObjectName(QStringLiteral("memoTwitt"));
-    memoTwitt->setGeometry(8, 24, 361, 65);
     memoTwitt->setFont(UiFont(13));
     memoTwitt->setTabChangesFocus(true);
+    memoTwitt->setAccessibleName(QStringLiteral("本文"));
+    memoTwitt->installEventFilter(this);
 
     btnTwitt = new QPushButton(QStringLiteral("つぶやく"), this);
     btnTwitt->setObjectName(QStringLiteral("btnTwitt"));
-    btnTwitt->setGeometry(72, 93, 105, 33);
+    btnTwitt->setToolTip(QStringLiteral("Ctrl+Enterでもつぶやけます"));
     btnCancel = new QPushButton(QStringLiteral("キャンセル"), this);
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
-    btnCancel->setGeometry(200, 92, 97, 33);
     for (QPushButton* button : {btnTwitt, btnCancel})
         button->setAutoDefault(false);
+    Arrange();
 
     HttpCli1 = new THttpCli(this);
     HttpCli1->setObjectName(QStringLiteral("HttpCli1"));
@@ -77,6 +78,62 @@ TfrmTwitt::TfrmTwitt(TMainState& state, const QString& postCopyFile, std::functi
 
 TfrmTwitt::~TfrmTwitt() = default;
 
+void TfrmTwitt::Arrange()
+{
+    // One row of captions at the top.
+    int rowHeight = 12;
+    for (QLabel* label : {Label1, lblStrCount, Label2})
+        rowHeight = std::max(rowHeight, label->fontMetrics().height());
+    auto place = [rowHeight](QLabel* label, int left, int designWidth, const QString& widest) {
+        const QFontMetrics metrics = label->fontMetrics();
+        const int width = std::max({designWidth, metrics.horizontalAdvance(widest),
+                                    metrics.horizontalAdvance(label->text())});
+        label->setGeometry(left, 5, width, rowHeight);
+        return left + width;
+    };
+    int right = place(Label1, 8, 24, Label1->text());
+    // Room for three digits, so the row does not shift while typing.
+    right = place(lblStrCount, std::max(59, right + 6), 30, QStringLiteral("000文字"));
+    right = place(Label2, std::max(95, right + 6), 74, Label2->text());
+
+    const int memoTop = std::max(24, 5 + rowHeight + 6);
+    memoTwitt->setGeometry(8, memoTop, 361, 65);
+    const int memoBottom = memoTop + 65;
+    auto button = [](QPushButton* b, int left, int top, const QSize& design) {
+        b->setGeometry(QRect(QPoint(left, top), design.expandedTo(b->sizeHint())));
+        return b->geometry();
+    };
+    const QRect post = button(btnTwitt, 72, memoBottom + 4, QSize(105, 33));
+    const QRect cancel = button(btnCancel, std::max(200, post.right() + 24), memoBottom + 3, QSize(97, 33));
+    setFixedSize(std::max({379, right + 10, cancel.right() + 11}), std::max(136, post.bottom() + 11));
+}
+
+void TfrmTwitt::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::FontChange && btnCancel)  // not while the constructor sets the font
+        Arrange();
+    QDialog::changeEvent(event);
+}
+
+void TfrmTwitt::showEvent(QShowEvent* event)
+{
+    memoTwitt->setFocus(Qt::OtherFocusReason);
+    QDialog::showEvent(event);
+}
+
+bool TfrmTwitt::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == memoTwitt && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        if (enter && key->modifiers().testFlag(Qt::ControlModifier)) {
+            btnTwittClick();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
 int TfrmTwitt::DisplayedCount(const QString& text)
 {
     // The text box holds a break as one "\n"; the count sees it as CR LF.
@@ -86,6 +143,7 @@ int TfrmTwitt::DisplayedCount(const QString& text)
 void TfrmTwitt::memoTwittChange()
 {
     lblStrCount->setText(QString::number(DisplayedCount(memoTwitt->toPlainText())) + QStringLiteral("文字"));
+    Arrange();
 }
 
 bool TfrmTwitt::AskOverLength()
@@ -93,7 +151,7 @@ bool TfrmTwitt::AskOverLength()
     const TTopMostSuspender suspend;
     const auto answer = QMessageBox::question(this, QStringLiteral("文字数"),
                                               QStringLiteral("140文字を超えているようです。このまま書き込みますか？"),
-                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     return answer == QMessageBox::Yes;
 }
 

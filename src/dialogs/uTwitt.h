@@ -14,7 +14,8 @@ class THttpCli;
 // The posting dialog: live count, the over-length question, the form body (also kept in
 // postCopyFile, whose folder is made when missing) and the POST of a status through its
 // own client. Only a 2xx reply clears the text and closes; any other outcome keeps the
-// text and says why through showStatus (the main window's status line).
+// text and says why through showStatus (the main window's status line). Each opening
+// puts the focus in the text box; Ctrl+Enter there posts.
 class TfrmTwitt : public QDialog {
     Q_OBJECT
 public:
@@ -22,13 +23,13 @@ public:
               QWidget* parent);
     ~TfrmTwitt() override;
 
-    QLabel* Label1;
-    QLabel* lblStrCount;
-    QLabel* Label2;
-    QPlainTextEdit* memoTwitt;
-    QPushButton* btnTwitt;
-    QPushButton* btnCancel;
-    THttpCli* HttpCli1;
+    QLabel* Label1 = nullptr;
+    QLabel* lblStrCount = nullptr;
+    QLabel* Label2 = nullptr;
+    QPlainTextEdit* memoTwitt = nullptr;
+    QPushButton* btnTwitt = nullptr;
+    QPushButton* btnCancel = nullptr;
+    THttpCli* HttpCli1 = nullptr;
 
     // The text's length as the count shows it: UTF-16 code units, a line break as two.
     static int DisplayedCount(const QString& text);
@@ -38,7 +39,15 @@ public Q_SLOTS:
     void btnTwittClick();
     void btnCancelClick();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    // Places the controls: the design's places and sizes are the least each gets, and a
+    // caption gets the width its font needs, so a larger font or scale never cuts it.
+    void Arrange();
     bool AskOverLength();
     bool WriteBodyFile(const QByteArray& body);
 

@@ -29,7 +29,7 @@ TfrmSettings::TfrmSettings(TMainState& state, QTimer* autoReload, QTimer* autoRo
     editReload = new QLineEdit(QStringLiteral("60"), this);
     editReload->setObjectName(QStringLiteral("editReload"));
     editReload->setGeometry(96, 16, 41, 20);
-    UpDownReload = new TUpDown(editReload, 60, 100, this);
+    UpDownReload = new TUpDown(editReload, kReloadRange.Min, kReloadRange.Max, this);
     UpDownReload->setObjectName(QStringLiteral("UpDownReload"));
     UpDownReload->setGeometry(137, 16, 16, 20);
     UpDownReload->SetPosition(60);
@@ -43,7 +43,7 @@ TfrmSettings::TfrmSettings(TMainState& state, QTimer* autoReload, QTimer* autoRo
     editRotation = new QLineEdit(QStringLiteral("20"), this);
     editRotation->setObjectName(QStringLiteral("editRotation"));
     editRotation->setGeometry(96, 80, 41, 20);
-    UpDownRotation = new TUpDown(editRotation, 10, 100, this);
+    UpDownRotation = new TUpDown(editRotation, kRotationRange.Min, kRotationRange.Max, this);
     UpDownRotation->setObjectName(QStringLiteral("UpDownRotation"));
     UpDownRotation->setGeometry(137, 80, 16, 20);
     UpDownRotation->SetPosition(60);
@@ -84,7 +84,7 @@ void TfrmSettings::btnOkClick()
     m_state.RotationInterval = UpDownRotation->Position();
     m_state.AutoReload = chkAutoReload->isChecked();
     m_state.AutoRotation = chkAutoRotation->isChecked();
-    // Only switched on or off; the intervals stay stored, not applied to the timers.
+    m_state.IntervalsChosen = true;
     SetTimerEnabled(m_timerAutoReload, m_state.AutoReload);
     SetTimerEnabled(m_timerAutoRotation, m_state.AutoRotation);
     accept();

@@ -4,6 +4,8 @@
 
 #include <QDialog>
 
+#include <algorithm>
+
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -11,9 +13,19 @@ class QPushButton;
 class QTimer;
 class TUpDown;
 
+// The intervals the dialog offers, in seconds.
+struct TIntervalRange {
+    int Min;
+    int Max;
+    int Clamp(int seconds) const { return std::clamp(seconds, Min, Max); }
+};
+inline constexpr TIntervalRange kReloadRange{60, 100};
+inline constexpr TIntervalRange kRotationRange{10, 100};
+
 // The settings dialog: the two timer switches and their intervals in seconds. Filled
 // once at creation; each opening shows the controls as they were last left. OK stores
-// the values in the main window's state and switches its timers; Cancel changes nothing.
+// the values in the main window's state, marks the intervals as chosen and switches its
+// timers (the main window applies the intervals on accepted()); Cancel changes nothing.
 class TfrmSettings : public QDialog {
     Q_OBJECT
 public:

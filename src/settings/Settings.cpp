@@ -155,6 +155,7 @@ void SetDefaultSettings(TMainState& state)
     state.AutoRotation = true;
     state.ReloadInterval = 60;
     state.RotationInterval = 20;
+    state.IntervalsChosen = false;
     state.Api.reset();
     state.CAFile.reset();
     state.Proxy.reset();
@@ -176,6 +177,7 @@ void ReadSettings(const TIniFile& file, TMainState& state)
     state.AutoRotation = ReadBool(file, "bAutoRotation", state.AutoRotation);
     state.ReloadInterval = ReadInt(file, "iReload", state.ReloadInterval);
     state.RotationInterval = ReadInt(file, "iRotation", state.RotationInterval);
+    state.IntervalsChosen = ReadBool(file, "IntervalsChosen", state.IntervalsChosen);
     state.Api = ReadText(file, "API");
     state.CAFile = ReadText(file, "CAFile");
     state.Proxy = ReadText(file, "Proxy");
@@ -198,6 +200,8 @@ void WriteSettings(TIniFile& file, const TMainState& state, const QRect& bounds)
     file.SetValue(kSection, "bAutoRotation", flag(state.AutoRotation));
     file.SetValue(kSection, "iReload", number(state.ReloadInterval));
     file.SetValue(kSection, "iRotation", number(state.RotationInterval));
+    if (state.IntervalsChosen)
+        file.SetValue(kSection, "IntervalsChosen", flag(true));
     if (state.Api)
         WriteText(file, "API", *state.Api, false);
 }

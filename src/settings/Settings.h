@@ -25,6 +25,10 @@ struct TMainState {
     bool AutoRotation = false;
     int ReloadInterval = 0;     // seconds
     int RotationInterval = 0;   // seconds
+    // Key "IntervalsChosen": the user set the two intervals in the settings dialog, so
+    // they drive the timers. Absent (every file from before, and one never changed
+    // there): the timers keep their own 60 s and 5 s. Written only when set.
+    bool IntervalsChosen = false;
     // Optional key "API" in section "App": read when present, written back only then.
     std::optional<QString> Api;
     // Optional keys "CAFile" and "Proxy": read when present; the file keeps them as they are.
@@ -68,8 +72,8 @@ void SetDefaultSettings(TMainState& state);
 // key that is present and converts. Never throws.
 void ReadSettings(const TIniFile& file, TMainState& state);
 
-// The thirteen keys in their order (and "API" when state.Api is set) into section
-// "App", keeping every other line.
+// The thirteen keys in their order (and "API" when state.Api is set, "IntervalsChosen"
+// when true) into section "App", keeping every other line.
 void WriteSettings(TIniFile& file, const TMainState& state, const QRect& bounds);
 
 // An integer value: signed decimal, or hexadecimal after "0x", "0X" or "$"; anything

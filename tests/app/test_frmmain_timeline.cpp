@@ -52,10 +52,10 @@ TEST_F(TimelineTest, StartWithoutCredentialsShowsTheBoxAndKeepsBothTimersRunning
     EXPECT_EQ(list(*form)->topLevelItemCount(), 0);
     EXPECT_TRUE(timer(*form, "TimerAutoReload")->isActive());
     EXPECT_TRUE(timer(*form, "TimerAutoRotation")->isActive());
-    // First start: the default bounds, then list mode makes it 400 high.
-    EXPECT_EQ(form->pos(), QPoint(400, 200));
-    EXPECT_EQ(form->frameGeometry().width(), 600);
-    EXPECT_EQ(form->frameGeometry().height(), 400);
+    // First start: the default outer bounds once shown, then list mode makes it 400 high.
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    EXPECT_EQ(form->frameGeometry(), QRect(400, 200, 600, 400));
     EXPECT_EQ(form->DisplayMode(), 1);
 }
 
@@ -516,6 +516,8 @@ TEST_F(StarTest, StarFollowsTheRowShownWhenTheReplyArrives)
 TEST_F(TimelineTest, ClosingSavesTheSettings)
 {
     auto form = makeForm(server.baseUrl());
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     form->SetDisplayMode(2);
     form->State().AutoRotation = false;
     form->move(123, 45);

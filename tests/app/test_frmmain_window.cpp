@@ -2,8 +2,12 @@
 #include "FormHarness.h"
 #include "ScriptedServer.h"
 #include "app/Shape.h"
+#include "dialogs/ufrmSettings.h"
 
+#include <QAccessible>
 #include <QContextMenuEvent>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -185,6 +189,30 @@ TEST_F(WindowTest, MenuBarListItemOnlyTogglesTheList)
     EXPECT_FALSE(action(*form, "mmSuperSimpleMode")->isChecked());
 }
 
+// --- accessibility ----------------------------------------------------------------------
+
+// The star, the text and the list have names; a screen reader gets the name and text
+// columns of the list, never the flag and id the program keeps behind each row (which
+// the program still reads: the timeline tests).
+TEST_F(WindowTest, ScreenReadersGetNamesAndOnlyTheVisibleColumns)
+{
+    auto form = startWithRows(ThreeRows());
+    auto accessible = [&](QWidget* w) { return QAccessible::queryAccessibleInterface(w); };
+    EXPECT_EQ(accessible(child<QWidget>(*form, "Image1"))->text(QAccessible::Name), QStringLiteral("お気に入り"));
+    EXPECT_EQ(accessible(child<QWidget>(*form, "RichEditC"))->text(QAccessible::Name), QStringLiteral("つぶやき本文"));
+    QAccessibleInterface* tree = accessible(list(*form));
+    EXPECT_EQ(tree->text(QAccessible::Name), QStringLiteral("タイムライン"));
+    ASSERT_NE(tree->tableInterface(), nullptr);
+    EXPECT_EQ(tree->tableInterface()->columnCount(), 2);
+    QStringList read;
+    for (int i = 0; i < tree->childCount(); ++i)
+        read << tree->child(i)->text(QAccessible::Name);
+    EXPECT_TRUE(read.contains(QStringLiteral("花子")));
+    EXPECT_TRUE(read.contains(QStringLiteral("最初のつぶやき")));
+    for (const char* hidden : {"true", "false", "TRUE", "301", "302", "303", "ステータスID"})
+        EXPECT_FALSE(read.contains(QString::fromUtf8(hidden))) << hidden;
+}
+
 // --- menus ------------------------------------------------------------------------------
 
 TEST_F(WindowTest, MenusHoldEveryItemInOrder)
@@ -290,6 +318,41 @@ TEST_F(WindowTest, TimersFollowTheFlagsAtStartAndRunAfterEveryRead)
     EXPECT_TRUE(timer(*form, "TimerAutoRotation")->isActive());
     EXPECT_FALSE(form->State().AutoReload);
     EXPECT_EQ(list(*form)->topLevelItemCount(), 3);
+}
+
+// The intervals chosen in the settings dialog drive the timers at once and after a
+// restart (a file where they were never chosen keeps 60 s and 5 s: above). A back-off
+// under way keeps its wait; the next good read brings the chosen interval.
+TEST_F(WindowTest, ChosenIntervalsDriveTheTimersAtOnceAndAfterARestart)
+{
+    writeCredentials();
+    server.addConnection(ScriptedServer::reply(Reply(503, "Service Unavailable", "busy")));
+    auto form = makeForm(server.baseUrl());
+    QTimer* reload = timer(*form, "TimerAutoReload");
+    QTimer* rotation = timer(*form, "TimerAutoRotation");
+    EXPECT_EQ(reload->interval(), 120000);
+    EXPECT_EQ(rotation->interval(), 5000);
+
+    QTimer::singleShot(0, [] {
+        auto* dialog = qobject_cast<TfrmSettings*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->editReload->setText(QStringLiteral("90"));
+        dialog->editRotation->setText(QStringLiteral("30"));
+        dialog->btnOk->click();
+    });
+    action(*form, "mmSetting")->trigger();
+    EXPECT_EQ(rotation->interval(), 30000);
+    EXPECT_EQ(reload->interval(), 120000);
+    server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
+    form->TimerAutoReloadTimer();
+    EXPECT_EQ(reload->interval(), 90000);
+    form->close();
+    form.reset();
+
+    server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
+    form = makeForm(server.baseUrl());
+    EXPECT_EQ(timer(*form, "TimerAutoReload")->interval(), 90000);
+    EXPECT_EQ(timer(*form, "TimerAutoRotation")->interval(), 30000);
 }
 
 TEST_F(WindowTest, SettingTheSameStateDoesNotRestartACountdown)

@@ -123,17 +123,19 @@ TEST_F(SettingsDialog, ArrowsChangeTheNumberShownAndStopAtTheEnds)
     EXPECT_EQ(Edit("editReload")->text(), QStringLiteral("61"));
 }
 
-TEST_F(SettingsDialog, OkStoresFlagsAndSwitchesTheTimersButNotTheirIntervals)
+// The intervals reach the timers through the main window, which also knows the back-off.
+TEST_F(SettingsDialog, OkStoresFlagsAndIntervalsAndSwitchesTheTimers)
 {
+    EXPECT_FALSE(state.IntervalsChosen);
     dlg->chkAutoReload->setChecked(false);
     TypeInto("editReload", QStringLiteral("90"));
     Ok();
     EXPECT_FALSE(state.AutoReload);
     EXPECT_TRUE(state.AutoRotation);
     EXPECT_EQ(state.ReloadInterval, 90);
+    EXPECT_TRUE(state.IntervalsChosen);
     EXPECT_FALSE(reload.isActive());
     EXPECT_TRUE(rotation.isActive());
-    EXPECT_EQ(reload.interval(), 60000);
 
     dlg->show();
     dlg->chkAutoReload->setChecked(true);
@@ -151,6 +153,7 @@ TEST_F(SettingsDialog, CancelChangesNothingAndTheEditsAreShownAgain)
     EXPECT_FALSE(dlg->isVisible());
     EXPECT_EQ(state.ReloadInterval, 60);
     EXPECT_EQ(state.RotationInterval, 20);
+    EXPECT_FALSE(state.IntervalsChosen);
     EXPECT_TRUE(state.AutoRotation);
     EXPECT_TRUE(rotation.isActive());
 

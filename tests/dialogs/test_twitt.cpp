@@ -1,5 +1,6 @@
 #include "dialogs/uTwitt.h"
 
+#include "dialogs/DialogCommon.h"
 #include "http/HttpCli.h"
 #include "LocalService.h"
 #include "ScriptedServer.h"
@@ -22,6 +23,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QAccessible>
 #include <QTest>
 
 #include <memory>
@@ -109,6 +111,23 @@ TEST_F(PostingDialog, APostSendsTheTextAndClosesOnSuccess)
     EXPECT_TRUE(QDir(m_dir.filePath(QStringLiteral("cache"))).exists());
 }
 
+// The text box has the focus at every opening, and Ctrl+Enter there posts.
+TEST_F(PostingDialog, OpensInTheTextBoxAndCtrlEnterPosts)
+{
+    EXPECT_EQ(dlg->focusWidget(), dlg->memoTwitt);
+    dlg->btnCancel->setFocus();
+    dlg->hide();
+    dlg->show();
+    EXPECT_EQ(dlg->focusWidget(), dlg->memoTwitt);
+
+    server.addConnection(ScriptedServer::reply(kOk));
+    QTest::keyClicks(dlg->memoTwitt, QStringLiteral("hi"));
+    QTest::keyClick(dlg->memoTwitt, Qt::Key_Return, Qt::ControlModifier);
+    ASSERT_TRUE(server.waitForFinished(1));
+    EXPECT_TRUE(server.request(0).endsWith("\r\n\r\nstatus=hi&source=brimlark"));
+    EXPECT_TRUE(Closed());
+}
+
 TEST_F(PostingDialog, BodiesOfTypicalTexts)
 {
     struct Case { QString text; QByteArray body; };
@@ -164,10 +183,12 @@ TEST_F(PostingDialog, OverLengthQuestionNoThenYes)
     dlg->memoTwitt->setPlainText(Japanese(141));
     QString caption, text;
     bool topMostWhileAsking = true;
+    bool noIsTheDefault = false;
     {
         ModalWatch<QMessageBox> no([&](QMessageBox* box) {
             caption = box->windowTitle();
             text = box->text();
+            noIsTheDefault = box->defaultButton() == box->button(QMessageBox::No);
             topMostWhileAsking = topMost.windowFlags().testFlag(Qt::WindowStaysOnTopHint);
             box->button(QMessageBox::No)->click();
         });
@@ -176,6 +197,7 @@ TEST_F(PostingDialog, OverLengthQuestionNoThenYes)
     }
     EXPECT_EQ(caption, QStringLiteral("文字数"));
     EXPECT_EQ(text, QStringLiteral("140文字を超えているようです。このまま書き込みますか？"));
+    EXPECT_TRUE(noIsTheDefault);
     EXPECT_FALSE(topMostWhileAsking);
     EXPECT_TRUE(topMost.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     EXPECT_TRUE(topMost.isVisible());
@@ -309,6 +331,41 @@ TEST(PostingDialogLayout, ControlsCaptionsAndTabOrder)
     EXPECT_EQ(memo->font().pixelSize(), 13);
     EXPECT_EQ(NextTabStop(memo), dlg.btnTwitt);
     EXPECT_EQ(NextTabStop(dlg.btnTwitt), dlg.btnCancel);
+}
+
+// Every caption fits its label whole ("23文字" is never cut to "3文字"), in the
+// design's font and in large ones, and the labels stay in their row above the text box.
+// Also run at twice the scale.
+TEST(PostingDialogLayout, CaptionsFitTheirLabelsAtAnyFontSize)
+{
+    TMainState state;
+    TfrmTwitt dlg(state, QString(), {}, nullptr);
+    dlg.show();
+    for (int pixels : {12, 20, 32}) {
+        dlg.setFont(UiFont(pixels));
+        for (int length : {0, 23, 140, 12345}) {
+            SCOPED_TRACE(testing::Message() << pixels << " px, " << length);
+            dlg.memoTwitt->setPlainText(QString(length, u'x'));
+            for (QLabel* label : {dlg.Label1, dlg.lblStrCount, dlg.Label2}) {
+                EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width()) << label->text().toStdString();
+                EXPECT_LE(label->fontMetrics().height(), label->height());
+            }
+            EXPECT_LE(dlg.Label1->geometry().right(), dlg.lblStrCount->x());
+            EXPECT_LE(dlg.lblStrCount->geometry().right(), dlg.Label2->x());
+            EXPECT_LE(dlg.Label2->geometry().bottom(), dlg.memoTwitt->y());
+            EXPECT_TRUE(dlg.rect().contains(dlg.Label2->geometry()));
+            EXPECT_TRUE(dlg.rect().contains(dlg.btnCancel->geometry()));
+        }
+    }
+}
+
+TEST(PostingDialogLayout, TheCountHasAnAccessibleName)
+{
+    TMainState state;
+    TfrmTwitt dlg(state, QString(), {}, nullptr);
+    QAccessibleInterface* count = QAccessible::queryAccessibleInterface(dlg.lblStrCount);
+    ASSERT_NE(count, nullptr);
+    EXPECT_EQ(count->text(QAccessible::Name), QStringLiteral("文字数"));
 }
 
 } // namespace
