@@ -64,7 +64,7 @@ done
   echo "Written by \`./dev fuzz $SECONDS_EACH\` on $(date -u '+%Y-%m-%d %H:%M UTC'): libFuzzer with"
   echo "AddressSanitizer and UndefinedBehaviorSanitizer (clang), each target started from its"
   echo "seed corpus in \`fuzz/corpus\`, ${JOBS} at a time; the inputs that added coverage were merged"
-  echo "back into the corpus."
+  echo "back into the corpus. Source: commit $(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo unknown)."
   echo
   echo "| target | seconds | executions | coverage (edges) | peak RSS (MB) | result |"
   echo "|---|---|---|---|---|---|"
