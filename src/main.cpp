@@ -1,3 +1,4 @@
+#include "app/Translations.h"
 #include "app/frmMain.h"
 #include "dialogs/DialogCommon.h"
 #include "service/TimelineReader.h"
@@ -32,6 +33,8 @@ const char kUsage[] =
     "                     with its own authority (also BRIMLARK_CA_FILE or the key\n"
     "                     CAFile). Proxies: https_proxy, http_proxy, no_proxy, or\n"
     "                     the key Proxy (an address, or none).\n"
+    "  --lang LANG        Language of the windows: ja (the default, whatever the\n"
+    "                     locale) or en (also BRIMLARK_LANG or the key Language).\n"
     "  --settings FILE    Read and save the settings in FILE. Default: brimlark.ini\n"
     "                     beside the program when it exists, else\n"
     "                     $XDG_CONFIG_HOME/brimlark/brimlark.ini (~/.config/...).\n"
@@ -95,6 +98,13 @@ TCommandLine ParseCommandLine(int argc, char* argv[])
             // The window reads it itself; a file that cannot be read is refused here.
             if (value.isEmpty() || !QFileInfo(value).isReadable() || !QFileInfo(value).isFile()) {
                 cl.Error = QStringLiteral("--ca-file \"%1\": not a readable file").arg(value);
+                return cl;
+            }
+        } else if (OptionValue(argc, argv, &i, "--lang", &value)) {
+            // The language itself is resolved with the other two sources once the
+            // settings file is known; a value that names none is refused here.
+            if (!ParseLanguage(value)) {
+                cl.Error = QStringLiteral("--lang \"%1\": ja or en").arg(value);
                 return cl;
             }
         } else if (OptionValue(argc, argv, &i, "--settings", &value)) {
@@ -176,6 +186,12 @@ int Run(int argc, char* argv[])
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("brimlark"), QIcon(ProgramIcon(256))));
     QGuiApplication::setDesktopFileName(QStringLiteral("brimlark"));
 
+    // Before any window: every window takes its texts when it is built.
+    const TSettingsPaths paths = ResolveSettingsPaths(QApplication::applicationFilePath(), cl.SettingsFile);
+    TMainState settings;
+    LoadSettings(paths.SettingsFile, settings);
+    InstallTranslators(ResolveLanguage(QApplication::arguments(), settings));
+
     // With --screenshot nobody is there to answer a start-up message box.
     QTimer answerBoxes;
     if (!cl.Screenshot.isEmpty()) {
@@ -187,7 +203,6 @@ int Run(int argc, char* argv[])
     }
 
     TForm1Options options;
-    const TSettingsPaths paths = ResolveSettingsPaths(QApplication::applicationFilePath(), cl.SettingsFile);
     options.SettingsFile = paths.SettingsFile;
     options.CreateSettingsFolder = paths.CreateFolder;
     options.PostCopyFile = paths.PostCopyFile;

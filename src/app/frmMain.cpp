@@ -78,7 +78,7 @@ void TForm1::FormCreate()
 
     m_state.TimelineAddress = TimelinePageAddress(m_state.ApiBase, 1);
 
-    lblStar->setText(QStringLiteral("お気に入り発言スター"));
+    lblStar->setText(tr("お気に入り発言スター"));
 
     // A quick first read comes before the window is shown; a slow one lets the window
     // appear with its loading line, and the rows follow when the read ends.
@@ -174,7 +174,7 @@ TForm1::TRead TForm1::ReadTimeline(int page)
     }
     if (m_state.AccountName.isEmpty() || m_state.Password.isEmpty()) {
         QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Brimlark"),
-                        QStringLiteral("ユーザ名とパスワードが入力されていませんので、\n"
+                        tr("ユーザ名とパスワードが入力されていませんので、\n"
                                        "ログインボタンからご入力下さい"),
                         QMessageBox::Ok, this);
         box.setObjectName(QStringLiteral("MissingCredentialsBox"));
@@ -182,7 +182,7 @@ TForm1::TRead TForm1::ReadTimeline(int page)
         return {};
     }
 
-    ShowStatus(QStringLiteral("ロード中..."));
+    ShowStatus(tr("ロード中..."));
     m_statusPanel->repaint();
     memoDisplay->viewport()->repaint();
 
@@ -211,8 +211,8 @@ TForm1::TRead TForm1::ReadTimeline(int page)
         return outcome;
     }
     if (result.Loaded) {
-        ShowStatus(QStringLiteral("ロード完了"));
-        ShowStatus(QStringLiteral("Twitterで認証しました"));
+        ShowStatus(tr("ロード完了"));
+        ShowStatus(tr("Twitterで認証しました"));
     }
     if (!result.Ok()) {
         ShowStatus(TimelineFailureLine(result));
@@ -231,7 +231,7 @@ void TForm1::ScheduleNextReload(bool backOff, std::optional<qint64> retryAfterMs
     if (backOff) {
         const qint64 wait = m_backoff.Failed(retryAfterMs);
         TimerAutoReload->setInterval(int(wait));
-        ShowStatus(QStringLiteral("次の自動更新は %1 です (%2秒後)")
+        ShowStatus(tr("次の自動更新は %1 です (%2秒後)")
                        .arg(QTime::currentTime().addMSecs(int(wait)).toString(QStringLiteral("HH:mm:ss")))
                        .arg((wait + 999) / 1000));
     } else if (succeeded && m_backoff.BackingOff()) {
@@ -252,7 +252,7 @@ void TForm1::Reload()
     if (m_reader->Busy() || m_closing)
         return;
     ListView1->clear();
-    ShowStatus(QStringLiteral("リロード中"));
+    ShowStatus(tr("リロード中"));
     EnableCommands(false);
     TRead read;
     bool backOff = false;
@@ -271,7 +271,7 @@ void TForm1::Reload()
         return;
     if (read.Completed && ListView1->topLevelItemCount() > 0) {
         SelectFirstAndShow();
-        ShowStatus(QStringLiteral("リロード完了"));
+        ShowStatus(tr("リロード完了"));
     }
     ScheduleNextReload(backOff, retryAfter, succeeded);
     EnableCommands(true);
@@ -391,7 +391,7 @@ void TForm1::Image1Click()
     const QString id = item ? item->text(3) : QString();
     ShowStatus(QStringLiteral("status_id:") + id);
     if (!IsStatusId(id)) {
-        ShowStatus(QStringLiteral("status idが取得できません"));
+        ShowStatus(tr("status idが取得できません"));
         return;
     }
     Favorite(id);
@@ -400,11 +400,11 @@ void TForm1::Image1Click()
 void TForm1::Favorite(const QString& statusId)
 {
     if (statusId.isEmpty()) {
-        ShowStatus(QStringLiteral("Favorite()strStatusIdがありません。"));
+        ShowStatus(tr("Favorite()strStatusIdがありません。"));
         return;
     }
     if (!IsStatusId(statusId)) {
-        ShowStatus(QStringLiteral("status idが取得できません"));
+        ShowStatus(tr("status idが取得できません"));
         return;
     }
     // A second click while a request runs must not touch that request.
@@ -549,8 +549,8 @@ void TForm1::closeEvent(QCloseEvent* event)
         = m_options.CreateSettingsFolder ? TSettingsFolder::CreateOwnerOnly : TSettingsFolder::MustExist;
     if (!SaveSettings(m_options.SettingsFile, m_state, FrameToSave(), &error, folder)) {
         qCWarning(lcApp).noquote() << "settings not saved:" << m_options.SettingsFile << error;
-        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("情報"),
-                        QStringLiteral("設定ファイルに書き込めません: %1\n%2")
+        QMessageBox box(QMessageBox::NoIcon, tr("情報"),
+                        tr("設定ファイルに書き込めません: %1\n%2")
                             .arg(QDir::toNativeSeparators(m_options.SettingsFile), error),
                         QMessageBox::Ok, this);
         box.setObjectName(QStringLiteral("SettingsErrorBox"));

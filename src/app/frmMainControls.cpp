@@ -70,13 +70,13 @@ void TForm1::BuildControls()
     Image1->setCursor(Qt::PointingHandCursor);
     Image1->setAttribute(Qt::WA_TranslucentBackground);
     Image1->setMouseTracking(true);
-    Image1->setAccessibleName(QStringLiteral("お気に入り"));
-    Image1->setAccessibleDescription(QStringLiteral("クリックでお気に入りに登録"));
+    Image1->setAccessibleName(tr("お気に入り"));
+    Image1->setAccessibleDescription(tr("クリックでお気に入りに登録"));
 
     lblStar = new QLabel(client);
     lblStar->setObjectName(QStringLiteral("lblStar"));
     lblStar->setGeometry(15, 38, 79, 11);
-    lblStar->setText(QStringLiteral("お気に入りスター"));
+    lblStar->setText(tr("お気に入りスター"));
     lblStar->setFont(PixelFont(kPGothic, 11));
     SetColours(lblStar, Qt::white, Qt::black);
     lblStar->setMouseTracking(true);
@@ -97,7 +97,7 @@ void TForm1::BuildControls()
     RichEditC->setFont(PixelFont(kPGothic, 13));
     SetColours(RichEditC, Qt::white, Qt::black);
     RichEditC->viewport()->setMouseTracking(true);
-    RichEditC->setAccessibleName(QStringLiteral("つぶやき本文"));
+    RichEditC->setAccessibleName(tr("つぶやき本文"));
 
     // Stacking from the bottom: back, rounded frame, star, star caption, name, text.
     ShapeBack->lower();
@@ -116,14 +116,14 @@ void TForm1::BuildControls()
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
     tabFriend = new QWidget;
     tabFriend->setObjectName(QStringLiteral("tabFriend"));
-    PageControl1->addTab(tabFriend, QStringLiteral("フレンドタイムライン"));
+    PageControl1->addTab(tabFriend, tr("フレンドタイムライン"));
 
     ListView1 = new QTreeWidget(tabFriend);
     ListView1->setObjectName(QStringLiteral("ListView1"));
-    ListView1->setAccessibleName(QStringLiteral("タイムライン"));
+    ListView1->setAccessibleName(tr("タイムライン"));
     // Name and text; each row keeps the favourite flag and the id outside the columns.
     ListView1->setColumnCount(TStatusItem::kShownColumns);
-    ListView1->setHeaderLabels({QStringLiteral("名前"), QStringLiteral("つぶやき")});
+    ListView1->setHeaderLabels({tr("名前"), tr("つぶやき")});
     ListView1->setHeaderHidden(true);
     ListView1->setRootIsDecorated(false);
     ListView1->setItemsExpandable(false);
@@ -211,32 +211,32 @@ void TForm1::BuildMenus()
     QMenuBar* bar = menuBar();
     bar->setObjectName(QStringLiteral("MainMenu1"));
 
-    QMenu* login = bar->addMenu(QStringLiteral("ログイン(&L)"));
+    QMenu* login = bar->addMenu(tr("ログイン(&L)"));
     login->setObjectName(QStringLiteral("mmLoginMenu"));
     mmLogin = login->menuAction();
     mmLogin->setObjectName(QStringLiteral("mmLogin"));
-    mmLoginSet = AddAction(login, "mmLoginSet", QStringLiteral("ログイン設定...(&L)"), &TForm1::mmLoginSetClick);
+    mmLoginSet = AddAction(login, "mmLoginSet", tr("ログイン設定...(&L)"), &TForm1::mmLoginSetClick);
 
-    QMenu* view = bar->addMenu(QStringLiteral("表示モード(&V)"));
+    QMenu* view = bar->addMenu(tr("表示モード(&V)"));
     view->setObjectName(QStringLiteral("mmViewMenu"));
     mmView = view->menuAction();
     mmView->setObjectName(QStringLiteral("mmView"));
     connect(view, &QMenu::aboutToShow, this, &TForm1::mmViewClick);
-    mmAnonymous = AddAction(view, "mmAnonymous", QStringLiteral("名前を表示しない"), &TForm1::mmAnonymousClick);
+    mmAnonymous = AddAction(view, "mmAnonymous", tr("名前を表示しない"), &TForm1::mmAnonymousClick);
     mmAnonymous->setCheckable(true);
     AddSeparator(view, "N1");
-    mmAutoReload = AddAction(view, "mmAutoReload", QStringLiteral("自動更新タイマー"), &TForm1::mmAutoReloadClick);
+    mmAutoReload = AddAction(view, "mmAutoReload", tr("自動更新タイマー"), &TForm1::mmAutoReloadClick);
     mmAutoReload->setCheckable(true);
-    mmAutoRotation = AddAction(view, "mmAutoRotation", QStringLiteral("ローテーションタイマー"), &TForm1::mmAutoRotationClick);
+    mmAutoRotation = AddAction(view, "mmAutoRotation", tr("ローテーションタイマー"), &TForm1::mmAutoRotationClick);
     mmAutoRotation->setCheckable(true);
     AddSeparator(view, "N8");
-    mmTopMost = AddAction(view, "mmTopMost", QStringLiteral("最前面に表示"), &TForm1::mmTopMostClick);
+    mmTopMost = AddAction(view, "mmTopMost", tr("最前面に表示"), &TForm1::mmTopMostClick);
     mmTopMost->setCheckable(true);
     AddSeparator(view, "N2")->setVisible(false);
-    mmSimpleMode = AddAction(view, "mmSimpleMode", QStringLiteral("通常リストモード(&L)"), &TForm1::mmSimpleModeClick);
+    mmSimpleMode = AddAction(view, "mmSimpleMode", tr("通常リストモード(&L)"), &TForm1::mmSimpleModeClick);
     mmSimpleMode->setCheckable(true);
-    mmSuperSimpleMode = AddAction(view, "mmSuperSimpleMode", QStringLiteral("コンパクトモード(&C)"), &TForm1::mmSuperSimpleModeClick);
-    mmWidget = AddAction(view, "mmWidget", QStringLiteral("ガジェット/ウィジェットモード(&W)"), &TForm1::mmWidgetClick);
+    mmSuperSimpleMode = AddAction(view, "mmSuperSimpleMode", tr("コンパクトモード(&C)"), &TForm1::mmSuperSimpleModeClick);
+    mmWidget = AddAction(view, "mmWidget", tr("ガジェット/ウィジェットモード(&W)"), &TForm1::mmWidgetClick);
     // One radio group, but only the list item ever carries a tick.
     auto* modes = new QActionGroup(this);
     modes->setObjectName(QStringLiteral("mmModeGroup"));
@@ -244,43 +244,43 @@ void TForm1::BuildMenus()
     for (QAction* a : {mmSimpleMode, mmSuperSimpleMode, mmWidget})
         modes->addAction(a);
     AddSeparator(view, "N3");
-    mmSetting = AddAction(view, "mmSetting", QStringLiteral("設定...(S)"), &TForm1::mmSettingClick);
+    mmSetting = AddAction(view, "mmSetting", tr("設定...(S)"), &TForm1::mmSettingClick);
 
-    mmReload = bar->addAction(QStringLiteral("リロード(&R)"));
+    mmReload = bar->addAction(tr("リロード(&R)"));
     mmReload->setObjectName(QStringLiteral("mmReload"));
     connect(mmReload, &QAction::triggered, this, &TForm1::mmReloadClick);
-    mmMore = bar->addAction(QStringLiteral("もっと前を読む(&G)"));
+    mmMore = bar->addAction(tr("もっと前を読む(&G)"));
     mmMore->setObjectName(QStringLiteral("mmMore"));
     connect(mmMore, &QAction::triggered, this, &TForm1::mmUpdateClick);
-    mmTwitt = bar->addAction(QStringLiteral("つぶやく...(&T)"));
+    mmTwitt = bar->addAction(tr("つぶやく...(&T)"));
     mmTwitt->setObjectName(QStringLiteral("mmTwitt"));
     connect(mmTwitt, &QAction::triggered, this, &TForm1::mmTwittClick);
-    mmVersion = bar->addAction(QStringLiteral("バージョン(&H)"));
+    mmVersion = bar->addAction(tr("バージョン(&H)"));
     mmVersion->setObjectName(QStringLiteral("mmVersion"));
     connect(mmVersion, &QAction::triggered, this, &TForm1::mmVersionClick);
 
     pmMenu1 = new QMenu(this);
     pmMenu1->setObjectName(QStringLiteral("pmMenu1"));
     connect(pmMenu1, &QMenu::aboutToShow, this, &TForm1::pmMenu1Popup);
-    pmLogin = AddAction(pmMenu1, "pmLogin", QStringLiteral("ログイン(&L)"), &TForm1::pmLoginClick);
+    pmLogin = AddAction(pmMenu1, "pmLogin", tr("ログイン(&L)"), &TForm1::pmLoginClick);
     AddSeparator(pmMenu1, "N7");
-    pmSimpleMode = AddAction(pmMenu1, "pmSimpleMode", QStringLiteral("通常リストモード(&L)"), &TForm1::pmSimpleModeClick);
-    pmCompactMode = AddAction(pmMenu1, "pmCompactMode", QStringLiteral("コンパクトモード(&C)"), &TForm1::pmCompactModeClick);
-    pmWidgetMode = AddAction(pmMenu1, "pmWidgetMode", QStringLiteral("ガジェット/ウィジェットモード(&W)"), &TForm1::pmWidgetModeClick);
+    pmSimpleMode = AddAction(pmMenu1, "pmSimpleMode", tr("通常リストモード(&L)"), &TForm1::pmSimpleModeClick);
+    pmCompactMode = AddAction(pmMenu1, "pmCompactMode", tr("コンパクトモード(&C)"), &TForm1::pmCompactModeClick);
+    pmWidgetMode = AddAction(pmMenu1, "pmWidgetMode", tr("ガジェット/ウィジェットモード(&W)"), &TForm1::pmWidgetModeClick);
     AddSeparator(pmMenu1, "N4");
-    pmTwitt = AddAction(pmMenu1, "pmTwitt", QStringLiteral("つぶやく(&T)"), &TForm1::pmTwittClick);
-    pmMore = AddAction(pmMenu1, "pmMore", QStringLiteral("もっと読む(&M)"), &TForm1::pmMoreClick);
-    pmAutoReload = AddAction(pmMenu1, "pmAutoReload", QStringLiteral("自動取得タイマー(&R)"), &TForm1::pmAutoReloadClick);
+    pmTwitt = AddAction(pmMenu1, "pmTwitt", tr("つぶやく(&T)"), &TForm1::pmTwittClick);
+    pmMore = AddAction(pmMenu1, "pmMore", tr("もっと読む(&M)"), &TForm1::pmMoreClick);
+    pmAutoReload = AddAction(pmMenu1, "pmAutoReload", tr("自動取得タイマー(&R)"), &TForm1::pmAutoReloadClick);
     pmAutoReload->setCheckable(true);
     pmAutoReload->setChecked(true);
-    pmAutoRotation = AddAction(pmMenu1, "pmAutoRotation", QStringLiteral("ローテーションタイマー"), &TForm1::pmAutoRotationClick);
+    pmAutoRotation = AddAction(pmMenu1, "pmAutoRotation", tr("ローテーションタイマー"), &TForm1::pmAutoRotationClick);
     pmAutoRotation->setCheckable(true);
     AddSeparator(pmMenu1, "N6");
-    pmSetting = AddAction(pmMenu1, "pmSetting", QStringLiteral("設定...(&S)"), &TForm1::pmSettingClick);
-    pmReload = AddAction(pmMenu1, "pmReload", QStringLiteral("リロード"), &TForm1::pmReloadClick);
-    pmVersion = AddAction(pmMenu1, "pmVersion", QStringLiteral("バージョン(&V)"), &TForm1::pmVersionClick);
+    pmSetting = AddAction(pmMenu1, "pmSetting", tr("設定...(&S)"), &TForm1::pmSettingClick);
+    pmReload = AddAction(pmMenu1, "pmReload", tr("リロード"), &TForm1::pmReloadClick);
+    pmVersion = AddAction(pmMenu1, "pmVersion", tr("バージョン(&V)"), &TForm1::pmVersionClick);
     AddSeparator(pmMenu1, "N5");
-    pmClose = AddAction(pmMenu1, "pmClose", QStringLiteral("閉じる(&C)"), &TForm1::pmCloseClick);
+    pmClose = AddAction(pmMenu1, "pmClose", tr("閉じる(&C)"), &TForm1::pmCloseClick);
 }
 
 void TForm1::LayoutClient()

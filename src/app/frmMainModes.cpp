@@ -57,7 +57,7 @@ void TForm1::SetDisplayMode(int mode)
             // The re-created framed window is not top-most.
             ApplyWindowFlags(windowFlags() & ~(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint));
         }
-        lblStar->setText(QStringLiteral("お気に入りスター"));
+        lblStar->setText(tr("お気に入りスター"));
         shapeWindow->show();
         menuBar()->show();
         SetColours(RichEditC, Qt::white, Qt::black);
@@ -83,7 +83,7 @@ void TForm1::SetDisplayMode(int mode)
         StatusBar1->hide();
         Splitter1->hide();
         resize(width(), ModeClientHeight(0));
-        setWindowTitle(kTitleMenuHint);
+        setWindowTitle(tr(kTitleMenuHint));
         StripColours(Qt::white, Qt::black);
         break;
     case 3:
@@ -100,7 +100,7 @@ void TForm1::SetDisplayMode(int mode)
         memoDisplay->hide();
         StatusBar1->hide();
         Splitter1->hide();
-        setWindowTitle(kTitleMenuHint);
+        setWindowTitle(tr(kTitleMenuHint));
         StripColours(Qt::black, Qt::white);
         break;
     default:
@@ -188,14 +188,14 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
     if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove && type != QEvent::MouseButtonRelease)
         return QMainWindow::eventFilter(watched, event);
     auto* mouse = static_cast<QMouseEvent*>(event);
-    const QString twoLines = QStringLiteral("\n") + kRotationStopped;
+    const QString twoLines = QStringLiteral("\n") + tr(kRotationStopped);
 
     if (watched == lblUserName) {
         if (type == QEvent::MouseButtonPress) {
             DragPress(mouse);
         } else if (type == QEvent::MouseMove && !DragMove(mouse)) {
             SetTimerEnabled(TimerAutoRotation, false);
-            lblUserName->setToolTip(QStringLiteral("ユーザ") + twoLines);
+            lblUserName->setToolTip(tr("ユーザ") + twoLines);
         }
     } else if (watched == RichEditC->viewport()) {
         if (type == QEvent::MouseButtonPress) {
@@ -211,7 +211,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
         if (type == QEvent::MouseMove) {
             SetTimerEnabled(TimerAutoReload, false);
             SetTimerEnabled(TimerAutoRotation, false);
-            static_cast<QWidget*>(watched)->setToolTip(QStringLiteral("お気に入りに登録") + twoLines);
+            static_cast<QWidget*>(watched)->setToolTip(tr("お気に入りに登録") + twoLines);
         } else if (watched == Image1 && type == QEvent::MouseButtonRelease
                    && mouse->button() == Qt::LeftButton
                    && Image1->rect().contains(mouse->position().toPoint())) {

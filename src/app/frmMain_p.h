@@ -3,6 +3,7 @@
 // helpers. Not for use outside the window.
 
 #include <QColor>
+#include <QCoreApplication>
 #include <QMouseEvent>
 #include <QPalette>
 #include <QString>
@@ -15,8 +16,9 @@
 namespace form1 {
 
 inline const QString kTitle = QStringLiteral("Brimlark_Simple");
-inline const QString kTitleMenuHint = QStringLiteral("Brimlark_Simple(右クリックでメニュー)");
-inline const QString kRotationStopped = QStringLiteral("(ローテーション停止中)");
+// Translated where they are used (TForm1::tr).
+inline constexpr char kTitleMenuHint[] = QT_TRANSLATE_NOOP("TForm1", "Brimlark_Simple(右クリックでメニュー)");
+inline constexpr char kRotationStopped[] = QT_TRANSLATE_NOOP("TForm1", "(ローテーション停止中)");
 constexpr int kStripHeight = 77;
 constexpr int kCompactClientHeight = 75;  // the height of the rounded frame
 constexpr int kListOuterHeight = 400;

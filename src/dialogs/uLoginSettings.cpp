@@ -14,18 +14,18 @@ TfrmLogin::TfrmLogin(TMainState& state, QWidget* parent)
     , m_state(state)
 {
     setObjectName(QStringLiteral("frmLogin"));
-    setWindowTitle(QStringLiteral("ログイン情報"));
+    setWindowTitle(tr("ログイン情報"));
     setFont(UiFont(12));
     setFixedSize(224, 127);
 
-    lblUsername = new QLabel(QStringLiteral("ユーザ名"), this);
+    lblUsername = new QLabel(tr("ユーザ名"), this);
     lblUsername->setObjectName(QStringLiteral("lblUsername"));
     lblUsername->setGeometry(16, 14, 60, 14);
     editUsername = new QLineEdit(this);
     editUsername->setObjectName(QStringLiteral("editUsername"));
     editUsername->setGeometry(80, 10, 129, 21);
 
-    lblPassword = new QLabel(QStringLiteral("パスワード"), this);
+    lblPassword = new QLabel(tr("パスワード"), this);
     lblPassword->setObjectName(QStringLiteral("lblPassword"));
     lblPassword->setGeometry(16, 46, 60, 14);
     editPassword = new QLineEdit(this);
@@ -36,7 +36,7 @@ TfrmLogin::TfrmLogin(TMainState& state, QWidget* parent)
     btnOK = new QPushButton(QStringLiteral("OK"), this);
     btnOK->setObjectName(QStringLiteral("btnOK"));
     btnOK->setGeometry(24, 80, 81, 33);
-    btnCancel = new QPushButton(QStringLiteral("キャンセル"), this);
+    btnCancel = new QPushButton(tr("キャンセル"), this);
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
     btnCancel->setGeometry(120, 80, 81, 33);
     // Neither button is the default: Enter and Escape mean nothing of themselves.
@@ -45,7 +45,7 @@ TfrmLogin::TfrmLogin(TMainState& state, QWidget* parent)
         button->setDefault(false);
     }
 
-    lblPlainWarning = new QLabel(QStringLiteral("このアドレスは http:// です。パスワードは暗号化されずに送られます。"
+    lblPlainWarning = new QLabel(tr("このアドレスは http:// です。パスワードは暗号化されずに送られます。"
                                                 "https:// のアドレスをお使いください。"), this);
     lblPlainWarning->setObjectName(QStringLiteral("lblPlainWarning"));
     lblPlainWarning->setGeometry(12, 120, 200, 44);

@@ -34,18 +34,18 @@ TfrmTwitt::TfrmTwitt(TMainState& state, const QString& postCopyFile, std::functi
     , m_showStatus(std::move(showStatus))
 {
     setObjectName(QStringLiteral("frmTwitt"));
-    setWindowTitle(QStringLiteral("つぶやく"));
+    setWindowTitle(tr("つぶやく"));
     setFont(UiFont(12));
 
-    Label1 = new QLabel(QStringLiteral("本文"), this);
+    Label1 = new QLabel(tr("本文"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
 
-    lblStrCount = new QLabel(QStringLiteral("0文字"), this);
+    lblStrCount = new QLabel(tr("%n文字", nullptr, 0), this);
     lblStrCount->setObjectName(QStringLiteral("lblStrCount"));
     lblStrCount->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    lblStrCount->setAccessibleName(QStringLiteral("文字数"));
+    lblStrCount->setAccessibleName(tr("文字数"));
 
-    Label2 = new QLabel(QStringLiteral("(最大140文字)"), this);
+    Label2 = new QLabel(tr("(最大140文字)"), this);
     Label2->setObjectName(QStringLiteral("Label2"));
     Label2->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
@@ -53,13 +53,13 @@ TfrmTwitt::TfrmTwitt(TMainState& state, const QString& postCopyFile, std::functi
     memoTwitt->setObjectName(QStringLiteral("memoTwitt"));
     memoTwitt->setFont(UiFont(13));
     memoTwitt->setTabChangesFocus(true);
-    memoTwitt->setAccessibleName(QStringLiteral("本文"));
+    memoTwitt->setAccessibleName(tr("本文"));
     memoTwitt->installEventFilter(this);
 
-    btnTwitt = new QPushButton(QStringLiteral("つぶやく"), this);
+    btnTwitt = new QPushButton(tr("つぶやく"), this);
     btnTwitt->setObjectName(QStringLiteral("btnTwitt"));
-    btnTwitt->setToolTip(QStringLiteral("Ctrl+Enterでもつぶやけます"));
-    btnCancel = new QPushButton(QStringLiteral("キャンセル"), this);
+    btnTwitt->setToolTip(tr("Ctrl+Enterでもつぶやけます"));
+    btnCancel = new QPushButton(tr("キャンセル"), this);
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
     for (QPushButton* button : {btnTwitt, btnCancel})
         button->setAutoDefault(false);
@@ -93,7 +93,7 @@ void TfrmTwitt::Arrange()
     };
     int right = place(Label1, 8, 24, Label1->text());
     // Room for three digits, so the row does not shift while typing.
-    right = place(lblStrCount, std::max(59, right + 6), 30, QStringLiteral("000文字"));
+    right = place(lblStrCount, std::max(59, right + 6), 30, tr("%n文字", nullptr, 888));
     right = place(Label2, std::max(95, right + 6), 74, Label2->text());
 
     const int memoTop = std::max(24, 5 + rowHeight + 6);
@@ -142,15 +142,15 @@ int TfrmTwitt::DisplayedCount(const QString& text)
 
 void TfrmTwitt::memoTwittChange()
 {
-    lblStrCount->setText(QString::number(DisplayedCount(memoTwitt->toPlainText())) + QStringLiteral("文字"));
+    lblStrCount->setText(tr("%n文字", nullptr, DisplayedCount(memoTwitt->toPlainText())));
     Arrange();
 }
 
 bool TfrmTwitt::AskOverLength()
 {
     const TTopMostSuspender suspend;
-    const auto answer = QMessageBox::question(this, QStringLiteral("文字数"),
-                                              QStringLiteral("140文字を超えているようです。このまま書き込みますか？"),
+    const auto answer = QMessageBox::question(this, tr("文字数"),
+                                              tr("140文字を超えているようです。このまま書き込みますか？"),
                                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     return answer == QMessageBox::Yes;
 }

@@ -22,7 +22,7 @@ TfrmVersion::TfrmVersion(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("frmVersion"));
-    setWindowTitle(QStringLiteral("バージョン"));
+    setWindowTitle(tr("バージョン"));
     setFont(UiFont(12));
     setFixedSize(265, 229);
 
@@ -50,16 +50,16 @@ TfrmVersion::TfrmVersion(QWidget* parent)
     lblHP2->move(32, 88);
     lblHP2->adjustSize();
 
-    btnClose = new QPushButton(QStringLiteral("閉じる"), this);
+    btnClose = new QPushButton(tr("閉じる"), this);
     btnClose->setObjectName(QStringLiteral("btnClose"));
     btnClose->setGeometry(72, 112, 121, 25);
 
-    Label3 = MakeLabel(QStringLiteral("Label3"), QStringLiteral("更新履歴"), 24, 144, this);
+    Label3 = MakeLabel(QStringLiteral("Label3"), tr("更新履歴"), 24, 144, this);
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setGeometry(24, 160, 225, 57);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Memo1->setPlainText(QStringLiteral("[v0.6]\n"
+    Memo1->setPlainText(tr("[v0.6]\n"
                                        "お気に入りスターの機能が稼動\n"
                                        "XMLライブラリ内の<Id>のバグを修正\n"
                                        "[v0.5]\n"

@@ -17,12 +17,12 @@ TfrmSettings::TfrmSettings(TMainState& state, QTimer* autoReload, QTimer* autoRo
     , m_timerAutoRotation(autoRotation)
 {
     setObjectName(QStringLiteral("frmSettings"));
-    setWindowTitle(QStringLiteral("設定"));
+    setWindowTitle(tr("設定"));
     setFont(UiFont(12));
     // 284 x 197 outside, less a dialog frame and title bar.
     setFixedSize(276, 163);
 
-    Label1 = MakeLabel(QStringLiteral("Label1"), QStringLiteral("自動更新"), 8, 21, this);
+    Label1 = MakeLabel(QStringLiteral("Label1"), tr("自動更新"), 8, 21, this);
     chkAutoReload = new QCheckBox(this);
     chkAutoReload->setObjectName(QStringLiteral("chkAutoReload"));
     chkAutoReload->setGeometry(64, 16, 17, 17);
@@ -33,10 +33,10 @@ TfrmSettings::TfrmSettings(TMainState& state, QTimer* autoReload, QTimer* autoRo
     UpDownReload->setObjectName(QStringLiteral("UpDownReload"));
     UpDownReload->setGeometry(137, 16, 16, 20);
     UpDownReload->SetPosition(60);
-    Label5 = MakeLabel(QStringLiteral("Label5"), QStringLiteral("秒ごと"), 164, 30, this);
-    Label3 = MakeLabel(QStringLiteral("Label3"), QStringLiteral("Twitterは60秒で70リクエストの制限のため"), 32, 40, this);
+    Label5 = MakeLabel(QStringLiteral("Label5"), tr("秒ごと"), 164, 30, this);
+    Label3 = MakeLabel(QStringLiteral("Label3"), tr("Twitterは60秒で70リクエストの制限のため"), 32, 40, this);
 
-    Label4 = MakeLabel(QStringLiteral("Label4"), QStringLiteral("取得分のローテーション"), 8, 69, this);
+    Label4 = MakeLabel(QStringLiteral("Label4"), tr("取得分のローテーション"), 8, 69, this);
     chkAutoRotation = new QCheckBox(this);
     chkAutoRotation->setObjectName(QStringLiteral("chkAutoRotation"));
     chkAutoRotation->setGeometry(64, 80, 17, 17);
@@ -47,12 +47,12 @@ TfrmSettings::TfrmSettings(TMainState& state, QTimer* autoReload, QTimer* autoRo
     UpDownRotation->setObjectName(QStringLiteral("UpDownRotation"));
     UpDownRotation->setGeometry(137, 80, 16, 20);
     UpDownRotation->SetPosition(60);
-    Label2 = MakeLabel(QStringLiteral("Label2"), QStringLiteral("秒ごと"), 156, 86, this);
+    Label2 = MakeLabel(QStringLiteral("Label2"), tr("秒ごと"), 156, 86, this);
 
     btnOk = new QPushButton(QStringLiteral("OK"), this);
     btnOk->setObjectName(QStringLiteral("btnOk"));
     btnOk->setGeometry(24, 112, 97, 33);
-    btnCancel = new QPushButton(QStringLiteral("キャンセル"), this);
+    btnCancel = new QPushButton(tr("キャンセル"), this);
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
     btnCancel->setGeometry(136, 112, 97, 33);
     for (QPushButton* button : {btnOk, btnCancel})

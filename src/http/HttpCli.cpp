@@ -119,12 +119,12 @@ bool trustedAuthorities(const QString& caFile, QList<QSslCertificate>* extra, QS
         return true;
     QFile file(caFile);
     if (!file.open(QIODevice::ReadOnly)) {
-        *reason = QStringLiteral("CA 証明書ファイルを読めません: %1 (%2)").arg(caFile, file.errorString());
+        *reason = QCoreApplication::translate("THttpCli", "CA 証明書ファイルを読めません: %1 (%2)").arg(caFile, file.errorString());
         return false;
     }
     *extra = QSslCertificate::fromData(file.readAll(), QSsl::Pem);
     if (extra->isEmpty()) {
-        *reason = QStringLiteral("CA 証明書ファイルに証明書がありません: %1").arg(caFile);
+        *reason = QCoreApplication::translate("THttpCli", "CA 証明書ファイルに証明書がありません: %1").arg(caFile);
         return false;
     }
     return true;
@@ -688,8 +688,10 @@ void THttpCli::onSocketError()
     // the plain socket's closed connection. Nothing else tells the two apart. Should the
     // text ever differ, every such end counts as cut off: a body that only the end of the
     // connection delimits is then reported truncated, never whole by mistake.
+    // Through a variable, so that the program's own catalogue does not take in Qt's text.
+    static const char* const tlsClosedText = "The TLS/SSL connection has been closed";
     if (m_tls && error == QAbstractSocket::RemoteHostClosedError
-        && m_socket->errorString() == QSslSocket::tr("The TLS/SSL connection has been closed"))
+        && m_socket->errorString() == QSslSocket::tr(tlsClosedText))
         m_tlsClosed = true;
     // After the connection was made any error ends the reply with what arrived.
     connectionLost();

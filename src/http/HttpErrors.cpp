@@ -2,6 +2,8 @@
 
 #include "http/SocketErrors.h"
 
+#include <QCoreApplication>
+
 EHttpProtocolError::EHttpProtocolError(const QByteArray& statusLine, int replyCode, const QByteArray& replyBody)
     : EHttpClientError(QString::fromUtf8(statusLine)), m_replyCode(replyCode), m_replyBody(replyBody)
 {
@@ -32,17 +34,17 @@ QString TlsFailureText(const QByteArray& host, TCertificateProblem problem, cons
     const QString h = QString::fromUtf8(host);
     switch (problem) {
     case TCertificateProblem::None:
-        return QStringLiteral("TLS 接続を確立できませんでした (%1): %2").arg(h, detail);
+        return QCoreApplication::translate("HttpErrors", "TLS 接続を確立できませんでした (%1): %2").arg(h, detail);
     case TCertificateProblem::UntrustedIssuer:
-        return QStringLiteral("証明書を拒否しました (%1): 発行者を信頼できません").arg(h);
+        return QCoreApplication::translate("HttpErrors", "証明書を拒否しました (%1): 発行者を信頼できません").arg(h);
     case TCertificateProblem::Expired:
-        return QStringLiteral("証明書を拒否しました (%1): 有効期限が切れています").arg(h);
+        return QCoreApplication::translate("HttpErrors", "証明書を拒否しました (%1): 有効期限が切れています").arg(h);
     case TCertificateProblem::NotYetValid:
-        return QStringLiteral("証明書を拒否しました (%1): まだ有効になっていません").arg(h);
+        return QCoreApplication::translate("HttpErrors", "証明書を拒否しました (%1): まだ有効になっていません").arg(h);
     case TCertificateProblem::HostMismatch:
-        return QStringLiteral("証明書を拒否しました (%1): ホスト名が一致しません").arg(h);
+        return QCoreApplication::translate("HttpErrors", "証明書を拒否しました (%1): ホスト名が一致しません").arg(h);
     case TCertificateProblem::Other:
         break;
     }
-    return QStringLiteral("証明書を拒否しました (%1): %2").arg(h, detail);
+    return QCoreApplication::translate("HttpErrors", "証明書を拒否しました (%1): %2").arg(h, detail);
 }

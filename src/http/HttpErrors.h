@@ -101,8 +101,9 @@ enum class TCertificateProblem {
 };
 
 // A TLS connection could not be made: the certificate was refused, or the handshake
-// broke off, timed out or met a peer that does not speak TLS. Message: a Japanese line
-// naming the host and the reason (TlsFailureText).
+// broke off, timed out or met a peer that does not speak TLS. Message: a line in the
+// program's language (Japanese unless English is loaded) naming the host and the reason
+// (TlsFailureText).
 class ETlsError : public EHttpClientError {
 public:
     ETlsError(const QByteArray& host, TCertificateProblem problem, const QString& detail);

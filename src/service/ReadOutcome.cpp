@@ -1,27 +1,33 @@
 #include "service/ReadOutcome.h"
 
+#include <QCoreApplication>
 #include <QLocale>
 
 #include <algorithm>
 
 namespace {
 
-// What the user reads when a timeline page could not be read.
+// What the user reads when a timeline page could not be read; translated at use.
 struct TFailureText {
     TReadFailure Failure;
-    const char16_t* Text;   // %1: the reason (status code and phrase, or the error's text)
+    const char* Text;   // %1: the reason (status code and phrase, or the error's text)
 };
 constexpr TFailureText kFailureTexts[] = {
-    {TReadFailure::Refused, u"認証できませんでした"},
-    {TReadFailure::HttpStatus, u"サーバーがエラーを返しました: %1"},
-    {TReadFailure::Connection, u"接続できませんでした: %1"},
-    {TReadFailure::Tls, u"%1"},   // the TLS text names the host and the reason itself
-    {TReadFailure::Proxy, u"プロキシが接続を拒否しました: %1"},
-    {TReadFailure::Transfer, u"応答を読み取れませんでした: %1"},
-    {TReadFailure::NotTimeline, u"応答がタイムラインではありません: %1"},
+    {TReadFailure::Refused, QT_TRANSLATE_NOOP("ReadOutcome", "認証できませんでした")},
+    {TReadFailure::HttpStatus, QT_TRANSLATE_NOOP("ReadOutcome", "サーバーがエラーを返しました: %1")},
+    {TReadFailure::Connection, QT_TRANSLATE_NOOP("ReadOutcome", "接続できませんでした: %1")},
+    {TReadFailure::Tls, "%1"},   // the TLS text names the host and the reason itself
+    {TReadFailure::Proxy, QT_TRANSLATE_NOOP("ReadOutcome", "プロキシが接続を拒否しました: %1")},
+    {TReadFailure::Transfer, QT_TRANSLATE_NOOP("ReadOutcome", "応答を読み取れませんでした: %1")},
+    {TReadFailure::NotTimeline, QT_TRANSLATE_NOOP("ReadOutcome", "応答がタイムラインではありません: %1")},
 };
 // A relocation is not an error of the server's, and the line says so.
-constexpr const char16_t* kRelocatedText = u"サーバーが別のアドレスへ転送しようとしました: %1";
+constexpr const char* kRelocatedText = QT_TRANSLATE_NOOP("ReadOutcome", "サーバーが別のアドレスへ転送しようとしました: %1");
+
+QString Translated(const char* text)
+{
+    return QCoreApplication::translate("ReadOutcome", text);
+}
 
 } // namespace
 
@@ -34,15 +40,15 @@ QString TimelineFailureLine(const TTimelinePage& page)
         const QString status = QString::number(page.StatusCode)
                                + (page.ReasonPhrase.isEmpty() ? QString() : u' ' + QString::fromUtf8(page.ReasonPhrase));
         if (page.Failure == TReadFailure::HttpStatus && page.StatusCode / 100 == 3)
-            return QString::fromUtf16(kRelocatedText).arg(status);
+            return Translated(kRelocatedText).arg(status);
         for (const TFailureText& t : kFailureTexts) {
             if (t.Failure == page.Failure)
-                return QString::fromUtf16(t.Text).arg(status);
+                return Translated(t.Text).arg(status);
         }
     }
     for (const TFailureText& t : kFailureTexts) {
         if (t.Failure == page.Failure)
-            return QString::fromUtf16(t.Text).arg(page.Reason);
+            return Translated(t.Text).arg(page.Reason);
     }
     return QString();
 }

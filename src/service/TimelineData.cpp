@@ -1,5 +1,7 @@
 #include "service/TimelineData.h"
 
+#include <QCoreApplication>
+
 namespace {
 
 QString ChildText(TXMLNode* node, const QString& name)
@@ -115,7 +117,7 @@ qint32 TXMLUserType::Get_followers_count()
     bool ok = false;
     const qint32 value = text.trimmed().toInt(&ok, 10);
     if (!ok)
-        throw EConvertError(QStringLiteral("'%1' は有効な整数値ではありません").arg(text));
+        throw EConvertError(QCoreApplication::translate("TimelineData", "'%1' は有効な整数値ではありません").arg(text));
     return value;
 }
 

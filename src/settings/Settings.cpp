@@ -5,11 +5,13 @@
 #include "settings/OwnerOnlyFile.h"
 #include "text/Logging.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QUrl>
 #include <QLoggingCategory>
+#include <QRegularExpression>
+#include <QUrl>
 
 #include <cstdlib>
 
@@ -159,6 +161,7 @@ void SetDefaultSettings(TMainState& state)
     state.Api.reset();
     state.CAFile.reset();
     state.Proxy.reset();
+    state.Language.reset();
 }
 
 void ReadSettings(const TIniFile& file, TMainState& state)
@@ -181,6 +184,7 @@ void ReadSettings(const TIniFile& file, TMainState& state)
     state.Api = ReadText(file, "API");
     state.CAFile = ReadText(file, "CAFile");
     state.Proxy = ReadText(file, "Proxy");
+    state.Language = ReadText(file, "Language");
 }
 
 void WriteSettings(TIniFile& file, const TMainState& state, const QRect& bounds)
@@ -269,20 +273,28 @@ QString CheckServiceAddress(const QString& address)
 
 namespace {
 
+// The value of the first "--NAME VALUE" or "--NAME=VALUE" in args with a value.
+std::optional<QString> OptionValue(const QStringList& args, const QString& option)
+{
+    const QString withValue = option + u'=';
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        if (arg == option && i + 1 < args.size() && !args[i + 1].isEmpty())
+            return args[i + 1];
+        if (arg.startsWith(withValue) && arg.size() > withValue.size())
+            return arg.mid(withValue.size());
+    }
+    return std::nullopt;
+}
+
 // A value and its source by the program's precedence: "--NAME VALUE" or "--NAME=VALUE"
 // in args, then the environment variable, then the settings key; nothing when none is set.
 std::optional<std::pair<QString, QString>> FirstSetting(const QStringList& args, const QString& option,
                                                          const char* environment, const std::optional<QString>& key,
                                                          const QString& keyName)
 {
-    const QString withValue = option + u'=';
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& arg = args[i];
-        if (arg == option && i + 1 < args.size() && !args[i + 1].isEmpty())
-            return std::pair{args[i + 1], option};
-        if (arg.startsWith(withValue) && arg.size() > withValue.size())
-            return std::pair{arg.mid(withValue.size()), option};
-    }
+    if (const auto value = OptionValue(args, option))
+        return std::pair{*value, option};
     const QString env = qEnvironmentVariable(environment);
     if (!env.isEmpty())
         return std::pair{env, QString::fromLatin1(environment)};
@@ -313,7 +325,33 @@ QString ResolveCaFile(const QStringList& args, const TMainState& state)
 
 QString ApiBaseErrorLine(const TApiBase& api)
 {
-    const QString source = api.Source == QLatin1String("API") ? QStringLiteral("設定ファイルの API")
-                         : api.Source.isEmpty() ? QStringLiteral("既定値") : api.Source;
-    return QStringLiteral("サービスのアドレスが使えません (%1): %2 (%3)").arg(source, api.Address, api.Error);
+    const QString source = api.Source == QLatin1String("API") ? QCoreApplication::translate("Settings", "設定ファイルの API")
+                         : api.Source.isEmpty() ? QCoreApplication::translate("Settings", "既定値") : api.Source;
+    return QCoreApplication::translate("Settings", "サービスのアドレスが使えません (%1): %2 (%3)")
+        .arg(source, api.Address, api.Error);
+}
+
+std::optional<TLanguage> ParseLanguage(const QString& name)
+{
+    // The language part of a locale name: "en" of "en_GB.UTF-8".
+    const QString code = name.trimmed().section(QRegularExpression(QStringLiteral("[_.@-]")), 0, 0).toLower();
+    if (code == QLatin1String("ja"))
+        return TLanguage::Japanese;
+    if (code == QLatin1String("en"))
+        return TLanguage::English;
+    return std::nullopt;
+}
+
+TLanguage ResolveLanguage(const QStringList& args, const TMainState& state)
+{
+    const std::optional<QString> sources[] = {OptionValue(args, QStringLiteral("--lang")),
+                                              qEnvironmentVariable("BRIMLARK_LANG"), state.Language};
+    for (const std::optional<QString>& source : sources) {
+        if (!source || source->isEmpty())
+            continue;
+        if (const auto language = ParseLanguage(*source))
+            return *language;
+        qCWarning(lcSettings).noquote() << "language" << *source << "is neither ja nor en; passed over";
+    }
+    return TLanguage::Japanese;
 }

@@ -34,6 +34,8 @@ struct TMainState {
     // Optional keys "CAFile" and "Proxy": read when present; the file keeps them as they are.
     std::optional<QString> CAFile;
     std::optional<QString> Proxy;
+    // Optional key "Language" ("ja" or "en"): read when present, never written.
+    std::optional<QString> Language;
 };
 
 // The settings file beside the program: the executable's path with its extension
@@ -118,3 +120,18 @@ QString ApiBaseErrorLine(const TApiBase& api);
 // A PEM file of extra trusted certificates, with the address's precedence: "--ca-file
 // PATH", the environment variable BRIMLARK_CA_FILE, then the key "CAFile"; empty: none.
 QString ResolveCaFile(const QStringList& args, const TMainState& state);
+
+// The languages of the program's texts. Every text's source is the Japanese one.
+enum class TLanguage {
+    Japanese,
+    English,
+};
+
+// "ja" or "en" in any case, with a region or an encoding after it too ("en_GB.UTF-8");
+// nothing for anything else.
+std::optional<TLanguage> ParseLanguage(const QString& name);
+
+// The language of the texts, by the address's precedence: "--lang NAME" in args, the
+// environment variable BRIMLARK_LANG, the key "Language", then Japanese, whatever the
+// system's locale says. A value that names no language of the program's is passed over.
+TLanguage ResolveLanguage(const QStringList& args, const TMainState& state);

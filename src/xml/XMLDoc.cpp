@@ -5,6 +5,8 @@
 #include "xml/XMLNodeStore_p.h"
 #include "xml/XMLParser_p.h"
 
+#include <QCoreApplication>
+
 #include <libxml/parser.h>
 
 TXMLDocument::TXMLDocument()
@@ -139,5 +141,5 @@ bool TXMLDocument::Modified() const
 void TXMLDocument::CheckActive() const
 {
     if (!m_dom)
-        throw EXMLDocError(QStringLiteral("アクティブドキュメントがありません"));
+        throw EXMLDocError(QCoreApplication::translate("XMLDoc", "アクティブドキュメントがありません"));
 }

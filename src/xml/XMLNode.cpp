@@ -4,6 +4,8 @@
 #include "xml/XMLNodeList.h"
 #include "xml/XMLNodeStore_p.h"
 
+#include <QCoreApplication>
+
 namespace {
 
 QByteArray ToXml(const QString& s)
@@ -29,7 +31,7 @@ TXMLNode::TXMLNode(const TXMLNodeInit& init)
                && init.dom->type == XML_ELEMENT_NODE)
 {
     if (!m_dom || !m_store)
-        throw EXMLDocError(QStringLiteral("ノードの作成に DOM ノードが必要です"));
+        throw EXMLDocError(QCoreApplication::translate("XMLNode", "ノードの作成に DOM ノードが必要です"));
 }
 
 TXMLNode::~TXMLNode() = default;
@@ -88,7 +90,7 @@ QString TXMLNode::ElementText()
     }
     if (!child->next && IsTextLike(child))
         return FromXmlChar(child->content);
-    throw EXMLDocError(QStringLiteral("要素は単一テキストノードを含んでいません"));
+    throw EXMLDocError(QCoreApplication::translate("XMLNode", "要素は単一テキストノードを含んでいません"));
 }
 
 void TXMLNode::RegisterChildClass(const QString& tagName, TXMLNodeClass nodeClass,
@@ -220,7 +222,7 @@ TXMLNode* TXMLNode::AddChild(const QString& tagName, int index)
         throw EListError(index);
     const QByteArray name = ToXml(tagName);
     if (xmlValidateName(XmlChars(name), 0) != 0)
-        throw EXMLDocError(QStringLiteral("要素名 \"%1\" は使用できません").arg(tagName));
+        throw EXMLDocError(QCoreApplication::translate("XMLNode", "要素名 \"%1\" は使用できません").arg(tagName));
     xmlNsPtr ns = m_dom->type == XML_ELEMENT_NODE ? m_dom->ns : nullptr;
     xmlNodePtr dom = xmlNewDocNode(m_dom->doc, ns, XmlChars(name), nullptr);
     if (index == -1 || index == list->Count())
@@ -245,7 +247,7 @@ QString TXMLNode::Attribute(const QString& name)
 void TXMLNode::SetAttribute(const QString& name, const QString& value)
 {
     if (m_dom->type != XML_ELEMENT_NODE)
-        throw EXMLDocError(QStringLiteral("属性を持てるのは要素だけです"));
+        throw EXMLDocError(QCoreApplication::translate("XMLNode", "属性を持てるのは要素だけです"));
     TXMLNodeList* list = AttributeList();
     if (TXMLNode* attr = list->FindByName(name)) {
         attr->SetNodeValue(value);
@@ -253,7 +255,7 @@ void TXMLNode::SetAttribute(const QString& name, const QString& value)
     }
     const QByteArray bytes = ToXml(name);
     if (xmlValidateName(XmlChars(bytes), 0) != 0)
-        throw EXMLDocError(QStringLiteral("属性名 \"%1\" は使用できません").arg(name));
+        throw EXMLDocError(QCoreApplication::translate("XMLNode", "属性名 \"%1\" は使用できません").arg(name));
     xmlAttrPtr attr = xmlNewNsProp(m_dom, nullptr, XmlChars(bytes), nullptr);
     TXMLNode* node = Wrap(reinterpret_cast<xmlNodePtr>(attr));
     list->Insert(list->Count(), node);

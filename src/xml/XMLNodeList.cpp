@@ -4,6 +4,8 @@
 #include "xml/XMLNode.h"
 #include "xml/XMLNodeStore_p.h"
 
+#include <QCoreApplication>
+
 namespace {
 // Below this length a straight scan is cheaper than keeping an index.
 constexpr int kIndexThreshold = 16;
@@ -69,7 +71,7 @@ TXMLNode* TXMLNodeList::NodeByName(const QString& name)
     if (TXMLNode* node = FindByName(name))
         return node;
     if (!(m_owner->m_store->Options() & doNodeAutoCreate))
-        throw EXMLDocError(QStringLiteral("ノード \"%1\" が見つかりません").arg(name));
+        throw EXMLDocError(QCoreApplication::translate("XMLNodeList", "ノード \"%1\" が見つかりません").arg(name));
     if (m_kind == TListKind::Attributes) {
         m_owner->SetAttribute(name, QString());
         return FindByName(name);

@@ -520,6 +520,31 @@ TEST(ResolveCaFile, SamePrecedenceAsTheAddressAndTheKeyIsNotWrittenWhenAbsent)
     EXPECT_FALSE(empty.ToBytes().contains("Proxy"));
 }
 
+// --lang over BRIMLARK_LANG over the key over Japanese; a value naming no language of
+// the program's is passed over; the key is read from the file and never written.
+TEST(ResolveLanguage, PrecedenceAndTheKeyIsNotWrittenWhenAbsent)
+{
+    qunsetenv("BRIMLARK_LANG");
+    TMainState state;
+    ReadSettings(TIniFile::FromBytes("[App]\r\nLanguage=en\r\n"), state);
+    EXPECT_EQ(ResolveLanguage({}, state), TLanguage::English);
+    qputenv("BRIMLARK_LANG", "ja_JP.UTF-8");
+    EXPECT_EQ(ResolveLanguage({}, state), TLanguage::Japanese);
+    EXPECT_EQ(ResolveLanguage({QStringLiteral("--lang=EN")}, state), TLanguage::English);
+    qputenv("BRIMLARK_LANG", "de");
+    EXPECT_EQ(ResolveLanguage({}, state), TLanguage::English);
+    EXPECT_EQ(ResolveLanguage({QStringLiteral("--lang"), QStringLiteral("ja")}, state), TLanguage::Japanese);
+    qunsetenv("BRIMLARK_LANG");
+    state.Language.reset();
+    qputenv("LANG", "en_US.UTF-8");  // the locale has no say
+    EXPECT_EQ(ResolveLanguage({}, state), TLanguage::Japanese);
+
+    TIniFile empty = TIniFile::FromBytes("");
+    ReadSettings(empty, state);
+    WriteSettings(empty, state, QRect(0, 0, 10, 10));
+    EXPECT_FALSE(empty.ToBytes().contains("Language"));
+}
+
 // The same check for every source, and the line names the source that held the value.
 TEST(ResolveApiBase, EverySourceIsCheckedAndNamed)
 {
