@@ -182,6 +182,8 @@ int Run(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Brimlark_Simple"));
     QApplication::setApplicationVersion(QStringLiteral(BRIMLARK_VERSION));
     RegisterJapaneseFontSubstitutes();
+    // Menus and pop-ups take the windows' font rather than loading the desktop's family too.
+    QApplication::setFont(UiFont(12));
     // The installed theme icon when there is one, else the program's own drawing.
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("brimlark"), QIcon(ProgramIcon(256))));
     QGuiApplication::setDesktopFileName(QStringLiteral("brimlark"));
@@ -210,7 +212,7 @@ int Run(int argc, char* argv[])
     TForm1 form(options);
     if (form.IsClosing())
         return 0;  // closed while the start-up read ran
-    form.CreateSecondaryWindows();
+    form.CreateSecondaryWindowsOnDemand();
     // Installed only now: a slow start-up read shows the window inside its own wait.
     TFirstPaintExit firstPaint;
     if (qEnvironmentVariableIsSet("BRIMLARK_EXIT_AFTER_FIRST_PAINT"))

@@ -105,17 +105,59 @@ void TForm1::FormCreate()
 
 void TForm1::CreateSecondaryWindows()
 {
-    if (m_frmLogin)
+    CreateSecondaryWindowsOnDemand();
+    LoginWindow();
+    TwittWindow();
+    VersionWindow();
+    if (!m_frmBlack) {
+        m_frmBlack = new TfrmBlack(this);
+        m_frmBlack->hide();
+    }
+    SettingsWindow();
+}
+
+void TForm1::CreateSecondaryWindowsOnDemand()
+{
+    if (m_secondaryWindowsAllowed)
         return;
-    m_frmLogin = new TfrmLogin(m_state, this);
-    const QString postCopy
-        = m_options.PostCopyFile.isEmpty() ? PostCopyFileBeside(m_options.SettingsFile) : m_options.PostCopyFile;
-    m_frmTwitt = new TfrmTwitt(m_state, postCopy, [this](const QString& text) { ShowStatus(text); }, this);
-    m_frmVersion = new TfrmVersion(this);
-    m_frmBlack = new TfrmBlack(this);
-    m_frmBlack->hide();
-    m_frmSettings = new TfrmSettings(m_state, TimerAutoReload, TimerAutoRotation, this);
-    connect(m_frmSettings, &QDialog::accepted, this, &TForm1::ApplyIntervals);
+    m_secondaryWindowsAllowed = true;
+    // The settings dialog fills its controls once, when created: a later first opening
+    // must not show the timer switches as the menus have toggled them since.
+    m_settingsAtStart = m_state;
+}
+
+QDialog* TForm1::LoginWindow()
+{
+    if (!m_frmLogin && m_secondaryWindowsAllowed)
+        m_frmLogin = new TfrmLogin(m_state, this);
+    return m_frmLogin;
+}
+
+QDialog* TForm1::TwittWindow()
+{
+    if (!m_frmTwitt && m_secondaryWindowsAllowed) {
+        const QString postCopy = m_options.PostCopyFile.isEmpty() ? PostCopyFileBeside(m_options.SettingsFile)
+                                                                  : m_options.PostCopyFile;
+        m_frmTwitt = new TfrmTwitt(m_state, postCopy, [this](const QString& text) { ShowStatus(text); }, this);
+    }
+    return m_frmTwitt;
+}
+
+QDialog* TForm1::VersionWindow()
+{
+    if (!m_frmVersion && m_secondaryWindowsAllowed)
+        m_frmVersion = new TfrmVersion(this);
+    return m_frmVersion;
+}
+
+QDialog* TForm1::SettingsWindow()
+{
+    if (!m_frmSettings && m_secondaryWindowsAllowed) {
+        m_frmSettings
+            = new TfrmSettings(m_state, TimerAutoReload, TimerAutoRotation, this, &m_settingsAtStart);
+        connect(m_frmSettings, &QDialog::accepted, this, &TForm1::ApplyIntervals);
+    }
+    return m_frmSettings;
 }
 
 void TForm1::ApplyIntervals()
@@ -281,8 +323,8 @@ void TForm1::SignIn()
 {
     if (m_reader->Busy() || m_closing)
         return;
-    if (m_frmLogin)
-        m_frmLogin->exec();
+    if (QDialog* login = LoginWindow())
+        login->exec();
     // Emptied first, so signing in again never shows the first page twice.
     ListView1->clear();
     if (ReadTimeline(1).Completed)
@@ -528,12 +570,12 @@ void TForm1::ExecLockedDialog(QDialog* dialog)
     EnableCommands(!m_reader->Busy());
 }
 
-void TForm1::mmSettingClick() { ExecLockedDialog(m_frmSettings); }
-void TForm1::pmSettingClick() { ExecLockedDialog(m_frmSettings); }
-void TForm1::mmTwittClick() { ExecLockedDialog(m_frmTwitt); }
-void TForm1::pmTwittClick() { ExecDialog(m_frmTwitt); }
-void TForm1::mmVersionClick() { ExecDialog(m_frmVersion); }
-void TForm1::pmVersionClick() { ExecDialog(m_frmVersion); }
+void TForm1::mmSettingClick() { ExecLockedDialog(SettingsWindow()); }
+void TForm1::pmSettingClick() { ExecLockedDialog(SettingsWindow()); }
+void TForm1::mmTwittClick() { ExecLockedDialog(TwittWindow()); }
+void TForm1::pmTwittClick() { ExecDialog(TwittWindow()); }
+void TForm1::mmVersionClick() { ExecDialog(VersionWindow()); }
+void TForm1::pmVersionClick() { ExecDialog(VersionWindow()); }
 void TForm1::pmCloseClick() { close(); }
 
 // ---------------------------------------------------------------------------------------

@@ -53,6 +53,9 @@ public:
 
     // The five secondary windows, in their fixed order, with this window as parent.
     void CreateSecondaryWindows();
+    // The same, each window created only when first used (start-up then pays for none).
+    // The settings dialog still first shows the state as it is at this call.
+    void CreateSecondaryWindowsOnDemand();
 
     TMainState& State() { return m_state; }
     int PageCounter() const { return m_pageCounter; }
@@ -161,6 +164,11 @@ private:
     // The timers' intervals from the settings, once the user chose them.
     void ApplyIntervals();
     void ShowPopup(const QPoint& globalPos);
+    // The secondary windows, created at first use; null before CreateSecondaryWindows*.
+    QDialog* LoginWindow();
+    QDialog* TwittWindow();
+    QDialog* VersionWindow();
+    QDialog* SettingsWindow();
     void ExecDialog(QDialog* dialog);
     void ExecLockedDialog(QDialog* dialog);
     void StripColours(const QColor& background, const QColor& text);
@@ -248,4 +256,6 @@ private:
     QDialog* m_frmVersion = nullptr;
     QWidget* m_frmBlack = nullptr;
     QDialog* m_frmSettings = nullptr;
+    bool m_secondaryWindowsAllowed = false;
+    TMainState m_settingsAtStart;  // what the settings dialog shows when first opened
 };

@@ -1,6 +1,7 @@
 #include "dialogs/DialogCommon.h"
 
 #include <QApplication>
+#include <QFontDatabase>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -33,9 +34,37 @@ void SetTimerEnabled(QTimer* timer, bool enabled)
         timer->start();
 }
 
+namespace {
+
+// The installed family each Japanese font name stands for, once known: asking for a
+// name that no font carries costs a failed match on every font created before the
+// substitution is tried.
+struct TResolvedFamilies {
+    QString PGothic;
+    QString Gothic;
+};
+
+TResolvedFamilies& ResolvedFamilies()
+{
+    static TResolvedFamilies families;
+    return families;
+}
+
+QString InstalledFamily(const QString& family)
+{
+    const TResolvedFamilies& resolved = ResolvedFamilies();
+    if (family == kPGothic && !resolved.PGothic.isEmpty())
+        return resolved.PGothic;
+    if (family == kGothic && !resolved.Gothic.isEmpty())
+        return resolved.Gothic;
+    return family;
+}
+
+}  // namespace
+
 QFont PixelFont(const QString& family, int pixels, bool bold)
 {
-    QFont font(family);
+    QFont font(InstalledFamily(family));
     font.setPixelSize(pixels);
     font.setBold(bold);
     return font;
@@ -52,6 +81,12 @@ void RegisterJapaneseFontSubstitutes()
         QFont::insertSubstitution(kPGothic, QStringLiteral("IPAPGothic"));
     if (!QFont::substitutes(kGothic).contains(QStringLiteral("IPAGothic")))
         QFont::insertSubstitution(kGothic, QStringLiteral("IPAGothic"));
+    // The substitutions stay for code that names the fonts itself.
+    TResolvedFamilies& resolved = ResolvedFamilies();
+    if (resolved.PGothic.isEmpty() && QFontDatabase::hasFamily(QStringLiteral("IPAPGothic")))
+        resolved.PGothic = QStringLiteral("IPAPGothic");
+    if (resolved.Gothic.isEmpty() && QFontDatabase::hasFamily(QStringLiteral("IPAGothic")))
+        resolved.Gothic = QStringLiteral("IPAGothic");
 }
 
 QPixmap ProgramIcon(int size)

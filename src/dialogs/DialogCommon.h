@@ -21,6 +21,7 @@ QFont UiFont(int pixelHeight, bool bold = false);
 
 // Maps the Windows Japanese font names to fonts that exist here (IPA Gothic);
 // the main window calls it once before creating any window. Safe to call again.
+// Where IPA Gothic is installed, PixelFont and UiFont name it directly from then on.
 void RegisterJapaneseFontSubstitutes();
 
 // A five-pointed star, point up, around centre.

@@ -9,7 +9,8 @@
 #include <QPushButton>
 #include <QTimer>
 
-TfrmSettings::TfrmSettings(TMainState& state, QTimer* autoReload, QTimer* autoRotation, QWidget* parent)
+TfrmSettings::TfrmSettings(TMainState& state, QTimer* autoReload, QTimer* autoRotation, QWidget* parent,
+                           const TMainState* shown)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                           | Qt::WindowCloseButtonHint)
     , m_state(state)
@@ -67,15 +68,15 @@ TfrmSettings::TfrmSettings(TMainState& state, QTimer* autoReload, QTimer* autoRo
     connect(btnOk, &QPushButton::clicked, this, &TfrmSettings::btnOkClick);
     connect(btnCancel, &QPushButton::clicked, this, &TfrmSettings::btnCancelClick);
 
-    FormCreate();
+    FormCreate(shown ? *shown : m_state);
 }
 
-void TfrmSettings::FormCreate()
+void TfrmSettings::FormCreate(const TMainState& shown)
 {
-    UpDownReload->SetPosition(m_state.ReloadInterval);
-    UpDownRotation->SetPosition(m_state.RotationInterval);
-    chkAutoReload->setChecked(m_state.AutoReload);
-    chkAutoRotation->setChecked(m_state.AutoRotation);
+    UpDownReload->SetPosition(shown.ReloadInterval);
+    UpDownRotation->SetPosition(shown.RotationInterval);
+    chkAutoReload->setChecked(shown.AutoReload);
+    chkAutoRotation->setChecked(shown.AutoRotation);
 }
 
 void TfrmSettings::btnOkClick()

@@ -29,7 +29,9 @@ inline constexpr TIntervalRange kRotationRange{10, 100};
 class TfrmSettings : public QDialog {
     Q_OBJECT
 public:
-    TfrmSettings(TMainState& state, QTimer* autoReload, QTimer* autoRotation, QWidget* parent);
+    // shown: the values the controls start from, when not those of state.
+    TfrmSettings(TMainState& state, QTimer* autoReload, QTimer* autoRotation, QWidget* parent,
+                 const TMainState* shown = nullptr);
 
     QLabel* Label1;
     QCheckBox* chkAutoReload;
@@ -50,7 +52,7 @@ public Q_SLOTS:
     void btnCancelClick();
 
 private:
-    void FormCreate();
+    void FormCreate(const TMainState& shown);
 
     TMainState& m_state;
     QTimer* m_timerAutoReload;

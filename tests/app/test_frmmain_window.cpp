@@ -5,6 +5,7 @@
 #include "dialogs/ufrmSettings.h"
 
 #include <QAccessible>
+#include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QPushButton>
@@ -353,6 +354,36 @@ TEST_F(WindowTest, ChosenIntervalsDriveTheTimersAtOnceAndAfterARestart)
     form = makeForm(server.baseUrl());
     EXPECT_EQ(timer(*form, "TimerAutoReload")->interval(), 90000);
     EXPECT_EQ(timer(*form, "TimerAutoRotation")->interval(), 30000);
+}
+
+// As the program starts: the secondary windows come at first use, and the settings
+// dialog still first shows the timer switches as they were at start-up.
+TEST_F(WindowTest, OnDemandSettingsDialogShowsTheStartUpState)
+{
+    writeCredentials();
+    server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
+    TForm1Options options;
+    options.SettingsFile = iniPath();
+    options.Arguments = {QStringLiteral("brimlark"), QStringLiteral("--api"), QString::fromUtf8(server.baseUrl())};
+    TForm1 form(options);
+    form.CreateSecondaryWindowsOnDemand();
+    EXPECT_EQ(form.findChild<TfrmSettings*>(), nullptr);
+    ASSERT_TRUE(form.State().AutoReload);
+    QAction* toggle = action(form, "mmAutoReload");
+    toggle->setChecked(true);
+    toggle->trigger();
+    ASSERT_FALSE(form.State().AutoReload);
+
+    bool shownOn = false;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<TfrmSettings*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        shownOn = dialog->chkAutoReload->isChecked();
+        dialog->btnCancel->click();
+    });
+    action(form, "mmSetting")->trigger();
+    EXPECT_TRUE(shownOn);
+    EXPECT_FALSE(form.State().AutoReload);
 }
 
 TEST_F(WindowTest, SettingTheSameStateDoesNotRestartACountdown)
