@@ -225,11 +225,9 @@ TForm1::TRead TForm1::ReadTimeline(int page)
     }
 
     ShowStatus(tr("ロード中..."));
-    m_statusPanel->repaint();
-    memoDisplay->viewport()->repaint();
 
-    // The read runs on its own thread; the window keeps painting and can be moved and
-    // closed meanwhile, with its commands locked.
+    // The read runs on its own thread; the window keeps painting (the loading line
+    // included) and can be moved and closed meanwhile, with its commands locked.
     EnableCommands(false);
     QApplication::setOverrideCursor(Qt::BusyCursor);
     struct Unlock {
