@@ -752,13 +752,26 @@ bool THttpCli::followsRelocation() const
     return (status == 301 || status == 302 || status == 303) && m_work.method != httpPOST;
 }
 
+// The connection ends with this reply when the server says so, or when the request
+// itself said "Connection: close": the server may close it at any moment after.
+bool THttpCli::connectionEnds() const
+{
+    if (m_parser.CloseAfterReply())
+        return true;
+    for (const QByteArray& token : m_work.connection.split(',')) {
+        if (token.trimmed().toLower() == "close")
+            return true;
+    }
+    return false;
+}
+
 void THttpCli::endOfReply(bool closed)
 {
     if (followsRelocation()) {
         relocate();
         return;
     }
-    if (closed || m_parser.CloseAfterReply() || !m_bodyDone)
+    if (closed || connectionEnds() || !m_bodyDone)
         dropSocket();
     becomeReady();
 }
@@ -767,7 +780,7 @@ void THttpCli::relocate()
 {
     if (++m_locationChangeCurCount > m_work.maxRelocations) {
         // Not followed: the request ends with the reply that carried the Location.
-        if (m_parser.CloseAfterReply() || !m_bodyDone)
+        if (connectionEnds() || !m_bodyDone)
             dropSocket();
         becomeReady();
         return;
@@ -806,7 +819,7 @@ void THttpCli::relocate()
         next.withBody = false;
     }
 
-    const bool reuse = connectedTo(next) && !m_parser.CloseAfterReply() && m_bodyDone;
+    const bool reuse = connectedTo(next) && !connectionEnds() && m_bodyDone;
     m_work = next;
     m_location = next.scheme + "://" + authority(next.scheme, next.host, next.port) + next.path;
     m_statusCode = 0;

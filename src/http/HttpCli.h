@@ -156,6 +156,7 @@ private:
     void connectionLost();
     void endOfReply(bool closed);
     bool followsRelocation() const;
+    bool connectionEnds() const;
     void relocate();
     void failRequest(int code, const QByteArray& reason);
     void becomeReady();
