@@ -20,7 +20,6 @@
 
 namespace {
 
-constexpr int kMaxCharacters = 140;
 const QString kApplicationTitle = QStringLiteral("Brimlark_Simple");
 
 } // namespace
@@ -45,7 +44,7 @@ TfrmTwitt::TfrmTwitt(TMainState& state, const QString& postCopyFile, std::functi
     lblStrCount->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     lblStrCount->setAccessibleName(tr("文字数"));
 
-    Label2 = new QLabel(tr("(最大140文字)"), this);
+    Label2 = new QLabel(LimitText(), this);
     Label2->setObjectName(QStringLiteral("Label2"));
     Label2->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
@@ -92,8 +91,10 @@ void TfrmTwitt::Arrange()
         return left + width;
     };
     int right = place(Label1, 8, 24, Label1->text());
-    // Room for three digits, so the row does not shift while typing.
-    right = place(lblStrCount, std::max(59, right + 6), 30, tr("%n文字", nullptr, 888));
+    // Room for as many digits as the limit has (three without one), so the row does not
+    // shift while typing.
+    const int digits = m_limitPublished && m_textLimit > 0 ? int(QString::number(m_textLimit).size()) : 3;
+    right = place(lblStrCount, std::max(59, right + 6), 30, CountText(QString(std::min(digits, 9), u'8').toInt()));
     right = place(Label2, std::max(95, right + 6), 74, Label2->text());
 
     const int memoTop = std::max(24, 5 + rowHeight + 6);
@@ -140,18 +141,43 @@ int TfrmTwitt::DisplayedCount(const QString& text)
     return int(text.size() + text.count(QLatin1Char('\n')));
 }
 
+void TfrmTwitt::SetTextLimit(int limit)
+{
+    if (limit < 0)
+        return;
+    m_textLimit = limit;
+    m_limitPublished = true;
+    Label2->setText(LimitText());
+    memoTwittChange();
+}
+
+QString TfrmTwitt::CountText(int count) const
+{
+    if (m_limitPublished && m_textLimit > 0)
+        return tr("%1/%2").arg(count).arg(m_textLimit);
+    return tr("%n文字", nullptr, count);
+}
+
+QString TfrmTwitt::LimitText() const
+{
+    if (!m_limitPublished)
+        return tr("(最大140文字)");
+    return m_textLimit == 0 ? tr("(文字数の制限なし)") : tr("(最大%1文字)").arg(m_textLimit);
+}
+
 void TfrmTwitt::memoTwittChange()
 {
-    lblStrCount->setText(tr("%n文字", nullptr, DisplayedCount(memoTwitt->toPlainText())));
+    lblStrCount->setText(CountText(DisplayedCount(memoTwitt->toPlainText())));
     Arrange();
 }
 
 bool TfrmTwitt::AskOverLength()
 {
     const TTopMostSuspender suspend;
-    const auto answer = QMessageBox::question(this, tr("文字数"),
-                                              tr("140文字を超えているようです。このまま書き込みますか？"),
-                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    const QString question = m_limitPublished ? tr("%1文字を超えているようです。このまま書き込みますか？").arg(m_textLimit)
+                                              : tr("140文字を超えているようです。このまま書き込みますか？");
+    const auto answer = QMessageBox::question(this, tr("文字数"), question, QMessageBox::Yes | QMessageBox::No,
+                                              QMessageBox::No);
     return answer == QMessageBox::Yes;
 }
 
@@ -174,7 +200,8 @@ bool TfrmTwitt::WriteBodyFile(const QByteArray& body)
 void TfrmTwitt::btnTwittClick()
 {
     const QByteArray sent = StatusUpdateText(memoTwitt->toPlainText());
-    if (QString::fromUtf8(sent).size() > kMaxCharacters && !AskOverLength())
+    // A published 0 is no limit at all.
+    if (m_textLimit > 0 && QString::fromUtf8(sent).size() > m_textLimit && !AskOverLength())
         return;
 
     const QByteArray body = StatusUpdateBody(sent);

@@ -34,6 +34,11 @@ public:
     // The text's length as the count shows it: UTF-16 code units, a line break as two.
     static int DisplayedCount(const QString& text);
 
+    // The limit the server published: the count shows "n/limit", the captions name it
+    // and sending more asks first. 0: no limit, no question. Until set, 140 with the
+    // historic captions. A negative limit is ignored.
+    void SetTextLimit(int limit);
+
 public Q_SLOTS:
     void memoTwittChange();
     void btnTwittClick();
@@ -49,9 +54,13 @@ private:
     // caption gets the width its font needs, so a larger font or scale never cuts it.
     void Arrange();
     bool AskOverLength();
+    QString CountText(int count) const;
+    QString LimitText() const;
     bool WriteBodyFile(const QByteArray& body);
 
     TMainState& m_state;
     QString m_postCopyFile;
     std::function<void(const QString&)> m_showStatus;
+    int m_textLimit = 140;
+    bool m_limitPublished = false;
 };

@@ -1,6 +1,7 @@
 #include "service/TimelineRead.h"
 
 #include "http/BlockingHttpClient.h"
+#include "service/ServiceRead_p.h"
 #include "service/TimelineData.h"
 #include "text/Logging.h"
 #include "xml/XMLDoc.h"
@@ -17,6 +18,32 @@ QByteArray ReasonOf(const QByteArray& statusLine)
     const qsizetype first = statusLine.indexOf(' ');
     const qsizetype second = first < 0 ? -1 : statusLine.indexOf(' ', first + 1);
     return second < 0 ? QByteArray() : statusLine.mid(second + 1).trimmed();
+}
+
+} // namespace
+
+namespace ServiceRead {
+
+void LoadDocument(TBlockingHttpClient& client, const TServiceAccount& account, const TReadBounds& bounds,
+                  const QString& address, TXMLDocument& document)
+{
+    client.ReadTimeout = bounds.ReadTimeoutMs;
+    client.TotalTimeout = bounds.TotalTimeoutMs;
+    client.MaxBodySize = bounds.MaxBodySize;
+    client.Network = account.Network;
+    client.Request().Username = account.AccountName.toUtf8();
+    client.Request().Password = account.Password.toUtf8();
+    client.Request().BasicAuthentication = true;
+
+    const QByteArray body = client.FetchText(address.toUtf8());
+    const QByteArray coding = client.Response().HeaderLines.Value("Content-Encoding").trimmed().toLower();
+    // Nothing asks for compression; a server that sends it anyway gets a clear refusal
+    // instead of a parse error about bytes that were never XML.
+    if (!coding.isEmpty() && coding != "identity")
+        throw EHttpClientError(QStringLiteral("compressed reply (Content-Encoding: %1) is not supported")
+                                   .arg(QString::fromLatin1(coding)));
+    // Without a byte-order mark or a declaration, the charset the server named counts.
+    document.LoadFromText(body, CharsetOfContentType(client.Response().HeaderLines.Value("Content-Type")));
 }
 
 // "Socket Error # 10061\r\nConnection refused." -> "Connection refused."; a longer
@@ -38,7 +65,7 @@ QString MessageOf(const std::exception& e)
     return QString::fromUtf8(e.what());
 }
 
-} // namespace
+} // namespace ServiceRead
 
 QString TimelinePageAddress(const QString& apiBase, int page)
 {
@@ -52,25 +79,9 @@ TTimelinePage ReadTimelinePage(const TServiceAccount& account, int page, const T
     const QString address = TimelinePageAddress(account.ApiBase, page);
 
     TBlockingHttpClient client;
-    client.ReadTimeout = bounds.ReadTimeoutMs;
-    client.TotalTimeout = bounds.TotalTimeoutMs;
-    client.MaxBodySize = bounds.MaxBodySize;
-    client.Network = account.Network;
-    client.Request().Username = account.AccountName.toUtf8();
-    client.Request().Password = account.Password.toUtf8();
-    client.Request().BasicAuthentication = true;
-
     TXMLDocument document;
     try {
-        const QByteArray body = client.FetchText(address.toUtf8());
-        const QByteArray coding = client.Response().HeaderLines.Value("Content-Encoding").trimmed().toLower();
-        // Nothing asks for compression; a server that sends it anyway gets a clear refusal
-        // instead of a parse error about bytes that were never XML.
-        if (!coding.isEmpty() && coding != "identity")
-            throw EHttpClientError(QStringLiteral("compressed reply (Content-Encoding: %1) is not supported")
-                                       .arg(QString::fromLatin1(coding)));
-        // Without a byte-order mark or a declaration, the charset the server named counts.
-        document.LoadFromText(body, CharsetOfContentType(client.Response().HeaderLines.Value("Content-Type")));
+        ServiceRead::LoadDocument(client, account, bounds, address, document);
         result.Loaded = true;
         qCDebug(lcBrimlarkDebug).noquote() << QStringLiteral("url:") + address;
 
@@ -106,11 +117,11 @@ TTimelinePage ReadTimelinePage(const TServiceAccount& account, int page, const T
     } catch (const std::exception& e) {
         // The parser's and the binding's errors: the reply is not a timeline.
         result.Failure = TReadFailure::NotTimeline;
-        result.Message = MessageOf(e);
+        result.Message = ServiceRead::MessageOf(e);
     }
     if (!result.Ok()) {
         result.Rows.clear();
-        result.Reason = OneLine(result.Message);
+        result.Reason = ServiceRead::OneLine(result.Message);
         // One line in the category of the layer where the read failed; the parser
         // already wrote its own for a reply that is not XML.
         if (result.Failure == TReadFailure::NotTimeline) {

@@ -216,6 +216,41 @@ TEST_F(PostingDialog, OverLengthQuestionNoThenYes)
     EXPECT_TRUE(Closed());
 }
 
+// A limit the server published replaces 140 in the count, the caption and the question;
+// a published 0 asks nothing.
+TEST_F(PostingDialog, PublishedTextLimit)
+{
+    QStringList questions;
+    ModalWatch<QMessageBox> no([&](QMessageBox* box) {
+        questions << box->text();
+        box->button(QMessageBox::No)->click();
+    });
+    dlg->memoTwitt->setPlainText(Japanese(141));
+    Post();
+    EXPECT_EQ(dlg->lblStrCount->text(), QStringLiteral("141文字"));
+
+    dlg->SetTextLimit(500);
+    EXPECT_EQ(dlg->Label2->text(), QStringLiteral("(最大500文字)"));
+    dlg->memoTwitt->setPlainText(Japanese(12));
+    EXPECT_EQ(dlg->lblStrCount->text(), QStringLiteral("12/500"));
+    dlg->memoTwitt->setPlainText(Japanese(501));
+    Post();
+    EXPECT_EQ(questions, QStringList({QStringLiteral("140文字を超えているようです。このまま書き込みますか？"),
+                                      QStringLiteral("500文字を超えているようです。このまま書き込みますか？")}));
+    EXPECT_EQ(server.connectionCount(), 0);
+
+    dlg->SetTextLimit(0);
+    EXPECT_EQ(dlg->Label2->text(), QStringLiteral("(文字数の制限なし)"));
+    EXPECT_EQ(dlg->lblStrCount->text(), QStringLiteral("501文字"));
+    server.addConnection(ScriptedServer::reply(kOk));
+    dlg->memoTwitt->setPlainText(Japanese(1000));
+    Post();
+    EXPECT_EQ(no.Count(), 2);
+    ASSERT_TRUE(server.waitForFinished(1));
+    EXPECT_EQ(BodyOf(server.request(0)), "status=" + QByteArray("%E3%81%82").repeated(1000) + "&source=brimlark");
+    EXPECT_TRUE(Closed());
+}
+
 // Only a 2xx reply counts as posted; every other outcome keeps the text and says why.
 TEST_F(PostingDialog, RefusedPostsKeepTheTextAndReportOnTheStatusLine)
 {
@@ -335,26 +370,31 @@ TEST(PostingDialogLayout, ControlsCaptionsAndTabOrder)
 
 // Every caption fits its label whole ("23文字" is never cut to "3文字"), in the
 // design's font and in large ones, and the labels stay in their row above the text box.
-// Also run at twice the scale.
+// The same with a wide published limit ("888/100000") and with none. Also run at twice
+// the scale.
 TEST(PostingDialogLayout, CaptionsFitTheirLabelsAtAnyFontSize)
 {
     TMainState state;
-    TfrmTwitt dlg(state, QString(), {}, nullptr);
-    dlg.show();
-    for (int pixels : {12, 20, 32}) {
-        dlg.setFont(UiFont(pixels));
-        for (int length : {0, 23, 140, 12345}) {
-            SCOPED_TRACE(testing::Message() << pixels << " px, " << length);
-            dlg.memoTwitt->setPlainText(QString(length, u'x'));
-            for (QLabel* label : {dlg.Label1, dlg.lblStrCount, dlg.Label2}) {
-                EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width()) << label->text().toStdString();
-                EXPECT_LE(label->fontMetrics().height(), label->height());
+    for (int limit : {-1, 100000, 0}) {
+        TfrmTwitt dlg(state, QString(), {}, nullptr);
+        if (limit >= 0)
+            dlg.SetTextLimit(limit);
+        dlg.show();
+        for (int pixels : {12, 20, 32}) {
+            dlg.setFont(UiFont(pixels));
+            for (int length : {0, 23, 140, 888, 12345}) {
+                SCOPED_TRACE(testing::Message() << "limit " << limit << ", " << pixels << " px, " << length);
+                dlg.memoTwitt->setPlainText(QString(length, u'x'));
+                for (QLabel* label : {dlg.Label1, dlg.lblStrCount, dlg.Label2}) {
+                    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width()) << label->text().toStdString();
+                    EXPECT_LE(label->fontMetrics().height(), label->height());
+                }
+                EXPECT_LE(dlg.Label1->geometry().right(), dlg.lblStrCount->x());
+                EXPECT_LE(dlg.lblStrCount->geometry().right(), dlg.Label2->x());
+                EXPECT_LE(dlg.Label2->geometry().bottom(), dlg.memoTwitt->y());
+                EXPECT_TRUE(dlg.rect().contains(dlg.Label2->geometry()));
+                EXPECT_TRUE(dlg.rect().contains(dlg.btnCancel->geometry()));
             }
-            EXPECT_LE(dlg.Label1->geometry().right(), dlg.lblStrCount->x());
-            EXPECT_LE(dlg.lblStrCount->geometry().right(), dlg.Label2->x());
-            EXPECT_LE(dlg.Label2->geometry().bottom(), dlg.memoTwitt->y());
-            EXPECT_TRUE(dlg.rect().contains(dlg.Label2->geometry()));
-            EXPECT_TRUE(dlg.rect().contains(dlg.btnCancel->geometry()));
         }
     }
 }

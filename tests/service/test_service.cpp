@@ -1,6 +1,7 @@
 // The service calls without any window: timeline pages, status posts and favourites
 // against scripted loopback peers and the local service. This binary links no widgets.
 #include "service/ReadOutcome.h"
+#include "service/ServerConfig.h"
 #include "service/ServicePost.h"
 #include "service/TimelineRead.h"
 
@@ -264,6 +265,61 @@ TEST(LocalServiceRoundTrip, PostThenFavouriteThenRead)
 
     const TTimelinePage wrong = ReadTimelinePage({account.ApiBase, account.AccountName, QStringLiteral("nope")}, 1, {});
     EXPECT_EQ(wrong.Failure, TReadFailure::Refused);
+}
+
+// The text limit GNU social publishes: what the local service serves, read as the
+// timeline is, and only when it is sound.
+TEST(ServerConfig, TheLocalServicePublishesItsLimitToAnyone)
+{
+    for (int published : {-1, 0, 500}) {
+        SCOPED_TRACE(published);
+        LocalService::Options options;
+        options.prefix = "/api";
+        options.textLimit = published;
+        LocalService service(options);
+        ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
+        // Unknown credentials: the document is not private.
+        const TServerConfig config = ReadServerConfig(
+            {QString::fromUtf8(service.baseUrl()), QStringLiteral("nobody"), QStringLiteral("x")}, {});
+        EXPECT_EQ(config.Read, published >= 0);
+        EXPECT_EQ(config.TextLimit, published >= 0 ? std::optional<int>(published) : std::nullopt);
+    }
+}
+
+TEST(ServerConfig, OnlyASoundLimitIsTaken)
+{
+    const auto config = [](const QByteArray& limit) {
+        return "<?xml version=\"1.0\"?><config><site><name>x</name><textlimit>" + limit + "</textlimit></site></config>";
+    };
+    struct Case {
+        const char* name;
+        QByteArray reply;
+        bool read;
+        std::optional<int> limit;
+    };
+    const std::vector<Case> cases = {
+        {"blanks around", Reply("200 OK", config(" 1000\n")), true, 1000},
+        {"at the bound", Reply("200 OK", config("100000")), true, kMaxServerTextLimit},
+        {"not a number", Reply("200 OK", config("lots")), true, {}},
+        {"negative", Reply("200 OK", config("-5")), true, {}},
+        {"empty", Reply("200 OK", config("")), true, {}},
+        {"beyond the bound", Reply("200 OK", config("100001")), true, {}},
+        {"overflowing", Reply("200 OK", config("99999999999999999999999")), true, {}},
+        {"no site", Reply("200 OK", "<config><textlimit>500</textlimit></config>"), true, {}},
+        {"wrong root", Reply("200 OK", "<statuses><site><textlimit>500</textlimit></site></statuses>"), false, {}},
+        {"not xml", Reply("200 OK", "<<<", "text/html"), false, {}},
+        {"relocated", "HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 0\r\n\r\n", false, {}},
+        {"missing", Reply("404 Not Found", config("500")), false, {}},
+    };
+    for (const Case& c : cases) {
+        ScriptedServer server;
+        server.addConnection(ScriptedServer::reply(c.reply));
+        const TServerConfig read = ReadServerConfig(Account(server), Short());
+        EXPECT_EQ(read.Read, c.read) << c.name;
+        EXPECT_EQ(read.TextLimit, c.limit) << c.name;
+        EXPECT_TRUE(server.request(0).startsWith("GET /api/statusnet/config.xml HTTP/1.1\r\n")) << c.name;
+        EXPECT_TRUE(server.request(0).contains("\r\nAuthorization: Basic ")) << c.name;
+    }
 }
 
 int main(int argc, char** argv)

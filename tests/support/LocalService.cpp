@@ -59,6 +59,8 @@ bool LocalService::start()
         args << "--delay-ms" << QString::number(m_options.delayMs);
     if (!m_options.rateLimit.isEmpty())
         args << "--rate-limit" << QString::fromUtf8(m_options.rateLimit);
+    if (m_options.textLimit >= 0)
+        args << "--textlimit" << QString::number(m_options.textLimit);
     if (m_options.verbose)
         args << "-v";
     if (!m_options.tlsCert.isEmpty() || !m_options.tlsKey.isEmpty())

@@ -28,6 +28,7 @@ public:
         QByteArray prefix;                              // such as "/api"
         int delayMs = 0;
         QByteArray rateLimit;                           // such as "70/60"; empty: none
+        int textLimit = -1;                             // >= 0: publish it in /statusnet/config.xml
         QString dbPath;                                 // empty: a fresh temporary database
         bool verbose = false;                           // log each request to stderr
         QString tlsCert;                                // both set: https with this certificate

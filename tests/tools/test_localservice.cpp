@@ -521,6 +521,7 @@ TEST_F(SeededService, WrongMethodsAndUnknownPathsGetClearErrors)
         {"POST", "/favorites/create/.xml", 404, ""},
         {"POST", "/favorites/create/1/2.xml", 404, ""},
         {"GET", "/api/statuses/friends_timeline.xml", 404, ""},
+        {"GET", "/statusnet/config.xml", 404, ""},  // only with --textlimit
     };
     for (const Case& c : cases) {
         httplib::Request req;
@@ -622,6 +623,27 @@ TEST(LocalServicePrefix, ThePrefixCarriesEveryCall)
     EXPECT_EQ(client.http.Get("/apistatuses/friends_timeline.xml")->status, 404);
 }
 
+// GNU social publishes its configuration to anyone: no credentials, wrong ones, a HEAD.
+TEST(LocalServiceConfig, TheTextLimitIsPublishedUnderThePrefixWithoutSignIn)
+{
+    LocalService::Options options;
+    options.prefix = "/api";
+    options.textLimit = 280;
+    LocalService service(options);
+    ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
+    for (const std::string& password : {std::string(), std::string("wrong")}) {
+        ServiceClient client(service, password.empty() ? "" : "demo", password);
+        auto res = client.http.Get("/api/statusnet/config.xml");
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 200);
+        EXPECT_EQ(res->get_header_value("Content-Type"), "application/xml; charset=utf-8");
+        EXPECT_EQ(res->body, "<?xml version=\"1.0\" encoding=\"UTF-8\"?><config><site><name>localservice</name>"
+                             "<textlimit>280</textlimit></site></config>");
+        EXPECT_EQ(client.http.Head("/api/statusnet/config.xml")->status, 200);
+        EXPECT_EQ(client.http.Post("/api/statusnet/config.xml", "x=1", "text/plain")->status, 405);
+    }
+}
+
 TEST(LocalServiceLimits, TheRequestLimitAnswers400PerAccount)
 {
     LocalService::Options options = seeded();
@@ -700,6 +722,8 @@ TEST(LocalServiceProcess, BadCommandLinesAndUnusableDatabasesFailWithAMessage)
         {{"--port", "70000"}, 2, "--port"},
         {{"--user", "nopassword"}, 2, "--user"},
         {{"--rate-limit", "70"}, 2, "--rate-limit"},
+        {{"--textlimit", "-1"}, 2, "--textlimit"},
+        {{"--textlimit", "lots"}, 2, "--textlimit"},
         {{"--frobnicate"}, 2, "unknown option"},
         {{"--db"}, 2, "needs a value"},
         {{"--db", junk.fileName(), "--port", "0"}, 1, "not a database"},

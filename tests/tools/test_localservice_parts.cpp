@@ -115,7 +115,7 @@ TEST(ServiceOptions, ParsesEveryOption)
     std::string error;
     ASSERT_TRUE(parseCommandLine({"--port", "8080", "--db=x.sqlite", "--prefix", "api/", "--user", "a:b:c",
                                   "--user", "d:e", "--seed", "--delay-ms", "250", "--rate-limit", "70/60", "-v",
-                                  "--tls-cert", "c.pem", "--tls-key=k.pem"},
+                                  "--tls-cert", "c.pem", "--tls-key=k.pem", "--textlimit", "0"},
                                  &options, &error)) << error;
     EXPECT_EQ(options.port, 8080);
     EXPECT_EQ(options.dbPath, "x.sqlite");
@@ -129,6 +129,7 @@ TEST(ServiceOptions, ParsesEveryOption)
     EXPECT_TRUE(options.verbose);
     EXPECT_EQ(options.tlsCertPath, "c.pem");
     EXPECT_EQ(options.tlsKeyPath, "k.pem");
+    EXPECT_EQ(options.textLimit, 0);
 
     for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
              {"--port", "-1"}, {"--port", "8o"}, {"--delay-ms", "soon"}, {"--rate-limit", "0/60"},

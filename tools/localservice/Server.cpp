@@ -23,7 +23,7 @@ namespace {
 
 constexpr const char* kXmlType = "application/xml; charset=utf-8";
 
-enum class Route { None, Timeline, Update, Favourite };
+enum class Route { None, Timeline, Update, Favourite, Config };
 
 struct Match {
     Route route = Route::None;
@@ -52,6 +52,8 @@ Match matchPath(std::string_view path)
         return {Route::Timeline};
     if (path == "/statuses/update.xml")
         return {Route::Update};
+    if (path == "/statusnet/config.xml")
+        return {Route::Config};
     constexpr std::string_view favourite = "/favorites/create/";
     constexpr std::string_view suffix = ".xml";
     if (path.size() > favourite.size() + suffix.size() && path.substr(0, favourite.size()) == favourite
@@ -184,14 +186,18 @@ public:
             path.remove_prefix(prefix.size());
         }
         const Match match = matchPath(path);
-        if (match.route == Route::None)
+        if (match.route == Route::None || (match.route == Route::Config && m_options.textLimit < 0))
             return fail(req, res, 404, "Not found.");
-        const char* allowed = match.route == Route::Timeline ? "GET, HEAD" : "POST";
-        const bool methodOk = match.route == Route::Timeline ? (req.method == "GET" || req.method == "HEAD") : req.method == "POST";
+        const bool read = match.route == Route::Timeline || match.route == Route::Config;
+        const char* allowed = read ? "GET, HEAD" : "POST";
+        const bool methodOk = read ? (req.method == "GET" || req.method == "HEAD") : req.method == "POST";
         if (!methodOk) {
             res.set_header("Allow", allowed);
             return fail(req, res, 405, std::string("This method is not allowed here; use ") + allowed + ".");
         }
+        // Served to anyone, whatever credentials come along, as GNU social does.
+        if (match.route == Route::Config)
+            return res.set_content(configDocument(m_options.textLimit), kXmlType);
         const auto user = authenticate(req);
         if (!user) {
             res.set_header("WWW-Authenticate", std::string("Basic realm=\"") + kRealm + "\"");
@@ -206,7 +212,8 @@ public:
         case Route::Timeline: return timeline(req, res, *user);
         case Route::Update: return update(req, res, *user);
         case Route::Favourite: return favourite(req, res, *user, match.statusId);
-        case Route::None: break;
+        case Route::None:
+        case Route::Config: break;
         }
     }
 

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 
 namespace localservice {
@@ -35,6 +36,7 @@ std::string usageText()
            "  --max-body BYTES    largest request body (default 65536, form bodies 8192 at most; larger: 413)\n"
            "  --tls-cert FILE     serve https with this certificate (PEM; the chain may follow it)\n"
            "  --tls-key FILE      and this private key (PEM); both or neither\n"
+           "  --textlimit N       publish N (0: no limit) in <prefix>/statusnet/config.xml, served without sign-in\n"
            "  -v                  log every request to stderr\n";
 }
 
@@ -135,6 +137,14 @@ bool parseCommandLine(const std::vector<std::string>& args, ServiceOptions* opti
                 return false;
             }
             options->maxBodyBytes = static_cast<std::size_t>(number);
+        } else if (name == "--textlimit") {
+            if (!takeValue())
+                return false;
+            if (!toInt(value, 0, INT32_MAX, &number)) {
+                *error = "--textlimit wants a number from 0 (no limit) to 2147483647, not \"" + value + "\"";
+                return false;
+            }
+            options->textLimit = static_cast<int>(number);
         } else if (name == "--tls-cert" || name == "--tls-key") {
             if (!takeValue())
                 return false;

@@ -20,6 +20,7 @@ struct ServiceOptions {
     std::size_t maxBodyBytes = 64 * 1024;
     std::string tlsCertPath;            // both or neither: https with this certificate chain
     std::string tlsKeyPath;             // and its private key (PEM, unencrypted)
+    int textLimit = -1;                 // -1: no configuration document; 0: published as unlimited
     bool help = false;
 };
 

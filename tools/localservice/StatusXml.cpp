@@ -120,6 +120,12 @@ std::string statusDocument(const StatusRecord& status)
     return out;
 }
 
+std::string configDocument(int textLimit)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><config><site><name>localservice</name><textlimit>"
+           + std::to_string(textLimit) + "</textlimit></site></config>";
+}
+
 std::string errorDocument(std::string_view requestPath, std::string_view message)
 {
     std::string out(kDeclaration);

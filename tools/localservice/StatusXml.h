@@ -42,6 +42,9 @@ std::string historicDate(std::int64_t secondsSinceEpoch);
 std::string statusesDocument(const std::vector<StatusRecord>& statuses);
 // A whole document holding one <status>, the reply to an update or a favourite.
 std::string statusDocument(const StatusRecord& status);
+// The site configuration a GNU social server publishes, reduced to its name and the
+// status length limit (0: none).
+std::string configDocument(int textLimit);
 // A whole document describing a refused request: <hash><request/><error/></hash>.
 std::string errorDocument(std::string_view requestPath, std::string_view message);
 
