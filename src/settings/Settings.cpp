@@ -80,18 +80,25 @@ QString PostCopyFileBeside(const QString& settingsFile)
     return QFileInfo(settingsFile).dir().filePath(QStringLiteral("cache/post.txt"));
 }
 
+QString TimelineCacheFileBeside(const QString& settingsFile)
+{
+    return QFileInfo(settingsFile).dir().filePath(QStringLiteral("cache/timeline.json"));
+}
+
 TSettingsPaths ResolveSettingsPaths(const QString& executablePath, const QString& namedFile)
 {
-    const QString cache = UserFolder(TUserFolder::Cache) + QStringLiteral("/brimlark/post.txt");
+    const QString cacheFolder = UserFolder(TUserFolder::Cache) + QStringLiteral("/brimlark/");
+    const QString postCopy = cacheFolder + QStringLiteral("post.txt");
+    const QString timeline = cacheFolder + QStringLiteral("timeline.json");
     if (!namedFile.isEmpty())
-        return {namedFile, false, cache};
+        return {namedFile, false, postCopy, timeline};
     // A file beside the program (a link too, even one whose target is still missing)
     // keeps everything in the program's folder, as a copy on a memory stick wants.
     const QString beside = SettingsFileName(executablePath);
     const QFileInfo info(beside);
     if (info.exists() || info.isSymLink())
-        return {beside, false, PostCopyFileBeside(beside)};
-    return {UserFolder(TUserFolder::Config) + QStringLiteral("/brimlark/brimlark.ini"), true, cache};
+        return {beside, false, PostCopyFileBeside(beside), TimelineCacheFileBeside(beside)};
+    return {UserFolder(TUserFolder::Config) + QStringLiteral("/brimlark/brimlark.ini"), true, postCopy, timeline};
 }
 
 QByteArray ScrambleText(const QByteArray& text)
@@ -158,6 +165,7 @@ void SetDefaultSettings(TMainState& state)
     state.ReloadInterval = 60;
     state.RotationInterval = 20;
     state.IntervalsChosen = false;
+    state.Notify = false;
     state.Api.reset();
     state.CAFile.reset();
     state.Proxy.reset();
@@ -181,6 +189,7 @@ void ReadSettings(const TIniFile& file, TMainState& state)
     state.ReloadInterval = ReadInt(file, "iReload", state.ReloadInterval);
     state.RotationInterval = ReadInt(file, "iRotation", state.RotationInterval);
     state.IntervalsChosen = ReadBool(file, "IntervalsChosen", state.IntervalsChosen);
+    state.Notify = ReadBool(file, "Notify", state.Notify);
     state.Api = ReadText(file, "API");
     state.CAFile = ReadText(file, "CAFile");
     state.Proxy = ReadText(file, "Proxy");
@@ -206,6 +215,9 @@ void WriteSettings(TIniFile& file, const TMainState& state, const QRect& bounds)
     file.SetValue(kSection, "iRotation", number(state.RotationInterval));
     if (state.IntervalsChosen)
         file.SetValue(kSection, "IntervalsChosen", flag(true));
+    // A file that has the key gets the new value, so switching it off is kept too.
+    if (state.Notify || file.Value(kSection, "Notify").has_value())
+        file.SetValue(kSection, "Notify", flag(state.Notify));
     if (state.Api)
         WriteText(file, "API", *state.Api, false);
 }

@@ -29,6 +29,9 @@ struct TMainState {
     // they drive the timers. Absent (every file from before, and one never changed
     // there): the timers keep their own 60 s and 5 s. Written only when set.
     bool IntervalsChosen = false;
+    // Key "Notify": desktop notifications of new statuses; absent means off. Written
+    // when on, or when the file already has it, so switching it off sticks.
+    bool Notify = false;
     // Optional key "API" in section "App": read when present, written back only then.
     std::optional<QString> Api;
     // Optional keys "CAFile" and "Proxy": read when present; the file keeps them as they are.
@@ -47,15 +50,20 @@ struct TSettingsPaths {
     QString SettingsFile;
     bool CreateFolder = false;  // the settings file's folder is made (owner-only) on saving
     QString PostCopyFile;       // the copy of the last post's body
+    QString TimelineCacheFile;  // the last timeline read, in the post copy's folder
 };
 
 // The folder's "cache/post.txt": the post body copy of a program run from its own folder.
 QString PostCopyFileBeside(const QString& settingsFile);
 
+// The folder's "cache/timeline.json": the timeline copy beside PostCopyFileBeside's file.
+QString TimelineCacheFileBeside(const QString& settingsFile);
+
 // namedFile (from "--settings FILE") when given, with the copy in the user's cache
 // folder; else the file beside the program when there is one, with the copy beside it
 // too; else "brimlark/brimlark.ini" in the user's configuration folder and
-// "brimlark/post.txt" in the user's cache folder. Never the working folder.
+// "brimlark/post.txt" in the user's cache folder. Never the working folder. The
+// timeline copy is "timeline.json" in the post copy's folder in every case.
 TSettingsPaths ResolveSettingsPaths(const QString& executablePath, const QString& namedFile);
 
 // XOR of every byte with 0x5A; its own inverse. Every byte is combined, a NUL too, so
@@ -75,7 +83,8 @@ void SetDefaultSettings(TMainState& state);
 void ReadSettings(const TIniFile& file, TMainState& state);
 
 // The thirteen keys in their order (and "API" when state.Api is set, "IntervalsChosen"
-// when true) into section "App", keeping every other line.
+// when true, "Notify" when true or already in the file) into section "App", keeping
+// every other line.
 void WriteSettings(TIniFile& file, const TMainState& state, const QRect& bounds);
 
 // An integer value: signed decimal, or hexadecimal after "0x", "0X" or "$"; anything

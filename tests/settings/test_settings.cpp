@@ -244,6 +244,23 @@ TEST_F(SettingsFile, ApiKeyIsReadWhenPresentAndWrittenOnlyThen)
     EXPECT_FALSE(ReadAll(path()).contains("API"));
 }
 
+TEST_F(SettingsFile, NotifyIsWrittenWhenOnOrAlreadyInTheFile)
+{
+    TMainState state = LoadFrom("[App]\nWindowX=5\n");
+    EXPECT_FALSE(state.Notify);
+    ASSERT_TRUE(SaveSettings(path(), state, QRect()));
+    EXPECT_FALSE(ReadAll(path()).contains("Notify"));
+
+    state.Notify = true;
+    EXPECT_TRUE(RoundTrip(state).Notify);
+    EXPECT_TRUE(ReadAll(path()).contains("\nNotify=1\n"));
+
+    // Switched off again: the key stays, with the new value.
+    state.Notify = false;
+    EXPECT_FALSE(RoundTrip(state).Notify);
+    EXPECT_TRUE(ReadAll(path()).contains("\nNotify=0\n"));
+}
+
 TEST_F(SettingsFile, BadInputLoadsDefaultsForWhatCannotBeRead)
 {
     // No section header at all.
@@ -437,6 +454,7 @@ TEST(SettingsPaths, BesideTheProgramWhenThereElseTheUsersFoldersNeverTheWorkingF
     TSettingsPaths paths = ResolveSettingsPaths(exe, QString());
     EXPECT_EQ(paths.SettingsFile, dir.filePath(QStringLiteral("home/.config/brimlark/brimlark.ini")));
     EXPECT_EQ(paths.PostCopyFile, dir.filePath(QStringLiteral("home/.cache/brimlark/post.txt")));
+    EXPECT_EQ(paths.TimelineCacheFile, dir.filePath(QStringLiteral("home/.cache/brimlark/timeline.json")));
     EXPECT_TRUE(paths.CreateFolder);
 
     const EnvironmentVariable xdgConfig("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("xc")));
@@ -444,11 +462,13 @@ TEST(SettingsPaths, BesideTheProgramWhenThereElseTheUsersFoldersNeverTheWorkingF
     paths = ResolveSettingsPaths(exe, QString());
     EXPECT_EQ(paths.SettingsFile, dir.filePath(QStringLiteral("xc/brimlark/brimlark.ini")));
     EXPECT_EQ(paths.PostCopyFile, dir.filePath(QStringLiteral("xk/brimlark/post.txt")));
+    EXPECT_EQ(paths.TimelineCacheFile, dir.filePath(QStringLiteral("xk/brimlark/timeline.json")));
 
     // Named on the command line: that file, the copy in the user's cache.
     paths = ResolveSettingsPaths(exe, QStringLiteral("/elsewhere/my.ini"));
     EXPECT_EQ(paths.SettingsFile, QStringLiteral("/elsewhere/my.ini"));
     EXPECT_EQ(paths.PostCopyFile, dir.filePath(QStringLiteral("xk/brimlark/post.txt")));
+    EXPECT_EQ(paths.TimelineCacheFile, dir.filePath(QStringLiteral("xk/brimlark/timeline.json")));
     EXPECT_FALSE(paths.CreateFolder);
 
     // A file beside the program: everything stays in the program's folder.
@@ -457,6 +477,8 @@ TEST(SettingsPaths, BesideTheProgramWhenThereElseTheUsersFoldersNeverTheWorkingF
     paths = ResolveSettingsPaths(exe, QString());
     EXPECT_EQ(paths.SettingsFile, dir.filePath(QStringLiteral("bin/brimlark.ini")));
     EXPECT_EQ(paths.PostCopyFile, dir.filePath(QStringLiteral("bin/cache/post.txt")));
+    EXPECT_EQ(paths.TimelineCacheFile, dir.filePath(QStringLiteral("bin/cache/timeline.json")));
+    EXPECT_EQ(TimelineCacheFileBeside(paths.SettingsFile), paths.TimelineCacheFile);
     EXPECT_FALSE(paths.CreateFolder);
 }
 

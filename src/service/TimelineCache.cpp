@@ -1,0 +1,153 @@
+#include "service/TimelineCache.h"
+
+#include "settings/OwnerOnlyFile.h"
+#include "text/Logging.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QJsonValue>
+
+#include <algorithm>
+
+namespace {
+
+const QString kFormat = QStringLiteral("brimlark-timeline");
+constexpr int kVersion = 1;
+// A thousand rows of even long statuses stay far below this; anything larger is not ours.
+constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+
+bool IsDecimal(const QString& id)
+{
+    return !id.isEmpty()
+        && std::all_of(id.begin(), id.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
+bool Fail(QString* reason, const QString& text)
+{
+    if (reason)
+        *reason = text;
+    return false;
+}
+
+bool ReadRow(const QJsonValue& value, qsizetype index, TTimelineCache& cache, QString* reason)
+{
+    const QString where = QStringLiteral("row %1: ").arg(index + 1);
+    if (!value.isObject())
+        return Fail(reason, where + QStringLiteral("not an object"));
+    const QJsonObject row = value.toObject();
+    for (const char* key : {"id", "name", "text", "favorited"}) {
+        if (!row.value(QLatin1String(key)).isString())
+            return Fail(reason, where + QStringLiteral("\"%1\" missing or not a string").arg(QLatin1String(key)));
+    }
+    const QJsonValue seen = row.value(QLatin1String("seen"));
+    if (!seen.isBool())
+        return Fail(reason, where + QStringLiteral("\"seen\" missing or not true/false"));
+    TStatusRow status{row.value(QLatin1String("name")).toString(), row.value(QLatin1String("text")).toString(),
+                      row.value(QLatin1String("favorited")).toString(), row.value(QLatin1String("id")).toString()};
+    if (!IsDecimal(status.Id))
+        return Fail(reason, where + QStringLiteral("id is not decimal digits"));
+    if (seen.toBool())
+        cache.SeenIds.insert(status.Id);
+    cache.Rows.append(std::move(status));
+    return true;
+}
+
+bool ParseCache(const QByteArray& data, TTimelineCache& cache, QString* reason)
+{
+    if (data.isEmpty())
+        return Fail(reason, QStringLiteral("empty file"));
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(data, &parseError);
+    if (parseError.error != QJsonParseError::NoError)
+        return Fail(reason, QStringLiteral("not JSON (%1 at byte %2)").arg(parseError.errorString()).arg(parseError.offset));
+    const QJsonObject top = document.object();
+    if (!document.isObject() || top.value(QLatin1String("format")).toString() != kFormat)
+        return Fail(reason, QStringLiteral("not a timeline cache"));
+    const QJsonValue version = top.value(QLatin1String("version"));
+    if (!version.isDouble() || version.toDouble() != kVersion)
+        return Fail(reason, QStringLiteral("unknown version"));
+    // Without a zone the time would be taken as local, a different moment.
+    const QDateTime readAt = QDateTime::fromString(top.value(QLatin1String("readAt")).toString(), Qt::ISODateWithMs);
+    if (!readAt.isValid() || readAt.timeSpec() == Qt::LocalTime)
+        return Fail(reason, QStringLiteral("no valid read time"));
+    cache.ReadAt = readAt.toUTC();
+    const QJsonValue rows = top.value(QLatin1String("rows"));
+    if (!rows.isArray())
+        return Fail(reason, QStringLiteral("no row list"));
+    const QJsonArray list = rows.toArray();
+    if (list.size() > kTimelineCacheRows)
+        return Fail(reason, QStringLiteral("more than %1 rows").arg(kTimelineCacheRows));
+    cache.Rows.reserve(list.size());
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        if (!ReadRow(list.at(i), i, cache, reason))
+            return false;
+    }
+    return true;
+}
+
+bool ReadCacheFile(const QString& fileName, TTimelineCache& cache, QString* reason)
+{
+    // A pipe or a device would block or never end; a folder cannot be read at all.
+    if (!QFileInfo(fileName).isFile())
+        return Fail(reason, QStringLiteral("not a regular file"));
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return Fail(reason, QStringLiteral("not readable: %1").arg(file.errorString()));
+    const QByteArray data = file.read(kMaxFileSize + 1);
+    if (data.size() > kMaxFileSize)
+        return Fail(reason, QStringLiteral("larger than %1 bytes").arg(kMaxFileSize));
+    return ParseCache(data, cache, reason);
+}
+
+} // namespace
+
+bool SaveTimelineCache(const QString& fileName, const TTimelineCache& cache, QString* error)
+{
+    if (!cache.ReadAt.isValid())
+        return Fail(error, QStringLiteral("no valid read time"));
+    const qsizetype kept = std::min<qsizetype>(cache.Rows.size(), kTimelineCacheRows);
+    QJsonArray rows;
+    for (qsizetype i = 0; i < kept; ++i) {
+        const TStatusRow& row = cache.Rows.at(i);
+        // The loader refuses such a row, and with it the whole file.
+        if (!IsDecimal(row.Id))
+            return Fail(error, QStringLiteral("row %1: id is not decimal digits").arg(i + 1));
+        rows.append(QJsonObject{{QStringLiteral("id"), row.Id},
+                                {QStringLiteral("name"), row.Name},
+                                {QStringLiteral("text"), row.Text},
+                                {QStringLiteral("favorited"), row.Favorited},
+                                {QStringLiteral("seen"), cache.SeenIds.contains(row.Id)}});
+    }
+    const QJsonObject top{{QStringLiteral("format"), kFormat},
+                          {QStringLiteral("version"), kVersion},
+                          {QStringLiteral("readAt"), cache.ReadAt.toUTC().toString(Qt::ISODateWithMs)},
+                          {QStringLiteral("rows"), rows}};
+    const QByteArray data = QJsonDocument(top).toJson(QJsonDocument::Compact);
+    if (data.size() > kMaxFileSize)
+        return Fail(error, QStringLiteral("larger than %1 bytes").arg(kMaxFileSize));
+    const QString folder = QFileInfo(fileName).absolutePath();
+    if (!QFileInfo::exists(folder) && !MakeOwnerOnlyFolder(folder, error))
+        return false;
+    return WriteOwnerOnlyFileAtomically(fileName, data, error);
+}
+
+std::optional<TTimelineCache> LoadTimelineCache(const QString& fileName, QString* why)
+{
+    // A link to a missing file counts as missing too: nothing was ever saved there.
+    if (!QFileInfo::exists(fileName)) {
+        Fail(why, QStringLiteral("no cache file"));
+        return std::nullopt;
+    }
+    TTimelineCache cache;
+    QString reason;
+    if (!ReadCacheFile(fileName, cache, &reason)) {
+        qCInfo(lcService).noquote() << "timeline cache" << fileName << "ignored:" << reason;
+        Fail(why, reason);
+        return std::nullopt;
+    }
+    return cache;
+}
