@@ -1,0 +1,212 @@
+// Desktop notifications against a notification service of the test's own on a private
+// session bus.
+#include "SessionBus.h"
+#include "app/DesktopNotifier.h"
+
+#include <QDBusConnection>
+#include <QDBusError>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <vector>
+
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
+
+namespace {
+
+const QString kName = QStringLiteral("org.freedesktop.Notifications");
+const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
+
+// Records each Notify and answers with ids 1, 2, 3...; the test emits its signals.
+class FakeNotifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    struct Call {
+        QString app;
+        uint replaces;
+        QString icon, summary, body;
+        QStringList actions;
+        QVariantMap hints;
+        int timeout;
+    };
+    std::vector<Call> calls;
+
+public Q_SLOTS:
+    uint Notify(const QString& app, uint replaces, const QString& icon, const QString& summary, const QString& body,
+                const QStringList& actions, const QVariantMap& hints, int timeout)
+    {
+        calls.push_back({app, replaces, icon, summary, body, actions, hints, timeout});
+        return uint(calls.size());
+    }
+
+Q_SIGNALS:
+    void ActionInvoked(uint id, const QString& action);
+    void NotificationClosed(uint id, uint reason);
+};
+
+// The brimlark.app warnings while it lives; other lines go on to the test's handler.
+class AppWarnings {
+public:
+    AppWarnings() { s_current = this, s_previous = qInstallMessageHandler(&handle); }
+    ~AppWarnings() { qInstallMessageHandler(s_previous), s_current = nullptr; }
+    QStringList lines;
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message)
+    {
+        if (type == QtWarningMsg && context.category && QByteArray(context.category) == "brimlark.app")
+            s_current->lines << message;
+        else if (s_previous)
+            s_previous(type, context, message);
+    }
+    static inline AppWarnings* s_current = nullptr;
+    static inline QtMessageHandler s_previous = nullptr;
+};
+
+class NotificationsTest : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        for (const QString& name : m_connections)
+            QDBusConnection::disconnectFromBus(name);
+    }
+
+    // Qt keeps connections by name: each gets one of its own.
+    QDBusConnection connectTo(const QString& address)
+    {
+        m_connections << QStringLiteral("notifications-test-%1").arg(++s_count);
+        return QDBusConnection::connectToBus(address, m_connections.last());
+    }
+
+    void startService(const SessionBus& on)
+    {
+        QDBusConnection service = connectTo(on.address());
+        ASSERT_TRUE(service.registerObject(kPath, &fake, QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
+        ASSERT_TRUE(service.registerService(kName)) << service.lastError().message().toStdString();
+    }
+
+    bool waitForCalls(size_t n) { return QTest::qWaitFor([&] { return fake.calls.size() >= n; }, 5000); }
+
+    FakeNotifications fake;
+
+private:
+    QStringList m_connections;
+    static inline int s_count = 0;
+};
+
+TEST_F(NotificationsTest, NotificationsAreOneEscapedLineAndReplaceTheirPredecessor)
+{
+    SessionBus bus;
+    ASSERT_TRUE(bus.isRunning()) << bus.errorString().toStdString();
+    startService(bus);
+    TDesktopNotifier notifier(connectTo(bus.address()));
+    EXPECT_TRUE(notifier.IsAvailable());
+
+    notifier.NotifyNewStatuses(3, QStringLiteral("alice"), QStringLiteral("\n  Tom  &\tJerry <b>\nsecond line"), "100");
+    ASSERT_TRUE(waitForCalls(1));
+    const FakeNotifications::Call& first = fake.calls[0];
+    EXPECT_EQ(first.app, QStringLiteral("Brimlark_Simple"));
+    EXPECT_EQ(first.replaces, 0u);
+    EXPECT_EQ(first.icon, QStringLiteral("brimlark"));
+    EXPECT_EQ(first.summary, QStringLiteral("新着 3 件: alice"));
+    EXPECT_EQ(first.body, QStringLiteral("Tom &amp; Jerry &lt;b&gt;"));
+    EXPECT_EQ(first.actions, (QStringList{"default", QStringLiteral("表示")}));
+    EXPECT_EQ(first.hints, (QVariantMap{{"desktop-entry", "brimlark"}, {"category", "im.received"}}));
+    EXPECT_EQ(first.timeout, -1);
+
+    // Cut at 100 characters without splitting the emoji's surrogate pair.
+    notifier.NotifyNewStatuses(1, QStringLiteral("bob"), QString(98, u'a') + QStringLiteral("😀") + QString(20, u'b'), "200");
+    ASSERT_TRUE(waitForCalls(2));
+    EXPECT_EQ(fake.calls[1].replaces, 1u);
+    EXPECT_EQ(fake.calls[1].summary, QStringLiteral("新着 1 件: bob"));
+    EXPECT_EQ(fake.calls[1].body, QString(98, u'a') + QStringLiteral("…"));
+}
+
+TEST_F(NotificationsTest, ClickingOurNotificationReportsItsStatusUntilItIsClosed)
+{
+    SessionBus bus;
+    ASSERT_TRUE(bus.isRunning()) << bus.errorString().toStdString();
+    startService(bus);
+    TDesktopNotifier notifier(connectTo(bus.address()));
+    QStringList activated;
+    QObject::connect(&notifier, &TDesktopNotifier::StatusActivated, [&](const QString& id) { activated << id; });
+
+    // The second waits for the first's id, to replace it.
+    notifier.NotifyNewStatuses(1, "alice", "a", "100");
+    notifier.NotifyNewStatuses(1, "bob", "b", "200");
+    ASSERT_TRUE(waitForCalls(2));
+    EXPECT_EQ(fake.calls[1].replaces, 1u);
+    const auto activatedWhen = [&](uint id, const QStringList& expected) {
+        Q_EMIT fake.ActionInvoked(id, "default");
+        EXPECT_TRUE(QTest::qWaitFor([&] { return activated.size() >= expected.size(); }, 5000));
+        EXPECT_EQ(activated, expected);
+    };
+    activatedWhen(2, {"200"});
+
+    // Another button, a notification not ours, the replaced one: nothing. The service's
+    // signals come in order, so the next click shows them handled.
+    Q_EMIT fake.ActionInvoked(2, "other");
+    Q_EMIT fake.ActionInvoked(99, "default");
+    Q_EMIT fake.ActionInvoked(1, "default");
+    activatedWhen(2, {"200", "200"});
+
+    // Closed, it is forgotten.
+    Q_EMIT fake.NotificationClosed(2, 2);
+    Q_EMIT fake.ActionInvoked(2, "default");
+    notifier.NotifyNewStatuses(1, "carol", "c", "300");
+    ASSERT_TRUE(waitForCalls(3));
+    activatedWhen(3, {"200", "200", "300"});
+}
+
+TEST_F(NotificationsTest, AvailabilityIsRememberedUntilRechecked)
+{
+    SessionBus bus;
+    ASSERT_TRUE(bus.isRunning()) << bus.errorString().toStdString();
+    TDesktopNotifier notifier(connectTo(bus.address()));
+    EXPECT_FALSE(notifier.IsAvailable());
+    startService(bus);
+    EXPECT_FALSE(notifier.IsAvailable());
+    notifier.Recheck();
+    EXPECT_TRUE(notifier.IsAvailable());
+}
+
+TEST_F(NotificationsTest, AServiceTheBusCanStartIsAvailableAndItsFailureOneWarning)
+{
+    SessionBus bus({kName});
+    ASSERT_TRUE(bus.isRunning()) << bus.errorString().toStdString();
+    TDesktopNotifier notifier(connectTo(bus.address()));
+    EXPECT_TRUE(notifier.IsAvailable());
+
+    AppWarnings warnings;
+    notifier.NotifyNewStatuses(1, "alice", "a", "100");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !warnings.lines.isEmpty(); }, 5000));
+    QTest::qWait(50);
+    EXPECT_EQ(warnings.lines.size(), 1) << warnings.lines.join('\n').toStdString();
+}
+
+TEST_F(NotificationsTest, WithoutABusNothingIsAvailableAtOnceAndNotifyingIsOneWarning)
+{
+    QTemporaryDir empty;
+    AppWarnings warnings;
+    QElapsedTimer clock;
+    clock.start();
+    TDesktopNotifier notifier(connectTo("unix:path=" + empty.filePath("nobody")));
+    EXPECT_FALSE(notifier.IsAvailable());
+    notifier.NotifyNewStatuses(1, "alice", "a", "100");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !warnings.lines.isEmpty(); }, 5000));
+    EXPECT_LT(clock.elapsed(), 1000);
+    QTest::qWait(50);
+    EXPECT_EQ(warnings.lines.size(), 1) << warnings.lines.join('\n').toStdString();
+}
+
+} // namespace
+
+#include "test_notifications.moc"
