@@ -33,6 +33,12 @@ TForm1::TForm1(const TForm1Options& options, QWidget* parent)
     : QMainWindow(parent), m_options(options)
 {
     RegisterJapaneseFontSubstitutes();
+    ReadSettings();
+    m_reader = new TTimelineReader(this);
+    // The first page is asked for before the controls are built, so the server's answer
+    // and the building of the window overlap; the start-up read below takes it.
+    if (m_apiError.isEmpty() && !m_state.AccountName.isEmpty() && !m_state.Password.isEmpty())
+        m_reader->Prefetch(Account(), 1, m_options.Bounds);
     BuildControls();
     BuildMenus();
     FormCreate();
@@ -48,14 +54,17 @@ TServiceAccount TForm1::Account() const
 // ---------------------------------------------------------------------------------------
 // Construction
 
-void TForm1::FormCreate()
+void TForm1::ReadSettings()
 {
     LoadSettings(m_options.SettingsFile, m_state);
     const TApiBase api = ResolveApiBase(m_options.Arguments, m_state);
     m_state.ApiBase = api.Address;
     m_apiError = api.Error.isEmpty() ? QString() : ApiBaseErrorLine(api);
     m_network = ResolveNetworkOptions(m_state.Proxy.value_or(QString()), ResolveCaFile(m_options.Arguments, m_state));
+}
 
+void TForm1::FormCreate()
+{
     // Timers run from the moment the window exists.
     ApplyIntervals();
     TimerAutoReload->start();
@@ -192,6 +201,7 @@ void TForm1::ShowStatus(const QString& text)
 
 void TForm1::EnableCommands(bool enable)
 {
+    m_commandsLocked = !enable;
     SetTimerEnabled(TimerAutoReload, enable);
     SetTimerEnabled(TimerAutoRotation, enable);
     Image1->setEnabled(enable);
@@ -227,17 +237,23 @@ TForm1::TRead TForm1::ReadTimeline(int page)
     ShowStatus(tr("ロード中..."));
 
     // The read runs on its own thread; the window keeps painting (the loading line
-    // included) and can be moved and closed meanwhile, with its commands locked.
-    EnableCommands(false);
+    // included) and can be moved and closed meanwhile, with its commands locked. A
+    // reload has locked them for all its pages: unlocking between two pages would only
+    // repaint the whole window twice per page.
+    const bool locking = !m_commandsLocked;
+    if (locking)
+        EnableCommands(false);
     QApplication::setOverrideCursor(Qt::BusyCursor);
     struct Unlock {
         TForm1* form;
+        bool locked;
         ~Unlock()
         {
             QApplication::restoreOverrideCursor();
-            form->EnableCommands(true);
+            if (locked)
+                form->EnableCommands(true);
         }
-    } unlock{this};
+    } unlock{this, locking};
     const std::optional<TTimelinePage> read = m_reader->Read(Account(), page, m_options.Bounds);
     if (!read)
         return TRead::Skipped();
@@ -260,8 +276,11 @@ TForm1::TRead TForm1::ReadTimeline(int page)
         outcome.Error = result.Message;
         return outcome;
     }
+    QList<QTreeWidgetItem*> items;
+    items.reserve(result.Rows.size());
     for (const TStatusRow& status : result.Rows)
-        ListView1->addTopLevelItem(new TStatusItem(status.Name, status.Text, status.Favorited, status.Id));
+        items.append(new TStatusItem(status.Name, status.Text, status.Favorited, status.Id));
+    ListView1->addTopLevelItems(items);
     outcome.Succeeded = true;
     return outcome;
 }
@@ -294,6 +313,13 @@ void TForm1::Reload()
     ListView1->clear();
     ShowStatus(tr("リロード中"));
     EnableCommands(false);
+    // The list keeps its last picture until every page is in, instead of being painted
+    // again for each of them; the status line still moves.
+    ListView1->setUpdatesEnabled(false);
+    struct Reveal {
+        QWidget* list;
+        ~Reveal() { list->setUpdatesEnabled(true); }
+    } reveal{ListView1};
     TRead read;
     bool backOff = false;
     bool succeeded = false;

@@ -133,6 +133,7 @@ private:
     void BuildControls();
     void BuildMenus();
     void LayoutClient();
+    void ReadSettings();  // the settings file, the service address and the network options
     void FormCreate();
     QAction* AddAction(QMenu* menu, const char* name, const QString& caption, void (TForm1::*handler)());
     QAction* AddSeparator(QMenu* menu, const char* name);
@@ -184,6 +185,7 @@ private:
     TTimelineReader* m_reader = nullptr;
     TReloadBackoff m_backoff{60000};
     bool m_closing = false;
+    bool m_commandsLocked = false;  // by EnableCommands(false), until EnableCommands(true)
     int m_pageCounter = 0;
     QRect m_storedFrame;        // the outer frame from the settings, a usable size
     bool m_frameRestored = false;   // from then on the window's own frame is saved

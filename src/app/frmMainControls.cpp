@@ -177,7 +177,6 @@ void TForm1::BuildControls()
     TimerAutoRotation->setInterval(5000);
     connect(TimerAutoRotation, &QTimer::timeout, this, &TForm1::TimerAutoRotationTimer);
 
-    m_reader = new TTimelineReader(this);
     HttpCli1 = new THttpCli(this);
     HttpCli1->setObjectName(QStringLiteral("HttpCli1"));
 

@@ -17,6 +17,22 @@ struct TTimelineReader::TShared {
     QEventLoop* Loop = nullptr;   // set while someone waits; the thread wakes it
 };
 
+// A read started ahead of its Read: what it was started for, and its state.
+struct TTimelineReader::TStarted {
+    TServiceAccount Account;
+    int Page = 0;
+    TReadBounds Bounds;
+    std::shared_ptr<TShared> Shared;
+
+    bool Matches(const TServiceAccount& account, int page, const TReadBounds& bounds) const
+    {
+        return page == Page && account.ApiBase == Account.ApiBase && account.AccountName == Account.AccountName
+               && account.Password == Account.Password && account.Network == Account.Network
+               && bounds.ReadTimeoutMs == Bounds.ReadTimeoutMs && bounds.TotalTimeoutMs == Bounds.TotalTimeoutMs
+               && bounds.MaxBodySize == Bounds.MaxBodySize;
+    }
+};
+
 TTimelineReader::TTimelineReader(QObject* parent)
     : QObject(parent)
 {
@@ -27,10 +43,9 @@ TTimelineReader::~TTimelineReader()
     Abandon();
 }
 
-std::optional<TTimelinePage> TTimelineReader::Read(const TServiceAccount& account, int page, const TReadBounds& bounds)
+std::shared_ptr<TTimelineReader::TShared> TTimelineReader::Start(const TServiceAccount& account, int page,
+                                                                 const TReadBounds& bounds)
 {
-    if (m_loop)
-        return std::nullopt;
     auto shared = std::make_shared<TShared>();
     ++s_running;
     std::thread([shared, account, page, bounds] {
@@ -42,6 +57,23 @@ std::optional<TTimelinePage> TTimelineReader::Read(const TServiceAccount& accoun
             QMetaObject::invokeMethod(shared->Loop, "quit", Qt::QueuedConnection);
         --s_running;
     }).detach();
+    return shared;
+}
+
+void TTimelineReader::Prefetch(const TServiceAccount& account, int page, const TReadBounds& bounds)
+{
+    if (m_loop)
+        return;
+    m_prefetched = std::make_unique<TStarted>(TStarted{account, page, bounds, Start(account, page, bounds)});
+}
+
+std::optional<TTimelinePage> TTimelineReader::Read(const TServiceAccount& account, int page, const TReadBounds& bounds)
+{
+    if (m_loop)
+        return std::nullopt;
+    const std::unique_ptr<TStarted> prefetched = std::move(m_prefetched);
+    const std::shared_ptr<TShared> shared
+        = prefetched && prefetched->Matches(account, page, bounds) ? prefetched->Shared : Start(account, page, bounds);
 
     QEventLoop loop;
     m_abandoned = false;

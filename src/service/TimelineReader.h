@@ -24,6 +24,12 @@ public:
     // nothing at once and leaves that read alone.
     std::optional<TTimelinePage> Read(const TServiceAccount& account, int page, const TReadBounds& bounds);
 
+    // Starts that read now, without waiting: the Read that asks for the same page of the
+    // same account with the same bounds takes its result (waiting for it, if need be), so
+    // a start-up read overlaps with building the window. Any other Read leaves it to end
+    // unseen. Ignored while a read is waited for.
+    void Prefetch(const TServiceAccount& account, int page, const TReadBounds& bounds);
+
     // Ends the running wait at once; the read finishes unseen and its page is dropped.
     void Abandon();
     bool Busy() const { return m_loop != nullptr; }
@@ -33,6 +39,9 @@ public:
 
 private:
     struct TShared;
+    struct TStarted;
+    static std::shared_ptr<TShared> Start(const TServiceAccount& account, int page, const TReadBounds& bounds);
+    std::unique_ptr<TStarted> m_prefetched;
     QEventLoop* m_loop = nullptr;
     bool m_abandoned = false;
     static std::atomic<int> s_running;

@@ -4,11 +4,13 @@
 #include "service/ServerConfig.h"
 #include "service/ServicePost.h"
 #include "service/TimelineRead.h"
+#include "service/TimelineReader.h"
 
 #include "LocalService.h"
 #include "ScriptedServer.h"
 
 #include <QCoreApplication>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -61,6 +63,34 @@ TEST(TimelinePage, RowsComeInReplyOrderFromTheRightAddress)
     EXPECT_TRUE(server.request(0).contains("\r\nAuthorization: Basic " + QByteArray("alice:secret").toBase64() + "\r\n"));
     EXPECT_TRUE(third.Ok());
     EXPECT_TRUE(server.request(1).startsWith("GET /api/statuses/friends_timeline.xml?page=3&twtr=true HTTP/1.1\r\n"));
+}
+
+// A read started ahead is taken by the Read that asks for the same page, without a
+// second request; a Read for anything else makes its own and never sees the early one.
+TEST(TimelineReader, APrefetchedPageIsTakenOnlyByItsOwnRead)
+{
+    ScriptedServer server;
+    for (int i = 0; i < 3; ++i)
+        server.addConnection(ScriptedServer::reply(Reply("200 OK", kTwoStatuses)));
+    TTimelineReader reader;
+
+    reader.Prefetch(Account(server), 1, Short());
+    const std::optional<TTimelinePage> first = reader.Read(Account(server), 1, Short());
+    ASSERT_TRUE(first && first->Ok());
+    EXPECT_EQ(first->Rows.size(), 2);
+    EXPECT_EQ(server.connectionCount(), 1);
+
+    reader.Prefetch(Account(server), 1, Short());
+    const std::optional<TTimelinePage> second = reader.Read(Account(server), 2, Short());
+    ASSERT_TRUE(second && second->Ok());
+    for (int waited = 0; server.connectionCount() < 3 && waited < 5000; waited += 10)
+        QThread::msleep(10);  // the early read ends unseen
+    ASSERT_EQ(server.connectionCount(), 3);
+    EXPECT_TRUE(server.request(0).startsWith("GET /api/statuses/friends_timeline.xml HTTP/1.1\r\n"));
+    QList<QByteArray> laterTwo{server.request(1).left(60), server.request(2).left(60)};
+    std::sort(laterTwo.begin(), laterTwo.end());
+    EXPECT_TRUE(laterTwo[0].startsWith("GET /api/statuses/friends_timeline.xml HTTP/1.1\r\n"));
+    EXPECT_TRUE(laterTwo[1].startsWith("GET /api/statuses/friends_timeline.xml?page=2&twtr=true"));
 }
 
 // Every way a page read can fail ends in one typed failure, never in rows.
