@@ -185,7 +185,7 @@ int Run(int argc, char* argv[])
     // Menus and pop-ups take the windows' font rather than loading the desktop's family too.
     QApplication::setFont(UiFont(12));
     // The installed theme icon when there is one, else the program's own drawing.
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("brimlark"), QIcon(ProgramIcon(256))));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("brimlark"), ProgramIconSet()));
     QGuiApplication::setDesktopFileName(QStringLiteral("brimlark"));
 
     // Before any window: every window takes its texts when it is built.

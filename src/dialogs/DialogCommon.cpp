@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QIconEngine>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -114,6 +115,40 @@ QPixmap ProgramIcon(int size)
     p.setBrush(QColor(0xFF, 0xD7, 0x00));
     p.drawPolygon(StarPolygon(QPointF(s * 0.5, s * 0.36), s * 0.22, s * 0.22 * 0.42));
     return pixmap;
+}
+
+namespace {
+
+class TProgramIconEngine : public QIconEngine {
+public:
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        painter->drawPixmap(rect, pixmap(rect.size(), mode, state));
+    }
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override
+    {
+        const int side = std::max(1, std::min(size.width(), size.height()));
+        for (const QPixmap& drawn : m_drawn) {
+            if (drawn.width() == side)
+                return drawn;
+        }
+        m_drawn.append(ProgramIcon(side));
+        return m_drawn.last();
+    }
+
+    QIconEngine* clone() const override { return new TProgramIconEngine(*this); }
+    QString key() const override { return QStringLiteral("TProgramIconEngine"); }
+
+private:
+    QList<QPixmap> m_drawn;
+};
+
+} // namespace
+
+QIcon ProgramIconSet()
+{
+    return QIcon(new TProgramIconEngine);
 }
 
 TTopMostSuspender::TTopMostSuspender()

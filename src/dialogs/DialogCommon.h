@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QLabel>
 #include <QList>
+#include <QIcon>
 #include <QPixmap>
 #include <QPolygonF>
 #include <QPointer>
@@ -36,6 +37,9 @@ QLabel* MakeLabel(const QString& name, const QString& caption, int left, int top
 
 // The program's icon, drawn at run time so the program carries no image files.
 QPixmap ProgramIcon(int size);
+// The same as an icon that draws each size only when it is asked for: a window
+// system that never shows the icon costs nothing, at start-up or later.
+QIcon ProgramIconSet();
 
 // While alive, the application's visible top-level windows that stay on top are made
 // ordinary, so a message box opened meanwhile cannot end up behind them; they stay
