@@ -208,6 +208,7 @@ int Run(int argc, char* argv[])
     options.SettingsFile = paths.SettingsFile;
     options.CreateSettingsFolder = paths.CreateFolder;
     options.PostCopyFile = paths.PostCopyFile;
+    options.TimelineCacheFile = paths.TimelineCacheFile;
     options.Arguments = QApplication::arguments();
     TForm1 form(options);
     if (form.IsClosing())

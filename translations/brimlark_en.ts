@@ -75,6 +75,20 @@
     </message>
 </context>
 <context>
+    <name>TDesktopNotifier</name>
+    <message numerus="yes">
+        <source>新着 %n 件: %1</source>
+        <translation>
+            <numerusform>%n new status: %1</numerusform>
+            <numerusform>%n new statuses: %1</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>表示</source>
+        <translation>Show</translation>
+    </message>
+</context>
+<context>
     <name>TForm1</name>
     <message>
         <source>お気に入り発言スター</source>
@@ -264,6 +278,18 @@ Please enter them through the Login menu.</translation>
         <source>お気に入りに登録</source>
         <translation>Mark as favorite</translation>
     </message>
+    <message>
+        <source>未読の数</source>
+        <translation>Unseen statuses</translation>
+    </message>
+    <message>
+        <source>新着をデスクトップに通知</source>
+        <translation>Notify me of new statuses</translation>
+    </message>
+    <message>
+        <source>前回 %1 に読み込んだ内容を表示しています</source>
+        <translation>Showing the statuses read at %1</translation>
+    </message>
 </context>
 <context>
     <name>THttpCli</name>
@@ -362,6 +388,22 @@ Please enter them through the Login menu.</translation>
     <message>
         <source>140文字を超えているようです。このまま書き込みますか？</source>
         <translation>The text seems to be longer than 140 characters. Post it anyway?</translation>
+    </message>
+    <message>
+        <source>%1/%2</source>
+        <translation>%1/%2</translation>
+    </message>
+    <message>
+        <source>(文字数の制限なし)</source>
+        <translation>(no length limit)</translation>
+    </message>
+    <message>
+        <source>(最大%1文字)</source>
+        <translation>(%1 characters at most)</translation>
+    </message>
+    <message>
+        <source>%1文字を超えているようです。このまま書き込みますか？</source>
+        <translation>The text seems to be longer than %1 characters. Post it anyway?</translation>
     </message>
 </context>
 <context>

@@ -98,13 +98,21 @@ void TForm1::FormCreate()
         show();
     });
     showEarly.start(m_options.ShowWindowAfterMs);
+    LoadOfflineCopy();
     // Start-up goes on whatever happens; the status lines tell what did.
     const TRead read = ReadTimeline(1);
     showEarly.stop();
+    const QString readLine = StatusText();
+    if (read.Succeeded)
+        AfterRead(false);
     if (read.Completed)
         SelectFirstAndShow();
     if (!read.Abandoned)
         ScheduleNextReload(read.BackOff, read.RetryAfterMs, read.Succeeded);
+    // A read that failed leaves the last one's rows to look at, said last.
+    if (!read.Succeeded && !read.Abandoned && !m_closing && !m_state.AccountName.isEmpty()
+        && !m_state.Password.isEmpty())
+        ShowOfflineRows(readLine);
 
     SetTimerEnabled(TimerAutoReload, m_state.AutoReload);
     SetTimerEnabled(TimerAutoRotation, m_state.AutoRotation);
@@ -147,7 +155,10 @@ QDialog* TForm1::TwittWindow()
     if (!m_frmTwitt && m_secondaryWindowsAllowed) {
         const QString postCopy = m_options.PostCopyFile.isEmpty() ? PostCopyFileBeside(m_options.SettingsFile)
                                                                   : m_options.PostCopyFile;
-        m_frmTwitt = new TfrmTwitt(m_state, postCopy, [this](const QString& text) { ShowStatus(text); }, this);
+        auto* twitt = new TfrmTwitt(m_state, postCopy, [this](const QString& text) { ShowStatus(text); }, this);
+        if (m_textLimit)
+            twitt->SetTextLimit(*m_textLimit);
+        m_frmTwitt = twitt;
     }
     return m_frmTwitt;
 }
@@ -276,6 +287,11 @@ TForm1::TRead TForm1::ReadTimeline(int page)
         outcome.Error = result.Message;
         return outcome;
     }
+    // Fresh rows take the place of the offline copy.
+    if (m_offline) {
+        ListView1->clear();
+        m_offline = false;
+    }
     QList<QTreeWidgetItem*> items;
     items.reserve(result.Rows.size());
     for (const TStatusRow& status : result.Rows)
@@ -302,15 +318,20 @@ void TForm1::SelectFirstAndShow()
 {
     if (ListView1->topLevelItemCount() == 0)
         return;
+    // Shown because a read ended, not because the user or the rotation came to it.
+    m_showingFirst = true;
     SelectRow(0);
     ListView1Click();
+    m_showingFirst = false;
 }
 
 void TForm1::Reload()
 {
     if (m_reader->Busy() || m_closing)
         return;
-    ListView1->clear();
+    // The offline copy stays until a page comes in to replace it.
+    if (!m_offline)
+        ListView1->clear();
     ShowStatus(tr("リロード中"));
     EnableCommands(false);
     // The list keeps its last picture until every page is in, instead of being painted
@@ -335,6 +356,8 @@ void TForm1::Reload()
     }
     if (read.Abandoned)
         return;
+    if (succeeded)
+        AfterRead(false);
     if (read.Completed && ListView1->topLevelItemCount() > 0) {
         SelectFirstAndShow();
         ShowStatus(tr("リロード完了"));
@@ -351,7 +374,11 @@ void TForm1::SignIn()
         login->exec();
     // Emptied first, so signing in again never shows the first page twice.
     ListView1->clear();
-    if (ReadTimeline(1).Completed)
+    m_offline = false;
+    const TRead read = ReadTimeline(1);
+    if (read.Succeeded)
+        AfterRead(false);
+    if (read.Completed)
         SelectFirstAndShow();
 }
 
@@ -363,6 +390,8 @@ void TForm1::ReadMore()
     // how many pages a reload reads.
     ++m_pageCounter;
     const TRead read = ReadTimeline(m_pageCounter + 1);
+    if (read.Succeeded)
+        AfterRead(true);
     if (!read.Completed && !read.Abandoned)
         ShowDefaultError(read.Error);
 }
@@ -434,6 +463,8 @@ void TForm1::ShowSelected()
     m_shownFavorite = item->text(2) == QLatin1String("true");
     m_hasShown = true;
     ShowStar(m_shownFavorite);
+    if (!m_showingFirst)
+        MarkSeen(item);
 }
 
 void TForm1::ListView1Click()
@@ -566,11 +597,13 @@ void TForm1::pmMenu1Popup()
     mmAutoReload->setChecked(TimerAutoReload->isActive());
     pmAutoRotation->setChecked(TimerAutoRotation->isActive());
     mmAutoRotation->setChecked(TimerAutoRotation->isActive());
+    RefreshNotifyItems();
 }
 
 void TForm1::mmViewClick()
 {
     mmAutoReload->setChecked(m_state.AutoReload);
+    RefreshNotifyItems();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -610,6 +643,8 @@ void TForm1::closeEvent(QCloseEvent* event)
     // A read still running is dropped; the program ends without waiting for it.
     m_closing = true;
     m_reader->Abandon();
+    if (m_offlineSave->isActive())
+        SaveOfflineCopy();
     QString error;
     const TSettingsFolder folder
         = m_options.CreateSettingsFolder ? TSettingsFolder::CreateOwnerOnly : TSettingsFolder::MustExist;

@@ -2,13 +2,16 @@
 
 #include "service/ServiceAccount.h"
 #include "service/ReadOutcome.h"
+#include "service/TimelineCache.h"
 #include "service/TimelineRead.h"
 #include "settings/Settings.h"
 
+#include <QDateTime>
 #include <QMainWindow>
 #include <QPixmap>
 #include <QPoint>
 #include <QRect>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -26,7 +29,10 @@ class QTabWidget;
 class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
+class TDesktopNotifier;
 class THttpCli;
+class TServerConfigReader;
+struct TServerConfig;
 class TTimelineReader;
 class TRichEditC;
 class TShape;
@@ -36,10 +42,12 @@ struct TForm1Options {
     QString SettingsFile;       // the INI file read at creation and written at close
     bool CreateSettingsFolder = false;  // its folder is made (owner-only) at close
     QString PostCopyFile;       // the post body copy; empty: "cache/post.txt" beside SettingsFile
+    QString TimelineCacheFile;  // the offline copy; empty: "cache/timeline.json" beside SettingsFile
     QStringList Arguments;      // the command line, for "--api URL"
     TReadBounds Bounds;         // of every timeline read
     int ReloadIntervalMs = 60000;   // the automatic reload's normal wait
     int ShowWindowAfterMs = 500;    // a slower start-up read shows the window before it ends
+    bool ReadServerConfig = true;   // ask the server for its text limit after the first good read
 };
 
 // The main window: the strip that shows the friends timeline, the list of statuses,
@@ -61,6 +69,10 @@ public:
     int PageCounter() const { return m_pageCounter; }
     int DisplayMode() const { return m_state.DisplayMode; }
     QString StatusText() const;
+    // Statuses in the list the user has not seen yet (shown by the rotation or selected).
+    int UnseenCount() const;
+    // The limit the server published, once read after the first good read.
+    std::optional<int> TextLimit() const { return m_textLimit; }
     // The window was closed (during the start-up read, too).
     bool IsClosing() const { return m_closing; }
 
@@ -143,6 +155,24 @@ private:
     void SelectRow(int row);
     void SelectFirstAndShow();
     void ShowSelected();
+    // What is new: unseen marks, title, badge, notification, offline copy.
+    QSet<QString> ShownIds() const;
+    QString OfflineCopyFile() const;
+    void LoadOfflineCopy();
+    void AfterRead(bool olderPage);
+    void ShowOfflineRows(const QString& failureLine);
+    void MarkSeen(QTreeWidgetItem* item);
+    void UpdateUnseen();
+    void UpdateTitle();
+    void ScheduleOfflineSave();
+    void SaveOfflineCopy();
+    TDesktopNotifier* Notifier();
+    void RefreshNotifyItems();
+    void NotifyToggled(bool on);
+    void ShowStatusById(const QString& statusId);
+    void mmNotifyClick();
+    void pmNotifyClick();
+    void ApplyServerConfig(const TServerConfig& config);
     void ShowStar(bool gold);
     void SignIn();
     void ReadMore();
@@ -241,6 +271,25 @@ private:
     QAction* pmReload = nullptr;
     QAction* pmVersion = nullptr;
     QAction* pmClose = nullptr;
+
+    QAction* mmNotify = nullptr;
+    QAction* pmNotify = nullptr;
+    QLabel* lblUnseen = nullptr;    // the widget mode's count of unseen statuses
+
+    // What is new since the user last looked.
+    QSet<QString> m_seen;           // ids shown by the rotation or selected, kept across starts
+    QSet<QString> m_knownIds;       // ids in the list or the offline copy so far
+    int m_unseen = 0;
+    bool m_hadRead = false;         // a read succeeded in this run
+    bool m_offline = false;         // the list shows the offline copy
+    bool m_showingFirst = false;    // the first row shown after a read is not yet seen
+    QDateTime m_readAt;             // of the rows the list shows
+    std::optional<TTimelineCache> m_offlineCopy;
+    QTimer* m_offlineSave = nullptr;
+    TDesktopNotifier* m_notifier = nullptr;
+    TServerConfigReader* m_configReader = nullptr;
+    bool m_configAsked = false;
+    std::optional<int> m_textLimit;
 
     QPixmap m_starOff;
     QPixmap m_starOn;

@@ -99,6 +99,16 @@ void TForm1::BuildControls()
     RichEditC->viewport()->setMouseTracking(true);
     RichEditC->setAccessibleName(tr("つぶやき本文"));
 
+    // The widget mode's count of unseen statuses, right of the star.
+    lblUnseen = new QLabel(client);
+    lblUnseen->setObjectName(QStringLiteral("lblUnseen"));
+    lblUnseen->setFont(PixelFont(kPGothic, 10, true));
+    lblUnseen->setStyleSheet(QStringLiteral("QLabel { background: #e8590c; color: white; border-radius: 6px; padding: 0 4px; }"));
+    lblUnseen->setAlignment(Qt::AlignCenter);
+    lblUnseen->move(68, 51);
+    lblUnseen->setAccessibleName(tr("未読の数"));
+    lblUnseen->hide();
+
     // Stacking from the bottom: back, rounded frame, star, star caption, name, text.
     ShapeBack->lower();
     shapeWindow->raise();
@@ -106,6 +116,7 @@ void TForm1::BuildControls()
     lblStar->raise();
     lblUserName->raise();
     RichEditC->raise();
+    lblUnseen->raise();
 
     Splitter1 = new QSplitter(Qt::Vertical, client);
     Splitter1->setObjectName(QStringLiteral("Splitter1"));
@@ -177,6 +188,11 @@ void TForm1::BuildControls()
     TimerAutoRotation->setInterval(5000);
     connect(TimerAutoRotation, &QTimer::timeout, this, &TForm1::TimerAutoRotationTimer);
 
+    m_configReader = new TServerConfigReader(this);
+    connect(m_configReader, &TServerConfigReader::Finished, this, &TForm1::ApplyServerConfig);
+    m_offlineSave = new QTimer(this);
+    m_offlineSave->setSingleShot(true);
+    connect(m_offlineSave, &QTimer::timeout, this, &TForm1::SaveOfflineCopy);
     HttpCli1 = new THttpCli(this);
     HttpCli1->setObjectName(QStringLiteral("HttpCli1"));
 
@@ -228,6 +244,8 @@ void TForm1::BuildMenus()
     mmAutoReload->setCheckable(true);
     mmAutoRotation = AddAction(view, "mmAutoRotation", tr("ローテーションタイマー"), &TForm1::mmAutoRotationClick);
     mmAutoRotation->setCheckable(true);
+    mmNotify = AddAction(view, "mmNotify", tr("新着をデスクトップに通知"), &TForm1::mmNotifyClick);
+    mmNotify->setCheckable(true);
     AddSeparator(view, "N8");
     mmTopMost = AddAction(view, "mmTopMost", tr("最前面に表示"), &TForm1::mmTopMostClick);
     mmTopMost->setCheckable(true);
@@ -274,6 +292,8 @@ void TForm1::BuildMenus()
     pmAutoReload->setChecked(true);
     pmAutoRotation = AddAction(pmMenu1, "pmAutoRotation", tr("ローテーションタイマー"), &TForm1::pmAutoRotationClick);
     pmAutoRotation->setCheckable(true);
+    pmNotify = AddAction(pmMenu1, "pmNotify", tr("新着をデスクトップに通知"), &TForm1::pmNotifyClick);
+    pmNotify->setCheckable(true);
     AddSeparator(pmMenu1, "N6");
     pmSetting = AddAction(pmMenu1, "pmSetting", tr("設定...(&S)"), &TForm1::pmSettingClick);
     pmReload = AddAction(pmMenu1, "pmReload", tr("リロード"), &TForm1::pmReloadClick);

@@ -68,7 +68,6 @@ void TForm1::SetDisplayMode(int mode)
         Splitter1->show();
         resize(width(), ModeClientHeight(frameGeometry().height() - height()));
         StripColours(Qt::white, Qt::black);
-        setWindowTitle(kTitle);
         break;
     }
     case 2:
@@ -83,7 +82,6 @@ void TForm1::SetDisplayMode(int mode)
         StatusBar1->hide();
         Splitter1->hide();
         resize(width(), ModeClientHeight(0));
-        setWindowTitle(tr(kTitleMenuHint));
         StripColours(Qt::white, Qt::black);
         break;
     case 3:
@@ -100,12 +98,13 @@ void TForm1::SetDisplayMode(int mode)
         memoDisplay->hide();
         StatusBar1->hide();
         Splitter1->hide();
-        setWindowTitle(tr(kTitleMenuHint));
         StripColours(Qt::black, Qt::white);
         break;
     default:
         return;
     }
+    // The title and the badge carry the unseen count in every mode.
+    UpdateUnseen();
     // Links stay marked across a re-created window.
     RichEditC->SetAutoUrlDetect(true);
     LayoutClient();

@@ -101,3 +101,37 @@ void TTimelineReader::Abandon()
     m_abandoned = true;
     m_loop->quit();
 }
+
+// The reader and its thread: the thread reports to Owner only while it is set.
+struct TServerConfigReader::TShared {
+    std::mutex Mutex;
+    TServerConfigReader* Owner = nullptr;
+};
+
+TServerConfigReader::TServerConfigReader(QObject* parent)
+    : QObject(parent), m_shared(std::make_shared<TShared>())
+{
+    m_shared->Owner = this;
+}
+
+TServerConfigReader::~TServerConfigReader()
+{
+    std::lock_guard<std::mutex> lock(m_shared->Mutex);
+    m_shared->Owner = nullptr;
+}
+
+void TServerConfigReader::Start(const TServiceAccount& account, const TReadBounds& bounds)
+{
+    ++TTimelineReader::s_running;
+    std::thread([shared = m_shared, account, bounds] {
+        const TServerConfig config = ReadServerConfig(account, bounds);
+        {
+            std::lock_guard<std::mutex> lock(shared->Mutex);
+            // Queued to the owner's thread; dropped with the owner if it goes first.
+            if (TServerConfigReader* owner = shared->Owner)
+                QMetaObject::invokeMethod(owner, [owner, config] { Q_EMIT owner->Finished(config); },
+                                          Qt::QueuedConnection);
+        }
+        --TTimelineReader::s_running;
+    }).detach();
+}

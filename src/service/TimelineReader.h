@@ -1,5 +1,6 @@
 #pragma once
 
+#include "service/ServerConfig.h"
 #include "service/TimelineRead.h"
 
 #include <QObject>
@@ -45,4 +46,24 @@ private:
     QEventLoop* m_loop = nullptr;
     bool m_abandoned = false;
     static std::atomic<int> s_running;
+    friend class TServerConfigReader;
+};
+
+// Reads the server's configuration on a thread of its own and reports it through
+// Finished on the thread that started it; nothing is reported once the reader is gone.
+// Counts in TTimelineReader::Running() while it runs.
+class TServerConfigReader : public QObject {
+    Q_OBJECT
+public:
+    explicit TServerConfigReader(QObject* parent = nullptr);
+    ~TServerConfigReader() override;
+
+    void Start(const TServiceAccount& account, const TReadBounds& bounds);
+
+Q_SIGNALS:
+    void Finished(const TServerConfig& config);
+
+private:
+    struct TShared;
+    std::shared_ptr<TShared> m_shared;
 };

@@ -155,9 +155,12 @@ protected:
         });
     }
 
-    std::unique_ptr<TForm1> makeForm(const QByteArray& api)
+    // Scripted servers answer only the requests a test expects: the server's configuration
+    // is asked for only when the test says so.
+    std::unique_ptr<TForm1> makeForm(const QByteArray& api, bool readServerConfig = false)
     {
         TForm1Options options;
+        options.ReadServerConfig = readServerConfig;
         options.SettingsFile = iniPath();
         options.Arguments = {QStringLiteral("brimlark"), QStringLiteral("--api"), QString::fromUtf8(api)};
         auto form = std::make_unique<TForm1>(options);

@@ -538,6 +538,7 @@ TEST_F(TimelineTest, SettingsThatCannotBeWrittenShowTheInformationBox)
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     TForm1Options options;
+    options.ReadServerConfig = false;
     options.SettingsFile = blocker.fileName() + QStringLiteral("/brimlark.ini");
     options.Arguments = {QStringLiteral("brimlark"), QStringLiteral("--api"), QString::fromUtf8(server.baseUrl())};
     TForm1 form(options);

@@ -49,6 +49,7 @@ protected:
     std::unique_ptr<TForm1> makeForm(const QByteArray& api, int reloadMs = 60000, int totalMs = 60000)
     {
         TForm1Options options;
+        options.ReadServerConfig = false;
         options.SettingsFile = iniPath();
         options.Arguments = {QStringLiteral("brimlark"), QStringLiteral("--api"), QString::fromUtf8(api)};
         options.ReloadIntervalMs = reloadMs;

@@ -102,6 +102,7 @@ protected:
     std::unique_ptr<TForm1> makeBoundedForm(const QString& api)
     {
         TForm1Options options;
+        options.ReadServerConfig = false;
         options.SettingsFile = iniPath();
         options.Arguments = {QStringLiteral("brimlark"), QStringLiteral("--api"), api};
         options.Bounds.ReadTimeoutMs = GetParam().readMs;

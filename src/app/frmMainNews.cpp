@@ -1,0 +1,249 @@
+#include "app/frmMain.h"
+
+#include "app/DesktopNotifier.h"
+#include "app/frmMain_p.h"
+#include "dialogs/uTwitt.h"
+#include "service/ServicePost.h"
+#include "service/TimelineCache.h"
+#include "service/TimelineReader.h"
+#include "text/Logging.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLocale>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QWindow>
+
+using namespace form1;
+
+// What is new since the user last looked: the unseen marks, the count in the title and
+// the widget's badge, the desktop notification, the offline copy that keeps the rows and
+// their marks across starts, and the server's own text limit.
+
+namespace {
+
+constexpr int kOfflineSaveDelayMs = 1000;
+
+QString RowId(const QTreeWidgetItem* item)
+{
+    return item->text(3);
+}
+
+} // namespace
+
+QSet<QString> TForm1::ShownIds() const
+{
+    QSet<QString> ids;
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
+        ids.insert(RowId(ListView1->topLevelItem(i)));
+    return ids;
+}
+
+void TForm1::LoadOfflineCopy()
+{
+    QString why;
+    m_offlineCopy = LoadTimelineCache(OfflineCopyFile(), &why);
+    if (m_offlineCopy) {
+        m_seen = m_offlineCopy->SeenIds;
+        m_knownIds.clear();
+        for (const TStatusRow& row : m_offlineCopy->Rows)
+            m_knownIds.insert(row.Id);
+    }
+}
+
+QString TForm1::OfflineCopyFile() const
+{
+    return m_options.TimelineCacheFile.isEmpty() ? TimelineCacheFileBeside(m_options.SettingsFile)
+                                                 : m_options.TimelineCacheFile;
+}
+
+void TForm1::AfterRead(bool olderPage)
+{
+    m_offline = false;
+    m_readAt = QDateTime::currentDateTimeUtc();
+    const bool firstEver = !m_offlineCopy && !m_hadRead;
+    m_hadRead = true;
+    // New: in this read and in no list before. Older pages asked for with "read more",
+    // and the very first read of a program without an offline copy, are history rather
+    // than news: they start seen.
+    QList<QTreeWidgetItem*> arrived;
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = ListView1->topLevelItem(i);
+        const QString id = RowId(item);
+        if (olderPage || firstEver)
+            m_seen.insert(id);
+        else if (!m_knownIds.contains(id) && !m_seen.contains(id))
+            arrived.append(item);
+    }
+    m_knownIds.unite(ShownIds());
+    UpdateUnseen();
+    ScheduleOfflineSave();
+    if (!arrived.isEmpty() && m_state.Notify) {
+        const QTreeWidgetItem* newest = arrived.first();
+        const QString name = newest->text(0), text = newest->text(1), id = RowId(newest);
+        const int count = int(arrived.size());
+        // After the frame in hand: asking the bus is not the window's business.
+        QTimer::singleShot(0, this, [this, count, name, text, id] {
+            if (TDesktopNotifier* notifier = Notifier(); notifier && notifier->IsAvailable())
+                notifier->NotifyNewStatuses(count, name, text, id);
+        });
+    }
+    if (!m_configAsked && m_options.ReadServerConfig) {
+        m_configAsked = true;
+        m_configReader->Start(Account(), m_options.Bounds);
+    }
+}
+
+void TForm1::ShowOfflineRows(const QString& failureLine)
+{
+    if (!m_offlineCopy || m_offlineCopy->Rows.isEmpty() || ListView1->topLevelItemCount() > 0)
+        return;
+    QList<QTreeWidgetItem*> items;
+    items.reserve(m_offlineCopy->Rows.size());
+    for (const TStatusRow& row : m_offlineCopy->Rows) {
+        auto* item = new TStatusItem(row.Name, row.Text, row.Favorited, row.Id);
+        // Grey: not what the server says now, but what it said last time.
+        for (int column = 0; column < TStatusItem::kShownColumns; ++column)
+            item->setForeground(column, QColor(Qt::gray));
+        items.append(item);
+    }
+    ListView1->addTopLevelItems(items);
+    m_offline = true;
+    m_readAt = m_offlineCopy->ReadAt;
+    const QString when = QLocale::system().toString(m_offlineCopy->ReadAt.toLocalTime(), QStringLiteral("yyyy-MM-dd HH:mm"));
+    const QString note = tr("前回 %1 に読み込んだ内容を表示しています").arg(when);
+    ShowStatus(note);
+    // The status bar keeps why the read failed beside what it shows instead.
+    if (!failureLine.isEmpty())
+        m_statusPanel->setText(failureLine + QStringLiteral(" — ") + note);
+    UpdateUnseen();
+    SelectFirstAndShow();
+}
+
+void TForm1::MarkSeen(QTreeWidgetItem* item)
+{
+    const QString id = RowId(item);
+    if (m_seen.contains(id))
+        return;
+    m_seen.insert(id);
+    UpdateUnseen();
+    ScheduleOfflineSave();
+}
+
+int TForm1::UnseenCount() const
+{
+    int count = 0;
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
+        count += m_seen.contains(RowId(ListView1->topLevelItem(i))) ? 0 : 1;
+    return count;
+}
+
+void TForm1::UpdateUnseen()
+{
+    QFont plain = ListView1->font();
+    QFont bold = plain;
+    bold.setBold(true);
+    int count = 0;
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = ListView1->topLevelItem(i);
+        const bool unseen = !m_seen.contains(RowId(item));
+        count += unseen ? 1 : 0;
+        // Only a row whose mark changes is touched: each change repaints it.
+        if (item->font(0).bold() != unseen)
+            item->setFont(0, unseen ? bold : plain);
+    }
+    m_unseen = count;
+    UpdateTitle();
+    lblUnseen->setText(QString::number(count));
+    lblUnseen->adjustSize();
+    lblUnseen->setVisible(count > 0 && m_state.DisplayMode == 3);
+}
+
+void TForm1::UpdateTitle()
+{
+    const QString base = m_state.DisplayMode == 2 || m_state.DisplayMode == 3 ? tr(kTitleMenuHint) : kTitle;
+    setWindowTitle(m_unseen > 0 ? QStringLiteral("%1 (%2)").arg(base).arg(m_unseen) : base);
+}
+
+void TForm1::ScheduleOfflineSave()
+{
+    // Marks change one by one as the rotation runs: one write for a burst of them.
+    if (!m_offlineSave->isActive())
+        m_offlineSave->start(kOfflineSaveDelayMs);
+}
+
+void TForm1::SaveOfflineCopy()
+{
+    m_offlineSave->stop();
+    if (!m_hadRead && !m_offline)
+        return;  // nothing read yet: an older copy stays as it is
+    TTimelineCache cache;
+    cache.ReadAt = m_readAt.isValid() ? m_readAt : QDateTime::currentDateTimeUtc();
+    for (int i = 0; i < ListView1->topLevelItemCount() && cache.Rows.size() < kTimelineCacheRows; ++i) {
+        const QTreeWidgetItem* item = ListView1->topLevelItem(i);
+        const QString id = RowId(item);
+        if (!IsStatusId(id))
+            continue;  // a row the service sent without a usable id cannot be kept
+        cache.Rows.append({item->text(0), item->text(1), item->text(2), id});
+        if (m_seen.contains(id))
+            cache.SeenIds.insert(id);
+    }
+    QString error;
+    if (!SaveTimelineCache(OfflineCopyFile(), cache, &error))
+        qCWarning(lcApp).noquote() << "offline copy not saved:" << OfflineCopyFile() << error;
+}
+
+TDesktopNotifier* TForm1::Notifier()
+{
+    if (!m_notifier) {
+        m_notifier = new TDesktopNotifier(this);
+        connect(m_notifier, &TDesktopNotifier::StatusActivated, this, &TForm1::ShowStatusById);
+    }
+    return m_notifier;
+}
+
+void TForm1::RefreshNotifyItems()
+{
+    // Asked when a menu opens, not at start-up: the bus is nobody's business before.
+    const bool available = Notifier()->IsAvailable();
+    for (QAction* item : {mmNotify, pmNotify}) {
+        item->setEnabled(available);
+        item->setChecked(m_state.Notify);
+    }
+}
+
+void TForm1::NotifyToggled(bool on)
+{
+    m_state.Notify = on;
+    mmNotify->setChecked(on);
+    pmNotify->setChecked(on);
+}
+
+void TForm1::mmNotifyClick() { NotifyToggled(mmNotify->isChecked()); }
+void TForm1::pmNotifyClick() { NotifyToggled(pmNotify->isChecked()); }
+
+void TForm1::ShowStatusById(const QString& statusId)
+{
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
+        if (RowId(ListView1->topLevelItem(i)) != statusId)
+            continue;
+        if (isMinimized())
+            showNormal();
+        raise();
+        activateWindow();
+        SelectRow(i);
+        ListView1->scrollToItem(ListView1->topLevelItem(i));
+        ShowSelected();
+        return;
+    }
+}
+
+void TForm1::ApplyServerConfig(const TServerConfig& config)
+{
+    if (!config.TextLimit)
+        return;
+    m_textLimit = config.TextLimit;
+    if (auto* dialog = qobject_cast<TfrmTwitt*>(m_frmTwitt))
+        dialog->SetTextLimit(*m_textLimit);
+}
