@@ -81,14 +81,20 @@ QString TestDaemon::Start(const QString& program, const QStringList& args, quint
     return QString();
 }
 
+void daemon_support::StopProcess(QProcess& process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
 void TestDaemon::Stop()
 {
-    if (m_process && m_process->state() != QProcess::NotRunning) {
-        m_process->terminate();
-        if (!m_process->waitForFinished(5000)) {
-            m_process->kill();
-            m_process->waitForFinished(5000);
-        }
-    }
+    if (m_process)
+        daemon_support::StopProcess(*m_process);
     m_process.reset();
 }

@@ -20,6 +20,8 @@ QString FindProgram(const char* environment, const QString& name, const QStringL
 // The current user's and group's names; empty when unknown.
 std::pair<QByteArray, QByteArray> CurrentUserAndGroup();
 bool AcceptsOnLoopback(quint16 port);
+// SIGTERM, then SIGKILL after 5 s; a process that is not running is left alone.
+void StopProcess(QProcess& process);
 
 } // namespace daemon_support
 

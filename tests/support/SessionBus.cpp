@@ -96,12 +96,7 @@ bool SessionBus::writeConfig(const QStringList& activatableNames)
 
 void SessionBus::stop()
 {
-    if (m_process && m_process->state() != QProcess::NotRunning) {
-        m_process->terminate();
-        if (!m_process->waitForFinished(5000)) {
-            m_process->kill();
-            m_process->waitForFinished(5000);
-        }
-    }
+    if (m_process)
+        daemon_support::StopProcess(*m_process);
     m_process.reset();
 }
