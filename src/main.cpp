@@ -1,3 +1,4 @@
+#include "app/LazyIconStyle.h"
 #include "app/Translations.h"
 #include "app/frmMain.h"
 #include "dialogs/DialogCommon.h"
@@ -179,6 +180,7 @@ int Run(int argc, char* argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication app(argc, argv);
+    QApplication::setStyle(new TLazyIconStyle);
     QApplication::setApplicationName(QStringLiteral("Brimlark_Simple"));
     QApplication::setApplicationVersion(QStringLiteral(BRIMLARK_VERSION));
     RegisterJapaneseFontSubstitutes();

@@ -1,6 +1,7 @@
 // The main window's display modes, menus, timers, hover pause and dragging.
 #include "FormHarness.h"
 #include "ScriptedServer.h"
+#include "app/LazyIconStyle.h"
 #include "app/Shape.h"
 #include "dialogs/ufrmSettings.h"
 
@@ -14,6 +15,7 @@
 #include <QMouseEvent>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyleFactory>
 #include <QTabWidget>
 #include <QTextCursor>
 #include <QTest>
@@ -547,6 +549,24 @@ TEST_F(WindowTest, SettingsAndMainMenuPostingLockTheCommandsWhileOpen)
         EXPECT_TRUE(opened);
         EXPECT_FALSE(lockedWhileOpen);
     }
+}
+
+// The menu bar's extension icon is loaded when first drawn, and is then the base
+// style's own picture.
+TEST(LazyIconStyleTest, ExtensionIconsAreTheBaseStylesWhenDrawn)
+{
+    TLazyIconStyle style;
+    std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
+    style.setBaseStyle(fusion.release());
+    for (QStyle::StandardPixmap which : {QStyle::SP_ToolBarHorizontalExtensionButton, QStyle::SP_ToolBarVerticalExtensionButton}) {
+        const QIcon lazy = style.standardIcon(which);
+        const QIcon real = style.baseStyle()->standardIcon(which);
+        ASSERT_FALSE(real.pixmap(16).isNull());
+        EXPECT_EQ(lazy.pixmap(16).toImage(), real.pixmap(16).toImage());
+        EXPECT_EQ(lazy.availableSizes(), real.availableSizes());
+    }
+    EXPECT_EQ(style.standardIcon(QStyle::SP_DialogOkButton).pixmap(16).toImage(),
+              style.baseStyle()->standardIcon(QStyle::SP_DialogOkButton).pixmap(16).toImage());
 }
 
 } // namespace
