@@ -103,7 +103,6 @@ void TForm1::BuildControls()
     lblUnseen = new QLabel(client);
     lblUnseen->setObjectName(QStringLiteral("lblUnseen"));
     lblUnseen->setFont(PixelFont(kPGothic, 10, true));
-    lblUnseen->setStyleSheet(QStringLiteral("QLabel { background: #e8590c; color: white; border-radius: 6px; padding: 0 4px; }"));
     lblUnseen->setAlignment(Qt::AlignCenter);
     lblUnseen->move(68, 51);
     lblUnseen->setAccessibleName(tr("未読の数"));

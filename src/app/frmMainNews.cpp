@@ -155,9 +155,17 @@ void TForm1::UpdateUnseen()
     }
     m_unseen = count;
     UpdateTitle();
-    lblUnseen->setText(QString::number(count));
-    lblUnseen->adjustSize();
-    lblUnseen->setVisible(count > 0 && m_state.DisplayMode == 3);
+    const bool badge = count > 0 && m_state.DisplayMode == 3;
+    // Styled when first needed: a style sheet costs start-up time for a hidden label.
+    if (badge && lblUnseen->styleSheet().isEmpty())
+        lblUnseen->setStyleSheet(
+            QStringLiteral("QLabel { background: #e8590c; color: white; border-radius: 6px; padding: 0 4px; }"));
+    // Measured only when shown: a hidden badge loads no font.
+    if (badge) {
+        lblUnseen->setText(QString::number(count));
+        lblUnseen->adjustSize();
+    }
+    lblUnseen->setVisible(badge);
 }
 
 void TForm1::UpdateTitle()
