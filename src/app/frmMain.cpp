@@ -39,6 +39,8 @@ TForm1::TForm1(const TForm1Options& options, QWidget* parent)
     // and the building of the window overlap; the start-up read below takes it.
     if (m_apiError.isEmpty() && !m_state.AccountName.isEmpty() && !m_state.Password.isEmpty())
         m_reader->Prefetch(Account(), 1, m_options.Bounds);
+    // The offline copy too: a thousand rows take a few milliseconds to read.
+    m_offlineLoad = std::async(std::launch::async, [file = OfflineCopyFile()] { return LoadTimelineCache(file, nullptr); });
     BuildControls();
     BuildMenus();
     FormCreate();

@@ -15,6 +15,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <future>
 #include <optional>
 
 class QAction;
@@ -285,6 +286,7 @@ private:
     bool m_showingFirst = false;    // the first row shown after a read is not yet seen
     QDateTime m_readAt;             // of the rows the list shows
     std::optional<TTimelineCache> m_offlineCopy;
+    std::future<std::optional<TTimelineCache>> m_offlineLoad;  // read beside the window's building
     QTimer* m_offlineSave = nullptr;
     TDesktopNotifier* m_notifier = nullptr;
     TServerConfigReader* m_configReader = nullptr;

@@ -42,8 +42,7 @@ QSet<QString> TForm1::ShownIds() const
 
 void TForm1::LoadOfflineCopy()
 {
-    QString why;
-    m_offlineCopy = LoadTimelineCache(OfflineCopyFile(), &why);
+    m_offlineCopy = m_offlineLoad.valid() ? m_offlineLoad.get() : LoadTimelineCache(OfflineCopyFile(), nullptr);
     if (m_offlineCopy) {
         m_seen = m_offlineCopy->SeenIds;
         m_knownIds.clear();

@@ -35,21 +35,27 @@ bool Fail(QString* reason, const QString& text)
 
 bool ReadRow(const QJsonValue& value, qsizetype index, TTimelineCache& cache, QString* reason)
 {
-    const QString where = QStringLiteral("row %1: ").arg(index + 1);
+    // Where the fault is, spelled out only when there is one.
+    const auto fail = [&](const QString& what) {
+        return Fail(reason, QStringLiteral("row %1: ").arg(index + 1) + what);
+    };
     if (!value.isObject())
-        return Fail(reason, where + QStringLiteral("not an object"));
+        return fail(QStringLiteral("not an object"));
     const QJsonObject row = value.toObject();
-    for (const char* key : {"id", "name", "text", "favorited"}) {
-        if (!row.value(QLatin1String(key)).isString())
-            return Fail(reason, where + QStringLiteral("\"%1\" missing or not a string").arg(QLatin1String(key)));
+    QString fields[4];
+    const char* const keys[4] = {"id", "name", "text", "favorited"};
+    for (int k = 0; k < 4; ++k) {
+        const QJsonValue field = row.value(QLatin1String(keys[k]));
+        if (!field.isString())
+            return fail(QStringLiteral("\"%1\" missing or not a string").arg(QLatin1String(keys[k])));
+        fields[k] = field.toString();
     }
     const QJsonValue seen = row.value(QLatin1String("seen"));
     if (!seen.isBool())
-        return Fail(reason, where + QStringLiteral("\"seen\" missing or not true/false"));
-    TStatusRow status{row.value(QLatin1String("name")).toString(), row.value(QLatin1String("text")).toString(),
-                      row.value(QLatin1String("favorited")).toString(), row.value(QLatin1String("id")).toString()};
+        return fail(QStringLiteral("\"seen\" missing or not true/false"));
+    TStatusRow status{std::move(fields[1]), std::move(fields[2]), std::move(fields[3]), std::move(fields[0])};
     if (!IsDecimal(status.Id))
-        return Fail(reason, where + QStringLiteral("id is not decimal digits"));
+        return fail(QStringLiteral("id is not decimal digits"));
     if (seen.toBool())
         cache.SeenIds.insert(status.Id);
     cache.Rows.append(std::move(status));
