@@ -644,6 +644,23 @@ TEST(LocalServiceConfig, TheTextLimitIsPublishedUnderThePrefixWithoutSignIn)
     }
 }
 
+// The limit a service publishes is the one it keeps.
+TEST(LocalServiceConfig, StatusesAreKeptUpToThePublishedLimit)
+{
+    for (const int limit : {0, 280}) {
+        LocalService::Options options = seeded();
+        options.textLimit = limit;
+        LocalService service(options);
+        ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
+        ServiceClient client(service);
+        auto res = client.update("status=" + std::string(300, 'x'));
+        ASSERT_TRUE(res);
+        const ReadStatus s = readStatus(xmlDocGetRootElement(parseXml(res->body).get()));
+        EXPECT_EQ(s.text, std::string(limit == 0 ? 300 : 280, 'x')) << limit;
+        EXPECT_EQ(s.truncated, limit == 0 ? "false" : "true") << limit;
+    }
+}
+
 TEST(LocalServiceLimits, TheRequestLimitAnswers400PerAccount)
 {
     LocalService::Options options = seeded();

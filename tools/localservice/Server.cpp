@@ -242,7 +242,9 @@ public:
         if (status->find_first_not_of(" \t\r\n") == std::string::npos)
             return fail(req, res, 400, "The status is empty.");
         std::string text = *status;
-        const bool truncated = cutToUtf16Units(text, kStatusLimit);
+        // The limit the service publishes is the one it keeps; 0 publishes none.
+        const bool truncated = m_options.textLimit == 0 ? false
+            : cutToUtf16Units(text, m_options.textLimit > 0 ? std::size_t(m_options.textLimit) : kStatusLimit);
         const std::string* sourceField = form.find("source");
         std::string source = sourceField && !sourceField->empty() ? *sourceField : "web";
         cutToUtf16Units(source, 64);

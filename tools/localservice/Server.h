@@ -37,7 +37,7 @@ public:
 
     static constexpr const char* kRealm = "Brimlark local service";
     static constexpr int kPageSize = 20;
-    static constexpr std::size_t kStatusLimit = 140;  // UTF-16 code units, as the program counts
+    static constexpr std::size_t kStatusLimit = 140;  // UTF-16 code units, as the program counts; --textlimit sets another
 
 private:
     class Impl;
