@@ -1,9 +1,14 @@
 // Desktop notifications against a notification service of the test's own on a private
 // session bus.
+#include "FormHarness.h"
+#include "LocalService.h"
 #include "SessionBus.h"
 #include "app/DesktopNotifier.h"
+#include "http/HttpCli.h"
+#include "service/ServicePost.h"
 
 #include <QDBusConnection>
+#include <QMenu>
 #include <QDBusError>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -13,11 +18,6 @@
 
 #include <ostream>
 #include <vector>
-
-inline void PrintTo(const QString& s, std::ostream* os)
-{
-    *os << '"' << s.toStdString() << '"';
-}
 
 namespace {
 
@@ -205,6 +205,56 @@ TEST_F(NotificationsTest, WithoutABusNothingIsAvailableAtOnceAndNotifyingIsOneWa
     EXPECT_LT(clock.elapsed(), 1000);
     QTest::qWait(50);
     EXPECT_EQ(warnings.lines.size(), 1) << warnings.lines.join('\n').toStdString();
+}
+
+// The main window on the session bus: a reload that brings a status announces it, and a
+// click on the notification shows that status. Only this test may use the process's
+// session bus, which Qt connects once.
+class WindowNotificationTest : public harness::FormTest {
+protected:
+    FakeNotifications fake;
+};
+
+TEST_F(WindowNotificationTest, ANewStatusIsAnnouncedAndAClickShowsIt)
+{
+    SessionBus bus;
+    ASSERT_TRUE(bus.isRunning()) << bus.errorString().toStdString();
+    QDBusConnection service = QDBusConnection::connectToBus(bus.address(), QStringLiteral("window-notifications"));
+    ASSERT_TRUE(service.registerObject(kPath, &fake, QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
+    ASSERT_TRUE(service.registerService(kName));
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toUtf8());
+
+    LocalService::Options seeded;
+    seeded.seed = true;
+    LocalService local(seeded);
+    ASSERT_TRUE(local.isRunning()) << local.errorString().toStdString();
+    writeSettings([](TMainState& s) {
+        s.AccountName = QString::fromLatin1(LocalService::kDemoUser);
+        s.Password = QString::fromLatin1(LocalService::kDemoPassword);
+        s.Notify = true;
+    });
+    auto form = makeForm(local.baseUrl());
+    Q_EMIT child<QMenu>(*form, "pmMenu1")->aboutToShow();
+    EXPECT_TRUE(action(*form, "pmNotify")->isEnabled());
+    EXPECT_TRUE(action(*form, "pmNotify")->isChecked());
+
+    THttpCli client;
+    const TServiceAccount sakura(QString::fromUtf8(local.baseUrl()), QStringLiteral("sakura"), QStringLiteral("sakura"));
+    ASSERT_TRUE(PostStatus(client, sakura, StatusUpdateBody(StatusUpdateText(QStringLiteral("通知される新着")))).IsAccepted());
+    action(*form, "pmReload")->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !fake.calls.empty(); }, 5000));
+    EXPECT_EQ(fake.calls.size(), 1u);
+    EXPECT_EQ(fake.calls[0].summary, QStringLiteral("新着 1 件: 桜井さくら"));
+    EXPECT_EQ(fake.calls[0].body, QStringLiteral("通知される新着"));
+
+    // The reload showed the newest first; move on, then click the notification.
+    form->TimerAutoRotationTimer();
+    ASSERT_NE(detailText(*form), QStringLiteral("通知される新着"));
+    EXPECT_EQ(form->UnseenCount(), 1);
+    Q_EMIT fake.ActionInvoked(1, QStringLiteral("default"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return detailText(*form) == QStringLiteral("通知される新着"); }, 5000));
+    EXPECT_EQ(form->UnseenCount(), 0);
+    QDBusConnection::disconnectFromBus(QStringLiteral("window-notifications"));
 }
 
 } // namespace
