@@ -1,30 +1,35 @@
 #include "http/HttpCli.h"
 
-#include "http/HttpCliDirectSend.h"
 #include "http/HttpCliSocketErrors.h"
+#include "http/TlsTransport.h"
 #include "http/UrlText.h"
 #include "text/Logging.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
-#include <QHostAddress>
-#include <QHostInfo>
 #include <QLocale>
 #include <QLoggingCategory>
-#include <QSslConfiguration>
-#include <QSslSocket>
-#include <QTcpSocket>
+#include <QSocketNotifier>
+#include <QUrl>
 
 #include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace {
 
 constexpr qint64 kBodyBlock = 8192;
 constexpr qint64 kReadChunk = 64 * 1024;
+// Reads of one wake-up before other events get their turn.
+constexpr int kReadsPerWake = 16;
+// A connection not made by then fails as timed out, whatever the request's own limit.
+constexpr int kConnectTimeoutMs = 30000;
 
 // Bytes of the proxy's answer to CONNECT beyond which a line is too long whatever the
-// limits say: the socket stops reading there, so waiting for more would wait for ever.
+// limits say.
 constexpr qint64 kMaxProxyLine = kReadChunk - 2;
 
 struct TUrlParts {
@@ -90,55 +95,34 @@ QByteArray basicCredentials(const QByteArray& user, const QByteArray& password)
     return "Basic " + (user + ':' + password).toBase64();
 }
 
-TCertificateProblem problemOf(const QSslError& error)
-{
-    switch (error.error()) {
-    case QSslError::UnableToGetIssuerCertificate:
-    case QSslError::UnableToGetLocalIssuerCertificate:
-    case QSslError::UnableToVerifyFirstCertificate:
-    case QSslError::SelfSignedCertificate:
-    case QSslError::SelfSignedCertificateInChain:
-    case QSslError::CertificateUntrusted:
-        return TCertificateProblem::UntrustedIssuer;
-    case QSslError::CertificateExpired:
-        return TCertificateProblem::Expired;
-    case QSslError::CertificateNotYetValid:
-        return TCertificateProblem::NotYetValid;
-    case QSslError::HostNameMismatch:
-        return TCertificateProblem::HostMismatch;
-    default:
-        return TCertificateProblem::Other;
-    }
-}
-
-// The authorities an https connection trusts: the system's, plus those of the request's
-// CA file. False, with the reason, when that file cannot be read or holds none.
-bool trustedAuthorities(const QString& caFile, QList<QSslCertificate>* extra, QString* reason)
+// Why the CA file cannot serve, or nothing when it can (or none is given).
+QString caFileProblem(const QString& caFile)
 {
     if (caFile.isEmpty())
-        return true;
+        return QString();
     QFile file(caFile);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *reason = QCoreApplication::translate("THttpCli", "CA 証明書ファイルを読めません: %1 (%2)").arg(caFile, file.errorString());
-        return false;
-    }
-    *extra = QSslCertificate::fromData(file.readAll(), QSsl::Pem);
-    if (extra->isEmpty()) {
-        *reason = QCoreApplication::translate("THttpCli", "CA 証明書ファイルに証明書がありません: %1").arg(caFile);
-        return false;
-    }
-    return true;
+    if (!file.open(QIODevice::ReadOnly))
+        return QCoreApplication::translate("THttpCli", "CA 証明書ファイルを読めません: %1 (%2)").arg(caFile, file.errorString());
+    if (PemCertificateCount(file.readAll()) == 0)
+        return QCoreApplication::translate("THttpCli", "CA 証明書ファイルに証明書がありません: %1").arg(caFile);
+    return QString();
 }
 
-const QList<QSslCertificate>& systemAuthorities()
+// The name as the resolver and TLS want it: international names in their ASCII form.
+QByteArray asciiHost(const QByteArray& host)
 {
-    // Read once: a configuration given its own list no longer looks the system's up by
-    // itself, so the list is handed over with the extra ones.
-    static const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();
-    return system;
+    const QByteArray ace = QUrl::toAce(QString::fromLatin1(host));
+    return ace.isEmpty() ? host : ace;
 }
 
 } // namespace
+
+// A name look-up runs on a thread of its own, so the loop keeps running while the resolver
+// waits. The client may be gone by the time it ends: it clears owner under the lock.
+struct THttpCli::TLookup {
+    std::mutex mutex;
+    THttpCli* owner = nullptr;
+};
 
 THttpCli::THttpCli(QObject* parent)
     : QObject(parent)
@@ -152,6 +136,11 @@ THttpCli::THttpCli(QObject* parent)
     });
     m_wakeTimer.setInterval(1000);
     connect(&m_wakeTimer, &QTimer::timeout, this, &THttpCli::onWake);
+    m_connectTimer.setSingleShot(true);
+    connect(&m_connectTimer, &QTimer::timeout, this, [this] {
+        if (m_state == httpDnsLookupDone)
+            failRequest(404, connectFailure(HttpCliSocketErrors::ConnectionTimedOut));
+    });
     m_parser.SetBodySink([this](QByteArrayView part) {
         if (m_work.reply)
             m_work.reply->write(part.data(), part.size());
@@ -160,9 +149,17 @@ THttpCli::THttpCli(QObject* parent)
 
 THttpCli::~THttpCli()
 {
-    if (m_lookupId != -1)
-        QHostInfo::abortHostLookup(m_lookupId);
+    forgetLookup();
     dropSocket();
+}
+
+void THttpCli::forgetLookup()
+{
+    const std::shared_ptr<TLookup> lookup = std::move(m_lookup);
+    if (!lookup)
+        return;
+    std::lock_guard lock(lookup->mutex);
+    lookup->owner = nullptr;
 }
 
 THttpCliResult THttpCli::Post(const THttpCliRequest& request)
@@ -238,9 +235,7 @@ THttpCliResult THttpCli::Post(const THttpCliRequest& request)
     if (!QCoreApplication::instance() || QCoreApplication::closingDown()) {
         m_state = httpNotConnected;
         abortRequest();
-    } else if (connectedTo(m_work) && !HttpCliIdleConnectionUnusable(m_socket->socketDescriptor())
-               && !(m_tls && m_tls->bytesAvailable() > 0)) {
-        // The server may have closed a kept connection while no event loop ran to notice.
+    } else if (connectedTo(m_work) && idleConnectionUsable()) {
         sendRequest();
     } else {
         startConnection();
@@ -278,8 +273,27 @@ THttpCliResult THttpCli::Post(const THttpCliRequest& request)
 
 bool THttpCli::connectedTo(const TWork& w) const
 {
-    return m_socket && m_socket->state() == QAbstractSocket::ConnectedState
+    return m_socket != SocketPlatform::InvalidHandle && m_connected
         && m_connScheme == w.scheme && m_connHost == w.host && m_connPort == w.port && m_connProxy == w.proxy;
+}
+
+// Whether a kept connection can carry the next request. The server may have closed it
+// while no event loop ran to notice; under TLS, records that carry no data (a session
+// ticket) are taken on the way.
+bool THttpCli::idleConnectionUsable()
+{
+    if (!m_tls)
+        return !SocketPlatform::IdleConnectionUnusable(m_socket);
+    char byte;
+    qint64 n = 0;
+    const TTlsSession::TStatus status = m_tls->Read(&byte, 1, &n);
+    return status == TTlsSession::WantRead || status == TTlsSession::WantWrite;
+}
+
+void THttpCli::checkIdleConnection()
+{
+    if (!idleConnectionUsable())
+        dropSocket();
 }
 
 void THttpCli::startConnection()
@@ -291,39 +305,51 @@ void THttpCli::startConnection()
     const int generation = ++m_generation;
     // Through a proxy only the proxy's name is looked up; it finds the server.
     const QByteArray host = m_work.proxy ? m_work.proxy->Host : m_work.host;
-    if (QHostAddress().setAddress(QString::fromLatin1(host))) {
-        lookupDone(generation, {host}, true);
-    } else if (host.isEmpty() || IsReservedInvalidName(host)) {
-        QMetaObject::invokeMethod(this, [this, generation] { lookupDone(generation, {}, false); },
-                                  Qt::QueuedConnection);
-    } else {
-        m_lookupId = QHostInfo::lookupHost(QString::fromLatin1(host), this,
-            [this, generation](const QHostInfo& info) {
-                m_lookupId = -1;
-                QList<QByteArray> addresses;
-                // IPv4 first: services of this kind listen there for sure.
-                for (int pass = 0; pass < 2; ++pass) {
-                    for (const QHostAddress& a : info.addresses()) {
-                        if ((a.protocol() == QAbstractSocket::IPv4Protocol) == (pass == 0))
-                            addresses.append(a.toString().toLatin1());
-                    }
-                }
-                lookupDone(generation, addresses, info.error() == QHostInfo::NoError && !addresses.isEmpty());
-            });
+    SocketPlatform::Address address;
+    if (SocketPlatform::ParseAddress(host, &address)) {
+        lookupDone(generation, address);
+        return;
     }
+    // A name that has no ASCII form is not looked up at all.
+    const QByteArray name = host.isEmpty() || IsReservedInvalidName(host) ? QByteArray()
+                                                                           : QUrl::toAce(QString::fromLatin1(host));
+    if (!name.isEmpty()) {
+        forgetLookup();
+        auto lookup = std::make_shared<TLookup>();
+        lookup->owner = this;
+        try {
+            std::thread([lookup, name, generation] {
+                SocketPlatform::Address found;
+                std::optional<SocketPlatform::Address> result;
+                if (SocketPlatform::LookUp(name, &found))
+                    result = found;
+                std::lock_guard lock(lookup->mutex);
+                if (THttpCli* owner = lookup->owner) {
+                    QMetaObject::invokeMethod(owner, [owner, generation, result] { owner->lookupDone(generation, result); },
+                                              Qt::QueuedConnection);
+                }
+            }).detach();
+            m_lookup = lookup;
+            return;
+        } catch (const std::system_error&) {
+            // No thread to be had: the name counts as unresolved.
+        }
+    }
+    QMetaObject::invokeMethod(this, [this, generation] { lookupDone(generation, std::nullopt); }, Qt::QueuedConnection);
 }
 
-void THttpCli::lookupDone(int generation, const QList<QByteArray>& addresses, bool ok)
+void THttpCli::lookupDone(int generation, const std::optional<SocketPlatform::Address>& address)
 {
     if (generation != m_generation || m_state != httpDnsLookup)
         return;
-    if (!ok) {
+    forgetLookup();
+    if (!address) {
         failRequest(404, "can't resolve hostname to IP address");
         return;
     }
     m_state = httpDnsLookupDone;
     const bool https = m_work.scheme == "https";
-    if ((m_work.scheme != "http" && !https) || (https && !QSslSocket::supportsSsl())) {
+    if (m_work.scheme != "http" && !https) {
         failRequest(501, "Protocol \"" + m_work.scheme + "\" not implemented");
         return;
     }
@@ -336,58 +362,143 @@ void THttpCli::lookupDone(int generation, const QList<QByteArray>& addresses, bo
     if (m_work.proxy)
         port = m_work.proxy->Port;
 
-    QList<QSslCertificate> extra;
-    QString caProblem;
-    if (https && !trustedAuthorities(m_work.network.CaFile, &extra, &caProblem)) {
-        failRequest(404, TlsFailureText(m_work.host, TCertificateProblem::None, caProblem).toUtf8());
-        return;
-    }
     if (https) {
-        m_tls = new QSslSocket(this);
-        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-        tls.setProtocol(QSsl::TlsV1_2OrLater);
-        tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
-        if (!extra.isEmpty())
-            tls.setCaCertificates(systemAuthorities() + extra);
-        m_tls->setSslConfiguration(tls);
-        // The name sent for SNI and checked against the certificate, also when the
-        // socket goes to an address or to a proxy.
-        m_tls->setPeerVerifyName(QString::fromLatin1(m_work.host));
+        const QString caProblem = caFileProblem(m_work.network.CaFile);
+        if (!caProblem.isEmpty()) {
+            failRequest(404, TlsFailureText(m_work.host, TCertificateProblem::None, caProblem).toUtf8());
+            return;
+        }
         m_tlsProblem = TCertificateProblem::None;
         m_tlsDetail.clear();
         m_tlsClosed = false;
-        connect(m_tls, &QSslSocket::sslErrors, this, &THttpCli::onSslErrors);
-        connect(m_tls, &QSslSocket::encrypted, this, &THttpCli::onEncrypted);
-        connect(m_tls, &QSslSocket::encryptedBytesWritten, this, &THttpCli::onBytesWritten);
-        m_socket = m_tls;
-    } else {
-        m_socket = new QTcpSocket(this);
     }
-    // Qt stops reading from the kernel when this is full, so a fast peer cannot make it grow.
-    m_socket->setReadBufferSize(kReadChunk);
-    // Bound before the signals are connected: a refused bind reports its error at once,
-    // and the request fails here with it.
+
+    // A local address decides the socket's family; an IPv4 peer is then reached through
+    // its mapped address.
+    std::optional<SocketPlatform::Address> local;
     if (!m_work.localAddr.isEmpty() && m_work.localAddr != "0.0.0.0") {
-        const QHostAddress local(QString::fromLatin1(m_work.localAddr));
-        if (local.isNull() || !m_socket->bind(local)) {
-            const int n = local.isNull() ? 10049 : HttpCliSocketErrors::Number(m_socket->error());
-            failRequest(404, "can't connect: " + HttpCliSocketErrors::Describe(n));
+        SocketPlatform::Address a;
+        if (!SocketPlatform::ParseAddress(m_work.localAddr, &a)) {
+            failRequest(404, "can't connect: " + HttpCliSocketErrors::Describe(10049));
             return;
         }
+        local = a;
     }
-    connect(m_socket, &QTcpSocket::connected, this, &THttpCli::onConnected);
-    connect(m_socket, &QTcpSocket::readyRead, this, &THttpCli::onReadyRead);
-    connect(m_socket, &QTcpSocket::bytesWritten, this, &THttpCli::onBytesWritten);
-    connect(m_socket, &QTcpSocket::errorOccurred, this, &THttpCli::onSocketError);
-    connect(m_socket, &QTcpSocket::disconnected, this, &THttpCli::onDisconnected);
+    int error = 0;
+    const SocketPlatform::Handle socket = SocketPlatform::OpenNonBlocking(local ? *local : *address, &error);
+    if (socket == SocketPlatform::InvalidHandle) {
+        const QByteArray why = HttpCliSocketErrors::Describe(HttpCliSocketErrors::SocketNumber(error));
+        failRequest(404, local ? "can't connect: " + why : why);
+        return;
+    }
+    m_socket = socket;
+    m_https = https;
+    ++m_connectionId;
+    if (local && (error = SocketPlatform::Bind(socket, *local)) != 0) {
+        failRequest(404, "can't connect: " + HttpCliSocketErrors::Describe(HttpCliSocketErrors::BindNumber(error)));
+        return;
+    }
+    m_readNotifier = new QSocketNotifier(socket, QSocketNotifier::Read, this);
+    m_writeNotifier = new QSocketNotifier(socket, QSocketNotifier::Write, this);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, &THttpCli::onReadable);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, &THttpCli::onWritable);
+    watch(false, false);
     m_connScheme = m_work.scheme;
     m_connHost = m_work.host;
     m_connPort = m_work.port;
     m_connProxy = m_work.proxy;
-    if (m_tls && !m_work.proxy)
-        m_tls->connectToHostEncrypted(QString::fromLatin1(addresses.first()), port);
-    else
-        m_socket->connectToHost(QHostAddress(QString::fromLatin1(addresses.first())), port);
+    error = SocketPlatform::StartConnect(socket, *address, port);
+    if (error == SocketPlatform::InProgress) {
+        m_connectTimer.start(kConnectTimeoutMs);
+        watch(false, true);
+    } else if (error != 0) {
+        failRequest(404, connectFailure(HttpCliSocketErrors::ConnectNumber(error)));
+    } else {
+        onConnected();
+    }
+}
+
+void THttpCli::watch(bool read, bool write)
+{
+    if (m_readNotifier)
+        m_readNotifier->setEnabled(read);
+    if (m_writeNotifier)
+        m_writeNotifier->setEnabled(write);
+}
+
+void THttpCli::onReadable()
+{
+    switch (m_state) {
+    case httpReady:
+        checkIdleConnection();
+        break;
+    case httpWaitingProxyConnect:
+        readProxyReply();
+        break;
+    case httpConnected:
+        if (m_tls)
+            runHandshake();
+        break;
+    case httpWaitingHeader:
+    case httpWaitingBody: {
+        const int id = m_connectionId;
+        if (readReply(false) == ReadEnded) {
+            connectionLost();
+        } else if (id == m_connectionId && (m_state == httpWaitingHeader || m_state == httpWaitingBody)
+                   && m_tls && pendingOut() > 0) {
+            // A write that waited for the peer's answer may go on now.
+            if (flushOut())
+                sendBody();
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void THttpCli::onWritable()
+{
+    switch (m_state) {
+    case httpDnsLookupDone: {
+        m_connectTimer.stop();
+        const int error = SocketPlatform::ConnectOutcome(m_socket);
+        if (error != 0)
+            failRequest(404, connectFailure(HttpCliSocketErrors::ConnectNumber(error)));
+        else
+            onConnected();
+        break;
+    }
+    case httpConnected:
+        if (m_tls)
+            runHandshake();
+        break;
+    case httpWaitingProxyConnect:
+        flushOut();
+        break;
+    case httpWaitingHeader:
+    case httpWaitingBody: {
+        const int id = m_connectionId;
+        if (m_readWantsWrite) {
+            m_readWantsWrite = false;
+            if (readReply(false) == ReadEnded) {
+                connectionLost();
+                break;
+            }
+        }
+        if (id == m_connectionId && (m_state == httpWaitingHeader || m_state == httpWaitingBody) && flushOut())
+            sendBody();
+        break;
+    }
+    case httpReady:
+        // The reply came before the whole body went out: the rest still goes, ahead of
+        // any next request on this connection.
+        flushOut();
+        break;
+    default:
+        watch(true, false);
+        break;
+    }
 }
 
 void THttpCli::onConnected()
@@ -395,16 +506,19 @@ void THttpCli::onConnected()
     if (m_state != httpDnsLookupDone)
         return;
     m_state = httpConnected;
+    m_connected = true;
     // The body goes out in blocks smaller than a segment; without this each one would
-    // wait for the acknowledgement of the one before. Only a connected socket takes it.
-    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    if (!m_tls) {
+    // wait for the acknowledgement of the one before.
+    SocketPlatform::SetNoDelay(m_socket);
+    watch(true, false);
+    if (!m_https) {
         sendRequest();
         return;
     }
     if (m_work.proxy)
         sendConnect();
-    // Otherwise the handshake runs; encrypted() sends the request.
+    else
+        startTls();
 }
 
 // https through a proxy: a tunnel to the server, in which TLS then runs end to end. The
@@ -421,23 +535,44 @@ void THttpCli::sendConnect()
     m_proxyReason.clear();
     m_proxyLines = 0;
     m_proxyBytes = 0;
-    m_socket->write(head);
-    m_socket->flush();
+    m_proxyPartial.clear();
+    m_out = head;
+    m_outPos = 0;
+    flushOut();
 }
 
-// The proxy's answer, line by line, so nothing after its head is taken from what will be
-// the TLS stream. Bounded by the same limits as a reply's head.
+// The proxy's answer, line by line. Bytes are looked at before they are taken, so
+// nothing after its head is taken from what will be the TLS stream. Bounded by the same
+// limits as a reply's head.
 void THttpCli::readProxyReply()
 {
-    QTcpSocket* socket = m_socket;
+    const int id = m_connectionId;
     const qint64 maxLine = std::min<qint64>(ReplyLimits.MaxLineLength, kMaxProxyLine);
-    while (m_socket == socket && m_state == httpWaitingProxyConnect) {
-        if (!socket->canReadLine()) {
-            if (socket->bytesAvailable() > maxLine + 1)
-                failRequest(404, "Proxy reply header line too long");
-            return;
+    if (m_readBuf.size() != kReadChunk)
+        m_readBuf.resize(kReadChunk);
+    int error = 0;
+    const qint64 n = SocketPlatform::Peek(m_socket, m_readBuf.data(), kReadChunk, &error);
+    if (n == SocketPlatform::WouldBlock)
+        return;
+    if (n <= 0) {
+        // Closed or reset before the head was complete.
+        failRequest(404, connectFailure(10054));
+        return;
+    }
+    const char* data = m_readBuf.constData();
+    qint64 taken = 0;
+    bool headDone = false;
+    while (taken < n && !headDone) {
+        const char* lf = static_cast<const char*>(std::memchr(data + taken, '\n', static_cast<size_t>(n - taken)));
+        if (!lf) {
+            m_proxyPartial.append(data + taken, n - taken);
+            taken = n;
+            break;
         }
-        QByteArray line = socket->readLine();
+        const qint64 end = lf - data + 1;
+        QByteArray line = m_proxyPartial + QByteArray(data + taken, end - taken);
+        m_proxyPartial.clear();
+        taken = end;
         m_bytesReceived += line.size();
         m_proxyBytes += line.size();
         if (++m_proxyLines > ReplyLimits.MaxHeaderLines || m_proxyBytes > ReplyLimits.MaxHeaderSize
@@ -459,14 +594,55 @@ void THttpCli::readProxyReply()
             m_proxyReason = line.mid(parts[0].size() + parts[1].size() + 2);
             continue;
         }
-        if (!line.isEmpty())
-            continue;
-        if (m_proxyStatus < 200 || m_proxyStatus > 299) {
-            failRequest(m_proxyStatus, ("Proxy refused the tunnel: " + QByteArray::number(m_proxyStatus) + ' ' + m_proxyReason).trimmed());
-            return;
-        }
-        m_state = httpConnected;
-        m_tls->startClientEncryption();
+        headDone = line.isEmpty();
+    }
+    int ignored = 0;
+    SocketPlatform::Receive(m_socket, m_readBuf.data(), taken, &ignored);  // what was looked at is now taken
+    if (!headDone) {
+        if (m_proxyPartial.size() > maxLine + 1)
+            failRequest(404, "Proxy reply header line too long");
+        return;
+    }
+    if (m_proxyStatus < 200 || m_proxyStatus > 299) {
+        failRequest(m_proxyStatus, ("Proxy refused the tunnel: " + QByteArray::number(m_proxyStatus) + ' ' + m_proxyReason).trimmed());
+        return;
+    }
+    if (id != m_connectionId)
+        return;
+    m_state = httpConnected;
+    startTls();
+}
+
+void THttpCli::startTls()
+{
+    QString problem;
+    m_tls = StartTlsSession(m_socket, asciiHost(m_work.host), m_work.network.CaFile, &problem);
+    if (!m_tls) {
+        failRequest(404, TlsFailureText(m_work.host, TCertificateProblem::None, problem).toUtf8());
+        return;
+    }
+    runHandshake();
+}
+
+void THttpCli::runHandshake()
+{
+    switch (m_tls->Handshake()) {
+    case TTlsSession::Ok:
+        watch(true, false);
+        onEncrypted();
+        break;
+    case TTlsSession::WantRead:
+        watch(true, false);
+        break;
+    case TTlsSession::WantWrite:
+        watch(false, true);
+        break;
+    default:
+        // No error is ever ignored: the request ends here, with the reason kept.
+        m_tlsProblem = m_tls->Problem();
+        m_tlsDetail = m_tls->Detail();
+        failRequest(404, tlsFailure(m_tlsDetail));
+        break;
     }
 }
 
@@ -476,23 +652,9 @@ void THttpCli::onEncrypted()
         sendRequest();
 }
 
-// Only noted here: the socket reports the failed handshake right after, and the request
-// fails there with the reason kept. No error is ever ignored.
-void THttpCli::onSslErrors(const QList<QSslError>& errors)
-{
-    // The most telling reason when there are several: who signed it, then its dates, then its name.
-    for (const QSslError& error : errors) {
-        const TCertificateProblem problem = problemOf(error);
-        if (m_tlsProblem == TCertificateProblem::None || problem < m_tlsProblem) {
-            m_tlsProblem = problem;
-            m_tlsDetail = error.errorString();
-        }
-    }
-}
-
 bool THttpCli::inHandshake() const
 {
-    return m_tls && m_state == httpConnected;
+    return m_https && m_state == httpConnected;
 }
 
 QByteArray THttpCli::tlsFailure(const QString& detail) const
@@ -501,12 +663,10 @@ QByteArray THttpCli::tlsFailure(const QString& detail) const
     return TlsFailureText(m_work.host, m_tlsProblem, certificate ? m_tlsDetail : detail).toUtf8();
 }
 
-// Why the connection could not be made (or the tunnel and TLS set up over it).
-QByteArray THttpCli::connectFailure() const
+// Why the connection could not be made (or the tunnel set up over it).
+QByteArray THttpCli::connectFailure(int number) const
 {
-    if (inHandshake())
-        return tlsFailure(m_socket->errorString());
-    return HttpCliSocketErrors::Describe(HttpCliSocketErrors::Number(m_socket->error()));
+    return HttpCliSocketErrors::Describe(number);
 }
 
 QByteArray THttpCli::composeHeader() const
@@ -568,38 +728,100 @@ void THttpCli::sendRequest()
     m_parser.StartReply(m_work.requestVer == "1.0", m_work.followRelocation, m_work.method == httpPUT);
     const QByteArray header = composeHeader();
     m_bodyDone = !(m_work.method == httpPOST || m_work.method == httpPUT) || !m_work.withBody;
-    QTcpSocket* socket = m_socket;
+    const int id = m_connectionId;
     writeOut(header.constData(), header.size(), !m_bodyDone);
-    if (m_socket == socket && m_state == httpWaitingHeader)
+    if (id == m_connectionId && m_state == httpWaitingHeader)
         sendBody();
 }
 
-// While nothing is queued the kernel takes the bytes directly; the rest goes to the socket
-// object, which queues it, reports errors and signals when it has gone out. Under TLS
-// everything goes through the socket, which encrypts it; bytes are gathered there up to
-// a block, so a head and a small body leave together.
+// While nothing is queued the kernel takes the bytes directly; the rest waits in m_out
+// until the socket can take it. Under TLS bytes are gathered up to a block before they
+// are encrypted, so a head and a small body leave together.
 void THttpCli::writeOut(const char* data, qint64 size, bool more)
 {
+    m_bytesSent += size;
+    if (m_sendBroken)
+        return;
     qint64 done = 0;
-    if (!m_tls && m_socket->bytesToWrite() == 0)
-        done = HttpCliDirectSend(m_socket->socketDescriptor(), data, size, more);
+    if (!m_tls && pendingOut() == 0) {
+        int error = 0;
+        done = SocketPlatform::SendNow(m_socket, data, size, more, &error);
+        if (done == SocketPlatform::Failed) {
+            m_heldBack = false;
+            sendFailed();
+            return;
+        }
+        done = std::max<qint64>(done, 0);
+    }
     m_heldBack = more && done > 0;
     if (done < size) {
-        m_socket->write(data + done, size - done);
+        m_out.append(data + done, size - done);
         if (!m_tls || !more || pendingOut() >= kBodyBlock)
-            m_socket->flush();
+            flushOut();
     }
-    m_bytesSent += size;
 }
 
-qint64 THttpCli::pendingOut() const
+// Hands queued bytes to the socket (through TLS where it is spoken): true once all are out.
+bool THttpCli::flushOut()
 {
-    return m_socket->bytesToWrite() + (m_tls ? m_tls->encryptedBytesToWrite() : 0);
+    while (m_outPos < m_out.size() && !m_sendBroken) {
+        const char* data = m_out.constData() + m_outPos;
+        const qint64 size = m_out.size() - m_outPos;
+        qint64 n = 0;
+        if (m_tls) {
+            switch (m_tls->Write(data, size, &n)) {
+            case TTlsSession::Ok:
+                break;
+            case TTlsSession::WantWrite:
+                watch(true, true);
+                return false;
+            case TTlsSession::WantRead:
+                watch(true, false);
+                return false;
+            default:
+                sendFailed();
+                return false;
+            }
+        } else {
+            int error = 0;
+            n = SocketPlatform::SendNow(m_socket, data, size, false, &error);
+            if (n == SocketPlatform::WouldBlock) {
+                watch(true, true);
+                return false;
+            }
+            if (n < 0) {
+                sendFailed();
+                return false;
+            }
+        }
+        m_outPos += n;
+    }
+    if (m_sendBroken)
+        return false;
+    m_out.truncate(0);
+    m_outPos = 0;
+    watch(true, m_readWantsWrite);
+    return true;
+}
+
+// The connection broke while sending: what the server answered before may still be
+// there to read, so the loss is handled from the loop, as a closed connection.
+void THttpCli::sendFailed()
+{
+    m_sendBroken = true;
+    watch(true, false);
+    const int id = m_connectionId;
+    QMetaObject::invokeMethod(this, [this, id] {
+        if (id == m_connectionId)
+            connectionLost();
+    }, Qt::QueuedConnection);
 }
 
 bool THttpCli::mayQueueMore() const
 {
-    return m_tls ? pendingOut() < kBodyBlock : m_socket->bytesToWrite() == 0;
+    if (m_sendBroken)
+        return false;
+    return m_tls ? pendingOut() < kBodyBlock : pendingOut() == 0;
 }
 
 // One block of at most 8192 bytes at a time, the next once the socket has passed the
@@ -610,12 +832,14 @@ void THttpCli::sendBody()
         return;
     m_inSendBody = true;
     char block[kBodyBlock];
-    while (!m_bodyDone && m_socket && mayQueueMore()) {
+    while (!m_bodyDone && m_socket != SocketPlatform::InvalidHandle && mayQueueMore()) {
         const qint64 n = m_work.withBody ? m_body.read(block, sizeof block) : 0;
         if (n <= 0) {
             m_bodyDone = true;
             if (m_heldBack)
-                HttpCliPush(m_socket->socketDescriptor());
+                SocketPlatform::SetNoDelay(m_socket);
+            if (pendingOut() > 0)
+                flushOut();
             break;
         }
         writeOut(block, n, !m_body.atEnd());
@@ -623,30 +847,50 @@ void THttpCli::sendBody()
     m_inSendBody = false;
 }
 
-void THttpCli::onBytesWritten()
+// Feeds the parser what has arrived, a few blocks per wake-up (all of it when draining).
+THttpCli::TRead THttpCli::readReply(bool drain)
 {
-    if (m_state == httpWaitingHeader || m_state == httpWaitingBody)
-        sendBody();
-}
-
-void THttpCli::onReadyRead()
-{
-    QTcpSocket* socket = m_socket;
-    if (!socket)
-        return;
-    if (m_state == httpWaitingProxyConnect) {
-        readProxyReply();
-        return;
-    }
+    const int id = m_connectionId;
     if (m_readBuf.size() != kReadChunk)
         m_readBuf.resize(kReadChunk);
-    while (m_socket == socket && (m_state == httpWaitingHeader || m_state == httpWaitingBody)) {
-        const qint64 n = socket->read(m_readBuf.data(), kReadChunk);
-        if (n <= 0)
-            break;
+    for (int round = 0; drain || round < kReadsPerWake; ++round) {
+        if (id != m_connectionId || (m_state != httpWaitingHeader && m_state != httpWaitingBody))
+            return ReadGone;
+        qint64 n = 0;
+        if (m_tls) {
+            switch (m_tls->Read(m_readBuf.data(), kReadChunk, &n)) {
+            case TTlsSession::Ok:
+                break;
+            case TTlsSession::WantRead:
+                return ReadWaiting;
+            case TTlsSession::WantWrite:
+                m_readWantsWrite = true;
+                watch(true, true);
+                return ReadWaiting;
+            case TTlsSession::Closed:
+                m_tlsClosed = true;
+                return ReadEnded;
+            default:
+                return ReadEnded;
+            }
+        } else {
+            int error = 0;
+            n = SocketPlatform::Receive(m_socket, m_readBuf.data(), kReadChunk, &error);
+            if (n == SocketPlatform::WouldBlock)
+                return ReadWaiting;
+            if (n <= 0)
+                return ReadEnded;
+        }
         m_bytesReceived += n;
         parsed(m_parser.Feed(QByteArrayView(m_readBuf.constData(), n)));
     }
+    // More may be there, under TLS already decrypted where no notifier sees it: the rest
+    // once other events have had their turn.
+    QMetaObject::invokeMethod(this, [this, id] {
+        if (id == m_connectionId)
+            onReadable();
+    }, Qt::QueuedConnection);
+    return ReadWaiting;
 }
 
 void THttpCli::parsed(THttpCliReplyParser::TResult result)
@@ -670,49 +914,17 @@ void THttpCli::parsed(THttpCliReplyParser::TResult result)
     }
 }
 
-void THttpCli::onSocketError()
-{
-    if (!m_socket)
-        return;
-    const QAbstractSocket::SocketError error = m_socket->error();
-    if (m_state == httpWaitingProxyConnect)
-        readProxyReply();  // a refusal may have come with the close
-    if (!m_socket)
-        return;
-    if (m_state == httpDnsLookupDone || m_state == httpWaitingProxyConnect || inHandshake()) {
-        failRequest(404, connectFailure());
-        return;
-    }
-    // A server that ends TLS properly sends a close notice before closing; Qt reports it as
-    // a closed connection with this text of its own, and an end without the notice as
-    // the plain socket's closed connection. Nothing else tells the two apart. Should the
-    // text ever differ, every such end counts as cut off: a body that only the end of the
-    // connection delimits is then reported truncated, never whole by mistake.
-    // Through a variable, so that the program's own catalogue does not take in Qt's text.
-    static const char* const tlsClosedText = "The TLS/SSL connection has been closed";
-    if (m_tls && error == QAbstractSocket::RemoteHostClosedError
-        && m_socket->errorString() == QSslSocket::tr(tlsClosedText))
-        m_tlsClosed = true;
-    // After the connection was made any error ends the reply with what arrived.
-    connectionLost();
-}
-
-void THttpCli::onDisconnected()
-{
-    connectionLost();
-}
-
 void THttpCli::connectionLost()
 {
-    if (!m_socket)
+    if (m_socket == SocketPlatform::InvalidHandle)
         return;
     if (m_state == httpWaitingHeader || m_state == httpWaitingBody) {
-        onReadyRead();  // what the socket still holds belongs to the reply
+        readReply(true);  // what the socket still holds belongs to the reply
         if (m_state != httpWaitingHeader && m_state != httpWaitingBody)
             return;
         // Over TLS a connection cut without the close notice may have been cut by anyone
         // on the way, so it does not delimit a body.
-        const bool cut = m_tls && !m_tlsClosed;
+        const bool cut = m_https && !m_tlsClosed;
         dropSocket();
         const THttpCliReplyParser::TResult result = m_parser.PeerClosed();
         m_statusCode = m_parser.StatusCode();
@@ -727,12 +939,8 @@ void THttpCli::connectionLost()
             m_tlsCut = cut && !m_parser.Truncated();
             endOfReply(true);
         }
-    } else if (m_state == httpWaitingProxyConnect) {
-        readProxyReply();
-        if (m_state == httpWaitingProxyConnect)
-            failRequest(404, connectFailure());
-    } else if (m_state == httpDnsLookupDone || m_state == httpConnected) {
-        failRequest(404, connectFailure());
+    } else if (m_state == httpWaitingProxyConnect || m_state == httpDnsLookupDone || m_state == httpConnected) {
+        failRequest(404, connectFailure(10054));
     } else {
         dropSocket();  // a kept connection that the server closed
     }
@@ -835,10 +1043,7 @@ void THttpCli::relocate()
 void THttpCli::failRequest(int code, const QByteArray& reason)
 {
     ++m_generation;
-    if (m_lookupId != -1) {
-        QHostInfo::abortHostLookup(m_lookupId);
-        m_lookupId = -1;
-    }
+    forgetLookup();
     dropSocket();
     m_ownFailure = true;
     m_statusCode = code;
@@ -873,16 +1078,30 @@ void THttpCli::becomeReady()
 void THttpCli::dropSocket()
 {
     m_bodyDone = true;
-    if (!m_socket)
+    if (m_socket == SocketPlatform::InvalidHandle)
         return;
-    QTcpSocket* socket = m_socket;
-    m_socket = nullptr;
-    m_tls = nullptr;
+    ++m_connectionId;
+    for (QSocketNotifier* notifier : {m_readNotifier, m_writeNotifier}) {
+        if (notifier) {
+            notifier->setEnabled(false);
+            notifier->disconnect(this);
+            notifier->deleteLater();  // this may run from its own signal
+        }
+    }
+    m_readNotifier = nullptr;
+    m_writeNotifier = nullptr;
+    m_tls.reset();  // no close notice: the connection is dropped, not ended politely
+    SocketPlatform::Close(m_socket);
+    m_socket = SocketPlatform::InvalidHandle;
+    m_connected = false;
+    m_https = false;
+    m_out.clear();
+    m_outPos = 0;
+    m_sendBroken = false;
+    m_readWantsWrite = false;
+    m_connectTimer.stop();
     m_connProxy.reset();
     m_connScheme.clear();
     m_connHost.clear();
     m_connPort.clear();
-    socket->disconnect(this);
-    socket->abort();
-    socket->deleteLater();
 }

@@ -3,6 +3,7 @@
 #include "http/HttpCliReplyParser.h"
 #include "http/HttpErrors.h"
 #include "http/NetworkOptions.h"
+#include "http/SocketPlatform.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -13,12 +14,12 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <memory>
 #include <optional>
 
 class QEventLoop;
-class QSslError;
-class QSslSocket;
-class QTcpSocket;
+class QSocketNotifier;
+class TTlsSession;
 
 enum THttpAuthType { httpAuthNone, httpAuthBasic, httpAuthNtlm };
 
@@ -78,8 +79,9 @@ struct THttpCliResult {
     bool Accepted() const { return !Failed && StatusCode >= 200 && StatusCode < 300; }
 };
 
-// Event-driven HTTP client on the Qt event loop; Post() waits while the loop runs, so
-// timers and menus keep working. One request at a time per client.
+// Event-driven HTTP client on the Qt event loop, over non-blocking sockets of its own;
+// Post() waits while the loop runs, so timers and menus keep working. One request at a
+// time per client.
 class THttpCli : public QObject {
     Q_OBJECT
 public:
@@ -136,22 +138,30 @@ private:
         std::optional<TProxy> proxy;    // the route to scheme, host and port; none: direct
     };
 
+    struct TLookup;
+    enum TRead { ReadWaiting, ReadEnded, ReadGone };
+
     void startConnection();
-    void lookupDone(int generation, const QList<QByteArray>& addresses, bool ok);
+    void forgetLookup();
+    void startTls();
+    void lookupDone(int generation, const std::optional<SocketPlatform::Address>& address);
     void onConnected();
     void sendConnect();
     void readProxyReply();
+    void runHandshake();
     void onEncrypted();
-    void onSslErrors(const QList<QSslError>& errors);
-    void onReadyRead();
-    void onBytesWritten();
-    void onSocketError();
-    void onDisconnected();
+    void onReadable();
+    void onWritable();
+    void checkIdleConnection();
     void sendRequest();
     void sendBody();
     void writeOut(const char* data, qint64 size, bool more);
+    bool flushOut();
     bool mayQueueMore() const;
-    qint64 pendingOut() const;
+    qint64 pendingOut() const { return m_out.size() - m_outPos; }
+    void sendFailed();
+    TRead readReply(bool drain);
+    void watch(bool read, bool write);
     void parsed(THttpCliReplyParser::TResult result);
     void connectionLost();
     void endOfReply(bool closed);
@@ -164,16 +174,26 @@ private:
     void onWake();
     void abortRequest();
     bool connectedTo(const TWork& w) const;
+    bool idleConnectionUsable();
     QByteArray composeHeader() const;
     bool inHandshake() const;
     QByteArray tlsFailure(const QString& detail) const;
-    QByteArray connectFailure() const;
+    QByteArray connectFailure(int number) const;
 
     THttpState m_state = httpReady;
     TWork m_work;
     TWork m_origin;             // the request as asked: credentials go to its origin only
-    QTcpSocket* m_socket = nullptr;
-    QSslSocket* m_tls = nullptr;    // m_socket itself when it speaks (or is to speak) TLS
+    SocketPlatform::Handle m_socket = SocketPlatform::InvalidHandle;
+    bool m_connected = false;
+    bool m_https = false;       // the connection speaks (or is to speak) TLS
+    std::unique_ptr<TTlsSession> m_tls;     // once the handshake has begun
+    QSocketNotifier* m_readNotifier = nullptr;
+    QSocketNotifier* m_writeNotifier = nullptr;
+    int m_connectionId = 0;     // tells late calls for a dropped connection from the current one
+    QByteArray m_out;           // bytes the socket has not taken yet (under TLS: not yet encrypted)
+    qsizetype m_outPos = 0;
+    bool m_sendBroken = false;  // a send failed: the loss is handled from the loop
+    bool m_readWantsWrite = false;  // TLS must write before it can read on
     QByteArray m_connScheme, m_connHost, m_connPort;
     std::optional<TProxy> m_connProxy;
     TCertificateProblem m_tlsProblem = TCertificateProblem::None;
@@ -184,6 +204,7 @@ private:
     QByteArray m_proxyReason;
     int m_proxyLines = 0;
     qint64 m_proxyBytes = 0;
+    QByteArray m_proxyPartial;  // the proxy's unfinished line
     THttpCliReplyParser m_parser;
     TBasicState m_basic = basicNone;
     int m_statusCode = 0;
@@ -196,10 +217,11 @@ private:
     bool m_inSendBody = false;
     bool m_heldBack = false;    // the last direct send let the kernel wait for more
     int m_generation = 0;       // tells late name look-up results from the current one
-    int m_lookupId = -1;
+    std::shared_ptr<TLookup> m_lookup;     // shared with a running name look-up
     bool m_ownFailure = false;  // the last request ended by the client, not by a reply
     QTimer m_timeoutTimer;
     QTimer m_wakeTimer;
+    QTimer m_connectTimer;
     QEventLoop* m_waitLoop = nullptr;
     QByteArray m_readBuf;
     QBuffer m_body;             // the running request's own copy of its body

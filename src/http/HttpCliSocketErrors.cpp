@@ -66,23 +66,33 @@ QByteArray Text(int winsockError)
     return "Not a WinSock error";
 }
 
-int Number(QAbstractSocket::SocketError error)
+int ConnectNumber(int socketError)
 {
-    switch (error) {
-    case QAbstractSocket::ConnectionRefusedError: return 10061;
-    case QAbstractSocket::RemoteHostClosedError: return 10054;
-    case QAbstractSocket::HostNotFoundError: return 11001;
-    case QAbstractSocket::SocketAccessError: return 10013;
-    case QAbstractSocket::SocketResourceError: return 10024;
-    case QAbstractSocket::SocketTimeoutError: return 10060;
-    case QAbstractSocket::DatagramTooLargeError: return 10040;
-    case QAbstractSocket::NetworkError: return 10051;
-    case QAbstractSocket::AddressInUseError: return 10048;
-    case QAbstractSocket::SocketAddressNotAvailableError: return 10049;
-    case QAbstractSocket::UnsupportedSocketOperationError: return 10045;
-    case QAbstractSocket::OperationError: return 10022;
-    case QAbstractSocket::TemporaryError: return 10035;
-    default: return -1;  // no WinSock counterpart: reads "Not a WinSock error"
+    switch (socketError) {
+    case 10061: case 10022: return 10061;
+    case 10060: case 10065: case 10051: case 10048: return 10051;
+    case 10013: return 10013;
+    case 10047: case 10009: case 10014: case 10038: return -1;  // reads "Not a WinSock error"
+    default: return 10061;
+    }
+}
+
+int SocketNumber(int socketError)
+{
+    switch (socketError) {
+    case 10024: case 10055: return 10024;
+    case 10043: case 10047: case 10022: return 10045;
+    case 10013: return 10013;
+    default: return -1;
+    }
+}
+
+int BindNumber(int socketError)
+{
+    switch (socketError) {
+    case 10048: case 10013: case 10049: return socketError;
+    case 10022: return 10045;
+    default: return -1;
     }
 }
 

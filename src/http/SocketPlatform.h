@@ -3,8 +3,9 @@
 #include <QByteArray>
 #include <QtGlobal>
 
-// The few blocking socket calls the connection needs, so another platform needs only
-// one new source file. Error numbers are those of SocketErrors, whatever the platform.
+// The few socket calls both clients need (blocking ones for the blocking connection,
+// non-blocking ones for the event-driven client), so another platform needs only one new
+// source file. Error numbers are those of SocketErrors, whatever the platform.
 namespace SocketPlatform {
 
 using Handle = qintptr;
@@ -35,5 +36,41 @@ constexpr qint64 Failed = -1;
 constexpr qint64 WouldBlock = -2;
 qint64 Receive(Handle socket, char* buffer, qint64 size, int* error);
 void Close(Handle socket);
+
+// ---- Non-blocking sockets of the event-driven client ----
+
+// A socket address (IPv4 or IPv6, with its scope), kept opaque so this header needs no
+// system headers.
+struct Address {
+    alignas(8) unsigned char Storage[128] = {};
+    unsigned Length = 0;
+    bool IsIPv6() const;
+};
+
+// An address literal, never looked up: false for anything else.
+bool ParseAddress(const QByteArray& text, Address* address);
+// Looks an ASCII host name up and waits for the answer: its first IPv4 address, or its
+// first IPv6 one when it has none. False when the name does not resolve.
+bool LookUp(const QByteArray& asciiName, Address* address);
+// A non-blocking stream socket for the family of address; InvalidHandle and *error.
+Handle OpenNonBlocking(const Address& family, int* error);
+// Binds to the local address and port 0; an error number or 0.
+int Bind(Handle socket, const Address& local);
+// Starts a connection: 0 when it is made at once, InProgress, or an error number.
+// An IPv4 peer is reached from an IPv6 socket through its mapped address.
+constexpr int InProgress = -2;
+int StartConnect(Handle socket, const Address& peer, quint16 port);
+// How a connection in progress ended once the socket is writable: 0 or an error number.
+int ConnectOutcome(Handle socket);
+// Sends what the kernel takes now: bytes sent, WouldBlock, or Failed and *error. With
+// more, the kernel may hold the bytes back to fill segments with what follows.
+qint64 SendNow(Handle socket, const char* data, qint64 size, bool more, int* error);
+// Small writes go out at once from now on; anything held back goes out too.
+void SetNoDelay(Handle socket);
+// Like Receive, but the bytes stay queued.
+qint64 Peek(Handle socket, char* buffer, qint64 size, int* error);
+// Whether a connection that should be idle can no longer carry a request: the peer has
+// closed or reset it, or sent bytes nobody asked for. Looks without reading.
+bool IdleConnectionUnusable(Handle socket);
 
 } // namespace SocketPlatform

@@ -6,12 +6,14 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 
 namespace SocketPlatform {
 namespace {
@@ -198,6 +200,161 @@ qint64 Receive(Handle socket, char* buffer, qint64 size, int* error)
 void Close(Handle socket)
 {
     ::close(static_cast<int>(socket));
+}
+
+bool Address::IsIPv6() const
+{
+    return Length > 0 && reinterpret_cast<const sockaddr*>(Storage)->sa_family == AF_INET6;
+}
+
+namespace {
+
+bool firstAddress(const QByteArray& host, int flags, Address* address)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = flags;
+    addrinfo* found = nullptr;
+    if (host.isEmpty() || ::getaddrinfo(host.constData(), nullptr, &hints, &found) != 0 || !found)
+        return false;
+    // IPv4 first: services of this kind listen there for sure.
+    const addrinfo* chosen = nullptr;
+    for (int family : {AF_INET, AF_INET6}) {
+        for (const addrinfo* a = found; a && !chosen; a = a->ai_next) {
+            if (a->ai_family == family && a->ai_addrlen <= sizeof address->Storage)
+                chosen = a;
+        }
+    }
+    if (chosen) {
+        *address = Address{};
+        std::memcpy(address->Storage, chosen->ai_addr, chosen->ai_addrlen);
+        address->Length = chosen->ai_addrlen;
+    }
+    ::freeaddrinfo(found);
+    return chosen != nullptr;
+}
+
+// The peer with its port, as the socket's family wants it.
+socklen_t peerAddress(Handle socket, const Address& peer, quint16 port, sockaddr_storage* out)
+{
+    sockaddr_storage own{};
+    socklen_t ownLength = sizeof own;
+    ::getsockname(static_cast<int>(socket), reinterpret_cast<sockaddr*>(&own), &ownLength);
+    std::memcpy(out, peer.Storage, peer.Length);
+    if (!peer.IsIPv6() && own.ss_family == AF_INET6) {
+        const auto* v4 = reinterpret_cast<const sockaddr_in*>(peer.Storage);
+        sockaddr_in6 mapped{};
+        mapped.sin6_family = AF_INET6;
+        mapped.sin6_addr.s6_addr[10] = 0xff;
+        mapped.sin6_addr.s6_addr[11] = 0xff;
+        std::memcpy(&mapped.sin6_addr.s6_addr[12], &v4->sin_addr, 4);
+        mapped.sin6_port = htons(port);
+        std::memcpy(out, &mapped, sizeof mapped);
+        return sizeof mapped;
+    }
+    if (peer.IsIPv6())
+        reinterpret_cast<sockaddr_in6*>(out)->sin6_port = htons(port);
+    else
+        reinterpret_cast<sockaddr_in*>(out)->sin_port = htons(port);
+    return peer.Length;
+}
+
+} // namespace
+
+bool ParseAddress(const QByteArray& text, Address* address)
+{
+    return firstAddress(text, AI_NUMERICHOST, address);
+}
+
+bool LookUp(const QByteArray& asciiName, Address* address)
+{
+    return firstAddress(asciiName, AI_ADDRCONFIG, address);
+}
+
+Handle OpenNonBlocking(const Address& family, int* error)
+{
+    const int fd = ::socket(family.IsIPv6() ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        *error = mapErrno(errno);
+    return fd < 0 ? InvalidHandle : fd;
+}
+
+int Bind(Handle socket, const Address& local)
+{
+    if (::bind(static_cast<int>(socket), reinterpret_cast<const sockaddr*>(local.Storage), local.Length) != 0)
+        return mapErrno(errno);
+    return 0;
+}
+
+int StartConnect(Handle socket, const Address& peer, quint16 port)
+{
+    sockaddr_storage to{};
+    const socklen_t length = peerAddress(socket, peer, port, &to);
+    for (;;) {
+        if (::connect(static_cast<int>(socket), reinterpret_cast<const sockaddr*>(&to), length) == 0)
+            return 0;
+        if (errno == EINPROGRESS || errno == EALREADY)
+            return InProgress;
+        if (errno == EINTR)
+            continue;
+        // Not an error number of the list: reported as the client reports any odd one.
+        return errno == EPERM ? 10013 : mapErrno(errno);
+    }
+}
+
+int ConnectOutcome(Handle socket)
+{
+    int soError = 0;
+    socklen_t length = sizeof soError;
+    if (::getsockopt(static_cast<int>(socket), SOL_SOCKET, SO_ERROR, &soError, &length) != 0)
+        soError = errno;
+    return soError == 0 ? 0 : soError == EPERM ? 10013 : mapErrno(soError);
+}
+
+qint64 SendNow(Handle socket, const char* data, qint64 size, bool more, int* error)
+{
+    const int flags = MSG_DONTWAIT | MSG_NOSIGNAL | (more ? MSG_MORE : 0);
+    for (;;) {
+        const ssize_t n = ::send(static_cast<int>(socket), data, static_cast<size_t>(size), flags);
+        if (n >= 0)
+            return n;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return WouldBlock;
+        if (errno != EINTR) {
+            *error = mapErrno(errno);
+            return Failed;
+        }
+    }
+}
+
+void SetNoDelay(Handle socket)
+{
+    // Setting TCP_NODELAY sends out anything held back, even when it is already set.
+    const int one = 1;
+    ::setsockopt(static_cast<int>(socket), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+qint64 Peek(Handle socket, char* buffer, qint64 size, int* error)
+{
+    for (;;) {
+        const ssize_t n = ::recv(static_cast<int>(socket), buffer, static_cast<size_t>(size), MSG_PEEK | MSG_DONTWAIT);
+        if (n >= 0)
+            return n;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return WouldBlock;
+        if (errno != EINTR) {
+            *error = mapErrno(errno);
+            return Failed;
+        }
+    }
+}
+
+bool IdleConnectionUnusable(Handle socket)
+{
+    char byte;
+    int error = 0;
+    return socket == InvalidHandle || Peek(socket, &byte, 1, &error) != WouldBlock;
 }
 
 } // namespace SocketPlatform

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "http/BlockingConnection.h"
+#include "http/HttpErrors.h"
+#include "http/SocketPlatform.h"
 
 #include <QByteArray>
 #include <QString>
@@ -26,3 +28,35 @@
 std::unique_ptr<TByteTransport> StartTlsTransport(std::unique_ptr<TByteTransport> inner, const QByteArray& host,
                                                   const QString& caFile, const QByteArray& early,
                                                   const std::function<int()>& waitBudget);
+
+// TLS for the event-driven client, on a connected non-blocking socket it does not own.
+// No call waits: WantRead and WantWrite say what the socket must become before the same
+// call is made again. Same rules as above: TLS 1.2 at least, the name sent for host
+// names, the certificate checked against the system's authorities, those in caFile and
+// host. Every problem of the certificate is looked at, and the most telling one reported.
+class TTlsSession {
+public:
+    enum TStatus {
+        Ok,
+        WantRead,
+        WantWrite,
+        Closed,     // the peer ended TLS with its close notice
+        Ended,      // the connection ended without it, or broke
+        Failed,     // the handshake failed: Problem() and Detail() say why
+    };
+    virtual ~TTlsSession() = default;
+    virtual TStatus Handshake() = 0;
+    // Ok with *count > 0 bytes read or written.
+    virtual TStatus Read(char* buffer, qint64 size, qint64* count) = 0;
+    virtual TStatus Write(const char* data, qint64 size, qint64* count) = 0;
+    virtual TCertificateProblem Problem() const = 0;
+    // For a failure that is not the certificate's: the error as Qt's sockets word it
+    // (in the program's language where Qt's own catalogue has it).
+    virtual QString Detail() const = 0;
+};
+
+// Nothing, with *error, when caFile cannot be used.
+std::unique_ptr<TTlsSession> StartTlsSession(SocketPlatform::Handle socket, const QByteArray& host,
+                                             const QString& caFile, QString* error);
+// How many certificates a PEM text holds.
+int PemCertificateCount(const QByteArray& pem);

@@ -96,7 +96,9 @@ TEST_F(LoginDialog, PlainHttpToAnotherHostIsWarnedAbout)
         const char* base;
         bool warned;
     } cases[] = {{"http://social.example/api", true}, {"http://192.0.2.7", true}, {"https://social.example", false},
-                 {"http://127.0.0.1:8080", false}, {"http://localhost:80", false}, {"http://[::1]:81", false}};
+                 {"http://127.0.0.1:8080", false}, {"http://localhost:80", false}, {"http://[::1]:81", false},
+                 {"http://127.1", false}, {"http://[::ffff:127.0.0.2]", false}, {"http://[::2]", true},
+                 {"http://[::127.0.0.1]", true}};
     for (const auto& c : cases) {
         state.ApiBase = QString::fromLatin1(c.base);
         dlg.show();

@@ -108,6 +108,17 @@ TEST(HttpCliRequest, CredentialsInTheUrlReplaceTheRequests)
     EXPECT_TRUE(server.request(0).contains(hostLine(server)));
 }
 
+// A name goes to the resolver; its IPv4 address is taken first, where the server listens.
+TEST(HttpCliRequest, HostNameIsLookedUp)
+{
+    ScriptedServer server;
+    server.addConnection(ScriptedServer::reply(kOk));
+    THttpCli cli;
+    const PostOutcome o = runPost(cli, servicePost("http://localhost:" + QByteArray::number(server.port()) + "/x", "id=1"));
+    EXPECT_EQ(o.StatusCode, 200) << o.ReasonPhrase.constData();
+    EXPECT_TRUE(server.request(0).contains("\r\nHost: localhost:" + QByteArray::number(server.port()) + "\r\n"));
+}
+
 TEST(HttpCliRequest, EmptyBodyPostsZeroLength)
 {
     ScriptedServer server;

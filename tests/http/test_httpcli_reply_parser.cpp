@@ -138,9 +138,9 @@ TEST(HttpCliSocketErrors, TextsAndNumbers)
         {10034, "Not a WinSock error"}, {10072, "Not a WinSock error"}, {-1, "Not a WinSock error"}};
     for (const auto& [number, text] : rows)
         EXPECT_EQ(HttpCliSocketErrors::Text(number), text) << number;
-    EXPECT_EQ(HttpCliSocketErrors::Number(QAbstractSocket::ConnectionRefusedError), 10061);
-    EXPECT_EQ(HttpCliSocketErrors::Number(QAbstractSocket::HostNotFoundError), 11001);
-    EXPECT_EQ(HttpCliSocketErrors::Number(QAbstractSocket::SocketTimeoutError), 10060);
+    EXPECT_EQ(HttpCliSocketErrors::ConnectNumber(10061), 10061);
+    EXPECT_EQ(HttpCliSocketErrors::ConnectNumber(10065), 10051);
+    EXPECT_EQ(HttpCliSocketErrors::BindNumber(10049), 10049);
     EXPECT_EQ(HttpCliSocketErrors::Describe(10061), "Connection refused (Error #10061)");
     // Every number the table covers has a text of its own.
     int covered = 0;
