@@ -24,6 +24,7 @@ using namespace form1;
 namespace {
 
 constexpr int kOfflineSaveDelayMs = 1000;
+constexpr int kServerConfigDelayMs = 1000;
 
 QString RowId(const QTreeWidgetItem* item)
 {
@@ -90,7 +91,11 @@ void TForm1::AfterRead(bool olderPage)
     }
     if (!m_configAsked && m_options.ReadServerConfig) {
         m_configAsked = true;
-        m_configReader->Start(Account(), m_options.Bounds);
+        // Not before the first frame: nothing there needs it, and its thread and request
+        // would only compete with painting the window.
+        QTimer::singleShot(kServerConfigDelayMs, this, [this, account = Account()] {
+            m_configReader->Start(account, m_options.Bounds);
+        });
     }
 }
 
