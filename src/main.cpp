@@ -183,6 +183,20 @@ int Run(int argc, char* argv[])
     QApplication::setStyle(new TLazyIconStyle);
     QApplication::setApplicationName(QStringLiteral("Brimlark_Simple"));
     QApplication::setApplicationVersion(QStringLiteral(BRIMLARK_VERSION));
+
+    // The settings first: the first page is asked for before the fonts and the window
+    // are set up, so the server's time overlaps with theirs.
+    const TSettingsPaths paths = ResolveSettingsPaths(QApplication::applicationFilePath(), cl.SettingsFile);
+    TMainState settings;
+    LoadSettings(paths.SettingsFile, settings);
+    TForm1Options options;
+    options.SettingsFile = paths.SettingsFile;
+    options.CreateSettingsFolder = paths.CreateFolder;
+    options.PostCopyFile = paths.PostCopyFile;
+    options.TimelineCacheFile = paths.TimelineCacheFile;
+    options.Arguments = QApplication::arguments();
+    TForm1::StartFirstRead(options, settings);
+
     RegisterJapaneseFontSubstitutes();
     // Menus and pop-ups take the windows' font rather than loading the desktop's family too.
     QApplication::setFont(UiFont(12));
@@ -191,9 +205,6 @@ int Run(int argc, char* argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("brimlark"));
 
     // Before any window: every window takes its texts when it is built.
-    const TSettingsPaths paths = ResolveSettingsPaths(QApplication::applicationFilePath(), cl.SettingsFile);
-    TMainState settings;
-    LoadSettings(paths.SettingsFile, settings);
     InstallTranslators(ResolveLanguage(QApplication::arguments(), settings));
 
     // With --screenshot nobody is there to answer a start-up message box.
@@ -206,12 +217,6 @@ int Run(int argc, char* argv[])
         answerBoxes.start(50);
     }
 
-    TForm1Options options;
-    options.SettingsFile = paths.SettingsFile;
-    options.CreateSettingsFolder = paths.CreateFolder;
-    options.PostCopyFile = paths.PostCopyFile;
-    options.TimelineCacheFile = paths.TimelineCacheFile;
-    options.Arguments = QApplication::arguments();
     TForm1 form(options);
     if (form.IsClosing())
         return 0;  // closed while the start-up read ran

@@ -34,10 +34,11 @@ TForm1::TForm1(const TForm1Options& options, QWidget* parent)
 {
     RegisterJapaneseFontSubstitutes();
     ReadSettings();
-    m_reader = new TTimelineReader(this);
+    m_reader = m_options.Reader ? m_options.Reader : new TTimelineReader;
+    m_reader->setParent(this);
     // The first page is asked for before the controls are built, so the server's answer
     // and the building of the window overlap; the start-up read below takes it.
-    if (m_apiError.isEmpty() && !m_state.AccountName.isEmpty() && !m_state.Password.isEmpty())
+    if (!m_options.Reader && m_apiError.isEmpty() && m_state.HasCredentials())
         m_reader->Prefetch(Account(), 1, m_options.Bounds);
     // The offline copy too: a thousand rows take a few milliseconds to read.
     m_offlineLoad = std::async(std::launch::async, [file = OfflineCopyFile()] { return LoadTimelineCache(file, nullptr); });
@@ -56,13 +57,41 @@ TServiceAccount TForm1::Account() const
 // ---------------------------------------------------------------------------------------
 // Construction
 
+namespace {
+
+// The service the settings and the command line name: its address (and the status line
+// when it cannot be used) and the network options.
+struct TServiceSetup {
+    QString ApiBase;
+    QString ApiError;
+    TNetworkOptions Network;
+};
+
+TServiceSetup ResolveServiceSetup(const QStringList& arguments, const TMainState& state)
+{
+    const TApiBase api = ResolveApiBase(arguments, state);
+    return {api.Address, api.Error.isEmpty() ? QString() : ApiBaseErrorLine(api),
+            ResolveNetworkOptions(state.Proxy.value_or(QString()), ResolveCaFile(arguments, state))};
+}
+
+} // namespace
+
+void TForm1::StartFirstRead(TForm1Options& options, const TMainState& state)
+{
+    const TServiceSetup service = ResolveServiceSetup(options.Arguments, state);
+    if (!service.ApiError.isEmpty() || !state.HasCredentials())
+        return;
+    options.Reader = new TTimelineReader;
+    options.Reader->Prefetch({service.ApiBase, state.AccountName, state.Password, service.Network}, 1, options.Bounds);
+}
+
 void TForm1::ReadSettings()
 {
     LoadSettings(m_options.SettingsFile, m_state);
-    const TApiBase api = ResolveApiBase(m_options.Arguments, m_state);
-    m_state.ApiBase = api.Address;
-    m_apiError = api.Error.isEmpty() ? QString() : ApiBaseErrorLine(api);
-    m_network = ResolveNetworkOptions(m_state.Proxy.value_or(QString()), ResolveCaFile(m_options.Arguments, m_state));
+    const TServiceSetup service = ResolveServiceSetup(m_options.Arguments, m_state);
+    m_state.ApiBase = service.ApiBase;
+    m_apiError = service.ApiError;
+    m_network = service.Network;
 }
 
 void TForm1::FormCreate()
@@ -112,8 +141,7 @@ void TForm1::FormCreate()
     if (!read.Abandoned)
         ScheduleNextReload(read.BackOff, read.RetryAfterMs, read.Succeeded);
     // A read that failed leaves the last one's rows to look at, said last.
-    if (!read.Succeeded && !read.Abandoned && !m_closing && !m_state.AccountName.isEmpty()
-        && !m_state.Password.isEmpty())
+    if (!read.Succeeded && !read.Abandoned && !m_closing && m_state.HasCredentials())
         ShowOfflineRows(readLine);
 
     SetTimerEnabled(TimerAutoReload, m_state.AutoReload);
@@ -237,7 +265,7 @@ TForm1::TRead TForm1::ReadTimeline(int page)
         ShowStatus(m_apiError);
         return TRead::Failed(m_apiError);
     }
-    if (m_state.AccountName.isEmpty() || m_state.Password.isEmpty()) {
+    if (!m_state.HasCredentials()) {
         QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Brimlark"),
                         tr("ユーザ名とパスワードが入力されていませんので、\n"
                                        "ログインボタンからご入力下さい"),

@@ -49,6 +49,9 @@ struct TForm1Options {
     int ReloadIntervalMs = 60000;   // the automatic reload's normal wait
     int ShowWindowAfterMs = 500;    // a slower start-up read shows the window before it ends
     bool ReadServerConfig = true;   // ask the server for its text limit after the first good read
+    // A reader made before the window, perhaps already reading the first page
+    // (TForm1::StartFirstRead); the window takes it over. Null: the window makes its own.
+    TTimelineReader* Reader = nullptr;
 };
 
 // The main window: the strip that shows the friends timeline, the list of statuses,
@@ -58,6 +61,12 @@ class TForm1 : public QMainWindow {
     Q_OBJECT
 public:
     explicit TForm1(const TForm1Options& options, QWidget* parent = nullptr);
+
+    // Starts reading the first page for the window these options will build, from the
+    // settings already loaded into state, so that the server works while the program
+    // sets up its fonts and builds the window. Sets options.Reader; reads nothing when
+    // the credentials or the address are missing or unusable.
+    static void StartFirstRead(TForm1Options& options, const TMainState& state);
     ~TForm1() override;
 
     // The five secondary windows, in their fixed order, with this window as parent.

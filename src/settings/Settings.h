@@ -39,6 +39,8 @@ struct TMainState {
     std::optional<QString> Proxy;
     // Optional key "Language" ("ja" or "en"): read when present, never written.
     std::optional<QString> Language;
+
+    bool HasCredentials() const { return !AccountName.isEmpty() && !Password.isEmpty(); }
 };
 
 // The settings file beside the program: the executable's path with its extension

@@ -86,6 +86,27 @@ TEST_F(TimelineTest, StartWithCredentialsFillsTheListInReplyOrderBeforeShowing)
     EXPECT_EQ(child<QLabel>(*form, "lblStar")->text(), QStringLiteral("お気に入りスター"));
 }
 
+// The program asks for the first page before it builds the window; the window takes
+// that page over, with one request to the server.
+TEST_F(TimelineTest, AFirstReadStartedBeforeTheWindowIsTakenOver)
+{
+    writeCredentials();
+    server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
+    server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
+    TMainState state;
+    LoadSettings(iniPath(), state);
+    TForm1Options options;
+    options.ReadServerConfig = false;
+    options.SettingsFile = iniPath();
+    options.Arguments = {QStringLiteral("brimlark"), QStringLiteral("--api"), QString::fromUtf8(server.baseUrl())};
+    TForm1::StartFirstRead(options, state);
+    ASSERT_NE(options.Reader, nullptr);
+    TForm1 form(options);
+    EXPECT_EQ(column(form, 0), (QStringList{"太郎", "花子", "次郎"}));
+    QTest::qWait(100);
+    EXPECT_EQ(server.connectionCount(), 1);
+}
+
 TEST_F(TimelineTest, RefusedCredentialsLeaveNoRowsAndNoBox)
 {
     writeCredentials(QStringLiteral("alice"), QStringLiteral("wrong"));
