@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <QRegularExpression>
 #include <QUrl>
 
 #include <cstdlib>
@@ -345,8 +344,13 @@ QString ApiBaseErrorLine(const TApiBase& api)
 
 std::optional<TLanguage> ParseLanguage(const QString& name)
 {
-    // The language part of a locale name: "en" of "en_GB.UTF-8".
-    const QString code = name.trimmed().section(QRegularExpression(QStringLiteral("[_.@-]")), 0, 0).toLower();
+    // The language part of a locale name: "en" of "en_GB.UTF-8". Split by hand: a
+    // regular expression here would load and run the pattern compiler at every start.
+    const QString trimmed = name.trimmed();
+    qsizetype end = 0;
+    while (end < trimmed.size() && !QStringView(u"_.@-").contains(trimmed.at(end)))
+        ++end;
+    const QString code = trimmed.left(end).toLower();
     if (code == QLatin1String("ja"))
         return TLanguage::Japanese;
     if (code == QLatin1String("en"))
