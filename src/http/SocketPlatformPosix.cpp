@@ -85,6 +85,24 @@ int pollFor(Handle socket, short events, int timeoutMs, int* error)
     }
 }
 
+// A non-blocking call, repeated when a signal cut it short: its result, WouldBlock when
+// it would have to wait, or Failed with *error set.
+template <class Call>
+qint64 WithoutWaiting(Call call, int* error)
+{
+    for (;;) {
+        const ssize_t n = call();
+        if (n >= 0)
+            return n;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return WouldBlock;
+        if (errno != EINTR) {
+            *error = mapErrno(errno);
+            return Failed;
+        }
+    }
+}
+
 } // namespace
 
 bool Startup()
@@ -184,17 +202,7 @@ int WaitReadable(Handle socket, int timeoutMs, int* error)
 
 qint64 Receive(Handle socket, char* buffer, qint64 size, int* error)
 {
-    for (;;) {
-        const ssize_t n = ::recv(static_cast<int>(socket), buffer, static_cast<size_t>(size), MSG_DONTWAIT);
-        if (n >= 0)
-            return n;
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
-            return WouldBlock;
-        if (errno != EINTR) {
-            *error = mapErrno(errno);
-            return Failed;
-        }
-    }
+    return WithoutWaiting([&] { return ::recv(static_cast<int>(socket), buffer, static_cast<size_t>(size), MSG_DONTWAIT); }, error);
 }
 
 void Close(Handle socket)
@@ -315,17 +323,7 @@ int ConnectOutcome(Handle socket)
 qint64 SendNow(Handle socket, const char* data, qint64 size, bool more, int* error)
 {
     const int flags = MSG_DONTWAIT | MSG_NOSIGNAL | (more ? MSG_MORE : 0);
-    for (;;) {
-        const ssize_t n = ::send(static_cast<int>(socket), data, static_cast<size_t>(size), flags);
-        if (n >= 0)
-            return n;
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
-            return WouldBlock;
-        if (errno != EINTR) {
-            *error = mapErrno(errno);
-            return Failed;
-        }
-    }
+    return WithoutWaiting([&] { return ::send(static_cast<int>(socket), data, static_cast<size_t>(size), flags); }, error);
 }
 
 void SetNoDelay(Handle socket)
@@ -337,17 +335,7 @@ void SetNoDelay(Handle socket)
 
 qint64 Peek(Handle socket, char* buffer, qint64 size, int* error)
 {
-    for (;;) {
-        const ssize_t n = ::recv(static_cast<int>(socket), buffer, static_cast<size_t>(size), MSG_PEEK | MSG_DONTWAIT);
-        if (n >= 0)
-            return n;
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
-            return WouldBlock;
-        if (errno != EINTR) {
-            *error = mapErrno(errno);
-            return Failed;
-        }
-    }
+    return WithoutWaiting([&] { return ::recv(static_cast<int>(socket), buffer, static_cast<size_t>(size), MSG_PEEK | MSG_DONTWAIT); }, error);
 }
 
 bool IdleConnectionUnusable(Handle socket)
