@@ -1,6 +1,7 @@
 #include "service/ServerConfig.h"
 
 #include "http/BlockingHttpClient.h"
+#include "service/ServicePost.h"
 #include "service/ServiceRead_p.h"
 #include "text/Logging.h"
 #include "xml/XMLDoc.h"
@@ -19,10 +20,7 @@ TXMLNode* ChildElement(TXMLNode* parent, const QString& name)
 std::optional<int> TextLimitOf(const QString& text, QString* why)
 {
     const QString digits = text.trimmed();
-    bool decimal = !digits.isEmpty();
-    for (QChar c : digits)
-        decimal = decimal && c >= u'0' && c <= u'9';
-    if (!decimal) {
+    if (!IsStatusId(digits)) {  // plain decimal digits, as a status id
         *why = QStringLiteral("textlimit is not a decimal count: \"%1\"").arg(text.left(40));
         return std::nullopt;
     }

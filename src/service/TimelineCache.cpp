@@ -1,5 +1,6 @@
 #include "service/TimelineCache.h"
 
+#include "service/ServicePost.h"
 #include "settings/OwnerOnlyFile.h"
 #include "text/Logging.h"
 
@@ -19,12 +20,6 @@ const QString kFormat = QStringLiteral("brimlark-timeline");
 constexpr int kVersion = 1;
 // A thousand rows of even long statuses stay far below this; anything larger is not ours.
 constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
-
-bool IsDecimal(const QString& id)
-{
-    return !id.isEmpty()
-        && std::all_of(id.begin(), id.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
-}
 
 bool Fail(QString* reason, const QString& text)
 {
@@ -54,7 +49,7 @@ bool ReadRow(const QJsonValue& value, qsizetype index, TTimelineCache& cache, QS
     if (!seen.isBool())
         return fail(QStringLiteral("\"seen\" missing or not true/false"));
     TStatusRow status{std::move(fields[1]), std::move(fields[2]), std::move(fields[3]), std::move(fields[0])};
-    if (!IsDecimal(status.Id))
+    if (!IsStatusId(status.Id))
         return fail(QStringLiteral("id is not decimal digits"));
     if (seen.toBool())
         cache.SeenIds.insert(status.Id);
@@ -120,7 +115,7 @@ bool SaveTimelineCache(const QString& fileName, const TTimelineCache& cache, QSt
     for (qsizetype i = 0; i < kept; ++i) {
         const TStatusRow& row = cache.Rows.at(i);
         // The loader refuses such a row, and with it the whole file.
-        if (!IsDecimal(row.Id))
+        if (!IsStatusId(row.Id))
             return Fail(error, QStringLiteral("row %1: id is not decimal digits").arg(i + 1));
         rows.append(QJsonObject{{QStringLiteral("id"), row.Id},
                                 {QStringLiteral("name"), row.Name},
