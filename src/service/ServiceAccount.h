@@ -19,6 +19,8 @@ struct TServiceAccount {
     QString Password;
     TNetworkOptions Network;    // proxies and extra trusted certificates for every call
 
+    bool operator==(const TServiceAccount&) const = default;
+
     bool HasCredentials() const { return !AccountName.isEmpty() && !Password.isEmpty(); }
 };
 

@@ -12,6 +12,8 @@ struct TReadBounds {
     int ReadTimeoutMs = 30000;              // connect and each wait for data
     int TotalTimeoutMs = 60000;             // the whole read
     qint64 MaxBodySize = 64 * 1024 * 1024;  // largest reply body accepted
+
+    bool operator==(const TReadBounds&) const = default;
 };
 
 // One status as a list row shows it: author's display name, text, the favourite flag

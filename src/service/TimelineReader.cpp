@@ -26,10 +26,7 @@ struct TTimelineReader::TStarted {
 
     bool Matches(const TServiceAccount& account, int page, const TReadBounds& bounds) const
     {
-        return page == Page && account.ApiBase == Account.ApiBase && account.AccountName == Account.AccountName
-               && account.Password == Account.Password && account.Network == Account.Network
-               && bounds.ReadTimeoutMs == Bounds.ReadTimeoutMs && bounds.TotalTimeoutMs == Bounds.TotalTimeoutMs
-               && bounds.MaxBodySize == Bounds.MaxBodySize;
+        return page == Page && account == Account && bounds == Bounds;
     }
 };
 
