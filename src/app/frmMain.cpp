@@ -78,6 +78,7 @@ TServiceSetup ResolveServiceSetup(const QStringList& arguments, const TMainState
 
 void TForm1::StartFirstRead(TForm1Options& options, const TMainState& state)
 {
+    options.Settings = state;
     const TServiceSetup service = ResolveServiceSetup(options.Arguments, state);
     if (!service.ApiError.isEmpty() || !state.HasCredentials())
         return;
@@ -87,7 +88,10 @@ void TForm1::StartFirstRead(TForm1Options& options, const TMainState& state)
 
 void TForm1::ReadSettings()
 {
-    LoadSettings(m_options.SettingsFile, m_state);
+    if (m_options.Settings)
+        m_state = *m_options.Settings;
+    else
+        LoadSettings(m_options.SettingsFile, m_state);
     const TServiceSetup service = ResolveServiceSetup(m_options.Arguments, m_state);
     m_state.ApiBase = service.ApiBase;
     m_apiError = service.ApiError;

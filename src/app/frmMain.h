@@ -52,6 +52,9 @@ struct TForm1Options {
     // A reader made before the window, perhaps already reading the first page
     // (TForm1::StartFirstRead); the window takes it over. Null: the window makes its own.
     TTimelineReader* Reader = nullptr;
+    // The settings as already read from SettingsFile (TForm1::StartFirstRead keeps them);
+    // empty: the window reads the file itself.
+    std::optional<TMainState> Settings;
 };
 
 // The main window: the strip that shows the friends timeline, the list of statuses,
@@ -64,8 +67,9 @@ public:
 
     // Starts reading the first page for the window these options will build, from the
     // settings already loaded into state, so that the server works while the program
-    // sets up its fonts and builds the window. Sets options.Reader; reads nothing when
-    // the credentials or the address are missing or unusable.
+    // sets up its fonts and builds the window. Keeps state in options.Settings and sets
+    // options.Reader; reads nothing when the credentials or the address are missing or
+    // unusable.
     static void StartFirstRead(TForm1Options& options, const TMainState& state);
     ~TForm1() override;
 
