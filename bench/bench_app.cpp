@@ -20,6 +20,7 @@
 // the reloads, against the floor program holding the same 20 and then 1,000 rows.
 // IdleCpu: CPU share over 30 s of idling with both timers, against the floor program.
 #include "BenchRatio.h"
+#include "support/CurlGet.h"
 
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
@@ -202,25 +203,11 @@ std::string pageUrl(int page)
     return page <= 1 ? address : address + "?page=" + std::to_string(page) + "&twtr=true";
 }
 
-size_t appendToString(char* data, size_t size, size_t count, void* target)
-{
-    static_cast<std::string*>(target)->append(data, size * count);
-    return size * count;
-}
-
 // One GET on a fresh connection, as the window's one client per page.
 std::string curlFetch(const std::string& url)
 {
     std::string body;
-    CURL* curl = curl_easy_init();
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_HTTPAUTH, CURLAUTH_BASIC);
-    curl_easy_setopt(curl, CURLOPT_USERPWD, "demo:demo");
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, "Mozilla/3.0 (compatible; Brimlark_Simple)");
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendToString);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 30000L);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    CURL* curl = NewCurlGet(url, "demo:demo", &body);
     const CURLcode rc = curl_easy_perform(curl);
     long code = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);

@@ -7,6 +7,7 @@
 #include "LoopbackListener.h"
 #include "TestCertificates.h"
 #include "TlsServer.h"
+#include "support/CurlGet.h"
 
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
@@ -109,27 +110,13 @@ void BM_FetchText(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * size);
 }
 
-size_t appendToString(char* data, size_t size, size_t count, void* target)
-{
-    static_cast<std::string*>(target)->append(data, size * count);
-    return size * count;
-}
-
 void BM_FetchText_Baseline(benchmark::State& state)
 {
     const qint64 size = state.range(0);
     const std::string url = serverFor(size).url().toStdString();
     for (auto _ : state) {
-        CURL* curl = curl_easy_init();
         std::string body;
-        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(curl, CURLOPT_HTTPAUTH, CURLAUTH_BASIC);
-        curl_easy_setopt(curl, CURLOPT_USERPWD, "bench:secret");
-        curl_easy_setopt(curl, CURLOPT_USERAGENT, "Mozilla/3.0 (compatible; Brimlark_Simple)");
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendToString);
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 30000L);
-        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+        CURL* curl = NewCurlGet(url, "bench:secret", &body);
         const CURLcode rc = curl_easy_perform(curl);
         curl_easy_cleanup(curl);
         if (rc != CURLE_OK || static_cast<qint64>(body.size()) != size)
@@ -195,17 +182,8 @@ void curlHttps(benchmark::State& state, qint64 size)
     const std::string url = (server->baseUrl() + "/statuses/friends_timeline.xml").toStdString();
     const std::string ca = certificates().caFile().toStdString();
     for (auto _ : state) {
-        CURL* curl = curl_easy_init();
         std::string body;
-        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(curl, CURLOPT_CAINFO, ca.c_str());
-        curl_easy_setopt(curl, CURLOPT_HTTPAUTH, CURLAUTH_BASIC);
-        curl_easy_setopt(curl, CURLOPT_USERPWD, "bench:secret");
-        curl_easy_setopt(curl, CURLOPT_USERAGENT, "Mozilla/3.0 (compatible; Brimlark_Simple)");
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendToString);
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 30000L);
-        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+        CURL* curl = NewCurlGet(url, "bench:secret", &body, ca);
         const CURLcode rc = curl_easy_perform(curl);
         curl_easy_cleanup(curl);
         if (rc != CURLE_OK || static_cast<qint64>(body.size()) != size)
