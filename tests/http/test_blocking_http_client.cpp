@@ -1,6 +1,7 @@
 // The blocking client against a scripted peer on loopback: the request on the wire, the
 // reply and body rules, and the failures with their classes and texts.
 #include "http/BlockingHttpClient.h"
+#include "ExpectError.h"
 #include "MemoryTransport.h"
 #include "ScriptedServer.h"
 
@@ -14,22 +15,6 @@ using Step = ScriptedServer::Step;
 namespace {
 
 const QByteArray Ok200 = "HTTP/1.1 200 OK\r\n";
-
-// Runs f and returns the exception of type E it raised; fails the test otherwise.
-template <class E>
-E expectError(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const E& e) {
-        return e;
-    } catch (const std::exception& e) {
-        ADD_FAILURE() << "unexpected error: " << e.what();
-        throw;
-    }
-    ADD_FAILURE() << "no error raised";
-    throw std::logic_error("no error raised");
-}
 
 QString text(const char* s)
 {

@@ -2,6 +2,7 @@
 // accepted and refused, handshakes that never finish, bodies cut short, and what a proxy
 // gets to see.
 #include "http/BlockingHttpClient.h"
+#include "ExpectError.h"
 #include "ScriptedServer.h"
 #include "TestCertificates.h"
 #include "TlsServer.h"
@@ -23,21 +24,6 @@ const TestCertificates& certs()
 {
     static TestCertificates made;
     return made;
-}
-
-template <class E>
-E expectError(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const E& e) {
-        return e;
-    } catch (const std::exception& e) {
-        ADD_FAILURE() << "unexpected error: " << e.what();
-        throw;
-    }
-    ADD_FAILURE() << "no error raised";
-    throw std::logic_error("no error raised");
 }
 
 std::unique_ptr<TBlockingHttpClient> trustingClient()
