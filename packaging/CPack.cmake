@@ -25,6 +25,8 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://brimlark.example.org/simple/")
 # Library dependencies come from dpkg-shlibdeps; the fonts are what the Japanese text and
 # the emoji in statuses look right with, but the program runs without them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# OpenSSL is loaded by name at the first https connection, so dpkg-shlibdeps cannot see it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libssl3")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-ipafont-gothic, fonts-noto-color-emoji, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 

@@ -8,17 +8,13 @@
 #include <QFileInfo>
 #include <QMap>
 
-#include <openssl/bio.h>
-#include <openssl/err.h>
-#include <openssl/pem.h>
-#include <openssl/ssl.h>
-#include <openssl/x509v3.h>
-
 #include <algorithm>
 #include <chrono>
 #include <climits>
 #include <mutex>
 #include <vector>
+
+#include "http/OpenSslCalls.h"
 
 namespace {
 
@@ -45,6 +41,9 @@ QString openSslReason()
 // system's bundle costs more than a handshake on loopback.
 SSL_CTX* contextFor(const QString& caFile)
 {
+    QString notLoaded;
+    if (!LoadOpenSsl(&notLoaded))
+        throw EHttpClientError(QStringLiteral("TLS library could not be loaded: %1").arg(notLoaded));
     // OpenSSL first, so its exit handler runs after anything below is done with it.
     static const bool started = OPENSSL_init_ssl(0, nullptr) == 1;
     if (!started)
@@ -625,6 +624,8 @@ std::unique_ptr<TTlsSession> StartTlsSession(SocketPlatform::Handle socket, cons
 
 int PemCertificateCount(const QByteArray& pem)
 {
+    if (!LoadOpenSsl(nullptr))
+        return 0;
     BIO* bio = BIO_new_mem_buf(pem.constData(), static_cast<int>(pem.size()));
     if (!bio)
         return 0;

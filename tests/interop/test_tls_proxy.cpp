@@ -1,6 +1,7 @@
 // https and proxies with real peers: nginx terminating TLS in front of the local service,
 // and tinyproxy as the forward proxy for http and, through CONNECT, for https. Every
-// certificate is made for the test. This binary links no widgets.
+// certificate is made for the test. This binary links no widgets; it also runs the shipped
+// program over both schemes.
 #include "service/ReadOutcome.h"
 #include "service/ServicePost.h"
 #include "service/TimelineRead.h"
@@ -11,6 +12,10 @@
 #include "Tinyproxy.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -177,4 +182,60 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
+}
+
+// The shipped program over both schemes: OpenSSL is loaded when the first https read needs
+// it, never for an http start-up. Each run is watched until its window shows a status
+// ("strActiveStateId=" in the debug lines), then its mappings are looked at.
+class ShippedProgram : public TlsAndProxies {
+protected:
+    // The program's mappings once it showed a status; empty when it never did.
+    QByteArray MappingsWhenShowing(const QByteArray& api, const QStringList& extra = {})
+    {
+        const QString exe = qEnvironmentVariable("BRIMLARK_EXE");
+        QTemporaryDir dir;
+        QFile ini(dir.filePath(QStringLiteral("brimlark.ini")));
+        // The demo account, scrambled as the settings file keeps it.
+        if (!ini.open(QIODevice::WriteOnly) || ini.write("[App]\nUSR=>?75\nPWD=>?75\n") < 0)
+            return {};
+        ini.close();
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("brimlark.debug=true"));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), dir.filePath(QStringLiteral("cache")));
+        program.setProcessEnvironment(env);
+        program.setProcessChannelMode(QProcess::MergedChannels);
+        program.start(exe, QStringList{QStringLiteral("--api"), QString::fromUtf8(api), QStringLiteral("--settings"),
+                                       ini.fileName()} + extra);
+        QByteArray output, maps;
+        QElapsedTimer waited;
+        waited.start();
+        while (program.state() != QProcess::NotRunning && waited.elapsed() < 20000) {
+            program.waitForReadyRead(200);
+            output += program.readAll();
+            if (output.contains("strActiveStateId=")) {
+                QFile file(QStringLiteral("/proc/%1/maps").arg(program.processId()));
+                if (file.open(QIODevice::ReadOnly))
+                    maps = file.readAll();
+                break;
+            }
+        }
+        program.kill();
+        program.waitForFinished();
+        EXPECT_FALSE(maps.isEmpty()) << output.constData();
+        return maps;
+    }
+};
+
+TEST_F(ShippedProgram, LoadsTlsOnlyForHttps)
+{
+    if (qEnvironmentVariableIsEmpty("BRIMLARK_EXE"))
+        GTEST_SKIP() << "BRIMLARK_EXE is not set";
+    const QByteArray overHttp = MappingsWhenShowing(s_service->baseUrl());
+    EXPECT_FALSE(overHttp.contains("libssl")) << "OpenSSL loaded for an http start-up";
+    EXPECT_FALSE(overHttp.contains("libcrypto"));
+    const QByteArray overHttps
+        = MappingsWhenShowing(s_nginx->baseUrl(), {QStringLiteral("--ca-file"), s_certs->caFile()});
+    EXPECT_TRUE(overHttps.contains("libssl.so"));
 }

@@ -37,6 +37,7 @@ echo "package: $(basename "$DEB")"
 [ "$(dpkg-deb -f "$DEB" Section)" = net ] || fail "section is not net"
 # Found by dpkg-shlibdeps, not written by hand.
 dpkg-deb -f "$DEB" Depends | grep -q 'libqt6widgets6' || fail "Depends lacks the Qt libraries: $(dpkg-deb -f "$DEB" Depends)"
+dpkg-deb -f "$DEB" Depends | grep -q 'libssl3' || fail "Depends lacks OpenSSL, which the program loads by name: $(dpkg-deb -f "$DEB" Depends)"
 for font in fonts-ipafont-gothic fonts-noto-color-emoji; do
   dpkg-deb -f "$DEB" Recommends | grep -qw "$font" || fail "Recommends lacks $font"
 done
