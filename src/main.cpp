@@ -1,13 +1,10 @@
-#include "app/LazyIconStyle.h"
-#include "app/Translations.h"
+#include "app/Application.h"
 #include "app/frmMain.h"
-#include "dialogs/DialogCommon.h"
 #include "service/TimelineReader.h"
 #include "settings/Settings.h"
 
 #include <QApplication>
 #include <QFileInfo>
-#include <QIcon>
 #include <QMessageBox>
 #include <QTimer>
 #include <QUrl>
@@ -180,7 +177,6 @@ int Run(int argc, char* argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication app(argc, argv);
-    QApplication::setStyle(new TLazyIconStyle);
     QApplication::setApplicationName(QStringLiteral("Brimlark_Simple"));
     QApplication::setApplicationVersion(QStringLiteral(BRIMLARK_VERSION));
 
@@ -197,15 +193,7 @@ int Run(int argc, char* argv[])
     options.Arguments = QApplication::arguments();
     TForm1::StartFirstRead(options, settings);
 
-    RegisterJapaneseFontSubstitutes();
-    // Menus and pop-ups take the windows' font rather than loading the desktop's family too.
-    QApplication::setFont(UiFont(12));
-    // The installed theme icon when there is one, else the program's own drawing.
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("brimlark"), ProgramIconSet()));
-    QGuiApplication::setDesktopFileName(QStringLiteral("brimlark"));
-
-    // Before any window: every window takes its texts when it is built.
-    InstallTranslators(ResolveLanguage(QApplication::arguments(), settings));
+    SetUpApplication(QApplication::arguments(), settings);
 
     // With --screenshot nobody is there to answer a start-up message box.
     QTimer answerBoxes;

@@ -1,13 +1,16 @@
 // Helper process of the reload benchmark. "fill URL N" posts N statuses as the demo
 // account so the timeline has enough pages. "reload URL PAGES ROUNDS" starts a main
-// window as the program does and, once its first frame is painted, prints
+// window as the program's main does (settings read, first page asked for, application
+// set up, secondary windows left until used) and, once its first frame is painted, prints
 // "startup RSS HWM" (KiB, from /proc/self/status); then reads more up to page PAGES,
 // times ROUNDS reloads (each reads pages 1 to PAGES and repaints the window) and prints
 // "reload SECONDS ROWS RSS HWM": the mean seconds of one reload, the rows shown and the
 // memory after the last one.
+#include "app/Application.h"
 #include "app/frmMain.h"
 #include "http/HttpCli.h"
 #include "service/ServicePost.h"
+#include "settings/Settings.h"
 #include "support/FrameProbe.h"
 
 #include <QApplication>
@@ -45,11 +48,15 @@ int Reload(const QString& api, int pages, int rounds)
     if (!file.open(QIODevice::WriteOnly) || file.write("[App]\nUSR=>?75\nPWD=>?75\n") < 0)
         return 1;
     file.close();
+    TMainState settings;
+    LoadSettings(ini, settings);
     TForm1Options options;
     options.SettingsFile = ini;
     options.Arguments = {QStringLiteral("brimlark"), QStringLiteral("--api"), api};
+    TForm1::StartFirstRead(options, settings);
+    SetUpApplication(options.Arguments, settings);
     TForm1 form(options);
-    form.CreateSecondaryWindows();
+    form.CreateSecondaryWindowsOnDemand();
     bool painted = false;
     const FirstFrame firstFrame(&form, [&painted] { painted = true; });
     form.show();
