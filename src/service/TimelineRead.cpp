@@ -8,7 +8,6 @@
 #include "xml/XMLEncoding.h"
 
 #include <QLoggingCategory>
-#include <QRegularExpression>
 
 namespace {
 
@@ -50,7 +49,17 @@ void LoadDocument(TBlockingHttpClient& client, const TServiceAccount& account, c
 // text keeps its first line.
 QString OneLine(const QString& message)
 {
-    QStringList lines = message.split(QRegularExpression(QStringLiteral("[\r\n]+")), Qt::SkipEmptyParts);
+    // Split by hand: a pattern here would load the regular-expression engine for a
+    // single failure line.
+    QStringList lines;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= message.size(); ++i) {
+        if (i == message.size() || message[i] == u'\r' || message[i] == u'\n') {
+            if (i > start)
+                lines.append(message.mid(start, i - start));
+            start = i + 1;
+        }
+    }
     if (lines.isEmpty())
         return message;
     if (lines.size() > 1 && lines.first().startsWith(QLatin1String("Socket Error #")))
