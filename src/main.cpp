@@ -234,6 +234,7 @@ int Run(int argc, char* argv[])
 
 int main(int argc, char* argv[])
 {
+    UseOneHeap();
     const int result = Run(argc, argv);
     // A read abandoned at close may still be waiting for its server; the settings are
     // saved, so the process ends now instead of tearing down under a running thread.

@@ -90,6 +90,7 @@ int Reload(const QString& api, int pages, int rounds)
 
 int main(int argc, char* argv[])
 {
+    UseOneHeap();
     QApplication app(argc, argv);
     const QStringList args = QApplication::arguments();
     if (args.size() == 4 && args[1] == QLatin1String("fill"))

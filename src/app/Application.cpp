@@ -8,6 +8,10 @@
 #include <QApplication>
 #include <QIcon>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 void SetUpApplication(const QStringList& arguments, const TMainState& settings)
 {
     QApplication::setStyle(new TLazyIconStyle);
@@ -18,4 +22,11 @@ void SetUpApplication(const QStringList& arguments, const TMainState& settings)
     QGuiApplication::setDesktopFileName(QStringLiteral("brimlark"));
     // Before any window: every window takes its texts when it is built.
     InstallTranslators(ResolveLanguage(arguments, settings));
+}
+
+void UseOneHeap()
+{
+#if defined(__GLIBC__)
+    mallopt(M_ARENA_MAX, 1);
+#endif
 }
