@@ -30,3 +30,10 @@ void UseOneHeap()
     mallopt(M_ARENA_MAX, 1);
 #endif
 }
+
+void ReturnFreeMemory()
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}

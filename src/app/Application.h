@@ -15,3 +15,7 @@ void SetUpApplication(const QStringList& arguments, const TMainState& settings);
 // stayed resident (about half a megabyte each) after their pages were handed over. A
 // single user's reads never contend for the lock.
 void UseOneHeap();
+
+// Gives the free pages inside the heap back to the system. Called when a reload is over:
+// the pages it read were freed one by one, which leaves holes the allocator keeps.
+void ReturnFreeMemory();

@@ -1,5 +1,6 @@
 #include "app/frmMain.h"
 
+#include "app/Application.h"
 #include "app/RichEditC.h"
 #include "app/frmMain_p.h"
 #include "dialogs/DialogCommon.h"
@@ -398,6 +399,7 @@ void TForm1::Reload()
     }
     ScheduleNextReload(backOff, retryAfter, succeeded);
     EnableCommands(true);
+    ReturnFreeMemory();
 }
 
 void TForm1::SignIn()
