@@ -13,15 +13,52 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 using namespace form1;
+
+namespace {
+
+// Each cell as the style draws it, above a light grid line along its bottom edge, and the
+// selection always in the active colours, as when a style sheet drew the list; the sheet
+// sent every paint of the list through rule matching, a fifth of its cost.
+class TGridLineDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem cell(option);
+        cell.rect.setBottom(cell.rect.bottom() - 1);
+        if (cell.state & QStyle::State_Selected) {
+            for (const QPalette::ColorGroup group : {QPalette::Inactive, QPalette::Disabled}) {
+                cell.palette.setBrush(group, QPalette::Highlight, option.palette.brush(QPalette::Active, QPalette::Highlight));
+                cell.palette.setBrush(group, QPalette::HighlightedText,
+                                      option.palette.brush(QPalette::Active, QPalette::HighlightedText));
+            }
+        }
+        QStyledItemDelegate::paint(painter, cell, index);
+        painter->save();
+        painter->setPen(QColor(0xd8, 0xd8, 0xd8));
+        painter->drawLine(option.rect.left(), option.rect.bottom(), option.rect.right(), option.rect.bottom());
+        painter->restore();
+    }
+    // The line's pixel row comes on top of the row's own height.
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        return QStyledItemDelegate::sizeHint(option, index) + QSize(0, 1);
+    }
+};
+
+} // namespace
 
 // The main window's controls and menus, under the names the rest of the program and
 // the tests know them by, and the placing of the strip above the list.
@@ -143,10 +180,8 @@ void TForm1::BuildControls()
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListView1->setFont(PixelFont(kPGothic, 13));
-    // Grid lines between the rows; a style sheet takes over the selection colours too.
-    ListView1->setStyleSheet(QStringLiteral(
-        "QTreeView::item { border-bottom: 1px solid #d8d8d8; }"
-        "QTreeView::item:selected { background: palette(highlight); color: palette(highlighted-text); }"));
+    // Grid lines between the rows.
+    ListView1->setItemDelegate(new TGridLineDelegate(ListView1));
     ListView1->header()->setStretchLastSection(false);
     ListView1->setColumnWidth(0, kNameColumnWidth);
     ListView1->setColumnWidth(1, 550);

@@ -216,6 +216,26 @@ TEST_F(WindowTest, ScreenReadersGetNamesAndOnlyTheVisibleColumns)
         EXPECT_FALSE(read.contains(QString::fromUtf8(hidden))) << hidden;
 }
 
+// Grid lines under every row, and the selection in the active colours even while a read
+// locks the list.
+TEST_F(WindowTest, RowsHaveGridLinesAndTheSelectionKeepsItsColours)
+{
+    auto form = startWithRows(ThreeRows());
+    QTreeWidget* rows = list(*form);
+    ASSERT_TRUE(rows->topLevelItem(0)->isSelected());
+    const QRect first = rows->visualItemRect(rows->topLevelItem(0));
+    const QRect second = rows->visualItemRect(rows->topLevelItem(1));
+    const QColor highlight = rows->palette().color(QPalette::Active, QPalette::Highlight);
+    const auto pixel = [&](int x, int y) { return rows->viewport()->grab().toImage().pixelColor(x, y); };
+
+    EXPECT_EQ(pixel(second.left() + 40, second.bottom()), QColor(0xd8, 0xd8, 0xd8));
+    EXPECT_EQ(pixel(first.left() + 100, first.bottom()), QColor(0xd8, 0xd8, 0xd8));
+    EXPECT_NE(pixel(second.left() + 40, second.bottom() - 1), QColor(0xd8, 0xd8, 0xd8));
+    EXPECT_EQ(pixel(first.left() + 1, first.top() + 1), highlight);
+    rows->setEnabled(false);
+    EXPECT_EQ(pixel(first.left() + 1, first.top() + 1), highlight);
+}
+
 // --- menus ------------------------------------------------------------------------------
 
 TEST_F(WindowTest, MenusHoldEveryItemInOrder)
