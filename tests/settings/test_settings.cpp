@@ -1,5 +1,6 @@
 #include "settings/IniFile.h"
 #include "settings/Settings.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -14,25 +15,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray ReadAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void WriteAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
-
-unsigned Mode(const QString& path)
-{
-    struct stat st {};
-    return stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : ~0u;
-}
 
 class SettingsFile : public ::testing::Test {
 protected:
