@@ -103,7 +103,11 @@ QString caFileProblem(const QString& caFile)
     QFile file(caFile);
     if (!file.open(QIODevice::ReadOnly))
         return QCoreApplication::translate("THttpCli", "CA 証明書ファイルを読めません: %1 (%2)").arg(caFile, file.errorString());
-    if (PemCertificateCount(file.readAll()) == 0)
+    QString unusable;
+    const int certificates = PemCertificateCount(file.readAll(), &unusable);
+    if (certificates < 0)
+        return unusable;
+    if (certificates == 0)
         return QCoreApplication::translate("THttpCli", "CA 証明書ファイルに証明書がありません: %1").arg(caFile);
     return QString();
 }

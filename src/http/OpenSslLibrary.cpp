@@ -46,7 +46,7 @@ const TOpenSslFunctions* LoadOpenSsl(QString* error)
     const TLoaded& loaded = Loaded();
     if (!loaded.ok) {
         if (error)
-            *error = loaded.failure;
+            *error = QStringLiteral("TLS library could not be loaded: %1").arg(loaded.failure);
         return nullptr;
     }
     return &loaded.functions;

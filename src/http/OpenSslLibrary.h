@@ -82,8 +82,9 @@ struct TOpenSslFunctions {
 #undef BRIMLARK_OPENSSL_POINTER
 };
 
-// Loads the library once per process. Nothing, with *error, when it cannot be loaded or
-// lacks one of the functions; the same answer every time after.
+// Loads the library once per process. Nothing, with *error ("TLS library could not be
+// loaded: ..."), when it cannot be loaded or lacks one of the functions; the same answer
+// every time after.
 const TOpenSslFunctions* LoadOpenSsl(QString* error);
 // The table, after LoadOpenSsl succeeded.
 const TOpenSslFunctions& OpenSslLoaded();

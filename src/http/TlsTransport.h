@@ -58,5 +58,6 @@ public:
 // Nothing, with *error, when caFile cannot be used.
 std::unique_ptr<TTlsSession> StartTlsSession(SocketPlatform::Handle socket, const QByteArray& host,
                                              const QString& caFile, QString* error);
-// How many certificates a PEM text holds.
-int PemCertificateCount(const QByteArray& pem);
+// How many certificates a PEM text holds; -1, with *error, when the TLS library cannot be
+// used to read it.
+int PemCertificateCount(const QByteArray& pem, QString* error);

@@ -43,7 +43,7 @@ SSL_CTX* contextFor(const QString& caFile)
 {
     QString notLoaded;
     if (!LoadOpenSsl(&notLoaded))
-        throw EHttpClientError(QStringLiteral("TLS library could not be loaded: %1").arg(notLoaded));
+        throw EHttpClientError(notLoaded);
     // OpenSSL first, so its exit handler runs after anything below is done with it.
     static const bool started = OPENSSL_init_ssl(0, nullptr) == 1;
     if (!started)
@@ -622,10 +622,10 @@ std::unique_ptr<TTlsSession> StartTlsSession(SocketPlatform::Handle socket, cons
     return std::make_unique<TOpenSslSession>(socket, ssl, bio);
 }
 
-int PemCertificateCount(const QByteArray& pem)
+int PemCertificateCount(const QByteArray& pem, QString* error)
 {
-    if (!LoadOpenSsl(nullptr))
-        return 0;
+    if (!LoadOpenSsl(error))
+        return -1;
     BIO* bio = BIO_new_mem_buf(pem.constData(), static_cast<int>(pem.size()));
     if (!bio)
         return 0;
