@@ -126,7 +126,7 @@ void BM_Post(benchmark::State& state)
     const QByteArray body = bodyOfSize(state.range(0));
     // A status post as the program configures it.
     const THttpCliRequest request = ServicePostRequest(
-        TServiceAccount{QString(), QStringLiteral("alice"), QStringLiteral("secret")},
+        TServiceAccount{QString(), QStringLiteral("alice"), QStringLiteral("secret"), {}},
         QByteArray::fromStdString(server.url("/statuses/update.xml")), body, "application/x-www-form-urlencoded");
     THttpCli cli;
     for (auto _ : state) {
@@ -279,7 +279,7 @@ void postHttps(benchmark::State& state, bool fresh)
     }
     TlsBenchServer server;
     THttpCliRequest request = ServicePostRequest(
-        TServiceAccount{QString(), QStringLiteral("alice"), QStringLiteral("secret")},
+        TServiceAccount{QString(), QStringLiteral("alice"), QStringLiteral("secret"), {}},
         QByteArray::fromStdString(server.url("/statuses/update.xml")), bodyOfSize(200), "application/x-www-form-urlencoded");
     request.Network.CaFile = certificates().caFile();
     if (!fresh)

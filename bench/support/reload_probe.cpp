@@ -26,7 +26,7 @@ namespace {
 int Fill(const QByteArray& api, int count)
 {
     THttpCli cli;
-    const TServiceAccount account{QString::fromUtf8(api), QStringLiteral("demo"), QStringLiteral("demo")};
+    const TServiceAccount account{QString::fromUtf8(api), QStringLiteral("demo"), QStringLiteral("demo"), {}};
     for (int i = 0; i < count; ++i) {
         const TPostOutcome outcome = PostStatus(cli, account, "status=bench+" + QByteArray::number(i) + "&source=brimlark");
         if (!outcome.IsAccepted()) {

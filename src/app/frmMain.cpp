@@ -58,33 +58,14 @@ TServiceAccount TForm1::Account() const
 // ---------------------------------------------------------------------------------------
 // Construction
 
-namespace {
-
-// The service the settings and the command line name: its address (and the status line
-// when it cannot be used) and the network options.
-struct TServiceSetup {
-    QString ApiBase;
-    QString ApiError;
-    TNetworkOptions Network;
-};
-
-TServiceSetup ResolveServiceSetup(const QStringList& arguments, const TMainState& state)
-{
-    const TApiBase api = ResolveApiBase(arguments, state);
-    return {api.Address, api.Error.isEmpty() ? QString() : ApiBaseErrorLine(api),
-            ResolveNetworkOptions(state.Proxy.value_or(QString()), ResolveCaFile(arguments, state))};
-}
-
-} // namespace
-
 void TForm1::StartFirstRead(TForm1Options& options, const TMainState& state)
 {
     options.Settings = state;
-    const TServiceSetup service = ResolveServiceSetup(options.Arguments, state);
-    if (!service.ApiError.isEmpty() || !state.HasCredentials())
+    const TServiceEndpoint service = ResolveServiceEndpoint(options.Arguments, state);
+    if (!service.Error.isEmpty() || !state.HasCredentials())
         return;
     options.Reader = new TTimelineReader;
-    options.Reader->Prefetch({service.ApiBase, state.AccountName, state.Password, service.Network}, 1, options.Bounds);
+    options.Reader->Prefetch(TServiceAccount(service, state.AccountName, state.Password), 1, options.Bounds);
 }
 
 void TForm1::ReadSettings()
@@ -93,9 +74,9 @@ void TForm1::ReadSettings()
         m_state = *m_options.Settings;
     else
         LoadSettings(m_options.SettingsFile, m_state);
-    const TServiceSetup service = ResolveServiceSetup(m_options.Arguments, m_state);
+    const TServiceEndpoint service = ResolveServiceEndpoint(m_options.Arguments, m_state);
     m_state.ApiBase = service.ApiBase;
-    m_apiError = service.ApiError;
+    m_apiError = service.Error;
     m_network = service.Network;
 }
 
@@ -190,7 +171,8 @@ QDialog* TForm1::TwittWindow()
     if (!m_frmTwitt && m_secondaryWindowsAllowed) {
         const QString postCopy = m_options.PostCopyFile.isEmpty() ? PostCopyFileBeside(m_options.SettingsFile)
                                                                   : m_options.PostCopyFile;
-        auto* twitt = new TfrmTwitt(m_state, postCopy, [this](const QString& text) { ShowStatus(text); }, this);
+        auto* twitt = new TfrmTwitt([this] { return Account(); }, postCopy,
+                                    [this](const QString& text) { ShowStatus(text); }, this);
         if (m_textLimit)
             twitt->SetTextLimit(*m_textLimit);
         m_frmTwitt = twitt;

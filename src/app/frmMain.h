@@ -225,7 +225,7 @@ private:
     TForm1Options m_options;
     TMainState m_state;
     QString m_apiError;         // the status line for a service address that cannot be used
-    TNetworkOptions m_network;  // proxies and extra trusted certificates
+    TNetworkOptions m_network;  // proxies and extra trusted certificates, for every call through Account()
     TTimelineReader* m_reader = nullptr;
     TReloadBackoff m_backoff{60000};
     bool m_closing = false;

@@ -1,5 +1,7 @@
 #include "service/ServiceAccount.h"
 
+#include "settings/Settings.h"
+
 #include <QList>
 #include <QUrl>
 
@@ -105,4 +107,11 @@ bool SendsPasswordInTheClear(const QString& apiBase)
     if (host == QLatin1String("localhost") || host.endsWith(QLatin1String(".localhost")))
         return false;
     return !isLoopbackAddress(host);
+}
+
+TServiceEndpoint ResolveServiceEndpoint(const QStringList& arguments, const TMainState& state)
+{
+    const TApiBase api = ResolveApiBase(arguments, state);
+    return {api.Address, ResolveNetworkOptions(state.Proxy.value_or(QString()), ResolveCaFile(arguments, state)),
+            api.Error.isEmpty() ? QString() : ApiBaseErrorLine(api)};
 }

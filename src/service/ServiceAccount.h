@@ -3,12 +3,36 @@
 #include "http/NetworkOptions.h"
 
 #include <QString>
+#include <QStringList>
+
+struct TMainState;
+
+// Where the service is and how every call reaches it: the base address and the network
+// options (proxies, extra trusted certificates), resolved together and once.
+struct TServiceEndpoint {
+    QString ApiBase;
+    TNetworkOptions Network;
+    QString Error;              // the status line for an address that cannot be used; empty when it can
+
+    bool operator==(const TServiceEndpoint&) const = default;
+};
+
+// The endpoint the command line, the environment and the settings name: the address
+// (--api, BRIMLARK_API, API=, the default), the CA file (--ca-file, BRIMLARK_CA_FILE,
+// CAFile=) and the proxies (Proxy=, then the environment).
+TServiceEndpoint ResolveServiceEndpoint(const QStringList& arguments, const TMainState& state);
 
 // Where the service is and who signs the requests: the base address (no trailing
-// slash; it may carry a path prefix such as "/api") and the Credentials.
+// slash; it may carry a path prefix such as "/api"), the Credentials and the network
+// options. There is no way to make one without saying how the network is reached, so
+// no call can leave the proxies or the CA file behind.
 struct TServiceAccount {
     TServiceAccount() = default;
-    TServiceAccount(QString apiBase, QString accountName, QString password, TNetworkOptions network = {})
+    TServiceAccount(const TServiceEndpoint& endpoint, QString accountName, QString password)
+        : TServiceAccount(endpoint.ApiBase, std::move(accountName), std::move(password), endpoint.Network)
+    {
+    }
+    TServiceAccount(QString apiBase, QString accountName, QString password, TNetworkOptions network)
         : ApiBase(std::move(apiBase)), AccountName(std::move(accountName)), Password(std::move(password)),
           Network(std::move(network))
     {

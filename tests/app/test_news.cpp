@@ -36,7 +36,7 @@ protected:
     {
         THttpCli client;
         const TServiceAccount sakura(QString::fromUtf8(service->baseUrl()), QStringLiteral("sakura"),
-                                     QStringLiteral("sakura"));
+                                     QStringLiteral("sakura"), {});
         ASSERT_TRUE(PostStatus(client, sakura, StatusUpdateBody(StatusUpdateText(text))).IsAccepted());
     }
     static bool bold(TForm1& form, int row) { return list(form)->topLevelItem(row)->font(0).bold(); }

@@ -239,7 +239,7 @@ TEST_F(WindowNotificationTest, ANewStatusIsAnnouncedAndAClickShowsIt)
     EXPECT_TRUE(action(*form, "pmNotify")->isChecked());
 
     THttpCli client;
-    const TServiceAccount sakura(QString::fromUtf8(local.baseUrl()), QStringLiteral("sakura"), QStringLiteral("sakura"));
+    const TServiceAccount sakura(QString::fromUtf8(local.baseUrl()), QStringLiteral("sakura"), QStringLiteral("sakura"), {});
     ASSERT_TRUE(PostStatus(client, sakura, StatusUpdateBody(StatusUpdateText(QStringLiteral("通知される新着")))).IsAccepted());
     action(*form, "pmReload")->trigger();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !fake.calls.empty(); }, 5000));

@@ -29,5 +29,5 @@ inline THttpCliRequest servicePost(const QByteArray& url, const QByteArray& body
                                    const QString& user = QStringLiteral("alice"),
                                    const QString& password = QStringLiteral("secret"))
 {
-    return ServicePostRequest(TServiceAccount{QString(), user, password}, url, body, contentType);
+    return ServicePostRequest(TServiceAccount{QString(), user, password, {}}, url, body, contentType);
 }

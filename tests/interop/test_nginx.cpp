@@ -89,7 +89,7 @@ protected:
 
     static TServiceAccount Through(const QByteArray& location, const char* user = "demo", const char* password = "demo")
     {
-        return {QString::fromUtf8(s_nginx->baseUrl() + location), QString::fromLatin1(user), QString::fromLatin1(password)};
+        return {QString::fromUtf8(s_nginx->baseUrl() + location), QString::fromLatin1(user), QString::fromLatin1(password), {}};
     }
     static QList<TStatusRow> FirstPage()
     {

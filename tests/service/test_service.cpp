@@ -35,7 +35,7 @@ const QByteArray kTwoStatuses =
 TServiceAccount Account(const ScriptedServer& server)
 {
     return {QString::fromUtf8(server.baseUrl()) + QStringLiteral("/api"), QStringLiteral("alice"),
-            QStringLiteral("secret")};
+            QStringLiteral("secret"), {}};
 }
 
 TReadBounds Short()
@@ -136,7 +136,7 @@ TEST(TimelinePage, RefusedConnectionCarriesTheSocketError)
         port = gone.port();
     }
     const TTimelinePage page = ReadTimelinePage(
-        {QStringLiteral("http://127.0.0.1:%1").arg(port), QStringLiteral("a"), QStringLiteral("b")}, 1, Short());
+        {QStringLiteral("http://127.0.0.1:%1").arg(port), QStringLiteral("a"), QStringLiteral("b"), {}}, 1, Short());
     EXPECT_EQ(page.Failure, TReadFailure::Connection);
     EXPECT_EQ(page.SocketError, 10061);
     EXPECT_EQ(page.Reason, QStringLiteral("Connection refused."));
@@ -276,7 +276,7 @@ TEST(LocalServiceRoundTrip, PostThenFavouriteThenRead)
     options.seed = true;
     LocalService service(options);
     ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
-    const TServiceAccount account{QString::fromUtf8(service.baseUrl()), QStringLiteral("demo"), QStringLiteral("demo")};
+    const TServiceAccount account{QString::fromUtf8(service.baseUrl()), QStringLiteral("demo"), QStringLiteral("demo"), {}};
     THttpCli client;
 
     const QString text = QStringLiteral("サービス層から %1").arg(QCoreApplication::applicationPid());
@@ -293,7 +293,7 @@ TEST(LocalServiceRoundTrip, PostThenFavouriteThenRead)
     ASSERT_TRUE(page.Ok());
     EXPECT_EQ(page.Rows.first().Favorited, QStringLiteral("true"));
 
-    const TTimelinePage wrong = ReadTimelinePage({account.ApiBase, account.AccountName, QStringLiteral("nope")}, 1, {});
+    const TTimelinePage wrong = ReadTimelinePage({account.ApiBase, account.AccountName, QStringLiteral("nope"), {}}, 1, {});
     EXPECT_EQ(wrong.Failure, TReadFailure::Refused);
 }
 
@@ -310,7 +310,7 @@ TEST(ServerConfig, TheLocalServicePublishesItsLimitToAnyone)
         ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
         // Unknown credentials: the document is not private.
         const TServerConfig config = ReadServerConfig(
-            {QString::fromUtf8(service.baseUrl()), QStringLiteral("nobody"), QStringLiteral("x")}, {});
+            {QString::fromUtf8(service.baseUrl()), QStringLiteral("nobody"), QStringLiteral("x"), {}}, {});
         EXPECT_EQ(config.Read, published >= 0);
         EXPECT_EQ(config.TextLimit, published >= 0 ? std::optional<int>(published) : std::nullopt);
     }
