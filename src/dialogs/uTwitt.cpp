@@ -24,11 +24,11 @@ const QString kApplicationTitle = QStringLiteral("Brimlark_Simple");
 
 } // namespace
 
-TfrmTwitt::TfrmTwitt(TMainState& state, const QString& postCopyFile, std::function<void(const QString&)> showStatus,
+TfrmTwitt::TfrmTwitt(std::function<TServiceAccount()> account, const QString& postCopyFile, std::function<void(const QString&)> showStatus,
                      QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                           | Qt::WindowCloseButtonHint)
-    , m_state(state)
+    , m_account(std::move(account))
     , m_postCopyFile(postCopyFile)
     , m_showStatus(std::move(showStatus))
 {
@@ -210,8 +210,21 @@ void TfrmTwitt::btnTwittClick()
 
     // A press while the first request still runs is refused by the client as busy and
     // leaves that request alone.
-    const TPostOutcome outcome
-        = PostStatus(*HttpCli1, {m_state.ApiBase, m_state.AccountName, m_state.Password}, body);
+    const bool first = !m_posting;
+    if (first) {
+        m_posting = true;
+        m_abandoned = false;
+    }
+    const TPostOutcome outcome = PostStatus(*HttpCli1, m_account(), body);
+    if (first)
+        m_posting = false;
+    if (first && m_abandoned) {
+        // The request may have reached the server before the socket closed: say so, and
+        // keep the text for the user to check and send again.
+        if (m_showStatus)
+            m_showStatus(tr("投稿を中止しました。サーバーには届いている可能性があります"));
+        return;
+    }
     if (outcome.IsAccepted()) {
         memoTwitt->clear();
         accept();
@@ -226,4 +239,13 @@ void TfrmTwitt::btnTwittClick()
 void TfrmTwitt::btnCancelClick()
 {
     reject();
+}
+
+void TfrmTwitt::reject()
+{
+    if (m_posting && !m_abandoned) {
+        m_abandoned = true;
+        HttpCli1->Abort();
+    }
+    QDialog::reject();
 }

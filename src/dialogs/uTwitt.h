@@ -1,6 +1,6 @@
 #pragma once
 
-#include "settings/Settings.h"
+#include "service/ServiceAccount.h"
 
 #include <QDialog>
 
@@ -19,7 +19,8 @@ class THttpCli;
 class TfrmTwitt : public QDialog {
     Q_OBJECT
 public:
-    TfrmTwitt(TMainState& state, const QString& postCopyFile, std::function<void(const QString&)> showStatus,
+    // account gives the address, Credentials and network options at the moment of sending.
+    TfrmTwitt(std::function<TServiceAccount()> account, const QString& postCopyFile, std::function<void(const QString&)> showStatus,
               QWidget* parent);
     ~TfrmTwitt() override;
 
@@ -43,6 +44,9 @@ public Q_SLOTS:
     void memoTwittChange();
     void btnTwittClick();
     void btnCancelClick();
+    // Closing the dialog (キャンセル, Esc, the close box) while a post runs abandons it:
+    // the request ends at once and the status line says the server may have it anyway.
+    void reject() override;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -58,9 +62,11 @@ private:
     QString LimitText() const;
     bool WriteBodyFile(const QByteArray& body);
 
-    TMainState& m_state;
+    std::function<TServiceAccount()> m_account;
     QString m_postCopyFile;
     std::function<void(const QString&)> m_showStatus;
+    bool m_posting = false;
+    bool m_abandoned = false;   // closed while the post ran
     int m_textLimit = 140;
     bool m_limitPublished = false;
 };

@@ -1055,6 +1055,12 @@ void THttpCli::failRequest(int code, const QByteArray& reason)
     becomeReady();
 }
 
+void THttpCli::Abort()
+{
+    if (m_state != httpReady)
+        abortRequest();
+}
+
 void THttpCli::abortRequest()
 {
     m_state = httpAborting;

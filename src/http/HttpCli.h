@@ -97,6 +97,9 @@ public:
     // while another request of this client runs fails at once with code 1 and leaves
     // the running one alone.
     THttpCliResult Post(const THttpCliRequest& request);
+    // Ends the running Post at once (the socket is closed there and then); that Post
+    // returns failed with "Connection aborted on request". Nothing when none runs.
+    void Abort();
 
     THttpState State() const { return m_state; }
     int LocationChangeCurCount() const { return m_locationChangeCurCount; }

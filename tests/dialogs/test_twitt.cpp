@@ -1,4 +1,5 @@
 #include "dialogs/uTwitt.h"
+#include "settings/Settings.h"
 
 #include "dialogs/DialogCommon.h"
 #include "http/HttpCli.h"
@@ -38,6 +39,12 @@ QByteArray BodyOf(const QByteArray& request)
     return end < 0 ? QByteArray() : request.mid(end + 4);
 }
 
+// The dialog asks for the account when it sends: here the test's state, read at that moment.
+std::function<TServiceAccount()> From(const TMainState& state)
+{
+    return [&state] { return TServiceAccount(state.ApiBase, state.AccountName, state.Password, {}); };
+}
+
 QString Japanese(int n)
 {
     return QString(n, QChar(0x3042));  // あ
@@ -52,7 +59,7 @@ protected:
         state.AccountName = QStringLiteral("alice");
         state.Password = QStringLiteral("pw");
         state.ApiBase = QString::fromLatin1(server.baseUrl()) + QStringLiteral("/api");
-        dlg = std::make_unique<TfrmTwitt>(state, m_dir.filePath(QStringLiteral("cache/post.txt")),
+        dlg = std::make_unique<TfrmTwitt>(From(state), m_dir.filePath(QStringLiteral("cache/post.txt")),
                                           [this](const QString& line) { status << line; }, nullptr);
         dlg->show();
     }
@@ -353,7 +360,7 @@ TEST_F(PostingDialog, CancelKeepsTheTextForTheNextOpening)
 TEST(PostingDialogLayout, ControlsCaptionsAndTabOrder)
 {
     TMainState state;
-    TfrmTwitt dlg(state, QString(), {}, nullptr);
+    TfrmTwitt dlg(From(state), QString(), {}, nullptr);
     EXPECT_EQ(dlg.windowTitle(), QStringLiteral("つぶやく"));
     EXPECT_EQ(dlg.size(), QSize(379, 136));
     EXPECT_EQ(dlg.findChild<QLabel*>(QStringLiteral("Label1"))->text(), QStringLiteral("本文"));
@@ -376,7 +383,7 @@ TEST(PostingDialogLayout, CaptionsFitTheirLabelsAtAnyFontSize)
 {
     TMainState state;
     for (int limit : {-1, 100000, 0}) {
-        TfrmTwitt dlg(state, QString(), {}, nullptr);
+        TfrmTwitt dlg(From(state), QString(), {}, nullptr);
         if (limit >= 0)
             dlg.SetTextLimit(limit);
         dlg.show();
@@ -402,7 +409,7 @@ TEST(PostingDialogLayout, CaptionsFitTheirLabelsAtAnyFontSize)
 TEST(PostingDialogLayout, TheCountHasAnAccessibleName)
 {
     TMainState state;
-    TfrmTwitt dlg(state, QString(), {}, nullptr);
+    TfrmTwitt dlg(From(state), QString(), {}, nullptr);
     QAccessibleInterface* count = QAccessible::queryAccessibleInterface(dlg.lblStrCount);
     ASSERT_NE(count, nullptr);
     EXPECT_EQ(count->text(QAccessible::Name), QStringLiteral("文字数"));
@@ -460,7 +467,7 @@ protected:
 
 TEST_F(PostingToTheLocalService, PostedTextIsNewestInTheTimeline)
 {
-    TfrmTwitt dlg(state, postCopy(), [this](const QString& line) { status << line; }, nullptr);
+    TfrmTwitt dlg(From(state), postCopy(), [this](const QString& line) { status << line; }, nullptr);
     const QString texts[] = {
         QStringLiteral("a b&c=d +100% ~(ok)!"),
         QStringLiteral("日本語のつぶやき\nline2\nline3"),
@@ -483,7 +490,7 @@ TEST_F(PostingToTheLocalService, PostedTextIsNewestInTheTimeline)
 TEST_F(PostingToTheLocalService, WrongPasswordIsAFailureNotAPost)
 {
     state.Password = QStringLiteral("wrong");
-    TfrmTwitt dlg(state, postCopy(), [this](const QString& line) { status << line; }, nullptr);
+    TfrmTwitt dlg(From(state), postCopy(), [this](const QString& line) { status << line; }, nullptr);
     dlg.show();
     dlg.memoTwitt->setPlainText(QStringLiteral("should not appear"));
     QTest::mouseClick(dlg.btnTwitt, Qt::LeftButton);
