@@ -4,18 +4,17 @@
 #include "app/frmMain.h"
 #include "settings/Settings.h"
 
+#include "Desktop.h"
+
 #include <QApplication>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
-#include <sys/prctl.h>
 
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <ostream>
@@ -30,10 +29,7 @@ namespace {
 
 QString Run(const QString& program, const QStringList& args)
 {
-    QProcess p;
-    p.start(program, args);
-    p.waitForFinished(5000);
-    return QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError());
+    return Desktop::Run(program, args);
 }
 
 // The client window's place from xwininfo, widened by the extents the window manager
@@ -182,52 +178,6 @@ TEST_F(WindowFrame, ASizeOfNothingIsNeitherSavedNorRestored)
     form->close();
     EXPECT_EQ(storedFrame().width(), 600);
 }
-
-// An X server and a window manager of this test's own, on a display number the server
-// picks free; stopped by their ids at the end.
-class Desktop {
-public:
-    Desktop()
-    {
-        // They end with the test even when it crashes or is killed.
-        for (QProcess* p : {&m_x, &m_wm})
-            p->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    }
-    bool Start()
-    {
-        m_x.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                                           QStringLiteral("0"), QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
-                                           QStringLiteral("tcp")});
-        QByteArray number;
-        while (!number.contains('\n') && m_x.waitForReadyRead(10000))
-            number += m_x.readAllStandardOutput();
-        if (!number.contains('\n'))
-            return false;
-        const QByteArray display = ":" + number.trimmed();
-        qputenv("DISPLAY", display);
-        m_wm.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
-        for (int i = 0; i < 100; ++i) {
-            if (Run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
-                    .contains(QLatin1String("window id")))
-                return true;
-            QThread::msleep(100);
-        }
-        return false;
-    }
-    ~Desktop()
-    {
-        for (QProcess* p : {&m_wm, &m_x}) {
-            p->terminate();
-            if (!p->waitForFinished(3000))
-                p->kill();
-            p->waitForFinished(1000);
-        }
-    }
-
-private:
-    QProcess m_x;
-    QProcess m_wm;
-};
 
 } // namespace
 

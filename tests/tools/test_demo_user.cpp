@@ -1,0 +1,118 @@
+// The demo of "./dev run" with the real program, driven the way a user drives it: on a
+// desktop of the test's own (Xvfb and openbox), keys typed with xdotool open the posting
+// dialog (Alt+T), write a status and post it with Ctrl+Enter. The demo runs over https
+// with its private authority, so the post must take the road the read takes; the status
+// must then be in the demo's database.
+#include "Desktop.h"
+#include "LocalService.h"
+#include "ServiceClient.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+QString Xdotool(const QStringList& args, int timeoutMs = 5000)
+{
+    return Desktop::Run(QStringLiteral("xdotool"), args, timeoutMs).trimmed();
+}
+
+// The first visible window whose title matches, waiting up to timeoutMs; empty when none.
+QString WaitForWindow(const QString& titlePattern, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeoutMs) {
+        const QString ids = Xdotool({"search", "--onlyvisible", "--name", titlePattern});
+        if (!ids.isEmpty() && ids.at(0).isDigit())
+            return ids.section(QLatin1Char('\n'), 0, 0);
+        QThread::msleep(200);
+    }
+    return {};
+}
+
+TEST(DemoAsAUser, PostsFromTheDialogWithCtrlEnterOverHttps)
+{
+    for (const char* tool : {"Xvfb", "openbox", "xdotool", "openssl"}) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+            GTEST_SKIP() << tool << " is not installed";
+    }
+    Desktop desktop;
+    ASSERT_TRUE(desktop.Start()) << "Xvfb or openbox did not start";
+
+    // A build folder of the demo's shape holding the real program and service.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QDir build(dir.path());
+    ASSERT_TRUE(build.mkpath("tools/localservice") && build.mkpath("src"));
+    ASSERT_TRUE(QFile::link(qEnvironmentVariable("BRIMLARK_LOCALSERVICE"), build.filePath("tools/localservice/localservice")));
+    // A copy, not a link: the portable settings file goes beside the executable's real path.
+    ASSERT_TRUE(QFile::copy(qEnvironmentVariable("BRIMLARK_EXE"), build.filePath("src/brimlark")));
+
+    QProcess demo;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "WAYLAND_DISPLAY"})
+        env.remove(QString::fromLatin1(name));
+    env.remove("DEMO_TLS");
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    demo.setProcessEnvironment(env);
+    demo.setProcessChannelMode(QProcess::ForwardedChannels);
+    demo.start("bash", {qEnvironmentVariable("BRIMLARK_SOURCE_DIR") + "/tools/demo.sh", dir.path()});
+    ASSERT_TRUE(demo.waitForStarted());
+
+    const QString window = WaitForWindow(QStringLiteral("^Brimlark_Simple"), 30000);
+    ASSERT_FALSE(window.isEmpty()) << "the main window did not appear";
+    const QString text = QStringLiteral("demo post by keyboard %1").arg(QCoreApplication::applicationPid());
+
+    Xdotool({"windowactivate", "--sync", window});
+    Xdotool({"key", "--clearmodifiers", "alt+t"});
+    const QString dialog = WaitForWindow(QStringLiteral("^つぶやく$"), 10000);
+    EXPECT_FALSE(dialog.isEmpty()) << "Alt+T did not open the posting dialog";
+    Xdotool({"type", "--delay", "15", text});
+    Xdotool({"key", "ctrl+Return"});
+
+    // The dialog closes when the service took the post.
+    QElapsedTimer clock;
+    clock.start();
+    while (!dialog.isEmpty() && clock.elapsed() < 15000
+           && !Xdotool({"search", "--onlyvisible", "--name", "^つぶやく$"}).isEmpty())
+        QThread::msleep(200);
+    EXPECT_TRUE(Xdotool({"search", "--onlyvisible", "--name", "^つぶやく$"}).isEmpty())
+        << "the dialog stayed open: the post was refused";
+
+    const qint64 pid = Xdotool({"getwindowpid", window}).toLongLong();
+    ASSERT_GT(pid, 0);
+    ::kill(pid, SIGTERM);
+    ASSERT_TRUE(demo.waitForFinished(30000)) << "the demo did not end with the program";
+
+    LocalService::Options options;
+    options.dbPath = build.filePath("demo.sqlite");
+    LocalService service(options);
+    ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
+    ServiceClient client(service);
+    const auto reply = client.timeline();
+    ASSERT_TRUE(reply && reply->status == 200);
+    bool ok = false;
+    const std::vector<ReadStatus> statuses = readTimeline(reply->body, &ok);
+    ASSERT_TRUE(ok && !statuses.empty());
+    EXPECT_EQ(statuses.front().text, text.toStdString());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
