@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QMessageBox>
 #include <QTimer>
 #include <QUrl>
@@ -37,11 +38,14 @@ const char kUsage[] =
     "                     beside the program when it exists, else\n"
     "                     $XDG_CONFIG_HOME/brimlark/brimlark.ini (~/.config/...).\n"
     "  --screenshot FILE  Start up, save a PNG picture of the main window to FILE\n"
-    "                     and exit.\n";
+    "                     and exit.\n"
+    "  --verbose          Write the diagnostic lines (addresses, status ids) and each\n"
+    "                     layer's details to standard error (also QT_LOGGING_RULES).\n";
 
 struct TCommandLine {
     bool Help = false;
     bool Version = false;
+    bool Verbose = false;
     QString Screenshot;
     QString SettingsFile;
     QString Error;
@@ -80,6 +84,8 @@ TCommandLine ParseCommandLine(int argc, char* argv[])
             cl.Help = true;
         } else if (std::strcmp(arg, "--version") == 0) {
             cl.Version = true;
+        } else if (std::strcmp(arg, "--verbose") == 0) {
+            cl.Verbose = true;
         } else if (OptionValue(argc, argv, &i, "--api", &value)) {
             if (value.isNull()) {
                 cl.Error = QStringLiteral("--api needs a value");
@@ -172,6 +178,9 @@ int Run(int argc, char* argv[])
         std::printf("Brimlark_Simple %s\n", BRIMLARK_VERSION);
         return 0;
     }
+    // Rules set here come before QT_LOGGING_RULES, which can still turn lines off.
+    if (cl.Verbose)
+        QLoggingCategory::setFilterRules(QStringLiteral("brimlark.*.debug=true"));
     // A picture needs no screen: headless machines get the offscreen platform.
     if (!cl.Screenshot.isEmpty() && !HasDisplay())
         qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QLoggingCategory>
 
 #include <gtest/gtest.h>
 
@@ -25,6 +26,8 @@ int main(int argc, char* argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(QuietHandler);
+    // The tests read the diagnostic lines, which are off unless asked for.
+    QLoggingCategory::setFilterRules(QStringLiteral("brimlark.debug.debug=true"));
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brimlark_Simple"));
     ::testing::InitGoogleTest(&argc, argv);

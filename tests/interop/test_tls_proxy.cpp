@@ -202,7 +202,7 @@ protected:
         QProcess program;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("brimlark.debug=true"));
+        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("brimlark.debug.debug=true"));
         env.insert(QStringLiteral("XDG_CACHE_HOME"), dir.filePath(QStringLiteral("cache")));
         program.setProcessEnvironment(env);
         program.setProcessChannelMode(QProcess::MergedChannels);

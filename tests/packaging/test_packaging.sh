@@ -73,6 +73,15 @@ for option in $("$EXE" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
   grep -q -- "^\.BI\{0,1\}R\{0,1\} $option\b" <<<"$MAN" || fail "manual page lacks $option"
 done
 
+# Every file the program writes is named in the manual page.
+for written in brimlark.ini post.txt timeline.json; do
+  grep -q "$written" <<<"$MAN" || fail "manual page does not name $written"
+done
+
+# The licence, stated the same way everywhere.
+grep -q '<project_license>MIT</project_license>' "$SHARE/metainfo/org.brimlark.Simple.metainfo.xml" || fail "metainfo lacks project_license MIT"
+grep -q '^License: Expat$' "$SHARE/doc/brimlark/copyright" || fail "copyright file does not state the Expat (MIT) licence"
+
 # --- a run from a clean home against the local service -------------------------------
 HOME_DIR="$TMP/home" WORK="$TMP/cwd"
 mkdir -p "$HOME_DIR" "$WORK" "$TMP/runtime"
@@ -92,8 +101,13 @@ ARGS=(--api "http://127.0.0.1:$PORT" --screenshot "$TMP/shot.png")
 (cd "$ROOT" && find . | sort) > "$TMP/root.before"
 status=0
 (cd "$WORK" && env HOME="$HOME_DIR" XDG_CONFIG_HOME="$HOME_DIR/.config" XDG_CACHE_HOME="$HOME_DIR/.cache" \
-   XDG_RUNTIME_DIR="$TMP/runtime" QT_QPA_PLATFORM=offscreen timeout 30 "$EXE" "${ARGS[@]}") || status=$?
-[ "$status" = 0 ] || fail "--screenshot run exited $status"
+   XDG_RUNTIME_DIR="$TMP/runtime" QT_QPA_PLATFORM=offscreen timeout 30 "$EXE" "${ARGS[@]}" 2>"$TMP/stderr.txt") || status=$?
+[ "$status" = 0 ] || { fail "--screenshot run exited $status"; cat "$TMP/stderr.txt"; }
+# The diagnostic lines (addresses, status ids) stay off unless asked for.
+! grep -q 'strActiveStateId=\|url:' "$TMP/stderr.txt" || fail "diagnostic lines without --verbose: $(cat "$TMP/stderr.txt")"
+(cd "$WORK" && env HOME="$HOME_DIR" XDG_CONFIG_HOME="$HOME_DIR/.config" XDG_CACHE_HOME="$HOME_DIR/.cache" \
+   XDG_RUNTIME_DIR="$TMP/runtime" QT_QPA_PLATFORM=offscreen timeout 30 "$EXE" "${ARGS[@]}" --verbose 2>"$TMP/verbose.txt") || true
+grep -q "strActiveStateId=" "$TMP/verbose.txt" || fail "--verbose wrote no diagnostic lines"
 [ -s "$TMP/shot.png" ] && file "$TMP/shot.png" | grep -q 'PNG image data' || fail "no screenshot PNG"
 (cd "$ROOT" && find . | sort) > "$TMP/root.after"
 diff -u "$TMP/root.before" "$TMP/root.after" >/dev/null || { fail "the run wrote into the installed tree:"; diff "$TMP/root.before" "$TMP/root.after" || true; }
