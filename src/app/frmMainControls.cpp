@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QHeaderView>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPainter>
@@ -299,6 +300,8 @@ void TForm1::BuildMenus()
 
     mmReload = bar->addAction(tr("リロード(&R)"));
     mmReload->setObjectName(QStringLiteral("mmReload"));
+    // F5 as in every desktop program; Alt+R stays.
+    mmReload->setShortcut(QKeySequence(Qt::Key_F5));
     connect(mmReload, &QAction::triggered, this, &TForm1::mmReloadClick);
     mmMore = bar->addAction(tr("もっと前を読む(&G)"));
     mmMore->setObjectName(QStringLiteral("mmMore"));

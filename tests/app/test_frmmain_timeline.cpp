@@ -178,6 +178,21 @@ TEST_F(TimelineTest, ReloadAfterTwoReadMoresAsksForPagesOneToThreeInOrder)
     EXPECT_EQ(RequestLine(server.request(6)), path + "?page=4&twtr=true HTTP/1.1");
 }
 
+TEST_F(TimelineTest, F5Reloads)
+{
+    writeCredentials();
+    const auto page = ScriptedServer::reply(Ok(TimelineXml(ThreeRows())));
+    server.addConnection(page);
+    auto form = makeForm(server.baseUrl());
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    server.addConnection(page);
+    QTest::keyClick(list(*form), Qt::Key_F5);
+    EXPECT_EQ(server.connectionCount(), 2);
+    EXPECT_EQ(form->StatusText(), QStringLiteral("リロード完了"));
+}
+
 TEST_F(TimelineTest, ReplyThatIsNotXmlIsSwallowedAtStartAndReachesTheErrorBoxOnReadMore)
 {
     writeCredentials();
