@@ -1,5 +1,6 @@
 #include "app/Application.h"
 #include "app/frmMain.h"
+#include "app/QuitSignals.h"
 #include "service/TimelineReader.h"
 #include "settings/Settings.h"
 
@@ -187,6 +188,7 @@ int Run(int argc, char* argv[])
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brimlark_Simple"));
+    const TQuitSignals quitSignals;
     QApplication::setApplicationVersion(QStringLiteral(BRIMLARK_VERSION));
 
     // The settings first: the first page is asked for before the fonts and the window
@@ -217,6 +219,15 @@ int Run(int argc, char* argv[])
     TForm1 form(options);
     if (form.IsClosing())
         return 0;  // closed while the start-up read ran
+    // A logout, a service manager or Ctrl+C closes the window in order, with its save
+    // (also one that came while the window was being built); the session manager's
+    // request to keep what is open saves too.
+    QObject::connect(&quitSignals, &TQuitSignals::Requested, &form, [&form] { form.CloseInOrder(); });
+    if (quitSignals.Received()) {
+        form.CloseInOrder();
+        return 0;
+    }
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&form] { form.SaveSettingsNow(); });
     form.CreateSecondaryWindowsOnDemand();
     // Installed only now: a slow start-up read shows the window inside its own wait.
     TFirstPaintExit firstPaint;

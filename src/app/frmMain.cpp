@@ -193,6 +193,7 @@ QDialog* TForm1::SettingsWindow()
         m_frmSettings
             = new TfrmSettings(m_state, TimerAutoReload, TimerAutoRotation, this, &m_settingsAtStart);
         connect(m_frmSettings, &QDialog::accepted, this, &TForm1::ApplyIntervals);
+        connect(m_frmSettings, &QDialog::accepted, this, &TForm1::SettingsChanged);
     }
     return m_frmSettings;
 }
@@ -230,8 +231,10 @@ void TForm1::ShowStatus(const QString& text)
 void TForm1::EnableCommands(bool enable)
 {
     m_commandsLocked = !enable;
-    SetTimerEnabled(TimerAutoReload, enable);
-    SetTimerEnabled(TimerAutoRotation, enable);
+    // A read stops both timers; afterwards each is back as the user chose it (the
+    // historic unlock started both, switching auto-reload back on after every post).
+    SetTimerEnabled(TimerAutoReload, enable && m_state.AutoReload);
+    SetTimerEnabled(TimerAutoRotation, enable && m_state.AutoRotation);
     Image1->setEnabled(enable);
     ListView1->setEnabled(enable);
     for (QAction* a : {mmLogin, mmView, mmReload, mmMore, mmTwitt, mmVersion, pmLogin, pmTwitt,
@@ -336,10 +339,10 @@ void TForm1::SelectFirstAndShow()
     if (ListView1->topLevelItemCount() == 0)
         return;
     // Shown because a read ended, not because the user or the rotation came to it.
-    m_showingFirst = true;
+    m_autoShow = true;
     SelectRow(0);
     ListView1Click();
-    m_showingFirst = false;
+    m_autoShow = false;
 }
 
 void TForm1::Reload()
@@ -388,8 +391,10 @@ void TForm1::SignIn()
 {
     if (m_reader->Busy() || m_closing)
         return;
-    if (QDialog* login = LoginWindow())
-        login->exec();
+    if (QDialog* login = LoginWindow()) {
+        if (login->exec() == QDialog::Accepted)
+            SettingsChanged();
+    }
     // Emptied first, so signing in again never shows the first page twice.
     ListView1->clear();
     m_offline = false;
@@ -481,7 +486,9 @@ void TForm1::ShowSelected()
     m_shownFavorite = item->text(2) == QLatin1String("true");
     m_hasShown = true;
     ShowStar(m_shownFavorite);
-    if (!m_showingFirst)
+    if (m_autoShow)
+        StartSeenClock(id);
+    else
         MarkSeen(item);
 }
 
@@ -565,6 +572,7 @@ void TForm1::mmAnonymousClick()
             lblUserName->setText(item->text(0));
     }
     m_state.Anonymous = ticked;
+    SettingsChanged();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -575,8 +583,12 @@ void TForm1::TimerAutoRotationTimer()
     const int count = ListView1->topLevelItemCount();
     if (count == 0)
         return;
+    // The row leaving the strip may have been on view for its whole interval just now.
+    CheckSeenClock();
     const int i = SelectedIndex();
+    m_autoShow = true;
     SelectRow(i + 1 < count ? i + 1 : 0);
+    m_autoShow = false;
 }
 
 void TForm1::mmAutoReloadClick()
@@ -584,6 +596,7 @@ void TForm1::mmAutoReloadClick()
     const bool tick = mmAutoReload->isChecked();
     m_state.AutoReload = tick;
     SetTimerEnabled(TimerAutoReload, tick);
+    SettingsChanged();
 }
 
 void TForm1::pmAutoReloadClick()
@@ -591,6 +604,7 @@ void TForm1::pmAutoReloadClick()
     const bool tick = pmAutoReload->isChecked();
     m_state.AutoReload = tick;
     SetTimerEnabled(TimerAutoReload, tick);
+    SettingsChanged();
 }
 
 void TForm1::mmAutoRotationClick()
@@ -599,6 +613,7 @@ void TForm1::mmAutoRotationClick()
     m_state.AutoRotation = tick;
     SetTimerEnabled(TimerAutoRotation, tick);
     pmAutoRotation->setChecked(tick);
+    SettingsChanged();
 }
 
 void TForm1::pmAutoRotationClick()
@@ -607,20 +622,28 @@ void TForm1::pmAutoRotationClick()
     m_state.AutoRotation = tick;
     SetTimerEnabled(TimerAutoRotation, tick);
     mmAutoRotation->setChecked(tick);
+    SettingsChanged();
+}
+
+void TForm1::SyncTimerTicks()
+{
+    // The ticks show the user's choice, which the timers follow except while a read
+    // holds them, in every menu, whenever it opens.
+    for (QAction* item : {mmAutoReload, pmAutoReload})
+        item->setChecked(m_state.AutoReload);
+    for (QAction* item : {mmAutoRotation, pmAutoRotation})
+        item->setChecked(m_state.AutoRotation);
 }
 
 void TForm1::pmMenu1Popup()
 {
-    pmAutoReload->setChecked(TimerAutoReload->isActive());
-    mmAutoReload->setChecked(TimerAutoReload->isActive());
-    pmAutoRotation->setChecked(TimerAutoRotation->isActive());
-    mmAutoRotation->setChecked(TimerAutoRotation->isActive());
+    SyncTimerTicks();
     RefreshNotifyItems();
 }
 
 void TForm1::mmViewClick()
 {
-    mmAutoReload->setChecked(m_state.AutoReload);
+    SyncTimerTicks();
     RefreshNotifyItems();
 }
 
@@ -664,10 +687,7 @@ void TForm1::closeEvent(QCloseEvent* event)
     if (m_offlineSave->isActive())
         SaveOfflineCopy();
     QString error;
-    const TSettingsFolder folder
-        = m_options.CreateSettingsFolder ? TSettingsFolder::CreateOwnerOnly : TSettingsFolder::MustExist;
-    if (!SaveSettings(m_options.SettingsFile, m_state, FrameToSave(), &error, folder)) {
-        qCWarning(lcApp).noquote() << "settings not saved:" << m_options.SettingsFile << error;
+    if (!SaveSettingsNow(&error)) {
         QMessageBox box(QMessageBox::NoIcon, tr("情報"),
                         tr("設定ファイルに書き込めません: %1\n%2")
                             .arg(QDir::toNativeSeparators(m_options.SettingsFile), error),
@@ -678,11 +698,57 @@ void TForm1::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
+void TForm1::CloseInOrder()
+{
+    for (int guard = 0; guard < 8; ++guard) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || modal == this)
+            break;
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+    }
+    close();
+}
+
+bool TForm1::SaveSettingsNow(QString* error)
+{
+    QString why;
+    const TSettingsFolder folder
+        = m_options.CreateSettingsFolder ? TSettingsFolder::CreateOwnerOnly : TSettingsFolder::MustExist;
+    if (SaveSettings(m_options.SettingsFile, m_state, FrameToSave(), &why, folder))
+        return true;
+    qCWarning(lcApp).noquote() << "settings not saved:" << m_options.SettingsFile << why;
+    if (error)
+        *error = why;
+    return false;
+}
+
+void TForm1::SettingsChanged()
+{
+    // The close writes them once more, with the box the user has always seen on failure.
+    if (m_closing)
+        return;
+    QString error;
+    if (!SaveSettingsNow(&error))
+        ShowStatus(tr("設定ファイルに書き込めません: %1").arg(error));
+}
+
 void TForm1::showEvent(QShowEvent* event)
 {
     if (m_framePending && windowHandle())
         windowHandle()->installEventFilter(this);
     QMainWindow::showEvent(event);
+}
+
+void TForm1::changeEvent(QEvent* event)
+{
+    // Time on view counts only while the window can be seen: it starts again when the
+    // window comes back from being minimized.
+    if (event->type() == QEvent::WindowStateChange && !isMinimized() && !m_seenCandidate.isEmpty())
+        StartSeenClock(m_seenCandidate);
+    QMainWindow::changeEvent(event);
 }
 
 void TForm1::FrameKnown()

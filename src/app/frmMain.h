@@ -7,6 +7,7 @@
 #include "settings/Settings.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPixmap>
 #include <QPoint>
@@ -89,6 +90,13 @@ public:
     std::optional<int> TextLimit() const { return m_textLimit; }
     // The window was closed (during the start-up read, too).
     bool IsClosing() const { return m_closing; }
+    // Writes the settings file now (what the user chose, the window's frame); the
+    // session manager's commit-data request and every change of a choice come here.
+    // False, with a warning line, when the file cannot be written.
+    bool SaveSettingsNow(QString* error = nullptr);
+    // Closes as the close button does (the same save), ending any dialog or message box
+    // open on top first as if cancelled: for the system's requests to end.
+    void CloseInOrder();
 
     // One status line: the status bar's panel and a new last line of the trace box.
     void ShowStatus(const QString& text);
@@ -152,6 +160,7 @@ public Q_SLOTS:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -176,6 +185,11 @@ private:
     void AfterRead(bool olderPage);
     void ShowOfflineRows(const QString& failureLine);
     void MarkSeen(QTreeWidgetItem* item);
+    void MarkSeenId(const QString& id);
+    // A row the program showed (first after a read, the rotation) becomes seen once the
+    // strip has shown it for a whole rotation interval while the window was visible.
+    void StartSeenClock(const QString& id);
+    void CheckSeenClock();
     void UpdateUnseen();
     void UpdateTitle();
     void ScheduleOfflineSave();
@@ -208,6 +222,10 @@ private:
     QRect FrameToSave() const;
     // The timers' intervals from the settings, once the user chose them.
     void ApplyIntervals();
+    // A choice the user made changed: the settings file is written at once, so a session
+    // that ends without closing the window loses nothing. A failure goes to the status line.
+    void SettingsChanged();
+    void SyncTimerTicks();
     void ShowPopup(const QPoint& globalPos);
     // The secondary windows, created at first use; null before CreateSecondaryWindows*.
     QDialog* LoginWindow();
@@ -296,7 +314,10 @@ private:
     int m_unseen = 0;
     bool m_hadRead = false;         // a read succeeded in this run
     bool m_offline = false;         // the list shows the offline copy
-    bool m_showingFirst = false;    // the first row shown after a read is not yet seen
+    bool m_autoShow = false;        // the program, not the user, is showing a row
+    QString m_seenCandidate;        // shown by the program, seen after a whole interval on view
+    QElapsedTimer m_seenClock;      // how long it has been on view
+    QTimer* m_seenTimer = nullptr;
     QDateTime m_readAt;             // of the rows the list shows
     std::optional<TTimelineCache> m_offlineCopy;
     std::future<std::optional<TTimelineCache>> m_offlineLoad;  // read beside the window's building

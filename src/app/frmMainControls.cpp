@@ -228,6 +228,9 @@ void TForm1::BuildControls()
     m_offlineSave = new QTimer(this);
     m_offlineSave->setSingleShot(true);
     connect(m_offlineSave, &QTimer::timeout, this, &TForm1::SaveOfflineCopy);
+    m_seenTimer = new QTimer(this);
+    m_seenTimer->setSingleShot(true);
+    connect(m_seenTimer, &QTimer::timeout, this, &TForm1::CheckSeenClock);
     HttpCli1 = new THttpCli(this);
     HttpCli1->setObjectName(QStringLiteral("HttpCli1"));
 

@@ -123,11 +123,35 @@ void TForm1::mmSimpleModeClick()
     ListView1->setVisible(!mmSimpleMode->isChecked());
 }
 
-void TForm1::mmSuperSimpleModeClick() { SetDisplayMode(2); }
-void TForm1::mmWidgetClick() { SetDisplayMode(3); }
-void TForm1::pmSimpleModeClick() { SetDisplayMode(1); }
-void TForm1::pmCompactModeClick() { SetDisplayMode(2); }
-void TForm1::pmWidgetModeClick() { SetDisplayMode(3); }
+void TForm1::mmSuperSimpleModeClick()
+{
+    SetDisplayMode(2);
+    SettingsChanged();
+}
+
+void TForm1::mmWidgetClick()
+{
+    SetDisplayMode(3);
+    SettingsChanged();
+}
+
+void TForm1::pmSimpleModeClick()
+{
+    SetDisplayMode(1);
+    SettingsChanged();
+}
+
+void TForm1::pmCompactModeClick()
+{
+    SetDisplayMode(2);
+    SettingsChanged();
+}
+
+void TForm1::pmWidgetModeClick()
+{
+    SetDisplayMode(3);
+    SettingsChanged();
+}
 
 void TForm1::ShowPopup(const QPoint& globalPos)
 {

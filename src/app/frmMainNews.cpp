@@ -15,6 +15,8 @@
 #include <QTreeWidget>
 #include <QWindow>
 
+#include <utility>
+
 using namespace form1;
 
 // What is new since the user last looked: the unseen marks, the count in the title and
@@ -127,7 +129,36 @@ void TForm1::ShowOfflineRows(const QString& failureLine)
 
 void TForm1::MarkSeen(QTreeWidgetItem* item)
 {
-    const QString id = RowId(item);
+    MarkSeenId(RowId(item));
+}
+
+void TForm1::StartSeenClock(const QString& id)
+{
+    if (m_seen.contains(id))
+        return;
+    m_seenCandidate = id;
+    m_seenClock.start();
+    m_seenTimer->start(TimerAutoRotation->interval());
+}
+
+void TForm1::CheckSeenClock()
+{
+    if (m_seenCandidate.isEmpty() || m_seenCandidate != m_shownId || !isVisible() || isMinimized())
+        return;
+    // Both timers run on the same interval; either may fire a little before the other.
+    const qint64 interval = TimerAutoRotation->interval();
+    if (m_seenClock.elapsed() < interval - interval / 10)
+        return;
+    m_seenTimer->stop();
+    MarkSeenId(std::exchange(m_seenCandidate, QString()));
+}
+
+void TForm1::MarkSeenId(const QString& id)
+{
+    if (id == m_seenCandidate) {
+        m_seenCandidate.clear();
+        m_seenTimer->stop();
+    }
     if (m_seen.contains(id))
         return;
     m_seen.insert(id);
@@ -230,6 +261,7 @@ void TForm1::NotifyToggled(bool on)
     m_state.Notify = on;
     mmNotify->setChecked(on);
     pmNotify->setChecked(on);
+    SettingsChanged();
 }
 
 void TForm1::mmNotifyClick() { NotifyToggled(mmNotify->isChecked()); }

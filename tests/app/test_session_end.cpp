@@ -1,0 +1,121 @@
+// Nothing the user chose is lost when the session ends without the close button: the
+// settings file is written when a choice changes, and the system's requests to end
+// (SIGTERM, SIGINT, SIGHUP, sent to the real program) close the window in order.
+#include "FormHarness.h"
+#include "LocalService.h"
+
+#include "dialogs/uLoginSettings.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+
+#include <csignal>
+
+using namespace harness;
+
+namespace {
+
+class SettingsOnChange : public FormTest {
+protected:
+    TMainState saved() const
+    {
+        TMainState state;
+        LoadSettings(iniPath(), state);
+        return state;
+    }
+};
+
+TEST_F(SettingsOnChange, CredentialsModeTimersAndNotifyAreWrittenAtOnce)
+{
+    LocalService::Options options;
+    options.seed = true;
+    LocalService service(options);
+    ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
+    auto form = makeForm(service.baseUrl());  // no account yet: the box, answered
+    ASSERT_FALSE(QFile::exists(iniPath()));
+
+    auto* login = form->findChild<TfrmLogin*>();
+    ASSERT_NE(login, nullptr);
+    QTimer::singleShot(0, login, [login] {
+        login->editUsername->setText(QStringLiteral("demo"));
+        login->editPassword->setText(QStringLiteral("demo"));
+        QTest::mouseClick(login->btnOK, Qt::LeftButton);
+    });
+    action(*form, "mmLoginSet")->trigger();
+    EXPECT_EQ(saved().AccountName, QStringLiteral("demo")) << "written when OK was pressed";
+    EXPECT_EQ(column(*form, 3).size(), 20);
+
+    action(*form, "pmCompactMode")->trigger();
+    EXPECT_EQ(saved().DisplayMode, 2);
+    Q_EMIT action(*form, "mmView")->menu()->aboutToShow();
+    action(*form, "mmAutoReload")->trigger();
+    EXPECT_FALSE(saved().AutoReload);
+    action(*form, "pmAutoRotation")->trigger();
+    EXPECT_EQ(saved().AutoRotation, form->State().AutoRotation);
+    action(*form, "mmAnonymous")->trigger();
+    EXPECT_TRUE(saved().Anonymous);
+}
+
+// The real program, closed by a signal as a desktop session or a service manager closes
+// it: the window closes in order, the settings are written and the process ends with 0.
+class EndedBySignal : public ::testing::TestWithParam<int> {};
+
+TEST_P(EndedBySignal, ClosesInOrderAndSaves)
+{
+    const QString exe = qEnvironmentVariable("BRIMLARK_EXE");
+    if (exe.isEmpty())
+        GTEST_SKIP() << "BRIMLARK_EXE is not set";
+    LocalService::Options options;
+    options.seed = true;
+    LocalService service(options);
+    ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("brimlark.ini"));
+    {
+        QFile file(ini);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[App]\nUSR=\x3e\x3f\x37\x35\nPWD=\x3e\x3f\x37\x35\n");  // demo / demo, scrambled
+    }
+
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), dir.filePath(QStringLiteral("cache")));
+    env.remove(QStringLiteral("BRIMLARK_API"));
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    program.start(exe, {QStringLiteral("--api"), QString::fromUtf8(service.baseUrl()), QStringLiteral("--settings"), ini,
+                        QStringLiteral("--verbose")});
+    QByteArray output;
+    QElapsedTimer waited;
+    waited.start();
+    while (!output.contains("strActiveStateId=") && program.state() != QProcess::NotRunning && waited.elapsed() < 20000) {
+        program.waitForReadyRead(200);
+        output += program.readAll();
+    }
+    ASSERT_TRUE(output.contains("strActiveStateId=")) << output.constData();
+
+    ::kill(static_cast<pid_t>(program.processId()), GetParam());
+    ASSERT_TRUE(program.waitForFinished(10000)) << "still running after the signal";
+    output += program.readAll();
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << output.constData();
+    EXPECT_EQ(program.exitCode(), 0) << output.constData();
+    QFile file(ini);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray written = file.readAll();
+    EXPECT_TRUE(written.contains("iMode=") && written.contains("WindowX=")) << written.constData();
+}
+
+INSTANTIATE_TEST_SUITE_P(Program, EndedBySignal, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::string(info.param == SIGTERM ? "SIGTERM"
+                                                : info.param == SIGINT ? "SIGINT"
+                                                                       : "SIGHUP");
+                         });
+
+} // namespace
