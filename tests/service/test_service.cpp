@@ -329,18 +329,40 @@ TEST(ServerConfig, OnlyASoundLimitIsTaken)
     };
     const std::vector<Case> cases = {
         {"blanks around", Reply("200 OK", config(" 1000\n")), true, 1000},
-        {"at the bound", Reply("200 OK", config("100000")), true, kMaxServerTextLimit},
+        {"Friendica's import size", Reply("200 OK", config("200000")), true, 200000},
+        {"at the bound", Reply("200 OK", config("999999999")), true, kMaxServerTextLimit},
+        {"beyond the bound: none", Reply("200 OK", config("1000000000")), true, 0},
+        {"overflowing: none", Reply("200 OK", config("99999999999999999999999")), true, 0},
+        {"false is 0: none", Reply("200 OK", config("false")), true, 0},
+        {"true is 1", Reply("200 OK", config("true")), true, 1},
         {"not a number", Reply("200 OK", config("lots")), true, {}},
         {"negative", Reply("200 OK", config("-5")), true, {}},
         {"empty", Reply("200 OK", config("")), true, {}},
-        {"beyond the bound", Reply("200 OK", config("100001")), true, {}},
-        {"overflowing", Reply("200 OK", config("99999999999999999999999")), true, {}},
         {"no site", Reply("200 OK", "<config><textlimit>500</textlimit></config>"), true, {}},
         {"wrong root", Reply("200 OK", "<statuses><site><textlimit>500</textlimit></site></statuses>"), false, {}},
         {"not xml", Reply("200 OK", "<<<", "text/html"), false, {}},
         {"relocated", "HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 0\r\n\r\n", false, {}},
         {"missing", Reply("404 Not Found", config("500")), false, {}},
     };
+    // GNU social's contentlimit: a number replaces textlimit, anything else leaves it.
+    const auto notice = [](const QByteArray& text, const QByteArray& content) {
+        return "<config><site><textlimit>" + text + "</textlimit></site><notice><contentlimit>" + content
+               + "</contentlimit></notice></config>";
+    };
+    const std::vector<Case> more = {
+        {"contentlimit wins", Reply("200 OK", notice("false", "500")), true, 500},
+        {"contentlimit 0 wins", Reply("200 OK", notice("1000", "0")), true, 0},
+        {"contentlimit false", Reply("200 OK", notice("1000", "false")), true, 1000},
+        {"contentlimit true", Reply("200 OK", notice("1000", "true")), true, 1000},
+        {"contentlimit empty", Reply("200 OK", notice("1000", "")), true, 1000},
+        {"contentlimit alone", Reply("200 OK", "<config><notice><contentlimit>300</contentlimit></notice></config>"),
+         true, 300},
+    };
+    for (const Case& c : more) {
+        ScriptedServer server;
+        server.addConnection(ScriptedServer::reply(c.reply));
+        EXPECT_EQ(ReadServerConfig(Account(server), Short()).TextLimit, c.limit) << c.name;
+    }
     for (const Case& c : cases) {
         ScriptedServer server;
         server.addConnection(ScriptedServer::reply(c.reply));
