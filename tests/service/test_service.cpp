@@ -1,5 +1,6 @@
 // The service calls without any window: timeline pages, status posts and favourites
 // against scripted loopback peers and the local service. This binary links no widgets.
+#include "service/FavoriteRoute.h"
 #include "service/ReadOutcome.h"
 #include "service/ServerConfig.h"
 #include "service/ServicePost.h"
@@ -266,6 +267,69 @@ TEST(ServicePosts, OutcomesTellAnswerFromNoAnswer)
     const TPostOutcome bad = PostFavorite(client, Account(server), QStringLiteral("1/../../x"));
     EXPECT_EQ(bad.Kind, TPostOutcome::ConnectionFailure);
     EXPECT_EQ(server.connectionCount(), 3);
+}
+
+// The favourite's second route: only after the server's own 404, kept once it worked,
+// and only for the base it worked at.
+TEST(FavoriteRoute, A404TriesTheRouteByBodyOnceAndKeepsItWhenItWorks)
+{
+    const QByteArray notFound = Reply("404 Not Found", "<hash><error>no</error></hash>");
+    const QByteArray ok = Reply("200 OK", "<status/>");
+    ScriptedServer server;
+    for (const QByteArray& reply : {notFound, notFound, notFound, ok, ok})
+        server.addConnection(ScriptedServer::reply(reply));
+    THttpCli client;
+    TFavoriteRoute route;
+
+    // Both routes missing: the last answer is reported and nothing is kept.
+    TPostOutcome outcome = route.Post(client, Account(server), QStringLiteral("5"));
+    EXPECT_EQ(outcome.Kind, TPostOutcome::HttpFailure);
+    EXPECT_EQ(outcome.StatusCode, 404);
+    EXPECT_TRUE(route.ByIdBase().isEmpty());
+    // The design's route first again; then the second takes it and is kept.
+    EXPECT_TRUE(route.Post(client, Account(server), QStringLiteral("6")).IsAccepted());
+    EXPECT_EQ(route.ByIdBase(), Account(server).ApiBase);
+    EXPECT_TRUE(route.Post(client, Account(server), QStringLiteral("7")).IsAccepted());
+
+    ASSERT_EQ(server.connectionCount(), 5);
+    const QByteArray expected[] = {"POST /api/favorites/create/5.xml ", "POST /api/favorites/create.xml ",
+                                   "POST /api/favorites/create/6.xml ", "POST /api/favorites/create.xml ",
+                                   "POST /api/favorites/create.xml "};
+    const QByteArray bodies[] = {"id=5", "id=5", "id=6", "id=6", "id=7"};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_TRUE(server.request(i).startsWith(expected[i])) << i << server.request(i).constData();
+        EXPECT_TRUE(server.request(i).endsWith("\r\n\r\n" + bodies[i])) << i;
+    }
+
+    // Another base starts from the design's route again.
+    ScriptedServer other;
+    other.addConnection(ScriptedServer::reply(ok));
+    EXPECT_TRUE(route.Post(client, Account(other), QStringLiteral("8")).IsAccepted());
+    EXPECT_TRUE(other.request(0).startsWith("POST /api/favorites/create/8.xml "));
+}
+
+TEST(FavoriteRoute, OtherFailuresAreNotAskedAgain)
+{
+    struct Case {
+        const char* name;
+        ScriptedServer::Script script;
+        TPostOutcome::TKind kind;
+    };
+    const std::vector<Case> cases = {
+        {"refused", ScriptedServer::reply(Reply("403 Forbidden", "<hash/>")), TPostOutcome::HttpFailure},
+        {"wrong password", ScriptedServer::reply(Reply("401 Unauthorized", "<hash/>")), TPostOutcome::HttpFailure},
+        {"closed without a reply", {Step::readRequest(), Step::close()}, TPostOutcome::ConnectionFailure},
+    };
+    for (const Case& c : cases) {
+        ScriptedServer server;
+        server.addConnection(c.script);
+        server.addConnection(ScriptedServer::reply(Reply("200 OK", "<status/>")));
+        THttpCli client;
+        TFavoriteRoute route;
+        EXPECT_EQ(route.Post(client, Account(server), QStringLiteral("9")).Kind, c.kind) << c.name;
+        EXPECT_EQ(server.connectionCount(), 1) << c.name;
+        EXPECT_TRUE(route.ByIdBase().isEmpty()) << c.name;
+    }
 }
 
 // The whole road against the real local service: a post shows up on the first page and
