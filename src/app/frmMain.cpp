@@ -538,7 +538,7 @@ void TForm1::Favorite(const QString& statusId)
     }
 
     m_favoriteRunning = true;
-    const TPostOutcome outcome = PostFavorite(*HttpCli1, Account(), statusId);
+    const TPostOutcome outcome = m_favoriteRoute.Post(*HttpCli1, Account(), statusId);
     m_favoriteRunning = false;
 
     if (outcome.IsAccepted()) {

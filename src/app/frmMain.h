@@ -1,5 +1,6 @@
 #pragma once
 
+#include "service/FavoriteRoute.h"
 #include "service/ServiceAccount.h"
 #include "service/ReadOutcome.h"
 #include "service/TimelineCache.h"
@@ -335,6 +336,7 @@ private:
     bool m_shownFavorite = false;
     bool m_hasShown = false;
     bool m_favoriteRunning = false;
+    TFavoriteRoute m_favoriteRoute;   // where favourites go, learnt during the run
     bool m_splitterMoved = false;
 
     // Secondary windows, owned through Qt parentage.

@@ -15,22 +15,28 @@ TXMLNode* ChildElement(TXMLNode* parent, const QString& name)
     return parent ? parent->ChildList()->FindByName(name) : nullptr;
 }
 
-// A non-negative decimal within kMaxServerTextLimit, blanks around it allowed; otherwise
-// empty with *why set.
-std::optional<int> TextLimitOf(const QString& text, QString* why)
+// A limit as published: plain decimal digits, or GNU social's "false" (0) and "true" (1),
+// blanks around allowed; otherwise empty with *why set. Beyond kMaxServerTextLimit is no
+// limit.
+std::optional<int> TextLimitOf(const QString& name, const QString& text, QString* why)
 {
-    const QString digits = text.trimmed();
-    if (!IsStatusId(digits)) {  // plain decimal digits, as a status id
-        *why = QStringLiteral("textlimit is not a decimal count: \"%1\"").arg(text.left(40));
+    const QString value = text.trimmed();
+    if (value == QLatin1String("false"))
+        return 0;
+    if (value == QLatin1String("true"))
+        return 1;
+    if (!IsStatusId(value)) {  // plain decimal digits, as a status id
+        *why = QStringLiteral("%1 is not a decimal count: \"%2\"").arg(name, text.left(40));
         return std::nullopt;
     }
     bool ok = false;
-    const qulonglong value = digits.toULongLong(&ok);
-    if (!ok || value > qulonglong(kMaxServerTextLimit)) {
-        *why = QStringLiteral("textlimit %1 is beyond %2").arg(digits.left(40)).arg(kMaxServerTextLimit);
-        return std::nullopt;
+    const qulonglong count = value.toULongLong(&ok);
+    if (!ok || count > qulonglong(kMaxServerTextLimit)) {
+        qCInfo(lcService).noquote() << name << value.left(40) << "is beyond" << kMaxServerTextLimit
+                                    << "characters: no limit";
+        return 0;
     }
-    return int(value);
+    return int(count);
 }
 
 } // namespace
@@ -54,9 +60,16 @@ TServerConfig ReadServerConfig(const TServiceAccount& account, const TReadBounds
             why = QStringLiteral("not a configuration document");
         } else {
             config.Read = true;
-            TXMLNode* limit = ChildElement(ChildElement(root, QStringLiteral("site")), QStringLiteral("textlimit"));
-            if (limit)
-                config.TextLimit = TextLimitOf(limit->ElementText(), &why);
+            TXMLNode* text = ChildElement(ChildElement(root, QStringLiteral("site")), QStringLiteral("textlimit"));
+            TXMLNode* content
+                = ChildElement(ChildElement(root, QStringLiteral("notice")), QStringLiteral("contentlimit"));
+            // GNU social limits a notice by contentlimit when that holds a number (not
+            // "false", not empty), by textlimit otherwise.
+            const QString contentText = content ? content->ElementText().trimmed() : QString();
+            if (IsStatusId(contentText))
+                config.TextLimit = TextLimitOf(QStringLiteral("contentlimit"), contentText, &why);
+            else if (text)
+                config.TextLimit = TextLimitOf(QStringLiteral("textlimit"), text->ElementText(), &why);
             else
                 why = QStringLiteral("no site/textlimit");
         }

@@ -7,11 +7,14 @@
 
 #include <optional>
 
-// A published limit above this is taken for a misconfigured or hostile server and
-// ignored: the dialog keeps its own limit rather than counting against nonsense.
-inline constexpr int kMaxServerTextLimit = 100000;
+// The largest limit taken as a count (nine digits, which the posting dialog has room
+// for). A larger one limits nothing a person types: it is taken as no limit.
+inline constexpr int kMaxServerTextLimit = 999999999;
 
-// What the server publishes about itself (GNU social: <config><site><textlimit>).
+// What the server publishes about itself: <config><site><textlimit> and
+// <config><notice><contentlimit>. GNU social prints a setting of 0 as "false" and 1 as
+// "true"; a numeric contentlimit replaces textlimit; Friendica publishes its import
+// size (200000 by default) as textlimit.
 struct TServerConfig {
     bool Read = false;                  // a <config> document was read and parsed
     std::optional<int> TextLimit;       // the published limit, 0 to kMaxServerTextLimit; 0: unlimited

@@ -77,13 +77,29 @@ bool IsStatusId(const QString& id)
     return true;
 }
 
-TPostOutcome PostFavorite(THttpCli& client, const TServiceAccount& account, const QString& statusId)
+namespace {
+
+TPostOutcome PostFavoriteTo(THttpCli& client, const TServiceAccount& account, const QString& path,
+                            const QString& statusId)
 {
     if (!IsStatusId(statusId))
         return {};
-    const QString url = account.ApiBase + QStringLiteral("/favorites/create/") + statusId + QStringLiteral(".xml");
+    const QString url = account.ApiBase + path;
     qCDebug(lcBrimlarkDebug).noquote() << url;
     return Outcome(client.Post(ServicePostRequest(account, url.toUtf8(), "id=" + statusId.toLatin1(), "text/html")));
+}
+
+} // namespace
+
+TPostOutcome PostFavoriteById(THttpCli& client, const TServiceAccount& account, const QString& statusId)
+{
+    return PostFavoriteTo(client, account, QStringLiteral("/favorites/create.xml"), statusId);
+}
+
+TPostOutcome PostFavorite(THttpCli& client, const TServiceAccount& account, const QString& statusId)
+{
+    return PostFavoriteTo(client, account, QStringLiteral("/favorites/create/") + statusId + QStringLiteral(".xml"),
+                          statusId);
 }
 
 QStringList PostFailureLines(int statusCode, const QByteArray& reasonPhrase)

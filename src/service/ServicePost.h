@@ -39,6 +39,10 @@ TPostOutcome PostStatus(THttpCli& client, const TServiceAccount& account, const 
 // Only plain decimal digits: a status id goes into a request path.
 bool IsStatusId(const QString& id);
 
+// The same favourite to "/favorites/create.xml", the id in the body alone: the route of
+// servers that have no "/favorites/create/<id>.xml" (Friendica).
+TPostOutcome PostFavoriteById(THttpCli& client, const TServiceAccount& account, const QString& statusId);
+
 // Marks a status as a favourite: "id=<id>" to "/favorites/create/<id>.xml", the address
 // written as a diagnostic line first. An id that is not a status id is refused before
 // anything is sent (ConnectionFailure, nothing on the wire).

@@ -5,6 +5,7 @@
 #include "app/frmMain.h"
 #include "settings/Settings.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
@@ -20,6 +21,7 @@
 #include <functional>
 #include <ostream>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // Readable QString values in assertion messages.
@@ -98,11 +100,16 @@ public:
                     formVisible = true;
             }
             boxes.push_back({box->windowTitle(), box->text(), box->icon(), formVisible});
-            box->accept();
+            if (QAbstractButton* button = answer ? box->button(*answer) : nullptr)
+                button->click();
+            else
+                box->accept();
         });
         m_timer.start();
     }
     std::vector<Box> boxes;
+    // The button to press where the box has it (a question's Yes); otherwise accepted.
+    std::optional<QMessageBox::StandardButton> answer;
 
 private:
     QTimer m_timer;

@@ -123,6 +123,49 @@ TEST(TimelineRead, OnlyStatusChildrenAreItemsInDocumentOrder)
     }
 }
 
+// A timeline as Friendica sends it: the default namespace on the root, three prefixes,
+// and an author and an owner beside the user, each with a <name> of its own (put first
+// here, so a lookup that strays into them shows).
+TEST(TimelineRead, AFriendicaTimelineBindsToTheUserName)
+{
+    const QByteArray status = R"(
+  <status>
+    <friendica:author><name>Author Name</name><screen_name>author</screen_name></friendica:author>
+    <friendica:owner><name>Owner Name</name><screen_name>owner</screen_name></friendica:owner>
+    <text>from afar</text>
+    <truncated>false</truncated>
+    <created_at>Mon Dec 07 19:00:00 +0000 2026</created_at>
+    <in_reply_to_status_id></in_reply_to_status_id>
+    <source>web</source>
+    <id>ID</id>
+    <in_reply_to_user_id></in_reply_to_user_id>
+    <in_reply_to_screen_name></in_reply_to_screen_name>
+    <georss:point>35.68 139.76</georss:point>
+    <favorited>FAV</favorited>
+    <user><id>3</id><name>User Name</name><screen_name>user</screen_name></user>
+    <statusnet:html>from afar</statusnet:html>
+    <statusnet:conversation_id>7</statusnet:conversation_id>
+    <friendica:title></friendica:title>
+  </status>)";
+    QByteArray text = R"(<?xml version="1.0" encoding="UTF-8"?>
+<statuses xmlns="http://api.twitter.com" xmlns:statusnet="http://status.net/schema/api/1/"
+  xmlns:friendica="http://friendi.ca/schema/api/1/" xmlns:georss="http://www.georss.org/georss">)";
+    text += QByteArray(status).replace("ID", "11").replace("FAV", "true");
+    text += QByteArray(status).replace("ID", "12").replace("FAV", "false") + "\n</statuses>\n";
+
+    TXMLDocument doc;
+    TXMLStatusesType* statuses = Load(doc, text);
+    ASSERT_EQ(statuses->Count(), 2);
+    EXPECT_EQ(Ids(statuses), (QStringList{"11", "12"}));
+    for (int i = 0; i < 2; ++i) {
+        TXMLStatusType* s = statuses->Get_status(i);
+        EXPECT_EQ(s->Get_user()->Get_name(), QStringLiteral("User Name")) << i;
+        EXPECT_EQ(s->Get_text(), QStringLiteral("from afar")) << i;
+    }
+    EXPECT_EQ(statuses->Get_status(0)->Get_favorited(), QStringLiteral("true"));
+    EXPECT_EQ(statuses->Get_status(1)->Get_favorited(), QStringLiteral("false"));
+}
+
 TEST(TimelineRead, StatusIndexOutsideTheItemsRaisesTheListError)
 {
     TXMLDocument doc;

@@ -1,5 +1,6 @@
 // The service calls without any window: timeline pages, status posts and favourites
 // against scripted loopback peers and the local service. This binary links no widgets.
+#include "service/FavoriteRoute.h"
 #include "service/ReadOutcome.h"
 #include "service/ServerConfig.h"
 #include "service/ServicePost.h"
@@ -268,6 +269,69 @@ TEST(ServicePosts, OutcomesTellAnswerFromNoAnswer)
     EXPECT_EQ(server.connectionCount(), 3);
 }
 
+// The favourite's second route: only after the server's own 404, kept once it worked,
+// and only for the base it worked at.
+TEST(FavoriteRoute, A404TriesTheRouteByBodyOnceAndKeepsItWhenItWorks)
+{
+    const QByteArray notFound = Reply("404 Not Found", "<hash><error>no</error></hash>");
+    const QByteArray ok = Reply("200 OK", "<status/>");
+    ScriptedServer server;
+    for (const QByteArray& reply : {notFound, notFound, notFound, ok, ok})
+        server.addConnection(ScriptedServer::reply(reply));
+    THttpCli client;
+    TFavoriteRoute route;
+
+    // Both routes missing: the last answer is reported and nothing is kept.
+    TPostOutcome outcome = route.Post(client, Account(server), QStringLiteral("5"));
+    EXPECT_EQ(outcome.Kind, TPostOutcome::HttpFailure);
+    EXPECT_EQ(outcome.StatusCode, 404);
+    EXPECT_TRUE(route.ByIdBase().isEmpty());
+    // The design's route first again; then the second takes it and is kept.
+    EXPECT_TRUE(route.Post(client, Account(server), QStringLiteral("6")).IsAccepted());
+    EXPECT_EQ(route.ByIdBase(), Account(server).ApiBase);
+    EXPECT_TRUE(route.Post(client, Account(server), QStringLiteral("7")).IsAccepted());
+
+    ASSERT_EQ(server.connectionCount(), 5);
+    const QByteArray expected[] = {"POST /api/favorites/create/5.xml ", "POST /api/favorites/create.xml ",
+                                   "POST /api/favorites/create/6.xml ", "POST /api/favorites/create.xml ",
+                                   "POST /api/favorites/create.xml "};
+    const QByteArray bodies[] = {"id=5", "id=5", "id=6", "id=6", "id=7"};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_TRUE(server.request(i).startsWith(expected[i])) << i << server.request(i).constData();
+        EXPECT_TRUE(server.request(i).endsWith("\r\n\r\n" + bodies[i])) << i;
+    }
+
+    // Another base starts from the design's route again.
+    ScriptedServer other;
+    other.addConnection(ScriptedServer::reply(ok));
+    EXPECT_TRUE(route.Post(client, Account(other), QStringLiteral("8")).IsAccepted());
+    EXPECT_TRUE(other.request(0).startsWith("POST /api/favorites/create/8.xml "));
+}
+
+TEST(FavoriteRoute, OtherFailuresAreNotAskedAgain)
+{
+    struct Case {
+        const char* name;
+        ScriptedServer::Script script;
+        TPostOutcome::TKind kind;
+    };
+    const std::vector<Case> cases = {
+        {"refused", ScriptedServer::reply(Reply("403 Forbidden", "<hash/>")), TPostOutcome::HttpFailure},
+        {"wrong password", ScriptedServer::reply(Reply("401 Unauthorized", "<hash/>")), TPostOutcome::HttpFailure},
+        {"closed without a reply", {Step::readRequest(), Step::close()}, TPostOutcome::ConnectionFailure},
+    };
+    for (const Case& c : cases) {
+        ScriptedServer server;
+        server.addConnection(c.script);
+        server.addConnection(ScriptedServer::reply(Reply("200 OK", "<status/>")));
+        THttpCli client;
+        TFavoriteRoute route;
+        EXPECT_EQ(route.Post(client, Account(server), QStringLiteral("9")).Kind, c.kind) << c.name;
+        EXPECT_EQ(server.connectionCount(), 1) << c.name;
+        EXPECT_TRUE(route.ByIdBase().isEmpty()) << c.name;
+    }
+}
+
 // The whole road against the real local service: a post shows up on the first page and
 // a favourite shows on its next read.
 TEST(LocalServiceRoundTrip, PostThenFavouriteThenRead)
@@ -329,18 +393,40 @@ TEST(ServerConfig, OnlyASoundLimitIsTaken)
     };
     const std::vector<Case> cases = {
         {"blanks around", Reply("200 OK", config(" 1000\n")), true, 1000},
-        {"at the bound", Reply("200 OK", config("100000")), true, kMaxServerTextLimit},
+        {"Friendica's import size", Reply("200 OK", config("200000")), true, 200000},
+        {"at the bound", Reply("200 OK", config("999999999")), true, kMaxServerTextLimit},
+        {"beyond the bound: none", Reply("200 OK", config("1000000000")), true, 0},
+        {"overflowing: none", Reply("200 OK", config("99999999999999999999999")), true, 0},
+        {"false is 0: none", Reply("200 OK", config("false")), true, 0},
+        {"true is 1", Reply("200 OK", config("true")), true, 1},
         {"not a number", Reply("200 OK", config("lots")), true, {}},
         {"negative", Reply("200 OK", config("-5")), true, {}},
         {"empty", Reply("200 OK", config("")), true, {}},
-        {"beyond the bound", Reply("200 OK", config("100001")), true, {}},
-        {"overflowing", Reply("200 OK", config("99999999999999999999999")), true, {}},
         {"no site", Reply("200 OK", "<config><textlimit>500</textlimit></config>"), true, {}},
         {"wrong root", Reply("200 OK", "<statuses><site><textlimit>500</textlimit></site></statuses>"), false, {}},
         {"not xml", Reply("200 OK", "<<<", "text/html"), false, {}},
         {"relocated", "HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 0\r\n\r\n", false, {}},
         {"missing", Reply("404 Not Found", config("500")), false, {}},
     };
+    // GNU social's contentlimit: a number replaces textlimit, anything else leaves it.
+    const auto notice = [](const QByteArray& text, const QByteArray& content) {
+        return "<config><site><textlimit>" + text + "</textlimit></site><notice><contentlimit>" + content
+               + "</contentlimit></notice></config>";
+    };
+    const std::vector<Case> more = {
+        {"contentlimit wins", Reply("200 OK", notice("false", "500")), true, 500},
+        {"contentlimit 0 wins", Reply("200 OK", notice("1000", "0")), true, 0},
+        {"contentlimit false", Reply("200 OK", notice("1000", "false")), true, 1000},
+        {"contentlimit true", Reply("200 OK", notice("1000", "true")), true, 1000},
+        {"contentlimit empty", Reply("200 OK", notice("1000", "")), true, 1000},
+        {"contentlimit alone", Reply("200 OK", "<config><notice><contentlimit>300</contentlimit></notice></config>"),
+         true, 300},
+    };
+    for (const Case& c : more) {
+        ScriptedServer server;
+        server.addConnection(ScriptedServer::reply(c.reply));
+        EXPECT_EQ(ReadServerConfig(Account(server), Short()).TextLimit, c.limit) << c.name;
+    }
     for (const Case& c : cases) {
         ScriptedServer server;
         server.addConnection(ScriptedServer::reply(c.reply));

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "service/ServicePost.h"
+
+#include <QString>
+
+// Where this run's favourites go. Each is posted to "/favorites/create/<id>.xml" first;
+// a 404 there (Friendica has no such route) sends the same body once more to
+// "/favorites/create.xml". Once that second address has taken a favourite, later ones
+// go straight to it while the service base stays the same. One per window, for the run.
+class TFavoriteRoute {
+public:
+    // As PostFavorite; the outcome is that of the last request sent.
+    TPostOutcome Post(THttpCli& client, const TServiceAccount& account, const QString& statusId);
+
+    // The base whose "/favorites/create.xml" took a favourite; empty until one did.
+    QString ByIdBase() const { return m_byIdBase; }
+
+private:
+    QString m_byIdBase;
+};
