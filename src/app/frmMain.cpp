@@ -12,6 +12,7 @@
 #include "http/HttpCli.h"
 #include "service/ReadOutcome.h"
 #include "service/ServicePost.h"
+#include "service/TimelineModel.h"
 #include "service/TimelineReader.h"
 #include "text/Logging.h"
 
@@ -25,7 +26,7 @@
 #include <QPlainTextEdit>
 #include <QTime>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QWindow>
 
 using namespace form1;
@@ -309,14 +310,16 @@ TForm1::TRead TForm1::ReadTimeline(int page)
     }
     // Fresh rows take the place of the offline copy.
     if (m_offline) {
-        ListView1->clear();
+        m_timeline->Clear();
         m_offline = false;
     }
-    QList<QTreeWidgetItem*> items;
-    items.reserve(result.Rows.size());
-    for (const TStatusRow& status : result.Rows)
-        items.append(new TStatusItem(status.Name, status.Text, status.Favorited, status.Id));
-    ListView1->addTopLevelItems(items);
+    QList<TTimelineStatus> rows;
+    rows.reserve(result.Rows.size());
+    for (const TStatusRow& row : result.Rows) {
+        rows.append(TTimelineStatus::From(row));
+        rows.back().Seen = m_seen.contains(row.Id);
+    }
+    m_timeline->Append(rows);
     outcome.Succeeded = true;
     return outcome;
 }
@@ -336,7 +339,7 @@ void TForm1::ScheduleNextReload(bool backOff, std::optional<qint64> retryAfterMs
 
 void TForm1::SelectFirstAndShow()
 {
-    if (ListView1->topLevelItemCount() == 0)
+    if (m_timeline->IsEmpty())
         return;
     // Shown because a read ended, not because the user or the rotation came to it.
     m_autoShow = true;
@@ -351,7 +354,7 @@ void TForm1::Reload()
         return;
     // The offline copy stays until a page comes in to replace it.
     if (!m_offline)
-        ListView1->clear();
+        m_timeline->Clear();
     ShowStatus(tr("リロード中"));
     EnableCommands(false);
     // The list keeps its last picture until every page is in, instead of being painted
@@ -378,7 +381,7 @@ void TForm1::Reload()
         return;
     if (succeeded)
         AfterRead(false);
-    if (read.Completed && ListView1->topLevelItemCount() > 0) {
+    if (read.Completed && !m_timeline->IsEmpty()) {
         SelectFirstAndShow();
         ShowStatus(tr("リロード完了"));
     }
@@ -396,7 +399,7 @@ void TForm1::SignIn()
             SettingsChanged();
     }
     // Emptied first, so signing in again never shows the first page twice.
-    ListView1->clear();
+    m_timeline->Clear();
     m_offline = false;
     const TRead read = ReadTimeline(1);
     if (read.Succeeded)
@@ -447,16 +450,10 @@ void TForm1::pmMoreClick() { ReadMore(); }
 // ---------------------------------------------------------------------------------------
 // List and detail pane
 
-QTreeWidgetItem* TForm1::SelectedItem() const
-{
-    const QList<QTreeWidgetItem*> selected = ListView1->selectedItems();
-    return selected.isEmpty() ? nullptr : selected.first();
-}
-
 int TForm1::SelectedIndex() const
 {
-    QTreeWidgetItem* item = SelectedItem();
-    return item ? ListView1->indexOfTopLevelItem(item) : -1;
+    const QModelIndexList selected = ListView1->selectionModel()->selectedRows();
+    return selected.isEmpty() ? -1 : selected.first().row();
 }
 
 void TForm1::SelectRow(int row)
@@ -475,21 +472,22 @@ void TForm1::ShowStar(bool gold)
 
 void TForm1::ShowSelected()
 {
-    QTreeWidgetItem* item = SelectedItem();
-    if (ListView1->topLevelItemCount() == 0 || !item)
+    const int row = SelectedIndex();
+    if (row < 0 || row >= m_timeline->Count())
         return;
-    const QString id = item->text(3);
+    const TTimelineStatus& status = m_timeline->At(row);
+    const QString id = status.Id;
     qCDebug(lcBrimlarkDebug).noquote() << QStringLiteral("strActiveStateId=") + id;
-    RichEditC->setPlainText(item->text(1));
-    lblUserName->setText(m_state.Anonymous ? QString() : item->text(0));
+    RichEditC->setPlainText(status.Text);
+    lblUserName->setText(m_state.Anonymous ? QString() : status.Name);
     m_shownId = id;
-    m_shownFavorite = item->text(2) == QLatin1String("true");
+    m_shownFavorite = status.IsFavorite();
     m_hasShown = true;
     ShowStar(m_shownFavorite);
     if (m_autoShow)
         StartSeenClock(id);
     else
-        MarkSeen(item);
+        MarkSeenId(id);
 }
 
 void TForm1::ListView1Click()
@@ -499,7 +497,7 @@ void TForm1::ListView1Click()
 
 void TForm1::ListView1Change()
 {
-    const int count = ListView1->topLevelItemCount();
+    const int count = m_timeline->Count();
     const int index = SelectedIndex();
     // The last row is shown only by a click.
     if (count == 0 || index < 0 || index == count - 1)
@@ -509,8 +507,8 @@ void TForm1::ListView1Change()
 
 void TForm1::Image1Click()
 {
-    QTreeWidgetItem* item = SelectedItem();
-    const QString id = item ? item->text(3) : QString();
+    const int row = SelectedIndex();
+    const QString id = row >= 0 ? m_timeline->At(row).Id : QString();
     ShowStatus(QStringLiteral("status_id:") + id);
     if (!IsStatusId(id)) {
         ShowStatus(tr("status idが取得できません"));
@@ -543,11 +541,7 @@ void TForm1::Favorite(const QString& statusId)
 
     if (outcome.IsAccepted()) {
         // Every row of this status (a reload may have moved it) now says favourite.
-        for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
-            QTreeWidgetItem* row = ListView1->topLevelItem(i);
-            if (row->text(3) == statusId)
-                row->setText(2, QStringLiteral("true"));
-        }
+        m_timeline->SetFavorite(statusId);
         if (m_shownId == statusId)
             m_shownFavorite = true;
     } else {
@@ -568,8 +562,8 @@ void TForm1::mmAnonymousClick()
     } else {
         lblUserName->show();
         ListView1->setColumnWidth(0, kNameColumnWidth);
-        if (QTreeWidgetItem* item = SelectedItem())
-            lblUserName->setText(item->text(0));
+        if (const int row = SelectedIndex(); row >= 0)
+            lblUserName->setText(m_timeline->At(row).Name);
     }
     m_state.Anonymous = ticked;
     SettingsChanged();
@@ -580,7 +574,7 @@ void TForm1::mmAnonymousClick()
 
 void TForm1::TimerAutoRotationTimer()
 {
-    const int count = ListView1->topLevelItemCount();
+    const int count = m_timeline->Count();
     if (count == 0)
         return;
     // The row leaving the strip may have been on view for its whole interval just now.

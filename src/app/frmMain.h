@@ -30,12 +30,12 @@ class QSplitter;
 class QStatusBar;
 class QTabWidget;
 class QTimer;
-class QTreeWidget;
-class QTreeWidgetItem;
+class QTreeView;
 class TDesktopNotifier;
 class THttpCli;
 class TServerConfigReader;
 struct TServerConfig;
+class TTimelineModel;
 class TTimelineReader;
 class TRichEditC;
 class TShape;
@@ -174,7 +174,7 @@ private:
     QAction* AddAction(QMenu* menu, const char* name, const QString& caption, void (TForm1::*handler)());
     QAction* AddSeparator(QMenu* menu, const char* name);
 
-    QTreeWidgetItem* SelectedItem() const;
+    // The selected row, or -1.
     int SelectedIndex() const;
     void SelectRow(int row);
     void SelectFirstAndShow();
@@ -185,7 +185,6 @@ private:
     void LoadOfflineCopy();
     void AfterRead(bool olderPage);
     void ShowOfflineRows(const QString& failureLine);
-    void MarkSeen(QTreeWidgetItem* item);
     void MarkSeenId(const QString& id);
     // A row the program showed (first after a read, the rotation) becomes seen once the
     // strip has shown it for a whole rotation interval while the window was visible.
@@ -263,7 +262,8 @@ private:
     QSplitter* Splitter1 = nullptr;
     QTabWidget* PageControl1 = nullptr;
     QWidget* tabFriend = nullptr;
-    QTreeWidget* ListView1 = nullptr;
+    QTreeView* ListView1 = nullptr;    // a view of m_timeline
+    TTimelineModel* m_timeline = nullptr;
     TRichEditC* RichEditC = nullptr;
     QLabel* lblUserName = nullptr;
     QLabel* lblStar = nullptr;

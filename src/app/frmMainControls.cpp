@@ -3,9 +3,11 @@
 #include "app/RichEditC.h"
 #include "app/Shape.h"
 #include "app/StarPictures.h"
+#include "app/StatusListDelegate.h"
 #include "app/frmMain_p.h"
 #include "dialogs/DialogCommon.h"
 #include "http/HttpCli.h"
+#include "service/TimelineModel.h"
 #include "service/TimelineReader.h"
 
 #include <QAction>
@@ -18,48 +20,13 @@
 #include <QPlainTextEdit>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 using namespace form1;
 
-namespace {
-
-// Each cell as the style draws it, above a light grid line along its bottom edge, and the
-// selection always in the active colours, as when a style sheet drew the list; the sheet
-// sent every paint of the list through rule matching, a fifth of its cost.
-class TGridLineDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        QStyleOptionViewItem cell(option);
-        cell.rect.setBottom(cell.rect.bottom() - 1);
-        if (cell.state & QStyle::State_Selected) {
-            for (const QPalette::ColorGroup group : {QPalette::Inactive, QPalette::Disabled}) {
-                cell.palette.setBrush(group, QPalette::Highlight, option.palette.brush(QPalette::Active, QPalette::Highlight));
-                cell.palette.setBrush(group, QPalette::HighlightedText,
-                                      option.palette.brush(QPalette::Active, QPalette::HighlightedText));
-            }
-        }
-        QStyledItemDelegate::paint(painter, cell, index);
-        painter->save();
-        painter->setPen(QColor(0xd8, 0xd8, 0xd8));
-        painter->drawLine(option.rect.left(), option.rect.bottom(), option.rect.right(), option.rect.bottom());
-        painter->restore();
-    }
-    // The line's pixel row comes on top of the row's own height.
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        return QStyledItemDelegate::sizeHint(option, index) + QSize(0, 1);
-    }
-};
-
-} // namespace
 
 // The main window's controls and menus, under the names the rest of the program and
 // the tests know them by, and the placing of the strip above the list.
@@ -166,12 +133,14 @@ void TForm1::BuildControls()
     tabFriend->setObjectName(QStringLiteral("tabFriend"));
     PageControl1->addTab(tabFriend, tr("フレンドタイムライン"));
 
-    ListView1 = new QTreeWidget(tabFriend);
+    // The list is a view of the timeline's typed rows: name and text; the flag, the id and
+    // the marks stay in the model, outside the columns a screen reader presents.
+    m_timeline = new TTimelineModel(this);
+    m_timeline->setObjectName(QStringLiteral("Timeline"));
+    ListView1 = new QTreeView(tabFriend);
     ListView1->setObjectName(QStringLiteral("ListView1"));
     ListView1->setAccessibleName(tr("タイムライン"));
-    // Name and text; each row keeps the favourite flag and the id outside the columns.
-    ListView1->setColumnCount(TStatusItem::kShownColumns);
-    ListView1->setHeaderLabels({tr("名前"), tr("つぶやき")});
+    ListView1->setModel(m_timeline);
     ListView1->setHeaderHidden(true);
     ListView1->setRootIsDecorated(false);
     ListView1->setItemsExpandable(false);
@@ -181,8 +150,8 @@ void TForm1::BuildControls()
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListView1->setFont(PixelFont(kPGothic, 13));
-    // Grid lines between the rows.
-    ListView1->setItemDelegate(new TGridLineDelegate(ListView1));
+    // Grid lines between the rows, unseen names bold, offline rows grey.
+    ListView1->setItemDelegate(new TStatusListDelegate(ListView1));
     ListView1->header()->setStretchLastSection(false);
     ListView1->setColumnWidth(0, kNameColumnWidth);
     ListView1->setColumnWidth(1, 550);
@@ -234,8 +203,8 @@ void TForm1::BuildControls()
     HttpCli1 = new THttpCli(this);
     HttpCli1->setObjectName(QStringLiteral("HttpCli1"));
 
-    connect(ListView1, &QTreeWidget::itemClicked, this, [this] { ListView1Click(); });
-    connect(ListView1, &QTreeWidget::itemSelectionChanged, this, &TForm1::ListView1Change);
+    connect(ListView1, &QAbstractItemView::clicked, this, [this] { ListView1Click(); });
+    connect(ListView1->selectionModel(), &QItemSelectionModel::selectionChanged, this, &TForm1::ListView1Change);
     connect(RichEditC, &QTextEdit::textChanged, this, [this] { RichEditC->SetAutoUrlDetect(true); });
 
     for (QWidget* w : std::initializer_list<QWidget*>{lblUserName, RichEditC->viewport(), Image1,

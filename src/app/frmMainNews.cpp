@@ -5,6 +5,7 @@
 #include "dialogs/uTwitt.h"
 #include "service/ServicePost.h"
 #include "service/TimelineCache.h"
+#include "service/TimelineModel.h"
 #include "service/TimelineReader.h"
 #include "text/Logging.h"
 
@@ -12,7 +13,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QWindow>
 
 #include <utility>
@@ -28,19 +29,11 @@ namespace {
 constexpr int kOfflineSaveDelayMs = 1000;
 constexpr int kServerConfigDelayMs = 1000;
 
-QString RowId(const QTreeWidgetItem* item)
-{
-    return item->text(3);
-}
-
 } // namespace
 
 QSet<QString> TForm1::ShownIds() const
 {
-    QSet<QString> ids;
-    for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
-        ids.insert(RowId(ListView1->topLevelItem(i)));
-    return ids;
+    return m_timeline->Ids();
 }
 
 void TForm1::LoadOfflineCopy()
@@ -69,21 +62,22 @@ void TForm1::AfterRead(bool olderPage)
     // New: in this read and in no list before. Older pages asked for with "read more",
     // and the very first read of a program without an offline copy, are history rather
     // than news: they start seen.
-    QList<QTreeWidgetItem*> arrived;
-    for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* item = ListView1->topLevelItem(i);
-        const QString id = RowId(item);
-        if (olderPage || firstEver)
+    QList<int> arrived;
+    for (int i = 0; i < m_timeline->Count(); ++i) {
+        const QString& id = m_timeline->At(i).Id;
+        if (olderPage || firstEver) {
             m_seen.insert(id);
-        else if (!m_knownIds.contains(id) && !m_seen.contains(id))
-            arrived.append(item);
+            m_timeline->MarkSeen(id);
+        } else if (!m_knownIds.contains(id) && !m_seen.contains(id)) {
+            arrived.append(i);
+        }
     }
     m_knownIds.unite(ShownIds());
     UpdateUnseen();
     ScheduleOfflineSave();
     if (!arrived.isEmpty() && m_state.Notify) {
-        const QTreeWidgetItem* newest = arrived.first();
-        const QString name = newest->text(0), text = newest->text(1), id = RowId(newest);
+        const TTimelineStatus& newest = m_timeline->At(arrived.first());
+        const QString name = newest.Name, text = newest.Text, id = newest.Id;
         const int count = int(arrived.size());
         // After the frame in hand: asking the bus is not the window's business.
         QTimer::singleShot(0, this, [this, count, name, text, id] {
@@ -103,18 +97,17 @@ void TForm1::AfterRead(bool olderPage)
 
 void TForm1::ShowOfflineRows(const QString& failureLine)
 {
-    if (!m_offlineCopy || m_offlineCopy->Rows.isEmpty() || ListView1->topLevelItemCount() > 0)
+    if (!m_offlineCopy || m_offlineCopy->Rows.isEmpty() || !m_timeline->IsEmpty())
         return;
-    QList<QTreeWidgetItem*> items;
-    items.reserve(m_offlineCopy->Rows.size());
+    QList<TTimelineStatus> rows;
+    rows.reserve(m_offlineCopy->Rows.size());
     for (const TStatusRow& row : m_offlineCopy->Rows) {
-        auto* item = new TStatusItem(row.Name, row.Text, row.Favorited, row.Id);
-        // Grey: not what the server says now, but what it said last time.
-        for (int column = 0; column < TStatusItem::kShownColumns; ++column)
-            item->setForeground(column, QColor(Qt::gray));
-        items.append(item);
+        rows.append(TTimelineStatus::From(row));
+        rows.back().Seen = m_seen.contains(row.Id);
+        // Shown grey: not what the server says now, but what it said last time.
+        rows.back().Offline = true;
     }
-    ListView1->addTopLevelItems(items);
+    m_timeline->Append(rows);
     m_offline = true;
     m_readAt = m_offlineCopy->ReadAt;
     const QString when = QLocale::system().toString(m_offlineCopy->ReadAt.toLocalTime(), QStringLiteral("yyyy-MM-dd HH:mm"));
@@ -125,11 +118,6 @@ void TForm1::ShowOfflineRows(const QString& failureLine)
         m_statusPanel->setText(failureLine + QStringLiteral(" — ") + note);
     UpdateUnseen();
     SelectFirstAndShow();
-}
-
-void TForm1::MarkSeen(QTreeWidgetItem* item)
-{
-    MarkSeenId(RowId(item));
 }
 
 void TForm1::StartSeenClock(const QString& id)
@@ -159,35 +147,22 @@ void TForm1::MarkSeenId(const QString& id)
         m_seenCandidate.clear();
         m_seenTimer->stop();
     }
-    if (m_seen.contains(id))
-        return;
     m_seen.insert(id);
+    if (!m_timeline->MarkSeen(id))
+        return;
     UpdateUnseen();
     ScheduleOfflineSave();
 }
 
 int TForm1::UnseenCount() const
 {
-    int count = 0;
-    for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
-        count += m_seen.contains(RowId(ListView1->topLevelItem(i))) ? 0 : 1;
-    return count;
+    return m_timeline->UnseenCount();
 }
 
 void TForm1::UpdateUnseen()
 {
-    QFont plain = ListView1->font();
-    QFont bold = plain;
-    bold.setBold(true);
-    int count = 0;
-    for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* item = ListView1->topLevelItem(i);
-        const bool unseen = !m_seen.contains(RowId(item));
-        count += unseen ? 1 : 0;
-        // Only a row whose mark changes is touched: each change repaints it.
-        if (item->font(0).bold() != unseen)
-            item->setFont(0, unseen ? bold : plain);
-    }
+    // The list draws an unseen row's name bold from the model's own mark.
+    const int count = m_timeline->UnseenCount();
     m_unseen = count;
     UpdateTitle();
     const bool badge = count > 0 && m_state.DisplayMode == 3;
@@ -223,14 +198,14 @@ void TForm1::SaveOfflineCopy()
         return;  // nothing read yet: an older copy stays as it is
     TTimelineCache cache;
     cache.ReadAt = m_readAt.isValid() ? m_readAt : QDateTime::currentDateTimeUtc();
-    for (int i = 0; i < ListView1->topLevelItemCount() && cache.Rows.size() < kTimelineCacheRows; ++i) {
-        const QTreeWidgetItem* item = ListView1->topLevelItem(i);
-        const QString id = RowId(item);
-        if (!IsStatusId(id))
+    for (const TTimelineStatus& status : m_timeline->Rows()) {
+        if (cache.Rows.size() >= kTimelineCacheRows)
+            break;
+        if (!IsStatusId(status.Id))
             continue;  // a row the service sent without a usable id cannot be kept
-        cache.Rows.append({item->text(0), item->text(1), item->text(2), id});
-        if (m_seen.contains(id))
-            cache.SeenIds.insert(id);
+        cache.Rows.append(status.Row());
+        if (status.Seen)
+            cache.SeenIds.insert(status.Id);
     }
     QString error;
     if (!SaveTimelineCache(OfflineCopyFile(), cache, &error))
@@ -269,18 +244,16 @@ void TForm1::pmNotifyClick() { NotifyToggled(pmNotify->isChecked()); }
 
 void TForm1::ShowStatusById(const QString& statusId)
 {
-    for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
-        if (RowId(ListView1->topLevelItem(i)) != statusId)
-            continue;
-        if (isMinimized())
-            showNormal();
-        raise();
-        activateWindow();
-        SelectRow(i);
-        ListView1->scrollToItem(ListView1->topLevelItem(i));
-        ShowSelected();
+    const int row = m_timeline->IndexOf(statusId);
+    if (row < 0)
         return;
-    }
+    if (isMinimized())
+        showNormal();
+    raise();
+    activateWindow();
+    SelectRow(row);
+    ListView1->scrollTo(m_timeline->index(row, 0));
+    ShowSelected();
 }
 
 void TForm1::ApplyServerConfig(const TServerConfig& config)

@@ -7,8 +7,6 @@
 #include <QMouseEvent>
 #include <QPalette>
 #include <QString>
-#include <QTreeWidgetItem>
-#include <QVariant>
 #include <QWidget>
 
 #include <functional>
@@ -58,39 +56,6 @@ protected:
 
 private:
     std::function<void()> m_onResize;
-};
-
-// A row of the status list. The list shows two columns, name and text; the favourite
-// flag and the status id stay with the row as its texts 2 and 3 (text(2), setText(2, ..))
-// but outside the list's columns, so nothing (a screen reader included) presents them.
-class TStatusItem : public QTreeWidgetItem {
-public:
-    static constexpr int kShownColumns = 2;
-
-    TStatusItem(const QString& name, const QString& text, const QString& favorited, const QString& id)
-        : QTreeWidgetItem(QStringList{name, text}), m_kept{favorited, id}
-    {
-    }
-    QVariant data(int column, int role) const override
-    {
-        if (column < kShownColumns)
-            return QTreeWidgetItem::data(column, role);
-        return Kept(column, role) ? QVariant(m_kept[column - kShownColumns]) : QVariant();
-    }
-    void setData(int column, int role, const QVariant& value) override
-    {
-        if (column < kShownColumns)
-            QTreeWidgetItem::setData(column, role, value);
-        else if (Kept(column, role))
-            m_kept[column - kShownColumns] = value.toString();
-    }
-
-private:
-    static bool Kept(int column, int role)
-    {
-        return column < kShownColumns + 2 && (role == Qt::DisplayRole || role == Qt::EditRole);
-    }
-    QString m_kept[2];
 };
 
 } // namespace form1

@@ -99,8 +99,9 @@ TTimelinePage ReadTimelinePage(const TServiceAccount& account, int page, const T
         result.Rows.reserve(count);
         for (int i = 0; i < count; ++i) {
             TXMLStatusType* status = statuses->Get_status(i);
-            result.Rows.append({status->Get_user()->Get_name(), status->Get_text(), status->Get_favorited(),
-                                status->Get_id()});
+            TXMLUserType* user = status->Get_user();
+            result.Rows.append({user->Get_name(), status->Get_text(), status->Get_favorited(), status->Get_id(),
+                                user->Get_screen_name(), status->Get_in_reply_to_status_id()});
         }
     } catch (const EHttpProtocolError& e) {
         result.StatusCode = e.ReplyCode();

@@ -23,6 +23,8 @@ struct TStatusRow {
     QString Text;
     QString Favorited;
     QString Id;
+    QString ScreenName = {};    // user/screen_name
+    QString InReplyToId = {};   // in_reply_to_status_id; empty when it answers nothing
 
     bool operator==(const TStatusRow&) const = default;
 };

@@ -14,7 +14,10 @@
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
+
+#include "app/StatusListDelegate.h"
+#include "service/TimelineModel.h"
 
 #include <gtest/gtest.h>
 
@@ -183,22 +186,49 @@ protected:
         return found;
     }
     static QAction* action(TForm1& form, const char* name) { return child<QAction>(form, name); }
-    static QTreeWidget* list(TForm1& form) { return child<QTreeWidget>(form, "ListView1"); }
+    static QTreeView* list(TForm1& form) { return child<QTreeView>(form, "ListView1"); }
+    static int rowCount(TForm1& form) { return list(form)->model()->rowCount(); }
+    // Makes row current and selected, as a click or the keyboard does.
+    static void setCurrentRow(TForm1& form, int row)
+    {
+        list(form)->setCurrentIndex(list(form)->model()->index(row, 0));
+    }
+    // The whole row's place in the list's viewport.
+    static QRect rowRect(TForm1& form, int row)
+    {
+        QTreeView* view = list(form);
+        return view->visualRect(view->model()->index(row, 0)) | view->visualRect(view->model()->index(row, 1));
+    }
+    // How the list draws a cell: its font and colours.
+    static QStyleOptionViewItem cellStyle(TForm1& form, int row, int column)
+    {
+        QTreeView* view = list(form);
+        QStyleOptionViewItem viewOption;
+        viewOption.initFrom(view);
+        viewOption.font = view->font();
+        auto* delegate = qobject_cast<TStatusListDelegate*>(view->itemDelegate());
+        EXPECT_NE(delegate, nullptr);
+        return delegate->CellOption(viewOption, view->model()->index(row, column));
+    }
     static QTimer* timer(TForm1& form, const char* name) { return child<QTimer>(form, name); }
 
+    // The list's cells by the historic column numbers: 0 name, 1 text (the columns shown),
+    // 2 the favourite flag as sent, 3 the status id (kept in the model's rows).
     static QStringList column(TForm1& form, int c)
     {
         QStringList cells;
-        QTreeWidget* lv = list(form);
-        for (int i = 0; i < lv->topLevelItemCount(); ++i)
-            cells << lv->topLevelItem(i)->text(c);
+        QAbstractItemModel* model = list(form)->model();
+        for (int i = 0; i < model->rowCount(); ++i) {
+            const QModelIndex index = model->index(i, c < 2 ? c : 0);
+            cells << (c < 2 ? index.data() : index.data(c == 2 ? TTimelineModel::FavoritedRole : TTimelineModel::IdRole))
+                         .toString();
+        }
         return cells;
     }
     static int selectedRow(TForm1& form)
     {
-        QTreeWidget* lv = list(form);
-        const auto selected = lv->selectedItems();
-        return selected.isEmpty() ? -1 : lv->indexOfTopLevelItem(selected.first());
+        const QModelIndexList selected = list(form)->selectionModel()->selectedRows();
+        return selected.isEmpty() ? -1 : selected.first().row();
     }
     static QStringList trace(TForm1& form)
     {

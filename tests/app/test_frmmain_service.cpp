@@ -56,7 +56,7 @@ TEST_F(ServiceTest, WrongPasswordIsRefused)
     writeDemo(QStringLiteral("not-the-password"));
     auto form = makeForm(service.baseUrl());
     EXPECT_EQ(trace(*form), (QStringList{"ロード中...", "認証できませんでした"}));
-    EXPECT_EQ(list(*form)->topLevelItemCount(), 0);
+    EXPECT_EQ(rowCount(*form), 0);
     EXPECT_TRUE(m_boxes.boxes.empty());
 }
 
@@ -65,12 +65,12 @@ TEST_F(ServiceTest, FavouriteIsKeptByTheService)
     writeDemo();
     auto form = makeForm(service.baseUrl());
     form->show();
-    ASSERT_GT(list(*form)->topLevelItemCount(), 0);
+    ASSERT_GT(rowCount(*form), 0);
     // Pick a row that is not a favourite yet and show it.
     int row = column(*form, 2).indexOf(QStringLiteral("false"));
     ASSERT_GE(row, 0);
     const QString id = column(*form, 3)[row];
-    list(*form)->setCurrentItem(list(*form)->topLevelItem(row));
+    setCurrentRow(*form, row);
     form->ListView1Click();
     EXPECT_TRUE(greyStar(*form));
 
@@ -89,7 +89,7 @@ TEST_F(ServiceTest, FavouriteWithWrongPasswordIsAFailure)
     writeDemo();
     auto form = makeForm(service.baseUrl());
     form->show();
-    ASSERT_GT(list(*form)->topLevelItemCount(), 0);
+    ASSERT_GT(rowCount(*form), 0);
     const bool wasFavourite = column(*form, 2)[0] == QLatin1String("true");
     form->State().Password = QStringLiteral("changed");
     QTest::mouseClick(child<QLabel>(*form, "Image1"), Qt::LeftButton);

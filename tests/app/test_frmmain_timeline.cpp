@@ -49,7 +49,7 @@ TEST_F(TimelineTest, StartWithoutCredentialsShowsTheBoxAndKeepsBothTimersRunning
 
     EXPECT_EQ(server.connectionCount(), 0);
     EXPECT_TRUE(trace(*form).isEmpty());
-    EXPECT_EQ(list(*form)->topLevelItemCount(), 0);
+    EXPECT_EQ(rowCount(*form), 0);
     EXPECT_TRUE(timer(*form, "TimerAutoReload")->isActive());
     EXPECT_TRUE(timer(*form, "TimerAutoRotation")->isActive());
     // First start: the default outer bounds once shown, then list mode makes it 400 high.
@@ -114,7 +114,7 @@ TEST_F(TimelineTest, RefusedCredentialsLeaveNoRowsAndNoBox)
     auto form = makeForm(server.baseUrl());
 
     EXPECT_TRUE(m_boxes.boxes.empty());
-    EXPECT_EQ(list(*form)->topLevelItemCount(), 0);
+    EXPECT_EQ(rowCount(*form), 0);
     EXPECT_EQ(trace(*form), (QStringList{"ロード中...", "認証できませんでした"}));
     EXPECT_TRUE(timer(*form, "TimerAutoReload")->isActive());
     EXPECT_TRUE(child<QLabel>(*form, "Image1")->isEnabled());
@@ -147,7 +147,7 @@ TEST_F(TimelineTest, ReloadAfterTwoReadMoresAsksForPagesOneToThreeInOrder)
     server.addConnection(page(1));
     auto form = makeForm(server.baseUrl());
     // Move the selection so read-more can show it stays.
-    list(*form)->setCurrentItem(list(*form)->topLevelItem(1));
+    setCurrentRow(*form, 1);
 
     server.addConnection(page(2));
     action(*form, "mmMore")->trigger();
@@ -201,7 +201,7 @@ TEST_F(TimelineTest, ReplyThatIsNotXmlIsSwallowedAtStartAndReachesTheErrorBoxOnR
     EXPECT_TRUE(m_boxes.boxes.empty());
     ASSERT_EQ(trace(*form).size(), 2);
     EXPECT_TRUE(trace(*form)[1].startsWith(QStringLiteral("応答がタイムラインではありません: ")));
-    EXPECT_EQ(list(*form)->topLevelItemCount(), 0);
+    EXPECT_EQ(rowCount(*form), 0);
     EXPECT_TRUE(action(*form, "mmReload")->isEnabled());
 
     server.addConnection(ScriptedServer::reply(Ok("<unclosed>")));
@@ -225,7 +225,7 @@ TEST_F(TimelineTest, ConnectionFailureOnReadMoreReachesTheErrorBox)
     action(*form, "mmMore")->trigger();
     ASSERT_EQ(m_boxes.boxes.size(), 1u);
     EXPECT_EQ(m_boxes.boxes[0].icon, QMessageBox::Critical);
-    EXPECT_EQ(list(*form)->topLevelItemCount(), 3);
+    EXPECT_EQ(rowCount(*form), 3);
 
     // The failed page still counts: the next read-more asks for page 3, a reload for 1 to 3.
     EXPECT_EQ(form->PageCounter(), 1);
@@ -245,7 +245,7 @@ TEST_F(TimelineTest, RootOtherThanStatusesEndsAfterTheAuthenticatedLine)
     auto form = makeForm(server.baseUrl());
     EXPECT_EQ(trace(*form).mid(0, 3), (QStringList{"ロード中...", "ロード完了", "Twitterで認証しました"}));
     EXPECT_TRUE(trace(*form).value(3).startsWith(QStringLiteral("応答がタイムラインではありません: ")));
-    EXPECT_EQ(list(*form)->topLevelItemCount(), 0);
+    EXPECT_EQ(rowCount(*form), 0);
     EXPECT_TRUE(m_boxes.boxes.empty());
 }
 
@@ -255,7 +255,7 @@ TEST_F(TimelineTest, EmptyPageAddsNoRows)
     server.addConnection(ScriptedServer::reply(Ok(TimelineXml({}))));
     auto form = makeForm(server.baseUrl());
     EXPECT_EQ(trace(*form), (QStringList{"ロード中...", "ロード完了", "Twitterで認証しました"}));
-    EXPECT_EQ(list(*form)->topLevelItemCount(), 0);
+    EXPECT_EQ(rowCount(*form), 0);
     EXPECT_TRUE(detailText(*form).isEmpty());
 }
 
@@ -277,7 +277,7 @@ TEST_F(TimelineTest, MissingFieldsGiveEmptyCells)
     server.addConnection(ScriptedServer::reply(
         Ok("<statuses><status><id>5</id><text>no user, no flag</text></status></statuses>")));
     auto form = makeForm(server.baseUrl());
-    ASSERT_EQ(list(*form)->topLevelItemCount(), 1);
+    ASSERT_EQ(rowCount(*form), 1);
     EXPECT_EQ(column(*form, 0), QStringList{QString()});
     EXPECT_EQ(column(*form, 2), QStringList{QString()});
     EXPECT_EQ(detailText(*form), QStringLiteral("no user, no flag"));
@@ -316,7 +316,7 @@ TEST_F(TimelineTest, SignInEmptiesTheListBeforeReadingTheFirstPage)
     writeCredentials();
     server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
     auto form = makeForm(server.baseUrl());
-    list(*form)->setCurrentItem(list(*form)->topLevelItem(2));
+    setCurrentRow(*form, 2);
 
     // Cancel the credentials dialog: the read still happens, with the same credentials.
     QTimer::singleShot(0, [] {
@@ -338,7 +338,7 @@ TEST_F(TimelineTest, AnonymousToggleHidesAndRestoresTheName)
     server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
     auto form = makeForm(server.baseUrl());
     form->show();
-    QTreeWidget* lv = list(*form);
+    QTreeView* lv = list(*form);
     auto* name = child<QLabel>(*form, "lblUserName");
     QAction* anonymous = action(*form, "mmAnonymous");
     EXPECT_FALSE(anonymous->isChecked());
@@ -375,9 +375,9 @@ TEST_F(TimelineTest, SelectionChangeSkipsTheLastRowButAClickShowsIt)
     server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
     auto form = makeForm(server.baseUrl());
     form->show();
-    QTreeWidget* lv = list(*form);
+    QTreeView* lv = list(*form);
 
-    lv->setCurrentItem(lv->topLevelItem(1));
+    setCurrentRow(*form, 1);
     EXPECT_EQ(detailText(*form), QStringLiteral("二番目 http://example.com/2"));
     EXPECT_TRUE(goldStar(*form));
 
@@ -385,7 +385,7 @@ TEST_F(TimelineTest, SelectionChangeSkipsTheLastRowButAClickShowsIt)
     EXPECT_EQ(selectedRow(*form), 2);
     EXPECT_EQ(detailText(*form), QStringLiteral("二番目 http://example.com/2"));
 
-    const QRect last = lv->visualItemRect(lv->topLevelItem(2));
+    const QRect last = rowRect(*form, 2);
     QTest::mouseClick(lv->viewport(), Qt::LeftButton, {}, last.center());
     EXPECT_EQ(detailText(*form), QStringLiteral("三番目"));
     // "TRUE" is not "true".
@@ -441,10 +441,10 @@ TEST_F(StarTest, FavouriteOfTheShownRowMarksItWhenAccepted)
     EXPECT_EQ(column(*form, 2), (QStringList{"true", "false"}));
 
     // The star follows the row's flag when the row comes back.
-    list(*form)->setCurrentItem(list(*form)->topLevelItem(1));
+    setCurrentRow(*form, 1);
     form->ListView1Click();
     EXPECT_TRUE(greyStar(*form));
-    list(*form)->setCurrentItem(list(*form)->topLevelItem(0));
+    setCurrentRow(*form, 0);
     EXPECT_TRUE(goldStar(*form));
 }
 

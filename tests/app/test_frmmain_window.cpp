@@ -221,10 +221,10 @@ TEST_F(WindowTest, ScreenReadersGetNamesAndOnlyTheVisibleColumns)
 TEST_F(WindowTest, RowsHaveGridLinesAndTheSelectionKeepsItsColours)
 {
     auto form = startWithRows(ThreeRows());
-    QTreeWidget* rows = list(*form);
-    ASSERT_TRUE(rows->topLevelItem(0)->isSelected());
-    const QRect first = rows->visualItemRect(rows->topLevelItem(0));
-    const QRect second = rows->visualItemRect(rows->topLevelItem(1));
+    QTreeView* rows = list(*form);
+    ASSERT_TRUE(rows->selectionModel()->isRowSelected(0, {}));
+    const QRect first = rowRect(*form, 0);
+    const QRect second = rowRect(*form, 1);
     const QColor highlight = rows->palette().color(QPalette::Active, QPalette::Highlight);
     const auto pixel = [&](int x, int y) { return rows->viewport()->grab().toImage().pixelColor(x, y); };
 
@@ -289,7 +289,7 @@ TEST_F(WindowTest, RightClickOnTheStripAndListOpensThePopup)
 TEST_F(WindowTest, RotationWalksTheRowsAndPassesOverTheLast)
 {
     auto form = startWithRows(ThreeRows());
-    list(*form)->setCurrentItem(list(*form)->topLevelItem(1));
+    setCurrentRow(*form, 1);
     form->ListView1Click();
     const QStringList texts = column(*form, 1);
     QList<int> selected;
@@ -315,7 +315,7 @@ TEST_F(WindowTest, RotationWithOneRowOrNoSelection)
     form->TimerAutoRotationTimer();
     EXPECT_EQ(selectedRow(*form), 0);
 
-    list(*form)->clear();
+    qobject_cast<TTimelineModel*>(list(*form)->model())->Clear();
     form->TimerAutoRotationTimer();  // an empty list: nothing happens
     EXPECT_EQ(selectedRow(*form), -1);
 }
@@ -342,7 +342,7 @@ TEST_F(WindowTest, TimersFollowTheFlagsAtStartAndAfterEveryRead)
     EXPECT_FALSE(timer(*form, "TimerAutoReload")->isActive());
     EXPECT_FALSE(timer(*form, "TimerAutoRotation")->isActive());
     EXPECT_FALSE(form->State().AutoReload);
-    EXPECT_EQ(list(*form)->topLevelItemCount(), 3);
+    EXPECT_EQ(rowCount(*form), 3);
 
     // Switched on again, each runs after the next read too.
     action(*form, "mmAutoReload")->trigger();

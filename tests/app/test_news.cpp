@@ -39,11 +39,11 @@ protected:
                                      QStringLiteral("sakura"), {});
         ASSERT_TRUE(PostStatus(client, sakura, StatusUpdateBody(StatusUpdateText(text))).IsAccepted());
     }
-    static bool bold(TForm1& form, int row) { return list(form)->topLevelItem(row)->font(0).bold(); }
+    static bool bold(TForm1& form, int row) { return cellStyle(form, row, 0).font.bold(); }
     static int boldRows(TForm1& form)
     {
         int n = 0;
-        for (int i = 0; i < list(form)->topLevelItemCount(); ++i)
+        for (int i = 0; i < rowCount(form); ++i)
             n += bold(form, i) ? 1 : 0;
         return n;
     }
@@ -57,7 +57,7 @@ TEST_F(NewsTest, NewStatusesAreMarkedCountedSeenAndRemembered)
     {
         auto form = makeForm(service->baseUrl());
         // The first read of all is where the user starts: nothing in it is news.
-        ASSERT_EQ(list(*form)->topLevelItemCount(), 20);
+        ASSERT_EQ(rowCount(*form), 20);
         EXPECT_EQ(form->UnseenCount(), 0);
         EXPECT_EQ(form->windowTitle(), QStringLiteral("Brimlark_Simple"));
 
@@ -124,7 +124,7 @@ TEST_F(NewsTest, WithoutTheServiceTheLastReadIsShownInGrey)
     {
         auto form = makeForm(address);
         EXPECT_EQ(column(*form, 1), shown);
-        EXPECT_EQ(list(*form)->topLevelItem(0)->foreground(1).color(), QColor(Qt::gray));
+        EXPECT_EQ(cellStyle(*form, 0, 1).palette.color(QPalette::Text), QColor(Qt::gray));
         const QStringList lines = trace(*form);
         ASSERT_GE(lines.size(), 2);
         EXPECT_TRUE(lines[1].startsWith(QStringLiteral("接続できませんでした: "))) << lines.join('|').toStdString();
@@ -140,7 +140,7 @@ TEST_F(NewsTest, WithoutTheServiceTheLastReadIsShownInGrey)
     file.close();
     {
         auto form = makeForm(address);
-        EXPECT_EQ(list(*form)->topLevelItemCount(), 0);
+        EXPECT_EQ(rowCount(*form), 0);
     }
 
     // The next good read replaces the rows and the file.
@@ -148,7 +148,7 @@ TEST_F(NewsTest, WithoutTheServiceTheLastReadIsShownInGrey)
     {
         auto form = makeForm(service->baseUrl());
         EXPECT_EQ(column(*form, 1), shown);
-        EXPECT_NE(list(*form)->topLevelItem(0)->foreground(1).color(), QColor(Qt::gray));
+        EXPECT_NE(cellStyle(*form, 0, 1).palette.color(QPalette::Text), QColor(Qt::gray));
         form->close();
     }
     const std::optional<TTimelineCache> copy = LoadTimelineCache(cacheFile(), nullptr);
@@ -177,7 +177,7 @@ TEST_F(NewsTest, WithoutANotificationServiceTheItemIsOff)
     Q_EMIT popup->aboutToShow();
     EXPECT_FALSE(action(*form, "pmNotify")->isEnabled());
     EXPECT_FALSE(action(*form, "mmNotify")->isEnabled());
-    EXPECT_EQ(list(*form)->topLevelItemCount(), 20);
+    EXPECT_EQ(rowCount(*form), 20);
 }
 
 } // namespace

@@ -124,7 +124,7 @@ TEST_F(Responsive, ClosingDuringAReadEndsItAtOnce)
     EXPECT_EQ(server.connectionCount(), 2);
     QTRY_COMPARE_WITH_TIMEOUT(TTimelineReader::Running(), 0, 5000);
     QTest::qWait(50);
-    EXPECT_EQ(list(*form)->topLevelItemCount(), 0);
+    EXPECT_EQ(rowCount(*form), 0);
 }
 
 TEST_F(Responsive, SlowStartUpShowsTheWindowFirst)

@@ -173,7 +173,7 @@ TEST_P(Roads, ReadPostAndFavouriteTakeTheSameRoad)
     const int row = int(column(*form, 2).indexOf(QStringLiteral("false")));
     ASSERT_GE(row, 0);
     const QString id = column(*form, 3)[row];
-    list(*form)->setCurrentItem(list(*form)->topLevelItem(row));
+    setCurrentRow(*form, row);
     form->Image1Click();
     EXPECT_TRUE(goldStar(*form));
     for (const QString& line : trace(*form))

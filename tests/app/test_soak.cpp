@@ -47,7 +47,7 @@ TEST_F(SoakTest, ReloadsAndPostsKeepMemoryAndDescriptorsSteady)
     ASSERT_TRUE(service.isRunning()) << qPrintable(service.errorString());
     writeCredentials(QString::fromLatin1(LocalService::kDemoUser), QString::fromLatin1(LocalService::kDemoPassword));
     auto form = makeForm(service.baseUrl());
-    ASSERT_GT(list(*form)->topLevelItemCount(), 0);
+    ASSERT_GT(rowCount(*form), 0);
     auto* twitt = form->findChild<TfrmTwitt*>();
     ASSERT_NE(twitt, nullptr);
 
@@ -56,7 +56,7 @@ TEST_F(SoakTest, ReloadsAndPostsKeepMemoryAndDescriptorsSteady)
     int posted = 0;
     for (int i = 1; i <= reloads; ++i) {
         form->Reload();
-        ASSERT_EQ(list(*form)->topLevelItemCount(), 20) << "reload " << i;
+        ASSERT_EQ(rowCount(*form), 20) << "reload " << i;
         if (i % postEvery == 0 && posted < posts) {
             const QString text = QStringLiteral("耐久テスト %1 http://example.com/%1").arg(i);
             twitt->memoTwitt->setPlainText(text);

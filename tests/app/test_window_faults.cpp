@@ -185,12 +185,12 @@ TEST_P(WindowFault, TimelineReadsEndInTimeAndLeaveTheWindowUsable)
     EXPECT_EQ(trace(*form).size(), relocated ? 2 : 3);
     EXPECT_EQ(backedOff(trace(*form)), !relocated);
     EXPECT_TRUE(m_boxes.boxes.empty());
-    EXPECT_EQ(list(*form)->topLevelItemCount(), 0);
+    EXPECT_EQ(rowCount(*form), 0);
     expectUsable(*form);
     expectGoodReload(*form);
 
     // Read more appends, so the rows already there stay, and so does the selection.
-    list(*form)->setCurrentItem(list(*form)->topLevelItem(1));
+    setCurrentRow(*form, 1);
     pointAt(*form, faultBase());
     qsizetype before = trace(*form).size();
     clock.restart();
@@ -223,7 +223,7 @@ TEST_P(WindowFault, TimelineReadsEndInTimeAndLeaveTheWindowUsable)
     EXPECT_EQ(after.mid(0, reloadLines.size()), reloadLines);
     EXPECT_EQ(after.size(), reloadLines.size() + (relocated ? 0 : 1));
     EXPECT_EQ(backedOff(after), !relocated);
-    EXPECT_EQ(list(*form)->topLevelItemCount(), 0);
+    EXPECT_EQ(rowCount(*form), 0);
     EXPECT_EQ(m_boxes.boxes.size(), boxes);
     expectUsable(*form);
     expectGoodReload(*form);

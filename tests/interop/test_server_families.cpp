@@ -53,7 +53,7 @@ protected:
     }
     void clickStarOn(TForm1& form, int row)
     {
-        list(form)->setCurrentItem(list(form)->topLevelItem(row));
+        setCurrentRow(form, row);
         form.ListView1Click();
         QTest::mouseClick(child<QLabel>(form, "Image1"), Qt::LeftButton);
     }
@@ -115,11 +115,11 @@ TEST_P(ServerFamily, AWrongPasswordIsSaidSo)
         writeCredentials(QString::fromLatin1(FamilyPeer::kUser), QStringLiteral("wrong"));
         auto form = open();
         EXPECT_EQ(trace(*form), (QStringList{"ロード中...", "認証できませんでした"}));
-        EXPECT_EQ(list(*form)->topLevelItemCount(), 0);
+        EXPECT_EQ(rowCount(*form), 0);
     }
     writeCredentials(QString::fromLatin1(FamilyPeer::kUser), QString::fromLatin1(FamilyPeer::kPassword));
     auto form = open();
-    ASSERT_EQ(list(*form)->topLevelItemCount(), 20);
+    ASSERT_EQ(rowCount(*form), 20);
     form->State().Password = QStringLiteral("changed");
 
     qsizetype before = trace(*form).size();

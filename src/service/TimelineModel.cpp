@@ -1,0 +1,141 @@
+#include "service/TimelineModel.h"
+
+TTimelineStatus TTimelineStatus::From(const TStatusRow& row)
+{
+    TTimelineStatus status;
+    status.Id = row.Id;
+    status.Name = row.Name;
+    status.ScreenName = row.ScreenName;
+    status.Text = row.Text;
+    status.Favorited = row.Favorited;
+    status.InReplyToId = row.InReplyToId;
+    return status;
+}
+
+TStatusRow TTimelineStatus::Row() const
+{
+    TStatusRow row{Name, Text, Favorited, Id};
+    row.ScreenName = ScreenName;
+    row.InReplyToId = InReplyToId;
+    return row;
+}
+
+TTimelineModel::TTimelineModel(QObject* parent)
+    : QAbstractTableModel(parent)
+{
+    m_headers[NameColumn] = tr("名前");
+    m_headers[TextColumn] = tr("つぶやき");
+}
+
+int TTimelineModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : Count();
+}
+
+int TTimelineModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant TTimelineModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= Count())
+        return {};
+    const TTimelineStatus& status = m_rows.at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+        return index.column() == NameColumn ? status.Name : status.Text;
+    case IdRole:
+        return status.Id;
+    case FavoritedRole:
+        return status.Favorited;
+    case FavoriteRole:
+        return status.IsFavorite();
+    case SeenRole:
+        return status.Seen;
+    case OfflineRole:
+        return status.Offline;
+    case ScreenNameRole:
+        return status.ScreenName;
+    case InReplyToRole:
+        return status.InReplyToId;
+    default:
+        return {};
+    }
+}
+
+QVariant TTimelineModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < ColumnCount)
+        return m_headers[section];
+    return {};
+}
+
+int TTimelineModel::IndexOf(const QString& id) const
+{
+    for (int i = 0; i < Count(); ++i) {
+        if (m_rows.at(i).Id == id)
+            return i;
+    }
+    return -1;
+}
+
+QSet<QString> TTimelineModel::Ids() const
+{
+    QSet<QString> ids;
+    ids.reserve(Count());
+    for (const TTimelineStatus& status : m_rows)
+        ids.insert(status.Id);
+    return ids;
+}
+
+int TTimelineModel::UnseenCount() const
+{
+    return int(std::count_if(m_rows.begin(), m_rows.end(), [](const TTimelineStatus& s) { return !s.Seen; }));
+}
+
+void TTimelineModel::Clear()
+{
+    if (m_rows.isEmpty())
+        return;
+    beginResetModel();
+    m_rows.clear();
+    endResetModel();
+}
+
+void TTimelineModel::Append(const QList<TTimelineStatus>& rows)
+{
+    if (rows.isEmpty())
+        return;
+    beginInsertRows({}, Count(), Count() + int(rows.size()) - 1);
+    m_rows.append(rows);
+    endInsertRows();
+}
+
+void TTimelineModel::rowsChanged(int first, int last)
+{
+    Q_EMIT dataChanged(index(first, 0), index(last, ColumnCount - 1));
+}
+
+void TTimelineModel::SetFavorite(const QString& id)
+{
+    for (int i = 0; i < Count(); ++i) {
+        if (m_rows.at(i).Id == id && !m_rows.at(i).IsFavorite()) {
+            m_rows[i].Favorited = QStringLiteral("true");
+            rowsChanged(i, i);
+        }
+    }
+}
+
+bool TTimelineModel::MarkSeen(const QString& id)
+{
+    bool changed = false;
+    for (int i = 0; i < Count(); ++i) {
+        if (m_rows.at(i).Id == id && !m_rows.at(i).Seen) {
+            m_rows[i].Seen = true;
+            rowsChanged(i, i);
+            changed = true;
+        }
+    }
+    return changed;
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "service/TimelineRead.h"
+
+#include <QAbstractTableModel>
+#include <QList>
+#include <QSet>
+#include <QString>
+
+// One status as the window holds it: what the reply's binding gives, and the window's
+// own marks.
+struct TTimelineStatus {
+    QString Id;
+    QString Name;               // user/name, the row's caption
+    QString ScreenName;         // user/screen_name
+    QString Text;
+    QString Favorited;          // as the service sent it: a favourite only when "true"
+    QString InReplyToId;        // in_reply_to_status_id; empty when it answers nothing
+    bool Seen = false;          // the user has seen it (selected, or on view long enough)
+    bool Offline = false;       // from the offline copy, not from the server in this run
+
+    bool IsFavorite() const { return Favorited == QLatin1String("true"); }
+    static TTimelineStatus From(const TStatusRow& row);
+    TStatusRow Row() const;
+};
+
+// The statuses of a timeline in list order, newest first: the list shows its two columns
+// (name, text); the strip, the star, the unseen marks, the offline copy and the
+// notifications read the typed rows through At() and the roles.
+class TTimelineModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum TColumn { NameColumn, TextColumn, ColumnCount };
+    enum TRole {
+        IdRole = Qt::UserRole + 1,
+        FavoritedRole,          // the flag as sent
+        FavoriteRole,           // bool
+        SeenRole,               // bool
+        OfflineRole,            // bool
+        ScreenNameRole,
+        InReplyToRole,
+    };
+
+    explicit TTimelineModel(QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+    int Count() const { return int(m_rows.size()); }
+    bool IsEmpty() const { return m_rows.isEmpty(); }
+    // The row; row must be in range.
+    const TTimelineStatus& At(int row) const { return m_rows.at(row); }
+    const QList<TTimelineStatus>& Rows() const { return m_rows; }
+    // The first row of that status, or -1.
+    int IndexOf(const QString& id) const;
+    QSet<QString> Ids() const;
+    int UnseenCount() const;
+
+    void Clear();
+    void Append(const QList<TTimelineStatus>& rows);
+    // Every row of that status (a reload may have put it twice) is a favourite now.
+    void SetFavorite(const QString& id);
+    // Every row of that status is seen; false when none changed.
+    bool MarkSeen(const QString& id);
+
+private:
+    void rowsChanged(int first, int last);
+
+    QList<TTimelineStatus> m_rows;
+    QString m_headers[ColumnCount];
+};
