@@ -229,23 +229,31 @@ int Run(int argc, char* argv[])
     }
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&form] { form.SaveSettingsNow(); });
     form.CreateSecondaryWindowsOnDemand();
-    // Installed only now: a slow start-up read shows the window inside its own wait.
     TFirstPaintExit firstPaint;
     if (qEnvironmentVariableIsSet("BRIMLARK_EXIT_AFTER_FIRST_PAINT"))
         app.installEventFilter(&firstPaint);
-    form.show();
+    // The start-up read goes on in the loop; the window shows when it ends (or earlier,
+    // with its loading line, when it is slow).
+    form.ShowWhenStarted();
 
     if (!cl.Screenshot.isEmpty()) {
-        answerBoxes.stop();
         int result = 0;
-        QTimer::singleShot(0, &form, [&] {
+        auto grab = [&] {
+            answerBoxes.stop();
+            // Layouts still queued (the trace's scroll to its last line) first.
+            QCoreApplication::sendPostedEvents();
             const QPixmap picture = form.grab();
             if (!picture.save(cl.Screenshot, "PNG")) {
                 std::fprintf(stderr, "brimlark: cannot write %s\n", qPrintable(cl.Screenshot));
                 result = 1;
             }
             QApplication::exit(result);
-        });
+        };
+        // The picture shows the window as the start-up left it, as it is shown.
+        if (form.IsStarted())
+            QTimer::singleShot(0, &form, grab);
+        else
+            QObject::connect(&form, &TForm1::ReadsFinished, &form, grab, Qt::SingleShotConnection);
         app.exec();
         return result;
     }

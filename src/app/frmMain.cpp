@@ -38,6 +38,7 @@ TForm1::TForm1(const TForm1Options& options, QWidget* parent)
     ReadSettings();
     m_reader = m_options.Reader ? m_options.Reader : new TTimelineReader;
     m_reader->setParent(this);
+    connect(m_reader, &TTimelineReader::PageRead, this, &TForm1::PageRead);
     // The first page is asked for before the controls are built, so the server's answer
     // and the building of the window overlap; the start-up read below takes it.
     if (!m_options.Reader && m_apiError.isEmpty() && m_state.HasCredentials())
@@ -109,32 +110,16 @@ void TForm1::FormCreate()
 
     // A quick first read comes before the window is shown; a slow one lets the window
     // appear with its loading line, and the rows follow when the read ends.
-    QTimer showEarly;
-    showEarly.setSingleShot(true);
-    connect(&showEarly, &QTimer::timeout, this, [this] {
+    m_showEarly = new QTimer(this);
+    m_showEarly->setSingleShot(true);
+    connect(m_showEarly, &QTimer::timeout, this, [this] {
         SetDisplayMode(m_state.DisplayMode);
         show();
     });
-    showEarly.start(m_options.ShowWindowAfterMs);
+    m_showEarly->start(m_options.ShowWindowAfterMs);
     LoadOfflineCopy();
     // Start-up goes on whatever happens; the status lines tell what did.
-    const TRead read = ReadTimeline(1);
-    showEarly.stop();
-    const QString readLine = StatusText();
-    if (read.Succeeded)
-        AfterRead(false);
-    if (read.Completed)
-        SelectFirstAndShow();
-    if (!read.Abandoned)
-        ScheduleNextReload(read.BackOff, read.RetryAfterMs, read.Succeeded);
-    // A read that failed leaves the last one's rows to look at, said last.
-    if (!read.Succeeded && !read.Abandoned && !m_closing && m_state.HasCredentials())
-        ShowOfflineRows(readLine);
-
-    SetTimerEnabled(TimerAutoReload, m_state.AutoReload);
-    SetTimerEnabled(TimerAutoRotation, m_state.AutoRotation);
-
-    SetDisplayMode(m_state.DisplayMode);
+    StartReads(TReadKind::StartUp, 1, 1);
 }
 
 void TForm1::CreateSecondaryWindows()
@@ -243,209 +228,6 @@ void TForm1::EnableCommands(bool enable)
                        pmReload, pmClose})
         a->setEnabled(enable);
 }
-
-// ---------------------------------------------------------------------------------------
-// Timeline retrieval
-
-TForm1::TRead TForm1::ReadTimeline(int page)
-{
-    // One read at a time, and none once the window is closing.
-    if (m_reader->Busy() || m_closing)
-        return TRead::Skipped();
-    if (!m_apiError.isEmpty()) {
-        ShowStatus(m_apiError);
-        return TRead::Failed(m_apiError);
-    }
-    if (!m_state.HasCredentials()) {
-        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Brimlark"),
-                        tr("ユーザ名とパスワードが入力されていませんので、\n"
-                                       "ログインボタンからご入力下さい"),
-                        QMessageBox::Ok, this);
-        box.setObjectName(QStringLiteral("MissingCredentialsBox"));
-        box.exec();
-        return {};
-    }
-
-    ShowStatus(tr("ロード中..."));
-
-    // The read runs on its own thread; the window keeps painting (the loading line
-    // included) and can be moved and closed meanwhile, with its commands locked. A
-    // reload has locked them for all its pages: unlocking between two pages would only
-    // repaint the whole window twice per page.
-    const bool locking = !m_commandsLocked;
-    if (locking)
-        EnableCommands(false);
-    QApplication::setOverrideCursor(Qt::BusyCursor);
-    struct Unlock {
-        TForm1* form;
-        bool locked;
-        ~Unlock()
-        {
-            QApplication::restoreOverrideCursor();
-            if (locked)
-                form->EnableCommands(true);
-        }
-    } unlock{this, locking};
-    const std::optional<TTimelinePage> read = m_reader->Read(Account(), page, m_options.Bounds);
-    if (!read)
-        return TRead::Skipped();
-    const TTimelinePage& result = *read;
-
-    TRead outcome;
-    outcome.BackOff = WorthBackingOff(result);
-    outcome.RetryAfterMs = RetryAfterMs(result.RetryAfter, QDateTime::currentDateTimeUtc());
-    if (result.Failure == TReadFailure::Refused || result.Failure == TReadFailure::HttpStatus) {
-        ShowStatus(TimelineFailureLine(result));
-        return outcome;
-    }
-    if (result.Loaded) {
-        ShowStatus(tr("ロード完了"));
-        ShowStatus(tr("Twitterで認証しました"));
-    }
-    if (!result.Ok()) {
-        ShowStatus(TimelineFailureLine(result));
-        outcome.Completed = false;
-        outcome.Error = result.Message;
-        return outcome;
-    }
-    // Fresh rows take the place of the offline copy.
-    if (m_offline) {
-        m_timeline->Clear();
-        m_offline = false;
-    }
-    QList<TTimelineStatus> rows;
-    rows.reserve(result.Rows.size());
-    for (const TStatusRow& row : result.Rows) {
-        rows.append(TTimelineStatus::From(row));
-        rows.back().Seen = m_seen.contains(row.Id);
-    }
-    m_timeline->Append(rows);
-    outcome.Succeeded = true;
-    return outcome;
-}
-
-void TForm1::ScheduleNextReload(bool backOff, std::optional<qint64> retryAfterMs, bool succeeded)
-{
-    if (backOff) {
-        const qint64 wait = m_backoff.Failed(retryAfterMs);
-        TimerAutoReload->setInterval(int(wait));
-        ShowStatus(tr("次の自動更新は %1 です (%2秒後)")
-                       .arg(QTime::currentTime().addMSecs(int(wait)).toString(QStringLiteral("HH:mm:ss")))
-                       .arg((wait + 999) / 1000));
-    } else if (succeeded && m_backoff.BackingOff()) {
-        TimerAutoReload->setInterval(int(m_backoff.Succeeded()));
-    }
-}
-
-void TForm1::SelectFirstAndShow()
-{
-    if (m_timeline->IsEmpty())
-        return;
-    // Shown because a read ended, not because the user or the rotation came to it.
-    m_autoShow = true;
-    SelectRow(0);
-    ListView1Click();
-    m_autoShow = false;
-}
-
-void TForm1::Reload()
-{
-    if (m_reader->Busy() || m_closing)
-        return;
-    // The offline copy stays until a page comes in to replace it.
-    if (!m_offline)
-        m_timeline->Clear();
-    ShowStatus(tr("リロード中"));
-    EnableCommands(false);
-    // The list keeps its last picture until every page is in, instead of being painted
-    // again for each of them; the status line still moves.
-    ListView1->setUpdatesEnabled(false);
-    struct Reveal {
-        QWidget* list;
-        ~Reveal() { list->setUpdatesEnabled(true); }
-    } reveal{ListView1};
-    TRead read;
-    bool backOff = false;
-    bool succeeded = false;
-    std::optional<qint64> retryAfter;
-    for (int page = 1; page <= m_pageCounter + 1; ++page) {
-        read = ReadTimeline(page);
-        backOff = backOff || read.BackOff;
-        succeeded = succeeded || read.Succeeded;
-        if (read.RetryAfterMs)
-            retryAfter = std::max(retryAfter.value_or(0), *read.RetryAfterMs);
-        if (!read.Completed)
-            break;  // a failed page skips the rest
-    }
-    if (read.Abandoned)
-        return;
-    if (succeeded)
-        AfterRead(false);
-    if (read.Completed && !m_timeline->IsEmpty()) {
-        SelectFirstAndShow();
-        ShowStatus(tr("リロード完了"));
-    }
-    ScheduleNextReload(backOff, retryAfter, succeeded);
-    EnableCommands(true);
-    ReturnFreeMemory();
-}
-
-void TForm1::SignIn()
-{
-    if (m_reader->Busy() || m_closing)
-        return;
-    if (QDialog* login = LoginWindow()) {
-        if (login->exec() == QDialog::Accepted)
-            SettingsChanged();
-    }
-    // Emptied first, so signing in again never shows the first page twice.
-    m_timeline->Clear();
-    m_offline = false;
-    const TRead read = ReadTimeline(1);
-    if (read.Succeeded)
-        AfterRead(false);
-    if (read.Completed)
-        SelectFirstAndShow();
-}
-
-void TForm1::ReadMore()
-{
-    if (m_reader->Busy() || m_closing)
-        return;
-    // The page counts even when its read fails: it decides the next read-more's page and
-    // how many pages a reload reads.
-    ++m_pageCounter;
-    const TRead read = ReadTimeline(m_pageCounter + 1);
-    if (read.Succeeded)
-        AfterRead(true);
-    if (!read.Completed && !read.Abandoned)
-        ShowDefaultError(read.Error);
-}
-
-void TForm1::ShowDefaultError(const QString& message)
-{
-    QString text = message;
-    if (!text.endsWith(u'.') && !text.endsWith(u'。'))
-        text += u'.';
-    QMessageBox box(QMessageBox::Critical, kTitle, text, QMessageBox::Ok, this);
-    box.setObjectName(QStringLiteral("DefaultErrorBox"));
-    box.exec();
-}
-
-void TForm1::mmLoginSetClick() { SignIn(); }
-void TForm1::pmLoginClick() { SignIn(); }
-
-void TForm1::mmReloadClick()
-{
-    EnableCommands(false);
-    Reload();
-    EnableCommands(true);
-}
-
-void TForm1::pmReloadClick() { Reload(); }
-void TForm1::TimerAutoReloadTimer() { Reload(); }
-void TForm1::mmUpdateClick() { ReadMore(); }
-void TForm1::pmMoreClick() { ReadMore(); }
 
 // ---------------------------------------------------------------------------------------
 // List and detail pane
@@ -659,7 +441,7 @@ void TForm1::ExecLockedDialog(QDialog* dialog)
         // Unlocked below whatever happened.
     }
     // A dialog opened during a read leaves the commands locked until the read ends.
-    EnableCommands(!m_reader->Busy());
+    EnableCommands(!Reading());
 }
 
 void TForm1::mmSettingClick() { ExecLockedDialog(SettingsWindow()); }
@@ -677,7 +459,7 @@ void TForm1::closeEvent(QCloseEvent* event)
 {
     // A read still running is dropped; the program ends without waiting for it.
     m_closing = true;
-    m_reader->Abandon();
+    AbandonReads();
     if (m_offlineSave->isActive())
         SaveOfflineCopy();
     QString error;

@@ -118,11 +118,21 @@ public:
         static TRead Skipped() { TRead r; r.Completed = false; r.Abandoned = true; return r; }
         static TRead Failed(const QString& error) { TRead r; r.Completed = false; r.Error = error; return r; }
     };
-    // Reads one page of the timeline and appends its rows, reporting on the status line.
-    TRead ReadTimeline(int page);
+    // Empties the list and reads pages 1 to PageCounter()+1 again, one after the other.
     void Reload();
+    // A read (start-up, sign-in, reload, read more) is under way.
+    bool Reading() const { return m_job.has_value(); }
+    // The start-up read has ended (however) and the window is set up.
+    bool IsStarted() const { return m_started; }
+    // Shows the window once the start-up read has ended, at once when it has; a slow
+    // start-up read shows it earlier with its loading line.
+    void ShowWhenStarted();
     void SetDisplayMode(int mode);
     void Favorite(const QString& statusId);
+
+Q_SIGNALS:
+    // A read and what follows it (selection, status lines, the error box) are done.
+    void ReadsFinished();
 
 public Q_SLOTS:
     void ListView1Click();
@@ -202,6 +212,29 @@ private:
     void pmNotifyClick();
     void ApplyServerConfig(const TServerConfig& config);
     void ShowStar(bool gold);
+    // The reads as jobs: a page is started, and the job goes on when it is reported.
+    enum class TReadKind { StartUp, SignIn, Reload, More };
+    struct TReadJob {
+        TReadKind Kind = TReadKind::StartUp;
+        int Page = 1;
+        int LastPage = 1;
+        bool BackOff = false;       // over all its pages
+        bool Succeeded = false;
+        std::optional<qint64> RetryAfterMs = {};
+        TRead Last = {};            // how its last page ended
+    };
+    void StartReads(TReadKind kind, int firstPage, int lastPage);
+    void ReadJobPage();
+    // Starts reading a page: nothing when it is under way, or how it ended at once (no
+    // account, an unusable address, another read running).
+    std::optional<TRead> BeginPage(int page);
+    void EndPageLock();
+    void PageRead(const TTimelinePage& page);
+    void PageEnded(const TRead& read);
+    void StartUpRead(const TRead& read);
+    void ReloadRead(const TReadJob& job);
+    // Drops a running read (the window closes): its page is never shown.
+    void AbandonReads();
     void SignIn();
     void ReadMore();
     void ShowDefaultError(const QString& message);
@@ -246,6 +279,11 @@ private:
     TNetworkOptions m_network;  // proxies and extra trusted certificates, for every call through Account()
     TTimelineReader* m_reader = nullptr;
     TReloadBackoff m_backoff{60000};
+    std::optional<TReadJob> m_job;
+    bool m_pageLocked = false;      // this page's read locked the commands
+    QTimer* m_showEarly = nullptr;  // shows the window during a slow start-up read
+    bool m_started = false;
+    bool m_showWhenStarted = false;
     bool m_closing = false;
     bool m_commandsLocked = false;  // by EnableCommands(false), until EnableCommands(true)
     int m_pageCounter = 0;

@@ -1,23 +1,23 @@
 #include "service/TimelineReader.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 
 #include <mutex>
 #include <thread>
 
 std::atomic<int> TTimelineReader::s_running{0};
 
-// What the reading thread and the waiting one share. The thread may outlive the wait
-// (and the reader), so it holds its own reference.
+// What the reading thread and the reader share. The thread may outlive the reader, so it
+// holds its own reference; it reports to Owner only while that is set.
 struct TTimelineReader::TShared {
     std::mutex Mutex;
     bool Done = false;
     TTimelinePage Page;
-    QEventLoop* Loop = nullptr;   // set while someone waits; the thread wakes it
+    TTimelineReader* Owner = nullptr;
+    quint64 Ticket = 0;
 };
 
-// A read started ahead of its Read: what it was started for, and its state.
+// A read started ahead of its Start: what it was started for, and its state.
 struct TTimelineReader::TStarted {
     TServiceAccount Account;
     int Page = 0;
@@ -40,8 +40,8 @@ TTimelineReader::~TTimelineReader()
     Abandon();
 }
 
-std::shared_ptr<TTimelineReader::TShared> TTimelineReader::Start(const TServiceAccount& account, int page,
-                                                                 const TReadBounds& bounds)
+std::shared_ptr<TTimelineReader::TShared> TTimelineReader::Launch(const TServiceAccount& account, int page,
+                                                                  const TReadBounds& bounds)
 {
     auto shared = std::make_shared<TShared>();
     ++s_running;
@@ -50,8 +50,10 @@ std::shared_ptr<TTimelineReader::TShared> TTimelineReader::Start(const TServiceA
         std::lock_guard<std::mutex> lock(shared->Mutex);
         shared->Page = std::move(result);
         shared->Done = true;
-        if (shared->Loop)
-            QMetaObject::invokeMethod(shared->Loop, "quit", Qt::QueuedConnection);
+        // Queued to the owner's thread; dropped with the owner if it goes first.
+        if (TTimelineReader* owner = shared->Owner)
+            QMetaObject::invokeMethod(owner, [owner, ticket = shared->Ticket] { owner->deliver(ticket); },
+                                      Qt::QueuedConnection);
         --s_running;
     }).detach();
     return shared;
@@ -59,44 +61,57 @@ std::shared_ptr<TTimelineReader::TShared> TTimelineReader::Start(const TServiceA
 
 void TTimelineReader::Prefetch(const TServiceAccount& account, int page, const TReadBounds& bounds)
 {
-    if (m_loop)
+    if (m_current)
         return;
-    m_prefetched = std::make_unique<TStarted>(TStarted{account, page, bounds, Start(account, page, bounds)});
+    m_prefetched = std::make_unique<TStarted>(TStarted{account, page, bounds, Launch(account, page, bounds)});
 }
 
-std::optional<TTimelinePage> TTimelineReader::Read(const TServiceAccount& account, int page, const TReadBounds& bounds)
+bool TTimelineReader::Start(const TServiceAccount& account, int page, const TReadBounds& bounds)
 {
-    if (m_loop)
-        return std::nullopt;
+    if (m_current)
+        return false;
     const std::unique_ptr<TStarted> prefetched = std::move(m_prefetched);
-    const std::shared_ptr<TShared> shared
-        = prefetched && prefetched->Matches(account, page, bounds) ? prefetched->Shared : Start(account, page, bounds);
+    follow(prefetched && prefetched->Matches(account, page, bounds) ? prefetched->Shared
+                                                                      : Launch(account, page, bounds));
+    return true;
+}
 
-    QEventLoop loop;
-    m_abandoned = false;
+void TTimelineReader::follow(std::shared_ptr<TShared> shared)
+{
+    m_current = std::move(shared);
+    const quint64 ticket = ++m_ticket;
+    std::lock_guard<std::mutex> lock(m_current->Mutex);
+    m_current->Owner = this;
+    m_current->Ticket = ticket;
+    // A prefetched page already in is reported from the loop too, like any other.
+    if (m_current->Done)
+        QMetaObject::invokeMethod(this, [this, ticket] { deliver(ticket); }, Qt::QueuedConnection);
+}
+
+void TTimelineReader::deliver(quint64 ticket)
+{
+    if (ticket != m_ticket || !m_current)
+        return;  // abandoned meanwhile
+    TTimelinePage page;
     {
-        std::lock_guard<std::mutex> lock(shared->Mutex);
-        if (!shared->Done)
-            shared->Loop = &loop;
+        std::lock_guard<std::mutex> lock(m_current->Mutex);
+        m_current->Owner = nullptr;
+        page = std::move(m_current->Page);
     }
-    if (shared->Loop && !QCoreApplication::closingDown()) {
-        m_loop = &loop;
-        loop.exec();
-        m_loop = nullptr;
-    }
-    std::lock_guard<std::mutex> lock(shared->Mutex);
-    shared->Loop = nullptr;
-    if (m_abandoned || !shared->Done)
-        return std::nullopt;
-    return std::move(shared->Page);
+    m_current.reset();
+    Q_EMIT PageRead(page);
 }
 
 void TTimelineReader::Abandon()
 {
-    if (!m_loop)
+    ++m_ticket;
+    if (!m_current)
         return;
-    m_abandoned = true;
-    m_loop->quit();
+    {
+        std::lock_guard<std::mutex> lock(m_current->Mutex);
+        m_current->Owner = nullptr;
+    }
+    m_current.reset();
 }
 
 // The reader and its thread: the thread reports to Owner only while it is set.

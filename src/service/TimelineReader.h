@@ -9,42 +9,45 @@
 #include <memory>
 #include <optional>
 
-class QEventLoop;
-
-// Reads timeline pages on a thread of their own and waits for each while the calling
-// thread's event loop keeps running, so a window goes on painting, moving and closing
-// during a slow read. The read keeps its own bounds; the wait has none of its own.
+// Reads timeline pages on a thread of their own and reports each through PageRead on the
+// thread that started it, so a window goes on painting, moving and closing during a slow
+// read and continues in a slot. The read keeps its own bounds.
 class TTimelineReader : public QObject {
     Q_OBJECT
 public:
     explicit TTimelineReader(QObject* parent = nullptr);
     ~TTimelineReader() override;
 
-    // The page, or nothing when the wait was abandoned (Abandon, or the application
-    // leaving its event loops). One read at a time: a call during a read returns
-    // nothing at once and leaves that read alone.
-    std::optional<TTimelinePage> Read(const TServiceAccount& account, int page, const TReadBounds& bounds);
+    // Starts reading the page; PageRead reports it. One read at a time: false, and
+    // nothing started, while one runs.
+    bool Start(const TServiceAccount& account, int page, const TReadBounds& bounds);
 
-    // Starts that read now, without waiting: the Read that asks for the same page of the
-    // same account with the same bounds takes its result (waiting for it, if need be), so
-    // a start-up read overlaps with building the window. Any other Read leaves it to end
-    // unseen. Ignored while a read is waited for.
+    // Starts that read now, with nobody to report to yet: the Start that asks for the
+    // same page of the same account with the same bounds takes it over, so a start-up
+    // read overlaps with building the window. Any other Start leaves it to end unseen.
+    // Ignored while a read runs.
     void Prefetch(const TServiceAccount& account, int page, const TReadBounds& bounds);
 
-    // Ends the running wait at once; the read finishes unseen and its page is dropped.
+    // Drops the running read: it finishes unseen on its thread and is never reported.
     void Abandon();
-    bool Busy() const { return m_loop != nullptr; }
+    bool Busy() const { return m_current != nullptr; }
 
     // Reads still running on their threads in this process, abandoned ones included.
     static int Running() { return s_running.load(); }
 
+Q_SIGNALS:
+    void PageRead(const TTimelinePage& page);
+
 private:
     struct TShared;
     struct TStarted;
-    static std::shared_ptr<TShared> Start(const TServiceAccount& account, int page, const TReadBounds& bounds);
+    static std::shared_ptr<TShared> Launch(const TServiceAccount& account, int page, const TReadBounds& bounds);
+    void follow(std::shared_ptr<TShared> shared);
+    void deliver(quint64 ticket);
+
     std::unique_ptr<TStarted> m_prefetched;
-    QEventLoop* m_loop = nullptr;
-    bool m_abandoned = false;
+    std::shared_ptr<TShared> m_current;
+    quint64 m_ticket = 0;
     static std::atomic<int> s_running;
     friend class TServerConfigReader;
 };

@@ -7,6 +7,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QElapsedTimer>
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
@@ -175,7 +176,25 @@ protected:
         options.Arguments = {QStringLiteral("brimlark"), QStringLiteral("--api"), QString::fromUtf8(api)};
         auto form = std::make_unique<TForm1>(options);
         form->CreateSecondaryWindows();
+        waitIdle(*form);
         return form;
+    }
+
+    // Runs the event loop until the window's read (start-up, reload, sign-in, read more)
+    // and what follows it are done; at most 30 s.
+    static void waitIdle(TForm1& form)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (form.Reading() && clock.elapsed() < 30000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        EXPECT_FALSE(form.Reading()) << "a read still runs after 30 s";
+    }
+    // A menu command as the user gives it, then whatever read it started, to its end.
+    static void trigger(TForm1& form, const char* name)
+    {
+        action(form, name)->trigger();
+        waitIdle(form);
     }
 
     template <class T>

@@ -39,14 +39,14 @@ TEST_F(ServiceTest, DemoAccountTimelineReadMoreAndReload)
     EXPECT_EQ(detailText(*form), column(*form, 1)[0]);
     EXPECT_EQ(userName(*form), column(*form, 0)[0]);
 
-    action(*form, "mmMore")->trigger();
+    trigger(*form, "mmMore");
     const QStringList ids = column(*form, 3);
     ASSERT_EQ(ids.size(), 40);
     EXPECT_EQ(ids.mid(0, 20), firstIds);
     // Newest first, and page 2 holds older statuses than page 1.
     EXPECT_LT(ids[20].toLongLong(), ids[19].toLongLong());
 
-    action(*form, "pmReload")->trigger();
+    trigger(*form, "pmReload");
     EXPECT_EQ(column(*form, 3), ids);
     EXPECT_EQ(form->StatusText(), QStringLiteral("リロード完了"));
 }
@@ -78,7 +78,7 @@ TEST_F(ServiceTest, FavouriteIsKeptByTheService)
     EXPECT_EQ(trace(*form).last(), "status_id:" + id);
     EXPECT_TRUE(goldStar(*form));
 
-    action(*form, "mmReload")->trigger();
+    trigger(*form, "mmReload");
     row = column(*form, 3).indexOf(id);
     ASSERT_GE(row, 0);
     EXPECT_EQ(column(*form, 2)[row], QStringLiteral("true"));

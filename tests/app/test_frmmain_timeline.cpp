@@ -102,6 +102,7 @@ TEST_F(TimelineTest, AFirstReadStartedBeforeTheWindowIsTakenOver)
     TForm1::StartFirstRead(options, state);
     ASSERT_NE(options.Reader, nullptr);
     TForm1 form(options);
+    waitIdle(form);
     EXPECT_EQ(column(form, 0), (QStringList{"太郎", "花子", "次郎"}));
     QTest::qWait(100);
     EXPECT_EQ(server.connectionCount(), 1);
@@ -129,7 +130,7 @@ TEST_F(TimelineTest, LoadingLineIsPaintedBeforeTheReadBlocks)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     PaintRecorder recorder(child<QLabel>(*form, "StatusPanel"));
     server.addConnection({Step::readRequest(), Step::delay(50), Step::send(Ok(TimelineXml(ThreeRows())))});
-    action(*form, "mmReload")->trigger();
+    trigger(*form, "mmReload");
     EXPECT_TRUE(recorder.painted.contains(QStringLiteral("ロード中...")));
     EXPECT_EQ(trace(*form).mid(3), (QStringList{"リロード中", "ロード中...", "ロード完了", "Twitterで認証しました", "リロード完了"}));
 }
@@ -150,9 +151,9 @@ TEST_F(TimelineTest, ReloadAfterTwoReadMoresAsksForPagesOneToThreeInOrder)
     setCurrentRow(*form, 1);
 
     server.addConnection(page(2));
-    action(*form, "mmMore")->trigger();
+    trigger(*form, "mmMore");
     server.addConnection(page(3));
-    action(*form, "pmMore")->trigger();
+    trigger(*form, "pmMore");
     EXPECT_EQ(form->PageCounter(), 2);
     EXPECT_EQ(selectedRow(*form), 1);
     EXPECT_EQ(column(*form, 3), (QStringList{"100", "101", "200", "201", "300", "301"}));
@@ -160,7 +161,7 @@ TEST_F(TimelineTest, ReloadAfterTwoReadMoresAsksForPagesOneToThreeInOrder)
     server.addConnection(page(1));
     server.addConnection(page(2));
     server.addConnection(page(3));
-    action(*form, "mmReload")->trigger();
+    trigger(*form, "mmReload");
 
     ASSERT_EQ(server.connectionCount(), 6);
     const QByteArray path = "GET /statuses/friends_timeline.xml";
@@ -174,7 +175,7 @@ TEST_F(TimelineTest, ReloadAfterTwoReadMoresAsksForPagesOneToThreeInOrder)
     EXPECT_EQ(form->StatusText(), QStringLiteral("リロード完了"));
 
     server.addConnection(page(4));
-    action(*form, "mmMore")->trigger();
+    trigger(*form, "mmMore");
     EXPECT_EQ(RequestLine(server.request(6)), path + "?page=4&twtr=true HTTP/1.1");
 }
 
@@ -189,6 +190,7 @@ TEST_F(TimelineTest, F5Reloads)
     ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
     server.addConnection(page);
     QTest::keyClick(list(*form), Qt::Key_F5);
+    waitIdle(*form);
     EXPECT_EQ(server.connectionCount(), 2);
     EXPECT_EQ(form->StatusText(), QStringLiteral("リロード完了"));
 }
@@ -205,7 +207,7 @@ TEST_F(TimelineTest, ReplyThatIsNotXmlIsSwallowedAtStartAndReachesTheErrorBoxOnR
     EXPECT_TRUE(action(*form, "mmReload")->isEnabled());
 
     server.addConnection(ScriptedServer::reply(Ok("<unclosed>")));
-    action(*form, "pmMore")->trigger();
+    trigger(*form, "pmMore");
     ASSERT_EQ(m_boxes.boxes.size(), 1u);
     EXPECT_EQ(m_boxes.boxes[0].title, QStringLiteral("Brimlark_Simple"));
     EXPECT_EQ(m_boxes.boxes[0].icon, QMessageBox::Critical);
@@ -222,7 +224,7 @@ TEST_F(TimelineTest, ConnectionFailureOnReadMoreReachesTheErrorBox)
     server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
     auto form = makeForm(server.baseUrl());
     server.addConnection({Step::readRequest(), Step::close()});
-    action(*form, "mmMore")->trigger();
+    trigger(*form, "mmMore");
     ASSERT_EQ(m_boxes.boxes.size(), 1u);
     EXPECT_EQ(m_boxes.boxes[0].icon, QMessageBox::Critical);
     EXPECT_EQ(rowCount(*form), 3);
@@ -230,11 +232,11 @@ TEST_F(TimelineTest, ConnectionFailureOnReadMoreReachesTheErrorBox)
     // The failed page still counts: the next read-more asks for page 3, a reload for 1 to 3.
     EXPECT_EQ(form->PageCounter(), 1);
     server.addConnection(ScriptedServer::reply(Ok(TimelineXml({}))));
-    action(*form, "mmMore")->trigger();
+    trigger(*form, "mmMore");
     EXPECT_EQ(RequestLine(server.request(2)), "GET /statuses/friends_timeline.xml?page=3&twtr=true HTTP/1.1");
     for (int i = 0; i < 3; ++i)
         server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
-    action(*form, "mmReload")->trigger();
+    trigger(*form, "mmReload");
     EXPECT_EQ(server.connectionCount(), 6);
 }
 
@@ -324,7 +326,7 @@ TEST_F(TimelineTest, SignInEmptiesTheListBeforeReadingTheFirstPage)
             dialog->reject();
     });
     server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
-    action(*form, "pmLogin")->trigger();
+    trigger(*form, "pmLogin");
 
     EXPECT_EQ(column(*form, 3), (QStringList{"301", "302", "303"}));
     EXPECT_EQ(selectedRow(*form), 0);
@@ -581,6 +583,7 @@ TEST_F(TimelineTest, SettingsThatCannotBeWrittenShowTheInformationBox)
     options.SettingsFile = blocker.fileName() + QStringLiteral("/brimlark.ini");
     options.Arguments = {QStringLiteral("brimlark"), QStringLiteral("--api"), QString::fromUtf8(server.baseUrl())};
     TForm1 form(options);
+    waitIdle(form);
     form.close();
     ASSERT_EQ(m_boxes.boxes.size(), 2u);
     EXPECT_EQ(m_boxes.boxes[1].title, QStringLiteral("情報"));

@@ -339,6 +339,7 @@ TEST_F(WindowTest, TimersFollowTheFlagsAtStartAndAfterEveryRead)
 
     server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
     form->TimerAutoReloadTimer();
+    waitIdle(*form);
     EXPECT_FALSE(timer(*form, "TimerAutoReload")->isActive());
     EXPECT_FALSE(timer(*form, "TimerAutoRotation")->isActive());
     EXPECT_FALSE(form->State().AutoReload);
@@ -348,7 +349,7 @@ TEST_F(WindowTest, TimersFollowTheFlagsAtStartAndAfterEveryRead)
     action(*form, "mmAutoReload")->trigger();
     action(*form, "mmAutoRotation")->trigger();
     server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
-    action(*form, "mmReload")->trigger();
+    trigger(*form, "mmReload");
     EXPECT_TRUE(timer(*form, "TimerAutoReload")->isActive());
     EXPECT_TRUE(timer(*form, "TimerAutoRotation")->isActive());
 }
@@ -378,6 +379,7 @@ TEST_F(WindowTest, ChosenIntervalsDriveTheTimersAtOnceAndAfterARestart)
     EXPECT_EQ(reload->interval(), 120000);
     server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
     form->TimerAutoReloadTimer();
+    waitIdle(*form);
     EXPECT_EQ(reload->interval(), 90000);
     form->close();
     form.reset();
@@ -400,6 +402,7 @@ TEST_F(WindowTest, OnDemandSettingsDialogShowsTheStartUpState)
     options.Arguments = {QStringLiteral("brimlark"), QStringLiteral("--api"), QString::fromUtf8(server.baseUrl())};
     TForm1 form(options);
     form.CreateSecondaryWindowsOnDemand();
+    waitIdle(form);
     EXPECT_EQ(form.findChild<TfrmSettings*>(), nullptr);
     ASSERT_TRUE(form.State().AutoReload);
     QAction* toggle = action(form, "mmAutoReload");
@@ -456,7 +459,7 @@ TEST_F(WindowTest, TimerTicksMatchTheTimersInEveryMenuWheneverShown)
     EXPECT_FALSE(form->State().AutoReload);
     ticksMatch();
     server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
-    action(*form, "mmReload")->trigger();
+    trigger(*form, "mmReload");
     EXPECT_FALSE(timer(*form, "TimerAutoReload")->isActive()) << "a read leaves it as the user chose";
     ticksMatch();
 }

@@ -63,7 +63,7 @@ TEST_F(NewsTest, NewStatusesAreMarkedCountedSeenAndRemembered)
 
         postAsFriend(QStringLiteral("一つ目の新着"));
         postAsFriend(QStringLiteral("二つ目の新着"));
-        action(*form, "pmReload")->trigger();
+        trigger(*form, "pmReload");
         EXPECT_EQ(column(*form, 1).mid(0, 2), (QStringList{"二つ目の新着", "一つ目の新着"}));
         // Shown in the strip because the reload ended, not yet seen.
         EXPECT_EQ(detailText(*form), QStringLiteral("二つ目の新着"));

@@ -241,7 +241,7 @@ TEST_F(WindowNotificationTest, ANewStatusIsAnnouncedAndAClickShowsIt)
     THttpCli client;
     const TServiceAccount sakura(QString::fromUtf8(local.baseUrl()), QStringLiteral("sakura"), QStringLiteral("sakura"), {});
     ASSERT_TRUE(PostStatus(client, sakura, StatusUpdateBody(StatusUpdateText(QStringLiteral("通知される新着")))).IsAccepted());
-    action(*form, "pmReload")->trigger();
+    trigger(*form, "pmReload");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !fake.calls.empty(); }, 5000));
     EXPECT_EQ(fake.calls.size(), 1u);
     EXPECT_EQ(fake.calls[0].summary, QStringLiteral("新着 1 件: 桜井さくら"));

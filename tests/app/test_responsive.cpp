@@ -56,6 +56,7 @@ protected:
         options.Bounds.TotalTimeoutMs = totalMs;
         auto form = std::make_unique<TForm1>(options);
         form->CreateSecondaryWindows();
+        waitIdle(*form);
         return form;
     }
     ScriptedServer server;
@@ -77,7 +78,7 @@ TEST_F(Responsive, WindowPaintsWhileAReadTrickles)
     QObject::connect(&repaint, &QTimer::timeout, form.get(), [&] { form->update(); });
     repaint.start(20);
     const qint64 start = paints.nowMs();
-    action(*form, "mmReload")->trigger();
+    trigger(*form, "mmReload");
     const qint64 end = paints.nowMs();
 
     EXPECT_GT(end - start, 800);  // the read really took its time
@@ -98,8 +99,9 @@ TEST_F(Responsive, CommandsStayLockedAndASecondReadWaitsItsTurn)
         busyCursor = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::BusyCursor;
         form->Reload();  // the timer or a stray command: refused while the read runs
         form->TimerAutoReloadTimer();
+        waitIdle(*form);
     });
-    action(*form, "mmReload")->trigger();
+    trigger(*form, "mmReload");
     EXPECT_TRUE(lockedDuringRead);
     EXPECT_TRUE(busyCursor);
     EXPECT_EQ(server.connectionCount(), 2);
@@ -115,12 +117,12 @@ TEST_F(Responsive, ClosingDuringAReadEndsItAtOnce)
     QTimer::singleShot(100, form.get(), [&] { form->close(); });
     QElapsedTimer clock;
     clock.start();
-    action(*form, "mmReload")->trigger();
+    trigger(*form, "mmReload");
     EXPECT_LT(clock.elapsed(), 1000);
     EXPECT_TRUE(form->IsClosing());
     EXPECT_EQ(TTimelineReader::Running(), 1);  // still waiting for its server, unseen
     // Nothing more is read once closed, and the late reply changes nothing.
-    action(*form, "mmMore")->trigger();
+    trigger(*form, "mmMore");
     EXPECT_EQ(server.connectionCount(), 2);
     QTRY_COMPARE_WITH_TIMEOUT(TTimelineReader::Running(), 0, 5000);
     QTest::qWait(50);
@@ -164,19 +166,23 @@ TEST_F(Responsive, AutomaticReloadBacksOffAfterFailures)
 
     server.addConnection(ScriptedServer::reply("HTTP/1.1 429 Too Many Requests\r\nRetry-After: 2\r\nContent-Length: 0\r\n\r\n"));
     form->TimerAutoReloadTimer();
+    waitIdle(*form);
     EXPECT_EQ(reload->interval(), 2000);
     EXPECT_TRUE(trace(*form).last().endsWith(QStringLiteral("(2秒後)")));
 
     server.addConnection({Step::readRequest(), Step::close()});
     form->TimerAutoReloadTimer();
+    waitIdle(*form);
     EXPECT_EQ(reload->interval(), 4000);
 
     // A refusal is no reason to wait longer; a good read brings the normal interval back.
     server.addConnection(ScriptedServer::reply(Reply(401, "Unauthorized", "")));
     form->TimerAutoReloadTimer();
+    waitIdle(*form);
     EXPECT_EQ(reload->interval(), 4000);
     server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
     form->TimerAutoReloadTimer();
+    waitIdle(*form);
     EXPECT_EQ(reload->interval(), 100);
     EXPECT_TRUE(reload->isActive());
 }

@@ -116,6 +116,7 @@ protected:
         options.Arguments = arguments;
         auto form = std::make_unique<TForm1>(options);
         form->CreateSecondaryWindows();
+        waitIdle(*form);
         return form;
     }
 

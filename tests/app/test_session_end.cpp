@@ -46,7 +46,7 @@ TEST_F(SettingsOnChange, CredentialsModeTimersAndNotifyAreWrittenAtOnce)
         login->editPassword->setText(QStringLiteral("demo"));
         QTest::mouseClick(login->btnOK, Qt::LeftButton);
     });
-    action(*form, "mmLoginSet")->trigger();
+    trigger(*form, "mmLoginSet");
     EXPECT_EQ(saved().AccountName, QStringLiteral("demo")) << "written when OK was pressed";
     EXPECT_EQ(column(*form, 3).size(), 20);
 

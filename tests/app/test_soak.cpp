@@ -56,6 +56,7 @@ TEST_F(SoakTest, ReloadsAndPostsKeepMemoryAndDescriptorsSteady)
     int posted = 0;
     for (int i = 1; i <= reloads; ++i) {
         form->Reload();
+        waitIdle(*form);
         ASSERT_EQ(rowCount(*form), 20) << "reload " << i;
         if (i % postEvery == 0 && posted < posts) {
             const QString text = QStringLiteral("耐久テスト %1 http://example.com/%1").arg(i);
@@ -74,6 +75,7 @@ TEST_F(SoakTest, ReloadsAndPostsKeepMemoryAndDescriptorsSteady)
 
     // The last post shows at the top once the timeline is read again.
     form->Reload();
+    waitIdle(*form);
     EXPECT_TRUE(column(*form, 1).first().startsWith(QStringLiteral("耐久テスト")));
 
     const double growth = static_cast<double>(residentAtEnd - residentAfterWarmUp) / static_cast<double>(residentAfterWarmUp);

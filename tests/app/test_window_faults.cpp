@@ -110,6 +110,7 @@ protected:
         options.Bounds.MaxBodySize = kBodyCap;
         auto form = std::make_unique<TForm1>(options);
         form->CreateSecondaryWindows();
+        waitIdle(*form);
         // The event-driven clients get the same kind of short bounds.
         for (THttpCli* cli : {favouriteClient(*form), postingDialog(*form)->HttpCli1}) {
             cli->Timeout = GetParam().postTimeoutMs;
@@ -152,7 +153,7 @@ protected:
     void expectGoodReload(TForm1& form)
     {
         pointAt(form, goodBase());
-        action(form, "pmReload")->trigger();
+        trigger(form, "pmReload");
         QStringList ids;
         for (int page = 0; page <= form.PageCounter(); ++page)
             ids += kIds;
@@ -194,7 +195,7 @@ TEST_P(WindowFault, TimelineReadsEndInTimeAndLeaveTheWindowUsable)
     pointAt(*form, faultBase());
     qsizetype before = trace(*form).size();
     clock.restart();
-    action(*form, "pmMore")->trigger();
+    trigger(*form, "pmMore");
     EXPECT_LT(clock.elapsed(), c.boundMs);
     EXPECT_EQ(trace(*form).mid(before), failedRead);
     EXPECT_EQ(column(*form, 3), kIds);
@@ -214,7 +215,7 @@ TEST_P(WindowFault, TimelineReadsEndInTimeAndLeaveTheWindowUsable)
     const size_t boxes = m_boxes.boxes.size();
     before = trace(*form).size();
     clock.restart();
-    action(*form, "pmReload")->trigger();
+    trigger(*form, "pmReload");
     EXPECT_LT(clock.elapsed(), c.boundMs * 2);
     QStringList reloadLines{QStringLiteral("リロード中")};
     for (int page = 0; page <= (relocated ? form->PageCounter() : 0); ++page)

@@ -86,7 +86,7 @@ TEST_P(ServerFamily, ReadsReadsMoreAndPosts)
         EXPECT_EQ(column(*form, 0)[i], FamilyPeer::UserNameOf(1025 - i)) << i;
     EXPECT_EQ(userName(*form), FamilyPeer::UserNameOf(1025));
 
-    action(*form, "mmMore")->trigger();
+    trigger(*form, "mmMore");
     EXPECT_EQ(column(*form, 3), ids(1025, 25));
     EXPECT_EQ(peer->requestLines().filter("friends_timeline").last(),
               "GET " + prefix + "/statuses/friends_timeline.xml?page=2&twtr=true HTTP/1.1");
@@ -103,7 +103,7 @@ TEST_P(ServerFamily, ReadsReadsMoreAndPosts)
     EXPECT_FALSE(postFromDialog(*form, text));
     EXPECT_EQ(peer->posted(), QStringList{text});
     EXPECT_EQ(linesSince(*form, before), QStringList{});
-    action(*form, "mmReload")->trigger();
+    trigger(*form, "mmReload");
     EXPECT_EQ(column(*form, 1).first(), text);
     EXPECT_EQ(column(*form, 0).first(), QStringLiteral("Alice"));
     EXPECT_TRUE(m_boxes.boxes.empty());
@@ -208,7 +208,7 @@ TEST_P(FriendicaPeer, AFavouriteFindsTheRouteByBodyAndKeepsIt)
     EXPECT_TRUE(requests.back().endsWith("\r\n\r\nid=1023"));
     EXPECT_EQ(peer->favourites(), (std::set<QString>{"1025", "1023"}));
 
-    action(*form, "mmReload")->trigger();
+    trigger(*form, "mmReload");
     EXPECT_EQ(column(*form, 2).mid(0, 3), (QStringList{"true", "false", "true"}));
 }
 

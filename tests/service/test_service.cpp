@@ -11,6 +11,7 @@
 #include "ScriptedServer.h"
 
 #include <QCoreApplication>
+#include <QSignalSpy>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -66,23 +67,37 @@ TEST(TimelinePage, RowsComeInReplyOrderFromTheRightAddress)
     EXPECT_TRUE(server.request(1).startsWith("GET /api/statuses/friends_timeline.xml?page=3&twtr=true HTTP/1.1\r\n"));
 }
 
-// A read started ahead is taken by the Read that asks for the same page, without a
-// second request; a Read for anything else makes its own and never sees the early one.
+// The page a reader reports, or nothing when none came within 10 s.
+std::optional<TTimelinePage> Reported(TTimelineReader& reader)
+{
+    QSignalSpy read(&reader, &TTimelineReader::PageRead);
+    if (!read.wait(10000))
+        return std::nullopt;
+    return read.first().first().value<TTimelinePage>();
+}
+
+// A read started ahead is taken by the Start that asks for the same page, without a
+// second request; a Start for anything else makes its own and never sees the early one.
+// One read at a time; an abandoned read is never reported.
 TEST(TimelineReader, APrefetchedPageIsTakenOnlyByItsOwnRead)
 {
     ScriptedServer server;
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 4; ++i)
         server.addConnection(ScriptedServer::reply(Reply("200 OK", kTwoStatuses)));
     TTimelineReader reader;
 
     reader.Prefetch(Account(server), 1, Short());
-    const std::optional<TTimelinePage> first = reader.Read(Account(server), 1, Short());
+    ASSERT_TRUE(reader.Start(Account(server), 1, Short()));
+    EXPECT_FALSE(reader.Start(Account(server), 2, Short())) << "one read at a time";
+    const std::optional<TTimelinePage> first = Reported(reader);
     ASSERT_TRUE(first && first->Ok());
     EXPECT_EQ(first->Rows.size(), 2);
     EXPECT_EQ(server.connectionCount(), 1);
+    EXPECT_FALSE(reader.Busy());
 
     reader.Prefetch(Account(server), 1, Short());
-    const std::optional<TTimelinePage> second = reader.Read(Account(server), 2, Short());
+    ASSERT_TRUE(reader.Start(Account(server), 2, Short()));
+    const std::optional<TTimelinePage> second = Reported(reader);
     ASSERT_TRUE(second && second->Ok());
     for (int waited = 0; server.connectionCount() < 3 && waited < 5000; waited += 10)
         QThread::msleep(10);  // the early read ends unseen
@@ -92,6 +107,16 @@ TEST(TimelineReader, APrefetchedPageIsTakenOnlyByItsOwnRead)
     std::sort(laterTwo.begin(), laterTwo.end());
     EXPECT_TRUE(laterTwo[0].startsWith("GET /api/statuses/friends_timeline.xml HTTP/1.1\r\n"));
     EXPECT_TRUE(laterTwo[1].startsWith("GET /api/statuses/friends_timeline.xml?page=2&twtr=true"));
+
+    QSignalSpy late(&reader, &TTimelineReader::PageRead);
+    ASSERT_TRUE(reader.Start(Account(server), 3, Short()));
+    reader.Abandon();
+    EXPECT_FALSE(reader.Busy());
+    for (int waited = 0; TTimelineReader::Running() > 0 && waited < 5000; waited += 10)
+        QThread::msleep(10);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(server.connectionCount(), 4);
+    EXPECT_EQ(late.count(), 0) << "an abandoned read is never reported";
 }
 
 // Every way a page read can fail ends in one typed failure, never in rows.
