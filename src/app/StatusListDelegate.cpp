@@ -9,6 +9,10 @@ void TStatusListDelegate::initStyleOption(QStyleOptionViewItem* option, const QM
     QStyledItemDelegate::initStyleOption(option, index);
     if (index.column() == TTimelineModel::NameColumn && !index.data(TTimelineModel::SeenRole).toBool())
         option->font.setBold(true);
+    // A reply that does not begin with its mention still says it is one.
+    if (index.column() == TTimelineModel::TextColumn && !index.data(TTimelineModel::InReplyToRole).toString().isEmpty()
+        && !option->text.startsWith(u'@'))
+        option->text.prepend(QStringLiteral("\u21A9 "));
     // Not what the server says now, but what it said last time.
     if (index.data(TTimelineModel::OfflineRole).toBool())
         option->palette.setColor(QPalette::Text, Qt::gray);

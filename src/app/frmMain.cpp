@@ -263,7 +263,9 @@ void TForm1::ShowSelected()
     RichEditC->setPlainText(status.Text);
     lblUserName->setText(m_state.Anonymous ? QString() : status.Name);
     m_shownId = id;
+    m_shown = status;
     m_shownFavorite = status.IsFavorite();
+    UpdateTalkItems();
     m_hasShown = true;
     ShowStar(m_shownFavorite);
     if (m_autoShow)
@@ -446,8 +448,19 @@ void TForm1::ExecLockedDialog(QDialog* dialog)
 
 void TForm1::mmSettingClick() { ExecLockedDialog(SettingsWindow()); }
 void TForm1::pmSettingClick() { ExecLockedDialog(SettingsWindow()); }
-void TForm1::mmTwittClick() { ExecLockedDialog(TwittWindow()); }
-void TForm1::pmTwittClick() { ExecDialog(TwittWindow()); }
+void TForm1::mmTwittClick()
+{
+    if (auto* twitt = qobject_cast<TfrmTwitt*>(TwittWindow()))
+        twitt->StartPost();
+    ExecLockedDialog(TwittWindow());
+}
+
+void TForm1::pmTwittClick()
+{
+    if (auto* twitt = qobject_cast<TfrmTwitt*>(TwittWindow()))
+        twitt->StartPost();
+    ExecDialog(TwittWindow());
+}
 void TForm1::mmVersionClick() { ExecDialog(VersionWindow()); }
 void TForm1::pmVersionClick() { ExecDialog(VersionWindow()); }
 void TForm1::pmCloseClick() { close(); }

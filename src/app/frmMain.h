@@ -4,6 +4,7 @@
 #include "service/ServiceAccount.h"
 #include "service/ReadOutcome.h"
 #include "service/TimelineCache.h"
+#include "service/TimelineModel.h"
 #include "service/TimelineRead.h"
 #include "settings/Settings.h"
 
@@ -35,7 +36,6 @@ class TDesktopNotifier;
 class THttpCli;
 class TServerConfigReader;
 struct TServerConfig;
-class TTimelineModel;
 class TTimelineReader;
 class TRichEditC;
 class TShape;
@@ -167,6 +167,11 @@ public Q_SLOTS:
     void pmCloseClick();
     void TimerAutoReloadTimer();
     void TimerAutoRotationTimer();
+    // The status shown in the strip: answer it, repeat it, open its page on the web.
+    void mmReplyClick();
+    void pmReplyClick();
+    void RepeatClick();
+    void OpenInBrowserClick();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -212,6 +217,10 @@ private:
     void pmNotifyClick();
     void ApplyServerConfig(const TServerConfig& config);
     void ShowStar(bool gold);
+    // Talking back to the shown status (frmMainTalk.cpp).
+    void OpenReply(bool locked);
+    bool IsOwnStatus(const TTimelineStatus& status) const;
+    void UpdateTalkItems();
     // The reads as jobs: a page is started, and the job goes on when it is reported.
     enum class TReadKind { StartUp, SignIn, Reload, More };
     struct TReadJob {
@@ -343,6 +352,15 @@ private:
     QAction* pmVersion = nullptr;
     QAction* pmClose = nullptr;
 
+    QAction* mmReply = nullptr;
+    QAction* mmRepeat = nullptr;
+    QAction* mmBrowser = nullptr;
+    QAction* pmReply = nullptr;
+    QAction* pmRepeat = nullptr;
+    QAction* pmBrowser = nullptr;
+    QLabel* lblRepeated = nullptr;  // the strip's mark for a status repeated in this run
+    QSet<QString> m_repeated;
+
     QAction* mmNotify = nullptr;
     QAction* pmNotify = nullptr;
     QLabel* lblUnseen = nullptr;    // the widget mode's count of unseen statuses
@@ -371,6 +389,7 @@ private:
 
     // The status the detail pane shows, so a favourite reply lands on the right star.
     QString m_shownId;
+    std::optional<TTimelineStatus> m_shown;
     bool m_shownFavorite = false;
     bool m_hasShown = false;
     bool m_favoriteRunning = false;

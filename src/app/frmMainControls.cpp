@@ -18,6 +18,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -112,6 +113,15 @@ void TForm1::BuildControls()
     lblUnseen->move(68, 51);
     lblUnseen->setAccessibleName(tr("未読の数"));
     lblUnseen->hide();
+
+    lblRepeated = new QLabel(QStringLiteral("RT"), client);
+    lblRepeated->setObjectName(QStringLiteral("lblRepeated"));
+    lblRepeated->setFont(PixelFont(kPGothic, 10, true));
+    lblRepeated->setToolTip(tr("リピートしました"));
+    lblRepeated->setAccessibleName(tr("リピート済み"));
+    lblRepeated->adjustSize();
+    lblRepeated->move(47 - lblRepeated->width() - 4, 52);
+    lblRepeated->hide();
 
     // Stacking from the bottom: back, rounded frame, star, star caption, name, text.
     ShapeBack->lower();
@@ -281,6 +291,12 @@ void TForm1::BuildMenus()
     mmTwitt = bar->addAction(tr("つぶやく...(&T)"));
     mmTwitt->setObjectName(QStringLiteral("mmTwitt"));
     connect(mmTwitt, &QAction::triggered, this, &TForm1::mmTwittClick);
+    // The shown status: answer it, repeat it, open its page.
+    QMenu* talk = bar->addMenu(tr("このつぶやき(&S)"));
+    talk->menuAction()->setObjectName(QStringLiteral("mmStatus"));
+    mmReply = AddAction(talk, "mmReply", tr("返信(&E)..."), &TForm1::mmReplyClick);
+    mmRepeat = AddAction(talk, "mmRepeat", tr("リピート(&P)"), &TForm1::RepeatClick);
+    mmBrowser = AddAction(talk, "mmBrowser", tr("ブラウザで開く(&B)"), &TForm1::OpenInBrowserClick);
     mmVersion = bar->addAction(tr("バージョン(&H)"));
     mmVersion->setObjectName(QStringLiteral("mmVersion"));
     connect(mmVersion, &QAction::triggered, this, &TForm1::mmVersionClick);
@@ -295,6 +311,13 @@ void TForm1::BuildMenus()
     pmWidgetMode = AddAction(pmMenu1, "pmWidgetMode", tr("ガジェット/ウィジェットモード(&W)"), &TForm1::pmWidgetModeClick);
     AddSeparator(pmMenu1, "N4");
     pmTwitt = AddAction(pmMenu1, "pmTwitt", tr("つぶやく(&T)"), &TForm1::pmTwittClick);
+    pmReply = AddAction(pmMenu1, "pmReply", tr("返信(&E)..."), &TForm1::pmReplyClick);
+    pmRepeat = AddAction(pmMenu1, "pmRepeat", tr("リピート(&P)"), &TForm1::RepeatClick);
+    pmBrowser = AddAction(pmMenu1, "pmBrowser", tr("ブラウザで開く(&B)"), &TForm1::OpenInBrowserClick);
+    // Ctrl+R answers the shown status from the list as well.
+    auto* replyKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), ListView1, nullptr, nullptr, Qt::WidgetShortcut);
+    replyKey->setObjectName(QStringLiteral("ReplyShortcut"));
+    connect(replyKey, &QShortcut::activated, this, &TForm1::mmReplyClick);
     pmMore = AddAction(pmMenu1, "pmMore", tr("もっと読む(&M)"), &TForm1::pmMoreClick);
     pmAutoReload = AddAction(pmMenu1, "pmAutoReload", tr("自動取得タイマー(&R)"), &TForm1::pmAutoReloadClick);
     pmAutoReload->setCheckable(true);
@@ -309,6 +332,7 @@ void TForm1::BuildMenus()
     pmVersion = AddAction(pmMenu1, "pmVersion", tr("バージョン(&V)"), &TForm1::pmVersionClick);
     AddSeparator(pmMenu1, "N5");
     pmClose = AddAction(pmMenu1, "pmClose", tr("閉じる(&C)"), &TForm1::pmCloseClick);
+    UpdateTalkItems();  // nothing shown yet
 }
 
 void TForm1::LayoutClient()

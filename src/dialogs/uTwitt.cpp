@@ -14,6 +14,7 @@
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QTextCursor>
 #include <QPushButton>
 
 #include <algorithm>
@@ -204,7 +205,7 @@ void TfrmTwitt::btnTwittClick()
     if (m_textLimit > 0 && QString::fromUtf8(sent).size() > m_textLimit && !AskOverLength())
         return;
 
-    const QByteArray body = StatusUpdateBody(sent);
+    const QByteArray body = StatusUpdateBody(sent, m_inReplyTo);
     if (!WriteBodyFile(body))
         return;
 
@@ -227,6 +228,7 @@ void TfrmTwitt::btnTwittClick()
     }
     if (outcome.IsAccepted()) {
         memoTwitt->clear();
+        StartPost();
         accept();
         return;
     }
@@ -234,6 +236,26 @@ void TfrmTwitt::btnTwittClick()
         for (const QString& line : PostFailureLines(outcome))
             m_showStatus(line);
     }
+}
+
+void TfrmTwitt::StartPost()
+{
+    m_inReplyTo.clear();
+    setWindowTitle(tr("つぶやく"));
+}
+
+void TfrmTwitt::StartReply(const QString& screenName, const QString& statusId)
+{
+    m_inReplyTo = statusId;
+    setWindowTitle(tr("つぶやく - @%1 への返信").arg(screenName));
+    const QString mention = QStringLiteral("@") + screenName + u' ';
+    QString text = memoTwitt->toPlainText();
+    if (!screenName.isEmpty() && !text.startsWith(mention))
+        text.prepend(mention);
+    memoTwitt->setPlainText(text);
+    QTextCursor cursor = memoTwitt->textCursor();
+    cursor.setPosition(screenName.isEmpty() ? 0 : int(mention.size()));
+    memoTwitt->setTextCursor(cursor);
 }
 
 void TfrmTwitt::btnCancelClick()

@@ -40,6 +40,14 @@ public:
     // historic captions. A negative limit is ignored.
     void SetTextLimit(int limit);
 
+    // The next opening posts a new status: the caption says so and no reply is sent.
+    void StartPost();
+    // The next opening answers a status: "@screenName " in front of the text, the cursor
+    // after it, the caption naming whom it answers; the post carries the status's id
+    // (also when the user deletes the mention).
+    void StartReply(const QString& screenName, const QString& statusId);
+    QString InReplyTo() const { return m_inReplyTo; }
+
 public Q_SLOTS:
     void memoTwittChange();
     void btnTwittClick();
@@ -65,6 +73,7 @@ private:
     std::function<TServiceAccount()> m_account;
     QString m_postCopyFile;
     std::function<void(const QString&)> m_showStatus;
+    QString m_inReplyTo;        // the status this post answers; empty: a new status
     bool m_posting = false;
     bool m_abandoned = false;   // closed while the post ran
     int m_textLimit = 140;

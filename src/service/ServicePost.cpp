@@ -55,9 +55,12 @@ QByteArray StatusUpdateText(const QString& text)
     return bytes;
 }
 
-QByteArray StatusUpdateBody(const QByteArray& sentText)
+QByteArray StatusUpdateBody(const QByteArray& sentText, const QString& inReplyToId)
 {
-    return "status=" + FormEncode(sentText) + "&source=brimlark";
+    QByteArray body = "status=" + FormEncode(sentText);
+    if (IsStatusId(inReplyToId))
+        body += "&in_reply_to_status_id=" + inReplyToId.toLatin1();
+    return body + "&source=brimlark";
 }
 
 TPostOutcome PostStatus(THttpCli& client, const TServiceAccount& account, const QByteArray& formBody)
@@ -100,6 +103,15 @@ TPostOutcome PostFavorite(THttpCli& client, const TServiceAccount& account, cons
 {
     return PostFavoriteTo(client, account, QStringLiteral("/favorites/create/") + statusId + QStringLiteral(".xml"),
                           statusId);
+}
+
+TPostOutcome PostRetweet(THttpCli& client, const TServiceAccount& account, const QString& statusId)
+{
+    if (!IsStatusId(statusId))
+        return {};
+    const QString url = account.ApiBase + QStringLiteral("/statuses/retweet/") + statusId + QStringLiteral(".xml");
+    qCDebug(lcBrimlarkDebug).noquote() << url;
+    return Outcome(client.Post(ServicePostRequest(account, url.toUtf8(), QByteArray(), "application/x-www-form-urlencoded")));
 }
 
 QStringList PostFailureLines(int statusCode, const QByteArray& reasonPhrase)

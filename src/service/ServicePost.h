@@ -30,8 +30,10 @@ struct TPostOutcome {
 // The text of a status as it is sent: breaks as CR LF, the first break's LF and the
 // first CR removed, as UTF-8.
 QByteArray StatusUpdateText(const QString& text);
-// The body of a status update: "status=" + the form-encoded sent text + "&source=brimlark".
-QByteArray StatusUpdateBody(const QByteArray& sentText);
+// The body of a status update: "status=" + the form-encoded sent text + "&source=brimlark";
+// a reply carries "&in_reply_to_status_id=<id>" after the status (an id that is not a
+// status id is left out).
+QByteArray StatusUpdateBody(const QByteArray& sentText, const QString& inReplyToId = {});
 
 // Posts a status update body to "/statuses/update.xml".
 TPostOutcome PostStatus(THttpCli& client, const TServiceAccount& account, const QByteArray& formBody);
@@ -47,6 +49,10 @@ TPostOutcome PostFavoriteById(THttpCli& client, const TServiceAccount& account, 
 // written as a diagnostic line first. An id that is not a status id is refused before
 // anything is sent (ConnectionFailure, nothing on the wire).
 TPostOutcome PostFavorite(THttpCli& client, const TServiceAccount& account, const QString& statusId);
+
+// Repeats a status: an empty form body to "/statuses/retweet/<id>.xml". An id that is
+// not a status id is refused before anything is sent.
+TPostOutcome PostRetweet(THttpCli& client, const TServiceAccount& account, const QString& statusId);
 
 // The two status lines that report a post the service did not accept.
 QStringList PostFailureLines(int statusCode, const QByteArray& reasonPhrase);

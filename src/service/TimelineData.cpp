@@ -79,6 +79,7 @@ QString TXMLStatusType::Get_in_reply_to_status_id() { return ChildText(this, QSt
 QString TXMLStatusType::Get_in_reply_to_user_id() { return ChildText(this, QStringLiteral("in_reply_to_user_id")); }
 QString TXMLStatusType::Get_favorited() { return ChildText(this, QStringLiteral("favorited")); }
 QString TXMLStatusType::Get_in_reply_to_screen_name() { return ChildText(this, QStringLiteral("in_reply_to_screen_name")); }
+QString TXMLStatusType::Get_external_url() { return ChildText(this, QStringLiteral("external_url")); }
 
 TXMLUserType* TXMLStatusType::Get_user()
 {

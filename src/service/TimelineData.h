@@ -36,6 +36,7 @@ public:
     QString Get_in_reply_to_user_id();
     QString Get_favorited();
     QString Get_in_reply_to_screen_name();
+    QString Get_external_url();         // Friendica's web page of the status; empty elsewhere
     TXMLUserType* Get_user();
     void Set_created_at(const QString& value);
     void Set_id(const QString& value);

@@ -9,6 +9,7 @@ TTimelineStatus TTimelineStatus::From(const TStatusRow& row)
     status.Text = row.Text;
     status.Favorited = row.Favorited;
     status.InReplyToId = row.InReplyToId;
+    status.ExternalUrl = row.ExternalUrl;
     return status;
 }
 
@@ -17,7 +18,34 @@ TStatusRow TTimelineStatus::Row() const
     TStatusRow row{Name, Text, Favorited, Id};
     row.ScreenName = ScreenName;
     row.InReplyToId = InReplyToId;
+    row.ExternalUrl = ExternalUrl;
     return row;
+}
+
+namespace {
+
+bool IsWebAddress(const QUrl& url)
+{
+    return url.isValid() && !url.host().isEmpty()
+        && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
+}
+
+} // namespace
+
+QUrl StatusPageAddress(const TTimelineStatus& status, const QString& apiBase)
+{
+    const QUrl own(status.ExternalUrl, QUrl::StrictMode);
+    if (IsWebAddress(own))
+        return own;
+    if (status.Id.isEmpty() || !std::all_of(status.Id.begin(), status.Id.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
+        return {};
+    QString site = apiBase;
+    while (site.endsWith(u'/'))
+        site.chop(1);
+    if (site.endsWith(QLatin1String("/api")))
+        site.chop(4);
+    const QUrl page(site + QStringLiteral("/notice/") + status.Id, QUrl::StrictMode);
+    return IsWebAddress(page) ? page : QUrl();
 }
 
 TTimelineModel::TTimelineModel(QObject* parent)

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <QUrl>
 
 // One status as the window holds it: what the reply's binding gives, and the window's
 // own marks.
@@ -16,6 +17,7 @@ struct TTimelineStatus {
     QString Text;
     QString Favorited;          // as the service sent it: a favourite only when "true"
     QString InReplyToId;        // in_reply_to_status_id; empty when it answers nothing
+    QString ExternalUrl;        // the server's own web page of it, when it gives one
     bool Seen = false;          // the user has seen it (selected, or on view long enough)
     bool Offline = false;       // from the offline copy, not from the server in this run
 
@@ -23,6 +25,12 @@ struct TTimelineStatus {
     static TTimelineStatus From(const TStatusRow& row);
     TStatusRow Row() const;
 };
+
+// The status's page on the web: the server's own address for it (Friendica's
+// external_url) when that is an http or https address, otherwise "<site>/notice/<id>"
+// (GNU social), where the site is the API base without its trailing "/api". Invalid
+// when neither gives an http or https address.
+QUrl StatusPageAddress(const TTimelineStatus& status, const QString& apiBase);
 
 // The statuses of a timeline in list order, newest first: the list shows its two columns
 // (name, text); the strip, the star, the unseen marks, the offline copy and the

@@ -101,7 +101,8 @@ TTimelinePage ReadTimelinePage(const TServiceAccount& account, int page, const T
             TXMLStatusType* status = statuses->Get_status(i);
             TXMLUserType* user = status->Get_user();
             result.Rows.append({user->Get_name(), status->Get_text(), status->Get_favorited(), status->Get_id(),
-                                user->Get_screen_name(), status->Get_in_reply_to_status_id()});
+                                user->Get_screen_name(), status->Get_in_reply_to_status_id(),
+                                status->Get_external_url()});
         }
     } catch (const EHttpProtocolError& e) {
         result.StatusCode = e.ReplyCode();

@@ -25,6 +25,7 @@ struct TStatusRow {
     QString Id;
     QString ScreenName = {};    // user/screen_name
     QString InReplyToId = {};   // in_reply_to_status_id; empty when it answers nothing
+    QString ExternalUrl = {};   // external_url: the status's own web page, where the server gives one
 
     bool operator==(const TStatusRow&) const = default;
 };

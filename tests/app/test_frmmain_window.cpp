@@ -249,8 +249,11 @@ TEST_F(WindowTest, MenusHoldEveryItemInOrder)
     };
     EXPECT_EQ(names(form->menuBar()->actions()),
               (QStringList{"mmLogin|ログイン(&L)", "mmView|表示モード(&V)", "mmReload|リロード(&R)",
-                           "mmMore|もっと前を読む(&G)", "mmTwitt|つぶやく...(&T)", "mmVersion|バージョン(&H)"}));
+                           "mmMore|もっと前を読む(&G)", "mmTwitt|つぶやく...(&T)", "mmStatus|このつぶやき(&S)",
+                           "mmVersion|バージョン(&H)"}));
     EXPECT_EQ(names(action(*form, "mmLogin")->menu()->actions()), (QStringList{"mmLoginSet|ログイン設定...(&L)"}));
+    EXPECT_EQ(names(action(*form, "mmStatus")->menu()->actions()),
+              (QStringList{"mmReply|返信(&E)...", "mmRepeat|リピート(&P)", "mmBrowser|ブラウザで開く(&B)"}));
     EXPECT_EQ(names(action(*form, "mmView")->menu()->actions()),
               (QStringList{"mmAnonymous|名前を表示しない", "N1|-", "mmAutoReload|自動更新タイマー",
                            "mmAutoRotation|ローテーションタイマー", "mmNotify|新着をデスクトップに通知", "N8|-", "mmTopMost|最前面に表示", "N2|-",
@@ -260,7 +263,8 @@ TEST_F(WindowTest, MenusHoldEveryItemInOrder)
     EXPECT_EQ(names(child<QMenu>(*form, "pmMenu1")->actions()),
               (QStringList{"pmLogin|ログイン(&L)", "N7|-", "pmSimpleMode|通常リストモード(&L)",
                            "pmCompactMode|コンパクトモード(&C)", "pmWidgetMode|ガジェット/ウィジェットモード(&W)",
-                           "N4|-", "pmTwitt|つぶやく(&T)", "pmMore|もっと読む(&M)",
+                           "N4|-", "pmTwitt|つぶやく(&T)", "pmReply|返信(&E)...", "pmRepeat|リピート(&P)",
+                           "pmBrowser|ブラウザで開く(&B)", "pmMore|もっと読む(&M)",
                            "pmAutoReload|自動取得タイマー(&R)", "pmAutoRotation|ローテーションタイマー", "pmNotify|新着をデスクトップに通知", "N6|-",
                            "pmSetting|設定...(&S)", "pmReload|リロード", "pmVersion|バージョン(&V)", "N5|-",
                            "pmClose|閉じる(&C)"}));

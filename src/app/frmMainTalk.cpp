@@ -1,0 +1,96 @@
+#include "app/frmMain.h"
+
+#include "app/frmMain_p.h"
+#include "dialogs/DialogCommon.h"
+#include "dialogs/uTwitt.h"
+#include "http/HttpCli.h"
+#include "service/ServicePost.h"
+
+#include <QAction>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QMessageBox>
+
+using namespace form1;
+
+// Talking back to the status the strip shows: a reply through the posting dialog, a
+// repeat, and its page in the browser.
+
+bool TForm1::IsOwnStatus(const TTimelineStatus& status) const
+{
+    // The services sign in with the account's screen name.
+    return !status.ScreenName.isEmpty() && status.ScreenName.compare(m_state.AccountName, Qt::CaseInsensitive) == 0;
+}
+
+void TForm1::UpdateTalkItems()
+{
+    const bool shown = m_shown.has_value();
+    for (QAction* item : {mmReply, pmReply, mmBrowser, pmBrowser})
+        item->setEnabled(shown);
+    // A status of one's own can't be repeated.
+    const bool repeatable = shown && !IsOwnStatus(*m_shown);
+    for (QAction* item : {mmRepeat, pmRepeat})
+        item->setEnabled(repeatable);
+    lblRepeated->setVisible(shown && m_repeated.contains(m_shown->Id));
+}
+
+void TForm1::OpenReply(bool locked)
+{
+    auto* twitt = qobject_cast<TfrmTwitt*>(TwittWindow());
+    if (!twitt || !m_shown)
+        return;
+    twitt->StartReply(m_shown->ScreenName, m_shown->Id);
+    if (locked)
+        ExecLockedDialog(twitt);
+    else
+        ExecDialog(twitt);
+}
+
+void TForm1::mmReplyClick() { OpenReply(true); }
+void TForm1::pmReplyClick() { OpenReply(false); }
+
+void TForm1::RepeatClick()
+{
+    if (!m_shown || IsOwnStatus(*m_shown))
+        return;
+    const QString id = m_shown->Id;
+    {
+        const TTopMostSuspender suspend;
+        QMessageBox box(QMessageBox::Question, kTitle, tr("このつぶやきをリピートしますか？"),
+                        QMessageBox::Yes | QMessageBox::No, this);
+        box.setObjectName(QStringLiteral("RepeatQuestionBox"));
+        box.setDefaultButton(QMessageBox::No);
+        if (box.exec() != QMessageBox::Yes)
+            return;
+    }
+    // The favourite's client: a request of either still running must not be touched.
+    if (m_favoriteRunning) {
+        for (const QString& line : PostFailureLines(HttpCli1->StatusCode(), HttpCli1->ReasonPhrase()))
+            ShowStatus(line);
+        return;
+    }
+    m_favoriteRunning = true;
+    const TPostOutcome outcome = PostRetweet(*HttpCli1, Account(), id);
+    m_favoriteRunning = false;
+    if (!outcome.IsAccepted()) {
+        for (const QString& line : PostFailureLines(outcome))
+            ShowStatus(line);
+        return;
+    }
+    m_repeated.insert(id);
+    ShowStatus(tr("リピートしました"));
+    UpdateTalkItems();
+}
+
+void TForm1::OpenInBrowserClick()
+{
+    if (!m_shown)
+        return;
+    // Only web addresses, as for the links in the text.
+    const QUrl page = StatusPageAddress(*m_shown, m_state.ApiBase);
+    if (!page.isValid()) {
+        ShowStatus(tr("このつぶやきのページがわかりません"));
+        return;
+    }
+    QDesktopServices::openUrl(page);
+}

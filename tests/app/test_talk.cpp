@@ -1,0 +1,174 @@
+// Talking back to the status shown in the strip, through the window as a user does: a
+// reply from the menu or Ctrl+R, a repeat after its question, the status's page in the
+// browser (a URL handler stands in for it).
+#include "FormHarness.h"
+#include "ScriptedServer.h"
+
+#include "dialogs/uTwitt.h"
+
+#include <QDesktopServices>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+using namespace harness;
+
+namespace {
+
+class Browser : public QObject {
+    Q_OBJECT
+public:
+    Browser()
+    {
+        for (const char* scheme : {"http", "https"})
+            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "open");
+    }
+    ~Browser() override
+    {
+        for (const char* scheme : {"http", "https"})
+            QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+    }
+    QList<QUrl> opened;
+
+public Q_SLOTS:
+    void open(const QUrl& url) { opened << url; }
+};
+
+// Three statuses by "u"; the second a reply, the third with its own web page.
+QByteArray Statuses()
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<statuses type=\"array\">\n"
+           "<status><id>301</id><text>最初</text><favorited>false</favorited>"
+           "<user><name>太郎</name><screen_name>taro</screen_name></user></status>\n"
+           "<status><id>302</id><text>そうですね</text><favorited>false</favorited>"
+           "<in_reply_to_status_id>300</in_reply_to_status_id>"
+           "<user><name>花子</name><screen_name>hanako</screen_name></user></status>\n"
+           "<status><id>303</id><text>三番目</text><favorited>false</favorited>"
+           "<external_url>https://friendica.example/display/abc</external_url>"
+           "<user><name>アリス</name><screen_name>alice</screen_name></user></status>\n"
+           "</statuses>\n";
+}
+
+class TalkTest : public FormTest {
+protected:
+    std::unique_ptr<TForm1> start()
+    {
+        writeCredentials();  // alice
+        server.addConnection(ScriptedServer::reply(Ok(Statuses())));
+        auto form = makeForm(server.baseUrl() + "/api");
+        form->show();
+        return form;
+    }
+    // Opens the posting dialog through the action and acts on it while it is modal.
+    void withDialog(TForm1& form, const std::function<void()>& open, const std::function<void(TfrmTwitt*)>& act)
+    {
+        auto* dialog = form.findChild<TfrmTwitt*>();
+        ASSERT_NE(dialog, nullptr);
+        bool ran = false;
+        QTimer::singleShot(0, &form, [&] {
+            if (QApplication::activeModalWidget() == dialog) {
+                ran = true;
+                act(dialog);
+            }
+            if (dialog->isVisible())
+                dialog->reject();
+        });
+        open();
+        EXPECT_TRUE(ran);
+    }
+    ScriptedServer server;
+};
+
+TEST_F(TalkTest, ReplyCarriesTheIdEvenWithoutItsMention)
+{
+    auto form = start();
+    ASSERT_EQ(detailText(*form), QStringLiteral("最初"));
+    withDialog(*form, [&] { action(*form, "mmReply")->trigger(); }, [&](TfrmTwitt* dialog) {
+        EXPECT_EQ(dialog->windowTitle(), QStringLiteral("つぶやく - @taro への返信"));
+        EXPECT_EQ(dialog->memoTwitt->toPlainText(), QStringLiteral("@taro "));
+        EXPECT_EQ(dialog->memoTwitt->textCursor().position(), 6);
+        dialog->memoTwitt->setPlainText(QStringLiteral("了解"));  // the mention deleted
+        server.addConnection(ScriptedServer::reply(Ok("<status/>")));
+        QTest::mouseClick(dialog->btnTwitt, Qt::LeftButton);
+        EXPECT_FALSE(dialog->isVisible());
+    });
+    ASSERT_EQ(server.connectionCount(), 2);
+    EXPECT_TRUE(server.request(1).startsWith("POST /api/statuses/update.xml HTTP/1.1\r\n"));
+    EXPECT_TRUE(server.request(1).endsWith("\r\n\r\nstatus=%E4%BA%86%E8%A7%A3&in_reply_to_status_id=301&source=brimlark"))
+        << server.request(1).constData();
+
+    // A new status afterwards is no reply; Ctrl+R in the list answers again.
+    withDialog(*form, [&] { action(*form, "mmTwitt")->trigger(); }, [&](TfrmTwitt* dialog) {
+        EXPECT_EQ(dialog->windowTitle(), QStringLiteral("つぶやく"));
+        dialog->memoTwitt->setPlainText(QStringLiteral("独り言"));
+        server.addConnection(ScriptedServer::reply(Ok("<status/>")));
+        QTest::mouseClick(dialog->btnTwitt, Qt::LeftButton);
+    });
+    ASSERT_EQ(server.connectionCount(), 3);
+    EXPECT_FALSE(server.request(2).contains("in_reply_to_status_id"));
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    list(*form)->setFocus();
+    withDialog(*form, [&] { QTest::keyClick(list(*form), Qt::Key_R, Qt::ControlModifier); }, [&](TfrmTwitt* dialog) {
+        EXPECT_EQ(dialog->InReplyTo(), QStringLiteral("301"));
+    });
+}
+
+TEST_F(TalkTest, AReplyIsMarkedInTheList)
+{
+    auto form = start();
+    EXPECT_EQ(cellStyle(*form, 1, 1).text, QStringLiteral("\u21A9 そうですね"));
+    EXPECT_EQ(cellStyle(*form, 0, 1).text, QStringLiteral("最初"));
+}
+
+TEST_F(TalkTest, RepeatAsksFirstAndIsRefusedForOnesOwnStatus)
+{
+    auto form = start();
+    // No, the default: nothing is sent.
+    m_boxes.answer = QMessageBox::No;
+    action(*form, "mmRepeat")->trigger();
+    ASSERT_EQ(m_boxes.boxes.size(), 1u);
+    EXPECT_EQ(m_boxes.boxes[0].text, QStringLiteral("このつぶやきをリピートしますか？"));
+    EXPECT_EQ(server.connectionCount(), 1);
+    EXPECT_FALSE(child<QLabel>(*form, "lblRepeated")->isVisible());
+
+    m_boxes.answer = QMessageBox::Yes;
+    server.addConnection(ScriptedServer::reply(Ok("<status/>")));
+    action(*form, "pmRepeat")->trigger();
+    ASSERT_EQ(server.connectionCount(), 2);
+    EXPECT_TRUE(server.request(1).startsWith("POST /api/statuses/retweet/301.xml HTTP/1.1\r\n"));
+    EXPECT_TRUE(server.request(1).contains("\r\nContent-Length: 0\r\n"));
+    EXPECT_EQ(trace(*form).last(), QStringLiteral("リピートしました"));
+    EXPECT_TRUE(child<QLabel>(*form, "lblRepeated")->isVisible());
+
+    // Refused: the favourite's two lines.
+    setCurrentRow(*form, 1);
+    server.addConnection(ScriptedServer::reply(Reply(403, "Forbidden", "<hash><error>Already repeated</error></hash>")));
+    action(*form, "mmRepeat")->trigger();
+    EXPECT_EQ(trace(*form).mid(trace(*form).size() - 2),
+              (QStringList{"Post Failed ! StatusCode   = 403", "ReasonPhrase = Forbidden"}));
+    EXPECT_FALSE(child<QLabel>(*form, "lblRepeated")->isVisible());
+
+    // alice's own status: the items are off.
+    setCurrentRow(*form, 2);
+    form->ListView1Click();  // the last row is shown by a click
+    EXPECT_FALSE(action(*form, "mmRepeat")->isEnabled());
+    EXPECT_FALSE(action(*form, "pmRepeat")->isEnabled());
+    EXPECT_TRUE(action(*form, "mmReply")->isEnabled());
+}
+
+TEST_F(TalkTest, TheBrowserGetsTheStatusPage)
+{
+    Browser browser;
+    auto form = start();
+    action(*form, "mmBrowser")->trigger();  // GNU social: the site without "/api"
+    setCurrentRow(*form, 2);
+    form->ListView1Click();  // the last row is shown by a click
+    action(*form, "pmBrowser")->trigger();  // the server's own address for it
+    EXPECT_EQ(browser.opened, (QList<QUrl>{QUrl(QString::fromLatin1(server.baseUrl()) + QStringLiteral("/notice/301")),
+                                           QUrl(QStringLiteral("https://friendica.example/display/abc"))}));
+}
+
+} // namespace
+
+#include "test_talk.moc"
