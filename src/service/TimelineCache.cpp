@@ -28,7 +28,8 @@ bool Fail(QString* reason, const QString& text)
     return false;
 }
 
-bool ReadRow(const QJsonValue& value, qsizetype index, TTimelineCache& cache, QString* reason)
+bool ReadRow(const QJsonValue& value, qsizetype index, TTimelineCache& cache, QList<TStatusRow>& into,
+             QString* reason)
 {
     // Where the fault is, spelled out only when there is one.
     const auto fail = [&](const QString& what) {
@@ -53,7 +54,27 @@ bool ReadRow(const QJsonValue& value, qsizetype index, TTimelineCache& cache, QS
         return fail(QStringLiteral("id is not decimal digits"));
     if (seen.toBool())
         cache.SeenIds.insert(status.Id);
-    cache.Rows.append(std::move(status));
+    into.append(std::move(status));
+    return true;
+}
+
+// One list of rows under key; an absent optional one is empty.
+bool ReadRows(const QJsonObject& top, const char* key, bool optional, TTimelineCache& cache,
+              QList<TStatusRow>& into, QString* reason)
+{
+    const QJsonValue rows = top.value(QLatin1String(key));
+    if (optional && rows.isUndefined())
+        return true;
+    if (!rows.isArray())
+        return Fail(reason, QStringLiteral("no row list"));
+    const QJsonArray list = rows.toArray();
+    if (list.size() > kTimelineCacheRows)
+        return Fail(reason, QStringLiteral("more than %1 rows").arg(kTimelineCacheRows));
+    into.reserve(list.size());
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        if (!ReadRow(list.at(i), i, cache, into, reason))
+            return false;
+    }
     return true;
 }
 
@@ -76,18 +97,8 @@ bool ParseCache(const QByteArray& data, TTimelineCache& cache, QString* reason)
     if (!readAt.isValid() || readAt.timeSpec() == Qt::LocalTime)
         return Fail(reason, QStringLiteral("no valid read time"));
     cache.ReadAt = readAt.toUTC();
-    const QJsonValue rows = top.value(QLatin1String("rows"));
-    if (!rows.isArray())
-        return Fail(reason, QStringLiteral("no row list"));
-    const QJsonArray list = rows.toArray();
-    if (list.size() > kTimelineCacheRows)
-        return Fail(reason, QStringLiteral("more than %1 rows").arg(kTimelineCacheRows));
-    cache.Rows.reserve(list.size());
-    for (qsizetype i = 0; i < list.size(); ++i) {
-        if (!ReadRow(list.at(i), i, cache, reason))
-            return false;
-    }
-    return true;
+    return ReadRows(top, "rows", false, cache, cache.Rows, reason)
+        && ReadRows(top, "mentions", true, cache, cache.MentionRows, reason);
 }
 
 bool ReadCacheFile(const QString& fileName, TTimelineCache& cache, QString* reason)
@@ -110,23 +121,28 @@ bool SaveTimelineCache(const QString& fileName, const TTimelineCache& cache, QSt
 {
     if (!cache.ReadAt.isValid())
         return Fail(error, QStringLiteral("no valid read time"));
-    const qsizetype kept = std::min<qsizetype>(cache.Rows.size(), kTimelineCacheRows);
-    QJsonArray rows;
-    for (qsizetype i = 0; i < kept; ++i) {
-        const TStatusRow& row = cache.Rows.at(i);
-        // The loader refuses such a row, and with it the whole file.
-        if (!IsStatusId(row.Id))
-            return Fail(error, QStringLiteral("row %1: id is not decimal digits").arg(i + 1));
-        rows.append(QJsonObject{{QStringLiteral("id"), row.Id},
-                                {QStringLiteral("name"), row.Name},
-                                {QStringLiteral("text"), row.Text},
-                                {QStringLiteral("favorited"), row.Favorited},
-                                {QStringLiteral("seen"), cache.SeenIds.contains(row.Id)}});
+    QJsonArray lists[2];
+    const QList<TStatusRow>* sources[2] = {&cache.Rows, &cache.MentionRows};
+    for (int l = 0; l < 2; ++l) {
+        const qsizetype kept = std::min<qsizetype>(sources[l]->size(), kTimelineCacheRows);
+        for (qsizetype i = 0; i < kept; ++i) {
+            const TStatusRow& row = sources[l]->at(i);
+            // The loader refuses such a row, and with it the whole file.
+            if (!IsStatusId(row.Id))
+                return Fail(error, QStringLiteral("row %1: id is not decimal digits").arg(i + 1));
+            lists[l].append(QJsonObject{{QStringLiteral("id"), row.Id},
+                                        {QStringLiteral("name"), row.Name},
+                                        {QStringLiteral("text"), row.Text},
+                                        {QStringLiteral("favorited"), row.Favorited},
+                                        {QStringLiteral("seen"), cache.SeenIds.contains(row.Id)}});
+        }
     }
-    const QJsonObject top{{QStringLiteral("format"), kFormat},
-                          {QStringLiteral("version"), kVersion},
-                          {QStringLiteral("readAt"), cache.ReadAt.toUTC().toString(Qt::ISODateWithMs)},
-                          {QStringLiteral("rows"), rows}};
+    QJsonObject top{{QStringLiteral("format"), kFormat},
+                    {QStringLiteral("version"), kVersion},
+                    {QStringLiteral("readAt"), cache.ReadAt.toUTC().toString(Qt::ISODateWithMs)},
+                    {QStringLiteral("rows"), lists[0]}};
+    if (!lists[1].isEmpty())
+        top.insert(QStringLiteral("mentions"), lists[1]);
     const QByteArray data = QJsonDocument(top).toJson(QJsonDocument::Compact);
     if (data.size() > kMaxFileSize)
         return Fail(error, QStringLiteral("larger than %1 bytes").arg(kMaxFileSize));

@@ -14,6 +14,7 @@
 struct TTimelineCache {
     QDateTime ReadAt;           // UTC time of the read the rows came from
     QList<TStatusRow> Rows;     // list order, newest first
+    QList<TStatusRow> MentionRows;  // the mentions tab's, the same way (absent in older files)
     QSet<QString> SeenIds;
 };
 

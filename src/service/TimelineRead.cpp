@@ -76,16 +76,20 @@ QString MessageOf(const std::exception& e)
 
 } // namespace ServiceRead
 
-QString TimelinePageAddress(const QString& apiBase, int page)
+QString TimelinePageAddress(const QString& apiBase, int page, TTimeline timeline)
 {
+    if (timeline == TTimeline::Mentions) {
+        const QString address = apiBase + QStringLiteral("/statuses/mentions.xml");
+        return page <= 1 ? address : address + QStringLiteral("?page=%1").arg(page);
+    }
     const QString address = apiBase + QStringLiteral("/statuses/friends_timeline.xml");
     return page <= 1 ? address : address + QStringLiteral("?page=%1&twtr=true").arg(page);
 }
 
-TTimelinePage ReadTimelinePage(const TServiceAccount& account, int page, const TReadBounds& bounds)
+TTimelinePage ReadTimelinePage(const TServiceAccount& account, int page, const TReadBounds& bounds, TTimeline timeline)
 {
     TTimelinePage result;
-    const QString address = TimelinePageAddress(account.ApiBase, page);
+    const QString address = TimelinePageAddress(account.ApiBase, page, timeline);
 
     TBlockingHttpClient client;
     TXMLDocument document;

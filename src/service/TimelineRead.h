@@ -58,11 +58,15 @@ struct TTimelinePage {
     bool Ok() const { return Failure == TReadFailure::None; }
 };
 
-// The friends timeline's address for a page: page 1 is the plain address, a later
-// page adds "?page=n&twtr=true".
-QString TimelinePageAddress(const QString& apiBase, int page);
+// Which timeline: the friends timeline, or the statuses that mention the account.
+enum class TTimeline { Friends, Mentions };
+
+// A timeline's address for a page: page 1 is the plain address, a later page adds
+// "?page=n&twtr=true" ("?page=n" for the mentions).
+QString TimelinePageAddress(const QString& apiBase, int page, TTimeline timeline = TTimeline::Friends);
 
 // Reads one page with the blocking client and Basic authentication. Blocks the calling
 // thread within bounds and touches no Qt object, so any thread may call it. Writes the
 // "url:" diagnostic line after a page that parsed.
-TTimelinePage ReadTimelinePage(const TServiceAccount& account, int page, const TReadBounds& bounds);
+TTimelinePage ReadTimelinePage(const TServiceAccount& account, int page, const TReadBounds& bounds,
+                               TTimeline timeline = TTimeline::Friends);

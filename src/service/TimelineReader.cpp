@@ -41,12 +41,12 @@ TTimelineReader::~TTimelineReader()
 }
 
 std::shared_ptr<TTimelineReader::TShared> TTimelineReader::Launch(const TServiceAccount& account, int page,
-                                                                  const TReadBounds& bounds)
+                                                                  const TReadBounds& bounds, TTimeline timeline)
 {
     auto shared = std::make_shared<TShared>();
     ++s_running;
-    std::thread([shared, account, page, bounds] {
-        TTimelinePage result = ReadTimelinePage(account, page, bounds);
+    std::thread([shared, account, page, bounds, timeline] {
+        TTimelinePage result = ReadTimelinePage(account, page, bounds, timeline);
         std::lock_guard<std::mutex> lock(shared->Mutex);
         shared->Page = std::move(result);
         shared->Done = true;
@@ -63,16 +63,18 @@ void TTimelineReader::Prefetch(const TServiceAccount& account, int page, const T
 {
     if (m_current)
         return;
-    m_prefetched = std::make_unique<TStarted>(TStarted{account, page, bounds, Launch(account, page, bounds)});
+    m_prefetched
+        = std::make_unique<TStarted>(TStarted{account, page, bounds, Launch(account, page, bounds, TTimeline::Friends)});
 }
 
-bool TTimelineReader::Start(const TServiceAccount& account, int page, const TReadBounds& bounds)
+bool TTimelineReader::Start(const TServiceAccount& account, int page, const TReadBounds& bounds, TTimeline timeline)
 {
     if (m_current)
         return false;
     const std::unique_ptr<TStarted> prefetched = std::move(m_prefetched);
-    follow(prefetched && prefetched->Matches(account, page, bounds) ? prefetched->Shared
-                                                                      : Launch(account, page, bounds));
+    // Only the friends timeline's first page is ever read ahead.
+    const bool taken = timeline == TTimeline::Friends && prefetched && prefetched->Matches(account, page, bounds);
+    follow(taken ? prefetched->Shared : Launch(account, page, bounds, timeline));
     return true;
 }
 

@@ -20,7 +20,8 @@ public:
 
     // Starts reading the page; PageRead reports it. One read at a time: false, and
     // nothing started, while one runs.
-    bool Start(const TServiceAccount& account, int page, const TReadBounds& bounds);
+    bool Start(const TServiceAccount& account, int page, const TReadBounds& bounds,
+               TTimeline timeline = TTimeline::Friends);
 
     // Starts that read now, with nobody to report to yet: the Start that asks for the
     // same page of the same account with the same bounds takes it over, so a start-up
@@ -41,7 +42,8 @@ Q_SIGNALS:
 private:
     struct TShared;
     struct TStarted;
-    static std::shared_ptr<TShared> Launch(const TServiceAccount& account, int page, const TReadBounds& bounds);
+    static std::shared_ptr<TShared> Launch(const TServiceAccount& account, int page, const TReadBounds& bounds,
+                                           TTimeline timeline);
     void follow(std::shared_ptr<TShared> shared);
     void deliver(quint64 ticket);
 

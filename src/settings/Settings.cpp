@@ -164,7 +164,7 @@ void SetDefaultSettings(TMainState& state)
     state.ReloadInterval = 60;
     state.RotationInterval = 20;
     state.IntervalsChosen = false;
-    state.Notify = false;
+    state.Notify = TMainState::NotifyOff;
     state.Api.reset();
     state.CAFile.reset();
     state.Proxy.reset();
@@ -188,7 +188,11 @@ void ReadSettings(const TIniFile& file, TMainState& state)
     state.ReloadInterval = ReadInt(file, "iReload", state.ReloadInterval);
     state.RotationInterval = ReadInt(file, "iRotation", state.RotationInterval);
     state.IntervalsChosen = ReadBool(file, "IntervalsChosen", state.IntervalsChosen);
-    state.Notify = ReadBool(file, "Notify", state.Notify);
+    // Any other number that is not 0 is on, as the flag of older files was.
+    const int notify = ReadInt(file, "Notify", state.Notify);
+    state.Notify = notify == TMainState::NotifyMentions ? TMainState::NotifyMentions
+                 : notify != 0                          ? TMainState::NotifyAll
+                                                        : TMainState::NotifyOff;
     state.Api = ReadText(file, "API");
     state.CAFile = ReadText(file, "CAFile");
     state.Proxy = ReadText(file, "Proxy");
@@ -215,8 +219,8 @@ void WriteSettings(TIniFile& file, const TMainState& state, const QRect& bounds)
     if (state.IntervalsChosen)
         file.SetValue(kSection, "IntervalsChosen", flag(true));
     // A file that has the key gets the new value, so switching it off is kept too.
-    if (state.Notify || file.Value(kSection, "Notify").has_value())
-        file.SetValue(kSection, "Notify", flag(state.Notify));
+    if (state.Notify != TMainState::NotifyOff || file.Value(kSection, "Notify").has_value())
+        file.SetValue(kSection, "Notify", QByteArray::number(state.Notify));
     if (state.Api)
         WriteText(file, "API", *state.Api, false);
 }

@@ -29,9 +29,11 @@ struct TMainState {
     // they drive the timers. Absent (every file from before, and one never changed
     // there): the timers keep their own 60 s and 5 s. Written only when set.
     bool IntervalsChosen = false;
-    // Key "Notify": desktop notifications of new statuses; absent means off. Written
-    // when on, or when the file already has it, so switching it off sticks.
-    bool Notify = false;
+    // Key "Notify": desktop notifications; absent or 0 off, 1 every new status (what
+    // older files say when on), 2 new mentions only. Written when on, or when the file
+    // already has it, so switching it off sticks.
+    enum TNotify { NotifyOff = 0, NotifyAll = 1, NotifyMentions = 2 };
+    int Notify = NotifyOff;
     // Optional key "API" in section "App": read when present, written back only then.
     std::optional<QString> Api;
     // Optional keys "CAFile" and "Proxy": read when present; the file keeps them as they are.

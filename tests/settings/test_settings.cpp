@@ -241,6 +241,11 @@ TEST_F(SettingsFile, NotifyIsWrittenWhenOnOrAlreadyInTheFile)
     state.Notify = false;
     EXPECT_FALSE(RoundTrip(state).Notify);
     EXPECT_TRUE(ReadAll(path()).contains("\nNotify=0\n"));
+
+    // The third state: new mentions only.
+    state.Notify = TMainState::NotifyMentions;
+    EXPECT_EQ(RoundTrip(state).Notify, TMainState::NotifyMentions);
+    EXPECT_TRUE(ReadAll(path()).contains("\nNotify=2\n"));
 }
 
 TEST_F(SettingsFile, BadInputLoadsDefaultsForWhatCannotBeRead)
