@@ -3,10 +3,11 @@
 #include "http/SocketErrors.h"
 #include "http/SocketPlatform.h"
 #include "http/TlsTransport.h"
-#include "http/UrlText.h"
+#include "http/HostAddresses.h"
 
 #include <QList>
 
+#include <optional>
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -21,31 +22,6 @@ void startSocketLibrary()
     std::call_once(once, [] { started = SocketPlatform::Startup(); });
     if (!started)
         throw EHttpClientError(QStringLiteral("Winsock Initialization Error."));
-}
-
-// A dotted IPv4 literal: four decimal parts of 0 to 255.
-bool parseDottedQuad(const QByteArray& host, quint32* address)
-{
-    const QList<QByteArray> parts = host.split('.');
-    if (parts.size() != 4)
-        return false;
-    quint8 bytes[4];
-    for (int i = 0; i < 4; ++i) {
-        const QByteArray& part = parts[i];
-        if (part.isEmpty() || part.size() > 3)
-            return false;
-        int value = 0;
-        for (char c : part) {
-            if (c < '0' || c > '9')
-                return false;
-            value = value * 10 + (c - '0');
-        }
-        if (value > 255)
-            return false;
-        bytes[i] = static_cast<quint8>(value);
-    }
-    std::memcpy(address, bytes, 4);  // already in network order
-    return true;
 }
 
 class TSocketTransport : public TByteTransport {
@@ -107,37 +83,40 @@ std::unique_ptr<TByteTransport> TBlockingConnection::ConnectSocket(const QByteAr
 {
     startSocketLibrary();
 
-    int error = 0;
-    const SocketPlatform::Handle socket = SocketPlatform::OpenStream(&error);
-    if (socket == SocketPlatform::InvalidHandle)
-        throw EHttpClientError(QStringLiteral("Cannot allocate socket."));
-    auto transport = std::make_unique<TSocketTransport>(socket);  // closes the socket on every failure below
-
-    error = SocketPlatform::BindAny(socket);
-    if (error == 10048)
-        throw EHttpClientError(QStringLiteral("Could not bind socket. Address and port are already in use."));
-    if (error)
-        throw ESocketError(error);
-
-    quint32 address = 0;
-    if (host.compare("LOCALHOST", Qt::CaseInsensitive) == 0)
-        parseDottedQuad("127.0.0.1", &address);
-    else if (parseDottedQuad(host, &address))
-        ;
-    else if (host.isEmpty() || IsReservedInvalidName(host))
+    const QList<SocketPlatform::Address> addresses = ResolveHost(host);
+    if (addresses.isEmpty())
         throw ESocketError(SocketErrors::HostNotFound);
-    else if ((error = SocketPlatform::ResolveIPv4(host, &address)) != 0)
-        throw ESocketError(error);
+    // Each address in turn, each connect bounded; the last failure is the one reported.
+    std::optional<int> lastError;
+    for (const SocketPlatform::Address& address : addresses) {
+        int error = 0;
+        const SocketPlatform::Handle socket = SocketPlatform::OpenStream(address, true, &error);
+        if (socket == SocketPlatform::InvalidHandle) {
+            if (address.IsIPv6() && addresses.size() > 1) {
+                lastError = error;  // no IPv6 here: the next address may be IPv4
+                continue;
+            }
+            throw EHttpClientError(QStringLiteral("Cannot allocate socket."));
+        }
+        auto transport = std::make_unique<TSocketTransport>(socket);  // closes the socket on every failure below
 
-    const int budget = budgetMs();
-    if (budget == 0)
+        error = SocketPlatform::BindAny(socket, address);
+        if (error == 10048)
+            throw EHttpClientError(QStringLiteral("Could not bind socket. Address and port are already in use."));
+        if (error)
+            throw ESocketError(error);
+
+        const int budget = budgetMs();
+        if (budget == 0)
+            throw EConnectTimeout();
+        error = SocketPlatform::Connect(socket, address, port, budget < 0 ? 0 : budget);
+        if (error == 0)
+            return transport;
+        lastError = error;
+    }
+    if (*lastError == SocketPlatform::ConnectTimedOut)
         throw EConnectTimeout();
-    error = SocketPlatform::Connect(socket, address, port, budget < 0 ? 0 : budget);
-    if (error == SocketPlatform::ConnectTimedOut)
-        throw EConnectTimeout();
-    if (error)
-        throw ESocketError(error);
-    return transport;
+    throw ESocketError(*lastError);
 }
 
 void TBlockingConnection::Open(std::unique_ptr<TByteTransport> transport, const QByteArray& host, quint16 port)

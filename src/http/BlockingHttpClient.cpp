@@ -1,5 +1,6 @@
 #include "http/BlockingHttpClient.h"
 
+#include "http/RequestHead.h"
 #include "http/UrlText.h"
 #include "text/HexDigit.h"
 #include "text/Logging.h"
@@ -9,57 +10,6 @@
 namespace {
 
 constexpr int FailedReplyReadTimeout = 2000;
-
-struct TParsedUrl {
-    QByteArray Protocol, Username, Password, Host, Port, Path, Document, Params;
-    bool HasUserInfo = false;
-};
-
-TParsedUrl parseUrl(QByteArray url)
-{
-    TParsedUrl u;
-    url.replace('\\', '/');
-    qsizetype at = url.indexOf("://");
-    QByteArray rest = url;
-    if (at >= 0) {
-        u.Protocol = url.left(at);
-        rest = url.mid(at + 3);
-    }
-    // Authority up to the first "/": user information, host, port.
-    const qsizetype slash = rest.indexOf('/');
-    QByteArray authority = slash >= 0 ? rest.left(slash) : rest;
-    rest = slash >= 0 ? rest.mid(slash + 1) : QByteArray();
-    const TUserInfo info = SplitUserInfo(authority, TAtSign::First);
-    authority = info.Rest;
-    u.Username = info.User;
-    u.Password = info.Password;
-    u.HasUserInfo = info.Present;
-    const qsizetype colon = authority.indexOf(':');
-    u.Host = colon >= 0 ? authority.left(colon) : authority;
-    u.Port = colon >= 0 ? authority.mid(colon + 1) : QByteArray();
-
-    // The query starts at "?", or failing that at "=".
-    qsizetype query = rest.indexOf('?');
-    if (query < 0)
-        query = rest.indexOf('=');
-    if (query >= 0) {
-        u.Params = rest.mid(query);
-        rest.truncate(query);
-    }
-    const qsizetype lastSlash = rest.lastIndexOf('/');
-    u.Path = "/" + rest.left(lastSlash + 1);
-    u.Document = rest.mid(lastSlash + 1);
-    // A fragment never goes on the wire.
-    const qsizetype hashInDocument = u.Document.indexOf('#');
-    if (hashInDocument >= 0) {
-        u.Document.truncate(hashInDocument);
-        u.Params.clear();
-    }
-    const qsizetype hashInQuery = u.Params.indexOf('#');
-    if (hashInQuery >= 0)
-        u.Params.truncate(hashInQuery);
-    return u;
-}
 
 bool allDigits(const QByteArray& text)
 {
@@ -130,14 +80,6 @@ qint64 chunkSize(const QByteArray& line, qint64 cap)
     if (value > quint64(cap))
         raiseBodyTooLarge(cap);
     return qint64(value);
-}
-
-// "Basic ..." for a proxy that has credentials; empty for one without.
-QByteArray proxyAuthorization(const TProxy& proxy)
-{
-    if (proxy.User.isEmpty() && proxy.Password.isEmpty())
-        return {};
-    return "Basic " + (proxy.User + ':' + proxy.Password).toBase64();
 }
 
 // The reason phrase: what follows the code in a status line.
@@ -241,13 +183,9 @@ TBlockingHttpClient::TTarget TBlockingHttpClient::prepare(const QByteArray& url)
         if (static_cast<unsigned char>(c) < ' ' || c == '\x7f')
             throw EHttpClientError(QStringLiteral("Invalid URL: control characters are not allowed"));
     }
-    const TParsedUrl u = parseUrl(url);
-    QByteArray protocol = u.Protocol.isEmpty() ? QByteArray("http") : u.Protocol.toLower();
-    QByteArray defaultPort;
-    if (protocol == "http")
-        defaultPort = "80";
-    else if (protocol == "https")
-        defaultPort = "443";
+    const THttpUrl u = SplitUrl(url);
+    QByteArray protocol = u.Scheme;
+    const QByteArray defaultPort = DefaultPort(protocol);
     QByteArray port = u.Port;
     if (port.isEmpty()) {
         if (defaultPort.isEmpty())
@@ -257,21 +195,20 @@ TBlockingHttpClient::TTarget TBlockingHttpClient::prepare(const QByteArray& url)
     // A scheme the client does not know is fetched as plain http when it names a port.
     if (defaultPort.isEmpty())
         protocol = "http";
-    bool portOk = allDigits(port) && port.size() <= 5;
-    const int portNumber = portOk ? port.toInt() : 0;
-    if (!portOk || portNumber < 1 || portNumber > 65535)
+    const quint16 portNumber = PortNumber(port);
+    if (portNumber == 0)
         throw EHttpClientError(QStringLiteral("Invalid port: %1").arg(QString::fromLatin1(port)));
 
     if (u.HasUserInfo) {
-        m_request.Username = u.Username;
+        m_request.Username = u.User;
         m_request.Password = u.Password;
     }
     TTarget target;
     target.Scheme = protocol;
     target.Host = u.Host;
-    target.Port = static_cast<quint16>(portNumber);
-    target.HostHeader = port == defaultPort ? u.Host : u.Host + ":" + port;
-    target.RequestTarget = u.Path + u.Document + u.Params;
+    target.Port = portNumber;
+    target.HostHeader = Authority(protocol, u.Host, port);
+    target.RequestTarget = u.Target;
     target.Proxy = ProxyFor(Network, protocol, u.Host);
     return target;
 }
@@ -300,12 +237,7 @@ void TBlockingHttpClient::connectTo(const TTarget& target)
 
 void TBlockingHttpClient::openTunnel(const TTarget& target)
 {
-    const QByteArray authority = target.Host + ':' + QByteArray::number(target.Port);
-    QByteArray head = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n";
-    const QByteArray credentials = proxyAuthorization(*target.Proxy);
-    if (!credentials.isEmpty())
-        head += "Proxy-Authorization: " + credentials + "\r\n";
-    m_connection.Write(head + "\r\n");
+    m_connection.Write(ConnectRequest(*target.Proxy, target.Host, QByteArray::number(target.Port)));
     readReplyHead();
     const int code = m_reply.ResponseCode();
     if (code / 100 != 2) {
@@ -321,29 +253,17 @@ QByteArray TBlockingHttpClient::buildHead(const TTarget& target)
         // The credentials go through a header list, which trims their ends.
         const QByteArray user = THeaderLines::Trim(m_request.Username);
         const QByteArray password = THeaderLines::Trim(m_request.Password);
-        m_authorization = "Basic " + (user + ':' + password).toBase64();
+        m_authorization = BasicCredentials(user, password);
     }
-    THeaderLines head(1024);
-    head.SetValue("Content-Type", m_request.ContentType);
-    head.SetValue("Host", target.HostHeader);
-    head.SetValue("Accept", m_request.Accept);
-    head.SetValue("User-Agent", m_request.UserAgent);
-    head.SetValue("Authorization", m_authorization);
-
-    QByteArray requestTarget = target.RequestTarget;
-    // Through a proxy, plain http names the whole address; https went through a tunnel
-    // and speaks to the origin as if directly.
-    if (target.Proxy && target.Scheme == "http") {
-        requestTarget = "http://" + target.HostHeader + target.RequestTarget;
-        head.SetValue("Proxy-Authorization", proxyAuthorization(*target.Proxy));
-    }
-    QByteArray out = "GET " + requestTarget + " HTTP/1.1\r\n";
-    for (const QByteArray& line : head.Lines()) {
-        if (!line.isEmpty())
-            out += line + "\r\n";
-    }
-    out += "\r\n";
-    return out;
+    TRequestHead head("GET " + RequestTarget(target.Proxy, target.Scheme, target.HostHeader, target.RequestTarget)
+                      + " HTTP/1.1");
+    head.Add("Content-Type", m_request.ContentType);
+    head.Add("Host", target.HostHeader);
+    head.Add("Accept", m_request.Accept);
+    head.Add("User-Agent", m_request.UserAgent);
+    head.Add("Authorization", m_authorization);
+    head.Add("Proxy-Authorization", ProxyCredentials(target.Proxy, target.Scheme));
+    return head.Text();
 }
 
 void TBlockingHttpClient::readReplyHead()

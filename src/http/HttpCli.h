@@ -144,7 +144,8 @@ private:
     void startConnection();
     void forgetLookup();
     void startTls();
-    void lookupDone(int generation, const std::optional<SocketPlatform::Address>& address);
+    void lookupDone(int generation, const QList<SocketPlatform::Address>& addresses);
+    void connectNext(const QByteArray& failure);
     void onConnected();
     void sendConnect();
     void readProxyReply();
@@ -218,6 +219,9 @@ private:
     bool m_heldBack = false;    // the last direct send let the kernel wait for more
     int m_generation = 0;       // tells late name look-up results from the current one
     std::shared_ptr<TLookup> m_lookup;     // shared with a running name look-up
+    QList<SocketPlatform::Address> m_addresses;     // where the name leads, tried in turn
+    qsizetype m_nextAddress = 0;
+    std::optional<SocketPlatform::Address> m_local; // the local address asked for, if any
     bool m_ownFailure = false;  // the last request ended by the client, not by a reply
     QTimer m_timeoutTimer;
     QTimer m_wakeTimer;

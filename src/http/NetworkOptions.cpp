@@ -29,7 +29,7 @@ std::optional<TProxy> ParseProxy(const QByteArray& text)
     const qsizetype slash = rest.indexOf('/');
     if (slash >= 0)
         rest.truncate(slash);
-    const TUserInfo info = SplitUserInfo(rest, TAtSign::Last);
+    const TUserInfo info = SplitUserInfo(rest);
     TProxy proxy;
     proxy.User = QByteArray::fromPercentEncoding(info.User);
     proxy.Password = QByteArray::fromPercentEncoding(info.Password);

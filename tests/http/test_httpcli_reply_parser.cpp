@@ -125,11 +125,13 @@ TEST(HttpCliReplyParser, BoundsHoldWithSmallLimits)
 
 } // namespace
 
-#include "http/HttpCliSocketErrors.h"
+#include "http/SocketErrors.h"
 
 namespace {
 
-TEST(HttpCliSocketErrors, TextsAndNumbers)
+// One table serves both clients: each number with the connection's sentence and the
+// event-driven client's short text.
+TEST(SocketErrors, TextsAndNumbers)
 {
     const std::pair<int, const char*> rows[] = {
         {0, "No Error"}, {10053, "Connection aborted"}, {10054, "Connection reset by peer"},
@@ -137,16 +139,18 @@ TEST(HttpCliSocketErrors, TextsAndNumbers)
         {10065, "No route to host"}, {11001, "Host not found"}, {11004, "No Data"},
         {10034, "Not a WinSock error"}, {10072, "Not a WinSock error"}, {-1, "Not a WinSock error"}};
     for (const auto& [number, text] : rows)
-        EXPECT_EQ(HttpCliSocketErrors::Text(number), text) << number;
-    EXPECT_EQ(HttpCliSocketErrors::ConnectNumber(10061), 10061);
-    EXPECT_EQ(HttpCliSocketErrors::ConnectNumber(10065), 10051);
-    EXPECT_EQ(HttpCliSocketErrors::BindNumber(10049), 10049);
-    EXPECT_EQ(HttpCliSocketErrors::Describe(10061), "Connection refused (Error #10061)");
+        EXPECT_EQ(SocketErrors::ShortText(number), text) << number;
+    EXPECT_EQ(SocketErrors::ConnectNumber(10061), 10061);
+    EXPECT_EQ(SocketErrors::ConnectNumber(10065), 10051);
+    EXPECT_EQ(SocketErrors::BindNumber(10049), 10049);
+    EXPECT_EQ(SocketErrors::Describe(10061), "Connection refused (Error #10061)");
     // Every number the table covers has a text of its own.
     int covered = 0;
     for (int n = 0; n < 12000; ++n)
-        covered += HttpCliSocketErrors::Text(n) != "Not a WinSock error";
+        covered += SocketErrors::ShortText(n) != "Not a WinSock error";
     EXPECT_EQ(covered, 51);
+    EXPECT_EQ(SocketErrors::Text(10053), QStringLiteral("Software caused connection abort."));
+    EXPECT_EQ(SocketErrors::Text(10067), QString());
 }
 
 } // namespace

@@ -12,6 +12,9 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <memory>
+#include <stdexcept>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -266,6 +269,40 @@ TEST(ServicePosts, OutcomesTellAnswerFromNoAnswer)
     const TPostOutcome bad = PostFavorite(client, Account(server), QStringLiteral("1/../../x"));
     EXPECT_EQ(bad.Kind, TPostOutcome::ConnectionFailure);
     EXPECT_EQ(server.connectionCount(), 3);
+}
+
+// A service that listens on ::1 alone is reached by reads and by posts, by its literal
+// and by "localhost", whose first address (127.0.0.1) refuses: every address is tried.
+// (No name with only an IPv6 address is at hand without changing the system's hosts file.)
+TEST(ServiceOverIPv6, LoopbackServiceOnV6AloneWorksForReadsAndPosts)
+{
+    std::unique_ptr<ScriptedServer> server;
+    try {
+        server = std::make_unique<ScriptedServer>(ScriptedServer::IPv6Only);
+    } catch (const std::runtime_error&) {
+        GTEST_SKIP() << "no IPv6 loopback on this machine";
+    }
+    const QByteArray port = QByteArray::number(server->port());
+    for (const QByteArray host : {"[::1]", "localhost"}) {
+        server->addConnection(ScriptedServer::reply(Reply("200 OK", kTwoStatuses)));
+        server->addConnection(ScriptedServer::reply(Reply("200 OK", "<status/>")));
+        const TServiceAccount account{QString::fromLatin1("http://" + host + ':' + port + "/api"), QStringLiteral("alice"),
+                                      QStringLiteral("secret")};
+
+        const TTimelinePage page = ReadTimelinePage(account, 1, Short());
+        THttpCli client;
+        client.Timeout = 5000;
+        const TPostOutcome posted = PostStatus(client, account, "status=v6");
+
+        EXPECT_TRUE(page.Ok()) << host.constData() << ": " << page.Message.toStdString();
+        EXPECT_EQ(page.Rows.size(), 2);
+        EXPECT_TRUE(posted.IsAccepted()) << host.constData() << ": " << PostFailureLines(posted).join(u' ').toStdString();
+    }
+    ASSERT_TRUE(server->waitForFinished(4));
+    EXPECT_TRUE(server->request(0).contains("\r\nHost: [::1]:" + port + "\r\n"));
+    EXPECT_TRUE(server->request(1).contains("\r\nHost: [::1]:" + port + "\r\n"));
+    EXPECT_TRUE(server->request(2).contains("\r\nHost: localhost:" + port + "\r\n"));
+    EXPECT_TRUE(server->request(3).endsWith("\r\n\r\nstatus=v6"));
 }
 
 // The whole road against the real local service: a post shows up on the first page and

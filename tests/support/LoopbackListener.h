@@ -9,7 +9,7 @@
 
 // A listening TCP socket on 127.0.0.1 on a port the system picks: the descriptor, or -1
 // when the system refuses, and the port in *port. Test and benchmark servers never
-// listen anywhere else.
+// listen anywhere else (ListenOnLoopback6: ::1).
 inline int ListenOnLoopback(quint16* port, int backlog = 64)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -27,6 +27,28 @@ inline int ListenOnLoopback(quint16* port, int backlog = 64)
         return -1;
     }
     *port = ntohs(addr.sin_port);
+    return fd;
+}
+
+// The same on ::1 alone: a peer that IPv4 cannot reach. -1 where the system has no IPv6.
+inline int ListenOnLoopback6(quint16* port, int backlog = 64)
+{
+    const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    const int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+    sockaddr_in6 addr{};
+    addr.sin6_family = AF_INET6;
+    addr.sin6_addr = in6addr_loopback;
+    socklen_t len = sizeof addr;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, backlog) != 0
+        || ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    *port = ntohs(addr.sin6_port);
     return fd;
 }
 
