@@ -128,7 +128,6 @@ void TBlockingConnection::Open(std::unique_ptr<TByteTransport> transport, const 
     m_peerClosed = false;
     m_in.clear();
     m_pos = 0;
-    m_scanned = 0;
 }
 
 void TBlockingConnection::StartTls(const QByteArray& host, const QString& caFile)
@@ -137,7 +136,6 @@ void TBlockingConnection::StartTls(const QByteArray& host, const QString& caFile
     const QByteArray early = m_in.mid(m_pos);
     m_in.clear();
     m_pos = 0;
-    m_scanned = 0;
     try {
         m_transport = StartTlsTransport(std::move(m_transport), host, caFile, early, [this] { return waitBudget(); });
     } catch (...) {
@@ -214,103 +212,32 @@ qint64 TBlockingConnection::receive(char* dest, qint64 size, qint64 pending)
     return n;
 }
 
-bool TBlockingConnection::fillBuffer()
+qint64 TBlockingConnection::ReadSome(QByteArray& out, qint64 pending)
 {
-    if (m_pos == m_in.size()) {
-        m_in.resize(0);
+    const qsizetype held = buffered();
+    if (held > 0) {
+        out.append(m_in.constData() + m_pos, held);
+        m_in.clear();
         m_pos = 0;
-    } else if (m_pos > 0 && m_pos >= m_in.size() / 2) {
-        m_in.remove(0, m_pos);
-        m_pos = 0;
+        return held;
     }
-    const qsizetype old = m_in.size();
-    m_in.resize(old + RecvBufferSize);
+    if (!m_transport && m_peerClosed)
+        return 0;
+    const qsizetype size = out.size();
+    out.resize(size + RecvBufferSize);
     qint64 n = 0;
     try {
-        n = receive(m_in.data() + old, RecvBufferSize, buffered());
+        n = receive(out.data() + size, RecvBufferSize, pending);
     } catch (...) {
-        m_in.resize(old);
+        out.resize(size);
         throw;
     }
-    m_in.resize(old + n);
-    return n > 0;
+    out.resize(size + n);
+    return n;
 }
 
-QByteArray TBlockingConnection::ReadLn()
+void TBlockingConnection::Unread(const QByteArray& bytes)
 {
-    for (;;) {
-        const qsizetype lf = m_in.indexOf('\n', m_pos + m_scanned);
-        if (lf >= 0) {
-            qsizetype end = lf;
-            if (end > m_pos && m_in.at(end - 1) == '\r')
-                --end;
-            if (end - m_pos > MaxLineLength)
-                throw ELineTooLong();
-            QByteArray line = m_in.mid(m_pos, end - m_pos);
-            m_pos = lf + 1;
-            m_scanned = 0;
-            return line;
-        }
-        // Room for the longest line and its CR; anything more can only end too long.
-        if (buffered() > qsizetype(MaxLineLength) + 1)
-            throw ELineTooLong();
-        const qsizetype pending = buffered();
-        if (!m_transport && m_peerClosed)
-            throw EConnectionClosed();
-        if (!fillBuffer())
-            throw EConnectionClosed();
-        m_scanned = pending;  // no LF in what was there before
-    }
-}
-
-qint64 TBlockingConnection::ReadBytes(QByteArray& out, qint64 n)
-{
-    const qsizetype start = out.size();
-    // Grow geometrically: a body of many small chunks must not copy itself per chunk.
-    if (out.capacity() < start + n)
-        out.reserve(std::max<qsizetype>(start + n, 2 * out.capacity()));
-    const qint64 fromBuffer = std::min<qint64>(n, buffered());
-    out.append(m_in.constData() + m_pos, fromBuffer);
-    m_pos += fromBuffer;
-    m_scanned = 0;
-    qint64 got = fromBuffer;
-    if (got < n && !m_transport && m_peerClosed)
-        return got;
-    while (got < n) {
-        const qint64 block = std::min<qint64>(n - got, RecvBufferSize);
-        out.resize(start + got + block);
-        const qint64 r = receive(out.data() + start + got, block, got);
-        out.resize(start + got + r);
-        if (r == 0)
-            break;
-        got += r;
-    }
-    return got;
-}
-
-bool TBlockingConnection::ReadUntilClose(QByteArray& out, qint64 maxSize)
-{
-    const qsizetype start = out.size();
-    out.append(m_in.constData() + m_pos, buffered());
-    m_pos = m_in.size();
-    m_scanned = 0;
-    if (out.size() > maxSize)
-        return false;
-    while (m_transport) {
-        const qsizetype size = out.size();
-        if (out.capacity() < size + RecvBufferSize)
-            out.reserve(std::max<qsizetype>(2 * out.capacity(), size + RecvBufferSize));
-        out.resize(size + RecvBufferSize);
-        qint64 r = 0;
-        try {
-            r = receive(out.data() + size, RecvBufferSize, size - start);
-        } catch (...) {
-            out.resize(size);
-            throw;
-        }
-        out.resize(size + r);
-        if (out.size() > maxSize)
-            return false;
-    }
-    return true;
+    m_in = bytes + m_in.mid(m_pos);
+    m_pos = 0;
 }

@@ -2,109 +2,25 @@
 
 #include "http/RequestHead.h"
 #include "http/UrlText.h"
-#include "text/HexDigit.h"
 #include "text/Logging.h"
 
 #include <QLoggingCategory>
+
+#include <utility>
 
 namespace {
 
 constexpr int FailedReplyReadTimeout = 2000;
 
-bool allDigits(const QByteArray& text)
-{
-    if (text.isEmpty())
-        return false;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-    }
-    return true;
-}
-
-// Framing the client refuses to follow: a length or chunk size it will not allocate.
+// Framing the client refuses to follow: a length or chunk size it will not allocate, or a
+// reply beyond its bounds.
 class EUnsafeFraming : public EHttpClientError { using EHttpClientError::EHttpClientError; };
-
-[[noreturn]] void raiseBodyTooLarge(qint64 cap)
-{
-    throw EUnsafeFraming(QStringLiteral("Reply body exceeds the limit of %1 bytes.").arg(cap));
-}
-
-// The announced body length: -1 when absent or not a number (the body then runs to the
-// close). A negative or overflowing number, or one above the cap, is refused before
-// anything is allocated.
-qint64 announcedLength(const THeaderLines& head, qint64 cap)
-{
-    if (!head.Has("Content-Length"))
-        return -1;
-    const QByteArray value = head.Value("Content-Length");
-    const bool negative = value.startsWith('-');
-    QByteArray digits = negative ? value.mid(1) : value;
-    if (!allDigits(digits))
-        return -1;
-    while (digits.size() > 1 && digits.at(0) == '0')
-        digits.remove(0, 1);
-    if (digits == "0")
-        return 0;
-    if (negative || digits.size() > 18)
-        throw EUnsafeFraming(QStringLiteral("Invalid Content-Length: %1").arg(QString::fromLatin1(value)));
-    const qint64 length = digits.toLongLong();
-    if (length > cap)
-        raiseBodyTooLarge(cap);
-    return length;
-}
-
-// A chunk size line: the hexadecimal number before the first space (or ";" extension);
-// anything else reads as 0, the last chunk.
-qint64 chunkSize(const QByteArray& line, qint64 cap)
-{
-    qsizetype end = line.size();
-    for (qsizetype i = 0; i < line.size(); ++i) {
-        if (line.at(i) == ' ' || line.at(i) == ';' || line.at(i) == '\t') {
-            end = i;
-            break;
-        }
-    }
-    const QByteArray text = line.left(end);
-    if (text.isEmpty())
-        return 0;
-    quint64 value = 0;
-    for (char c : text) {
-        const int d = HexDigitValue(c);
-        if (d < 0)
-            return 0;
-        if (value > (quint64(INT64_MAX) >> 4))
-            throw EUnsafeFraming(QStringLiteral("Invalid chunk size: %1").arg(QString::fromLatin1(text.left(64))));
-        value = (value << 4) | quint64(d);
-    }
-    if (value > quint64(cap))
-        raiseBodyTooLarge(cap);
-    return qint64(value);
-}
-
-// The reason phrase: what follows the code in a status line.
-QByteArray reasonOf(const QByteArray& statusLine)
-{
-    const QByteArray rest = statusLine.mid(statusLine.indexOf(' ') + 1).trimmed();
-    const qsizetype blank = rest.indexOf(' ');
-    return blank < 0 ? QByteArray() : rest.mid(blank + 1).trimmed();
-}
 
 } // namespace
 
 int TBlockingHttpReply::ResponseCode() const
 {
-    // The code follows the first blank of the status line.
-    const qsizetype blank = StatusLine.indexOf(' ');
-    if (blank < 0)
-        return -1;
-    QByteArray rest = StatusLine.mid(blank + 1).trimmed();
-    const qsizetype next = rest.indexOf(' ');
-    if (next >= 0)
-        rest.truncate(next);
-    if (!allDigits(rest) || rest.size() > 9)
-        return -1;
-    return rest.toInt();
+    return THttpReplyParser::CodeAfterFirstBlank(StatusLine);
 }
 
 struct TBlockingHttpClient::TTarget {
@@ -116,7 +32,11 @@ struct TBlockingHttpClient::TTarget {
     std::optional<TProxy> Proxy;
 };
 
-TBlockingHttpClient::TBlockingHttpClient() = default;
+TBlockingHttpClient::TBlockingHttpClient()
+    : m_parser({}, THttpReplyParser::Blocking)
+{
+    m_parser.SetBodySink([this](QByteArrayView part) { m_body.append(part); });
+}
 
 TBlockingHttpClient::~TBlockingHttpClient() = default;
 
@@ -128,9 +48,9 @@ TBlockingHttpRequest& TBlockingHttpClient::Request()
 QByteArray TBlockingHttpClient::FetchText(const QByteArray& url)
 {
     m_connection.ReadTimeout = ReadTimeout;
-    m_connection.MaxLineLength = MaxLineLength;
     m_connection.RecvBufferSize = RecvBufferSize > 0 ? RecvBufferSize : 32768;
     m_connection.Deadline.reset();
+    m_parser.SetLimits({MaxBodySize, MaxLineLength, MaxHeaderLines, MaxHeaderSize});
     if (TotalTimeout > 0)
         m_connection.Deadline = TBlockingConnection::Clock::now() + std::chrono::milliseconds(TotalTimeout);
     try {
@@ -140,6 +60,7 @@ QByteArray TBlockingHttpClient::FetchText(const QByteArray& url)
     } catch (...) {
         // A failed request leaves nothing half-read on the connection.
         m_connection.Close();
+        m_parser.ClearBuffer();
         m_connection.Deadline.reset();
         throw;
     }
@@ -153,7 +74,8 @@ QByteArray TBlockingHttpClient::fetch(const QByteArray& url)
     const QByteArray head = buildHead(target);
     m_requestSent = true;
     m_connection.Write(head);
-    readReplyHead();
+    m_parser.StartReply();
+    readHead();
 
     const int code = m_reply.ResponseCode();
     const QByteArray location = m_reply.HeaderLines.Value("Location");
@@ -165,14 +87,18 @@ QByteArray TBlockingHttpClient::fetch(const QByteArray& url)
             m_authorization.clear();
         raiseProtocolError();
     }
-    if (!m_connection.Connected())
+    if (m_parser.HeadCutShort())
         throw EHttpClientError(QStringLiteral("Undefined situation"));
 
-    QByteArray body;
-    if (code != 204)
-        readBody(body, true);
-    if (!keepsAlive())
+    readRest();
+    // A body cut short is lost data, not a success.
+    if (m_parser.Truncated())
+        throw EConnectionClosed();
+    QByteArray body = std::exchange(m_body, QByteArray());
+    if (!keepsAlive()) {
         m_connection.Close();
+        m_parser.ClearBuffer();
+    }
     return body;
 }
 
@@ -227,6 +153,7 @@ void TBlockingHttpClient::connectTo(const TTarget& target)
         m_connection.Open(TransportFactory(host, port), host, port);
     else
         m_connection.Connect(host, port);
+    m_parser.ClearBuffer();
     if (target.Scheme != "https")
         return;
     if (target.Proxy)
@@ -238,13 +165,16 @@ void TBlockingHttpClient::connectTo(const TTarget& target)
 void TBlockingHttpClient::openTunnel(const TTarget& target)
 {
     m_connection.Write(ConnectRequest(*target.Proxy, target.Host, QByteArray::number(target.Port)));
-    readReplyHead();
-    const int code = m_reply.ResponseCode();
+    m_parser.StartHead();
+    readHead();
+    const int code = m_parser.StatusCode();
     if (code / 100 != 2) {
         // What follows a refusal is the proxy's page, of no use to the caller.
         m_connection.Close();
-        throw EProxyError(code, reasonOf(m_reply.StatusLine));
+        throw EProxyError(code, m_parser.ReasonPhrase());
     }
+    // Whatever came after the proxy's head is the server's, the start of TLS.
+    m_connection.Unread(m_parser.TakeBuffered());
 }
 
 QByteArray TBlockingHttpClient::buildHead(const TTarget& target)
@@ -266,106 +196,76 @@ QByteArray TBlockingHttpClient::buildHead(const TTarget& target)
     return head.Text();
 }
 
-void TBlockingHttpClient::readReplyHead()
+void TBlockingHttpClient::readHead()
 {
-    int lines = 0;
-    qint64 bytes = 0;
-    do {
-        readHeadOnce(lines, bytes);
-    } while (m_reply.ResponseCode() == 100);
-}
-
-void TBlockingHttpClient::readHeadOnce(int& lines, qint64& bytes)
-{
-    m_reply.StatusLine = m_connection.ReadLn();
+    m_body.clear();
+    m_parser.Feed(QByteArrayView());  // what the reply before left on a kept connection
+    feed(true);
+    m_reply.StatusLine = m_parser.StatusLine();
     m_reply.HeaderLines.Clear();
-    bytes += m_reply.StatusLine.size();
-    for (;;) {
-        QByteArray line;
-        try {
-            line = m_connection.ReadLn();
-        } catch (const EConnectionClosed&) {
-            // A close after some header lines ends the head; before the first it is an error.
-            if (m_reply.HeaderLines.Count() == 0)
-                throw;
-            return;
-        }
-        if (line.isEmpty())
-            return;
-        bytes += line.size();
-        if (++lines > MaxHeaderLines)
-            throw EHttpClientError(QStringLiteral("Reply header has more than %1 lines.").arg(MaxHeaderLines));
-        if (bytes > MaxHeaderSize)
-            throw EHttpClientError(QStringLiteral("Reply header exceeds %1 bytes.").arg(MaxHeaderSize));
+    for (const QByteArray& line : m_parser.HeaderLines())
         m_reply.HeaderLines.AddLine(line);
-    }
 }
 
-void TBlockingHttpClient::readBody(QByteArray& body, bool strict)
+void TBlockingHttpClient::readRest()
 {
-    const THeaderLines& head = m_reply.HeaderLines;
-    const qint64 length = announcedLength(head, MaxBodySize);
-    if (length > 0) {
-        const qint64 got = m_connection.ReadBytes(body, length);
-        // A body cut short is lost data, not a success.
-        if (got < length && strict)
-            throw EConnectionClosed();
-    } else if (head.Value("Transfer-Encoding").contains("chunked")) {
-        readChunked(body);
-    } else if (length < 0) {
-        if (!m_connection.ReadUntilClose(body, MaxBodySize))
-            raiseBodyTooLarge(MaxBodySize);
-    }
+    // A stated length (already within the cap) is the body's size: one allocation.
+    if (m_parser.ContentLength() > 0 && !THttpReplyParser::IsChunked(m_parser.TransferEncoding()))
+        m_body.reserve(m_parser.ContentLength());
+    feed(false);
 }
 
-void TBlockingHttpClient::readChunked(QByteArray& body)
+// Hands the parser what the connection brings until it has the head (headOnly) or the
+// whole reply.
+void TBlockingHttpClient::feed(bool headOnly)
 {
     for (;;) {
-        const qint64 size = chunkSize(m_connection.ReadLn(), MaxBodySize);
-        if (size <= 0)
+        if ((headOnly && m_parser.HeadComplete()) || m_parser.IsComplete())
+            return;
+        switch (m_parser.ErrorKind()) {
+        case THttpReplyParser::NoError:
             break;
-        if (body.size() + size > MaxBodySize)
-            raiseBodyTooLarge(MaxBodySize);
-        if (m_connection.ReadBytes(body, size) < size)
+        case THttpReplyParser::Closed:
             throw EConnectionClosed();
-        m_connection.ReadLn();
-    }
-    // Trailer fields up to the empty line: a kept connection must be left at the next reply.
-    for (int lines = 0; !m_connection.ReadLn().isEmpty();) {
-        if (++lines > MaxHeaderLines)
-            throw EHttpClientError(QStringLiteral("Reply header has more than %1 lines.").arg(MaxHeaderLines));
+        case THttpReplyParser::LineTooLong:
+            throw ELineTooLong();
+        case THttpReplyParser::Malformed:
+            throw EUnsafeFraming(m_parser.Error());
+        }
+        m_received.resize(0);  // keeps its block for the next receive
+        if (m_connection.ReadSome(m_received, m_parser.BodyReceived()) > 0)
+            m_parser.Feed(m_received);
+        else
+            m_parser.PeerClosed();
     }
 }
 
 void TBlockingHttpClient::raiseProtocolError()
 {
     const int code = m_reply.ResponseCode();
-    QByteArray body;
-    // 1xx, 204 and 304 replies have no body, whatever their head says.
-    if (code / 100 != 1 && code != 204 && code != 304) {
-        const int saved = m_connection.ReadTimeout;
-        m_connection.ReadTimeout = FailedReplyReadTimeout;
-        try {
-            readBody(body, false);
-        } catch (const EUnsafeFraming&) {
-            // The status is what the caller needs; the unreadable rest of the body is dropped.
-            m_connection.Close();
-        } catch (const EReadTimeout&) {
-            // A body the server does not end (no length on a connection it holds open),
-            // or one cut short, must not hide the status either; what a cut read left is
-            // not trusted.
-            body.clear();
-            m_connection.Close();
-        } catch (const EConnectionClosed&) {
-            body.clear();
-            m_connection.Close();
-        } catch (...) {
-            m_connection.ReadTimeout = saved;
-            throw;
-        }
+    const int saved = m_connection.ReadTimeout;
+    m_connection.ReadTimeout = FailedReplyReadTimeout;
+    try {
+        // 1xx, 204 and 304 replies have no body, whatever their head says: the parser
+        // has already ended those.
+        readRest();
+    } catch (const EUnsafeFraming&) {
+        // The status is what the caller needs; the unreadable rest of the body is dropped.
+        m_connection.Close();
+    } catch (const EReadTimeout&) {
+        // A body the server does not end (no length on a connection it holds open) must
+        // not hide the status either; what a cut read left is not trusted.
+        m_body.clear();
+        m_connection.Close();
+    } catch (const EConnectionClosed&) {
+        m_body.clear();
+        m_connection.Close();
+    } catch (...) {
         m_connection.ReadTimeout = saved;
+        throw;
     }
-    throw EHttpProtocolError(m_reply.StatusLine, code, body);
+    m_connection.ReadTimeout = saved;
+    throw EHttpProtocolError(m_reply.StatusLine, code, std::exchange(m_body, QByteArray()));
 }
 
 bool TBlockingHttpClient::keepsAlive() const

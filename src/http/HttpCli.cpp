@@ -30,10 +30,6 @@ constexpr int kReadsPerWake = 16;
 // A connection not made by then fails as timed out, whatever the request's own limit.
 constexpr int kConnectTimeoutMs = 30000;
 
-// Bytes of the proxy's answer to CONNECT beyond which a line is too long whatever the
-// limits say.
-constexpr qint64 kMaxProxyLine = kReadChunk - 2;
-
 // The URL's parts as a request works with them: the scheme's port where none is written.
 struct TUrlParts {
     QByteArray scheme, user, password, host, port, path;
@@ -88,7 +84,10 @@ THttpCli::THttpCli(QObject* parent)
     connect(&m_timeoutTimer, &QTimer::timeout, this, [this] {
         qCDebug(lcHttp) << objectName() << "request timed out";
         const QByteArray timedOut = SocketErrors::Describe(SocketErrors::ConnectionTimedOut);
-        failRequest(404, inHandshake() ? tlsFailure(QString::fromLatin1(timedOut)) : timedOut);
+        failRequest(404, inHandshake() ? tlsFailure(QString::fromLatin1(timedOut)) : timedOut,
+                    inHandshake() ? THttpCliFailure::Tls
+                    : m_state == httpWaitingHeader || m_state == httpWaitingBody ? THttpCliFailure::Transfer
+                    : m_state == httpWaitingProxyConnect ? THttpCliFailure::Proxy : THttpCliFailure::Connection);
     });
     m_wakeTimer.setInterval(1000);
     connect(&m_wakeTimer, &QTimer::timeout, this, &THttpCli::onWake);
@@ -127,6 +126,7 @@ THttpCliResult THttpCli::Post(const THttpCliRequest& request)
         refused.ErrorCode = 1;
         refused.ErrorMessage = QStringLiteral("HTTP component %1 is busy").arg(objectName());
         refused.NoReply = true;
+        refused.Why = THttpCliFailure::Refused;
         refused.StatusCode = m_statusCode;
         refused.ReasonPhrase = m_reasonPhrase;
         return refused;
@@ -135,11 +135,14 @@ THttpCliResult THttpCli::Post(const THttpCliRequest& request)
         refused.ErrorCode = 5;
         refused.ErrorMessage = QStringLiteral("Insupported HTTP version");
         refused.NoReply = true;
+        refused.Why = THttpCliFailure::Refused;
         return refused;
     }
 
     m_locationChangeCurCount = 0;
     m_ownFailure = false;
+    m_failure = THttpCliFailure::None;
+    m_proxyReason.clear();
     m_statusCode = 0;
     m_reasonPhrase.clear();
     m_location = request.URL;
@@ -218,6 +221,11 @@ THttpCliResult THttpCli::Post(const THttpCliRequest& request)
     result.Relocations = std::min(m_locationChangeCurCount, std::max(0, m_work.maxRelocations));
     result.Truncated = m_parser.Truncated() || m_tlsCut;
     result.NoReply = m_ownFailure;
+    if (m_ownFailure && m_failure == THttpCliFailure::Proxy && m_statusCode >= 100)
+        result.ReasonPhrase = m_proxyReason;  // the proxy's own words; the error text says more
+    // Only a proxy answers 407: through a proxy that status is its own, not the service's.
+    result.Why = m_ownFailure ? m_failure
+               : m_work.proxy && m_statusCode == 407 ? THttpCliFailure::Proxy : THttpCliFailure::None;
     // A proxy's 407 to CONNECT is the client's own failure: the service never saw the post.
     if (m_ownFailure || (m_statusCode >= 400 && m_statusCode != 401 && m_statusCode != 407)) {
         result.Failed = true;
@@ -294,26 +302,26 @@ void THttpCli::lookupDone(int generation, const QList<SocketPlatform::Address>& 
         return;
     forgetLookup();
     if (addresses.isEmpty()) {
-        failRequest(404, "can't resolve hostname to IP address");
+        failRequest(404, "can't resolve hostname to IP address", THttpCliFailure::Connection);
         return;
     }
     m_state = httpDnsLookupDone;
     const bool https = m_work.scheme == "https";
     if (m_work.scheme != "http" && !https) {
-        failRequest(501, "Protocol \"" + m_work.scheme + "\" not implemented");
+        failRequest(501, "Protocol \"" + m_work.scheme + "\" not implemented", THttpCliFailure::Connection);
         return;
     }
     bool portOk = false;
     const quint16 port = m_work.port.toUShort(&portOk);
     if (!portOk || port == 0) {
-        failRequest(404, "can't connect: " + SocketErrors::Describe(10022));
+        failRequest(404, "can't connect: " + SocketErrors::Describe(10022), THttpCliFailure::Connection);
         return;
     }
 
     if (https) {
         const QString caProblem = caFileProblem(m_work.network.CaFile);
         if (!caProblem.isEmpty()) {
-            failRequest(404, TlsFailureText(m_work.host, TCertificateProblem::None, caProblem).toUtf8());
+            failRequest(404, TlsFailureText(m_work.host, TCertificateProblem::None, caProblem).toUtf8(), THttpCliFailure::Tls);
             return;
         }
         m_tlsProblem = TCertificateProblem::None;
@@ -327,7 +335,7 @@ void THttpCli::lookupDone(int generation, const QList<SocketPlatform::Address>& 
     if (!m_work.localAddr.isEmpty() && m_work.localAddr != "0.0.0.0") {
         SocketPlatform::Address a;
         if (!SocketPlatform::ParseAddress(m_work.localAddr, &a)) {
-            failRequest(404, "can't connect: " + SocketErrors::Describe(10049));
+            failRequest(404, "can't connect: " + SocketErrors::Describe(10049), THttpCliFailure::Connection);
             return;
         }
         m_local = a;
@@ -343,7 +351,7 @@ void THttpCli::connectNext(const QByteArray& failure)
 {
     dropSocket();
     if (m_nextAddress >= m_addresses.size()) {
-        failRequest(404, failure);
+        failRequest(404, failure, THttpCliFailure::Connection);
         return;
     }
     const SocketPlatform::Address address = m_addresses.at(m_nextAddress++);
@@ -491,23 +499,18 @@ void THttpCli::sendConnect()
 {
     const QByteArray head = ConnectRequest(*m_work.proxy, m_work.host, m_work.port);
     m_state = httpWaitingProxyConnect;
-    m_proxyStatus = 0;
-    m_proxyReason.clear();
-    m_proxyLines = 0;
-    m_proxyBytes = 0;
-    m_proxyPartial.clear();
+    m_parser.ClearBuffer();
+    m_parser.StartHead();
     m_out = head;
     m_outPos = 0;
     flushOut();
 }
 
-// The proxy's answer, line by line. Bytes are looked at before they are taken, so
-// nothing after its head is taken from what will be the TLS stream. Bounded by the same
-// limits as a reply's head.
+// The proxy's answer, read by the reply parser as a head alone. Bytes are looked at before
+// they are taken, so nothing after its head is taken from what will be the TLS stream.
 void THttpCli::readProxyReply()
 {
     const int id = m_connectionId;
-    const qint64 maxLine = std::min<qint64>(ReplyLimits.MaxLineLength, kMaxProxyLine);
     if (m_readBuf.size() != kReadChunk)
         m_readBuf.resize(kReadChunk);
     int error = 0;
@@ -516,55 +519,31 @@ void THttpCli::readProxyReply()
         return;
     if (n <= 0) {
         // Closed or reset before the head was complete.
-        failRequest(404, connectFailure(10054));
+        failRequest(404, connectFailure(10054), THttpCliFailure::Proxy);
         return;
     }
-    const char* data = m_readBuf.constData();
-    qint64 taken = 0;
-    bool headDone = false;
-    while (taken < n && !headDone) {
-        const char* lf = static_cast<const char*>(std::memchr(data + taken, '\n', static_cast<size_t>(n - taken)));
-        if (!lf) {
-            m_proxyPartial.append(data + taken, n - taken);
-            taken = n;
-            break;
-        }
-        const qint64 end = lf - data + 1;
-        QByteArray line = m_proxyPartial + QByteArray(data + taken, end - taken);
-        m_proxyPartial.clear();
-        taken = end;
-        m_bytesReceived += line.size();
-        m_proxyBytes += line.size();
-        if (++m_proxyLines > ReplyLimits.MaxHeaderLines || m_proxyBytes > ReplyLimits.MaxHeaderSize
-            || line.size() > maxLine + 2) {
-            failRequest(404, "Proxy reply header too large");
-            return;
-        }
-        while (line.endsWith('\n') || line.endsWith('\r'))
-            line.chop(1);
-        if (m_proxyLines == 1) {
-            // "HTTP/1.x 200 reason"
-            const QList<QByteArray> parts = line.split(' ');
-            bool ok = false;
-            m_proxyStatus = parts.size() >= 2 && line.startsWith("HTTP/") && parts[1].size() == 3 ? parts[1].toInt(&ok) : 0;
-            if (!ok || m_proxyStatus < 100) {
-                failRequest(404, "Proxy sent an invalid reply to CONNECT");
-                return;
-            }
-            m_proxyReason = line.mid(parts[0].size() + parts[1].size() + 2);
-            continue;
-        }
-        headDone = line.isEmpty();
-    }
+    const THttpReplyParser::TResult result = m_parser.Feed(QByteArrayView(m_readBuf.constData(), n));
+    // Of what was looked at, all but what follows the head is now taken.
+    const qint64 taken = result == THttpReplyParser::Complete ? n - m_parser.Buffered() : n;
+    m_parser.ClearBuffer();
     int ignored = 0;
-    SocketPlatform::Receive(m_socket, m_readBuf.data(), taken, &ignored);  // what was looked at is now taken
-    if (!headDone) {
-        if (m_proxyPartial.size() > maxLine + 1)
-            failRequest(404, "Proxy reply header line too long");
+    SocketPlatform::Receive(m_socket, m_readBuf.data(), taken, &ignored);
+    m_bytesReceived += taken;
+    if (result == THttpReplyParser::Failed) {
+        failRequest(404, "Proxy reply: " + m_parser.Error().toUtf8(), THttpCliFailure::Proxy);
         return;
     }
-    if (m_proxyStatus < 200 || m_proxyStatus > 299) {
-        failRequest(m_proxyStatus, ("Proxy refused the tunnel: " + QByteArray::number(m_proxyStatus) + ' ' + m_proxyReason).trimmed());
+    if (result == THttpReplyParser::Incomplete)
+        return;
+    const int status = m_parser.StatusCode();
+    if (status < 100) {
+        failRequest(404, "Proxy sent an invalid reply to CONNECT", THttpCliFailure::Proxy);
+        return;
+    }
+    if (status < 200 || status > 299) {
+        m_proxyReason = m_parser.ReasonPhrase();
+        failRequest(status, ("Proxy refused the tunnel: " + QByteArray::number(status) + ' ' + m_parser.ReasonPhrase()).trimmed(),
+                    THttpCliFailure::Proxy);
         return;
     }
     if (id != m_connectionId)
@@ -578,7 +557,7 @@ void THttpCli::startTls()
     QString problem;
     m_tls = StartTlsSession(m_socket, tlsName(m_work.host), m_work.network.CaFile, &problem);
     if (!m_tls) {
-        failRequest(404, TlsFailureText(m_work.host, TCertificateProblem::None, problem).toUtf8());
+        failRequest(404, TlsFailureText(m_work.host, TCertificateProblem::None, problem).toUtf8(), THttpCliFailure::Tls);
         return;
     }
     runHandshake();
@@ -601,7 +580,7 @@ void THttpCli::runHandshake()
         // No error is ever ignored: the request ends here, with the reason kept.
         m_tlsProblem = m_tls->Problem();
         m_tlsDetail = m_tls->Detail();
-        failRequest(404, tlsFailure(m_tlsDetail));
+        failRequest(404, tlsFailure(m_tlsDetail), THttpCliFailure::Tls);
         break;
     }
 }
@@ -838,21 +817,21 @@ THttpCli::TRead THttpCli::readReply(bool drain)
     return ReadWaiting;
 }
 
-void THttpCli::parsed(THttpCliReplyParser::TResult result)
+void THttpCli::parsed(THttpReplyParser::TResult result)
 {
     m_statusCode = m_parser.StatusCode();
     m_reasonPhrase = m_parser.ReasonPhrase();
     switch (result) {
-    case THttpCliReplyParser::Failed:
+    case THttpReplyParser::Failed:
         qCDebug(lcHttp) << objectName() << "reply refused:" << m_parser.Error();
-        failRequest(404, m_parser.Error().toUtf8());
+        failRequest(404, m_parser.Error().toUtf8(), THttpCliFailure::Transfer);
         break;
-    case THttpCliReplyParser::Complete:
+    case THttpReplyParser::Complete:
         if (m_state == httpWaitingBody)
             m_state = httpBodyReceived;
         endOfReply(false);
         break;
-    case THttpCliReplyParser::Incomplete:
+    case THttpReplyParser::Incomplete:
         if (m_parser.InBody())
             m_state = httpWaitingBody;
         break;
@@ -871,21 +850,22 @@ void THttpCli::connectionLost()
         // on the way, so it does not delimit a body.
         const bool cut = m_https && !m_tlsClosed;
         dropSocket();
-        const THttpCliReplyParser::TResult result = m_parser.PeerClosed();
+        const THttpReplyParser::TResult result = m_parser.PeerClosed();
         m_statusCode = m_parser.StatusCode();
         m_reasonPhrase = m_parser.ReasonPhrase();
-        if (result == THttpCliReplyParser::Failed) {
-            failRequest(404, m_parser.Error().toUtf8());
+        if (result == THttpReplyParser::Failed) {
+            failRequest(404, m_parser.Error().toUtf8(), THttpCliFailure::Transfer);
         } else if (m_parser.BytesFed() == 0) {
             // Not a byte of a reply: the request may never have been handled, so this is
             // a failure, and a caller keeps what it meant to post.
-            failRequest(404, "Connection closed before a reply was received");
+            failRequest(404, "Connection closed before a reply was received", THttpCliFailure::Transfer);
         } else {
             m_tlsCut = cut && !m_parser.Truncated();
             endOfReply(true);
         }
     } else if (m_state == httpWaitingProxyConnect || m_state == httpDnsLookupDone || m_state == httpConnected) {
-        failRequest(404, connectFailure(10054));
+        failRequest(404, connectFailure(10054), m_state == httpWaitingProxyConnect ? THttpCliFailure::Proxy
+                                              : inHandshake() ? THttpCliFailure::Tls : THttpCliFailure::Connection);
     } else {
         dropSocket();  // a kept connection that the server closed
     }
@@ -985,8 +965,9 @@ void THttpCli::relocate()
         startConnection();
 }
 
-void THttpCli::failRequest(int code, const QByteArray& reason)
+void THttpCli::failRequest(int code, const QByteArray& reason, THttpCliFailure why)
 {
+    m_failure = why;
     ++m_generation;
     forgetLookup();
     dropSocket();
@@ -999,7 +980,7 @@ void THttpCli::failRequest(int code, const QByteArray& reason)
 void THttpCli::abortRequest()
 {
     m_state = httpAborting;
-    failRequest(404, "Connection aborted on request");
+    failRequest(404, "Connection aborted on request", THttpCliFailure::Connection);
 }
 
 void THttpCli::onWake()

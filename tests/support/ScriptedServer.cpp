@@ -44,7 +44,7 @@ bool sendAll(int fd, const char* data, qint64 size)
 ScriptedServer::ScriptedServer(TFamily family)
     : m_family(family)
 {
-    m_listenFd = family == IPv6Only ? ListenOnLoopback6(&m_port) : ListenOnLoopback(&m_port);
+    m_listenFd = ListenOnLoopback(&m_port, 64, family == IPv6Only);
     if (m_listenFd < 0)
         throw std::runtime_error(family == IPv6Only ? "ScriptedServer: cannot listen on ::1" : "ScriptedServer: cannot listen on 127.0.0.1");
     m_default = {Step::readRequest(), Step::close()};
