@@ -1,5 +1,16 @@
 #include "http/UrlText.h"
 
+namespace {
+
+// "user[:password]@rest": the user information runs to the last "@" (a password may
+// hold one), the user name to the first ":" in it.
+struct TUserInfo {
+    bool Present = false;       // there was an "@"
+    QByteArray User;
+    QByteArray Password;
+    QByteArray Rest;            // what follows the "@" (all of it when there is none)
+};
+
 TUserInfo SplitUserInfo(const QByteArray& authority)
 {
     TUserInfo info;
@@ -16,6 +27,8 @@ TUserInfo SplitUserInfo(const QByteArray& authority)
     info.Rest = authority.mid(sign + 1);
     return info;
 }
+
+} // namespace
 
 THttpUrl SplitUrl(const QByteArray& address)
 {

@@ -22,15 +22,6 @@ struct THttpUrl {
 };
 THttpUrl SplitUrl(const QByteArray& url);
 
-// "user[:password]@rest": the user information up to the last "@" and what follows it.
-struct TUserInfo {
-    bool Present = false;       // there was an "@"
-    QByteArray User;
-    QByteArray Password;
-    QByteArray Rest;            // what follows the "@" (all of it when there is none)
-};
-TUserInfo SplitUserInfo(const QByteArray& authority);
-
 // "80" for http, "443" for https, empty for any other scheme.
 QByteArray DefaultPort(const QByteArray& scheme);
 // A port as written, 1 to 65535; 0 for anything else.
