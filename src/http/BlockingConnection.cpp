@@ -212,22 +212,25 @@ qint64 TBlockingConnection::receive(char* dest, qint64 size, qint64 pending)
     return n;
 }
 
-qint64 TBlockingConnection::ReadSome(QByteArray& out, qint64 pending)
+qint64 TBlockingConnection::ReadSome(QByteArray& out, qint64 pending, qint64 maxSize)
 {
-    const qsizetype held = buffered();
+    const qint64 most = maxSize < 0 ? RecvBufferSize : std::min<qint64>(maxSize, RecvBufferSize);
+    const qsizetype held = std::min<qint64>(buffered(), most);
     if (held > 0) {
         out.append(m_in.constData() + m_pos, held);
-        m_in.clear();
-        m_pos = 0;
+        m_pos += held;
         return held;
     }
     if (!m_transport && m_peerClosed)
         return 0;
     const qsizetype size = out.size();
-    out.resize(size + RecvBufferSize);
+    // Grow geometrically: a body received in many pieces must not copy itself per piece.
+    if (out.capacity() < size + most)
+        out.reserve(std::max<qsizetype>(size + most, 2 * out.capacity()));
+    out.resize(size + most);
     qint64 n = 0;
     try {
-        n = receive(out.data() + size, RecvBufferSize, pending);
+        n = receive(out.data() + size, most, pending);
     } catch (...) {
         out.resize(size);
         throw;

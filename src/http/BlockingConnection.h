@@ -58,10 +58,10 @@ public:
 
     void Write(const QByteArray& bytes);
     // Appends what the input buffer holds, or else what the next receive brings (at most
-    // RecvBufferSize bytes), waiting within ReadTimeout and Deadline. Returns the count; 0 when the
-    // peer has closed. pending: bytes the caller already holds of this read, which an
-    // aborted connection still yields.
-    qint64 ReadSome(QByteArray& out, qint64 pending);
+    // maxSize, and RecvBufferSize, bytes), waiting within ReadTimeout and Deadline.
+    // Returns the count; 0 when the peer has closed. pending: bytes the caller already
+    // holds of this read, which an aborted connection still yields.
+    qint64 ReadSome(QByteArray& out, qint64 pending, qint64 maxSize = -1);
     // Puts bytes back in front of the input: what a reader took beyond what it wanted.
     void Unread(const QByteArray& bytes);
 

@@ -232,6 +232,16 @@ void TBlockingHttpClient::feed(bool headOnly)
         case THttpReplyParser::Malformed:
             throw EUnsafeFraming(m_parser.Error());
         }
+        // Body bytes that need no framing go straight into the body, not through the parser.
+        const qint64 room = m_parser.DirectBodyRoom();
+        if (room > 0) {
+            const qint64 n = m_connection.ReadSome(m_body, m_parser.BodyReceived(), room);
+            if (n == 0)
+                m_parser.PeerClosed();
+            else if (m_parser.BodyTaken(n) == THttpReplyParser::Failed)
+                m_body.truncate(m_parser.BodyReceived());
+            continue;
+        }
         m_received.resize(0);  // keeps its block for the next receive
         if (m_connection.ReadSome(m_received, m_parser.BodyReceived()) > 0)
             m_parser.Feed(m_received);

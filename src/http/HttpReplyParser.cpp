@@ -191,6 +191,35 @@ THttpReplyParser::TResult THttpReplyParser::PeerClosed()
     return Complete;
 }
 
+qint64 THttpReplyParser::DirectBodyRoom() const
+{
+    if (m_pos != m_buf.size())
+        return 0;
+    if (m_phase == BodyLength || m_phase == ChunkData)
+        return m_remaining;
+    if (m_phase == BodyUntilClose)
+        return m_limits.MaxBodySize - m_bodyReceived + 1;
+    return 0;
+}
+
+THttpReplyParser::TResult THttpReplyParser::BodyTaken(qint64 n)
+{
+    m_bytesFed += n;
+    if (m_phase == BodyUntilClose) {
+        if (m_bodyReceived + n > m_limits.MaxBodySize) {
+            m_bodyReceived = m_limits.MaxBodySize;
+            return bodyTooLarge();
+        }
+        m_bodyReceived += n;
+        return Incomplete;
+    }
+    m_bodyReceived += n;
+    m_remaining -= n;
+    if (m_remaining == 0)
+        m_phase = m_phase == BodyLength ? Done : ChunkEnd;
+    return result();
+}
+
 bool THttpReplyParser::takeLine(QByteArray* line)
 {
     qsizetype nl = m_buf.indexOf('\n', m_pos);

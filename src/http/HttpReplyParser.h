@@ -64,6 +64,13 @@ public:
     TResult Feed(QByteArrayView data);
     // The peer closed the connection: whatever was received ends the reply.
     TResult PeerClosed();
+    // How many body bytes the caller may receive straight into its own buffer instead
+    // of feeding them (the rest of a stated length or of a chunk; up to the cap and one
+    // byte beyond for a body that runs to the close); 0 when bytes must go through Feed.
+    qint64 DirectBodyRoom() const;
+    // Counts n bytes, at most DirectBodyRoom(), that the caller received that way; the
+    // sink is not called. Past the cap the reply fails with BodyReceived() at the cap.
+    TResult BodyTaken(qint64 n);
 
     bool InBody() const;
     bool HeadComplete() const { return m_headDone; }
