@@ -156,6 +156,16 @@ THttpReplyParser::TResult THttpReplyParser::Feed(QByteArrayView data)
     }
     if (m_phase == Done)
         return Complete;  // extra bytes are not part of this reply
+    if (m_pos == m_buf.size()) {
+        // Nothing held over: the bytes are read where they lie, and only what is left of
+        // them is copied. Nothing in run() may keep a reference into them.
+        m_buf = QByteArray::fromRawData(data.data(), data.size());
+        m_pos = 0;
+        const TResult r = run();
+        m_buf = QByteArray(m_buf.constData() + m_pos, m_buf.size() - m_pos);
+        m_pos = 0;
+        return r;
+    }
     m_buf.append(data.data(), data.size());
     const TResult r = run();
     if (m_pos > 0) {
@@ -236,13 +246,13 @@ bool THttpReplyParser::takeLine(QByteArray* line)
         nl = next = m_buf.size();
     }
     qsizetype end = nl;
-    if (end > m_pos && m_buf[end - 1] == '\r')
+    if (end > m_pos && m_buf.at(end - 1) == '\r')
         --end;
     if (end - m_pos > m_limits.MaxLineLength) {
         fail(LineTooLong, tooLong);
         return false;
     }
-    *line = m_buf.mid(m_pos, end - m_pos);
+    *line = QByteArray(m_buf.constData() + m_pos, end - m_pos);  // a copy: the buffer may be the caller's bytes
     m_pos = next;
     return true;
 }

@@ -220,6 +220,21 @@ socklen_t peerAddress(Handle socket, const Address& peer, quint16 port, sockaddr
 
 bool ParseAddress(const QByteArray& text, Address* address)
 {
+    // The plain forms without the resolver's machinery (it reads its configuration and
+    // asks the kernel about interfaces on every call); a scoped IPv6 literal goes to it.
+    *address = Address{};
+    auto* v4 = reinterpret_cast<sockaddr_in*>(address->Storage);
+    if (::inet_pton(AF_INET, text.constData(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        address->Length = sizeof(sockaddr_in);
+        return true;
+    }
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(address->Storage);
+    if (::inet_pton(AF_INET6, text.constData(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        address->Length = sizeof(sockaddr_in6);
+        return true;
+    }
     QList<Address> found;
     if (!addresses(text, AI_NUMERICHOST, &found))
         return false;
