@@ -55,6 +55,14 @@
         <translation>The reply is not a timeline: %1</translation>
     </message>
     <message>
+        <source>接続できませんでした (%1): %2</source>
+        <translation>Could not connect (%1): %2</translation>
+    </message>
+    <message>
+        <source>応答を読み取れませんでした (%1): %2</source>
+        <translation>Could not read the reply (%1): %2</translation>
+    </message>
+    <message>
         <source>サーバーが別のアドレスへ転送しようとしました: %1</source>
         <translation>The server tried to redirect to another address: %1</translation>
     </message>

@@ -3,10 +3,11 @@
 #include "http/SocketErrors.h"
 #include "http/SocketPlatform.h"
 #include "http/TlsTransport.h"
-#include "http/UrlText.h"
+#include "http/HostAddresses.h"
 
 #include <QList>
 
+#include <optional>
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -21,31 +22,6 @@ void startSocketLibrary()
     std::call_once(once, [] { started = SocketPlatform::Startup(); });
     if (!started)
         throw EHttpClientError(QStringLiteral("Winsock Initialization Error."));
-}
-
-// A dotted IPv4 literal: four decimal parts of 0 to 255.
-bool parseDottedQuad(const QByteArray& host, quint32* address)
-{
-    const QList<QByteArray> parts = host.split('.');
-    if (parts.size() != 4)
-        return false;
-    quint8 bytes[4];
-    for (int i = 0; i < 4; ++i) {
-        const QByteArray& part = parts[i];
-        if (part.isEmpty() || part.size() > 3)
-            return false;
-        int value = 0;
-        for (char c : part) {
-            if (c < '0' || c > '9')
-                return false;
-            value = value * 10 + (c - '0');
-        }
-        if (value > 255)
-            return false;
-        bytes[i] = static_cast<quint8>(value);
-    }
-    std::memcpy(address, bytes, 4);  // already in network order
-    return true;
 }
 
 class TSocketTransport : public TByteTransport {
@@ -107,37 +83,40 @@ std::unique_ptr<TByteTransport> TBlockingConnection::ConnectSocket(const QByteAr
 {
     startSocketLibrary();
 
-    int error = 0;
-    const SocketPlatform::Handle socket = SocketPlatform::OpenStream(&error);
-    if (socket == SocketPlatform::InvalidHandle)
-        throw EHttpClientError(QStringLiteral("Cannot allocate socket."));
-    auto transport = std::make_unique<TSocketTransport>(socket);  // closes the socket on every failure below
-
-    error = SocketPlatform::BindAny(socket);
-    if (error == 10048)
-        throw EHttpClientError(QStringLiteral("Could not bind socket. Address and port are already in use."));
-    if (error)
-        throw ESocketError(error);
-
-    quint32 address = 0;
-    if (host.compare("LOCALHOST", Qt::CaseInsensitive) == 0)
-        parseDottedQuad("127.0.0.1", &address);
-    else if (parseDottedQuad(host, &address))
-        ;
-    else if (host.isEmpty() || IsReservedInvalidName(host))
+    const QList<SocketPlatform::Address> addresses = ResolveHost(host);
+    if (addresses.isEmpty())
         throw ESocketError(SocketErrors::HostNotFound);
-    else if ((error = SocketPlatform::ResolveIPv4(host, &address)) != 0)
-        throw ESocketError(error);
+    // Each address in turn, each connect bounded; the last failure is the one reported.
+    std::optional<int> lastError;
+    for (const SocketPlatform::Address& address : addresses) {
+        int error = 0;
+        const SocketPlatform::Handle socket = SocketPlatform::OpenStream(address, true, &error);
+        if (socket == SocketPlatform::InvalidHandle) {
+            if (address.IsIPv6() && addresses.size() > 1) {
+                lastError = error;  // no IPv6 here: the next address may be IPv4
+                continue;
+            }
+            throw EHttpClientError(QStringLiteral("Cannot allocate socket."));
+        }
+        auto transport = std::make_unique<TSocketTransport>(socket);  // closes the socket on every failure below
 
-    const int budget = budgetMs();
-    if (budget == 0)
+        error = SocketPlatform::BindAny(socket, address);
+        if (error == 10048)
+            throw EHttpClientError(QStringLiteral("Could not bind socket. Address and port are already in use."));
+        if (error)
+            throw ESocketError(error);
+
+        const int budget = budgetMs();
+        if (budget == 0)
+            throw EConnectTimeout();
+        error = SocketPlatform::Connect(socket, address, port, budget < 0 ? 0 : budget);
+        if (error == 0)
+            return transport;
+        lastError = error;
+    }
+    if (*lastError == SocketPlatform::ConnectTimedOut)
         throw EConnectTimeout();
-    error = SocketPlatform::Connect(socket, address, port, budget < 0 ? 0 : budget);
-    if (error == SocketPlatform::ConnectTimedOut)
-        throw EConnectTimeout();
-    if (error)
-        throw ESocketError(error);
-    return transport;
+    throw ESocketError(*lastError);
 }
 
 void TBlockingConnection::Open(std::unique_ptr<TByteTransport> transport, const QByteArray& host, quint16 port)
@@ -149,7 +128,6 @@ void TBlockingConnection::Open(std::unique_ptr<TByteTransport> transport, const 
     m_peerClosed = false;
     m_in.clear();
     m_pos = 0;
-    m_scanned = 0;
 }
 
 void TBlockingConnection::StartTls(const QByteArray& host, const QString& caFile)
@@ -158,7 +136,6 @@ void TBlockingConnection::StartTls(const QByteArray& host, const QString& caFile
     const QByteArray early = m_in.mid(m_pos);
     m_in.clear();
     m_pos = 0;
-    m_scanned = 0;
     try {
         m_transport = StartTlsTransport(std::move(m_transport), host, caFile, early, [this] { return waitBudget(); });
     } catch (...) {
@@ -235,103 +212,35 @@ qint64 TBlockingConnection::receive(char* dest, qint64 size, qint64 pending)
     return n;
 }
 
-bool TBlockingConnection::fillBuffer()
+qint64 TBlockingConnection::ReadSome(QByteArray& out, qint64 pending, qint64 maxSize)
 {
-    if (m_pos == m_in.size()) {
-        m_in.resize(0);
-        m_pos = 0;
-    } else if (m_pos > 0 && m_pos >= m_in.size() / 2) {
-        m_in.remove(0, m_pos);
-        m_pos = 0;
+    const qint64 most = maxSize < 0 ? RecvBufferSize : std::min<qint64>(maxSize, RecvBufferSize);
+    const qsizetype held = std::min<qint64>(buffered(), most);
+    if (held > 0) {
+        out.append(m_in.constData() + m_pos, held);
+        m_pos += held;
+        return held;
     }
-    const qsizetype old = m_in.size();
-    m_in.resize(old + RecvBufferSize);
+    if (!m_transport && m_peerClosed)
+        return 0;
+    const qsizetype size = out.size();
+    // Grow geometrically: a body received in many pieces must not copy itself per piece.
+    if (out.capacity() < size + most)
+        out.reserve(std::max<qsizetype>(size + most, 2 * out.capacity()));
+    out.resize(size + most);
     qint64 n = 0;
     try {
-        n = receive(m_in.data() + old, RecvBufferSize, buffered());
+        n = receive(out.data() + size, most, pending);
     } catch (...) {
-        m_in.resize(old);
+        out.resize(size);
         throw;
     }
-    m_in.resize(old + n);
-    return n > 0;
+    out.resize(size + n);
+    return n;
 }
 
-QByteArray TBlockingConnection::ReadLn()
+void TBlockingConnection::Unread(const QByteArray& bytes)
 {
-    for (;;) {
-        const qsizetype lf = m_in.indexOf('\n', m_pos + m_scanned);
-        if (lf >= 0) {
-            qsizetype end = lf;
-            if (end > m_pos && m_in.at(end - 1) == '\r')
-                --end;
-            if (end - m_pos > MaxLineLength)
-                throw ELineTooLong();
-            QByteArray line = m_in.mid(m_pos, end - m_pos);
-            m_pos = lf + 1;
-            m_scanned = 0;
-            return line;
-        }
-        // Room for the longest line and its CR; anything more can only end too long.
-        if (buffered() > qsizetype(MaxLineLength) + 1)
-            throw ELineTooLong();
-        const qsizetype pending = buffered();
-        if (!m_transport && m_peerClosed)
-            throw EConnectionClosed();
-        if (!fillBuffer())
-            throw EConnectionClosed();
-        m_scanned = pending;  // no LF in what was there before
-    }
-}
-
-qint64 TBlockingConnection::ReadBytes(QByteArray& out, qint64 n)
-{
-    const qsizetype start = out.size();
-    // Grow geometrically: a body of many small chunks must not copy itself per chunk.
-    if (out.capacity() < start + n)
-        out.reserve(std::max<qsizetype>(start + n, 2 * out.capacity()));
-    const qint64 fromBuffer = std::min<qint64>(n, buffered());
-    out.append(m_in.constData() + m_pos, fromBuffer);
-    m_pos += fromBuffer;
-    m_scanned = 0;
-    qint64 got = fromBuffer;
-    if (got < n && !m_transport && m_peerClosed)
-        return got;
-    while (got < n) {
-        const qint64 block = std::min<qint64>(n - got, RecvBufferSize);
-        out.resize(start + got + block);
-        const qint64 r = receive(out.data() + start + got, block, got);
-        out.resize(start + got + r);
-        if (r == 0)
-            break;
-        got += r;
-    }
-    return got;
-}
-
-bool TBlockingConnection::ReadUntilClose(QByteArray& out, qint64 maxSize)
-{
-    const qsizetype start = out.size();
-    out.append(m_in.constData() + m_pos, buffered());
-    m_pos = m_in.size();
-    m_scanned = 0;
-    if (out.size() > maxSize)
-        return false;
-    while (m_transport) {
-        const qsizetype size = out.size();
-        if (out.capacity() < size + RecvBufferSize)
-            out.reserve(std::max<qsizetype>(2 * out.capacity(), size + RecvBufferSize));
-        out.resize(size + RecvBufferSize);
-        qint64 r = 0;
-        try {
-            r = receive(out.data() + size, RecvBufferSize, size - start);
-        } catch (...) {
-            out.resize(size);
-            throw;
-        }
-        out.resize(size + r);
-        if (out.size() > maxSize)
-            return false;
-    }
-    return true;
+    m_in = bytes + m_in.mid(m_pos);
+    m_pos = 0;
 }

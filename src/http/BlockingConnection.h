@@ -26,8 +26,9 @@ public:
 // Opens a transport to host:port. Empty: a real socket connection.
 using TTransportFactory = std::function<std::unique_ptr<TByteTransport>(const QByteArray& host, quint16 port)>;
 
-// A blocking TCP connection on the calling thread: connect, write whole buffers, read
-// lines or byte counts through an input buffer.
+// A blocking TCP connection on the calling thread: connect, write whole buffers, hand on
+// what arrives. Lines, lengths and chunks are the reply parser's (HttpReplyParser.h),
+// the same one the event-driven client feeds.
 class TBlockingConnection {
 public:
     using Clock = std::chrono::steady_clock;
@@ -38,7 +39,6 @@ public:
     TBlockingConnection& operator=(const TBlockingConnection&) = delete;
 
     int ReadTimeout = 0;            // ms for each wait for data and for the connect; 0 without limit
-    int MaxLineLength = 16384;
     int RecvBufferSize = 32768;
     // Optional end of every wait, whatever ReadTimeout says; passing it is a read time-out.
     std::optional<Clock::time_point> Deadline;
@@ -57,13 +57,13 @@ public:
                                                          const std::function<int()>& budgetMs);
 
     void Write(const QByteArray& bytes);
-    // The next line without its LF and a CR just before it.
-    QByteArray ReadLn();
-    // Appends up to n bytes to out; fewer only when the peer closed first. Returns the count.
-    qint64 ReadBytes(QByteArray& out, qint64 n);
-    // Appends everything up to the peer's close; false (and stops) once out would
-    // pass maxSize.
-    bool ReadUntilClose(QByteArray& out, qint64 maxSize);
+    // Appends what the input buffer holds, or else what the next receive brings (at most
+    // maxSize, and RecvBufferSize, bytes), waiting within ReadTimeout and Deadline.
+    // Returns the count; 0 when the peer has closed. pending: bytes the caller already
+    // holds of this read, which an aborted connection still yields.
+    qint64 ReadSome(QByteArray& out, qint64 pending, qint64 maxSize = -1);
+    // Puts bytes back in front of the input: what a reader took beyond what it wanted.
+    void Unread(const QByteArray& bytes);
 
     bool Connected() const { return m_transport != nullptr; }
     QByteArray Host() const { return m_host; }
@@ -76,7 +76,6 @@ private:
     // Receives into dest (at most size bytes): count, or 0 when the peer closed.
     // pending: bytes this read already holds, which an aborted connection still yields.
     qint64 receive(char* dest, qint64 size, qint64 pending);
-    bool fillBuffer();
     void requireOpen() const;
 
     std::unique_ptr<TByteTransport> m_transport;
@@ -85,5 +84,4 @@ private:
     bool m_peerClosed = false;
     QByteArray m_in;       // input buffer; bytes before m_pos are taken
     qsizetype m_pos = 0;
-    qsizetype m_scanned = 0;  // bytes after m_pos already searched for LF
 };

@@ -1,168 +1,26 @@
 #include "http/BlockingHttpClient.h"
 
+#include "http/RequestHead.h"
 #include "http/UrlText.h"
-#include "text/HexDigit.h"
 #include "text/Logging.h"
 
 #include <QLoggingCategory>
+
+#include <utility>
 
 namespace {
 
 constexpr int FailedReplyReadTimeout = 2000;
 
-struct TParsedUrl {
-    QByteArray Protocol, Username, Password, Host, Port, Path, Document, Params;
-    bool HasUserInfo = false;
-};
-
-TParsedUrl parseUrl(QByteArray url)
-{
-    TParsedUrl u;
-    url.replace('\\', '/');
-    qsizetype at = url.indexOf("://");
-    QByteArray rest = url;
-    if (at >= 0) {
-        u.Protocol = url.left(at);
-        rest = url.mid(at + 3);
-    }
-    // Authority up to the first "/": user information, host, port.
-    const qsizetype slash = rest.indexOf('/');
-    QByteArray authority = slash >= 0 ? rest.left(slash) : rest;
-    rest = slash >= 0 ? rest.mid(slash + 1) : QByteArray();
-    const TUserInfo info = SplitUserInfo(authority, TAtSign::First);
-    authority = info.Rest;
-    u.Username = info.User;
-    u.Password = info.Password;
-    u.HasUserInfo = info.Present;
-    const qsizetype colon = authority.indexOf(':');
-    u.Host = colon >= 0 ? authority.left(colon) : authority;
-    u.Port = colon >= 0 ? authority.mid(colon + 1) : QByteArray();
-
-    // The query starts at "?", or failing that at "=".
-    qsizetype query = rest.indexOf('?');
-    if (query < 0)
-        query = rest.indexOf('=');
-    if (query >= 0) {
-        u.Params = rest.mid(query);
-        rest.truncate(query);
-    }
-    const qsizetype lastSlash = rest.lastIndexOf('/');
-    u.Path = "/" + rest.left(lastSlash + 1);
-    u.Document = rest.mid(lastSlash + 1);
-    // A fragment never goes on the wire.
-    const qsizetype hashInDocument = u.Document.indexOf('#');
-    if (hashInDocument >= 0) {
-        u.Document.truncate(hashInDocument);
-        u.Params.clear();
-    }
-    const qsizetype hashInQuery = u.Params.indexOf('#');
-    if (hashInQuery >= 0)
-        u.Params.truncate(hashInQuery);
-    return u;
-}
-
-bool allDigits(const QByteArray& text)
-{
-    if (text.isEmpty())
-        return false;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-    }
-    return true;
-}
-
-// Framing the client refuses to follow: a length or chunk size it will not allocate.
+// Framing the client refuses to follow: a length or chunk size it will not allocate, or a
+// reply beyond its bounds.
 class EUnsafeFraming : public EHttpClientError { using EHttpClientError::EHttpClientError; };
-
-[[noreturn]] void raiseBodyTooLarge(qint64 cap)
-{
-    throw EUnsafeFraming(QStringLiteral("Reply body exceeds the limit of %1 bytes.").arg(cap));
-}
-
-// The announced body length: -1 when absent or not a number (the body then runs to the
-// close). A negative or overflowing number, or one above the cap, is refused before
-// anything is allocated.
-qint64 announcedLength(const THeaderLines& head, qint64 cap)
-{
-    if (!head.Has("Content-Length"))
-        return -1;
-    const QByteArray value = head.Value("Content-Length");
-    const bool negative = value.startsWith('-');
-    QByteArray digits = negative ? value.mid(1) : value;
-    if (!allDigits(digits))
-        return -1;
-    while (digits.size() > 1 && digits.at(0) == '0')
-        digits.remove(0, 1);
-    if (digits == "0")
-        return 0;
-    if (negative || digits.size() > 18)
-        throw EUnsafeFraming(QStringLiteral("Invalid Content-Length: %1").arg(QString::fromLatin1(value)));
-    const qint64 length = digits.toLongLong();
-    if (length > cap)
-        raiseBodyTooLarge(cap);
-    return length;
-}
-
-// A chunk size line: the hexadecimal number before the first space (or ";" extension);
-// anything else reads as 0, the last chunk.
-qint64 chunkSize(const QByteArray& line, qint64 cap)
-{
-    qsizetype end = line.size();
-    for (qsizetype i = 0; i < line.size(); ++i) {
-        if (line.at(i) == ' ' || line.at(i) == ';' || line.at(i) == '\t') {
-            end = i;
-            break;
-        }
-    }
-    const QByteArray text = line.left(end);
-    if (text.isEmpty())
-        return 0;
-    quint64 value = 0;
-    for (char c : text) {
-        const int d = HexDigitValue(c);
-        if (d < 0)
-            return 0;
-        if (value > (quint64(INT64_MAX) >> 4))
-            throw EUnsafeFraming(QStringLiteral("Invalid chunk size: %1").arg(QString::fromLatin1(text.left(64))));
-        value = (value << 4) | quint64(d);
-    }
-    if (value > quint64(cap))
-        raiseBodyTooLarge(cap);
-    return qint64(value);
-}
-
-// "Basic ..." for a proxy that has credentials; empty for one without.
-QByteArray proxyAuthorization(const TProxy& proxy)
-{
-    if (proxy.User.isEmpty() && proxy.Password.isEmpty())
-        return {};
-    return "Basic " + (proxy.User + ':' + proxy.Password).toBase64();
-}
-
-// The reason phrase: what follows the code in a status line.
-QByteArray reasonOf(const QByteArray& statusLine)
-{
-    const QByteArray rest = statusLine.mid(statusLine.indexOf(' ') + 1).trimmed();
-    const qsizetype blank = rest.indexOf(' ');
-    return blank < 0 ? QByteArray() : rest.mid(blank + 1).trimmed();
-}
 
 } // namespace
 
 int TBlockingHttpReply::ResponseCode() const
 {
-    // The code follows the first blank of the status line.
-    const qsizetype blank = StatusLine.indexOf(' ');
-    if (blank < 0)
-        return -1;
-    QByteArray rest = StatusLine.mid(blank + 1).trimmed();
-    const qsizetype next = rest.indexOf(' ');
-    if (next >= 0)
-        rest.truncate(next);
-    if (!allDigits(rest) || rest.size() > 9)
-        return -1;
-    return rest.toInt();
+    return THttpReplyParser::CodeAfterFirstBlank(StatusLine);
 }
 
 struct TBlockingHttpClient::TTarget {
@@ -174,7 +32,11 @@ struct TBlockingHttpClient::TTarget {
     std::optional<TProxy> Proxy;
 };
 
-TBlockingHttpClient::TBlockingHttpClient() = default;
+TBlockingHttpClient::TBlockingHttpClient()
+    : m_parser({}, THttpReplyParser::Blocking)
+{
+    m_parser.SetBodySink([this](QByteArrayView part) { m_body.append(part); });
+}
 
 TBlockingHttpClient::~TBlockingHttpClient() = default;
 
@@ -186,9 +48,9 @@ TBlockingHttpRequest& TBlockingHttpClient::Request()
 QByteArray TBlockingHttpClient::FetchText(const QByteArray& url)
 {
     m_connection.ReadTimeout = ReadTimeout;
-    m_connection.MaxLineLength = MaxLineLength;
     m_connection.RecvBufferSize = RecvBufferSize > 0 ? RecvBufferSize : 32768;
     m_connection.Deadline.reset();
+    m_parser.SetLimits({MaxBodySize, MaxLineLength, MaxHeaderLines, MaxHeaderSize});
     if (TotalTimeout > 0)
         m_connection.Deadline = TBlockingConnection::Clock::now() + std::chrono::milliseconds(TotalTimeout);
     try {
@@ -198,6 +60,7 @@ QByteArray TBlockingHttpClient::FetchText(const QByteArray& url)
     } catch (...) {
         // A failed request leaves nothing half-read on the connection.
         m_connection.Close();
+        m_parser.ClearBuffer();
         m_connection.Deadline.reset();
         throw;
     }
@@ -211,7 +74,8 @@ QByteArray TBlockingHttpClient::fetch(const QByteArray& url)
     const QByteArray head = buildHead(target);
     m_requestSent = true;
     m_connection.Write(head);
-    readReplyHead();
+    m_parser.StartReply();
+    readHead();
 
     const int code = m_reply.ResponseCode();
     const QByteArray location = m_reply.HeaderLines.Value("Location");
@@ -223,14 +87,18 @@ QByteArray TBlockingHttpClient::fetch(const QByteArray& url)
             m_authorization.clear();
         raiseProtocolError();
     }
-    if (!m_connection.Connected())
+    if (m_parser.HeadCutShort())
         throw EHttpClientError(QStringLiteral("Undefined situation"));
 
-    QByteArray body;
-    if (code != 204)
-        readBody(body, true);
-    if (!keepsAlive())
+    readRest();
+    // A body cut short is lost data, not a success.
+    if (m_parser.Truncated())
+        throw EConnectionClosed();
+    QByteArray body = std::exchange(m_body, QByteArray());
+    if (!keepsAlive()) {
         m_connection.Close();
+        m_parser.ClearBuffer();
+    }
     return body;
 }
 
@@ -241,13 +109,9 @@ TBlockingHttpClient::TTarget TBlockingHttpClient::prepare(const QByteArray& url)
         if (static_cast<unsigned char>(c) < ' ' || c == '\x7f')
             throw EHttpClientError(QStringLiteral("Invalid URL: control characters are not allowed"));
     }
-    const TParsedUrl u = parseUrl(url);
-    QByteArray protocol = u.Protocol.isEmpty() ? QByteArray("http") : u.Protocol.toLower();
-    QByteArray defaultPort;
-    if (protocol == "http")
-        defaultPort = "80";
-    else if (protocol == "https")
-        defaultPort = "443";
+    const THttpUrl u = SplitUrl(url);
+    QByteArray protocol = u.Scheme;
+    const QByteArray defaultPort = DefaultPort(protocol);
     QByteArray port = u.Port;
     if (port.isEmpty()) {
         if (defaultPort.isEmpty())
@@ -257,21 +121,20 @@ TBlockingHttpClient::TTarget TBlockingHttpClient::prepare(const QByteArray& url)
     // A scheme the client does not know is fetched as plain http when it names a port.
     if (defaultPort.isEmpty())
         protocol = "http";
-    bool portOk = allDigits(port) && port.size() <= 5;
-    const int portNumber = portOk ? port.toInt() : 0;
-    if (!portOk || portNumber < 1 || portNumber > 65535)
+    const quint16 portNumber = PortNumber(port);
+    if (portNumber == 0)
         throw EHttpClientError(QStringLiteral("Invalid port: %1").arg(QString::fromLatin1(port)));
 
     if (u.HasUserInfo) {
-        m_request.Username = u.Username;
+        m_request.Username = u.User;
         m_request.Password = u.Password;
     }
     TTarget target;
     target.Scheme = protocol;
     target.Host = u.Host;
-    target.Port = static_cast<quint16>(portNumber);
-    target.HostHeader = port == defaultPort ? u.Host : u.Host + ":" + port;
-    target.RequestTarget = u.Path + u.Document + u.Params;
+    target.Port = portNumber;
+    target.HostHeader = Authority(protocol, u.Host, port);
+    target.RequestTarget = u.Target;
     target.Proxy = ProxyFor(Network, protocol, u.Host);
     return target;
 }
@@ -290,6 +153,7 @@ void TBlockingHttpClient::connectTo(const TTarget& target)
         m_connection.Open(TransportFactory(host, port), host, port);
     else
         m_connection.Connect(host, port);
+    m_parser.ClearBuffer();
     if (target.Scheme != "https")
         return;
     if (target.Proxy)
@@ -300,19 +164,17 @@ void TBlockingHttpClient::connectTo(const TTarget& target)
 
 void TBlockingHttpClient::openTunnel(const TTarget& target)
 {
-    const QByteArray authority = target.Host + ':' + QByteArray::number(target.Port);
-    QByteArray head = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n";
-    const QByteArray credentials = proxyAuthorization(*target.Proxy);
-    if (!credentials.isEmpty())
-        head += "Proxy-Authorization: " + credentials + "\r\n";
-    m_connection.Write(head + "\r\n");
-    readReplyHead();
-    const int code = m_reply.ResponseCode();
+    m_connection.Write(ConnectRequest(*target.Proxy, target.Host, QByteArray::number(target.Port)));
+    m_parser.StartHead();
+    readHead();
+    const int code = m_parser.StatusCode();
     if (code / 100 != 2) {
         // What follows a refusal is the proxy's page, of no use to the caller.
         m_connection.Close();
-        throw EProxyError(code, reasonOf(m_reply.StatusLine));
+        throw EProxyError(code, m_parser.ReasonPhrase());
     }
+    // Whatever came after the proxy's head is the server's, the start of TLS.
+    m_connection.Unread(m_parser.TakeBuffered());
 }
 
 QByteArray TBlockingHttpClient::buildHead(const TTarget& target)
@@ -321,131 +183,99 @@ QByteArray TBlockingHttpClient::buildHead(const TTarget& target)
         // The credentials go through a header list, which trims their ends.
         const QByteArray user = THeaderLines::Trim(m_request.Username);
         const QByteArray password = THeaderLines::Trim(m_request.Password);
-        m_authorization = "Basic " + (user + ':' + password).toBase64();
+        m_authorization = BasicCredentials(user, password);
     }
-    THeaderLines head(1024);
-    head.SetValue("Content-Type", m_request.ContentType);
-    head.SetValue("Host", target.HostHeader);
-    head.SetValue("Accept", m_request.Accept);
-    head.SetValue("User-Agent", m_request.UserAgent);
-    head.SetValue("Authorization", m_authorization);
-
-    QByteArray requestTarget = target.RequestTarget;
-    // Through a proxy, plain http names the whole address; https went through a tunnel
-    // and speaks to the origin as if directly.
-    if (target.Proxy && target.Scheme == "http") {
-        requestTarget = "http://" + target.HostHeader + target.RequestTarget;
-        head.SetValue("Proxy-Authorization", proxyAuthorization(*target.Proxy));
-    }
-    QByteArray out = "GET " + requestTarget + " HTTP/1.1\r\n";
-    for (const QByteArray& line : head.Lines()) {
-        if (!line.isEmpty())
-            out += line + "\r\n";
-    }
-    out += "\r\n";
-    return out;
+    TRequestHead head("GET " + RequestTarget(target.Proxy, target.Scheme, target.HostHeader, target.RequestTarget)
+                      + " HTTP/1.1");
+    head.Add("Content-Type", m_request.ContentType);
+    head.Add("Host", target.HostHeader);
+    head.Add("Accept", m_request.Accept);
+    head.Add("User-Agent", m_request.UserAgent);
+    head.Add("Authorization", m_authorization);
+    head.Add("Proxy-Authorization", ProxyCredentials(target.Proxy, target.Scheme));
+    return head.Text();
 }
 
-void TBlockingHttpClient::readReplyHead()
+void TBlockingHttpClient::readHead()
 {
-    int lines = 0;
-    qint64 bytes = 0;
-    do {
-        readHeadOnce(lines, bytes);
-    } while (m_reply.ResponseCode() == 100);
-}
-
-void TBlockingHttpClient::readHeadOnce(int& lines, qint64& bytes)
-{
-    m_reply.StatusLine = m_connection.ReadLn();
+    m_body.clear();
+    m_parser.Feed(QByteArrayView());  // what the reply before left on a kept connection
+    feed(true);
+    m_reply.StatusLine = m_parser.StatusLine();
     m_reply.HeaderLines.Clear();
-    bytes += m_reply.StatusLine.size();
-    for (;;) {
-        QByteArray line;
-        try {
-            line = m_connection.ReadLn();
-        } catch (const EConnectionClosed&) {
-            // A close after some header lines ends the head; before the first it is an error.
-            if (m_reply.HeaderLines.Count() == 0)
-                throw;
-            return;
-        }
-        if (line.isEmpty())
-            return;
-        bytes += line.size();
-        if (++lines > MaxHeaderLines)
-            throw EHttpClientError(QStringLiteral("Reply header has more than %1 lines.").arg(MaxHeaderLines));
-        if (bytes > MaxHeaderSize)
-            throw EHttpClientError(QStringLiteral("Reply header exceeds %1 bytes.").arg(MaxHeaderSize));
+    for (const QByteArray& line : m_parser.HeaderLines())
         m_reply.HeaderLines.AddLine(line);
-    }
 }
 
-void TBlockingHttpClient::readBody(QByteArray& body, bool strict)
+void TBlockingHttpClient::readRest()
 {
-    const THeaderLines& head = m_reply.HeaderLines;
-    const qint64 length = announcedLength(head, MaxBodySize);
-    if (length > 0) {
-        const qint64 got = m_connection.ReadBytes(body, length);
-        // A body cut short is lost data, not a success.
-        if (got < length && strict)
-            throw EConnectionClosed();
-    } else if (head.Value("Transfer-Encoding").contains("chunked")) {
-        readChunked(body);
-    } else if (length < 0) {
-        if (!m_connection.ReadUntilClose(body, MaxBodySize))
-            raiseBodyTooLarge(MaxBodySize);
-    }
+    // A stated length (already within the cap) is the body's size: one allocation.
+    if (m_parser.ContentLength() > 0 && !THttpReplyParser::IsChunked(m_parser.TransferEncoding()))
+        m_body.reserve(m_parser.ContentLength());
+    feed(false);
 }
 
-void TBlockingHttpClient::readChunked(QByteArray& body)
+// Hands the parser what the connection brings until it has the head (headOnly) or the
+// whole reply.
+void TBlockingHttpClient::feed(bool headOnly)
 {
     for (;;) {
-        const qint64 size = chunkSize(m_connection.ReadLn(), MaxBodySize);
-        if (size <= 0)
+        if ((headOnly && m_parser.HeadComplete()) || m_parser.IsComplete())
+            return;
+        switch (m_parser.ErrorKind()) {
+        case THttpReplyParser::NoError:
             break;
-        if (body.size() + size > MaxBodySize)
-            raiseBodyTooLarge(MaxBodySize);
-        if (m_connection.ReadBytes(body, size) < size)
+        case THttpReplyParser::Closed:
             throw EConnectionClosed();
-        m_connection.ReadLn();
-    }
-    // Trailer fields up to the empty line: a kept connection must be left at the next reply.
-    for (int lines = 0; !m_connection.ReadLn().isEmpty();) {
-        if (++lines > MaxHeaderLines)
-            throw EHttpClientError(QStringLiteral("Reply header has more than %1 lines.").arg(MaxHeaderLines));
+        case THttpReplyParser::LineTooLong:
+            throw ELineTooLong();
+        case THttpReplyParser::Malformed:
+            throw EUnsafeFraming(m_parser.Error());
+        }
+        // Body bytes that need no framing go straight into the body, not through the parser.
+        const qint64 room = m_parser.DirectBodyRoom();
+        if (room > 0) {
+            const qint64 n = m_connection.ReadSome(m_body, m_parser.BodyReceived(), room);
+            if (n == 0)
+                m_parser.PeerClosed();
+            else if (m_parser.BodyTaken(n) == THttpReplyParser::Failed)
+                m_body.truncate(m_parser.BodyReceived());
+            continue;
+        }
+        m_received.resize(0);  // keeps its block for the next receive
+        if (m_connection.ReadSome(m_received, m_parser.BodyReceived()) > 0)
+            m_parser.Feed(m_received);
+        else
+            m_parser.PeerClosed();
     }
 }
 
 void TBlockingHttpClient::raiseProtocolError()
 {
     const int code = m_reply.ResponseCode();
-    QByteArray body;
-    // 1xx, 204 and 304 replies have no body, whatever their head says.
-    if (code / 100 != 1 && code != 204 && code != 304) {
-        const int saved = m_connection.ReadTimeout;
-        m_connection.ReadTimeout = FailedReplyReadTimeout;
-        try {
-            readBody(body, false);
-        } catch (const EUnsafeFraming&) {
-            // The status is what the caller needs; the unreadable rest of the body is dropped.
-            m_connection.Close();
-        } catch (const EReadTimeout&) {
-            // A body the server does not end (no length on a connection it holds open),
-            // or one cut short, must not hide the status either; what a cut read left is
-            // not trusted.
-            body.clear();
-            m_connection.Close();
-        } catch (const EConnectionClosed&) {
-            body.clear();
-            m_connection.Close();
-        } catch (...) {
-            m_connection.ReadTimeout = saved;
-            throw;
-        }
+    const int saved = m_connection.ReadTimeout;
+    m_connection.ReadTimeout = FailedReplyReadTimeout;
+    try {
+        // 1xx, 204 and 304 replies have no body, whatever their head says: the parser
+        // has already ended those.
+        readRest();
+    } catch (const EUnsafeFraming&) {
+        // The status is what the caller needs; the unreadable rest of the body is dropped.
+        m_connection.Close();
+    } catch (const EReadTimeout&) {
+        // A body the server does not end (no length on a connection it holds open) must
+        // not hide the status either; what a cut read left is not trusted.
+        m_body.clear();
+        m_connection.Close();
+    } catch (const EConnectionClosed&) {
+        m_body.clear();
+        m_connection.Close();
+    } catch (...) {
         m_connection.ReadTimeout = saved;
+        throw;
     }
-    throw EHttpProtocolError(m_reply.StatusLine, code, body);
+    m_connection.ReadTimeout = saved;
+    throw EHttpProtocolError(m_reply.StatusLine, code, std::exchange(m_body, QByteArray()));
 }
 
 bool TBlockingHttpClient::keepsAlive() const

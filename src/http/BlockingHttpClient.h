@@ -3,6 +3,7 @@
 #include "http/BlockingConnection.h"
 #include "http/HeaderLines.h"
 #include "http/HttpErrors.h"
+#include "http/HttpReplyParser.h"
 #include "http/NetworkOptions.h"
 
 #include <QByteArray>
@@ -74,17 +75,18 @@ private:
     void connectTo(const TTarget& target);
     void openTunnel(const TTarget& target);
     QByteArray buildHead(const TTarget& target);
-    void readReplyHead();
-    void readHeadOnce(int& lines, qint64& bytes);
-    // Reads the body by the reply's rules; strict: a body cut short is an error.
-    void readBody(QByteArray& body, bool strict);
-    void readChunked(QByteArray& body);
+    void readHead();
+    void readRest();
+    void feed(bool headOnly);
     [[noreturn]] void raiseProtocolError();
     bool keepsAlive() const;
 
     TBlockingHttpRequest m_request;
     TBlockingHttpReply m_reply;
     TBlockingConnection m_connection;
+    THttpReplyParser m_parser;      // the head and the body's framing, shared with the event-driven client
+    QByteArray m_body;              // the reply's body as it arrives
+    QByteArray m_received;          // one receive's bytes
     TRoute m_route;                 // of the open connection
     bool m_requestSent = false;
     QByteArray m_authorization;     // the Basic credentials, made once until a 401 resets them

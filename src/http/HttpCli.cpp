@@ -1,7 +1,9 @@
 #include "http/HttpCli.h"
 
-#include "http/HttpCliSocketErrors.h"
+#include "http/SocketErrors.h"
 #include "http/TlsTransport.h"
+#include "http/HostAddresses.h"
+#include "http/RequestHead.h"
 #include "http/UrlText.h"
 #include "text/Logging.h"
 
@@ -28,72 +30,25 @@ constexpr int kReadsPerWake = 16;
 // A connection not made by then fails as timed out, whatever the request's own limit.
 constexpr int kConnectTimeoutMs = 30000;
 
-// Bytes of the proxy's answer to CONNECT beyond which a line is too long whatever the
-// limits say.
-constexpr qint64 kMaxProxyLine = kReadChunk - 2;
-
+// The URL's parts as a request works with them: the scheme's port where none is written.
 struct TUrlParts {
     QByteArray scheme, user, password, host, port, path;
 };
 
-// scheme "://" [user [":" password] "@"] host [":" port] path; empty parts get their defaults.
 TUrlParts splitUrl(const QByteArray& url)
 {
-    TUrlParts u;
-    QByteArray rest = url;
-    const qsizetype sep = url.indexOf("://");
-    if (sep >= 0) {
-        u.scheme = url.left(sep);
-        rest = url.mid(sep + 3);
-    }
-    qsizetype end = rest.size();
-    for (char c : {'/', '?'}) {
-        const qsizetype i = rest.indexOf(c);
-        if (i >= 0 && i < end)
-            end = i;
-    }
-    QByteArray authority = rest.left(end);
-    u.path = rest.mid(end);
-    if (u.path.startsWith('?'))
-        u.path.prepend('/');
-    const TUserInfo info = SplitUserInfo(authority, TAtSign::Last);
-    authority = info.Rest;
-    u.user = info.User;
-    u.password = info.Password;
-    if (authority.startsWith('[')) {
-        const qsizetype close = authority.indexOf(']');
-        u.host = authority.mid(1, close < 0 ? -1 : close - 1);
-        if (close >= 0 && authority.mid(close + 1).startsWith(':'))
-            u.port = authority.mid(close + 2);
-    } else {
-        const qsizetype colon = authority.lastIndexOf(':');
-        u.host = colon >= 0 ? authority.left(colon) : authority;
-        u.port = colon >= 0 ? authority.mid(colon + 1) : QByteArray();
-    }
-    u.scheme = u.scheme.isEmpty() ? QByteArray("http") : u.scheme.toLower();
-    if (u.port.isEmpty())
-        u.port = u.scheme == "https" ? "443" : "80";
-    if (u.path.isEmpty())
-        u.path = "/";
-    return u;
+    const THttpUrl u = SplitUrl(url);
+    const QByteArray port = u.Port.isEmpty() ? (u.Scheme == "https" ? QByteArray("443") : QByteArray("80")) : u.Port;
+    return {u.Scheme, u.User, u.Password, u.Host, port, u.Target};
 }
 
-QByteArray hostForUrl(const QByteArray& host)
+// The name TLS is given: international names in their ASCII form.
+QByteArray tlsName(const QByteArray& host)
 {
-    return host.contains(':') ? "[" + host + "]" : host;
+    const QByteArray ace = AsciiHostName(host);
+    return ace.isEmpty() ? host : ace;
 }
 
-// host[:port], the port left out where it is the scheme's own.
-QByteArray authority(const QByteArray& scheme, const QByteArray& host, const QByteArray& port)
-{
-    const bool usual = port.isEmpty() || port == (scheme == "https" ? "443" : "80");
-    return usual ? hostForUrl(host) : hostForUrl(host) + ':' + port;
-}
-
-QByteArray basicCredentials(const QByteArray& user, const QByteArray& password)
-{
-    return "Basic " + (user + ':' + password).toBase64();
-}
 
 // Why the CA file cannot serve, or nothing when it can (or none is given).
 QString caFileProblem(const QString& caFile)
@@ -112,13 +67,6 @@ QString caFileProblem(const QString& caFile)
     return QString();
 }
 
-// The name as the resolver and TLS want it: international names in their ASCII form.
-QByteArray asciiHost(const QByteArray& host)
-{
-    const QByteArray ace = QUrl::toAce(QString::fromLatin1(host));
-    return ace.isEmpty() ? host : ace;
-}
-
 } // namespace
 
 // A name look-up runs on a thread of its own, so the loop keeps running while the resolver
@@ -135,15 +83,18 @@ THttpCli::THttpCli(QObject* parent)
     m_timeoutTimer.setSingleShot(true);
     connect(&m_timeoutTimer, &QTimer::timeout, this, [this] {
         qCDebug(lcHttp) << objectName() << "request timed out";
-        const QByteArray timedOut = HttpCliSocketErrors::Describe(HttpCliSocketErrors::ConnectionTimedOut);
-        failRequest(404, inHandshake() ? tlsFailure(QString::fromLatin1(timedOut)) : timedOut);
+        const QByteArray timedOut = SocketErrors::Describe(SocketErrors::ConnectionTimedOut);
+        failRequest(404, inHandshake() ? tlsFailure(QString::fromLatin1(timedOut)) : timedOut,
+                    inHandshake() ? THttpCliFailure::Tls
+                    : m_state == httpWaitingHeader || m_state == httpWaitingBody ? THttpCliFailure::Transfer
+                    : m_state == httpWaitingProxyConnect ? THttpCliFailure::Proxy : THttpCliFailure::Connection);
     });
     m_wakeTimer.setInterval(1000);
     connect(&m_wakeTimer, &QTimer::timeout, this, &THttpCli::onWake);
     m_connectTimer.setSingleShot(true);
     connect(&m_connectTimer, &QTimer::timeout, this, [this] {
         if (m_state == httpDnsLookupDone)
-            failRequest(404, connectFailure(HttpCliSocketErrors::ConnectionTimedOut));
+            connectNext(connectFailure(SocketErrors::ConnectionTimedOut));
     });
     m_parser.SetBodySink([this](QByteArrayView part) {
         if (m_work.reply)
@@ -175,6 +126,7 @@ THttpCliResult THttpCli::Post(const THttpCliRequest& request)
         refused.ErrorCode = 1;
         refused.ErrorMessage = QStringLiteral("HTTP component %1 is busy").arg(objectName());
         refused.NoReply = true;
+        refused.Why = THttpCliFailure::Refused;
         refused.StatusCode = m_statusCode;
         refused.ReasonPhrase = m_reasonPhrase;
         return refused;
@@ -183,11 +135,14 @@ THttpCliResult THttpCli::Post(const THttpCliRequest& request)
         refused.ErrorCode = 5;
         refused.ErrorMessage = QStringLiteral("Insupported HTTP version");
         refused.NoReply = true;
+        refused.Why = THttpCliFailure::Refused;
         return refused;
     }
 
     m_locationChangeCurCount = 0;
     m_ownFailure = false;
+    m_failure = THttpCliFailure::None;
+    m_proxyReason.clear();
     m_statusCode = 0;
     m_reasonPhrase.clear();
     m_location = request.URL;
@@ -266,6 +221,11 @@ THttpCliResult THttpCli::Post(const THttpCliRequest& request)
     result.Relocations = std::min(m_locationChangeCurCount, std::max(0, m_work.maxRelocations));
     result.Truncated = m_parser.Truncated() || m_tlsCut;
     result.NoReply = m_ownFailure;
+    if (m_ownFailure && m_failure == THttpCliFailure::Proxy && m_statusCode >= 100)
+        result.ReasonPhrase = m_proxyReason;  // the proxy's own words; the error text says more
+    // Only a proxy answers 407: through a proxy that status is its own, not the service's.
+    result.Why = m_ownFailure ? m_failure
+               : m_work.proxy && m_statusCode == 407 ? THttpCliFailure::Proxy : THttpCliFailure::None;
     // A proxy's 407 to CONNECT is the client's own failure: the service never saw the post.
     if (m_ownFailure || (m_statusCode >= 400 && m_statusCode != 401 && m_statusCode != 407)) {
         result.Failed = true;
@@ -311,25 +271,19 @@ void THttpCli::startConnection()
     const QByteArray host = m_work.proxy ? m_work.proxy->Host : m_work.host;
     SocketPlatform::Address address;
     if (SocketPlatform::ParseAddress(host, &address)) {
-        lookupDone(generation, address);
+        lookupDone(generation, {address});
         return;
     }
-    // A name that has no ASCII form is not looked up at all.
-    const QByteArray name = host.isEmpty() || IsReservedInvalidName(host) ? QByteArray()
-                                                                           : QUrl::toAce(QString::fromLatin1(host));
-    if (!name.isEmpty()) {
+    if (!host.isEmpty() && !IsReservedInvalidName(host)) {
         forgetLookup();
         auto lookup = std::make_shared<TLookup>();
         lookup->owner = this;
         try {
-            std::thread([lookup, name, generation] {
-                SocketPlatform::Address found;
-                std::optional<SocketPlatform::Address> result;
-                if (SocketPlatform::LookUp(name, &found))
-                    result = found;
+            std::thread([lookup, host, generation] {
+                const QList<SocketPlatform::Address> found = ResolveHost(host);
                 std::lock_guard lock(lookup->mutex);
                 if (THttpCli* owner = lookup->owner) {
-                    QMetaObject::invokeMethod(owner, [owner, generation, result] { owner->lookupDone(generation, result); },
+                    QMetaObject::invokeMethod(owner, [owner, generation, found] { owner->lookupDone(generation, found); },
                                               Qt::QueuedConnection);
                 }
             }).detach();
@@ -339,37 +293,35 @@ void THttpCli::startConnection()
             // No thread to be had: the name counts as unresolved.
         }
     }
-    QMetaObject::invokeMethod(this, [this, generation] { lookupDone(generation, std::nullopt); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this, generation] { lookupDone(generation, {}); }, Qt::QueuedConnection);
 }
 
-void THttpCli::lookupDone(int generation, const std::optional<SocketPlatform::Address>& address)
+void THttpCli::lookupDone(int generation, const QList<SocketPlatform::Address>& addresses)
 {
     if (generation != m_generation || m_state != httpDnsLookup)
         return;
     forgetLookup();
-    if (!address) {
-        failRequest(404, "can't resolve hostname to IP address");
+    if (addresses.isEmpty()) {
+        failRequest(404, "can't resolve hostname to IP address", THttpCliFailure::Connection);
         return;
     }
     m_state = httpDnsLookupDone;
     const bool https = m_work.scheme == "https";
     if (m_work.scheme != "http" && !https) {
-        failRequest(501, "Protocol \"" + m_work.scheme + "\" not implemented");
+        failRequest(501, "Protocol \"" + m_work.scheme + "\" not implemented", THttpCliFailure::Connection);
         return;
     }
     bool portOk = false;
-    quint16 port = m_work.port.toUShort(&portOk);
+    const quint16 port = m_work.port.toUShort(&portOk);
     if (!portOk || port == 0) {
-        failRequest(404, "can't connect: " + HttpCliSocketErrors::Describe(10022));
+        failRequest(404, "can't connect: " + SocketErrors::Describe(10022), THttpCliFailure::Connection);
         return;
     }
-    if (m_work.proxy)
-        port = m_work.proxy->Port;
 
     if (https) {
         const QString caProblem = caFileProblem(m_work.network.CaFile);
         if (!caProblem.isEmpty()) {
-            failRequest(404, TlsFailureText(m_work.host, TCertificateProblem::None, caProblem).toUtf8());
+            failRequest(404, TlsFailureText(m_work.host, TCertificateProblem::None, caProblem).toUtf8(), THttpCliFailure::Tls);
             return;
         }
         m_tlsProblem = TCertificateProblem::None;
@@ -379,27 +331,43 @@ void THttpCli::lookupDone(int generation, const std::optional<SocketPlatform::Ad
 
     // A local address decides the socket's family; an IPv4 peer is then reached through
     // its mapped address.
-    std::optional<SocketPlatform::Address> local;
+    m_local.reset();
     if (!m_work.localAddr.isEmpty() && m_work.localAddr != "0.0.0.0") {
         SocketPlatform::Address a;
         if (!SocketPlatform::ParseAddress(m_work.localAddr, &a)) {
-            failRequest(404, "can't connect: " + HttpCliSocketErrors::Describe(10049));
+            failRequest(404, "can't connect: " + SocketErrors::Describe(10049), THttpCliFailure::Connection);
             return;
         }
-        local = a;
+        m_local = a;
     }
+    m_addresses = addresses;
+    m_nextAddress = 0;
+    connectNext({});
+}
+
+// Tries the next address the name gave; failure: why the one before could not be
+// reached. When none is left, the request fails with the last reason.
+void THttpCli::connectNext(const QByteArray& failure)
+{
+    dropSocket();
+    if (m_nextAddress >= m_addresses.size()) {
+        failRequest(404, failure, THttpCliFailure::Connection);
+        return;
+    }
+    const SocketPlatform::Address address = m_addresses.at(m_nextAddress++);
+    const quint16 port = m_work.proxy ? m_work.proxy->Port : m_work.port.toUShort();
     int error = 0;
-    const SocketPlatform::Handle socket = SocketPlatform::OpenNonBlocking(local ? *local : *address, &error);
+    const SocketPlatform::Handle socket = SocketPlatform::OpenStream(m_local ? *m_local : address, false, &error);
     if (socket == SocketPlatform::InvalidHandle) {
-        const QByteArray why = HttpCliSocketErrors::Describe(HttpCliSocketErrors::SocketNumber(error));
-        failRequest(404, local ? "can't connect: " + why : why);
+        const QByteArray why = SocketErrors::Describe(SocketErrors::SocketNumber(error));
+        connectNext(m_local ? "can't connect: " + why : why);
         return;
     }
     m_socket = socket;
-    m_https = https;
+    m_https = m_work.scheme == "https";
     ++m_connectionId;
-    if (local && (error = SocketPlatform::Bind(socket, *local)) != 0) {
-        failRequest(404, "can't connect: " + HttpCliSocketErrors::Describe(HttpCliSocketErrors::BindNumber(error)));
+    if (m_local && (error = SocketPlatform::Bind(socket, *m_local)) != 0) {
+        connectNext("can't connect: " + SocketErrors::Describe(SocketErrors::BindNumber(error)));
         return;
     }
     m_readNotifier = new QSocketNotifier(socket, QSocketNotifier::Read, this);
@@ -411,12 +379,12 @@ void THttpCli::lookupDone(int generation, const std::optional<SocketPlatform::Ad
     m_connHost = m_work.host;
     m_connPort = m_work.port;
     m_connProxy = m_work.proxy;
-    error = SocketPlatform::StartConnect(socket, *address, port);
+    error = SocketPlatform::StartConnect(socket, address, port);
     if (error == SocketPlatform::InProgress) {
         m_connectTimer.start(kConnectTimeoutMs);
         watch(false, true);
     } else if (error != 0) {
-        failRequest(404, connectFailure(HttpCliSocketErrors::ConnectNumber(error)));
+        connectNext(connectFailure(SocketErrors::ConnectNumber(error)));
     } else {
         onConnected();
     }
@@ -468,7 +436,7 @@ void THttpCli::onWritable()
         m_connectTimer.stop();
         const int error = SocketPlatform::ConnectOutcome(m_socket);
         if (error != 0)
-            failRequest(404, connectFailure(HttpCliSocketErrors::ConnectNumber(error)));
+            connectNext(connectFailure(SocketErrors::ConnectNumber(error)));
         else
             onConnected();
         break;
@@ -529,29 +497,20 @@ void THttpCli::onConnected()
 // proxy's credentials go in this head; the server's only inside the tunnel.
 void THttpCli::sendConnect()
 {
-    const QByteArray target = hostForUrl(m_work.host) + ':' + m_work.port;
-    QByteArray head = "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n";
-    if (!m_work.proxy->User.isEmpty())
-        head += "Proxy-Authorization: " + basicCredentials(m_work.proxy->User, m_work.proxy->Password) + "\r\n";
-    head += "\r\n";
+    const QByteArray head = ConnectRequest(*m_work.proxy, m_work.host, m_work.port);
     m_state = httpWaitingProxyConnect;
-    m_proxyStatus = 0;
-    m_proxyReason.clear();
-    m_proxyLines = 0;
-    m_proxyBytes = 0;
-    m_proxyPartial.clear();
+    m_parser.ClearBuffer();
+    m_parser.StartHead();
     m_out = head;
     m_outPos = 0;
     flushOut();
 }
 
-// The proxy's answer, line by line. Bytes are looked at before they are taken, so
-// nothing after its head is taken from what will be the TLS stream. Bounded by the same
-// limits as a reply's head.
+// The proxy's answer, read by the reply parser as a head alone. Bytes are looked at before
+// they are taken, so nothing after its head is taken from what will be the TLS stream.
 void THttpCli::readProxyReply()
 {
     const int id = m_connectionId;
-    const qint64 maxLine = std::min<qint64>(ReplyLimits.MaxLineLength, kMaxProxyLine);
     if (m_readBuf.size() != kReadChunk)
         m_readBuf.resize(kReadChunk);
     int error = 0;
@@ -560,55 +519,31 @@ void THttpCli::readProxyReply()
         return;
     if (n <= 0) {
         // Closed or reset before the head was complete.
-        failRequest(404, connectFailure(10054));
+        failRequest(404, connectFailure(10054), THttpCliFailure::Proxy);
         return;
     }
-    const char* data = m_readBuf.constData();
-    qint64 taken = 0;
-    bool headDone = false;
-    while (taken < n && !headDone) {
-        const char* lf = static_cast<const char*>(std::memchr(data + taken, '\n', static_cast<size_t>(n - taken)));
-        if (!lf) {
-            m_proxyPartial.append(data + taken, n - taken);
-            taken = n;
-            break;
-        }
-        const qint64 end = lf - data + 1;
-        QByteArray line = m_proxyPartial + QByteArray(data + taken, end - taken);
-        m_proxyPartial.clear();
-        taken = end;
-        m_bytesReceived += line.size();
-        m_proxyBytes += line.size();
-        if (++m_proxyLines > ReplyLimits.MaxHeaderLines || m_proxyBytes > ReplyLimits.MaxHeaderSize
-            || line.size() > maxLine + 2) {
-            failRequest(404, "Proxy reply header too large");
-            return;
-        }
-        while (line.endsWith('\n') || line.endsWith('\r'))
-            line.chop(1);
-        if (m_proxyLines == 1) {
-            // "HTTP/1.x 200 reason"
-            const QList<QByteArray> parts = line.split(' ');
-            bool ok = false;
-            m_proxyStatus = parts.size() >= 2 && line.startsWith("HTTP/") && parts[1].size() == 3 ? parts[1].toInt(&ok) : 0;
-            if (!ok || m_proxyStatus < 100) {
-                failRequest(404, "Proxy sent an invalid reply to CONNECT");
-                return;
-            }
-            m_proxyReason = line.mid(parts[0].size() + parts[1].size() + 2);
-            continue;
-        }
-        headDone = line.isEmpty();
-    }
+    const THttpReplyParser::TResult result = m_parser.Feed(QByteArrayView(m_readBuf.constData(), n));
+    // Of what was looked at, all but what follows the head is now taken.
+    const qint64 taken = result == THttpReplyParser::Complete ? n - m_parser.Buffered() : n;
+    m_parser.ClearBuffer();
     int ignored = 0;
-    SocketPlatform::Receive(m_socket, m_readBuf.data(), taken, &ignored);  // what was looked at is now taken
-    if (!headDone) {
-        if (m_proxyPartial.size() > maxLine + 1)
-            failRequest(404, "Proxy reply header line too long");
+    SocketPlatform::Receive(m_socket, m_readBuf.data(), taken, &ignored);
+    m_bytesReceived += taken;
+    if (result == THttpReplyParser::Failed) {
+        failRequest(404, "Proxy reply: " + m_parser.Error().toUtf8(), THttpCliFailure::Proxy);
         return;
     }
-    if (m_proxyStatus < 200 || m_proxyStatus > 299) {
-        failRequest(m_proxyStatus, ("Proxy refused the tunnel: " + QByteArray::number(m_proxyStatus) + ' ' + m_proxyReason).trimmed());
+    if (result == THttpReplyParser::Incomplete)
+        return;
+    const int status = m_parser.StatusCode();
+    if (status < 100) {
+        failRequest(404, "Proxy sent an invalid reply to CONNECT", THttpCliFailure::Proxy);
+        return;
+    }
+    if (status < 200 || status > 299) {
+        m_proxyReason = m_parser.ReasonPhrase();
+        failRequest(status, ("Proxy refused the tunnel: " + QByteArray::number(status) + ' ' + m_parser.ReasonPhrase()).trimmed(),
+                    THttpCliFailure::Proxy);
         return;
     }
     if (id != m_connectionId)
@@ -620,9 +555,9 @@ void THttpCli::readProxyReply()
 void THttpCli::startTls()
 {
     QString problem;
-    m_tls = StartTlsSession(m_socket, asciiHost(m_work.host), m_work.network.CaFile, &problem);
+    m_tls = StartTlsSession(m_socket, tlsName(m_work.host), m_work.network.CaFile, &problem);
     if (!m_tls) {
-        failRequest(404, TlsFailureText(m_work.host, TCertificateProblem::None, problem).toUtf8());
+        failRequest(404, TlsFailureText(m_work.host, TCertificateProblem::None, problem).toUtf8(), THttpCliFailure::Tls);
         return;
     }
     runHandshake();
@@ -645,7 +580,7 @@ void THttpCli::runHandshake()
         // No error is ever ignored: the request ends here, with the reason kept.
         m_tlsProblem = m_tls->Problem();
         m_tlsDetail = m_tls->Detail();
-        failRequest(404, tlsFailure(m_tlsDetail));
+        failRequest(404, tlsFailure(m_tlsDetail), THttpCliFailure::Tls);
         break;
     }
 }
@@ -670,58 +605,43 @@ QByteArray THttpCli::tlsFailure(const QString& detail) const
 // Why the connection could not be made (or the tunnel set up over it).
 QByteArray THttpCli::connectFailure(int number) const
 {
-    return HttpCliSocketErrors::Describe(number);
+    return SocketErrors::Describe(number);
 }
 
 QByteArray THttpCli::composeHeader() const
 {
     const bool withBody = m_work.method == httpPOST || m_work.method == httpPUT;
-    QList<QByteArray> lines;
-    auto add = [&lines](const char* name, const QByteArray& value) {
-        if (!value.isEmpty())
-            lines.append(name + value);
-    };
     const QByteArray method = m_work.method == httpPOST ? "POST" : m_work.method == httpPUT ? "PUT"
                             : m_work.method == httpHEAD ? "HEAD" : "GET";
-    // A proxy is given the whole address; through a tunnel the server itself reads the line.
-    const QByteArray target = m_work.proxy && m_work.scheme == "http"
-                            ? "http://" + authority(m_work.scheme, m_work.host, m_work.port) + m_work.path
-                            : m_work.path;
-    lines.append(method + ' ' + target + " HTTP/" + m_work.requestVer);
-    add("From: ", m_work.sender);
-    add("Accept: ", m_work.accept);
-    add("Referer: ", m_work.reference);
-    add("Connection: ", m_work.connection);
-    add("Accept-Language: ", m_work.acceptLanguage);
+    const QByteArray authority = Authority(m_work.scheme, m_work.host, m_work.port);
+    TRequestHead head(method + ' ' + RequestTarget(m_work.proxy, m_work.scheme, authority, m_work.path) + " HTTP/"
+                      + m_work.requestVer);
+    head.Add("From", m_work.sender);
+    head.Add("Accept", m_work.accept);
+    head.Add("Referer", m_work.reference);
+    head.Add("Connection", m_work.connection);
+    head.Add("Accept-Language", m_work.acceptLanguage);
     if (withBody)
-        add("Content-Type: ", m_work.contentType);
-    add("User-Agent: ", m_work.agent);
-    add("Host: ", authority(m_work.scheme, m_work.host, m_work.port));
+        head.Add("Content-Type", m_work.contentType);
+    head.Add("User-Agent", m_work.agent);
+    head.Add("Host", authority);
     if (m_work.noCache)
-        lines.append("Pragma: no-cache");
+        head.Add("Pragma", "no-cache");
     if (withBody) {
-        qint64 length = 0;
-        if (m_work.withBody)
-            length = m_body.size() - m_body.pos();
-        lines.append("Content-Length: " + QByteArray::number(std::max<qint64>(0, length)));
+        const qint64 length = m_work.withBody ? m_body.size() - m_body.pos() : 0;
+        head.Add("Content-Length", QByteArray::number(std::max<qint64>(0, length)));
     }
     if (m_work.modifiedSince.isValid()) {
-        add("If-Modified-Since: ",
-            QLocale::c().toString(m_work.modifiedSince.toUTC(), u"ddd, dd MMM yyyy hh:mm:ss").toLatin1() + " GMT");
+        head.Add("If-Modified-Since",
+                 QLocale::c().toString(m_work.modifiedSince.toUTC(), u"ddd, dd MMM yyyy hh:mm:ss").toLatin1() + " GMT");
     }
     // Credentials never follow a relocation to another scheme, host or port.
     if (m_basic != basicNone && m_work.scheme == m_origin.scheme && m_work.host.toLower() == m_origin.host.toLower()
         && m_work.port == m_origin.port)
-        add("Authorization: ", basicCredentials(m_work.user, m_work.password));
-    if (m_work.proxy && m_work.scheme == "http" && !m_work.proxy->User.isEmpty())
-        add("Proxy-Authorization: ", basicCredentials(m_work.proxy->User, m_work.proxy->Password));
-    add("Cookie: ", m_work.cookie);
-
-    QByteArray header;
-    for (const QByteArray& line : lines)
-        header += line + "\r\n";
-    header += "\r\n";
-    return header;
+        head.Add("Authorization", BasicCredentials(m_work.user, m_work.password));
+    head.Add("Proxy-Authorization", ProxyCredentials(m_work.proxy, m_work.scheme));
+    head.Add("Cookie", m_work.cookie);
+    return head.Text();
 }
 
 void THttpCli::sendRequest()
@@ -897,21 +817,21 @@ THttpCli::TRead THttpCli::readReply(bool drain)
     return ReadWaiting;
 }
 
-void THttpCli::parsed(THttpCliReplyParser::TResult result)
+void THttpCli::parsed(THttpReplyParser::TResult result)
 {
     m_statusCode = m_parser.StatusCode();
     m_reasonPhrase = m_parser.ReasonPhrase();
     switch (result) {
-    case THttpCliReplyParser::Failed:
+    case THttpReplyParser::Failed:
         qCDebug(lcHttp) << objectName() << "reply refused:" << m_parser.Error();
-        failRequest(404, m_parser.Error().toUtf8());
+        failRequest(404, m_parser.Error().toUtf8(), THttpCliFailure::Transfer);
         break;
-    case THttpCliReplyParser::Complete:
+    case THttpReplyParser::Complete:
         if (m_state == httpWaitingBody)
             m_state = httpBodyReceived;
         endOfReply(false);
         break;
-    case THttpCliReplyParser::Incomplete:
+    case THttpReplyParser::Incomplete:
         if (m_parser.InBody())
             m_state = httpWaitingBody;
         break;
@@ -930,21 +850,22 @@ void THttpCli::connectionLost()
         // on the way, so it does not delimit a body.
         const bool cut = m_https && !m_tlsClosed;
         dropSocket();
-        const THttpCliReplyParser::TResult result = m_parser.PeerClosed();
+        const THttpReplyParser::TResult result = m_parser.PeerClosed();
         m_statusCode = m_parser.StatusCode();
         m_reasonPhrase = m_parser.ReasonPhrase();
-        if (result == THttpCliReplyParser::Failed) {
-            failRequest(404, m_parser.Error().toUtf8());
+        if (result == THttpReplyParser::Failed) {
+            failRequest(404, m_parser.Error().toUtf8(), THttpCliFailure::Transfer);
         } else if (m_parser.BytesFed() == 0) {
             // Not a byte of a reply: the request may never have been handled, so this is
             // a failure, and a caller keeps what it meant to post.
-            failRequest(404, "Connection closed before a reply was received");
+            failRequest(404, "Connection closed before a reply was received", THttpCliFailure::Transfer);
         } else {
             m_tlsCut = cut && !m_parser.Truncated();
             endOfReply(true);
         }
     } else if (m_state == httpWaitingProxyConnect || m_state == httpDnsLookupDone || m_state == httpConnected) {
-        failRequest(404, connectFailure(10054));
+        failRequest(404, connectFailure(10054), m_state == httpWaitingProxyConnect ? THttpCliFailure::Proxy
+                                              : inHandshake() ? THttpCliFailure::Tls : THttpCliFailure::Connection);
     } else {
         dropSocket();  // a kept connection that the server closed
     }
@@ -1033,7 +954,7 @@ void THttpCli::relocate()
 
     const bool reuse = connectedTo(next) && !connectionEnds() && m_bodyDone;
     m_work = next;
-    m_location = next.scheme + "://" + authority(next.scheme, next.host, next.port) + next.path;
+    m_location = next.scheme + "://" + Authority(next.scheme, next.host, next.port) + next.path;
     m_statusCode = 0;
     m_reasonPhrase.clear();
     m_parser.StartReply(m_work.requestVer == "1.0", m_work.followRelocation, false);
@@ -1044,8 +965,9 @@ void THttpCli::relocate()
         startConnection();
 }
 
-void THttpCli::failRequest(int code, const QByteArray& reason)
+void THttpCli::failRequest(int code, const QByteArray& reason, THttpCliFailure why)
 {
+    m_failure = why;
     ++m_generation;
     forgetLookup();
     dropSocket();
@@ -1064,7 +986,7 @@ void THttpCli::Abort()
 void THttpCli::abortRequest()
 {
     m_state = httpAborting;
-    failRequest(404, "Connection aborted on request");
+    failRequest(404, "Connection aborted on request", THttpCliFailure::Connection);
 }
 
 void THttpCli::onWake()

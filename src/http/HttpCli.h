@@ -1,6 +1,6 @@
 #pragma once
 
-#include "http/HttpCliReplyParser.h"
+#include "http/HttpReplyParser.h"
 #include "http/HttpErrors.h"
 #include "http/NetworkOptions.h"
 #include "http/SocketPlatform.h"
@@ -30,6 +30,16 @@ enum THttpState {
 };
 
 enum THttpRequest { httpABORT, httpGET, httpPOST, httpPUT, httpHEAD, httpCLOSE };
+
+// What kept a request from a usable reply of the service.
+enum class THttpCliFailure {
+    None,
+    Refused,        // the client itself would not start it: busy, a bad version
+    Connection,     // no connection: the name, the address, a refusal, the time to connect
+    Tls,            // the certificate was refused or the handshake failed
+    Proxy,          // the proxy refused (407, or CONNECT not answered with 2xx) or spoke nonsense
+    Transfer,       // the reply broke off, never came, took too long or went beyond the bounds
+};
 
 // One POST as the caller describes it. Everything is copied when the request starts,
 // so the caller may change or drop its value during the wait.
@@ -61,13 +71,14 @@ struct THttpCliRequest {
 // a refused certificate or TLS handshake, a proxy that refused the tunnel, a broken
 // reply, the time limit, a status of 400 and above other than 401 and 407) has Failed
 // set with the error's code and text; StatusCode and ReasonPhrase are the last reply's,
-// or the failure's own where no usable reply came: 404 mostly, the proxy's status when
-// it refused the tunnel.
+// or the failure's own where no usable reply came: 404 mostly, the proxy's status (and
+// reason phrase) when it refused the tunnel. Why says what failed.
 struct THttpCliResult {
     int StatusCode = 0;
     QByteArray ReasonPhrase;
     bool Failed = false;
     bool NoReply = false;               // failed before a usable reply: its status is the client's own
+    THttpCliFailure Why = THttpCliFailure::None;   // with NoReply, and for a proxy's own 407
     quint16 ErrorCode = 0;
     QString ErrorMessage;
     QByteArray Location;                // the address the request ended at
@@ -91,7 +102,7 @@ public:
     // Settings of the client itself, read when a request starts.
     bool MultiThreaded = false;         // true: the wait leaves user input queued
     int Timeout = 60000;                // ms for a whole Post; 0 waits without limit
-    THttpCliReplyLimits ReplyLimits;    // beyond these a reply ends the request as 404
+    THttpReplyLimits ReplyLimits;    // beyond these a reply ends the request as 404
 
     // Runs one POST to its end (relocations included) and says how it ended. A call
     // while another request of this client runs fails at once with code 1 and leaves
@@ -147,7 +158,8 @@ private:
     void startConnection();
     void forgetLookup();
     void startTls();
-    void lookupDone(int generation, const std::optional<SocketPlatform::Address>& address);
+    void lookupDone(int generation, const QList<SocketPlatform::Address>& addresses);
+    void connectNext(const QByteArray& failure);
     void onConnected();
     void sendConnect();
     void readProxyReply();
@@ -165,13 +177,13 @@ private:
     void sendFailed();
     TRead readReply(bool drain);
     void watch(bool read, bool write);
-    void parsed(THttpCliReplyParser::TResult result);
+    void parsed(THttpReplyParser::TResult result);
     void connectionLost();
     void endOfReply(bool closed);
     bool followsRelocation() const;
     bool connectionEnds() const;
     void relocate();
-    void failRequest(int code, const QByteArray& reason);
+    void failRequest(int code, const QByteArray& reason, THttpCliFailure why);
     void becomeReady();
     void dropSocket();
     void onWake();
@@ -203,12 +215,9 @@ private:
     QString m_tlsDetail;
     bool m_tlsClosed = false;   // the server ended TLS with its close notice
     bool m_tlsCut = false;      // the last body ended with the connection, without that notice
-    int m_proxyStatus = 0;      // the status line of the proxy's answer to CONNECT, once read
-    QByteArray m_proxyReason;
-    int m_proxyLines = 0;
-    qint64 m_proxyBytes = 0;
-    QByteArray m_proxyPartial;  // the proxy's unfinished line
-    THttpCliReplyParser m_parser;
+    THttpCliFailure m_failure = THttpCliFailure::None;  // why the last request ended without a reply
+    QByteArray m_proxyReason;   // the reason phrase of a proxy that refused the tunnel
+    THttpReplyParser m_parser;
     TBasicState m_basic = basicNone;
     int m_statusCode = 0;
     QByteArray m_reasonPhrase;
@@ -221,6 +230,9 @@ private:
     bool m_heldBack = false;    // the last direct send let the kernel wait for more
     int m_generation = 0;       // tells late name look-up results from the current one
     std::shared_ptr<TLookup> m_lookup;     // shared with a running name look-up
+    QList<SocketPlatform::Address> m_addresses;     // where the name leads, tried in turn
+    qsizetype m_nextAddress = 0;
+    std::optional<SocketPlatform::Address> m_local; // the local address asked for, if any
     bool m_ownFailure = false;  // the last request ended by the client, not by a reply
     QTimer m_timeoutTimer;
     QTimer m_wakeTimer;

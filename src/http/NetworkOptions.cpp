@@ -2,8 +2,6 @@
 
 #include "http/UrlText.h"
 
-#include <QUrl>
-
 namespace {
 
 QByteArray Environment(const char* lower, const char* upper)
@@ -16,45 +14,21 @@ QByteArray Environment(const char* lower, const char* upper)
 
 std::optional<TProxy> ParseProxy(const QByteArray& text)
 {
-    QByteArray rest = text.trimmed();
-    if (rest.isEmpty())
+    const QByteArray address = text.trimmed();
+    if (address.isEmpty())
         return std::nullopt;
-    const qsizetype scheme = rest.indexOf("://");
-    if (scheme >= 0) {
-        // Only plain http proxies are spoken to; an https or socks proxy is not.
-        if (rest.left(scheme).toLower() != "http")
-            return std::nullopt;
-        rest = rest.mid(scheme + 3);
-    }
-    const qsizetype slash = rest.indexOf('/');
-    if (slash >= 0)
-        rest.truncate(slash);
-    const TUserInfo info = SplitUserInfo(rest, TAtSign::Last);
+    // Split as any address is; only plain http proxies are spoken to, not https or socks.
+    const THttpUrl u = SplitUrl(address);
+    if (u.Scheme != "http" || u.Host.isEmpty())
+        return std::nullopt;
     TProxy proxy;
-    proxy.User = QByteArray::fromPercentEncoding(info.User);
-    proxy.Password = QByteArray::fromPercentEncoding(info.Password);
-    QByteArray hostPort = info.Rest;
-    QByteArray port;
-    if (hostPort.startsWith('[')) {
-        const qsizetype close = hostPort.indexOf(']');
-        if (close < 0)
+    proxy.Host = u.Host;
+    proxy.User = QByteArray::fromPercentEncoding(u.User);
+    proxy.Password = QByteArray::fromPercentEncoding(u.Password);
+    if (!u.Port.isEmpty()) {
+        proxy.Port = PortNumber(u.Port);
+        if (proxy.Port == 0)
             return std::nullopt;
-        proxy.Host = hostPort.mid(1, close - 1);
-        if (hostPort.mid(close + 1).startsWith(':'))
-            port = hostPort.mid(close + 2);
-    } else {
-        const qsizetype colon = hostPort.lastIndexOf(':');
-        proxy.Host = colon >= 0 ? hostPort.left(colon) : hostPort;
-        port = colon >= 0 ? hostPort.mid(colon + 1) : QByteArray();
-    }
-    if (proxy.Host.isEmpty())
-        return std::nullopt;
-    if (!port.isEmpty()) {
-        bool ok = false;
-        const uint n = port.toUInt(&ok);
-        if (!ok || n == 0 || n > 65535)
-            return std::nullopt;
-        proxy.Port = quint16(n);
     }
     return proxy;
 }

@@ -1,56 +1,129 @@
 #include "http/SocketErrors.h"
 
 namespace SocketErrors {
+namespace {
+
+struct TRow {
+    int Number;
+    const char* Text;       // the blocking connection's; nullptr where it has none
+    const char* Short;      // the event-driven client's
+};
+
+constexpr TRow kTable[] = {
+    {0, nullptr, "No Error"},
+    {10004, "Interrupted system call.", "Interrupted system call"},
+    {10009, "Bad file number.", "Bad file number"},
+    {10013, "Access denied.", "Permission denied"},
+    {10014, "Bad address.", "Bad address"},
+    {10022, "Invalid argument.", "Invalid argument"},
+    {10024, "Too many open files.", "Too many open files"},
+    {10035, "Operation would block. ", "Operation would block"},
+    {10036, "Operation now in progress.", "Operation now in progress"},
+    {10037, "Operation already in progress.", "Operation already in progress"},
+    {10038, "Socket operation on non-socket.", "Socket operation on non-socket"},
+    {10039, "Destination address required.", "Destination address required"},
+    {10040, "Message too long.", "Message too long"},
+    {10041, "Protocol wrong type for socket.", "Protocol wrong type for socket"},
+    {10042, "Bad protocol option.", "Protocol not available"},
+    {10043, "Protocol not supported.", "Protocol not supported"},
+    {10044, "Socket type not supported.", "Socket type not supported"},
+    {10045, "Operation not supported on socket.", "Operation not supported on socket"},
+    {10046, "Protocol family not supported.", "Protocol family not supported"},
+    {10047, "Address family not supported by protocol family.", "Address family not supported by protocol family"},
+    {10048, "Address already in use.", "Address already in use"},
+    {10049, "Cannot assign requested address.", "Address not available"},
+    {10050, "Network is down.", "Network is down"},
+    {10051, "Network is unreachable.", "Network is unreachable"},
+    {10052, "Net dropped connection or reset.", "Network dropped connection on reset"},
+    {10053, "Software caused connection abort.", "Connection aborted"},
+    {10054, "Connection reset by peer.", "Connection reset by peer"},
+    {10055, "No buffer space available.", "No buffer space available"},
+    {10056, "Socket is already connected.", "Socket is already connected"},
+    {10057, "Socket is not connected.", "Socket is not connected"},
+    {10058, "Cannot send or receive after socket is closed.", "Cannot send after socket shutdown"},
+    {10059, "Too many references, cannot splice.", "Too many references: cannot splice"},
+    {10060, "Connection timed out.", "Connection timed out"},
+    {10061, "Connection refused.", "Connection refused"},
+    {10062, "Too many levels of symbolic links.", "Too many levels of symbolic links"},
+    {10063, "File name too long.", "File name too long"},
+    {10064, "Host is down.", "Host is down"},
+    {10065, "No route to host.", "No route to host"},
+    {10066, "Directory not empty", "Directory not empty"},
+    {10067, nullptr, "Too many processes"},
+    {10068, nullptr, "Too many users"},
+    {10069, nullptr, "Disk quota exceeded"},
+    {10070, nullptr, "Stale NFS file handle"},
+    {10071, nullptr, "Too many levels of remote in path"},
+    {10091, nullptr, "Network subsystem is unavailable"},
+    {10092, nullptr, "WinSock version not supported"},
+    {10093, nullptr, "Successful WSAStartup not yet performed"},
+    {11001, "Host not found.", "Host not found"},
+    {11002, nullptr, "Non-authoritative host not found"},
+    {11003, nullptr, "Non-recoverable error"},
+    {11004, nullptr, "No Data"},
+};
+
+const TRow* find(int number)
+{
+    for (const TRow& row : kTable) {
+        if (row.Number == number)
+            return &row;
+    }
+    return nullptr;
+}
+
+} // namespace
 
 QString Text(int errorNumber)
 {
-    switch (errorNumber) {
-    case 10004: return QStringLiteral("Interrupted system call.");
-    case 10009: return QStringLiteral("Bad file number.");
-    case 10013: return QStringLiteral("Access denied.");
-    case 10014: return QStringLiteral("Bad address.");
-    case 10022: return QStringLiteral("Invalid argument.");
-    case 10024: return QStringLiteral("Too many open files.");
-    case 10035: return QStringLiteral("Operation would block. ");
-    case 10036: return QStringLiteral("Operation now in progress.");
-    case 10037: return QStringLiteral("Operation already in progress.");
-    case 10038: return QStringLiteral("Socket operation on non-socket.");
-    case 10039: return QStringLiteral("Destination address required.");
-    case 10040: return QStringLiteral("Message too long.");
-    case 10041: return QStringLiteral("Protocol wrong type for socket.");
-    case 10042: return QStringLiteral("Bad protocol option.");
-    case 10043: return QStringLiteral("Protocol not supported.");
-    case 10044: return QStringLiteral("Socket type not supported.");
-    case 10045: return QStringLiteral("Operation not supported on socket.");
-    case 10046: return QStringLiteral("Protocol family not supported.");
-    case 10047: return QStringLiteral("Address family not supported by protocol family.");
-    case 10048: return QStringLiteral("Address already in use.");
-    case 10049: return QStringLiteral("Cannot assign requested address.");
-    case 10050: return QStringLiteral("Network is down.");
-    case 10051: return QStringLiteral("Network is unreachable.");
-    case 10052: return QStringLiteral("Net dropped connection or reset.");
-    case 10053: return QStringLiteral("Software caused connection abort.");
-    case 10054: return QStringLiteral("Connection reset by peer.");
-    case 10055: return QStringLiteral("No buffer space available.");
-    case 10056: return QStringLiteral("Socket is already connected.");
-    case 10057: return QStringLiteral("Socket is not connected.");
-    case 10058: return QStringLiteral("Cannot send or receive after socket is closed.");
-    case 10059: return QStringLiteral("Too many references, cannot splice.");
-    case 10060: return QStringLiteral("Connection timed out.");
-    case 10061: return QStringLiteral("Connection refused.");
-    case 10062: return QStringLiteral("Too many levels of symbolic links.");
-    case 10063: return QStringLiteral("File name too long.");
-    case 10064: return QStringLiteral("Host is down.");
-    case 10065: return QStringLiteral("No route to host.");
-    case 10066: return QStringLiteral("Directory not empty");
-    case 11001: return QStringLiteral("Host not found.");
-    default: return QString();
-    }
+    const TRow* row = find(errorNumber);
+    return row && row->Text ? QString::fromLatin1(row->Text) : QString();
 }
 
 QString Message(int errorNumber)
 {
     return QStringLiteral("Socket Error # %1\r\n%2").arg(errorNumber).arg(Text(errorNumber));
+}
+
+QByteArray ShortText(int errorNumber)
+{
+    const TRow* row = find(errorNumber);
+    return row ? QByteArray(row->Short) : QByteArray("Not a WinSock error");
+}
+
+QByteArray Describe(int errorNumber)
+{
+    return ShortText(errorNumber) + " (Error #" + QByteArray::number(errorNumber) + ")";
+}
+
+int ConnectNumber(int socketError)
+{
+    switch (socketError) {
+    case 10061: case 10022: return 10061;
+    case 10060: case 10065: case 10051: case 10048: return 10051;
+    case 10013: return 10013;
+    case 10047: case 10009: case 10014: case 10038: return -1;  // reads "Not a WinSock error"
+    default: return 10061;
+    }
+}
+
+int SocketNumber(int socketError)
+{
+    switch (socketError) {
+    case 10024: case 10055: return 10024;
+    case 10043: case 10047: case 10022: return 10045;
+    case 10013: return 10013;
+    default: return -1;
+    }
+}
+
+int BindNumber(int socketError)
+{
+    switch (socketError) {
+    case 10048: case 10013: case 10049: return socketError;
+    case 10022: return 10045;
+    default: return -1;
+    }
 }
 
 } // namespace SocketErrors

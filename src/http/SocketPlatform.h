@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QtGlobal>
 
 // The few socket calls both clients need (blocking ones for the blocking connection,
@@ -14,17 +15,29 @@ constexpr Handle InvalidHandle = -1;
 // Process-wide start-up of the socket library, done once; false when it fails.
 bool Startup();
 
-// Creates a blocking IPv4 stream socket; InvalidHandle and *error on failure.
-Handle OpenStream(int* error);
-// Binds to any local address and port 0; an error number or 0.
-int BindAny(Handle socket);
-// Looks a host name up and gives its first IPv4 address (network byte order);
-// an error number (SocketErrors::HostNotFound when the name is unknown) or 0.
-int ResolveIPv4(const QByteArray& host, quint32* address);
-// Connects; timeoutMs 0 waits as long as the platform does. Returns 0, an error
-// number, or ConnectTimedOut.
+// A socket address (IPv4 or IPv6, with its scope), kept opaque so this header needs no
+// system headers.
+struct Address {
+    alignas(8) unsigned char Storage[128] = {};
+    unsigned Length = 0;
+    bool IsIPv6() const;
+};
+
+// An address literal, never looked up: false for anything else.
+bool ParseAddress(const QByteArray& text, Address* address);
+// Looks an ASCII host name up and waits for the answer: every address it has, IPv6 and
+// IPv4, in the resolver's order. False when the name does not resolve.
+bool LookUp(const QByteArray& asciiName, QList<Address>* addresses);
+
+// Creates a stream socket for the family of address, blocking or not; InvalidHandle and
+// *error on failure.
+Handle OpenStream(const Address& family, bool blocking, int* error);
+// Binds to any local address of the socket's family and port 0; an error number or 0.
+int BindAny(Handle socket, const Address& family);
+// Connects a blocking socket; timeoutMs 0 waits as long as the platform does. Returns 0,
+// an error number, or ConnectTimedOut.
 constexpr int ConnectTimedOut = -1;
-int Connect(Handle socket, quint32 address, quint16 port, int timeoutMs);
+int Connect(Handle socket, const Address& peer, quint16 port, int timeoutMs);
 // Sends what the socket accepts now: bytes sent, or -1 and *error.
 qint64 Send(Handle socket, const char* data, qint64 size, int* error);
 // Waits until the socket is readable: 1 readable, 0 timed out, -1 and *error.
@@ -39,21 +52,6 @@ void Close(Handle socket);
 
 // ---- Non-blocking sockets of the event-driven client ----
 
-// A socket address (IPv4 or IPv6, with its scope), kept opaque so this header needs no
-// system headers.
-struct Address {
-    alignas(8) unsigned char Storage[128] = {};
-    unsigned Length = 0;
-    bool IsIPv6() const;
-};
-
-// An address literal, never looked up: false for anything else.
-bool ParseAddress(const QByteArray& text, Address* address);
-// Looks an ASCII host name up and waits for the answer: its first IPv4 address, or its
-// first IPv6 one when it has none. False when the name does not resolve.
-bool LookUp(const QByteArray& asciiName, Address* address);
-// A non-blocking stream socket for the family of address; InvalidHandle and *error.
-Handle OpenNonBlocking(const Address& family, int* error);
 // Binds to the local address and port 0; an error number or 0.
 int Bind(Handle socket, const Address& local);
 // Starts a connection: 0 when it is made at once, InProgress, or an error number.

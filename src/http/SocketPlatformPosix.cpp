@@ -1,7 +1,5 @@
 #include "http/SocketPlatform.h"
 
-#include "http/SocketErrors.h"
-
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -110,76 +108,28 @@ bool Startup()
     return true;  // nothing to load: the calls are linked in
 }
 
-Handle OpenStream(int* error)
+Handle OpenStream(const Address& family, bool blocking, int* error)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int type = SOCK_STREAM | SOCK_CLOEXEC | (blocking ? 0 : SOCK_NONBLOCK);
+    const int fd = ::socket(family.IsIPv6() ? AF_INET6 : AF_INET, type, 0);
     if (fd < 0)
         *error = mapErrno(errno);
     return fd < 0 ? InvalidHandle : fd;
 }
 
-int BindAny(Handle socket)
+int BindAny(Handle socket, const Address& family)
 {
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    local.sin_port = 0;
-    if (::bind(static_cast<int>(socket), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+    sockaddr_storage local{};
+    socklen_t length = sizeof(sockaddr_in);
+    if (family.IsIPv6()) {
+        reinterpret_cast<sockaddr_in6*>(&local)->sin6_family = AF_INET6;  // in6addr_any, port 0
+        length = sizeof(sockaddr_in6);
+    } else {
+        reinterpret_cast<sockaddr_in*>(&local)->sin_family = AF_INET;    // INADDR_ANY, port 0
+    }
+    if (::bind(static_cast<int>(socket), reinterpret_cast<sockaddr*>(&local), length) != 0)
         return mapErrno(errno);
     return 0;
-}
-
-int ResolveIPv4(const QByteArray& host, quint32* address)
-{
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(host.constData(), nullptr, &hints, &found) != 0 || !found)
-        return SocketErrors::HostNotFound;
-    *address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
-    ::freeaddrinfo(found);
-    return 0;
-}
-
-int Connect(Handle socket, quint32 address, quint16 port, int timeoutMs)
-{
-    const int fd = static_cast<int>(socket);
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_addr.s_addr = address;
-    peer.sin_port = htons(port);
-    if (timeoutMs <= 0) {
-        while (::connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
-            if (errno != EINTR)
-                return mapErrno(errno);
-        }
-        return 0;
-    }
-    // Non-blocking connect bounded by the time-out, then back to blocking calls.
-    const int flags = ::fcntl(fd, F_GETFL);
-    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-    int result = 0;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
-        if (errno != EINPROGRESS && errno != EINTR) {
-            result = mapErrno(errno);
-        } else {
-            int error = 0;
-            const int ready = pollFor(socket, POLLOUT, timeoutMs, &error);
-            if (ready < 0) {
-                result = error;
-            } else if (ready == 0) {
-                result = ConnectTimedOut;
-            } else {
-                int soError = 0;
-                socklen_t len = sizeof soError;
-                ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len);
-                result = soError ? mapErrno(soError) : 0;
-            }
-        }
-    }
-    ::fcntl(fd, F_SETFL, flags);
-    return result;
 }
 
 qint64 Send(Handle socket, const char* data, qint64 size, int* error)
@@ -217,7 +167,7 @@ bool Address::IsIPv6() const
 
 namespace {
 
-bool firstAddress(const QByteArray& host, int flags, Address* address)
+bool addresses(const QByteArray& host, int flags, QList<Address>* out)
 {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -226,21 +176,19 @@ bool firstAddress(const QByteArray& host, int flags, Address* address)
     addrinfo* found = nullptr;
     if (host.isEmpty() || ::getaddrinfo(host.constData(), nullptr, &hints, &found) != 0 || !found)
         return false;
-    // IPv4 first: services of this kind listen there for sure.
-    const addrinfo* chosen = nullptr;
-    for (int family : {AF_INET, AF_INET6}) {
-        for (const addrinfo* a = found; a && !chosen; a = a->ai_next) {
-            if (a->ai_family == family && a->ai_addrlen <= sizeof address->Storage)
-                chosen = a;
-        }
-    }
-    if (chosen) {
-        *address = Address{};
-        std::memcpy(address->Storage, chosen->ai_addr, chosen->ai_addrlen);
-        address->Length = chosen->ai_addrlen;
+    // Every address, in the resolver's order: a service that listens on one family only
+    // is reached all the same.
+    out->clear();
+    for (const addrinfo* a = found; a; a = a->ai_next) {
+        if ((a->ai_family != AF_INET && a->ai_family != AF_INET6) || a->ai_addrlen > sizeof(Address::Storage))
+            continue;
+        Address address;
+        std::memcpy(address.Storage, a->ai_addr, a->ai_addrlen);
+        address.Length = a->ai_addrlen;
+        out->append(address);
     }
     ::freeaddrinfo(found);
-    return chosen != nullptr;
+    return !out->isEmpty();
 }
 
 // The peer with its port, as the socket's family wants it.
@@ -272,20 +220,70 @@ socklen_t peerAddress(Handle socket, const Address& peer, quint16 port, sockaddr
 
 bool ParseAddress(const QByteArray& text, Address* address)
 {
-    return firstAddress(text, AI_NUMERICHOST, address);
+    // The plain forms without the resolver's machinery (it reads its configuration and
+    // asks the kernel about interfaces on every call); a scoped IPv6 literal goes to it.
+    *address = Address{};
+    auto* v4 = reinterpret_cast<sockaddr_in*>(address->Storage);
+    if (::inet_pton(AF_INET, text.constData(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        address->Length = sizeof(sockaddr_in);
+        return true;
+    }
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(address->Storage);
+    if (::inet_pton(AF_INET6, text.constData(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        address->Length = sizeof(sockaddr_in6);
+        return true;
+    }
+    QList<Address> found;
+    if (!addresses(text, AI_NUMERICHOST, &found))
+        return false;
+    *address = found.first();
+    return true;
 }
 
-bool LookUp(const QByteArray& asciiName, Address* address)
+bool LookUp(const QByteArray& asciiName, QList<Address>* found)
 {
-    return firstAddress(asciiName, AI_ADDRCONFIG, address);
+    return addresses(asciiName, 0, found);
 }
 
-Handle OpenNonBlocking(const Address& family, int* error)
+int Connect(Handle socket, const Address& address, quint16 port, int timeoutMs)
 {
-    const int fd = ::socket(family.IsIPv6() ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
-        *error = mapErrno(errno);
-    return fd < 0 ? InvalidHandle : fd;
+    const int fd = static_cast<int>(socket);
+    sockaddr_storage peer{};
+    const socklen_t peerLength = peerAddress(socket, address, port, &peer);
+    const auto* to = reinterpret_cast<const sockaddr*>(&peer);
+    if (timeoutMs <= 0) {
+        while (::connect(fd, to, peerLength) != 0) {
+            if (errno != EINTR)
+                return mapErrno(errno);
+        }
+        return 0;
+    }
+    // Non-blocking connect bounded by the time-out, then back to blocking calls.
+    const int flags = ::fcntl(fd, F_GETFL);
+    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    int result = 0;
+    if (::connect(fd, to, peerLength) != 0) {
+        if (errno != EINPROGRESS && errno != EINTR) {
+            result = mapErrno(errno);
+        } else {
+            int error = 0;
+            const int ready = pollFor(socket, POLLOUT, timeoutMs, &error);
+            if (ready < 0) {
+                result = error;
+            } else if (ready == 0) {
+                result = ConnectTimedOut;
+            } else {
+                int soError = 0;
+                socklen_t len = sizeof soError;
+                ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len);
+                result = soError ? mapErrno(soError) : 0;
+            }
+        }
+    }
+    ::fcntl(fd, F_SETFL, flags);
+    return result;
 }
 
 int Bind(Handle socket, const Address& local)

@@ -2,25 +2,32 @@
 
 #include <QByteArray>
 
-// URL pieces both clients share.
+// The one way both clients split an address:
 //
-// Each client keeps its own splitter because their rules differ on purpose. The
-// blocking client (the timeline GET) turns backslashes into slashes, ends the
-// authority at the first "/", takes the user part up to the first "@", starts the query
-// at "?" or, failing that, at "=", and keeps the path's folder and document apart. The
-// event-driven client (the POSTs) ends the authority at "/" or "?", takes the user part
-// up to the last "@", reads IPv6 literals in brackets and keeps the path whole.
-
-// "user[:password]@rest" split at the first or the last "@".
-struct TUserInfo {
-    bool Present = false;       // there was an "@"
+//   scheme "://" [user [":" password] "@"] host [":" port] target ["#" fragment]
+//
+// Backslashes count as slashes. The authority ends at the first "/", "?" or "#"; the
+// user information runs to its last "@" (a password may hold one), the user name to the
+// first ":" in it. An IPv6 literal stands in brackets; otherwise the port follows the
+// last ":". The target is the path and the query exactly as written (nothing is
+// percent-encoded), "/" when empty; the fragment never goes on the wire.
+struct THttpUrl {
+    QByteArray Scheme;          // lower case; "http" when the address names none
+    bool HasUserInfo = false;   // there was an "@"
     QByteArray User;
     QByteArray Password;
-    QByteArray Rest;            // what follows the "@" (all of it when there is none)
+    QByteArray Host;            // an IPv6 literal without its brackets
+    QByteArray Port;            // as written; empty when the address names none
+    QByteArray Target;
 };
-enum class TAtSign { First, Last };
-TUserInfo SplitUserInfo(const QByteArray& authority, TAtSign at);
+THttpUrl SplitUrl(const QByteArray& url);
 
-// Names under the reserved "invalid" domain never resolve: they are refused without
-// asking the resolver, so no query leaves the machine. Any case, a final dot allowed.
-bool IsReservedInvalidName(const QByteArray& host);
+// "80" for http, "443" for https, empty for any other scheme.
+QByteArray DefaultPort(const QByteArray& scheme);
+// A port as written, 1 to 65535; 0 for anything else.
+quint16 PortNumber(const QByteArray& port);
+// The host as an address writes it: an IPv6 literal in brackets.
+QByteArray HostForUrl(const QByteArray& host);
+// host[":"port], the port left out where it is empty or the scheme's own: the value of
+// the Host line, and what a proxy is given before the target.
+QByteArray Authority(const QByteArray& scheme, const QByteArray& host, const QByteArray& port);

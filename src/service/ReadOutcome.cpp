@@ -21,6 +21,11 @@ constexpr TFailureText kFailureTexts[] = {
     {TReadFailure::Transfer, QT_TRANSLATE_NOOP("ReadOutcome", "応答を読み取れませんでした: %1")},
     {TReadFailure::NotTimeline, QT_TRANSLATE_NOOP("ReadOutcome", "応答がタイムラインではありません: %1")},
 };
+// A post or favourite that got no answer: the same words, with the host they were for.
+constexpr TFailureText kNoReplyTexts[] = {
+    {TReadFailure::Connection, QT_TRANSLATE_NOOP("ReadOutcome", "接続できませんでした (%1): %2")},
+    {TReadFailure::Transfer, QT_TRANSLATE_NOOP("ReadOutcome", "応答を読み取れませんでした (%1): %2")},
+};
 // A relocation is not an error of the server's, and the line says so.
 constexpr const char* kRelocatedText = QT_TRANSLATE_NOOP("ReadOutcome", "サーバーが別のアドレスへ転送しようとしました: %1");
 
@@ -35,11 +40,16 @@ QString TimelineFailureLine(const TTimelinePage& page)
 {
     if (page.Ok())
         return QString();
-    if (page.Failure == TReadFailure::HttpStatus || page.Failure == TReadFailure::Refused
-        || page.Failure == TReadFailure::Proxy) {
+    // A wrong password is said in so many words: that line has nothing to fill in.
+    static_assert(kFailureTexts[0].Failure == TReadFailure::Refused);
+    if (page.Failure == TReadFailure::Refused)
+        return Translated(kFailureTexts[0].Text);
+    if (page.Failure == TReadFailure::HttpStatus || page.Failure == TReadFailure::Proxy) {
         const QString status = QString::number(page.StatusCode)
                                + (page.ReasonPhrase.isEmpty() ? QString() : u' ' + QString::fromUtf8(page.ReasonPhrase));
-        if (page.Failure == TReadFailure::HttpStatus && page.StatusCode / 100 == 3)
+        // A 3xx, or any reply with a Location (a "200 OK" that points elsewhere): refused
+        // because it would relocate the read.
+        if (page.Failure == TReadFailure::HttpStatus && (page.StatusCode / 100 == 3 || !page.Location.isEmpty()))
             return Translated(kRelocatedText).arg(status);
         for (const TFailureText& t : kFailureTexts) {
             if (t.Failure == page.Failure)
@@ -51,6 +61,20 @@ QString TimelineFailureLine(const TTimelinePage& page)
             return Translated(t.Text).arg(page.Reason);
     }
     return QString();
+}
+
+QString NoReplyLine(TReadFailure failure, const QString& where, const QString& reason)
+{
+    for (const TFailureText& t : kNoReplyTexts) {
+        if (t.Failure == failure)
+            return Translated(t.Text).arg(where, reason);
+    }
+    // The TLS text names the host itself; the proxy's has no host of the service to name.
+    for (const TFailureText& t : kFailureTexts) {
+        if (t.Failure == failure && (failure == TReadFailure::Tls || failure == TReadFailure::Proxy))
+            return Translated(t.Text).arg(reason);
+    }
+    return reason;
 }
 
 bool WorthBackingOff(const TTimelinePage& page)

@@ -12,6 +12,11 @@
 // table in ReadOutcome.cpp.
 QString TimelineFailureLine(const TTimelinePage& page);
 
+// The one line for a post or favourite the service never answered: what failed
+// (Connection, Tls, Proxy or Transfer; anything else gives the reason alone), where
+// (host[:port]) and why.
+QString NoReplyLine(TReadFailure failure, const QString& where, const QString& reason);
+
 // Whether a failed read should make the automatic reload wait longer: no connection, a
 // broken reply, a server error (5xx), too many requests (429) or a request limit (400).
 bool WorthBackingOff(const TTimelinePage& page);

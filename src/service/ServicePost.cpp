@@ -1,5 +1,7 @@
 #include "service/ServicePost.h"
 
+#include "http/UrlText.h"
+#include "service/ReadOutcome.h"
 #include "text/Logging.h"
 #include "text/Utf8tosjis.h"
 
@@ -7,19 +9,41 @@
 
 namespace {
 
-TPostOutcome Outcome(const THttpCliResult& result)
+TReadFailure FailureOf(THttpCliFailure why)
+{
+    switch (why) {
+    case THttpCliFailure::Connection: return TReadFailure::Connection;
+    case THttpCliFailure::Tls: return TReadFailure::Tls;
+    case THttpCliFailure::Proxy: return TReadFailure::Proxy;
+    case THttpCliFailure::Transfer: return TReadFailure::Transfer;
+    default: return TReadFailure::None;
+    }
+}
+
+TPostOutcome Outcome(const THttpCliResult& result, const QByteArray& url)
 {
     TPostOutcome outcome;
+    // A proxy's 407 is the proxy's refusal, not the service's answer about the account.
+    const bool answered = !result.NoReply && result.Why != THttpCliFailure::Proxy;
     if (result.Accepted()) {
         outcome.Kind = TPostOutcome::Accepted;
     } else {
-        outcome.Kind = result.NoReply ? TPostOutcome::ConnectionFailure : TPostOutcome::HttpFailure;
+        outcome.Kind = answered ? TPostOutcome::HttpFailure : TPostOutcome::ConnectionFailure;
         qCInfo(lcService).noquote() << "post not accepted:" << result.StatusCode
                                     << (result.Failed ? result.ErrorMessage : QString::fromUtf8(result.ReasonPhrase));
     }
     // A failure that raised reports its own code and text, as the status lines always have.
     outcome.StatusCode = result.Failed ? result.ErrorCode : result.StatusCode;
     outcome.ReasonPhrase = result.Failed ? result.ErrorMessage.toUtf8() : result.ReasonPhrase;
+    if (outcome.Kind == TPostOutcome::ConnectionFailure) {
+        const THttpUrl target = SplitUrl(url);
+        const QString where = QString::fromUtf8(Authority(target.Scheme, target.Host, target.Port));
+        // A proxy that refused is named with its status, as a read names it.
+        const bool proxyStatus = result.Why == THttpCliFailure::Proxy && result.StatusCode >= 100 && result.StatusCode != 404;
+        const QString reason = proxyStatus ? QString::number(result.StatusCode) + u' ' + QString::fromUtf8(result.ReasonPhrase)
+                                           : QString::fromUtf8(outcome.ReasonPhrase);
+        outcome.NoReplyLine = NoReplyLine(FailureOf(result.Why), where, reason.trimmed());
+    }
     return outcome;
 }
 
@@ -66,7 +90,7 @@ QByteArray StatusUpdateBody(const QByteArray& sentText, const QString& inReplyTo
 TPostOutcome PostStatus(THttpCli& client, const TServiceAccount& account, const QByteArray& formBody)
 {
     const QByteArray url = (account.ApiBase + QStringLiteral("/statuses/update.xml")).toUtf8();
-    return Outcome(client.Post(ServicePostRequest(account, url, formBody, "application/x-www-form-urlencoded")));
+    return Outcome(client.Post(ServicePostRequest(account, url, formBody, "application/x-www-form-urlencoded")), url);
 }
 
 bool IsStatusId(const QString& id)
@@ -89,7 +113,7 @@ TPostOutcome PostFavoriteTo(THttpCli& client, const TServiceAccount& account, co
         return {};
     const QString url = account.ApiBase + path;
     qCDebug(lcBrimlarkDebug).noquote() << url;
-    return Outcome(client.Post(ServicePostRequest(account, url.toUtf8(), "id=" + statusId.toLatin1(), "text/html")));
+    return Outcome(client.Post(ServicePostRequest(account, url.toUtf8(), "id=" + statusId.toLatin1(), "text/html")), url.toUtf8());
 }
 
 } // namespace
@@ -111,7 +135,8 @@ TPostOutcome PostRetweet(THttpCli& client, const TServiceAccount& account, const
         return {};
     const QString url = account.ApiBase + QStringLiteral("/statuses/retweet/") + statusId + QStringLiteral(".xml");
     qCDebug(lcBrimlarkDebug).noquote() << url;
-    return Outcome(client.Post(ServicePostRequest(account, url.toUtf8(), QByteArray(), "application/x-www-form-urlencoded")));
+    return Outcome(client.Post(ServicePostRequest(account, url.toUtf8(), QByteArray(), "application/x-www-form-urlencoded")),
+                   url.toUtf8());
 }
 
 QStringList PostFailureLines(int statusCode, const QByteArray& reasonPhrase)
@@ -122,5 +147,7 @@ QStringList PostFailureLines(int statusCode, const QByteArray& reasonPhrase)
 
 QStringList PostFailureLines(const TPostOutcome& outcome)
 {
+    if (outcome.Kind == TPostOutcome::ConnectionFailure)
+        return outcome.NoReplyLine.isEmpty() ? QStringList() : QStringList{outcome.NoReplyLine};
     return PostFailureLines(outcome.StatusCode, outcome.ReasonPhrase);
 }

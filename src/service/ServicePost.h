@@ -18,11 +18,13 @@ struct TPostOutcome {
     enum TKind {
         Accepted,           // a 2xx reply
         HttpFailure,        // the service answered with another status
-        ConnectionFailure,  // no reply: no connection, a broken reply, the time limit, a busy client
+        ConnectionFailure,  // no answer from the service: no connection, a refused certificate,
+                            // a proxy's refusal, a broken reply, the time limit, a busy client
     };
     TKind Kind = ConnectionFailure;
     int StatusCode = 0;
     QByteArray ReasonPhrase;
+    QString NoReplyLine;    // ConnectionFailure: the one line that says what failed, where and why
 
     bool IsAccepted() const { return Kind == Accepted; }
 };
@@ -54,6 +56,8 @@ TPostOutcome PostFavorite(THttpCli& client, const TServiceAccount& account, cons
 // not a status id is refused before anything is sent.
 TPostOutcome PostRetweet(THttpCli& client, const TServiceAccount& account, const QString& statusId);
 
-// The two status lines that report a post the service did not accept.
+// The two status lines that report a post the service answered and did not accept.
 QStringList PostFailureLines(int statusCode, const QByteArray& reasonPhrase);
+// Those two lines for a reply the service sent; for a post it never answered, the one line
+// that says why.
 QStringList PostFailureLines(const TPostOutcome& outcome);

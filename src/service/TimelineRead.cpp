@@ -116,6 +116,7 @@ TTimelinePage ReadTimelinePage(const TServiceAccount& account, int page, const T
                                               : TReadFailure::HttpStatus;
         result.Message = e.Message();
         result.RetryAfter = client.Response().HeaderLines.Value("Retry-After").trimmed();
+        result.Location = client.Response().HeaderLines.Value("Location");
     } catch (const EProxyError& e) {
         result.Failure = TReadFailure::Proxy;
         result.StatusCode = e.ReplyCode();

@@ -53,6 +53,7 @@ struct TTimelinePage {
     QString Message;                // the error's own text
     QString Reason;                 // the same, one line, for a status line
     QByteArray RetryAfter;          // HttpStatus: the reply's Retry-After value, if any
+    QByteArray Location;            // HttpStatus: the reply's Location, if any (the read does not follow it)
     QList<TStatusRow> Rows;
 
     bool Ok() const { return Failure == TReadFailure::None; }

@@ -271,9 +271,11 @@ TEST_F(PostingDialog, RefusedPostsKeepTheTextAndReportOnTheStatusLine)
          QStringLiteral("Post Failed ! StatusCode   = 401"), QStringLiteral("ReasonPhrase = Unauthorized")},
         {"HTTP/1.1 302 Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n", false,
          QStringLiteral("Post Failed ! StatusCode   = 302"), QStringLiteral("ReasonPhrase = Found")},
-        // A connection closed before any reply byte: the client reports it as a failure.
-        {QByteArray(), true, QStringLiteral("Post Failed ! StatusCode   = 404"),
-         QStringLiteral("ReasonPhrase = Connection closed before a reply was received")},
+        // A connection closed before any reply byte: no status came, so one line says
+        // what happened and where.
+        {QByteArray(), true,
+         QStringLiteral("応答を読み取れませんでした (127.0.0.1:%1): Connection closed before a reply was received").arg(server.port()),
+         QString()},
     };
     int i = 0;
     for (const Case& c : cases) {
@@ -288,7 +290,7 @@ TEST_F(PostingDialog, RefusedPostsKeepTheTextAndReportOnTheStatusLine)
         ASSERT_TRUE(server.waitForFinished(i + 1));
         EXPECT_TRUE(dlg->isVisible()) << c.first.toStdString();
         EXPECT_EQ(dlg->memoTwitt->toPlainText(), QStringLiteral("keep me"));
-        EXPECT_EQ(status, QStringList({c.first, c.second}));
+        EXPECT_EQ(status, c.second.isNull() ? QStringList{c.first} : QStringList({c.first, c.second}));
         EXPECT_EQ(noBox.Count(), 0);
         ++i;
     }
@@ -341,8 +343,7 @@ TEST_F(PostingDialog, SecondPressDuringASlowRequestLeavesTheFirstUnchanged)
     EXPECT_EQ(BodyOf(request), "status=first&source=brimlark");
     EXPECT_TRUE(request.contains("Authorization: Basic YWxpY2U6cHc=\r\n"));
     EXPECT_EQ(urlDuringSecond, firstUrl);
-    ASSERT_EQ(status.size(), 2);
-    EXPECT_EQ(status[1], QStringLiteral("ReasonPhrase = HTTP component HttpCli1 is busy"));
+    EXPECT_EQ(status, QStringList{QStringLiteral("HTTP component HttpCli1 is busy")});
     EXPECT_TRUE(Closed());  // the first request ended with 200
 }
 

@@ -72,7 +72,7 @@ TEST_P(HttpCliFault, EndsWithinItsBoundAndLeavesTheClientReady)
     EXPECT_EQ(next.StatusCode, 200);
 }
 
-const QByteArray kTooLarge = "Reply body too large (more than 67108864 bytes)";
+const QByteArray kTooLarge = "Reply body exceeds the limit of 67108864 bytes.";
 
 INSTANTIATE_TEST_SUITE_P(Peers, HttpCliFault, ::testing::Values(
     FaultCase{"Refused", {}, "http://127.0.0.1:" + QByteArray::number(ClosedLoopbackPort()) + "/x", 5000,
@@ -104,21 +104,21 @@ INSTANTIATE_TEST_SUITE_P(Peers, HttpCliFault, ::testing::Values(
     FaultCase{"HugeHeaderLine", serve("HTTP/1.1 200 OK\r\nX-Big: " + QByteArray(1024 * 1024, 'a') + "\r\n\r\n"),
               {}, 5000, 404, "Reply header line too long (more than 16384 bytes)", true, 3000},
     FaultCase{"HugeChunkSize", serve("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nffffffffffffffff\r\nab"),
-              {}, 5000, 404, "Invalid chunk size", true, 3000},
+              {}, 5000, 404, "Invalid chunk size: ffffffffffffffff", true, 3000},
     FaultCase{"ChunksAddingUpPastTheCap",
               serve("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1\r\nx\r\n4000000\r\n"),
               {}, 5000, 404, kTooLarge, true, 3000},
     FaultCase{"NegativeLength", serve("HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\n"), {}, 5000,
-              404, "Invalid content length", true, 3000},
+              404, "Invalid Content-Length: -5", true, 3000},
     FaultCase{"OverflowingLength", serve("HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\n"), {}, 5000,
-              404, "Invalid content length", true, 3000},
+              404, "Invalid Content-Length: 99999999999999999999", true, 3000},
     FaultCase{"TenThousandHeaderLines", serve(manyHeaderLines(10000)), {}, 5000,
-              404, "Too many reply header lines (more than 1000)", true, 3000},
+              404, "Reply header has more than 1000 lines.", true, 3000},
     FaultCase{"LongHead", serve(manyHeaderLines(900).replace(": v", ": " + QByteArray(300, 'v'))), {}, 5000,
-              404, "Reply header too large (more than 262144 bytes)", true, 3000},
+              404, "Reply header exceeds 262144 bytes.", true, 3000},
     FaultCase{"EndlessContinues",
               {Step::readRequest(), Step::sendRepeated("HTTP/1.1 100 Continue\r\n\r\n", 100000), Step::close()},
-              {}, 5000, 404, "Too many reply header lines (more than 1000)", true, 3000}),
+              {}, 5000, 404, "Reply header has more than 1000 lines.", true, 3000}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(HttpCliFaults, RedirectLoopStopsAfterFiveRelocations)

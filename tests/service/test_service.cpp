@@ -8,11 +8,15 @@
 #include "service/TimelineReader.h"
 
 #include "LocalService.h"
+#include "LoopbackListener.h"
 #include "ScriptedServer.h"
 
 #include <QCoreApplication>
 #include <QSignalSpy>
 #include <QThread>
+
+#include <memory>
+#include <stdexcept>
 
 #include <gtest/gtest.h>
 
@@ -287,6 +291,10 @@ TEST(ServicePosts, OutcomesTellAnswerFromNoAnswer)
     const TPostOutcome closed = PostFavorite(client, Account(server), QStringLiteral("7"));
     EXPECT_EQ(closed.Kind, TPostOutcome::ConnectionFailure);
     EXPECT_EQ(closed.StatusCode, 404);
+    // No status came, so none is reported: one line with the host and the reason.
+    EXPECT_EQ(PostFailureLines(closed),
+              QStringList{QStringLiteral("応答を読み取れませんでした (127.0.0.1:%1): Connection closed before a reply was received")
+                              .arg(server.port())});
 
     // An id that could change the request path is refused before anything is sent.
     const TPostOutcome bad = PostFavorite(client, Account(server), QStringLiteral("1/../../x"));
@@ -355,6 +363,108 @@ TEST(FavoriteRoute, OtherFailuresAreNotAskedAgain)
         EXPECT_EQ(server.connectionCount(), 1) << c.name;
         EXPECT_TRUE(route.ByIdBase().isEmpty()) << c.name;
     }
+}
+
+// Every failure is named for what it was: a relocation for a Location the read does not
+// follow, whatever its status; the proxy's refusal as the proxy's, never as a wrong
+// password; a post that got no answer in one line with the host and the reason; and a
+// wrong password without a word on standard error.
+TEST(ServiceFailures, EachIsNamedForWhatItWas)
+{
+    QStringList warnings;
+    static QStringList* s_warnings = nullptr;
+    s_warnings = &warnings;
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+        if (type == QtWarningMsg)
+            s_warnings->append(text);
+    });
+
+    ScriptedServer server;
+    server.addConnection(ScriptedServer::reply("HTTP/1.1 200 OK\r\nLocation: /elsewhere\r\nContent-Length: 0\r\n\r\n"));
+    server.addConnection(ScriptedServer::reply(Reply("401 Unauthorized", "no")));
+    const TTimelinePage relocated = ReadTimelinePage(Account(server), 2, Short());
+    const TTimelinePage refused = ReadTimelinePage(Account(server), 1, Short());
+    EXPECT_EQ(TimelineFailureLine(relocated), QStringLiteral("サーバーが別のアドレスへ転送しようとしました: 200 OK"));
+    EXPECT_EQ(TimelineFailureLine(refused), QStringLiteral("認証できませんでした"));
+
+    // A proxy that wants credentials: plain http gets its 407, https its answer to CONNECT.
+    ScriptedServer proxy;
+    proxy.setDefaultScript(ScriptedServer::reply("HTTP/1.1 407 Proxy Authentication Required\r\n"
+                                                 "Proxy-Authenticate: Basic realm=\"p\"\r\nContent-Length: 0\r\n\r\n"));
+    TNetworkOptions viaProxy;
+    viaProxy.HttpProxy = viaProxy.HttpsProxy = TProxy{"127.0.0.1", proxy.port(), {}, {}};
+    const QString proxyLine = QStringLiteral("プロキシが接続を拒否しました: 407 Proxy Authentication Required");
+    THttpCli client;
+    client.Timeout = 5000;
+    for (const char* scheme : {"http", "https"}) {
+        const TServiceAccount account{QStringLiteral("%1://service.test/api").arg(QLatin1String(scheme)), QStringLiteral("alice"),
+                                      QStringLiteral("secret"), viaProxy};
+        const TTimelinePage page = ReadTimelinePage(account, 1, Short());
+        EXPECT_EQ(page.Failure, TReadFailure::Proxy) << scheme;
+        EXPECT_EQ(TimelineFailureLine(page), proxyLine) << scheme;
+        const TPostOutcome posted = PostStatus(client, account, "status=x");
+        EXPECT_EQ(posted.Kind, TPostOutcome::ConnectionFailure) << scheme;
+        EXPECT_EQ(PostFailureLines(posted), QStringList{proxyLine}) << scheme;
+    }
+
+    const quint16 closed = ClosedLoopbackPort();
+    const TPostOutcome unreachable = PostFavorite(
+        client, {QStringLiteral("http://127.0.0.1:%1").arg(closed), QStringLiteral("a"), QStringLiteral("b"), {}},
+        QStringLiteral("5"));
+    EXPECT_EQ(PostFailureLines(unreachable),
+              QStringList{QStringLiteral("接続できませんでした (127.0.0.1:%1): Connection refused (Error #10061)").arg(closed)});
+
+    qInstallMessageHandler(previous);
+    EXPECT_TRUE(warnings.isEmpty()) << warnings.join(u'|').toStdString();
+}
+
+// A service that listens on ::1 alone is reached by reads and by posts, by its literal
+// and by "localhost", whose first address (127.0.0.1) refuses: every address is tried.
+// (No name with only an IPv6 address is at hand without changing the system's hosts file.)
+TEST(ServiceOverIPv6, LoopbackServiceOnV6AloneWorksForReadsAndPosts)
+{
+    // 127.0.0.1 on the server's port is held without listening: it refuses, and no other
+    // test's server can take it meanwhile. A port in use on IPv4 gets another server.
+    std::unique_ptr<ScriptedServer> server;
+    const int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        try {
+            server = std::make_unique<ScriptedServer>(ScriptedServer::IPv6Only);
+        } catch (const std::runtime_error&) {
+            ::close(holder);
+            GTEST_SKIP() << "no IPv6 loopback on this machine";
+        }
+        sockaddr_in v4{};
+        v4.sin_family = AF_INET;
+        v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        v4.sin_port = htons(server->port());
+        if (::bind(holder, reinterpret_cast<sockaddr*>(&v4), sizeof v4) == 0)
+            break;
+        server.reset();
+    }
+    ASSERT_TRUE(server);
+    const QByteArray port = QByteArray::number(server->port());
+    for (const QByteArray host : {"[::1]", "localhost"}) {
+        server->addConnection(ScriptedServer::reply(Reply("200 OK", kTwoStatuses)));
+        server->addConnection(ScriptedServer::reply(Reply("200 OK", "<status/>")));
+        const TServiceAccount account{QString::fromLatin1("http://" + host + ':' + port + "/api"), QStringLiteral("alice"),
+                                      QStringLiteral("secret"), {}};
+
+        const TTimelinePage page = ReadTimelinePage(account, 1, Short());
+        THttpCli client;
+        client.Timeout = 5000;
+        const TPostOutcome posted = PostStatus(client, account, "status=v6");
+
+        EXPECT_TRUE(page.Ok()) << host.constData() << ": " << page.Message.toStdString();
+        EXPECT_EQ(page.Rows.size(), 2);
+        EXPECT_TRUE(posted.IsAccepted()) << host.constData() << ": " << PostFailureLines(posted).join(u' ').toStdString();
+    }
+    ::close(holder);
+    ASSERT_TRUE(server->waitForFinished(4));
+    EXPECT_TRUE(server->request(0).contains("\r\nHost: [::1]:" + port + "\r\n"));
+    EXPECT_TRUE(server->request(1).contains("\r\nHost: [::1]:" + port + "\r\n"));
+    EXPECT_TRUE(server->request(2).contains("\r\nHost: localhost:" + port + "\r\n"));
+    EXPECT_TRUE(server->request(3).endsWith("\r\n\r\nstatus=v6"));
 }
 
 // The whole road against the real local service: a post shows up on the first page and

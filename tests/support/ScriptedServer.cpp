@@ -41,11 +41,12 @@ bool sendAll(int fd, const char* data, qint64 size)
 
 } // namespace
 
-ScriptedServer::ScriptedServer()
+ScriptedServer::ScriptedServer(TFamily family)
+    : m_family(family)
 {
-    m_listenFd = ListenOnLoopback(&m_port);
+    m_listenFd = ListenOnLoopback(&m_port, 64, family == IPv6Only);
     if (m_listenFd < 0)
-        throw std::runtime_error("ScriptedServer: cannot listen on 127.0.0.1");
+        throw std::runtime_error(family == IPv6Only ? "ScriptedServer: cannot listen on ::1" : "ScriptedServer: cannot listen on 127.0.0.1");
     m_default = {Step::readRequest(), Step::close()};
     m_thread = std::thread([this] { acceptLoop(); });
 }
@@ -67,7 +68,7 @@ ScriptedServer::~ScriptedServer()
 
 QByteArray ScriptedServer::baseUrl() const
 {
-    return "http://127.0.0.1:" + QByteArray::number(m_port);
+    return (m_family == IPv6Only ? "http://[::1]:" : "http://127.0.0.1:") + QByteArray::number(m_port);
 }
 
 void ScriptedServer::addConnection(Script script)

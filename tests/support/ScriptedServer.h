@@ -52,13 +52,15 @@ public:
     };
     using Script = std::vector<Step>;
 
-    ScriptedServer();
+    enum TFamily { IPv4, IPv6Only };
+    // IPv6Only: listens on ::1 alone (throws where the system has no IPv6).
+    explicit ScriptedServer(TFamily family = IPv4);
     ~ScriptedServer();
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
 
     quint16 port() const { return m_port; }
-    QByteArray baseUrl() const;  // "http://127.0.0.1:PORT"
+    QByteArray baseUrl() const;  // "http://127.0.0.1:PORT", or "http://[::1]:PORT"
 
     // Script for the next connection not yet scripted. A script that does not end with
     // Close or Reset closes the connection when it ends.
@@ -83,6 +85,7 @@ private:
     bool sleepFor(int ms) const;  // false when the server is stopping
 
     int m_listenFd = -1;
+    TFamily m_family = IPv4;
     quint16 m_port = 0;
     std::thread m_thread;
     std::atomic<bool> m_stopping{false};
