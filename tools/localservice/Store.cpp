@@ -375,7 +375,7 @@ std::vector<StatusRecord> Store::mentionsTimeline(std::int64_t viewerId, std::in
     return readStatusesLocked(query, viewerId);
 }
 
-std::vector<StatusRecord> Store::readStatusesLocked(Statement& query, std::int64_t viewerId)
+std::vector<StatusRecord> Store::readStatusesLocked(Statement& query, std::int64_t viewerId, bool withRepeated)
 {
     std::vector<StatusRecord> statuses;
     std::vector<std::int64_t> repeated;
@@ -383,9 +383,11 @@ std::vector<StatusRecord> Store::readStatusesLocked(Statement& query, std::int64
         statuses.push_back(query.statusRecord());
         repeated.push_back(query.integer(18));
     }
-    for (std::size_t i = 0; i < statuses.size(); ++i) {
+    // One level only: a repeat always holds an original, and a file that says otherwise
+    // (a repeat of itself) must not send this round for ever.
+    for (std::size_t i = 0; withRepeated && i < statuses.size(); ++i) {
         if (repeated[i] > 0) {
-            if (auto original = statusLocked(viewerId, repeated[i]))
+            if (auto original = statusLocked(viewerId, repeated[i], false))
                 statuses[i].retweetedStatus = std::make_shared<const StatusRecord>(std::move(*original));
         }
     }
@@ -413,11 +415,11 @@ std::optional<UserRecord> Store::user(std::int64_t userId)
     return u;
 }
 
-std::optional<StatusRecord> Store::statusLocked(std::int64_t viewerId, std::int64_t statusId)
+std::optional<StatusRecord> Store::statusLocked(std::int64_t viewerId, std::int64_t statusId, bool withRepeated)
 {
     Statement query(*this, std::string(kStatusColumns) + "WHERE s.id = ?2");
     query.bind(1, viewerId).bind(2, statusId);
-    auto found = readStatusesLocked(query, viewerId);
+    auto found = readStatusesLocked(query, viewerId, withRepeated);
     if (found.empty())
         return std::nullopt;
     return std::move(found.front());

@@ -99,10 +99,10 @@ private:
 
     void exec(const char* sql);
     void addMissingColumns();
-    std::vector<StatusRecord> readStatusesLocked(Statement& query, std::int64_t viewerId);
+    std::vector<StatusRecord> readStatusesLocked(Statement& query, std::int64_t viewerId, bool withRepeated = true);
     void setMetaLocked(const std::string& key, const std::string& value);
     std::int64_t insertUserLocked(const NewUser& user);
-    std::optional<StatusRecord> statusLocked(std::int64_t viewerId, std::int64_t statusId);
+    std::optional<StatusRecord> statusLocked(std::int64_t viewerId, std::int64_t statusId, bool withRepeated = true);
     [[noreturn]] void fail(const std::string& what) const;
 
     sqlite3* m_db = nullptr;
