@@ -616,7 +616,6 @@ TEST_F(SeededService, ARepeatHoldsTheOriginalAndIsMadeOnceAndNeverOfYourOwn)
     refused(original.id, 403, "You already repeated that status.");
     // The repeat itself stands for its original.
     refused(repeat.id, 403, "You already repeated that status.");
-    refused(repeat.id, 403, "You already repeated that status.");
     const std::string own = statusOf(demo.update("status=mine")).id;
     refused(own, 403, "You cannot repeat your own status.");
     refused(kOutsiderStatus, 403, "The statuses of a protected account cannot be repeated.");
