@@ -637,6 +637,29 @@ TEST_F(SeededService, ARepeatHoldsTheOriginalAndIsMadeOnceAndNeverOfYourOwn)
     EXPECT_EQ(readStatus(childElement(xmlDocGetRootElement(doc.get()), "retweeted_status")).text, longest);
 }
 
+TEST_F(SeededService, RepeatsOfOneStatusAtOnceMakeOneRepeat)
+{
+    ServiceClient demo(service);
+    const ReadStatus original = someoneElses(demo, "yuki");
+    ASSERT_NE(original.id, "<none>");
+    const DbSnapshot before = snapshot(service.dbPath());
+    std::atomic<int> made{0}, refused{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; ++t) {
+        threads.emplace_back([&] {
+            ServiceClient client(service);
+            auto res = client.retweet(original.id);
+            made += res && res->status == 200;
+            refused += res && res->status == 403;
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(made, 1);
+    EXPECT_EQ(refused, 5);
+    EXPECT_EQ(snapshot(service.dbPath()).statuses, before.statuses + 1);
+}
+
 TEST_F(SeededService, MentionsNameTheAccountAsAWordOrAnswerItsStatuses)
 {
     ServiceClient demo(service);
