@@ -46,6 +46,16 @@ QString FormField(const QByteArray& body, const QByteArray& name)
     return {};
 }
 
+int PageOf(const QByteArray& query)
+{
+    int page = 1;
+    for (const QByteArray& pair : query.split('&')) {
+        if (pair.startsWith("page="))
+            page = pair.mid(5).toInt();
+    }
+    return std::max(page, 1);
+}
+
 bool IsCount(const QByteArray& text)
 {
     return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -77,11 +87,52 @@ QString FamilyPeer::UserNameOf(int id)
     return QString::fromUtf8(names[id % 3]);
 }
 
+namespace {
+
+// statuses/mentions.xml, newest first: by the others, below the timeline's ids.
+struct Mention {
+    int id;
+    const char* text;
+    int inReplyTo;
+};
+constexpr Mention kMentions[] = {
+    {953, "@alice 明日の件、了解です", 0},
+    {952, "@alice さん、これ見ました？ http://example.org/952", FamilyPeer::kAccountStatusId},
+    {951, "おはよう @alice", 0},
+};
+
+QByteArray ScreenNameOf(int id, bool byAccount)
+{
+    return byAccount ? QByteArray(FamilyPeer::kUser) : "u" + QByteArray::number(id % 3);
+}
+
+int UserIdOf(int id, bool byAccount)
+{
+    return byAccount ? FamilyPeer::kUserId : id % 3 + 1;
+}
+
+} // namespace
+
+QStringList FamilyPeer::MentionIds()
+{
+    QStringList ids;
+    for (const Mention& m : kMentions)
+        ids << QString::number(m.id);
+    return ids;
+}
+
+QByteArray FamilyPeer::ExternalUrlOf(int id)
+{
+    return "https://friendica.example/display/0a1b2c3d-" + QByteArray::number(id);
+}
+
 FamilyPeer::FamilyPeer(Family family, Options options)
     : m_family(family), m_options(std::move(options))
 {
     for (int id = kFirstId + m_options.statuses - 1; id >= kFirstId; --id)
         m_timeline.push_back({id, UserNameOf(id), QStringLiteral("つぶやき %1 http://example.org/%1").arg(id)});
+    for (const Mention& m : kMentions)
+        m_mentions.push_back({m.id, UserNameOf(m.id), QString::fromUtf8(m.text), false, m.inReplyTo});
     m_listenFd = ListenOnLoopback(&m_port);
     if (m_listenFd >= 0)
         m_thread = std::thread([this] { serve(); });
@@ -128,6 +179,39 @@ QStringList FamilyPeer::posted() const
 {
     std::lock_guard lock(m_mutex);
     return m_posted;
+}
+
+QStringList FamilyPeer::postedInReplyTo() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_postedInReplyTo;
+}
+
+QByteArray FamilyPeer::lastUpdateBody() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_lastUpdateBody;
+}
+
+QStringList FamilyPeer::retweetsAsked() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_retweetsAsked;
+}
+
+int FamilyPeer::nextId() const
+{
+    return (m_timeline.empty() ? kFirstId - 1 : m_timeline.front().id) + 1;
+}
+
+const FamilyPeer::Status* FamilyPeer::find(int id) const
+{
+    for (const auto* list : {&m_timeline, &m_mentions}) {
+        const auto found = std::find_if(list->begin(), list->end(), [id](const Status& s) { return s.id == id; });
+        if (found != list->end())
+            return &*found;
+    }
+    return nullptr;
 }
 
 void FamilyPeer::serve()
@@ -260,7 +344,9 @@ FamilyPeer::Reply FamilyPeer::answer(const Request& request)
         reply.body = configXml();
         return reply;
     }
-    if (get && call == "statuses/update.xml" && m_family == GnuSocial) {
+    const QByteArray retweetPath = "statuses/retweet/";
+    const bool isRetweet = call.startsWith(retweetPath) && call.endsWith(".xml");
+    if (get && (call == "statuses/update.xml" || isRetweet) && m_family == GnuSocial) {
         reply.code = 405;
         reply.type = "text/html; charset=utf-8";
         reply.body = "<!DOCTYPE html>\n<html><head><title>Error</title></head><body><p>This method requires a POST.</p>"
@@ -272,13 +358,7 @@ FamilyPeer::Reply FamilyPeer::answer(const Request& request)
         return failure(401, "Could not authenticate you.", request);
 
     if (get && call == "statuses/friends_timeline.xml") {
-        int page = 1;
-        for (const QByteArray& pair : request.query.split('&')) {
-            if (pair.startsWith("page="))
-                page = pair.mid(5).toInt();
-        }
-        if (page < 1)
-            page = 1;
+        const int page = PageOf(request.query);
         if (m_family == GnuSocial) {
             const QByteArray etag = "\"" + QByteArray::number(m_timeline.front().id) + "-" + QByteArray::number(page)
                                     + "-" + QByteArray::number(qsizetype(m_favourites.size())) + "\"";
@@ -288,11 +368,24 @@ FamilyPeer::Reply FamilyPeer::answer(const Request& request)
             }
             reply.headers = {"ETag: " + etag, "Last-Modified: " + kLastModified};
         }
-        reply.body = timelineXml(page);
+        reply.body = statusesXml(m_timeline, page);
         return reply;
     }
+    if (get && call == "statuses/mentions.xml") {
+        reply.body = statusesXml(m_mentions, PageOf(request.query));
+        return reply;
+    }
+    if (get && call == "account/verify_credentials.xml") {
+        reply.body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                     + userXml(kUserId, QString::fromLatin1(kUserName), kUser, namespaces());
+        return reply;
+    }
+    if (post && isRetweet)
+        return retweet(request, call.mid(retweetPath.size(), call.size() - retweetPath.size() - 4));
     if (post && call == "statuses/update.xml") {
+        m_lastUpdateBody = request.body;
         const QString text = FormField(request.body, "status");
+        const QString inReplyTo = FormField(request.body, "in_reply_to_status_id");
         const int limit = NoticeLimit(m_options.textLimit, m_options.contentLimit);
         // Counted in characters, not UTF-16 units.
         if (m_family == GnuSocial && limit > 0 && text.toUcs4().size() > limit)
@@ -303,9 +396,13 @@ FamilyPeer::Reply FamilyPeer::answer(const Request& request)
             return failure(403, "Too many duplicate messages too quickly; take a breather and post again in a few minutes.",
                            request);
         m_posted << text;
-        const Status status{m_timeline.front().id + 1, QStringLiteral("Alice"), text};
+        m_postedInReplyTo << inReplyTo;
+        // A reply to a status the peer does not know answers nothing.
+        const int parent = inReplyTo.toInt();
+        const bool known = parent == kAccountStatusId || (parent > 0 && find(parent));
+        const Status status{nextId(), QString::fromLatin1(kUserName), text, true, known ? parent : 0};
         m_timeline.insert(m_timeline.begin(), status);
-        reply.body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + statusXml(status);
+        reply.body = statusDocument(status);
         return reply;
     }
     const QByteArray byPath = "favorites/create/";
@@ -322,48 +419,101 @@ FamilyPeer::Reply FamilyPeer::answer(const Request& request)
         if (m_family == GnuSocial && m_favourites.count(QString::fromUtf8(favourite)))
             return failure(403, "This status is already a favorite.", request);
         m_favourites.insert(QString::fromUtf8(favourite));
-        reply.body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + statusXml(*found);
+        reply.body = statusDocument(*found);
         return reply;
     }
     return failure(404, "API method not found.", request);
 }
 
-QByteArray FamilyPeer::statusXml(const Status& status) const
+FamilyPeer::Reply FamilyPeer::retweet(const Request& request, const QByteArray& id)
+{
+    m_retweetsAsked << QString::fromUtf8(id);
+    bool isNumber = false;
+    const Status* target = find(id.toInt(&isNumber));
+    if (!isNumber || !target)
+        return failure(404, "No status found with that ID.", request);
+    // A repeat of a repeat repeats its original.
+    if (target->retweetOf > 0 && find(target->retweetOf))
+        target = find(target->retweetOf);
+    if (m_family == GnuSocial && target->byAccount)
+        return failure(403, "You cannot repeat your own notice.", request);
+    if (m_family == GnuSocial && m_repeated.count(target->id))
+        return failure(403, "You already repeated that notice.", request);
+    m_repeated.insert(target->id);
+    const QString text = "RT @" + QString::fromLatin1(ScreenNameOf(target->id, target->byAccount)) + ": " + target->text;
+    const Status repeat{nextId(), QString::fromLatin1(kUserName), text, true, 0, target->id};
+    m_timeline.insert(m_timeline.begin(), repeat);  // target is not used past here
+    Reply reply;
+    reply.body = statusDocument(repeat);
+    return reply;
+}
+
+QByteArray FamilyPeer::namespaces() const
+{
+    if (m_family != Friendica)
+        return {};
+    return " xmlns=\"http://api.twitter.com\" xmlns:statusnet=\"http://status.net/schema/api/1/\""
+           " xmlns:friendica=\"http://friendi.ca/schema/api/1/\" xmlns:georss=\"http://www.georss.org/georss\"";
+}
+
+QByteArray FamilyPeer::userXml(int userId, const QString& name, const QByteArray& screenName,
+                               const QByteArray& attributes) const
+{
+    return "<user" + attributes + ">\n    <id>" + QByteArray::number(userId) + "</id>\n    <name>" + Escape(name)
+           + "</name>\n    <screen_name>" + screenName + "</screen_name>\n"
+           + "    <protected>false</protected>\n    <followers_count>3</followers_count>\n  </user>\n";
+}
+
+QByteArray FamilyPeer::statusXml(const Status& status, const QByteArray& element) const
 {
     const QByteArray id = QByteArray::number(status.id);
-    QByteArray xml = "<status>\n  <text>" + Escape(status.text) + "</text>\n  <truncated>false</truncated>\n"
+    QByteArray replyId, replyUser, replyName;
+    if (status.inReplyTo > 0) {
+        const Status* parent = find(status.inReplyTo);
+        const bool byAccount = status.inReplyTo == kAccountStatusId || (parent && parent->byAccount);
+        replyId = QByteArray::number(status.inReplyTo);
+        replyUser = QByteArray::number(UserIdOf(status.inReplyTo, byAccount));
+        replyName = ScreenNameOf(status.inReplyTo, byAccount);
+    }
+    QByteArray xml = "<" + element + ">\n  <text>" + Escape(status.text) + "</text>\n  <truncated>false</truncated>\n"
                      "  <created_at>Mon Dec 07 19:00:00 +0000 2026</created_at>\n"
-                     "  <in_reply_to_status_id></in_reply_to_status_id>\n  <source>web</source>\n  <id>" + id
-                     + "</id>\n  <in_reply_to_user_id></in_reply_to_user_id>\n"
-                       "  <in_reply_to_screen_name></in_reply_to_screen_name>\n  <geo></geo>\n  <favorited>"
+                     "  <in_reply_to_status_id>" + replyId + "</in_reply_to_status_id>\n  <source>web</source>\n  <id>" + id
+                     + "</id>\n  <in_reply_to_user_id>" + replyUser + "</in_reply_to_user_id>\n"
+                       "  <in_reply_to_screen_name>" + replyName + "</in_reply_to_screen_name>\n  <geo></geo>\n  <favorited>"
                      + (m_favourites.count(QString::number(status.id)) ? "true" : "false") + "</favorited>\n";
     if (m_family == Friendica) {
+        xml += "  <external_url>" + ExternalUrlOf(status.id) + "</external_url>\n";
         // Author and owner come before the user, each with a name that is not the row's.
         xml += "  <friendica:author>\n    <name>author of " + id + "</name>\n    <screen_name>a" + id
                + "</screen_name>\n  </friendica:author>\n  <friendica:owner>\n    <name>owner of " + id
                + "</name>\n    <screen_name>o" + id + "</screen_name>\n  </friendica:owner>\n";
     }
-    xml += "  <user>\n    <id>" + QByteArray::number(status.id % 3 + 1) + "</id>\n    <name>" + Escape(status.name)
-           + "</name>\n    <screen_name>u" + QByteArray::number(status.id % 3) + "</screen_name>\n"
-           + "    <protected>false</protected>\n    <followers_count>3</followers_count>\n  </user>\n";
+    xml += "  " + userXml(UserIdOf(status.id, status.byAccount), status.name, ScreenNameOf(status.id, status.byAccount));
     if (m_family == Friendica) {
         xml += "  <statusnet:html>" + Escape(status.text) + "</statusnet:html>\n  <statusnet:conversation_id>" + id
                + "</statusnet:conversation_id>\n  <georss:point>35.68 139.76</georss:point>\n";
     }
-    return xml + "</status>\n";
+    if (status.retweetOf > 0) {
+        if (const Status* original = find(status.retweetOf))
+            xml += statusXml(*original, "retweeted_status");
+    }
+    return xml + "</" + element + ">\n";
 }
 
-QByteArray FamilyPeer::timelineXml(int page) const
+// The reply to an update, a favourite or a repeat: one status, as the root.
+QByteArray FamilyPeer::statusDocument(const Status& status) const
 {
-    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<statuses type=\"array\"";
-    if (m_family == Friendica) {
-        xml += " xmlns=\"http://api.twitter.com\" xmlns:statusnet=\"http://status.net/schema/api/1/\""
-               " xmlns:friendica=\"http://friendi.ca/schema/api/1/\" xmlns:georss=\"http://www.georss.org/georss\"";
-    }
-    xml += ">\n";
+    QByteArray xml = statusXml(status);
+    xml.insert(int(qstrlen("<status")), namespaces());
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + xml;
+}
+
+QByteArray FamilyPeer::statusesXml(const std::vector<Status>& statuses, int page) const
+{
+    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<statuses type=\"array\"" + namespaces() + ">\n";
     const size_t first = size_t(page - 1) * kPageSize;
-    for (size_t i = first; i < m_timeline.size() && i < first + kPageSize; ++i)
-        xml += statusXml(m_timeline[i]);
+    for (size_t i = first; i < statuses.size() && i < first + kPageSize; ++i)
+        xml += statusXml(statuses[i]);
     return xml + "</statuses>\n";
 }
 

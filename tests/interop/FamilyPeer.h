@@ -14,6 +14,15 @@
 // status with friendica:author and friendica:owner holding names of their own; no
 // favorites/create/ID.xml, favorites/create.xml takes id=ID; textlimit 200000.
 //
+// Both take in_reply_to_status_id with an update, repeat with POST
+// statuses/retweet/ID.xml ("RT @name: text", the original in <retweeted_status>), list a
+// fixed few statuses naming @alice in statuses/mentions.xml and describe alice in
+// account/verify_credentials.xml. GNU social refuses a second repeat of a status, or one
+// of alice's own, with 403 and its <hash>; Friendica repeats whatever it is asked to.
+// Friendica's statuses carry <external_url>, the status's page on its site; GNU social's
+// do not (a client opens <site>/notice/ID). Friendica's single-status and user documents
+// declare the namespaces their prefixes use, as its timeline does.
+//
 // What is not known of a family (Friendica's framing, its 401 and 404 bodies) is answered
 // plainly: a length, a text body. One account, alice/secret. Connections are served one
 // after the other on a thread of the peer's own.
@@ -32,7 +41,11 @@ public:
     enum Family { GnuSocial, Friendica };
     static constexpr const char* kUser = "alice";
     static constexpr const char* kPassword = "secret";
+    static constexpr const char* kUserName = "Alice";
+    static constexpr int kUserId = 42;
     static constexpr int kPageSize = 20;
+    // An older status of alice's, not in the timeline; one of the mentions answers it.
+    static constexpr int kAccountStatusId = 900;
 
     struct Options {
         // What statusnet/config.xml prints, as printed; empty: the element is left out.
@@ -59,8 +72,18 @@ public:
     // Status ids the account has made favourites; texts posted, oldest first.
     std::set<QString> favourites() const;
     QStringList posted() const;
+    // For each text posted, the in_reply_to_status_id sent with it ("" when none).
+    QStringList postedInReplyTo() const;
+    // The body of the last statuses/update.xml request, refused or not.
+    QByteArray lastUpdateBody() const;
+    // The ids of every repeat asked for with a POST, oldest first, refused ones too.
+    QStringList retweetsAsked() const;
     // The name each status's row shows: the user's (never the author's or owner's).
     static QString UserNameOf(int id);
+    // The statuses of statuses/mentions.xml, newest first.
+    static QStringList MentionIds();
+    // A Friendica status's <external_url>.
+    static QByteArray ExternalUrlOf(int id);
 
 private:
     struct Request {
@@ -76,6 +99,9 @@ private:
     struct Status {
         int id;
         QString name, text;
+        bool byAccount = false;  // alice's own; else by one of three others, chosen by id
+        int inReplyTo = 0;       // 0: answers nothing
+        int retweetOf = 0;       // 0: not a repeat
     };
 
     void serve();
@@ -83,8 +109,15 @@ private:
     void writeReply(int fd, const Reply& reply) const;
     Reply answer(const Request& request);
     Reply failure(int code, const QByteArray& message, const Request& request) const;
-    QByteArray statusXml(const Status& status) const;
-    QByteArray timelineXml(int page) const;
+    QByteArray statusXml(const Status& status, const QByteArray& element = "status") const;
+    QByteArray statusDocument(const Status& status) const;
+    QByteArray statusesXml(const std::vector<Status>& statuses, int page) const;
+    QByteArray userXml(int userId, const QString& name, const QByteArray& screenName,
+                       const QByteArray& attributes = {}) const;
+    QByteArray namespaces() const;
+    const Status* find(int id) const;
+    int nextId() const;
+    Reply retweet(const Request& request, const QByteArray& id);
     QByteArray configXml() const;
 
     const Family m_family;
@@ -95,7 +128,12 @@ private:
     mutable std::mutex m_mutex;
     bool m_stopping = false;
     std::vector<Status> m_timeline;  // newest first
+    std::vector<Status> m_mentions;  // newest first
     std::set<QString> m_favourites;
+    std::set<int> m_repeated;        // originals alice has repeated
     QStringList m_posted;
+    QStringList m_postedInReplyTo;
+    QByteArray m_lastUpdateBody;
+    QStringList m_retweetsAsked;
     std::vector<QByteArray> m_requests;
 };

@@ -1,13 +1,22 @@
 // The main window against a GNU social-shaped and a Friendica-shaped peer: reading,
 // reading more, posting through the dialog, favourites through the star and a wrong
-// password, with what the peer received and what the status lines say.
+// password, with what the peer received and what the status lines say. Then the calls
+// the window does not make yet (replies, repeats, mentions, the account), straight to
+// the peers over a socket and read with the real parser.
 #include "FamilyPeer.h"
 #include "app/FormHarness.h"
 
 #include "dialogs/uTwitt.h"
+#include "xml/XMLDoc.h"
 
 #include <QPushButton>
 #include <QTest>
+#include <QUrl>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace harness;
 
@@ -211,6 +220,169 @@ TEST_P(FriendicaPeer, AFavouriteFindsTheRouteByBodyAndKeepsIt)
     trigger(*form, "mmReload");
     EXPECT_EQ(column(*form, 2).mid(0, 3), (QStringList{"true", "false", "true"}));
 }
+
+// --- replies, repeats, mentions and the account, straight to the peers -----------------
+
+struct Exchange {
+    int code = 0;
+    QByteArray body;
+};
+
+// One request with alice's credentials (or the given ones); the peer closes after its reply.
+Exchange Ask(const FamilyPeer& peer, const QByteArray& method, const QByteArray& path, const QByteArray& body = {},
+             const QByteArray& credentials = QByteArray(FamilyPeer::kUser) + ':' + FamilyPeer::kPassword)
+{
+    const QUrl base(QString::fromLatin1(peer.base()));
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(quint16(base.port()));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval timeout{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    QByteArray reply;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+        const QByteArray request = method + ' ' + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                                   "Authorization: Basic " + credentials.toBase64() + "\r\n"
+                                   "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: "
+                                   + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        (void)::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+            reply.append(buffer, n);
+    }
+    ::close(fd);
+    const qsizetype headEnd = reply.indexOf("\r\n\r\n");
+    return {reply.mid(9, 3).toInt(), headEnd < 0 ? QByteArray() : reply.mid(headEnd + 4)};
+}
+
+// The text of parent's child element; "<missing>" when it has none.
+QString Text(TXMLNode* parent, const char* name)
+{
+    TXMLNode* node = parent ? parent->ChildList()->FindByName(QString::fromLatin1(name)) : nullptr;
+    return node ? node->ElementText() : QStringLiteral("<missing>");
+}
+
+class PeerCalls : public ::testing::TestWithParam<FamilyPeer::Family> {
+protected:
+    void SetUp() override { ASSERT_TRUE(peer.isListening()); }
+    bool friendica() const { return GetParam() == FamilyPeer::Friendica; }
+    // The reply's root element, parsed; its namespace is checked on the way.
+    TXMLNode* root(const Exchange& reply, const char* name)
+    {
+        document = std::make_unique<TXMLDocument>();
+        document->LoadFromText(reply.body);
+        TXMLNode* element = document->RootElement();
+        EXPECT_EQ(element->LocalName(), QString::fromLatin1(name)) << reply.body.toStdString();
+        EXPECT_EQ(element->NamespaceURI(), friendica() ? QStringLiteral("http://api.twitter.com") : QString());
+        return element;
+    }
+    // A Friendica status names its web page; a GNU social one leaves that to the client.
+    void expectExternalUrl(TXMLNode* status)
+    {
+        EXPECT_EQ(Text(status, "external_url"),
+                  friendica() ? QString::fromLatin1(FamilyPeer::ExternalUrlOf(Text(status, "id").toInt()))
+                              : QStringLiteral("<missing>"));
+    }
+
+    FamilyPeer peer{GetParam()};
+    std::unique_ptr<TXMLDocument> document;
+};
+
+TEST_P(PeerCalls, RepliesAreRecordedAndAnswerAStatusTheyKnow)
+{
+    const QByteArray body = "status=%40u1+%E3%81%AF%E3%81%84&in_reply_to_status_id=1024";
+    Exchange reply = Ask(peer, "POST", "/api/statuses/update.xml", body);
+    ASSERT_EQ(reply.code, 200) << reply.body.toStdString();
+    EXPECT_EQ(peer.lastUpdateBody(), body);
+    TXMLNode* status = root(reply, "status");
+    EXPECT_EQ(Text(status, "text"), QStringLiteral("@u1 はい"));
+    EXPECT_EQ(Text(status, "in_reply_to_status_id"), QStringLiteral("1024"));
+    EXPECT_EQ(Text(status, "in_reply_to_user_id"), QStringLiteral("2"));
+    EXPECT_EQ(Text(status, "in_reply_to_screen_name"), QStringLiteral("u1"));
+    EXPECT_EQ(Text(status->ChildList()->FindByName("user"), "screen_name"), QStringLiteral("alice"));
+    expectExternalUrl(status);
+
+    // Recorded as sent even when the peer knows no such status; the status then answers nothing.
+    reply = Ask(peer, "POST", "/api/statuses/update.xml", "status=plain&in_reply_to_status_id=5");
+    ASSERT_EQ(reply.code, 200);
+    EXPECT_EQ(Text(root(reply, "status"), "in_reply_to_status_id"), QString());
+    ASSERT_EQ(Ask(peer, "POST", "/api/statuses/update.xml", "status=none").code, 200);
+    EXPECT_EQ(peer.postedInReplyTo(), (QStringList{"1024", "5", ""}));
+    EXPECT_EQ(peer.posted(), (QStringList{"@u1 はい", "plain", "none"}));
+}
+
+TEST_P(PeerCalls, ARepeatHoldsTheOriginal)
+{
+    const QByteArray prefix = friendica() ? "/api/1.1" : "/api";
+    Exchange reply = Ask(peer, "POST", prefix + "/statuses/retweet/1024.xml");
+    ASSERT_EQ(reply.code, 200) << reply.body.toStdString();
+    TXMLNode* status = root(reply, "status");
+    EXPECT_EQ(Text(status, "text"), QStringLiteral("RT @u1: つぶやき 1024 http://example.org/1024"));
+    TXMLNode* original = status->ChildList()->FindByName("retweeted_status");
+    ASSERT_NE(original, nullptr);
+    EXPECT_EQ(Text(original, "id"), QStringLiteral("1024"));
+    EXPECT_EQ(Text(original, "text"), QStringLiteral("つぶやき 1024 http://example.org/1024"));
+    expectExternalUrl(status);
+    expectExternalUrl(original);
+    const QString repeatId = Text(status, "id");
+
+    // GNU social makes a repeat once and never of alice's own; Friendica repeats again.
+    reply = Ask(peer, "POST", prefix + "/statuses/retweet/1024.xml");
+    const QString own = Text(root(Ask(peer, "POST", "/api/statuses/update.xml", "status=mine"), "status"), "id");
+    const Exchange ofOwn = Ask(peer, "POST", "/api/statuses/retweet/" + own.toLatin1() + ".xml");
+    if (friendica()) {
+        EXPECT_EQ(reply.code, 200);
+        EXPECT_EQ(ofOwn.code, 200);
+    } else {
+        EXPECT_EQ(reply.code, 403);
+        EXPECT_EQ(Text(root(reply, "hash"), "error"), QStringLiteral("You already repeated that notice."));
+        EXPECT_EQ(ofOwn.code, 403);
+        EXPECT_EQ(Text(root(ofOwn, "hash"), "error"), QStringLiteral("You cannot repeat your own notice."));
+        EXPECT_EQ(Ask(peer, "GET", "/api/statuses/retweet/1023.xml").code, 405);
+    }
+    EXPECT_EQ(Ask(peer, "POST", prefix + "/statuses/retweet/77.xml").code, 404);
+    // A mention can be repeated too; the timeline shows the first repeat.
+    EXPECT_EQ(Ask(peer, "POST", prefix + "/statuses/retweet/951.xml").code, 200);
+    EXPECT_EQ(peer.retweetsAsked(), (QStringList{"1024", "1024", own, "77", "951"}));
+    EXPECT_TRUE(Ask(peer, "GET", "/api/statuses/friends_timeline.xml").body.contains("<id>" + repeatId.toLatin1() + "</id>"));
+}
+
+TEST_P(PeerCalls, MentionsAndTheAccount)
+{
+    Exchange reply = Ask(peer, "GET", "/api/statuses/mentions.xml");
+    ASSERT_EQ(reply.code, 200) << reply.body.toStdString();
+    TXMLNode* statuses = root(reply, "statuses");
+    QStringList ids;
+    for (int i = 0; i < statuses->ChildList()->Count(); ++i) {
+        TXMLNode* status = statuses->ChildList()->NodeAt(i);
+        if (status->NodeType() != TNodeType::ntElement)
+            continue;
+        ids << Text(status, "id");
+        EXPECT_TRUE(Text(status, "text").contains(QStringLiteral("@alice")));
+        expectExternalUrl(status);
+        if (ids.last() == "952") {
+            EXPECT_EQ(Text(status, "in_reply_to_status_id"), QString::number(FamilyPeer::kAccountStatusId));
+            EXPECT_EQ(Text(status, "in_reply_to_screen_name"), QStringLiteral("alice"));
+        }
+    }
+    EXPECT_EQ(ids, FamilyPeer::MentionIds());
+    EXPECT_FALSE(Ask(peer, "GET", "/api/statuses/mentions.xml?page=2").body.contains("<status>"));
+
+    reply = Ask(peer, "GET", "/api/account/verify_credentials.xml");
+    ASSERT_EQ(reply.code, 200) << reply.body.toStdString();
+    TXMLNode* user = root(reply, "user");
+    EXPECT_EQ(Text(user, "screen_name"), QStringLiteral("alice"));
+    EXPECT_EQ(Text(user, "name"), QStringLiteral("Alice"));
+    EXPECT_EQ(Text(user, "id"), QString::number(FamilyPeer::kUserId));
+
+    EXPECT_EQ(Ask(peer, "GET", "/api/account/verify_credentials.xml", {}, "alice:wrong").code, 401);
+    EXPECT_EQ(Ask(peer, "GET", "/api/statuses/mentions.xml", {}, "alice:wrong").code, 401);
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, PeerCalls, ::testing::Values(FamilyPeer::GnuSocial, FamilyPeer::Friendica),
+                         [](const auto& info) { return std::string(FamilyName(info.param)); });
 
 INSTANTIATE_TEST_SUITE_P(Family, GnuSocialPeer, ::testing::Values(FamilyPeer::GnuSocial),
                          [](const auto&) { return std::string("GnuSocial"); });

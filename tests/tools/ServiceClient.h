@@ -35,6 +35,18 @@ struct ServiceClient {
     {
         return http.Post(prefix + "/favorites/create/" + id + ".xml", "id=" + id, "text/html");
     }
+    httplib::Result retweet(const std::string& id)
+    {
+        return http.Post(prefix + "/statuses/retweet/" + id + ".xml", "", "application/x-www-form-urlencoded");
+    }
+    httplib::Result mentions(const std::string& query = {})
+    {
+        return http.Get(prefix + "/statuses/mentions.xml" + query);
+    }
+    httplib::Result verifyCredentials()
+    {
+        return http.Get(prefix + "/account/verify_credentials.xml");
+    }
 
     // "http://127.0.0.1:PORT" or "https://..." and the path part of the base address; a
     // client for https trusts only the authority given with set_ca_cert_path.
@@ -117,13 +129,21 @@ struct ReadStatus {
     std::string name;
     std::string screenName;
     std::string truncated;
+    std::string inReplyToStatusId;
+    std::string inReplyToUserId;
+    std::string inReplyToScreenName;
+    std::string retweetedId;  // "<missing>" unless it is a repeat
 };
 
 inline ReadStatus readStatus(xmlNode* status)
 {
     xmlNode* user = childElement(status, "user");
+    xmlNode* retweeted = childElement(status, "retweeted_status");
     return {childText(status, "id"), childText(status, "text"), childText(status, "favorited"),
-            childText(user, "name"), childText(user, "screen_name"), childText(status, "truncated")};
+            childText(user, "name"), childText(user, "screen_name"), childText(status, "truncated"),
+            childText(status, "in_reply_to_status_id"), childText(status, "in_reply_to_user_id"),
+            childText(status, "in_reply_to_screen_name"),
+            retweeted ? childText(retweeted, "id") : std::string("<missing>")};
 }
 
 // The statuses of a timeline reply; fails the calling test on a malformed document.

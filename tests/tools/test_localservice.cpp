@@ -253,6 +253,9 @@ TEST_F(SeededService, EveryCallWantsValidBasicCredentials)
         expect401(client.timeline(), "timeline " + who);
         expect401(client.update("status=x"), "update " + who);
         expect401(client.favourite("5000000001"), "favourite " + who);
+        expect401(client.retweet("5000000001"), "retweet " + who);
+        expect401(client.mentions(), "mentions " + who);
+        expect401(client.verifyCredentials(), "verify_credentials " + who);
     }
     ServiceClient raw(service, "", "");
     for (const char* header : {"Basic", "Basic !!!!", "Basic ZGVtbw==" /* no colon */, "Bearer ZGVtbzpkZW1v",
@@ -499,6 +502,333 @@ TEST_F(SeededService, ConcurrentPostsAndFavouritesAllLandAndKeepTheFileSound)
     EXPECT_GT(after.favourites, before.favourites);
 }
 
+// ---- replies, repeats, mentions, the account ---------------------------------------------
+
+constexpr const char* kOutsiderStatus = "5000000027";  // the seed's first status of its protected account
+constexpr std::size_t kSeededMentionsOfDemo = 5;
+
+ReadStatus markedAs(const char* id)
+{
+    ReadStatus s;
+    s.id = id;
+    return s;
+}
+
+// The reply to a call that answers one status.
+ReadStatus statusOf(const httplib::Result& res)
+{
+    XmlDoc doc = parseXml(res ? res->body : std::string());
+    xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
+    return root && nodeName(root) == "status" ? readStatus(root) : markedAs("<not a status>");
+}
+
+std::vector<ReadStatus> mentionsPage(ServiceClient& client, const std::string& query = {})
+{
+    auto res = client.mentions(query);
+    bool ok = false;
+    auto statuses = res && res->status == 200 ? readTimeline(res->body, &ok) : std::vector<ReadStatus>();
+    EXPECT_TRUE(ok) << (res ? res->body : httplib::to_string(res.error()));
+    return statuses;
+}
+
+// The newest status on demo's first page by another account.
+ReadStatus someoneElses(ServiceClient& demo, const std::string& screenName)
+{
+    bool ok = false;
+    for (const ReadStatus& s : readTimeline(demo.timeline()->body, &ok)) {
+        if (s.screenName == screenName && s.retweetedId == "<missing>")
+            return s;
+    }
+    return markedAs("<none>");
+}
+
+TEST_F(SeededService, RepliesNameTheStatusTheyAnswerAndUnknownIdsAnswerNothing)
+{
+    ServiceClient demo(service);
+    const ReadStatus parent = someoneElses(demo, "sakura");
+    ASSERT_NE(parent.id, "<none>");
+
+    auto res = demo.update("status=%40sakura+%E3%81%AF%E3%81%84&in_reply_to_status_id=" + parent.id);
+    ASSERT_EQ(res->status, 200) << res->body;
+    const ReadStatus reply = statusOf(res);
+    EXPECT_EQ(reply.text, "@sakura はい");
+    EXPECT_EQ(reply.inReplyToStatusId, parent.id);
+    EXPECT_EQ(reply.inReplyToUserId, "2");
+    EXPECT_EQ(reply.inReplyToScreenName, "sakura");
+    bool ok = false;
+    const ReadStatus shown = readTimeline(demo.timeline()->body, &ok).front();
+    EXPECT_EQ(shown.id, reply.id);
+    EXPECT_EQ(shown.inReplyToStatusId, parent.id);
+    EXPECT_EQ(shown.inReplyToScreenName, "sakura");
+
+    // An id with no status, or none at all: a status that answers nothing, with the
+    // elements there and empty.
+    for (const std::string field : {"&in_reply_to_status_id=1", "&in_reply_to_status_id=99999999999999",
+                                     "&in_reply_to_status_id=", ""}) {
+        const ReadStatus plain = statusOf(demo.update("status=plain" + field));
+        EXPECT_NE(plain.id, "<not a status>") << field;
+        EXPECT_EQ(plain.inReplyToStatusId, "") << field;
+        EXPECT_EQ(plain.inReplyToUserId, "") << field;
+        EXPECT_EQ(plain.inReplyToScreenName, "") << field;
+    }
+
+    // What is not an id at all is the client's mistake, and nothing is stored.
+    const DbSnapshot before = snapshot(service.dbPath());
+    for (const char* id : {"abc", "-5", "0", "12x", "99999999999999999999"}) {
+        res = demo.update(std::string("status=x&in_reply_to_status_id=") + id);
+        ASSERT_TRUE(res) << id;
+        EXPECT_EQ(res->status, 400) << id;
+        EXPECT_NE(errorOf(res->body).find("in_reply_to_status_id"), std::string::npos) << id << ": " << res->body;
+    }
+    EXPECT_EQ(snapshot(service.dbPath()), before);
+}
+
+TEST_F(SeededService, ARepeatHoldsTheOriginalAndIsMadeOnceAndNeverOfYourOwn)
+{
+    ServiceClient demo(service);
+    const ReadStatus original = someoneElses(demo, "kenji");
+    ASSERT_NE(original.id, "<none>");
+
+    auto res = demo.retweet(original.id);
+    ASSERT_TRUE(res);
+    ASSERT_EQ(res->status, 200) << res->body;
+    const ReadStatus repeat = statusOf(res);
+    EXPECT_EQ(repeat.text, "RT @kenji: " + original.text);
+    EXPECT_EQ(repeat.screenName, "demo");
+    EXPECT_EQ(repeat.retweetedId, original.id);
+    XmlDoc doc = parseXml(res->body);
+    const ReadStatus inner = readStatus(childElement(xmlDocGetRootElement(doc.get()), "retweeted_status"));
+    EXPECT_EQ(inner.text, original.text);
+    EXPECT_EQ(inner.screenName, "kenji");
+    EXPECT_EQ(inner.favorited, original.favorited);
+    bool ok = false;
+    const ReadStatus shown = readTimeline(demo.timeline()->body, &ok).front();
+    EXPECT_EQ(shown.id, repeat.id);
+    EXPECT_EQ(shown.retweetedId, original.id);
+
+    const DbSnapshot before = snapshot(service.dbPath());
+    const auto refused = [&](const std::string& id, int status, const std::string& error) {
+        auto r = demo.retweet(id);
+        ASSERT_TRUE(r) << id;
+        EXPECT_EQ(r->status, status) << id;
+        EXPECT_EQ(errorOf(r->body), error) << id;
+    };
+    refused(original.id, 403, "You already repeated that status.");
+    // The repeat itself stands for its original.
+    refused(repeat.id, 403, "You already repeated that status.");
+    const std::string own = statusOf(demo.update("status=mine")).id;
+    refused(own, 403, "You cannot repeat your own status.");
+    refused(kOutsiderStatus, 403, "The statuses of a protected account cannot be repeated.");
+    for (const char* id : {"1", "99999999999999999999", "abc", "0"})
+        refused(id, 404, "No status found with that ID.");
+    EXPECT_EQ(snapshot(service.dbPath()).statuses, before.statuses + 1) << "only the status \"mine\"";
+
+    // Another account repeats the same status on its own; a repeat is cut to the limit
+    // like any status, its original is not.
+    ServiceClient sakura(service, "sakura", "sakura");
+    EXPECT_EQ(sakura.retweet(original.id)->status, 200);
+    const std::string longest(140, 'x');
+    const std::string longId = statusOf(sakura.update("status=" + longest)).id;
+    res = demo.retweet(longId);
+    ASSERT_EQ(res->status, 200) << res->body;
+    EXPECT_EQ(statusOf(res).text, ("RT @sakura: " + longest).substr(0, 140));
+    EXPECT_EQ(statusOf(res).truncated, "true");
+    doc = parseXml(res->body);
+    EXPECT_EQ(readStatus(childElement(xmlDocGetRootElement(doc.get()), "retweeted_status")).text, longest);
+}
+
+TEST_F(SeededService, RepeatsOfOneStatusAtOnceMakeOneRepeat)
+{
+    ServiceClient demo(service);
+    const ReadStatus original = someoneElses(demo, "yuki");
+    ASSERT_NE(original.id, "<none>");
+    const DbSnapshot before = snapshot(service.dbPath());
+    std::atomic<int> made{0}, refused{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; ++t) {
+        threads.emplace_back([&] {
+            ServiceClient client(service);
+            auto res = client.retweet(original.id);
+            made += res && res->status == 200;
+            refused += res && res->status == 403;
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(made, 1);
+    EXPECT_EQ(refused, 5);
+    EXPECT_EQ(snapshot(service.dbPath()).statuses, before.statuses + 1);
+}
+
+TEST_F(SeededService, MentionsNameTheAccountAsAWordOrAnswerItsStatuses)
+{
+    ServiceClient demo(service);
+    const auto seeded = mentionsPage(demo);
+    ASSERT_EQ(seeded.size(), kSeededMentionsOfDemo);
+    EXPECT_EQ(std::count_if(seeded.begin(), seeded.end(), [](const ReadStatus& s) { return s.inReplyToScreenName == "demo"; }), 1);
+
+    const std::string mine = statusOf(demo.update("status=%40demo+to+myself")).id;
+    ServiceClient sakura(service, "sakura", "sakura");
+    std::vector<std::string> expected;  // oldest first
+    for (const std::string text : {"%40demo%2C+comma", "end+%40demo", "%40DEMO+shouts", "(%40demo)",
+                                    "%40demo%E3%81%95%E3%82%93", "%40demonstration", "mail%40demo", "%40demo_x",
+                                    "%40%40demox", "nobody"}) {
+        const ReadStatus posted = statusOf(sakura.update("status=" + text));
+        const bool names = text.find("demonstration") == std::string::npos && text.find("mail") == std::string::npos
+                           && text.find("demo_x") == std::string::npos && text.find("demox") == std::string::npos
+                           && text != "nobody";
+        if (names)
+            expected.push_back(posted.text);
+    }
+    // A reply to demo's status names nobody and is still a mention; a protected account
+    // demo does not follow is not heard.
+    expected.push_back(statusOf(sakura.update("status=%E3%81%9D%E3%81%86%E3%81%A7%E3%81%99%E3%81%AD&in_reply_to_status_id=" + mine)).text);
+    ServiceClient outsider(service, "outsider", "outsider");
+    ASSERT_EQ(outsider.update("status=%40demo+from+the+outside")->status, 200);
+
+    std::vector<std::string> got;
+    for (const ReadStatus& s : mentionsPage(demo))
+        got.push_back(s.text);
+    ASSERT_GE(got.size(), expected.size());
+    got.resize(expected.size());
+    std::reverse(expected.begin(), expected.end());
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(expected.back(), "@demo, comma");
+    EXPECT_EQ(expected.front(), "そうですね");
+
+    // Pages of twenty, newest first, none twice; a bad page is refused as on the timeline.
+    ServiceClient kenji(service, "kenji", "kenji");
+    for (int i = 0; i < 20; ++i)
+        ASSERT_EQ(kenji.update("status=%40demo+" + std::to_string(i))->status, 200);
+    const std::size_t total = kSeededMentionsOfDemo + expected.size() + 20;
+    std::vector<ReadStatus> all = mentionsPage(demo);
+    EXPECT_EQ(all.size(), 20u);
+    EXPECT_EQ(all.front().text, "@demo 19");
+    for (const ReadStatus& s : mentionsPage(demo, "?page=2&twtr=true"))
+        all.push_back(s);
+    EXPECT_EQ(all.size(), total);
+    for (std::size_t i = 1; i < all.size(); ++i)
+        EXPECT_LT(std::stoll(all[i].id), std::stoll(all[i - 1].id)) << i;
+    EXPECT_TRUE(mentionsPage(demo, "?page=3").empty());
+    auto res = demo.mentions("?page=0");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 400);
+
+    // Each account hears its own name: sakura is named in none of these.
+    for (const ReadStatus& s : mentionsPage(sakura))
+        EXPECT_NE(s.screenName, "sakura");
+}
+
+TEST_F(SeededService, VerifyCredentialsDescribesTheSignedInAccount)
+{
+    for (const auto& [name, displayName] : {std::pair<std::string, std::string>{"demo", "デモ ユーザー"},
+                                            {"yuki", "雪村ゆき"}}) {
+        ServiceClient client(service, name, name);
+        auto res = client.verifyCredentials();
+        ASSERT_TRUE(res) << name;
+        ASSERT_EQ(res->status, 200) << name;
+        EXPECT_EQ(res->get_header_value("Content-Type"), "application/xml; charset=utf-8");
+        XmlDoc doc = parseXml(res->body);
+        xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
+        ASSERT_TRUE(root && nodeName(root) == "user") << res->body;
+        // The same user as in a status of the timeline, field for field.
+        XmlDoc timeline = parseXml(client.timeline()->body);
+        xmlNode* sameUser = nullptr;
+        for (xmlNode* status : childElements(xmlDocGetRootElement(timeline.get()))) {
+            if (childText(childElement(status, "user"), "screen_name") == name)
+                sameUser = childElement(status, "user");
+        }
+        ASSERT_NE(sameUser, nullptr) << name;
+        std::vector<std::pair<std::string, std::string>> expected, actual;
+        for (xmlNode* child : childElements(sameUser))
+            expected.emplace_back(nodeName(child), nodeText(child));
+        for (xmlNode* child : childElements(root))
+            actual.emplace_back(nodeName(child), nodeText(child));
+        EXPECT_EQ(actual, expected) << name;
+        EXPECT_EQ(childText(root, "name"), displayName);
+    }
+}
+
+// A file from before replies and repeats: the old tables, rows in them, and no new columns.
+TEST(LocalServiceSchema, AnOlderFileOpensWithItsStatusesAndGainsRepliesAndRepeats)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("older.sqlite");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
+    const char* older = R"sql(
+CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
+CREATE TABLE users(id INTEGER PRIMARY KEY, screen_name TEXT NOT NULL UNIQUE, name TEXT NOT NULL,
+  password_salt BLOB NOT NULL, password_hash BLOB NOT NULL, location TEXT NOT NULL DEFAULT '',
+  description TEXT NOT NULL DEFAULT '', profile_image_url TEXT NOT NULL DEFAULT '', url TEXT NOT NULL DEFAULT '',
+  protected INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE friendships(follower_id INTEGER NOT NULL REFERENCES users(id),
+  followed_id INTEGER NOT NULL REFERENCES users(id), PRIMARY KEY(follower_id, followed_id));
+CREATE TABLE statuses(id INTEGER PRIMARY KEY, user_id INTEGER NOT NULL REFERENCES users(id),
+  created_at INTEGER NOT NULL, text TEXT NOT NULL, source TEXT NOT NULL, truncated INTEGER NOT NULL DEFAULT 0);
+CREATE INDEX statuses_by_user ON statuses(user_id, id);
+CREATE TABLE favourites(user_id INTEGER NOT NULL REFERENCES users(id),
+  status_id INTEGER NOT NULL REFERENCES statuses(id), PRIMARY KEY(user_id, status_id));
+INSERT INTO meta VALUES('schema', '1'), ('seeded', '1');
+INSERT INTO users(id, screen_name, name, password_salt, password_hash) VALUES
+  (1, 'ann', 'Ann', x'00', x'00'), (2, 'bob', 'Bob', x'00', x'00');
+INSERT INTO friendships VALUES(1, 2), (2, 1);
+INSERT INTO statuses VALUES(10, 2, 1796600000, 'older one @ann', 'web', 0), (11, 1, 1796600060, 'older two', 'web', 0),
+  (12, 2, 1796600120, 'older three', 'web', 0);
+INSERT INTO favourites VALUES(1, 12);
+)sql";
+    ASSERT_EQ(sqlite3_exec(db, older, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+    const DbSnapshot before = snapshot(path);
+
+    // --seed finds the file seeded and leaves it be; --user sets the passwords.
+    LocalService::Options options = seeded();
+    options.dbPath = path;
+    options.users = {{"ann", "ann"}, {"bob", "bob"}};
+    LocalService service(options);
+    ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
+    EXPECT_EQ(snapshot(path), before);
+
+    ServiceClient ann(service, "ann", "ann");
+    bool ok = false;
+    const auto statuses = readTimeline(ann.timeline()->body, &ok);
+    ASSERT_TRUE(ok);
+    std::vector<std::string> texts;
+    for (const ReadStatus& s : statuses) {
+        texts.push_back(s.text);
+        EXPECT_EQ(s.inReplyToStatusId, "");
+    }
+    EXPECT_EQ(texts, (std::vector<std::string>{"older three", "older two", "older one @ann"}));
+    EXPECT_EQ(statuses.front().favorited, "true");
+
+    // The new columns work on the old rows.
+    EXPECT_EQ(statusOf(ann.update("status=yes&in_reply_to_status_id=10")).inReplyToScreenName, "bob");
+    EXPECT_EQ(statusOf(ann.retweet("12")).retweetedId, "12");
+    EXPECT_EQ(ann.retweet("12")->status, 403);
+    ServiceClient bob(service, "bob", "bob");
+    // The reply, and the repeat, whose text names @bob.
+    EXPECT_EQ(mentionsPage(bob).size(), 2u);
+    EXPECT_EQ(mentionsPage(ann).size(), 1u);
+
+    // A second open finds them there. A file that has a status repeat itself is read
+    // one level deep, not round and round.
+    ASSERT_TRUE(service.stop());
+    ASSERT_EQ(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "UPDATE statuses SET retweeted_status_id = 11 WHERE id = 11", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    ASSERT_TRUE(service.restart()) << service.errorString().toStdString();
+    ServiceClient again(service, "ann", "ann");
+    auto res = again.timeline();
+    ASSERT_TRUE(res) << httplib::to_string(res.error());
+    const auto reread = readTimeline(res->body, &ok);
+    EXPECT_TRUE(ok);
+    ASSERT_EQ(reread.size(), 5u);
+    EXPECT_EQ(reread[3].retweetedId, "11");
+    EXPECT_EQ(snapshot(path).statuses, before.statuses + 2);
+    EXPECT_EQ(snapshot(path).integrity, "ok");
+}
+
 // ---- paths, methods, sizes ------------------------------------------------------------
 
 TEST_F(SeededService, WrongMethodsAndUnknownPathsGetClearErrors)
@@ -516,6 +846,11 @@ TEST_F(SeededService, WrongMethodsAndUnknownPathsGetClearErrors)
         {"GET", "/statuses/update.xml", 405, "POST"},
         {"PUT", "/statuses/update.xml", 405, "POST"},
         {"GET", "/favorites/create/5000000001.xml", 405, "POST"},
+        {"GET", "/statuses/retweet/5000000001.xml", 405, "POST"},
+        {"POST", "/statuses/mentions.xml", 405, "GET, HEAD"},
+        {"POST", "/account/verify_credentials.xml", 405, "GET, HEAD"},
+        {"POST", "/statuses/retweet/.xml", 404, ""},
+        {"POST", "/statuses/retweet/1/2.xml", 404, ""},
         {"GET", "/statuses/public_timeline.xml", 404, ""},
         {"GET", "/", 404, ""},
         {"POST", "/favorites/create/.xml", 404, ""},

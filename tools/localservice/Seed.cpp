@@ -60,6 +60,22 @@ constexpr std::array kUsers = {
     SeedUser{"yuki", "yuki", "雪村ゆき", "京都", "本と猫と日本茶。", false},
     SeedUser{"brimlark_news", "brimlark_news", "Brimlark ニュース", "", "お知らせ用のアカウントです。", false},
 };
+// Statuses by the other accounts that name @demo, so the mentions show something at once.
+// Each takes the place of a templated status: the counts stay as they are.
+struct SeedMention {
+    int friendIndex;
+    std::size_t author;  // in kUsers, never 0 (demo)
+    const char* text;
+    bool reply;          // answers demo's latest status before it
+};
+constexpr std::array kMentions = {
+    SeedMention{250, 1, "@demo 京都のおすすめ、清水寺はどうでしょう？", false},
+    SeedMention{280, 2, "@demo さん、明日の勉強会に来ますか？ 資料: https://example.com/slides/demo", false},
+    SeedMention{300, 3, "猫の写真を @demo に見せたい 🐱", false},
+    SeedMention{312, 2, "@demo ありがとうございます！参考になりました。", true},
+    SeedMention{318, 4, "@demo, Brimlark_Simple の新しい版が出ました http://example.com/release", false},
+};
+
 constexpr SeedUser kOutsider{"outsider", "outsider", "見知らぬ人", "", "誰もフォローしていない鍵付きアカウント。", true};
 
 } // namespace
@@ -97,6 +113,7 @@ bool seedDemoData(Store& store, std::int64_t now)
         // mt19937's sequence is fixed by the standard, so every seed is the same.
         std::mt19937 random(20261207);
         int friendIndex = 0;
+        std::int64_t latestByDemo = 0;
         for (int i = 0; i < total; ++i) {
             const std::uint32_t roll = random();
             const std::int64_t id = kSeedFirstStatusId + i;
@@ -114,8 +131,18 @@ bool seedDemoData(Store& store, std::int64_t now)
             } else {
                 text = fill(kTemplates[(roll >> 8) % kTemplates.size()], friendIndex + 1);
             }
-            const std::int64_t author = byOutsider ? outsider : ids[(roll >> 20) % ids.size()];
-            batch.insertStatus(id, author, createdAt, text, byOutsider ? "web" : "brimlark");
+            std::int64_t author = byOutsider ? outsider : ids[(roll >> 20) % ids.size()];
+            std::int64_t inReplyTo = 0;
+            for (const SeedMention& mention : kMentions) {
+                if (!byOutsider && mention.friendIndex == friendIndex) {
+                    author = ids[mention.author];
+                    text = mention.text;
+                    inReplyTo = mention.reply ? latestByDemo : 0;
+                }
+            }
+            batch.insertStatus(id, author, createdAt, text, byOutsider ? "web" : "brimlark", inReplyTo);
+            if (author == ids[0])
+                latestByDemo = id;
             if (!byOutsider) {
                 if (friendIndex % 6 == 0)
                     batch.markFavourite(ids[0], id);

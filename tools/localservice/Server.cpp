@@ -23,11 +23,11 @@ namespace {
 
 constexpr const char* kXmlType = "application/xml; charset=utf-8";
 
-enum class Route { None, Timeline, Update, Favourite, Config };
+enum class Route { None, Timeline, Mentions, Update, Favourite, Retweet, Credentials, Config };
 
 struct Match {
     Route route = Route::None;
-    std::int64_t statusId = 0;  // Favourite only; 0 when the id is not a number
+    std::int64_t statusId = 0;  // Favourite and Retweet only; 0 when the id is not a number
 };
 
 bool allDigits(std::string_view text)
@@ -46,23 +46,35 @@ std::optional<std::int64_t> positiveNumber(std::string_view text, std::int64_t m
     return value;
 }
 
+// "<start>ID.xml": the id's text, or nullopt when the path is not of that shape.
+std::optional<std::string_view> idInPath(std::string_view path, std::string_view start)
+{
+    constexpr std::string_view suffix = ".xml";
+    if (path.size() <= start.size() + suffix.size() || path.substr(0, start.size()) != start
+        || path.substr(path.size() - suffix.size()) != suffix)
+        return std::nullopt;
+    const std::string_view id = path.substr(start.size(), path.size() - start.size() - suffix.size());
+    if (id.find('/') != std::string_view::npos)
+        return std::nullopt;
+    return id;
+}
+
 Match matchPath(std::string_view path)
 {
     if (path == "/statuses/friends_timeline.xml")
         return {Route::Timeline};
+    if (path == "/statuses/mentions.xml")
+        return {Route::Mentions};
     if (path == "/statuses/update.xml")
         return {Route::Update};
+    if (path == "/account/verify_credentials.xml")
+        return {Route::Credentials};
     if (path == "/statusnet/config.xml")
         return {Route::Config};
-    constexpr std::string_view favourite = "/favorites/create/";
-    constexpr std::string_view suffix = ".xml";
-    if (path.size() > favourite.size() + suffix.size() && path.substr(0, favourite.size()) == favourite
-        && path.substr(path.size() - suffix.size()) == suffix) {
-        const std::string_view id = path.substr(favourite.size(), path.size() - favourite.size() - suffix.size());
-        if (id.find('/') == std::string_view::npos) {
-            const auto number = positiveNumber(id, INT64_MAX);
-            return {Route::Favourite, number.value_or(0)};
-        }
+    for (const auto& [start, route] : {std::pair{std::string_view("/favorites/create/"), Route::Favourite},
+                                       std::pair{std::string_view("/statuses/retweet/"), Route::Retweet}}) {
+        if (const auto id = idInPath(path, start))
+            return {route, positiveNumber(*id, INT64_MAX).value_or(0)};
     }
     return {};
 }
@@ -188,7 +200,8 @@ public:
         const Match match = matchPath(path);
         if (match.route == Route::None || (match.route == Route::Config && m_options.textLimit < 0))
             return fail(req, res, 404, "Not found.");
-        const bool read = match.route == Route::Timeline || match.route == Route::Config;
+        const bool read = match.route == Route::Timeline || match.route == Route::Mentions
+                          || match.route == Route::Credentials || match.route == Route::Config;
         const char* allowed = read ? "GET, HEAD" : "POST";
         const bool methodOk = read ? (req.method == "GET" || req.method == "HEAD") : req.method == "POST";
         if (!methodOk) {
@@ -209,15 +222,20 @@ public:
                                            + " seconds.");
         }
         switch (match.route) {
-        case Route::Timeline: return timeline(req, res, *user);
+        case Route::Timeline: return timeline(req, res, *user, &Store::friendsTimeline);
+        case Route::Mentions: return timeline(req, res, *user, &Store::mentionsTimeline);
         case Route::Update: return update(req, res, *user);
         case Route::Favourite: return favourite(req, res, *user, match.statusId);
+        case Route::Retweet: return retweet(req, res, *user, match.statusId);
+        case Route::Credentials: return credentials(req, res, *user);
         case Route::None:
         case Route::Config: break;
         }
     }
 
-    void timeline(const httplib::Request& req, httplib::Response& res, std::int64_t user)
+    using TimelineQuery = std::vector<StatusRecord> (Store::*)(std::int64_t, std::int64_t, int);
+
+    void timeline(const httplib::Request& req, httplib::Response& res, std::int64_t user, TimelineQuery query)
     {
         std::int64_t page = 1;
         if (req.has_param("page")) {
@@ -227,8 +245,14 @@ public:
                 return fail(req, res, 400, "The page must be a whole number from 1 to 2147483647, not \"" + text + "\".");
             page = *number;
         }
-        const auto statuses = m_store.friendsTimeline(user, (page - 1) * kPageSize, kPageSize);
+        const auto statuses = (m_store.*query)(user, (page - 1) * kPageSize, kPageSize);
         res.set_content(statusesDocument(statuses), kXmlType);
+    }
+
+    // The length statuses are kept to; 0: no limit.
+    std::size_t statusLimit() const
+    {
+        return m_options.textLimit >= 0 ? std::size_t(m_options.textLimit) : kStatusLimit;
     }
 
     void update(const httplib::Request& req, httplib::Response& res, std::int64_t user)
@@ -241,15 +265,48 @@ public:
             return fail(req, res, 400, "The form body has no status field.");
         if (status->find_first_not_of(" \t\r\n") == std::string::npos)
             return fail(req, res, 400, "The status is empty.");
+        // Empty is no reply; a number with no status behind it is stored as no reply, as
+        // the status it answered may be gone; anything else is the client's mistake.
+        std::int64_t inReplyTo = 0;
+        const std::string* replyField = form.find("in_reply_to_status_id");
+        if (replyField && !replyField->empty()) {
+            const auto number = positiveNumber(*replyField, INT64_MAX);
+            if (!number)
+                return fail(req, res, 400, "in_reply_to_status_id must be a status id, not \"" + *replyField + "\".");
+            inReplyTo = *number;
+        }
         std::string text = *status;
         // The limit the service publishes is the one it keeps; 0 publishes none.
-        const bool truncated = m_options.textLimit == 0 ? false
-            : cutToUtf16Units(text, m_options.textLimit > 0 ? std::size_t(m_options.textLimit) : kStatusLimit);
+        const std::size_t limit = statusLimit();
+        const bool truncated = limit > 0 && cutToUtf16Units(text, limit);
         const std::string* sourceField = form.find("source");
         std::string source = sourceField && !sourceField->empty() ? *sourceField : "web";
         cutToUtf16Units(source, 64);
-        const StatusRecord stored = m_store.addStatus(user, text, source, truncated);
+        const StatusRecord stored = m_store.addStatus(user, text, source, truncated, inReplyTo);
         res.set_content(statusDocument(stored), kXmlType);
+    }
+
+    // The body, if any, is not read: the id is in the path.
+    void retweet(const httplib::Request& req, httplib::Response& res, std::int64_t user, std::int64_t statusId)
+    {
+        if (statusId <= 0)
+            return fail(req, res, 404, "No status found with that ID.");
+        const Store::Repeat repeat = m_store.repeat(user, statusId, statusLimit());
+        switch (repeat.outcome) {
+        case Store::Repeat::Done: return res.set_content(statusDocument(*repeat.status), kXmlType);
+        case Store::Repeat::NotFound: return fail(req, res, 404, "No status found with that ID.");
+        case Store::Repeat::OwnStatus: return fail(req, res, 403, "You cannot repeat your own status.");
+        case Store::Repeat::Protected: return fail(req, res, 403, "The statuses of a protected account cannot be repeated.");
+        case Store::Repeat::AlreadyRepeated: return fail(req, res, 403, "You already repeated that status.");
+        }
+    }
+
+    void credentials(const httplib::Request&, httplib::Response& res, std::int64_t user)
+    {
+        const auto record = m_store.user(user);
+        if (!record)
+            throw StoreError("the signed-in account vanished");
+        res.set_content(userDocument(*record), kXmlType);
     }
 
     void favourite(const httplib::Request& req, httplib::Response& res, std::int64_t user, std::int64_t statusId)

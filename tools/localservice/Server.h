@@ -9,7 +9,7 @@ namespace localservice {
 
 class Store;
 
-// The HTTP side of the local service: Basic authentication, the three calls of the
+// The HTTP side of the local service: Basic authentication, the calls of the
 // interface under the optional prefix, the site configuration when a text limit is
 // given, an optional request limit and delay, and a clear XML error for everything it
 // refuses. Listens on 127.0.0.1 only; speaks https

@@ -29,31 +29,51 @@ void element(std::string& out, std::string_view indent, std::string_view name, s
     out += ">\n";
 }
 
-void appendStatus(std::string& out, const StatusRecord& s)
+void appendUser(std::string& out, const std::string& indent, const UserRecord& u)
 {
-    out += "<status>\n";
-    element(out, "  ", "created_at", historicDate(s.createdAt));
-    element(out, "  ", "id", std::to_string(s.id));
-    element(out, "  ", "text", s.text);
-    element(out, "  ", "source", s.source);
-    element(out, "  ", "truncated", s.truncated ? "true" : "false");
-    element(out, "  ", "in_reply_to_status_id", "");
-    element(out, "  ", "in_reply_to_user_id", "");
-    element(out, "  ", "favorited", s.favorited ? "true" : "false");
-    element(out, "  ", "in_reply_to_screen_name", "");
-    const UserRecord& u = s.user;
-    out += "  <user>\n";
-    element(out, "    ", "id", std::to_string(u.id));
-    element(out, "    ", "name", u.name);
-    element(out, "    ", "screen_name", u.screenName);
-    element(out, "    ", "location", u.location);
-    element(out, "    ", "description", u.description);
-    element(out, "    ", "profile_image_url", u.profileImageUrl);
-    element(out, "    ", "url", u.url);
-    element(out, "    ", "protected", u.isProtected ? "true" : "false");
-    element(out, "    ", "followers_count", std::to_string(u.followersCount));
-    out += "  </user>\n";
-    out += "</status>\n";
+    const std::string inner = indent + "  ";
+    out += indent + "<user>\n";
+    element(out, inner, "id", std::to_string(u.id));
+    element(out, inner, "name", u.name);
+    element(out, inner, "screen_name", u.screenName);
+    element(out, inner, "location", u.location);
+    element(out, inner, "description", u.description);
+    element(out, inner, "profile_image_url", u.profileImageUrl);
+    element(out, inner, "url", u.url);
+    element(out, inner, "protected", u.isProtected ? "true" : "false");
+    element(out, inner, "followers_count", std::to_string(u.followersCount));
+    out += indent + "</user>\n";
+}
+
+std::string idOrEmpty(std::int64_t id)
+{
+    return id > 0 ? std::to_string(id) : std::string();
+}
+
+// The element is named by the caller: <status> at the top, <retweeted_status> inside a
+// repeat, which holds the repeated status with the same children.
+void appendStatus(std::string& out, const std::string& indent, std::string_view name, const StatusRecord& s)
+{
+    const std::string inner = indent + "  ";
+    out += indent + '<';
+    out += name;
+    out += ">\n";
+    element(out, inner, "created_at", historicDate(s.createdAt));
+    element(out, inner, "id", std::to_string(s.id));
+    element(out, inner, "text", s.text);
+    element(out, inner, "source", s.source);
+    element(out, inner, "truncated", s.truncated ? "true" : "false");
+    element(out, inner, "in_reply_to_status_id", idOrEmpty(s.inReplyToStatusId));
+    element(out, inner, "in_reply_to_user_id", idOrEmpty(s.inReplyToUserId));
+    element(out, inner, "favorited", s.favorited ? "true" : "false");
+    element(out, inner, "in_reply_to_screen_name", s.inReplyToStatusId > 0 ? s.inReplyToScreenName : std::string());
+    appendUser(out, inner, s.user);
+    // Only repeats carry it, after the user, as the classic interface did.
+    if (s.retweetedStatus)
+        appendStatus(out, inner, "retweeted_status", *s.retweetedStatus);
+    out += indent + "</";
+    out += name;
+    out += ">\n";
 }
 
 } // namespace
@@ -108,7 +128,7 @@ std::string statusesDocument(const std::vector<StatusRecord>& statuses)
     std::string out(kDeclaration);
     out += "<statuses type=\"array\">\n";
     for (const StatusRecord& s : statuses)
-        appendStatus(out, s);
+        appendStatus(out, "", "status", s);
     out += "</statuses>\n";
     return out;
 }
@@ -116,7 +136,14 @@ std::string statusesDocument(const std::vector<StatusRecord>& statuses)
 std::string statusDocument(const StatusRecord& status)
 {
     std::string out(kDeclaration);
-    appendStatus(out, status);
+    appendStatus(out, "", "status", status);
+    return out;
+}
+
+std::string userDocument(const UserRecord& user)
+{
+    std::string out(kDeclaration);
+    appendUser(out, "", user);
     return out;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,12 @@ struct StatusRecord {
     bool truncated = false;
     bool favorited = false;      // for the signed-in user
     UserRecord user;
+    // The status this one answers; 0 when it answers none.
+    std::int64_t inReplyToStatusId = 0;
+    std::int64_t inReplyToUserId = 0;
+    std::string inReplyToScreenName;
+    // For a repeat, the status repeated; null otherwise.
+    std::shared_ptr<const StatusRecord> retweetedStatus;
 };
 
 // Character data for an element or attribute: markup characters become references, a
@@ -40,8 +47,10 @@ std::string historicDate(std::int64_t secondsSinceEpoch);
 
 // A whole document: the declaration and <statuses type="array"> with each status.
 std::string statusesDocument(const std::vector<StatusRecord>& statuses);
-// A whole document holding one <status>, the reply to an update or a favourite.
+// A whole document holding one <status>, the reply to an update, a repeat or a favourite.
 std::string statusDocument(const StatusRecord& status);
+// A whole document holding one <user>, the reply to verify_credentials.
+std::string userDocument(const UserRecord& user);
 // The site configuration a GNU social server publishes, reduced to its name and the
 // status length limit (0: none).
 std::string configDocument(int textLimit);

@@ -1,11 +1,16 @@
 #include "Store.h"
 
+#include "FormCodec.h"
+
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 #include <sqlite3.h>
 
+#include <cctype>
 #include <ctime>
+#include <string_view>
+#include <utility>
 
 namespace localservice {
 
@@ -36,7 +41,9 @@ CREATE TABLE IF NOT EXISTS statuses(
   created_at INTEGER NOT NULL,
   text TEXT NOT NULL,
   source TEXT NOT NULL,
-  truncated INTEGER NOT NULL DEFAULT 0);
+  truncated INTEGER NOT NULL DEFAULT 0,
+  in_reply_to_status_id INTEGER REFERENCES statuses(id),
+  retweeted_status_id INTEGER REFERENCES statuses(id));
 CREATE INDEX IF NOT EXISTS statuses_by_user ON statuses(user_id, id);
 CREATE TABLE IF NOT EXISTS favourites(
   user_id INTEGER NOT NULL REFERENCES users(id),
@@ -44,14 +51,74 @@ CREATE TABLE IF NOT EXISTS favourites(
   PRIMARY KEY(user_id, status_id));
 )sql";
 
-// Columns 0-14 of every status read, in StatusRecord order; ?1 is the viewer.
+// Files made before replies and repeats lack these columns; they are added on open, the
+// rows kept. Indexes that name them come after.
+constexpr std::pair<const char*, const char*> kAddedStatusColumns[] = {
+    {"in_reply_to_status_id", "ALTER TABLE statuses ADD COLUMN in_reply_to_status_id INTEGER REFERENCES statuses(id)"},
+    {"retweeted_status_id", "ALTER TABLE statuses ADD COLUMN retweeted_status_id INTEGER REFERENCES statuses(id)"},
+};
+constexpr const char* kLaterIndexes = R"sql(
+CREATE UNIQUE INDEX IF NOT EXISTS statuses_one_repeat_each ON statuses(user_id, retweeted_status_id)
+  WHERE retweeted_status_id IS NOT NULL;
+CREATE INDEX IF NOT EXISTS statuses_by_parent ON statuses(in_reply_to_status_id)
+  WHERE in_reply_to_status_id IS NOT NULL;
+)sql";
+constexpr const char* kSchemaVersion = "2";
+
+// Columns 0-17 of every status read, in StatusRecord order, and 18 the id of the status it
+// repeats; ?1 is the viewer. p is the status answered, pu its author.
 constexpr const char* kStatusColumns = R"sql(
 SELECT s.id, s.created_at, s.text, s.source, s.truncated,
        EXISTS(SELECT 1 FROM favourites f WHERE f.user_id = ?1 AND f.status_id = s.id),
        u.id, u.name, u.screen_name, u.location, u.description, u.profile_image_url, u.url,
-       u.protected, (SELECT COUNT(*) FROM friendships fr WHERE fr.followed_id = u.id)
+       u.protected, (SELECT COUNT(*) FROM friendships fr WHERE fr.followed_id = u.id),
+       p.id, p.user_id, pu.screen_name, s.retweeted_status_id
 FROM statuses s JOIN users u ON u.id = s.user_id
+  LEFT JOIN statuses p ON p.id = s.in_reply_to_status_id
+  LEFT JOIN users pu ON pu.id = p.user_id
 )sql";
+
+bool isNameCharacter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+bool sameLetters(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+// "@name" as a whole word, letters in any case: not "@names", not "mail@name".
+bool mentions(std::string_view text, std::string_view screenName)
+{
+    if (screenName.empty())
+        return false;
+    for (std::size_t at = text.find('@'); at != std::string_view::npos; at = text.find('@', at + 1)) {
+        const std::size_t end = at + 1 + screenName.size();
+        if (end > text.size())
+            break;
+        if ((at == 0 || !isNameCharacter(text[at - 1])) && sameLetters(text.substr(at + 1, screenName.size()), screenName)
+            && (end == text.size() || !isNameCharacter(text[end])))
+            return true;
+    }
+    return false;
+}
+
+// SQL: mentions(text, screen_name) is 1 or 0.
+void mentionsFunction(sqlite3_context* context, int, sqlite3_value** values)
+{
+    const auto text = [](sqlite3_value* v) {
+        const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(v));
+        return p ? std::string_view(p, static_cast<std::size_t>(sqlite3_value_bytes(v))) : std::string_view();
+    };
+    sqlite3_result_int(context, mentions(text(values[0]), text(values[1])) ? 1 : 0);
+}
 
 std::string passwordHash(const std::string& salt, const std::string& password)
 {
@@ -133,6 +200,9 @@ public:
         s.user.url = text(12);
         s.user.isProtected = integer(13) != 0;
         s.user.followersCount = static_cast<std::int32_t>(integer(14));
+        s.inReplyToStatusId = integer(15);
+        s.inReplyToUserId = integer(16);
+        s.inReplyToScreenName = text(17);
         return s;
     }
 
@@ -182,8 +252,13 @@ Store::Store(const std::string& path)
         exec("PRAGMA synchronous = NORMAL");
         Transaction transaction(*this);
         exec(kSchema);
-        exec("INSERT OR IGNORE INTO meta(key, value) VALUES('schema', '1')");
+        addMissingColumns();
+        exec(kLaterIndexes);
+        setMetaLocked("schema", kSchemaVersion);
         transaction.commit();
+        if (sqlite3_create_function_v2(m_db, "mentions", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                                       mentionsFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
+            fail("register mentions()");
     } catch (const StoreError& e) {
         sqlite3_close(m_db);
         m_db = nullptr;
@@ -194,6 +269,16 @@ Store::Store(const std::string& path)
 Store::~Store()
 {
     sqlite3_close(m_db);
+}
+
+void Store::addMissingColumns()
+{
+    for (const auto& [column, alter] : kAddedStatusColumns) {
+        Statement find(*this, "SELECT 1 FROM pragma_table_info('statuses') WHERE name = ?1");
+        find.bindText(1, column);
+        if (!find.step())
+            exec(alter);
+    }
 }
 
 void Store::fail(const std::string& what) const
@@ -274,19 +359,70 @@ std::vector<StatusRecord> Store::friendsTimeline(std::int64_t viewerId, std::int
                                + "WHERE s.user_id = ?1 OR s.user_id IN (SELECT followed_id FROM friendships WHERE follower_id = ?1)"
                                  " ORDER BY s.id DESC LIMIT ?2 OFFSET ?3");
     query.bind(1, viewerId).bind(2, limit).bind(3, offset);
+    return readStatusesLocked(query, viewerId);
+}
+
+std::vector<StatusRecord> Store::mentionsTimeline(std::int64_t viewerId, std::int64_t offset, int limit)
+{
+    std::lock_guard lock(m_mutex);
+    // Others' statuses only, and a protected account's only when the viewer follows it.
+    Statement query(*this, std::string(kStatusColumns)
+                               + "WHERE s.user_id <> ?1"
+                                 " AND (mentions(s.text, (SELECT screen_name FROM users WHERE id = ?1)) OR p.user_id = ?1)"
+                                 " AND (u.protected = 0 OR s.user_id IN (SELECT followed_id FROM friendships WHERE follower_id = ?1))"
+                                 " ORDER BY s.id DESC LIMIT ?2 OFFSET ?3");
+    query.bind(1, viewerId).bind(2, limit).bind(3, offset);
+    return readStatusesLocked(query, viewerId);
+}
+
+std::vector<StatusRecord> Store::readStatusesLocked(Statement& query, std::int64_t viewerId, bool withRepeated)
+{
     std::vector<StatusRecord> statuses;
-    while (query.step())
+    std::vector<std::int64_t> repeated;
+    while (query.step()) {
         statuses.push_back(query.statusRecord());
+        repeated.push_back(query.integer(18));
+    }
+    // One level only: a repeat always holds an original, and a file that says otherwise
+    // (a repeat of itself) must not send this round for ever.
+    for (std::size_t i = 0; withRepeated && i < statuses.size(); ++i) {
+        if (repeated[i] > 0) {
+            if (auto original = statusLocked(viewerId, repeated[i], false))
+                statuses[i].retweetedStatus = std::make_shared<const StatusRecord>(std::move(*original));
+        }
+    }
     return statuses;
 }
 
-std::optional<StatusRecord> Store::statusLocked(std::int64_t viewerId, std::int64_t statusId)
+std::optional<UserRecord> Store::user(std::int64_t userId)
+{
+    std::lock_guard lock(m_mutex);
+    Statement query(*this, "SELECT id, name, screen_name, location, description, profile_image_url, url, protected,"
+                           " (SELECT COUNT(*) FROM friendships fr WHERE fr.followed_id = users.id) FROM users WHERE id = ?1");
+    query.bind(1, userId);
+    if (!query.step())
+        return std::nullopt;
+    UserRecord u;
+    u.id = query.integer(0);
+    u.name = query.text(1);
+    u.screenName = query.text(2);
+    u.location = query.text(3);
+    u.description = query.text(4);
+    u.profileImageUrl = query.text(5);
+    u.url = query.text(6);
+    u.isProtected = query.integer(7) != 0;
+    u.followersCount = static_cast<std::int32_t>(query.integer(8));
+    return u;
+}
+
+std::optional<StatusRecord> Store::statusLocked(std::int64_t viewerId, std::int64_t statusId, bool withRepeated)
 {
     Statement query(*this, std::string(kStatusColumns) + "WHERE s.id = ?2");
     query.bind(1, viewerId).bind(2, statusId);
-    if (!query.step())
+    auto found = readStatusesLocked(query, viewerId, withRepeated);
+    if (found.empty())
         return std::nullopt;
-    return query.statusRecord();
+    return std::move(found.front());
 }
 
 std::optional<StatusRecord> Store::status(std::int64_t viewerId, std::int64_t statusId)
@@ -295,13 +431,17 @@ std::optional<StatusRecord> Store::status(std::int64_t viewerId, std::int64_t st
     return statusLocked(viewerId, statusId);
 }
 
-StatusRecord Store::addStatus(std::int64_t userId, const std::string& text, const std::string& source, bool truncated)
+StatusRecord Store::addStatus(std::int64_t userId, const std::string& text, const std::string& source, bool truncated,
+                              std::int64_t inReplyToStatusId)
 {
     std::lock_guard lock(m_mutex);
     Transaction transaction(*this);
-    Statement insert(*this, "INSERT INTO statuses(user_id, created_at, text, source, truncated) VALUES(?1, ?2, ?3, ?4, ?5)");
+    // An id with no status behind it is dropped in the same statement, so the check
+    // cannot race a concurrent change.
+    Statement insert(*this, "INSERT INTO statuses(user_id, created_at, text, source, truncated, in_reply_to_status_id)"
+                            " VALUES(?1, ?2, ?3, ?4, ?5, (SELECT id FROM statuses WHERE id = ?6))");
     insert.bind(1, userId).bind(2, static_cast<std::int64_t>(std::time(nullptr)))
-        .bindText(3, text).bindText(4, source).bind(5, truncated ? 1 : 0);
+        .bindText(3, text).bindText(4, source).bind(5, truncated ? 1 : 0).bind(6, inReplyToStatusId);
     insert.step();
     const std::int64_t id = sqlite3_last_insert_rowid(m_db);
     auto stored = statusLocked(userId, id);
@@ -309,6 +449,40 @@ StatusRecord Store::addStatus(std::int64_t userId, const std::string& text, cons
         throw StoreError("a new status vanished");
     transaction.commit();
     return *stored;
+}
+
+Store::Repeat Store::repeat(std::int64_t viewerId, std::int64_t statusId, std::size_t textLimit)
+{
+    std::lock_guard lock(m_mutex);
+    Transaction transaction(*this);
+    auto original = statusLocked(viewerId, statusId);
+    if (!original)
+        return {Repeat::NotFound, {}};
+    // A repeat of a repeat repeats the status it holds.
+    if (original->retweetedStatus) {
+        const auto inner = original->retweetedStatus;
+        original = *inner;
+    }
+    if (original->user.id == viewerId)
+        return {Repeat::OwnStatus, {}};
+    if (original->user.isProtected)
+        return {Repeat::Protected, {}};
+    Statement already(*this, "SELECT 1 FROM statuses WHERE user_id = ?1 AND retweeted_status_id = ?2");
+    already.bind(1, viewerId).bind(2, original->id);
+    if (already.step())
+        return {Repeat::AlreadyRepeated, {}};
+    std::string text = "RT @" + original->user.screenName + ": " + original->text;
+    const bool truncated = textLimit > 0 && cutToUtf16Units(text, textLimit);
+    Statement insert(*this, "INSERT INTO statuses(user_id, created_at, text, source, truncated, retweeted_status_id)"
+                            " VALUES(?1, ?2, ?3, 'web', ?4, ?5)");
+    insert.bind(1, viewerId).bind(2, static_cast<std::int64_t>(std::time(nullptr))).bindText(3, text)
+        .bind(4, truncated ? 1 : 0).bind(5, original->id);
+    insert.step();
+    auto stored = statusLocked(viewerId, sqlite3_last_insert_rowid(m_db));
+    if (!stored)
+        throw StoreError("a new repeat vanished");
+    transaction.commit();
+    return {Repeat::Done, std::move(*stored)};
 }
 
 std::optional<StatusRecord> Store::favourite(std::int64_t viewerId, std::int64_t statusId)
@@ -336,10 +510,13 @@ void Store::runBatch(const std::function<void(Batch&)>& body)
         insert.step();
     };
     batch.insertStatus = [this](std::int64_t id, std::int64_t userId, std::int64_t createdAt,
-                                const std::string& text, const std::string& source) {
-        Statement insert(*this, "INSERT INTO statuses(id, user_id, created_at, text, source) VALUES(?1, ?2, ?3, ?4, ?5)");
+                                const std::string& text, const std::string& source, std::int64_t inReplyTo) {
+        Statement insert(*this, "INSERT INTO statuses(id, user_id, created_at, text, source, in_reply_to_status_id)"
+                                " VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
         if (id > 0)
             insert.bind(1, id);
+        if (inReplyTo > 0)
+            insert.bind(6, inReplyTo);
         insert.bind(2, userId).bind(3, createdAt).bindText(4, text).bindText(5, source);
         insert.step();
         return static_cast<std::int64_t>(sqlite3_last_insert_rowid(m_db));

@@ -19,8 +19,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The service's data in one SQLite file: users, who follows whom, statuses and
-// favourites. The schema is created on first open. Every call is serialised by one
+// The service's data in one SQLite file: users, who follows whom, statuses (replies and
+// repeats among them) and favourites. The schema is created on first open; a file from
+// an older version gains the newer columns then. Every call is serialised by one
 // mutex and each change runs in its own transaction, so a failed request leaves
 // nothing half-written. Failures throw StoreError.
 class Store {
@@ -49,8 +50,21 @@ public:
 
     // Newest first: the viewer's statuses and those of the accounts the viewer follows.
     std::vector<StatusRecord> friendsTimeline(std::int64_t viewerId, std::int64_t offset, int limit);
-    // Stores a status with the current time; returns it as the viewer sees it.
-    StatusRecord addStatus(std::int64_t userId, const std::string& text, const std::string& source, bool truncated);
+    // Newest first: others' statuses that name "@<viewer's screen name>" as a word, in any
+    // case, or answer one of the viewer's; a protected account's only when followed.
+    std::vector<StatusRecord> mentionsTimeline(std::int64_t viewerId, std::int64_t offset, int limit);
+    // Stores a status with the current time; returns it as the viewer sees it. A reply to
+    // an id with no status is stored as answering nothing.
+    StatusRecord addStatus(std::int64_t userId, const std::string& text, const std::string& source, bool truncated,
+                           std::int64_t inReplyToStatusId = 0);
+    // A repeat by the viewer: "RT @name: text", cut to textLimit UTF-16 units (0: no cut),
+    // holding the original. Once per status; never the viewer's own nor a protected one.
+    struct Repeat {
+        enum Outcome { Done, NotFound, OwnStatus, Protected, AlreadyRepeated } outcome;
+        std::optional<StatusRecord> status;  // Done only
+    };
+    Repeat repeat(std::int64_t viewerId, std::int64_t statusId, std::size_t textLimit);
+    std::optional<UserRecord> user(std::int64_t userId);
     // Marks the status as a favourite of the viewer (again is fine); nullopt when there is
     // no status with that id.
     std::optional<StatusRecord> favourite(std::int64_t viewerId, std::int64_t statusId);
@@ -60,9 +74,10 @@ public:
     struct Batch {
         std::function<std::int64_t(const NewUser&)> createUser;
         std::function<void(std::int64_t follower, std::int64_t followed)> follow;
-        // id 0 lets the database choose.
+        // id 0 lets the database choose; inReplyTo 0 answers nothing.
         std::function<std::int64_t(std::int64_t id, std::int64_t userId, std::int64_t createdAt,
-                                   const std::string& text, const std::string& source)> insertStatus;
+                                   const std::string& text, const std::string& source, std::int64_t inReplyTo)>
+            insertStatus;
         std::function<void(std::int64_t userId, std::int64_t statusId)> markFavourite;
         std::function<void(const std::string& key, const std::string& value)> setMeta;
     };
@@ -83,9 +98,11 @@ private:
     friend class Transaction;
 
     void exec(const char* sql);
+    void addMissingColumns();
+    std::vector<StatusRecord> readStatusesLocked(Statement& query, std::int64_t viewerId, bool withRepeated = true);
     void setMetaLocked(const std::string& key, const std::string& value);
     std::int64_t insertUserLocked(const NewUser& user);
-    std::optional<StatusRecord> statusLocked(std::int64_t viewerId, std::int64_t statusId);
+    std::optional<StatusRecord> statusLocked(std::int64_t viewerId, std::int64_t statusId, bool withRepeated = true);
     [[noreturn]] void fail(const std::string& what) const;
 
     sqlite3* m_db = nullptr;
