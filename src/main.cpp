@@ -222,7 +222,11 @@ int Run(int argc, char* argv[])
     // A logout, a service manager or Ctrl+C closes the window in order, with its save
     // (also one that came while the window was being built); the session manager's
     // request to keep what is open saves too.
-    QObject::connect(&quitSignals, &TQuitSignals::Requested, &form, [&form] { form.CloseInOrder(); });
+    // The loop ends with it even when the window was not shown yet (a slow start-up read).
+    QObject::connect(&quitSignals, &TQuitSignals::Requested, &form, [&form] {
+        form.CloseInOrder();
+        QCoreApplication::quit();
+    });
     if (quitSignals.Received()) {
         form.CloseInOrder();
         return 0;
@@ -264,12 +268,9 @@ int main(int argc, char* argv[])
 {
     UseOneHeap();
     const int result = Run(argc, argv);
-    // A read abandoned at close may still be waiting for its server; the settings are
-    // saved, so the process ends now instead of tearing down under a running thread.
-    if (TTimelineReader::Running() > 0) {
-        std::fflush(stdout);
-        std::fflush(stderr);
-        std::_Exit(result);
-    }
+    // Reads abandoned at close were called off and end within a fraction of a second;
+    // the process ends normally once they have.
+    if (!TTimelineReader::WaitForAll(1000))
+        std::fprintf(stderr, "brimlark: a read was still running at exit\n");
     return result;
 }

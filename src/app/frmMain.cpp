@@ -472,7 +472,10 @@ void TForm1::closeEvent(QCloseEvent* event)
 {
     // A read still running is dropped; the program ends without waiting for it.
     m_closing = true;
+    // A read still running is called off, and so is a favourite or repeat waiting for
+    // its server: nothing outlives the window for long.
     AbandonReads();
+    HttpCli1->Abort();
     if (m_offlineSave->isActive())
         SaveOfflineCopy();
     QString error;

@@ -181,6 +181,31 @@ void TBlockingConnection::Write(const QByteArray& bytes)
     }
 }
 
+qint64 TBlockingConnection::sliced(char* dest, qint64 size, int budget)
+{
+    if (!Cancelled)
+        return m_transport->Receive(dest, size, budget);
+    // Short waits, so a call-off from another thread is seen within one of them.
+    constexpr int kSliceMs = 50;
+    const auto start = Clock::now();
+    for (;;) {
+        if (Cancelled->load()) {
+            Close();
+            throw ECancelled();
+        }
+        int slice = kSliceMs;
+        if (budget >= 0) {
+            const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+            if (spent >= budget)
+                return -1;
+            slice = static_cast<int>(std::min<qint64>(kSliceMs, budget - spent));
+        }
+        const qint64 n = m_transport->Receive(dest, size, slice);
+        if (n >= 0)
+            return n;
+    }
+}
+
 qint64 TBlockingConnection::receive(char* dest, qint64 size, qint64 pending)
 {
     requireOpen();
@@ -189,7 +214,7 @@ qint64 TBlockingConnection::receive(char* dest, qint64 size, qint64 pending)
         throw EReadTimeout();
     qint64 n;
     try {
-        n = m_transport->Receive(dest, size, budget);
+        n = sliced(dest, size, budget);
     } catch (const ESocketError& e) {
         Close();
         // An aborted connection still hands over what had already arrived.

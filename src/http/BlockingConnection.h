@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -42,6 +43,9 @@ public:
     int RecvBufferSize = 32768;
     // Optional end of every wait, whatever ReadTimeout says; passing it is a read time-out.
     std::optional<Clock::time_point> Deadline;
+    // Set from another thread to call the connection off: every wait is cut into short
+    // slices and ends with ECancelled soon after. Null: waits are not sliced.
+    const std::atomic<bool>* Cancelled = nullptr;
 
     // Resolves the host and connects (raises ESocketError, EConnectTimeout, EHttpClientError).
     void Connect(const QByteArray& host, quint16 port);
@@ -76,6 +80,8 @@ private:
     // Receives into dest (at most size bytes): count, or 0 when the peer closed.
     // pending: bytes this read already holds, which an aborted connection still yields.
     qint64 receive(char* dest, qint64 size, qint64 pending);
+    // One wait for data within budget ms (< 0: without limit), sliced when it can be called off.
+    qint64 sliced(char* dest, qint64 size, int budget);
     void requireOpen() const;
 
     std::unique_ptr<TByteTransport> m_transport;

@@ -48,6 +48,7 @@ TBlockingHttpRequest& TBlockingHttpClient::Request()
 QByteArray TBlockingHttpClient::FetchText(const QByteArray& url)
 {
     m_connection.ReadTimeout = ReadTimeout;
+    m_connection.Cancelled = Cancelled;
     m_connection.RecvBufferSize = RecvBufferSize > 0 ? RecvBufferSize : 32768;
     m_connection.Deadline.reset();
     m_parser.SetLimits({MaxBodySize, MaxLineLength, MaxHeaderLines, MaxHeaderSize});

@@ -48,6 +48,9 @@ public:
     qint64 MaxHeaderSize = 256 * 1024;
     TTransportFactory TransportFactory;  // empty: a socket
     TNetworkOptions Network;        // proxies and extra trusted certificates
+    // Set to true from another thread to call a running fetch off (ECancelled soon after,
+    // within a fraction of a second while it waits for data). Null: not cancellable.
+    const std::atomic<bool>* Cancelled = nullptr;
 
     // https goes over TLS (see TlsTransport.h): a refused certificate or a failed handshake
     // raises ETlsError, a proxy that will not open the tunnel EProxyError.

@@ -48,6 +48,12 @@ public:
 };
 
 // No data within the read time-out (or the whole fetch took longer than allowed).
+// The fetch was called off from another thread (the window closed during it).
+class ECancelled : public EHttpClientError {
+public:
+    ECancelled() : EHttpClientError(QStringLiteral("Cancelled")) {}
+};
+
 class EReadTimeout : public EHttpClientError {
 public:
     EReadTimeout() : EHttpClientError(QStringLiteral("Read Timeout")) {}

@@ -29,6 +29,7 @@ void LoadDocument(TBlockingHttpClient& client, const TServiceAccount& account, c
     client.ReadTimeout = bounds.ReadTimeoutMs;
     client.TotalTimeout = bounds.TotalTimeoutMs;
     client.MaxBodySize = bounds.MaxBodySize;
+    client.Cancelled = bounds.Cancelled;
     client.Network = account.Network;
     client.Request().Username = account.AccountName.toUtf8();
     client.Request().Password = account.Password.toUtf8();

@@ -6,12 +6,16 @@
 #include <QList>
 #include <QString>
 
+#include <atomic>
+
 // Bounds of one timeline read; tests shorten them so a silent or trickling peer costs
 // milliseconds, not minutes.
 struct TReadBounds {
     int ReadTimeoutMs = 30000;              // connect and each wait for data
     int TotalTimeoutMs = 60000;             // the whole read
     qint64 MaxBodySize = 64 * 1024 * 1024;  // largest reply body accepted
+    // Set to true from another thread to call the read off; the reader sets it per read.
+    const std::atomic<bool>* Cancelled = nullptr;
 
     bool operator==(const TReadBounds&) const = default;
 };

@@ -15,6 +15,7 @@ struct TTimelineReader::TShared {
     TTimelinePage Page;
     TTimelineReader* Owner = nullptr;
     quint64 Ticket = 0;
+    std::atomic<bool> Cancelled{false};   // set when nobody wants the page any more
 };
 
 // A read started ahead of its Start: what it was started for, and its state.
@@ -45,8 +46,10 @@ std::shared_ptr<TTimelineReader::TShared> TTimelineReader::Launch(const TService
 {
     auto shared = std::make_shared<TShared>();
     ++s_running;
-    std::thread([shared, account, page, bounds, timeline] {
-        TTimelinePage result = ReadTimelinePage(account, page, bounds, timeline);
+    TReadBounds cancellable = bounds;
+    cancellable.Cancelled = &shared->Cancelled;
+    std::thread([shared, account, page, cancellable, timeline] {
+        TTimelinePage result = ReadTimelinePage(account, page, cancellable, timeline);
         std::lock_guard<std::mutex> lock(shared->Mutex);
         shared->Page = std::move(result);
         shared->Done = true;
@@ -107,19 +110,33 @@ void TTimelineReader::deliver(quint64 ticket)
 void TTimelineReader::Abandon()
 {
     ++m_ticket;
+    // A read started ahead that nobody will take is called off too.
+    if (m_prefetched)
+        m_prefetched->Shared->Cancelled = true;
+    m_prefetched.reset();
     if (!m_current)
         return;
     {
         std::lock_guard<std::mutex> lock(m_current->Mutex);
         m_current->Owner = nullptr;
     }
+    m_current->Cancelled = true;
     m_current.reset();
+}
+
+bool TTimelineReader::WaitForAll(int boundMs)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+    while (s_running.load() > 0 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return s_running.load() == 0;
 }
 
 // The reader and its thread: the thread reports to Owner only while it is set.
 struct TServerConfigReader::TShared {
     std::mutex Mutex;
     TServerConfigReader* Owner = nullptr;
+    std::atomic<bool> Cancelled{false};   // the reader is gone: nobody wants the answer
 };
 
 TServerConfigReader::TServerConfigReader(QObject* parent)
@@ -130,6 +147,7 @@ TServerConfigReader::TServerConfigReader(QObject* parent)
 
 TServerConfigReader::~TServerConfigReader()
 {
+    m_shared->Cancelled = true;
     std::lock_guard<std::mutex> lock(m_shared->Mutex);
     m_shared->Owner = nullptr;
 }
@@ -137,8 +155,10 @@ TServerConfigReader::~TServerConfigReader()
 void TServerConfigReader::Start(const TServiceAccount& account, const TReadBounds& bounds)
 {
     ++TTimelineReader::s_running;
-    std::thread([shared = m_shared, account, bounds] {
-        const TServerConfig config = ReadServerConfig(account, bounds);
+    TReadBounds cancellable = bounds;
+    cancellable.Cancelled = &m_shared->Cancelled;
+    std::thread([shared = m_shared, account, cancellable] {
+        const TServerConfig config = ReadServerConfig(account, cancellable);
         {
             std::lock_guard<std::mutex> lock(shared->Mutex);
             // Queued to the owner's thread; dropped with the owner if it goes first.

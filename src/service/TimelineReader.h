@@ -35,6 +35,9 @@ public:
 
     // Reads still running on their threads in this process, abandoned ones included.
     static int Running() { return s_running.load(); }
+    // Waits up to boundMs for every read thread to end (abandoned reads end soon after
+    // being called off); true when none is left.
+    static bool WaitForAll(int boundMs);
 
 Q_SIGNALS:
     void PageRead(const TTimelinePage& page);

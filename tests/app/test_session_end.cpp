@@ -3,6 +3,7 @@
 // (SIGTERM, SIGINT, SIGHUP, sent to the real program) close the window in order.
 #include "FormHarness.h"
 #include "LocalService.h"
+#include "ScriptedServer.h"
 
 #include "dialogs/uLoginSettings.h"
 
@@ -109,6 +110,52 @@ TEST_P(EndedBySignal, ClosesInOrderAndSaves)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray written = file.readAll();
     EXPECT_TRUE(written.contains("iMode=") && written.contains("WindowX=")) << written.constData();
+}
+
+// Closed while its start-up read trickles in: the read is called off, its thread ends, and
+// the process exits normally and soon, with its settings written.
+TEST(EndedDuringARead, TheReadIsCalledOffAndTheProcessEndsNormally)
+{
+    const QString exe = qEnvironmentVariable("BRIMLARK_EXE");
+    if (exe.isEmpty())
+        GTEST_SKIP() << "BRIMLARK_EXE is not set";
+    ScriptedServer server;
+    const QByteArray reply = Ok(TimelineXml(ThreeRows()));
+    server.addConnection({ScriptedServer::Step::readRequest(), ScriptedServer::Step::trickle(reply, 100),
+                          ScriptedServer::Step::close()});
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("brimlark.ini"));
+    {
+        QFile file(ini);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[App]\nUSR=\x3e\x3f\x37\x35\nPWD=\x3e\x3f\x37\x35\n");
+    }
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), dir.filePath(QStringLiteral("cache")));
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    program.start(exe, {QStringLiteral("--api"), QString::fromUtf8(server.baseUrl()), QStringLiteral("--settings"), ini});
+    QElapsedTimer waited;
+    waited.start();
+    while (server.connectionCount() == 0 && waited.elapsed() < 10000)
+        QTest::qWait(20);
+    ASSERT_EQ(server.connectionCount(), 1) << "the start-up read never came";
+    QTest::qWait(300);  // well into the trickle
+
+    QElapsedTimer closing;
+    closing.start();
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    ASSERT_TRUE(program.waitForFinished(10000));
+    const QByteArray output = program.readAll();
+    EXPECT_LT(closing.elapsed(), 3000) << "the trickle alone would take " << reply.size() / 10 << " s";
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << output.constData();
+    EXPECT_EQ(program.exitCode(), 0) << output.constData();
+    EXPECT_FALSE(output.contains("still running")) << output.constData();
+    QFile file(ini);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().contains("WindowX="));
 }
 
 INSTANTIATE_TEST_SUITE_P(Program, EndedBySignal, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
