@@ -5,7 +5,9 @@
 // "startup RSS HWM" (KiB, from /proc/self/status); then reads more up to page PAGES,
 // times ROUNDS reloads (each reads pages 1 to PAGES and repaints the window) and prints
 // "reload SECONDS ROWS RSS HWM": the mean seconds of one reload, the rows shown and the
-// memory after the last one.
+// memory after the last one. With TRACE_DIR it also writes the lines of the trace box, at
+// the first frame and after the reloads, to startup-trace.txt and reload-trace.txt there:
+// the floor program's text box holds the same.
 #include "app/Application.h"
 #include "app/frmMain.h"
 #include "http/HttpCli.h"
@@ -16,6 +18,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 
@@ -37,7 +40,17 @@ int Fill(const QByteArray& api, int count)
     return 0;
 }
 
-int Reload(const QString& api, int pages, int rounds)
+bool WriteTrace(const TForm1& form, const QString& traceDir, const char* name)
+{
+    if (traceDir.isEmpty())
+        return true;
+    const auto* box = form.findChild<QPlainTextEdit*>(QStringLiteral("memoDisplay"));
+    QFile file(traceDir + QLatin1Char('/') + QLatin1String(name));
+    const QString text = box ? box->toPlainText() : QString();
+    return box && file.open(QIODevice::WriteOnly) && (text.isEmpty() || file.write(text.toUtf8() + '\n') >= 0);
+}
+
+int Reload(const QString& api, int pages, int rounds, const QString& traceDir)
 {
     // The settings file the start-up benchmark gives the program: the demo account
     // ("demo" scrambled with the key 0x5A is ">?75") and nothing else, so the window has
@@ -70,6 +83,8 @@ int Reload(const QString& api, int pages, int rounds)
     }
     const auto startup = ResidentKb();
     std::printf("startup %ld %ld\n", startup.first, startup.second);
+    if (!WriteTrace(form, traceDir, "startup-trace.txt"))
+        return 1;
 
     for (int page = 2; page <= pages; ++page)
         form.mmUpdateClick();
@@ -81,6 +96,8 @@ int Reload(const QString& api, int pages, int rounds)
     }
     const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9 / rounds;
     const auto after = ResidentKb();
+    if (!WriteTrace(form, traceDir, "reload-trace.txt"))
+        return 1;
     std::printf("reload %.6f %d %ld %ld\n", seconds,
                 form.findChild<QTreeWidget*>(QStringLiteral("ListView1"))->topLevelItemCount(), after.first, after.second);
     return 0;
@@ -95,8 +112,8 @@ int main(int argc, char* argv[])
     const QStringList args = QApplication::arguments();
     if (args.size() == 4 && args[1] == QLatin1String("fill"))
         return Fill(args[2].toUtf8(), args[3].toInt());
-    if (args.size() == 5 && args[1] == QLatin1String("reload"))
-        return Reload(args[2], args[3].toInt(), args[4].toInt());
-    std::fprintf(stderr, "usage: reload_probe fill URL N | reload URL PAGES ROUNDS\n");
+    if ((args.size() == 5 || args.size() == 6) && args[1] == QLatin1String("reload"))
+        return Reload(args[2], args[3].toInt(), args[4].toInt(), args.value(5));
+    std::fprintf(stderr, "usage: reload_probe fill URL N | reload URL PAGES ROUNDS [TRACE_DIR]\n");
     return 2;
 }
