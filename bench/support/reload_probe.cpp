@@ -5,14 +5,17 @@
 // "startup RSS HWM" (KiB, from /proc/self/status); then reads more up to page PAGES,
 // times ROUNDS reloads (each reads pages 1 to PAGES and repaints the window) and prints
 // "reload SECONDS ROWS RSS HWM": the mean seconds of one reload, the rows shown and the
-// memory after the last one. With TRACE_DIR it also writes the lines of the trace box, at
-// the first frame and after the reloads, to startup-trace.txt and reload-trace.txt there:
-// the floor program's text box holds the same.
+// memory after the last one. With DIR it also writes there what the window shows at the
+// first frame, just before the timed reloads and after them, for the floor programs to
+// show the same: the lines of the trace box (startup-, prereload-, reload-trace.txt), the
+// list's rows, name and text separated by a tab (startup-, prereload-, reload-rows.tsv),
+// and the window's size, WxH (size.txt). Under callgrind with --collect-atstart=no only the reloads are counted.
 #include "app/Application.h"
 #include "app/frmMain.h"
 #include "http/HttpCli.h"
 #include "service/ServicePost.h"
 #include "settings/Settings.h"
+#include "support/Callgrind.h"
 #include "support/FrameProbe.h"
 
 #include <QApplication>
@@ -40,17 +43,32 @@ int Fill(const QByteArray& api, int count)
     return 0;
 }
 
-bool WriteTrace(const TForm1& form, const QString& traceDir, const char* name)
+// The trace box, the list and the size of the window, into dir (nothing without one).
+bool WriteShown(const TForm1& form, const QString& dir, const char* moment)
 {
-    if (traceDir.isEmpty())
+    if (dir.isEmpty())
         return true;
     const auto* box = form.findChild<QPlainTextEdit*>(QStringLiteral("memoDisplay"));
-    QFile file(traceDir + QLatin1Char('/') + QLatin1String(name));
-    const QString text = box ? box->toPlainText() : QString();
-    return box && file.open(QIODevice::WriteOnly) && (text.isEmpty() || file.write(text.toUtf8() + '\n') >= 0);
+    const auto* list = form.findChild<QTreeWidget*>(QStringLiteral("ListView1"));
+    if (!box || !list)
+        return false;
+    const QString trace = box->toPlainText();
+    QByteArray rows;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = list->topLevelItem(i);
+        rows += item->text(0).simplified().toUtf8() + '\t' + item->text(1).simplified().toUtf8() + '\n';
+    }
+    const auto write = [&dir](const QString& name, const QByteArray& bytes) {
+        QFile file(dir + QLatin1Char('/') + name);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    };
+    const QString prefix = QLatin1String(moment);
+    return write(prefix + QStringLiteral("-trace.txt"), trace.isEmpty() ? QByteArray() : trace.toUtf8() + '\n')
+        && write(prefix + QStringLiteral("-rows.tsv"), rows)
+        && write(QStringLiteral("size.txt"), QByteArray::number(form.width()) + 'x' + QByteArray::number(form.height()));
 }
 
-int Reload(const QString& api, int pages, int rounds, const QString& traceDir)
+int Reload(const QString& api, int pages, int rounds, const QString& outDir)
 {
     // The settings file the start-up benchmark gives the program: the demo account
     // ("demo" scrambled with the key 0x5A is ">?75") and nothing else, so the window has
@@ -58,7 +76,10 @@ int Reload(const QString& api, int pages, int rounds, const QString& traceDir)
     QTemporaryDir dir;
     const QString ini = dir.filePath(QStringLiteral("brimlark.ini"));
     QFile file(ini);
-    if (!file.open(QIODevice::WriteOnly) || file.write("[App]\nUSR=>?75\nPWD=>?75\n") < 0)
+    // Under valgrind every step is some fifty times slower, so the ticker's and the
+    // reload timer's ticks would land inside the counted reload or not by chance: off.
+    const QByteArray timers = UnderValgrind() ? "bAutoReload=0\nbAutoRotation=0\n" : "";
+    if (!file.open(QIODevice::WriteOnly) || file.write("[App]\nUSR=>?75\nPWD=>?75\n" + timers) < 0)
         return 1;
     file.close();
     TMainState settings;
@@ -83,20 +104,31 @@ int Reload(const QString& api, int pages, int rounds, const QString& traceDir)
     }
     const auto startup = ResidentKb();
     std::printf("startup %ld %ld\n", startup.first, startup.second);
-    if (!WriteTrace(form, traceDir, "startup-trace.txt"))
+    if (!WriteShown(form, outDir, "startup"))
         return 1;
 
     for (int page = 2; page <= pages; ++page)
         form.mmUpdateClick();
+    if (!WriteShown(form, outDir, "prereload"))
+        return 1;
+    // The saving of the offline copy, a second after the last read, is not the reload's.
+    if (UnderValgrind()) {
+        QElapsedTimer settle;
+        settle.start();
+        while (settle.elapsed() < 1500)
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    }
     QElapsedTimer timer;
     timer.start();
+    CountInstructions(true);
     for (int i = 0; i < rounds; ++i) {
         form.Reload();
         form.repaint();
     }
+    CountInstructions(false);
     const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9 / rounds;
     const auto after = ResidentKb();
-    if (!WriteTrace(form, traceDir, "reload-trace.txt"))
+    if (!WriteShown(form, outDir, "reload"))
         return 1;
     std::printf("reload %.6f %d %ld %ld\n", seconds,
                 form.findChild<QTreeWidget*>(QStringLiteral("ListView1"))->topLevelItemCount(), after.first, after.second);
@@ -114,6 +146,6 @@ int main(int argc, char* argv[])
         return Fill(args[2].toUtf8(), args[3].toInt());
     if ((args.size() == 5 || args.size() == 6) && args[1] == QLatin1String("reload"))
         return Reload(args[2], args[3].toInt(), args[4].toInt(), args.value(5));
-    std::fprintf(stderr, "usage: reload_probe fill URL N | reload URL PAGES ROUNDS [TRACE_DIR]\n");
+    std::fprintf(stderr, "usage: reload_probe fill URL N | reload URL PAGES ROUNDS [DIR]\n");
     return 2;
 }
