@@ -64,7 +64,7 @@ same list with the same rows, in the list's 13 px face, above a trace box in the
 fixed-width face (ＭＳ ゴシック, 11 px, which resolves to IPAGothic here through the
 program's own font set-up) holding the lines the program's trace box holds at the same
 moment, kept to the newest 1,000 as the program keeps them. The trace box and its second
-face are part of the design's look, so the floor pays for them too (against a bare list
+face are part of the program's look, so the floor pays for them too (against a bare list
 alone the program's resident memory measured about 1.2x; against this floor about 1.1x).
 The goals against this floor: first paint at most 1.3x, resident memory after start-up
 and after 50 reloads of 1,000 rows at most 1.10x.

@@ -6,7 +6,7 @@
 // 1,000 lines, in the window's 11 px fixed-width face), in a vertical splitter that is the
 // only window. Both faces are the Japanese names resolved by the program's own font
 // set-up, so the floor pays for the same fonts; without the text box and its face it
-// would leave out memory and work the program's design asks for.
+// would leave out memory and work the program's own window has.
 
 #include "dialogs/DialogCommon.h"
 
