@@ -3,7 +3,8 @@
 // Startup: from starting the program (--api on the local service, which serves 20
 // statuses a page) to the first frame of its main window, against the floor program
 // (bench/support/minimalqt.cpp) showing the same 20 rows in a bare QTreeWidget of the
-// same size and font. Counters: the whole process's wall time of that run (it quits right
+// same font above a trace box in the window's fixed-width face holding the program's
+// trace lines of that moment, in a window of the same size. Counters: the whole process's wall time of that run (it quits right
 // after the first frame) and its peak resident memory. The program's moment of first
 // frame comes from its first-paint hook when it has one (--first-paint-exit in --help,
 // or BRIMLARK_EXIT_AFTER_FIRST_PAINT=1 honoured: "first-paint NS" on stdout, then a clean
@@ -17,7 +18,9 @@
 // against the sum of its floors: libcurl fetching the same 50 pages (a fresh connection
 // each, as the window does), a bare libxml2 parse of them and inserting the 1,000 rows
 // into the floor program's list. Resident memory (VmRSS, VmHWM) after start-up and after
-// the reloads, against the floor program holding the same 20 and then 1,000 rows.
+// the reloads, against the floor program holding the same 20 and then 1,000 rows, and in
+// its trace box the lines the program's trace box holds at each moment (the reload probe
+// writes them out; the floor appends them over its own 50 rounds).
 // IdleCpu: CPU share over 30 s of idling with both timers, against the floor program.
 #include "BenchRatio.h"
 #include "support/CurlGet.h"
@@ -296,6 +299,16 @@ Timeline& timeline()
 }
 
 // ---- start-up ----------------------------------------------------------------------------
+// The reload probe's copies of the program's trace box: startup-trace.txt, reload-trace.txt.
+std::string traceFile(const char* name)
+{
+    static QTemporaryDir dir;
+    return name ? dir.filePath(QLatin1String(name)).toStdString() : dir.path().toStdString();
+}
+
+// Measured once, first of all: the start-up's floor shows the trace lines that run saw.
+struct Reload;
+const Reload& reload();
 
 // A copy of the program in its own folder, so its settings file (beside the executable)
 // holds the demo account and never touches a real one.
@@ -420,6 +433,7 @@ Startup measureStartup()
 {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     Startup s;
+    reload();
     ProgramCopy program;
     const std::string shot = program.file("shot.png");
     const std::string floorShot = program.file("floor.png");
@@ -427,7 +441,8 @@ Startup measureStartup()
     // One run of each warms the caches.
     if (!timedRun(programShot).ok)
         return s;
-    const std::vector<std::string> floorBase = {BRIMLARK_MINIMALQT, timeline().rows20(), "--size", windowSize()};
+    const std::vector<std::string> floorBase = {BRIMLARK_MINIMALQT, timeline().rows20(), "--size", windowSize(),
+                                                "--trace", traceFile("startup-trace.txt")};
     std::vector<std::string> floorFirst = floorBase, floorShotArgs = floorBase;
     floorFirst.push_back("--first-paint-exit");
     floorShotArgs.insert(floorShotArgs.end(), {"--screenshot", floorShot});
@@ -548,6 +563,7 @@ struct Reload {
     int floorRows = 0;
 };
 
+
 // "startup RSS HWM" and "reload SECONDS ROWS RSS HWM" from the probe or the floor program.
 bool readReloadOutput(const std::string& out, double* seconds, int* rows, Memory* memory)
 {
@@ -574,7 +590,7 @@ Reload measureReload()
     if (t.rowCount() != kReloadPages * 20)
         return r;
     if (!runReloader({BRIMLARK_RELOADPROBE, "reload", service().url(), std::to_string(kReloadPages),
-                      std::to_string(kReloadRounds)},
+                      std::to_string(kReloadRounds), traceFile(nullptr)},
                      &r.programSeconds, &r.programRows, &r.program))
         return r;
     std::vector<double> fetches, parses;
@@ -595,8 +611,8 @@ Reload measureReload()
     }
     r.fetch = median(fetches);
     r.parse = median(parses);
-    if (!runReloader({BRIMLARK_MINIMALQT, t.rows20(), "--size", windowSize(), "--reload", t.rows1000(),
-                      std::to_string(kReloadRounds)},
+    if (!runReloader({BRIMLARK_MINIMALQT, t.rows20(), "--size", windowSize(), "--trace", traceFile("startup-trace.txt"),
+                      "--reload", t.rows1000(), std::to_string(kReloadRounds), traceFile("reload-trace.txt")},
                      &r.insert, &r.floorRows, &r.floor))
         return r;
     r.ok = true;
@@ -644,7 +660,7 @@ void runIdle(benchmark::State& state, bool floor)
     constexpr int kIdleSeconds = 30;
     double share = 0;
     for (auto _ : state) {
-        const Child child = floor ? spawn({BRIMLARK_MINIMALQT, timeline().rows20(), "--size", windowSize()})
+        const Child child = floor ? spawn({BRIMLARK_MINIMALQT, timeline().rows20(), "--size", windowSize(), "--trace", traceFile("startup-trace.txt")})
                                   : spawn({program.exe(), "--api", service().url()});
         std::this_thread::sleep_for(std::chrono::seconds(3));  // start-up and first read
         const double before = cpuSeconds(child.pid);

@@ -1,114 +1,86 @@
 // The floor of the start-up, memory and idle benchmarks: a plain Qt Widgets program that
-// shows rows of text in a bare QTreeWidget, the only window, in the list font of the real
-// program (13 px, through the same family substitution).
+// shows the list and the trace box of support/FloorWindow.h and nothing else.
 //
-//   minimal_qt_program ROWS [--size WxH] [--first-paint-exit | --screenshot FILE
-//                      | --reload ROWS2 ROUNDS]
+//   minimal_qt_program ROWS [--size WxH] [--trace FILE] [--first-paint-exit
+//                      | --screenshot FILE | --reload ROWS2 ROUNDS [TRACE2]]
 //
-// ROWS holds one row a line, name and text separated by a tab. Without an option the
-// program idles until it is terminated.
+// ROWS holds one row a line, name and text separated by a tab; --trace FILE the lines the
+// trace box holds at start. Without an option the program idles until it is terminated.
 //   --first-paint-exit  prints "first-paint NS" (CLOCK_MONOTONIC) once the first frame is
 //                       painted, and quits.
 //   --screenshot FILE   saves a PNG picture of the window and quits, as the real program.
 //   --reload ROWS2 N    after the first frame prints "startup RSS HWM" (KiB), then N times
 //                       empties the list, inserts the rows of ROWS2 and repaints, and
 //                       prints "reload SECONDS ROWS RSS HWM": the mean seconds of one round.
+//                       The lines of TRACE2 are appended to the trace box a share each
+//                       round, so it ends holding what the program's box holds then.
+#include "support/FloorWindow.h"
 #include "support/FrameProbe.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFont>
 #include <QPixmap>
 #include <QTimer>
-#include <QTreeWidget>
 
 #include <cstdio>
 #include <memory>
-
-namespace {
-
-QList<QStringList> ReadRows(const QString& path)
-{
-    QFile file(path);
-    QList<QStringList> rows;
-    if (!file.open(QIODevice::ReadOnly))
-        return rows;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        if (!line.isEmpty())
-            rows.append(QString::fromUtf8(line).split(QLatin1Char('\t')));
-    }
-    return rows;
-}
-
-void Insert(QTreeWidget& list, const QList<QStringList>& rows)
-{
-    for (const QStringList& row : rows)
-        list.addTopLevelItem(new QTreeWidgetItem(row));
-}
-
-} // namespace
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     const QStringList args = QApplication::arguments();
     if (args.size() < 2) {
-        std::fprintf(stderr, "usage: minimal_qt_program ROWS [--size WxH] [--first-paint-exit | --screenshot FILE "
-                             "| --reload ROWS2 ROUNDS]\n");
+        std::fprintf(stderr, "usage: minimal_qt_program ROWS [--size WxH] [--trace FILE] [--first-paint-exit "
+                             "| --screenshot FILE | --reload ROWS2 ROUNDS [TRACE2]]\n");
         return 2;
     }
-    QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
-    QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
-    font.setPixelSize(13);
+    const auto valueOf = [&args](const char* option, int nth = 1) {
+        const qsizetype at = args.indexOf(QLatin1String(option));
+        return at >= 0 && at + nth < args.size() && !args.at(at + nth).startsWith(QLatin1String("--")) ? args.at(at + nth)
+                                                                                                        : QString();
+    };
 
-    QTreeWidget list;
-    list.setColumnCount(2);
-    list.setHeaderHidden(true);
-    list.setRootIsDecorated(false);
-    list.setUniformRowHeights(true);
-    list.setFont(font);
-    list.setColumnWidth(0, 80);
-    list.setColumnWidth(1, 550);
-    Insert(list, ReadRows(args.at(1)));
+    TFloorWindow window;
+    window.Insert(ReadRows(args.at(1)));
+    window.AppendTrace(ReadLines(valueOf("--trace")));
     QSize size(629, 400);
-    const qsizetype sizeAt = args.indexOf(QStringLiteral("--size"));
-    if (sizeAt >= 0 && sizeAt + 1 < args.size()) {
-        const QStringList wh = args.at(sizeAt + 1).split(QLatin1Char('x'));
-        size = QSize(wh.value(0).toInt(), wh.value(1).toInt());
-    }
-    list.resize(size);
-    list.show();
+    if (const QString wh = valueOf("--size"); !wh.isEmpty())
+        size = QSize(wh.section(QLatin1Char('x'), 0, 0).toInt(), wh.section(QLatin1Char('x'), 1, 1).toInt());
+    window.resize(size);
+    window.show();
 
     std::unique_ptr<FirstFrame> firstFrame;
-    const qsizetype shotAt = args.indexOf(QStringLiteral("--screenshot"));
+    const QString shot = valueOf("--screenshot");
     const qsizetype reloadAt = args.indexOf(QStringLiteral("--reload"));
     if (args.contains(QStringLiteral("--first-paint-exit"))) {
-        firstFrame = std::make_unique<FirstFrame>(&list, [] {
+        firstFrame = std::make_unique<FirstFrame>(&window, [] {
             std::printf("first-paint %lld\n", MonotonicNs());
             std::fflush(stdout);
             QApplication::exit(0);
         });
-    } else if (shotAt >= 0 && shotAt + 1 < args.size()) {
-        const QString file = args.at(shotAt + 1);
-        QTimer::singleShot(0, &list, [&list, file] { QApplication::exit(list.grab().save(file, "PNG") ? 0 : 1); });
+    } else if (!shot.isEmpty()) {
+        QTimer::singleShot(0, &window, [&window, shot] { QApplication::exit(window.grab().save(shot, "PNG") ? 0 : 1); });
     } else if (reloadAt >= 0 && reloadAt + 2 < args.size()) {
         const QString rowsFile = args.at(reloadAt + 1);
         const int rounds = args.at(reloadAt + 2).toInt();
-        firstFrame = std::make_unique<FirstFrame>(&list, [&list, rowsFile, rounds] {
+        const QString traceFile = valueOf("--reload", 3);
+        firstFrame = std::make_unique<FirstFrame>(&window, [&window, rowsFile, rounds, traceFile] {
             const auto startup = ResidentKb();
             std::printf("startup %ld %ld\n", startup.first, startup.second);
             const QList<QStringList> rows = ReadRows(rowsFile);
+            const QStringList lines = ReadLines(traceFile);
             QElapsedTimer timer;
             timer.start();
             for (int i = 0; i < rounds; ++i) {
-                list.clear();
-                Insert(list, rows);
-                list.repaint();
+                window.List->clear();
+                window.Insert(rows);
+                window.AppendTrace(lines, lines.size() * i / rounds, lines.size() * (i + 1) / rounds);
+                window.repaint();
             }
             const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9 / rounds;
             const auto after = ResidentKb();
-            std::printf("reload %.6f %d %ld %ld\n", seconds, list.topLevelItemCount(), after.first, after.second);
+            std::printf("reload %.6f %d %ld %ld\n", seconds, window.List->topLevelItemCount(), after.first,
+                        after.second);
             std::fflush(stdout);
             QApplication::exit(0);
         });

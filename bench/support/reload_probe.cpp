@@ -5,17 +5,23 @@
 // "startup RSS HWM" (KiB, from /proc/self/status); then reads more up to page PAGES,
 // times ROUNDS reloads (each reads pages 1 to PAGES and repaints the window) and prints
 // "reload SECONDS ROWS RSS HWM": the mean seconds of one reload, the rows shown and the
-// memory after the last one.
+// memory after the last one. With DIR it also writes there what the window shows at the
+// first frame, just before the timed reloads and after them, for the floor programs to
+// show the same: the lines of the trace box (startup-, prereload-, reload-trace.txt), the
+// list's rows, name and text separated by a tab (startup-, prereload-, reload-rows.tsv),
+// and the window's size, WxH (size.txt). Under callgrind with --collect-atstart=no only the reloads are counted.
 #include "app/Application.h"
 #include "app/frmMain.h"
 #include "http/HttpCli.h"
 #include "service/ServicePost.h"
 #include "settings/Settings.h"
+#include "support/Callgrind.h"
 #include "support/FrameProbe.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QAbstractItemView>
 
@@ -37,7 +43,33 @@ int Fill(const QByteArray& api, int count)
     return 0;
 }
 
-int Reload(const QString& api, int pages, int rounds)
+// The trace box, the list and the size of the window, into dir (nothing without one).
+bool WriteShown(const TForm1& form, const QString& dir, const char* moment)
+{
+    if (dir.isEmpty())
+        return true;
+    const auto* box = form.findChild<QPlainTextEdit*>(QStringLiteral("memoDisplay"));
+    const auto* list = form.findChild<QAbstractItemView*>(QStringLiteral("ListView1"));
+    if (!box || !list)
+        return false;
+    const QString trace = box->toPlainText();
+    QByteArray rows;
+    const QAbstractItemModel* model = list->model();
+    for (int i = 0; i < model->rowCount(); ++i) {
+        rows += model->index(i, 0).data().toString().simplified().toUtf8() + '\t'
+                + model->index(i, 1).data().toString().simplified().toUtf8() + '\n';
+    }
+    const auto write = [&dir](const QString& name, const QByteArray& bytes) {
+        QFile file(dir + QLatin1Char('/') + name);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    };
+    const QString prefix = QLatin1String(moment);
+    return write(prefix + QStringLiteral("-trace.txt"), trace.isEmpty() ? QByteArray() : trace.toUtf8() + '\n')
+        && write(prefix + QStringLiteral("-rows.tsv"), rows)
+        && write(QStringLiteral("size.txt"), QByteArray::number(form.width()) + 'x' + QByteArray::number(form.height()));
+}
+
+int Reload(const QString& api, int pages, int rounds, const QString& outDir)
 {
     // The settings file the start-up benchmark gives the program: the demo account
     // ("demo" scrambled with the key 0x5A is ">?75") and nothing else, so the window has
@@ -45,7 +77,10 @@ int Reload(const QString& api, int pages, int rounds)
     QTemporaryDir dir;
     const QString ini = dir.filePath(QStringLiteral("brimlark.ini"));
     QFile file(ini);
-    if (!file.open(QIODevice::WriteOnly) || file.write("[App]\nUSR=>?75\nPWD=>?75\n") < 0)
+    // Under valgrind every step is some fifty times slower, so the ticker's and the
+    // reload timer's ticks would land inside the counted reload or not by chance: off.
+    const QByteArray timers = UnderValgrind() ? "bAutoReload=0\nbAutoRotation=0\n" : "";
+    if (!file.open(QIODevice::WriteOnly) || file.write("[App]\nUSR=>?75\nPWD=>?75\n" + timers) < 0)
         return 1;
     file.close();
     TMainState settings;
@@ -70,6 +105,8 @@ int Reload(const QString& api, int pages, int rounds)
     }
     const auto startup = ResidentKb();
     std::printf("startup %ld %ld\n", startup.first, startup.second);
+    if (!WriteShown(form, outDir, "startup"))
+        return 1;
 
     // Each read goes on in the loop; the probe waits for it as the window would.
     auto finish = [&form] {
@@ -80,15 +117,28 @@ int Reload(const QString& api, int pages, int rounds)
         form.mmUpdateClick();
         finish();
     }
+    if (!WriteShown(form, outDir, "prereload"))
+        return 1;
+    // The saving of the offline copy, a second after the last read, is not the reload's.
+    if (UnderValgrind()) {
+        QElapsedTimer settle;
+        settle.start();
+        while (settle.elapsed() < 1500)
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    }
     QElapsedTimer timer;
     timer.start();
+    CountInstructions(true);
     for (int i = 0; i < rounds; ++i) {
         form.Reload();
         finish();
         form.repaint();
     }
+    CountInstructions(false);
     const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9 / rounds;
     const auto after = ResidentKb();
+    if (!WriteShown(form, outDir, "reload"))
+        return 1;
     std::printf("reload %.6f %d %ld %ld\n", seconds,
                 form.findChild<QAbstractItemView*>(QStringLiteral("ListView1"))->model()->rowCount(), after.first, after.second);
     return 0;
@@ -103,8 +153,8 @@ int main(int argc, char* argv[])
     const QStringList args = QApplication::arguments();
     if (args.size() == 4 && args[1] == QLatin1String("fill"))
         return Fill(args[2].toUtf8(), args[3].toInt());
-    if (args.size() == 5 && args[1] == QLatin1String("reload"))
-        return Reload(args[2], args[3].toInt(), args[4].toInt());
-    std::fprintf(stderr, "usage: reload_probe fill URL N | reload URL PAGES ROUNDS\n");
+    if ((args.size() == 5 || args.size() == 6) && args[1] == QLatin1String("reload"))
+        return Reload(args[2], args[3].toInt(), args[4].toInt(), args.value(5));
+    std::fprintf(stderr, "usage: reload_probe fill URL N | reload URL PAGES ROUNDS [DIR]\n");
     return 2;
 }

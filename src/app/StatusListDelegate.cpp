@@ -12,7 +12,7 @@ void TStatusListDelegate::initStyleOption(QStyleOptionViewItem* option, const QM
     // A reply that does not begin with its mention still says it is one.
     if (index.column() == TTimelineModel::TextColumn && !index.data(TTimelineModel::InReplyToRole).toString().isEmpty()
         && !option->text.startsWith(u'@'))
-        option->text.prepend(QStringLiteral("\u21A9 "));
+        option->text.prepend(QStringLiteral("\u2192 "));
     // Not what the server says now, but what it said last time.
     if (index.data(TTimelineModel::OfflineRole).toBool())
         option->palette.setColor(QPalette::Text, Qt::gray);

@@ -114,13 +114,10 @@ void TForm1::BuildControls()
     lblUnseen->setAccessibleName(tr("未読の数"));
     lblUnseen->hide();
 
-    lblRepeated = new QLabel(QStringLiteral("RT"), client);
+    // Its text and font come when it is first shown: a hidden mark loads no font.
+    lblRepeated = new QLabel(client);
     lblRepeated->setObjectName(QStringLiteral("lblRepeated"));
-    lblRepeated->setFont(PixelFont(kPGothic, 10, true));
-    lblRepeated->setToolTip(tr("リピートしました"));
     lblRepeated->setAccessibleName(tr("リピート済み"));
-    lblRepeated->adjustSize();
-    lblRepeated->move(47 - lblRepeated->width() - 4, 52);
     lblRepeated->hide();
 
     // Stacking from the bottom: back, rounded frame, star, star caption, name, text.

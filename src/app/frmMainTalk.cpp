@@ -31,7 +31,15 @@ void TForm1::UpdateTalkItems()
     const bool repeatable = shown && !IsOwnStatus(*m_shown);
     for (QAction* item : {mmRepeat, pmRepeat})
         item->setEnabled(repeatable);
-    lblRepeated->setVisible(shown && m_repeated.contains(m_shown->Id));
+    const bool repeated = shown && m_repeated.contains(m_shown->Id);
+    if (repeated && lblRepeated->text().isEmpty()) {
+        lblRepeated->setFont(PixelFont(kPGothic, 10, true));
+        lblRepeated->setText(QStringLiteral("RT"));
+        lblRepeated->setToolTip(tr("リピートしました"));
+        lblRepeated->adjustSize();
+        lblRepeated->move(47 - lblRepeated->width() - 4, 52);
+    }
+    lblRepeated->setVisible(repeated);
 }
 
 void TForm1::OpenReply(bool locked)

@@ -117,7 +117,7 @@ TEST_F(TalkTest, ReplyCarriesTheIdEvenWithoutItsMention)
 TEST_F(TalkTest, AReplyIsMarkedInTheList)
 {
     auto form = start();
-    EXPECT_EQ(cellStyle(*form, 1, 1).text, QStringLiteral("\u21A9 そうですね"));
+    EXPECT_EQ(cellStyle(*form, 1, 1).text, QStringLiteral("\u2192 そうですね"));
     EXPECT_EQ(cellStyle(*form, 0, 1).text, QStringLiteral("最初"));
 }
 

@@ -114,6 +114,12 @@ QByteArray TlsServer::plainRequest(int i) const
     return i >= 0 && i < static_cast<int>(m_plain.size()) ? m_plain[size_t(i)] : QByteArray();
 }
 
+QByteArray TlsServer::serverName(int i) const
+{
+    std::lock_guard lock(m_mutex);
+    return i >= 0 && i < static_cast<int>(m_serverNames.size()) ? m_serverNames[size_t(i)] : QByteArray();
+}
+
 int TlsServer::handshakes() const
 {
     std::lock_guard lock(m_mutex);
@@ -148,6 +154,7 @@ void TlsServer::acceptLoop()
             index = static_cast<int>(m_received.size());
             m_received.emplace_back();
             m_plain.emplace_back();
+            m_serverNames.emplace_back();
             m_openFd = fd;
         }
         serve(fd, index, script);
@@ -190,6 +197,8 @@ void TlsServer::serve(int fd, int index, const Script& script)
     if (ok) {
         std::lock_guard lock(m_mutex);
         ++m_handshakes;
+        if (const char* name = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name))
+            m_serverNames[size_t(index)] = name;
     }
     QByteArray pending;
     for (qsizetype r = 0; ok && r < script.replies.size() && !m_stopping; ++r) {

@@ -48,6 +48,8 @@ public:
     QByteArray request(int i) const;
     // What connection i sent in the clear before TLS (the CONNECT head of a tunnel).
     QByteArray plainRequest(int i) const;
+    // The server name connection i asked for in its handshake (SNI); empty when none.
+    QByteArray serverName(int i) const;
     int handshakes() const;  // handshakes that succeeded
     bool waitForFinished(int n, int timeoutMs = 10000) const;
 
@@ -66,6 +68,7 @@ private:
     Script m_default;
     std::vector<QByteArray> m_received;
     std::vector<QByteArray> m_plain;
+    std::vector<QByteArray> m_serverNames;
     int m_handshakes = 0;
     int m_finished = 0;
     int m_openFd = -1;
