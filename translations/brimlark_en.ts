@@ -183,14 +183,6 @@ Please enter them through the Login menu.</translation>
         <translation>Timeline</translation>
     </message>
     <message>
-        <source>名前</source>
-        <translation>Name</translation>
-    </message>
-    <message>
-        <source>つぶやき</source>
-        <translation>Status</translation>
-    </message>
-    <message>
         <source>ログイン(&amp;L)</source>
         <translation>&amp;Login</translation>
     </message>
@@ -298,6 +290,42 @@ Please enter them through the Login menu.</translation>
         <source>前回 %1 に読み込んだ内容を表示しています</source>
         <translation>Showing the statuses read at %1</translation>
     </message>
+    <message>
+        <source>設定ファイルに書き込めません: %1</source>
+        <translation>Cannot write the settings file: %1</translation>
+    </message>
+    <message>
+        <source>リピート済み</source>
+        <translation>Repeated</translation>
+    </message>
+    <message>
+        <source>このつぶやき(&amp;S)</source>
+        <translation>&amp;Status</translation>
+    </message>
+    <message>
+        <source>返信(&amp;E)...</source>
+        <translation>R&amp;eply...</translation>
+    </message>
+    <message>
+        <source>リピート(&amp;P)</source>
+        <translation>Re&amp;peat</translation>
+    </message>
+    <message>
+        <source>ブラウザで開く(&amp;B)</source>
+        <translation>Open in &amp;browser</translation>
+    </message>
+    <message>
+        <source>リピートしました</source>
+        <translation>Repeated.</translation>
+    </message>
+    <message>
+        <source>このつぶやきをリピートしますか？</source>
+        <translation>Repeat this status?</translation>
+    </message>
+    <message>
+        <source>このつぶやきのページがわかりません</source>
+        <translation>This status has no web page to open.</translation>
+    </message>
 </context>
 <context>
     <name>THttpCli</name>
@@ -308,6 +336,17 @@ Please enter them through the Login menu.</translation>
     <message>
         <source>CA 証明書ファイルに証明書がありません: %1</source>
         <translation>The CA certificate file holds no certificate: %1</translation>
+    </message>
+</context>
+<context>
+    <name>TTimelineModel</name>
+    <message>
+        <source>名前</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>つぶやき</source>
+        <translation>Status</translation>
     </message>
 </context>
 <context>
@@ -412,6 +451,14 @@ Please enter them through the Login menu.</translation>
     <message>
         <source>%1文字を超えているようです。このまま書き込みますか？</source>
         <translation>The text seems to be longer than %1 characters. Post it anyway?</translation>
+    </message>
+    <message>
+        <source>投稿を中止しました。サーバーには届いている可能性があります</source>
+        <translation>Post abandoned. The server may have received it.</translation>
+    </message>
+    <message>
+        <source>つぶやく - @%1 への返信</source>
+        <translation>Post - reply to @%1</translation>
     </message>
 </context>
 <context>
