@@ -120,11 +120,11 @@ TEST_F(Responsive, ClosingDuringAReadEndsItAtOnce)
     trigger(*form, "mmReload");
     EXPECT_LT(clock.elapsed(), 1000);
     EXPECT_TRUE(form->IsClosing());
-    EXPECT_EQ(TTimelineReader::Running(), 1);  // still waiting for its server, unseen
-    // Nothing more is read once closed, and the late reply changes nothing.
+    // Nothing more is read once closed; the read was called off, and its thread ends
+    // within the second that closing waits for it, long before its server answers.
     trigger(*form, "mmMore");
     EXPECT_EQ(server.connectionCount(), 2);
-    QTRY_COMPARE_WITH_TIMEOUT(TTimelineReader::Running(), 0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(TTimelineReader::Running(), 0, 1000);
     QTest::qWait(50);
     EXPECT_EQ(rowCount(*form), 0);
 }
