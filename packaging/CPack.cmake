@@ -27,6 +27,9 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://brimlark.example.org/simple/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # OpenSSL is loaded by name at the first https connection, so dpkg-shlibdeps cannot see it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libssl3")
+# Statuses hold emoji; without a colour-emoji face they show as boxes. Qt falls back to it
+# only for text that needs it, so a start-up without emoji never loads it.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-color-emoji")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-ipafont-gothic, fonts-noto-color-emoji, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 

@@ -7,6 +7,7 @@
 #include "dialogs/uTwitt.h"
 
 #include <QDesktopServices>
+#include <QFontDatabase>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -167,6 +168,34 @@ TEST_F(TalkTest, TheBrowserGetsTheStatusPage)
     action(*form, "pmBrowser")->trigger();  // the server's own address for it
     EXPECT_EQ(browser.opened, (QList<QUrl>{QUrl(QString::fromLatin1(server.baseUrl()) + QStringLiteral("/notice/301")),
                                            QUrl(QStringLiteral("https://friendica.example/display/abc"))}));
+}
+
+// A status with emoji shows them in colour in the list and in the strip, not as boxes:
+// the Japanese faces fall back to the colour-emoji face for those characters alone.
+TEST_F(TalkTest, EmojiAreDrawnInColour)
+{
+    if (!QFontDatabase::families().contains(QStringLiteral("Noto Color Emoji")))
+        GTEST_SKIP() << "fonts-noto-color-emoji is not installed";
+    writeCredentials();
+    server.addConnection(ScriptedServer::reply(Ok(TimelineXml({{"太郎", "お寿司 🍣🍣🍣", "false", "1"}}))));
+    auto form = makeForm(server.baseUrl());
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    auto coloured = [](QWidget* widget) {
+        const QImage image = widget->grab().toImage();
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                // The sushi's red and green; the text and the selection are grey or blue alone.
+                count += c.red() > c.blue() + 60 && c.red() > 120 ? 1 : 0;
+            }
+        }
+        return count;
+    };
+    EXPECT_GT(coloured(child<QTextEdit>(*form, "RichEditC")->viewport()), 20);
+    list(*form)->clearSelection();  // the selection's colours stay out of the count
+    EXPECT_GT(coloured(list(*form)->viewport()), 20);
 }
 
 } // namespace
