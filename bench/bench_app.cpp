@@ -210,12 +210,7 @@ std::string pageUrl(int page)
 std::string curlFetch(const std::string& url)
 {
     std::string body;
-    CURL* curl = NewCurlGet(url, "demo:demo", &body);
-    const CURLcode rc = curl_easy_perform(curl);
-    long code = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
-    curl_easy_cleanup(curl);
-    if (rc != CURLE_OK || code != 200)
+    if (!CurlGet200(url, "demo:demo", &body))
         throw std::runtime_error("libcurl could not fetch " + url);
     return body;
 }

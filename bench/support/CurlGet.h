@@ -27,3 +27,14 @@ inline CURL* NewCurlGet(const std::string& url, const char* userPassword, std::s
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     return curl;
 }
+
+// That GET performed: true, with the body appended to *body, for a 200 reply.
+inline bool CurlGet200(const std::string& url, const char* userPassword, std::string* body)
+{
+    CURL* curl = NewCurlGet(url, userPassword, body);
+    const CURLcode rc = curl_easy_perform(curl);
+    long code = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
+    curl_easy_cleanup(curl);
+    return rc == CURLE_OK && code == 200;
+}

@@ -31,12 +31,7 @@ namespace {
 std::string Fetch(const std::string& url)
 {
     std::string body;
-    CURL* curl = NewCurlGet(url, "demo:demo", &body);
-    const CURLcode rc = curl_easy_perform(curl);
-    long code = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
-    curl_easy_cleanup(curl);
-    return rc == CURLE_OK && code == 200 ? body : std::string();
+    return CurlGet200(url, "demo:demo", &body) ? body : std::string();
 }
 
 const xmlNode* Child(const xmlNode* node, const char* name)

@@ -268,6 +268,8 @@ private:
     // that ends without closing the window loses nothing. A failure goes to the status line.
     void SettingsChanged();
     void SyncTimerTicks();
+    // A display mode the user picked: applied and written to the settings file.
+    void ChooseDisplayMode(int mode);
     void ShowPopup(const QPoint& globalPos);
     // The secondary windows, created at first use; null before CreateSecondaryWindows*.
     QDialog* LoginWindow();

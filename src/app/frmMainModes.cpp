@@ -123,35 +123,17 @@ void TForm1::mmSimpleModeClick()
     ListView1->setVisible(!mmSimpleMode->isChecked());
 }
 
-void TForm1::mmSuperSimpleModeClick()
+void TForm1::ChooseDisplayMode(int mode)
 {
-    SetDisplayMode(2);
+    SetDisplayMode(mode);
     SettingsChanged();
 }
 
-void TForm1::mmWidgetClick()
-{
-    SetDisplayMode(3);
-    SettingsChanged();
-}
-
-void TForm1::pmSimpleModeClick()
-{
-    SetDisplayMode(1);
-    SettingsChanged();
-}
-
-void TForm1::pmCompactModeClick()
-{
-    SetDisplayMode(2);
-    SettingsChanged();
-}
-
-void TForm1::pmWidgetModeClick()
-{
-    SetDisplayMode(3);
-    SettingsChanged();
-}
+void TForm1::mmSuperSimpleModeClick() { ChooseDisplayMode(2); }
+void TForm1::mmWidgetClick() { ChooseDisplayMode(3); }
+void TForm1::pmSimpleModeClick() { ChooseDisplayMode(1); }
+void TForm1::pmCompactModeClick() { ChooseDisplayMode(2); }
+void TForm1::pmWidgetModeClick() { ChooseDisplayMode(3); }
 
 void TForm1::ShowPopup(const QPoint& globalPos)
 {

@@ -1,5 +1,9 @@
 #include "service/TimelineModel.h"
 
+#include "service/ServicePost.h"
+
+#include <algorithm>
+
 TTimelineStatus TTimelineStatus::From(const TStatusRow& row)
 {
     TTimelineStatus status;
@@ -37,7 +41,7 @@ QUrl StatusPageAddress(const TTimelineStatus& status, const QString& apiBase)
     const QUrl own(status.ExternalUrl, QUrl::StrictMode);
     if (IsWebAddress(own))
         return own;
-    if (status.Id.isEmpty() || !std::all_of(status.Id.begin(), status.Id.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
+    if (!IsStatusId(status.Id))
         return {};
     QString site = apiBase;
     while (site.endsWith(u'/'))
