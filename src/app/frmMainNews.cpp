@@ -75,7 +75,8 @@ void TForm1::AfterRead(bool olderPage)
     m_knownIds.unite(ShownIds());
     UpdateUnseen();
     ScheduleOfflineSave();
-    if (!arrived.isEmpty() && m_state.Notify) {
+    // "Mentions only" leaves the friends timeline's statuses out.
+    if (!arrived.isEmpty() && m_state.Notify == TMainState::NotifyAll) {
         const TTimelineStatus& newest = m_timeline->At(arrived.first());
         const QString name = newest.Name, text = newest.Text, id = newest.Id;
         const int count = int(arrived.size());
@@ -227,13 +228,13 @@ void TForm1::RefreshNotifyItems()
     const bool available = Notifier()->IsAvailable();
     for (QAction* item : {mmNotify, pmNotify}) {
         item->setEnabled(available);
-        item->setChecked(m_state.Notify);
+        item->setChecked(m_state.Notify == TMainState::NotifyAll);
     }
 }
 
 void TForm1::NotifyToggled(bool on)
 {
-    m_state.Notify = on;
+    m_state.Notify = on ? TMainState::NotifyAll : TMainState::NotifyOff;
     mmNotify->setChecked(on);
     pmNotify->setChecked(on);
     SettingsChanged();
