@@ -86,6 +86,8 @@ int Reload(const QString& api, int pages, int rounds, const QString& outDir)
     TMainState settings;
     LoadSettings(ini, settings);
     TForm1Options options;
+    // The friends timeline's reloads alone, as the floor program reads them.
+    options.ReadMentions = false;
     options.SettingsFile = ini;
     options.Arguments = {QStringLiteral("brimlark"), QStringLiteral("--api"), api};
     TForm1::StartFirstRead(options, settings);

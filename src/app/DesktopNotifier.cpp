@@ -96,7 +96,16 @@ bool TDesktopNotifier::askBus()
 
 void TDesktopNotifier::NotifyNewStatuses(int count, const QString& name, const QString& text, const QString& statusId)
 {
-    Notification notification{tr("新着 %n 件: %1", nullptr, count).arg(name), BodyLine(text), statusId};
+    queue({tr("新着 %n 件: %1", nullptr, count).arg(name), BodyLine(text), statusId});
+}
+
+void TDesktopNotifier::NotifyNewMentions(int count, const QString& name, const QString& text, const QString& statusId)
+{
+    queue({tr("@返信 %n 件: %1", nullptr, count).arg(name), BodyLine(text), statusId});
+}
+
+void TDesktopNotifier::queue(Notification notification)
+{
     if (m_sending)
         m_waiting = std::move(notification);   // an older waiting one would only be replaced
     else

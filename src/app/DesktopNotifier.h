@@ -31,6 +31,8 @@ public:
     // StatusActivated when the user clicks it. While the previous one is still on its way,
     // this one waits, in place of any other waiting one.
     void NotifyNewStatuses(int count, const QString& name, const QString& text, const QString& statusId);
+    // The same for statuses that mention the account: "@返信 count 件: name".
+    void NotifyNewMentions(int count, const QString& name, const QString& text, const QString& statusId);
 
 Q_SIGNALS:
     void StatusActivated(const QString& statusId);
@@ -45,6 +47,7 @@ private:
     };
 
     bool askBus();
+    void queue(Notification notification);
     void send(const Notification& notification);
     void notified(uint replaced, uint id, const QString& statusId);
 

@@ -1,6 +1,7 @@
 #include "app/frmMain.h"
 
 #include "app/Application.h"
+#include "app/MentionsTab.h"
 #include "app/RichEditC.h"
 #include "app/frmMain_p.h"
 #include "dialogs/DialogCommon.h"
@@ -223,6 +224,8 @@ void TForm1::EnableCommands(bool enable)
     SetTimerEnabled(TimerAutoRotation, enable && m_state.AutoRotation);
     Image1->setEnabled(enable);
     ListView1->setEnabled(enable);
+    if (m_mentions->HasView())
+        m_mentions->View()->setEnabled(enable);
     for (QAction* a : {mmLogin, mmView, mmReload, mmMore, mmTwitt, mmVersion, pmLogin, pmTwitt,
                        pmMore, pmSimpleMode, pmCompactMode, pmWidgetMode, pmVersion, pmAutoReload,
                        pmReload, pmClose})
@@ -232,17 +235,34 @@ void TForm1::EnableCommands(bool enable)
 // ---------------------------------------------------------------------------------------
 // List and detail pane
 
+bool TForm1::Reading() const
+{
+    return m_job || m_mentions->Reading();
+}
+
+QTreeView* TForm1::ActiveView() const
+{
+    const bool mentions = PageControl1->currentWidget() == m_mentions->Page() && m_mentions->HasView();
+    return mentions ? m_mentions->View() : ListView1;
+}
+
+TTimelineModel* TForm1::ActiveModel() const
+{
+    return ActiveView() == ListView1 ? m_timeline : m_mentions->Model();
+}
+
 int TForm1::SelectedIndex() const
 {
-    const QModelIndexList selected = ListView1->selectionModel()->selectedRows();
+    const QModelIndexList selected = ActiveView()->selectionModel()->selectedRows();
     return selected.isEmpty() ? -1 : selected.first().row();
 }
 
 void TForm1::SelectRow(int row)
 {
     // Selection only: the current index (and with it the scroll position) stays put.
-    const QModelIndex index = ListView1->model()->index(row, 0);
-    ListView1->selectionModel()->select(
+    QTreeView* list = ActiveView();
+    const QModelIndex index = list->model()->index(row, 0);
+    list->selectionModel()->select(
         index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
@@ -255,9 +275,10 @@ void TForm1::ShowStar(bool gold)
 void TForm1::ShowSelected()
 {
     const int row = SelectedIndex();
-    if (row < 0 || row >= m_timeline->Count())
+    const TTimelineModel* rows = ActiveModel();
+    if (row < 0 || row >= rows->Count())
         return;
-    const TTimelineStatus& status = m_timeline->At(row);
+    const TTimelineStatus& status = rows->At(row);
     const QString id = status.Id;
     qCDebug(lcBrimlarkDebug).noquote() << QStringLiteral("strActiveStateId=") + id;
     RichEditC->setPlainText(status.Text);
@@ -281,7 +302,7 @@ void TForm1::ListView1Click()
 
 void TForm1::ListView1Change()
 {
-    const int count = m_timeline->Count();
+    const int count = ActiveModel()->Count();
     const int index = SelectedIndex();
     // The last row is shown only by a click.
     if (count == 0 || index < 0 || index == count - 1)
@@ -292,7 +313,7 @@ void TForm1::ListView1Change()
 void TForm1::Image1Click()
 {
     const int row = SelectedIndex();
-    const QString id = row >= 0 ? m_timeline->At(row).Id : QString();
+    const QString id = row >= 0 ? ActiveModel()->At(row).Id : QString();
     ShowStatus(QStringLiteral("status_id:") + id);
     if (!IsStatusId(id)) {
         ShowStatus(tr("status idが取得できません"));
@@ -326,6 +347,7 @@ void TForm1::Favorite(const QString& statusId)
     if (outcome.IsAccepted()) {
         // Every row of this status (a reload may have moved it) now says favourite.
         m_timeline->SetFavorite(statusId);
+        m_mentions->Model()->SetFavorite(statusId);
         if (m_shownId == statusId)
             m_shownFavorite = true;
     } else {
@@ -342,12 +364,14 @@ void TForm1::mmAnonymousClick()
     const bool ticked = mmAnonymous->isChecked();
     if (ticked) {
         lblUserName->hide();
-        ListView1->setColumnWidth(0, 0);
     } else {
         lblUserName->show();
-        ListView1->setColumnWidth(0, kNameColumnWidth);
         if (const int row = SelectedIndex(); row >= 0)
-            lblUserName->setText(m_timeline->At(row).Name);
+            lblUserName->setText(ActiveModel()->At(row).Name);
+    }
+    for (QTreeView* list : {ListView1, m_mentions->HasView() ? m_mentions->View() : nullptr}) {
+        if (list)
+            list->setColumnWidth(0, ticked ? 0 : kNameColumnWidth);
     }
     m_state.Anonymous = ticked;
     SettingsChanged();
@@ -358,7 +382,7 @@ void TForm1::mmAnonymousClick()
 
 void TForm1::TimerAutoRotationTimer()
 {
-    const int count = m_timeline->Count();
+    const int count = ActiveModel()->Count();
     if (count == 0)
         return;
     // The row leaving the strip may have been on view for its whole interval just now.
@@ -442,8 +466,9 @@ void TForm1::ExecLockedDialog(QDialog* dialog)
     } catch (const std::exception&) {
         // Unlocked below whatever happened.
     }
-    // A dialog opened during a read leaves the commands locked until the read ends.
-    EnableCommands(!Reading());
+    // A dialog opened during a read leaves the commands locked until the read ends; the
+    // mentions read in the background and lock nothing.
+    EnableCommands(!m_job);
 }
 
 void TForm1::mmSettingClick() { ExecLockedDialog(SettingsWindow()); }

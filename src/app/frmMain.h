@@ -33,6 +33,7 @@ class QTabWidget;
 class QTimer;
 class QTreeView;
 class TDesktopNotifier;
+class TMentionsTab;
 class THttpCli;
 class TServerConfigReader;
 struct TServerConfig;
@@ -51,6 +52,8 @@ struct TForm1Options {
     int ReloadIntervalMs = 60000;   // the automatic reload's normal wait
     int ShowWindowAfterMs = 500;    // a slower start-up read shows the window before it ends
     bool ReadServerConfig = true;   // ask the server for its text limit after the first good read
+    // Read the mentions after the first frame and after each read that brought news.
+    bool ReadMentions = true;
     // A reader made before the window, perhaps already reading the first page
     // (TForm1::StartFirstRead); the window takes it over. Null: the window makes its own.
     TTimelineReader* Reader = nullptr;
@@ -85,7 +88,8 @@ public:
     int PageCounter() const { return m_pageCounter; }
     int DisplayMode() const { return m_state.DisplayMode; }
     QString StatusText() const;
-    // Statuses in the list the user has not seen yet (shown by the rotation or selected).
+    // Statuses in either list the user has not seen yet (shown by the rotation or
+    // selected), each counted once.
     int UnseenCount() const;
     // The limit the server published, once read after the first good read.
     std::optional<int> TextLimit() const { return m_textLimit; }
@@ -120,8 +124,8 @@ public:
     };
     // Empties the list and reads pages 1 to PageCounter()+1 again, one after the other.
     void Reload();
-    // A read (start-up, sign-in, reload, read more) is under way.
-    bool Reading() const { return m_job.has_value(); }
+    // A read (start-up, sign-in, reload, read more, the mentions) is under way.
+    bool Reading() const;
     // The start-up read has ended (however) and the window is set up.
     bool IsStarted() const { return m_started; }
     // Shows the window once the start-up read has ended, at once when it has; a slow
@@ -189,17 +193,26 @@ private:
     QAction* AddAction(QMenu* menu, const char* name, const QString& caption, void (TForm1::*handler)());
     QAction* AddSeparator(QMenu* menu, const char* name);
 
-    // The selected row, or -1.
+    // A list of statuses as the friends timeline's, on page, over model.
+    QTreeView* MakeStatusList(QWidget* page, TTimelineModel* model, const QString& name);
+    // The list on the tab in front, and its rows: the strip, the star, the rotation and
+    // read-more work on it.
+    QTreeView* ActiveView() const;
+    TTimelineModel* ActiveModel() const;
+    // The selected row of the list in front, or -1.
     int SelectedIndex() const;
     void SelectRow(int row);
+    void ActiveTabChanged();
     void SelectFirstAndShow();
     void ShowSelected();
     // What is new: unseen marks, title, badge, notification, offline copy.
     QSet<QString> ShownIds() const;
     QString OfflineCopyFile() const;
     void LoadOfflineCopy();
-    void AfterRead(bool olderPage);
+    // True when the read brought statuses that are news.
+    bool AfterRead(bool olderPage);
     void ShowOfflineRows(const QString& failureLine);
+    QList<TTimelineStatus> OfflineRows(const QList<TStatusRow>& kept) const;
     void MarkSeenId(const QString& id);
     // A row the program showed (first after a read, the rotation) becomes seen once the
     // strip has shown it for a whole rotation interval while the window was visible.
@@ -212,11 +225,23 @@ private:
     TDesktopNotifier* Notifier();
     void RefreshNotifyItems();
     void NotifyToggled(bool on);
+    void NotifyMentionsToggled(bool on);
     void ShowStatusById(const QString& statusId);
     void mmNotifyClick();
     void pmNotifyClick();
+    void mmNotifyMentionsClick();
+    void pmNotifyMentionsClick();
     void ApplyServerConfig(const TServerConfig& config);
     void ShowStar(bool gold);
+    // The mentions tab (frmMainMentions.cpp).
+    void BuildMentionsTab();
+    void RefreshMentions();
+    void MentionsRead(bool olderPage);
+    void MentionsEnded(bool succeeded);
+    // Marks what a read brought: history starts seen, the rest is news unless known
+    // already. The rows that are news, in list order.
+    QList<int> MarkArrivals(TTimelineModel* model, QSet<QString>& known, bool history);
+    void Notify(const QList<TTimelineStatus>& arrived, bool mentions);
     // Talking back to the shown status (frmMainTalk.cpp).
     void OpenReply(bool locked);
     bool IsOwnStatus(const TTimelineStatus& status) const;
@@ -313,6 +338,10 @@ private:
     QWidget* tabFriend = nullptr;
     QTreeView* ListView1 = nullptr;    // a view of m_timeline
     TTimelineModel* m_timeline = nullptr;
+    TMentionsTab* m_mentions = nullptr;
+    QSet<QString> m_knownMentionIds;    // ids in the mentions list or its offline copy so far
+    bool m_mentionsRead = false;        // the mentions were read, in this run or one before
+    QString m_ownScreenName;            // from the server after sign-in; empty: the account name
     TRichEditC* RichEditC = nullptr;
     QLabel* lblUserName = nullptr;
     QLabel* lblStar = nullptr;
@@ -365,6 +394,8 @@ private:
 
     QAction* mmNotify = nullptr;
     QAction* pmNotify = nullptr;
+    QAction* mmNotifyMentions = nullptr;    // under the notification item: mentions only
+    QAction* pmNotifyMentions = nullptr;
     QLabel* lblUnseen = nullptr;    // the widget mode's count of unseen statuses
 
     // What is new since the user last looked.

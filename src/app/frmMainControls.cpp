@@ -144,29 +144,14 @@ void TForm1::BuildControls()
     // the marks stay in the model, outside the columns a screen reader presents.
     m_timeline = new TTimelineModel(this);
     m_timeline->setObjectName(QStringLiteral("Timeline"));
-    ListView1 = new QTreeView(tabFriend);
-    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView1 = MakeStatusList(tabFriend, m_timeline, QStringLiteral("ListView1"));
     ListView1->setAccessibleName(tr("タイムライン"));
-    ListView1->setModel(m_timeline);
-    ListView1->setHeaderHidden(true);
-    ListView1->setRootIsDecorated(false);
-    ListView1->setItemsExpandable(false);
-    ListView1->setUniformRowHeights(true);
-    ListView1->setAllColumnsShowFocus(true);
-    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
-    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->setFont(PixelFont(kPGothic, 13));
-    // Grid lines between the rows, unseen names bold, offline rows grey.
-    ListView1->setItemDelegate(new TStatusListDelegate(ListView1));
-    ListView1->header()->setStretchLastSection(false);
-    ListView1->setColumnWidth(0, kNameColumnWidth);
-    ListView1->setColumnWidth(1, 550);
 
     // The list fills its page.
     auto* pageLayout = new QVBoxLayout(tabFriend);
     pageLayout->setContentsMargins(0, 0, 0, 0);
     pageLayout->addWidget(ListView1);
+    BuildMentionsTab();
 
     memoDisplay = new QPlainTextEdit(Splitter1);
     memoDisplay->setObjectName(QStringLiteral("memoDisplay"));
@@ -210,13 +195,47 @@ void TForm1::BuildControls()
     HttpCli1 = new THttpCli(this);
     HttpCli1->setObjectName(QStringLiteral("HttpCli1"));
 
-    connect(ListView1, &QAbstractItemView::clicked, this, [this] { ListView1Click(); });
-    connect(ListView1->selectionModel(), &QItemSelectionModel::selectionChanged, this, &TForm1::ListView1Change);
     connect(RichEditC, &QTextEdit::textChanged, this, [this] { RichEditC->SetAutoUrlDetect(true); });
 
-    for (QWidget* w : std::initializer_list<QWidget*>{lblUserName, RichEditC->viewport(), Image1,
-                                                      lblStar, ListView1->viewport()})
+    for (QWidget* w : std::initializer_list<QWidget*>{lblUserName, RichEditC->viewport(), Image1, lblStar})
         w->installEventFilter(this);
+}
+
+QTreeView* TForm1::MakeStatusList(QWidget* page, TTimelineModel* model, const QString& name)
+{
+    auto* list = new QTreeView(page);
+    list->setObjectName(name);
+    list->setModel(model);
+    list->setHeaderHidden(true);
+    list->setRootIsDecorated(false);
+    list->setItemsExpandable(false);
+    list->setUniformRowHeights(true);
+    list->setAllColumnsShowFocus(true);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setFont(PixelFont(kPGothic, 13));
+    // Grid lines between the rows, unseen names bold, offline rows grey.
+    list->setItemDelegate(new TStatusListDelegate(list));
+    list->header()->setStretchLastSection(false);
+    list->setColumnWidth(0, m_state.Anonymous ? 0 : kNameColumnWidth);
+    list->setColumnWidth(1, 550);
+    list->setEnabled(!m_commandsLocked);
+    // Only the list in front drives the strip.
+    connect(list, &QAbstractItemView::clicked, this, [this, list] {
+        if (list == ActiveView())
+            ListView1Click();
+    });
+    connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this, list] {
+        if (list == ActiveView())
+            ListView1Change();
+    });
+    list->viewport()->installEventFilter(this);
+    // Ctrl+R answers the shown status from the list.
+    auto* replyKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), list, nullptr, nullptr, Qt::WidgetShortcut);
+    replyKey->setObjectName(QStringLiteral("ReplyShortcut"));
+    connect(replyKey, &QShortcut::activated, this, &TForm1::mmReplyClick);
+    return list;
 }
 
 QAction* TForm1::AddAction(QMenu* menu, const char* name, const QString& caption,
@@ -260,6 +279,8 @@ void TForm1::BuildMenus()
     mmAutoRotation->setCheckable(true);
     mmNotify = AddAction(view, "mmNotify", tr("新着をデスクトップに通知"), &TForm1::mmNotifyClick);
     mmNotify->setCheckable(true);
+    mmNotifyMentions = AddAction(view, "mmNotifyMentions", tr("メンションのみ"), &TForm1::mmNotifyMentionsClick);
+    mmNotifyMentions->setCheckable(true);
     AddSeparator(view, "N8");
     mmTopMost = AddAction(view, "mmTopMost", tr("最前面に表示"), &TForm1::mmTopMostClick);
     mmTopMost->setCheckable(true);
@@ -311,10 +332,6 @@ void TForm1::BuildMenus()
     pmReply = AddAction(pmMenu1, "pmReply", tr("返信(&E)..."), &TForm1::pmReplyClick);
     pmRepeat = AddAction(pmMenu1, "pmRepeat", tr("リピート(&P)"), &TForm1::RepeatClick);
     pmBrowser = AddAction(pmMenu1, "pmBrowser", tr("ブラウザで開く(&B)"), &TForm1::OpenInBrowserClick);
-    // Ctrl+R answers the shown status from the list as well.
-    auto* replyKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), ListView1, nullptr, nullptr, Qt::WidgetShortcut);
-    replyKey->setObjectName(QStringLiteral("ReplyShortcut"));
-    connect(replyKey, &QShortcut::activated, this, &TForm1::mmReplyClick);
     pmMore = AddAction(pmMenu1, "pmMore", tr("もっと読む(&M)"), &TForm1::pmMoreClick);
     pmAutoReload = AddAction(pmMenu1, "pmAutoReload", tr("自動取得タイマー(&R)"), &TForm1::pmAutoReloadClick);
     pmAutoReload->setCheckable(true);
@@ -323,6 +340,8 @@ void TForm1::BuildMenus()
     pmAutoRotation->setCheckable(true);
     pmNotify = AddAction(pmMenu1, "pmNotify", tr("新着をデスクトップに通知"), &TForm1::pmNotifyClick);
     pmNotify->setCheckable(true);
+    pmNotifyMentions = AddAction(pmMenu1, "pmNotifyMentions", tr("メンションのみ"), &TForm1::pmNotifyMentionsClick);
+    pmNotifyMentions->setCheckable(true);
     AddSeparator(pmMenu1, "N6");
     pmSetting = AddAction(pmMenu1, "pmSetting", tr("設定...(&S)"), &TForm1::pmSettingClick);
     pmReload = AddAction(pmMenu1, "pmReload", tr("リロード"), &TForm1::pmReloadClick);

@@ -1,6 +1,7 @@
 #include "app/frmMain.h"
 
 #include "app/DesktopNotifier.h"
+#include "app/MentionsTab.h"
 #include "app/frmMain_p.h"
 #include "dialogs/uTwitt.h"
 #include "service/ServicePost.h"
@@ -44,6 +45,11 @@ void TForm1::LoadOfflineCopy()
         m_knownIds.clear();
         for (const TStatusRow& row : m_offlineCopy->Rows)
             m_knownIds.insert(row.Id);
+        // The last mentions stay on their tab, grey, until they are read again.
+        m_mentionsRead = m_offlineCopy->MentionsRead;
+        for (const TStatusRow& row : m_offlineCopy->MentionRows)
+            m_knownMentionIds.insert(row.Id);
+        m_mentions->Model()->Append(OfflineRows(m_offlineCopy->MentionRows));
     }
 }
 
@@ -53,7 +59,26 @@ QString TForm1::OfflineCopyFile() const
                                                  : m_options.TimelineCacheFile;
 }
 
-void TForm1::AfterRead(bool olderPage)
+QList<int> TForm1::MarkArrivals(TTimelineModel* model, QSet<QString>& known, bool history)
+{
+    QList<int> arrived;
+    for (int i = 0; i < model->Count(); ++i) {
+        const QString& id = model->At(i).Id;
+        if (history)
+            m_seen.insert(id);
+        // Seen before, in either list or an earlier run, stays seen.
+        if (m_seen.contains(id)) {
+            if (!model->At(i).Seen)
+                model->MarkSeen(id);
+        } else if (!known.contains(id)) {
+            arrived.append(i);
+        }
+    }
+    known.unite(model->Ids());
+    return arrived;
+}
+
+bool TForm1::AfterRead(bool olderPage)
 {
     m_offline = false;
     m_readAt = QDateTime::currentDateTimeUtc();
@@ -62,30 +87,13 @@ void TForm1::AfterRead(bool olderPage)
     // New: in this read and in no list before. Older pages asked for with "read more",
     // and the very first read of a program without an offline copy, are history rather
     // than news: they start seen.
-    QList<int> arrived;
-    for (int i = 0; i < m_timeline->Count(); ++i) {
-        const QString& id = m_timeline->At(i).Id;
-        if (olderPage || firstEver) {
-            m_seen.insert(id);
-            m_timeline->MarkSeen(id);
-        } else if (!m_knownIds.contains(id) && !m_seen.contains(id)) {
-            arrived.append(i);
-        }
-    }
-    m_knownIds.unite(ShownIds());
+    const QList<int> arrived = MarkArrivals(m_timeline, m_knownIds, olderPage || firstEver);
     UpdateUnseen();
     ScheduleOfflineSave();
-    // "Mentions only" leaves the friends timeline's statuses out.
-    if (!arrived.isEmpty() && m_state.Notify == TMainState::NotifyAll) {
-        const TTimelineStatus& newest = m_timeline->At(arrived.first());
-        const QString name = newest.Name, text = newest.Text, id = newest.Id;
-        const int count = int(arrived.size());
-        // After the frame in hand: asking the bus is not the window's business.
-        QTimer::singleShot(0, this, [this, count, name, text, id] {
-            if (TDesktopNotifier* notifier = Notifier(); notifier && notifier->IsAvailable())
-                notifier->NotifyNewStatuses(count, name, text, id);
-        });
-    }
+    QList<TTimelineStatus> news;
+    for (int row : arrived)
+        news.append(m_timeline->At(row));
+    Notify(news, false);
     if (!m_configAsked && m_options.ReadServerConfig) {
         m_configAsked = true;
         // Not before the first frame: nothing there needs it, and its thread and request
@@ -94,21 +102,59 @@ void TForm1::AfterRead(bool olderPage)
             m_configReader->Start(account, m_options.Bounds);
         });
     }
+    return !arrived.isEmpty();
+}
+
+void TForm1::Notify(const QList<TTimelineStatus>& arrived, bool mentions)
+{
+    // "Mentions only" leaves the friends timeline's statuses out; "every new status" tells
+    // of a mention only when the friends timeline did not bring it already.
+    QList<TTimelineStatus> told;
+    if (m_state.Notify == TMainState::NotifyAll && !mentions) {
+        told = arrived;
+    } else if (mentions && m_state.Notify != TMainState::NotifyOff) {
+        for (const TTimelineStatus& status : arrived) {
+            if (m_state.Notify == TMainState::NotifyMentions || m_timeline->IndexOf(status.Id) < 0)
+                told.append(status);
+        }
+    }
+    if (told.isEmpty())
+        return;
+    const TTimelineStatus& newest = told.first();
+    const QString name = newest.Name, text = newest.Text, id = newest.Id;
+    const int count = int(told.size());
+    // After the frame in hand: asking the bus is not the window's business.
+    QTimer::singleShot(0, this, [this, count, name, text, id, mentions] {
+        TDesktopNotifier* notifier = Notifier();
+        if (!notifier || !notifier->IsAvailable())
+            return;
+        if (mentions)
+            notifier->NotifyNewMentions(count, name, text, id);
+        else
+            notifier->NotifyNewStatuses(count, name, text, id);
+    });
+}
+
+QList<TTimelineStatus> TForm1::OfflineRows(const QList<TStatusRow>& kept) const
+{
+    QList<TTimelineStatus> rows;
+    rows.reserve(kept.size());
+    for (const TStatusRow& row : kept) {
+        rows.append(TTimelineStatus::From(row));
+        rows.back().Seen = m_seen.contains(row.Id);
+        // Shown grey: not what the server says now, but what it said last time.
+        rows.back().Offline = true;
+    }
+    return rows;
 }
 
 void TForm1::ShowOfflineRows(const QString& failureLine)
 {
     if (!m_offlineCopy || m_offlineCopy->Rows.isEmpty() || !m_timeline->IsEmpty())
         return;
-    QList<TTimelineStatus> rows;
-    rows.reserve(m_offlineCopy->Rows.size());
-    for (const TStatusRow& row : m_offlineCopy->Rows) {
-        rows.append(TTimelineStatus::From(row));
-        rows.back().Seen = m_seen.contains(row.Id);
-        // Shown grey: not what the server says now, but what it said last time.
-        rows.back().Offline = true;
-    }
-    m_timeline->Append(rows);
+    m_timeline->Append(OfflineRows(m_offlineCopy->Rows));
+    if (m_mentions->Model()->IsEmpty())
+        m_mentions->Model()->Append(OfflineRows(m_offlineCopy->MentionRows));
     m_offline = true;
     m_readAt = m_offlineCopy->ReadAt;
     const QString when = QLocale::system().toString(m_offlineCopy->ReadAt.toLocalTime(), QStringLiteral("yyyy-MM-dd HH:mm"));
@@ -149,7 +195,9 @@ void TForm1::MarkSeenId(const QString& id)
         m_seenTimer->stop();
     }
     m_seen.insert(id);
-    if (!m_timeline->MarkSeen(id))
+    // Both lists: a mention from a friend is in each.
+    const bool inFriends = m_timeline->MarkSeen(id);
+    if (!m_mentions->Model()->MarkSeen(id) && !inFriends)
         return;
     UpdateUnseen();
     ScheduleOfflineSave();
@@ -157,14 +205,21 @@ void TForm1::MarkSeenId(const QString& id)
 
 int TForm1::UnseenCount() const
 {
-    return m_timeline->UnseenCount();
+    int count = m_timeline->UnseenCount();
+    // A mention the friends timeline holds too is counted there already.
+    for (const TTimelineStatus& status : m_mentions->Model()->Rows()) {
+        if (!status.Seen && m_timeline->IndexOf(status.Id) < 0)
+            ++count;
+    }
+    return count;
 }
 
 void TForm1::UpdateUnseen()
 {
     // The list draws an unseen row's name bold from the model's own mark.
-    const int count = m_timeline->UnseenCount();
+    const int count = UnseenCount();
     m_unseen = count;
+    m_mentions->ShowUnseen(m_mentions->Model()->UnseenCount());
     UpdateTitle();
     const bool badge = count > 0 && m_state.DisplayMode == 3;
     // Styled when first needed: a style sheet costs start-up time for a hidden label.
@@ -199,15 +254,20 @@ void TForm1::SaveOfflineCopy()
         return;  // nothing read yet: an older copy stays as it is
     TTimelineCache cache;
     cache.ReadAt = m_readAt.isValid() ? m_readAt : QDateTime::currentDateTimeUtc();
-    for (const TTimelineStatus& status : m_timeline->Rows()) {
-        if (cache.Rows.size() >= kTimelineCacheRows)
-            break;
-        if (!IsStatusId(status.Id))
-            continue;  // a row the service sent without a usable id cannot be kept
-        cache.Rows.append(status.Row());
-        if (status.Seen)
-            cache.SeenIds.insert(status.Id);
-    }
+    const auto keep = [&cache](const TTimelineModel* model, QList<TStatusRow>& into) {
+        for (const TTimelineStatus& status : model->Rows()) {
+            if (into.size() >= kTimelineCacheRows)
+                break;
+            if (!IsStatusId(status.Id))
+                continue;  // a row the service sent without a usable id cannot be kept
+            into.append(status.Row());
+            if (status.Seen)
+                cache.SeenIds.insert(status.Id);
+        }
+    };
+    keep(m_timeline, cache.Rows);
+    keep(m_mentions->Model(), cache.MentionRows);
+    cache.MentionsRead = m_mentionsRead;
     QString error;
     if (!SaveTimelineCache(OfflineCopyFile(), cache, &error))
         qCWarning(lcApp).noquote() << "offline copy not saved:" << OfflineCopyFile() << error;
@@ -225,40 +285,65 @@ TDesktopNotifier* TForm1::Notifier()
 void TForm1::RefreshNotifyItems()
 {
     // Asked when a menu opens, not at start-up: the bus is nobody's business before.
+    // Three states in two items: off, every new status, mentions only.
     const bool available = Notifier()->IsAvailable();
+    const bool on = m_state.Notify != TMainState::NotifyOff;
     for (QAction* item : {mmNotify, pmNotify}) {
         item->setEnabled(available);
-        item->setChecked(m_state.Notify == TMainState::NotifyAll);
+        item->setChecked(on);
+    }
+    for (QAction* item : {mmNotifyMentions, pmNotifyMentions}) {
+        item->setEnabled(available && on);
+        item->setChecked(m_state.Notify == TMainState::NotifyMentions);
     }
 }
 
 void TForm1::NotifyToggled(bool on)
 {
     m_state.Notify = on ? TMainState::NotifyAll : TMainState::NotifyOff;
-    mmNotify->setChecked(on);
-    pmNotify->setChecked(on);
+    RefreshNotifyItems();
+    SettingsChanged();
+}
+
+void TForm1::NotifyMentionsToggled(bool on)
+{
+    m_state.Notify = on ? TMainState::NotifyMentions : TMainState::NotifyAll;
+    RefreshNotifyItems();
     SettingsChanged();
 }
 
 void TForm1::mmNotifyClick() { NotifyToggled(mmNotify->isChecked()); }
 void TForm1::pmNotifyClick() { NotifyToggled(pmNotify->isChecked()); }
+void TForm1::mmNotifyMentionsClick() { NotifyMentionsToggled(mmNotifyMentions->isChecked()); }
+void TForm1::pmNotifyMentionsClick() { NotifyMentionsToggled(pmNotifyMentions->isChecked()); }
 
 void TForm1::ShowStatusById(const QString& statusId)
 {
-    const int row = m_timeline->IndexOf(statusId);
-    if (row < 0)
-        return;
+    // In the list in front when it has it: a mention's notification opens the mentions.
+    TTimelineModel* model = ActiveModel();
+    if (model->IndexOf(statusId) < 0) {
+        const bool inFriends = m_timeline->IndexOf(statusId) >= 0;
+        if (!inFriends && m_mentions->Model()->IndexOf(statusId) < 0)
+            return;
+        PageControl1->setCurrentWidget(inFriends ? tabFriend : m_mentions->Page());
+        model = ActiveModel();
+    }
+    const int row = model->IndexOf(statusId);
     if (isMinimized())
         showNormal();
     raise();
     activateWindow();
     SelectRow(row);
-    ListView1->scrollTo(m_timeline->index(row, 0));
+    ActiveView()->scrollTo(model->index(row, 0));
     ShowSelected();
 }
 
 void TForm1::ApplyServerConfig(const TServerConfig& config)
 {
+    if (!config.ScreenName.isEmpty()) {
+        m_ownScreenName = config.ScreenName;
+        UpdateTalkItems();
+    }
     if (!config.TextLimit)
         return;
     m_textLimit = config.TextLimit;

@@ -1,6 +1,7 @@
 #include "app/frmMain.h"
 
 #include "app/Application.h"
+#include "app/MentionsTab.h"
 #include "app/frmMain_p.h"
 #include "dialogs/DialogCommon.h"
 #include "service/ReadOutcome.h"
@@ -15,6 +16,13 @@
 #include <QTreeView>
 
 using namespace form1;
+
+namespace {
+
+// After the start-up read: the first frame is painted by then.
+constexpr int kMentionsDelayMs = 300;
+
+} // namespace
 
 // The timeline's reads: start-up, sign-in, reload (one page after the other) and read
 // more. The window starts a page and goes on in PageRead when the reader reports it; no
@@ -132,6 +140,9 @@ void TForm1::PageEnded(const TRead& read)
             AfterRead(false);
         if (done.Last.Completed)
             SelectFirstAndShow();
+        // Another account, perhaps: its own mentions.
+        if (done.Last.Succeeded)
+            RefreshMentions();
         break;
     case TReadKind::Reload:
         ReloadRead(done);
@@ -159,6 +170,9 @@ void TForm1::StartUpRead(const TRead& read)
     // A read that failed leaves the last one's rows to look at, said last.
     if (!read.Succeeded && !read.Abandoned && !m_closing && m_state.HasCredentials())
         ShowOfflineRows(readLine);
+    // The mentions follow the first frame: nothing there waits for them.
+    if (read.Succeeded && !m_closing)
+        QTimer::singleShot(kMentionsDelayMs, this, &TForm1::RefreshMentions);
 
     SetTimerEnabled(TimerAutoReload, m_state.AutoReload);
     SetTimerEnabled(TimerAutoRotation, m_state.AutoRotation);
@@ -194,10 +208,13 @@ void TForm1::SelectFirstAndShow()
 {
     if (m_timeline->IsEmpty())
         return;
-    // Shown because a read ended, not because the user or the rotation came to it.
+    // Shown because a read ended, not because the user or the rotation came to it; the
+    // strip shows it when the friends timeline is in front.
     m_autoShow = true;
-    SelectRow(0);
-    ListView1Click();
+    ListView1->selectionModel()->select(m_timeline->index(0, 0),
+                                        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    if (ActiveView() == ListView1)
+        ListView1Click();
     m_autoShow = false;
 }
 
@@ -221,8 +238,7 @@ void TForm1::ReloadRead(const TReadJob& job)
     ListView1->setUpdatesEnabled(true);
     if (job.Last.Abandoned)
         return;
-    if (job.Succeeded)
-        AfterRead(false);
+    const bool news = job.Succeeded && AfterRead(false);
     if (job.Last.Completed && !m_timeline->IsEmpty()) {
         SelectFirstAndShow();
         ShowStatus(tr("リロード完了"));
@@ -230,6 +246,10 @@ void TForm1::ReloadRead(const TReadJob& job)
     ScheduleNextReload(job.BackOff, job.RetryAfterMs, job.Succeeded);
     EnableCommands(true);
     ReturnFreeMemory();
+    // Someone may have answered among what is new; a reload asked for on the mentions
+    // tab reads them in any case.
+    if (news || (job.Succeeded && ActiveView() != ListView1))
+        RefreshMentions();
 }
 
 void TForm1::SignIn()
@@ -237,8 +257,13 @@ void TForm1::SignIn()
     if (m_job || m_closing)
         return;
     if (QDialog* login = LoginWindow()) {
-        if (login->exec() == QDialog::Accepted)
+        if (login->exec() == QDialog::Accepted) {
             SettingsChanged();
+            // Perhaps another account: who it is and its mentions are asked again.
+            m_ownScreenName.clear();
+            m_configAsked = false;
+            m_mentions->Abandon();
+        }
     }
     if (m_job || m_closing)
         return;  // a read started while the dialog was open
@@ -252,6 +277,12 @@ void TForm1::ReadMore()
 {
     if (m_job || m_closing)
         return;
+    // On the mentions tab its own older page; a missing account or address is said by
+    // the friends timeline's read as ever.
+    if (ActiveView() != ListView1 && m_apiError.isEmpty() && m_state.HasCredentials()) {
+        m_mentions->ReadMore(Account(), m_options.Bounds);
+        return;
+    }
     // The page counts even when its read fails: it decides the next read-more's page and
     // how many pages a reload reads.
     ++m_pageCounter;
@@ -262,6 +293,7 @@ void TForm1::AbandonReads()
 {
     const bool pageRunning = m_reader->Busy();
     m_reader->Abandon();
+    m_mentions->Abandon();
     if (!m_job)
         return;
     const bool reload = m_job->Kind == TReadKind::Reload;

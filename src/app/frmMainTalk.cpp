@@ -18,8 +18,10 @@ using namespace form1;
 
 bool TForm1::IsOwnStatus(const TTimelineStatus& status) const
 {
-    // The services sign in with the account's screen name.
-    return !status.ScreenName.isEmpty() && status.ScreenName.compare(m_state.AccountName, Qt::CaseInsensitive) == 0;
+    // The server says who the account is once asked; until then, the services sign in
+    // with the account's screen name.
+    const QString own = m_ownScreenName.isEmpty() ? m_state.AccountName : m_ownScreenName;
+    return !status.ScreenName.isEmpty() && status.ScreenName.compare(own, Qt::CaseInsensitive) == 0;
 }
 
 void TForm1::UpdateTalkItems()

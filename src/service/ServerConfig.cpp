@@ -83,3 +83,34 @@ TServerConfig ReadServerConfig(const TServiceAccount& account, const TReadBounds
         qCInfo(lcService).noquote() << "no server text limit from" << address + QLatin1Char(':') << why;
     return config;
 }
+
+QString VerifyCredentialsAddress(const QString& apiBase)
+{
+    return apiBase + QStringLiteral("/account/verify_credentials.xml");
+}
+
+QString ReadOwnScreenName(const TServiceAccount& account, const TReadBounds& bounds)
+{
+    const QString address = VerifyCredentialsAddress(account.ApiBase);
+    QString name;
+    QString why;
+    try {
+        TBlockingHttpClient client;
+        TXMLDocument document;
+        ServiceRead::LoadDocument(client, account, bounds, address, document);
+        TXMLNode* root = document.RootElement();
+        if (!root || root->LocalName() != QLatin1String("user"))
+            why = QStringLiteral("not a user document");
+        else if (TXMLNode* screenName = ChildElement(root, QStringLiteral("screen_name")))
+            name = screenName->ElementText().trimmed();
+        if (name.isEmpty() && why.isEmpty())
+            why = QStringLiteral("no screen_name");
+    } catch (const std::exception& e) {
+        why = ServiceRead::OneLine(ServiceRead::MessageOf(e));
+    }
+    if (name.isEmpty())
+        qCInfo(lcService).noquote() << "own screen name not read from" << address + QLatin1Char(':') << why;
+    else
+        qCInfo(lcService).noquote() << "signed in as" << name;
+    return name;
+}

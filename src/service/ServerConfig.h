@@ -18,6 +18,7 @@ inline constexpr int kMaxServerTextLimit = 999999999;
 struct TServerConfig {
     bool Read = false;                  // a <config> document was read and parsed
     std::optional<int> TextLimit;       // the published limit, 0 to kMaxServerTextLimit; 0: unlimited
+    QString ScreenName;                 // the account's own screen name; empty: not known
 };
 
 // apiBase + "/statusnet/config.xml".
@@ -28,3 +29,10 @@ QString ServerConfigAddress(const QString& apiBase);
 // bounds). Any failure leaves TextLimit empty; writes one line to the service category
 // either way. Never throws; any thread may call it.
 TServerConfig ReadServerConfig(const TServiceAccount& account, const TReadBounds& bounds);
+
+// apiBase + "/account/verify_credentials.xml".
+QString VerifyCredentialsAddress(const QString& apiBase);
+
+// The account's own screen name, <user><screen_name> of verify_credentials, read the same
+// way; empty when the read fails or the reply holds none. Never throws; any thread may call it.
+QString ReadOwnScreenName(const TServiceAccount& account, const TReadBounds& bounds);

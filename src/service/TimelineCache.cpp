@@ -52,6 +52,17 @@ bool ReadRow(const QJsonValue& value, qsizetype index, TTimelineCache& cache, QL
     TStatusRow status{std::move(fields[1]), std::move(fields[2]), std::move(fields[3]), std::move(fields[0])};
     if (!IsStatusId(status.Id))
         return fail(QStringLiteral("id is not decimal digits"));
+    // Kept since replies and web pages came; older files have none of them.
+    QString* const optionalFields[3] = {&status.ScreenName, &status.InReplyToId, &status.ExternalUrl};
+    const char* const optionalKeys[3] = {"screenName", "inReplyTo", "externalUrl"};
+    for (int k = 0; k < 3; ++k) {
+        const QJsonValue field = row.value(QLatin1String(optionalKeys[k]));
+        if (field.isUndefined())
+            continue;
+        if (!field.isString())
+            return fail(QStringLiteral("\"%1\" not a string").arg(QLatin1String(optionalKeys[k])));
+        *optionalFields[k] = field.toString();
+    }
     if (seen.toBool())
         cache.SeenIds.insert(status.Id);
     into.append(std::move(status));
@@ -97,6 +108,7 @@ bool ParseCache(const QByteArray& data, TTimelineCache& cache, QString* reason)
     if (!readAt.isValid() || readAt.timeSpec() == Qt::LocalTime)
         return Fail(reason, QStringLiteral("no valid read time"));
     cache.ReadAt = readAt.toUTC();
+    cache.MentionsRead = top.contains(QLatin1String("mentions"));
     return ReadRows(top, "rows", false, cache, cache.Rows, reason)
         && ReadRows(top, "mentions", true, cache, cache.MentionRows, reason);
 }
@@ -130,18 +142,26 @@ bool SaveTimelineCache(const QString& fileName, const TTimelineCache& cache, QSt
             // The loader refuses such a row, and with it the whole file.
             if (!IsStatusId(row.Id))
                 return Fail(error, QStringLiteral("row %1: id is not decimal digits").arg(i + 1));
-            lists[l].append(QJsonObject{{QStringLiteral("id"), row.Id},
-                                        {QStringLiteral("name"), row.Name},
-                                        {QStringLiteral("text"), row.Text},
-                                        {QStringLiteral("favorited"), row.Favorited},
-                                        {QStringLiteral("seen"), cache.SeenIds.contains(row.Id)}});
+            QJsonObject object{{QStringLiteral("id"), row.Id},
+                               {QStringLiteral("name"), row.Name},
+                               {QStringLiteral("text"), row.Text},
+                               {QStringLiteral("favorited"), row.Favorited},
+                               {QStringLiteral("seen"), cache.SeenIds.contains(row.Id)}};
+            // Only what a row has: most statuses answer nothing and have no page of their own.
+            if (!row.ScreenName.isEmpty())
+                object.insert(QStringLiteral("screenName"), row.ScreenName);
+            if (!row.InReplyToId.isEmpty())
+                object.insert(QStringLiteral("inReplyTo"), row.InReplyToId);
+            if (!row.ExternalUrl.isEmpty())
+                object.insert(QStringLiteral("externalUrl"), row.ExternalUrl);
+            lists[l].append(object);
         }
     }
     QJsonObject top{{QStringLiteral("format"), kFormat},
                     {QStringLiteral("version"), kVersion},
                     {QStringLiteral("readAt"), cache.ReadAt.toUTC().toString(Qt::ISODateWithMs)},
                     {QStringLiteral("rows"), lists[0]}};
-    if (!lists[1].isEmpty())
+    if (cache.MentionsRead || !lists[1].isEmpty())
         top.insert(QStringLiteral("mentions"), lists[1]);
     const QByteArray data = QJsonDocument(top).toJson(QJsonDocument::Compact);
     if (data.size() > kMaxFileSize)

@@ -15,14 +15,16 @@ struct TTimelineCache {
     QDateTime ReadAt;           // UTC time of the read the rows came from
     QList<TStatusRow> Rows;     // list order, newest first
     QList<TStatusRow> MentionRows;  // the mentions tab's, the same way (absent in older files)
+    bool MentionsRead = false;      // the mentions were read once: their list is kept, even empty
     QSet<QString> SeenIds;
 };
 
 // The newest rows kept; older ones are dropped on saving.
 constexpr int kTimelineCacheRows = 1000;
 
-// Writes the first kTimelineCacheRows rows, the seen marks of those rows and the read
-// time, and nothing else: no credentials, no address. Replaces the file in one step,
+// Writes the first kTimelineCacheRows rows of each list (with the screen name, the id a
+// status answers and its web page where it has them), the seen marks of those rows and
+// the read time, and nothing else: no credentials, no address. Replaces the file in one step,
 // owner-only, whatever it held before; its folder is made owner-only when missing.
 // Refuses (false with a reason, the old file untouched) what could not be read back:
 // no valid read time, a kept row whose id is not decimal digits, or a file too large.

@@ -158,7 +158,10 @@ void TServerConfigReader::Start(const TServiceAccount& account, const TReadBound
     TReadBounds cancellable = bounds;
     cancellable.Cancelled = &m_shared->Cancelled;
     std::thread([shared = m_shared, account, cancellable] {
-        const TServerConfig config = ReadServerConfig(account, cancellable);
+        TServerConfig config = ReadServerConfig(account, cancellable);
+        // Who the account is, for the statuses of its own: one more small read, asked once.
+        if (!cancellable.Cancelled->load())
+            config.ScreenName = ReadOwnScreenName(account, cancellable);
         {
             std::lock_guard<std::mutex> lock(shared->Mutex);
             // Queued to the owner's thread; dropped with the owner if it goes first.

@@ -57,9 +57,9 @@ private:
     friend class TServerConfigReader;
 };
 
-// Reads the server's configuration on a thread of its own and reports it through
-// Finished on the thread that started it; nothing is reported once the reader is gone.
-// Counts in TTimelineReader::Running() while it runs.
+// Reads the server's configuration and the account's own screen name on a thread of its
+// own and reports both through Finished on the thread that started it; nothing is
+// reported once the reader is gone. Counts in TTimelineReader::Running() while it runs.
 class TServerConfigReader : public QObject {
     Q_OBJECT
 public:

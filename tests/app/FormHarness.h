@@ -82,6 +82,22 @@ inline QByteArray RequestLine(const QByteArray& request)
     return request.left(request.indexOf("\r\n"));
 }
 
+// Runs the event loop until ready() holds, at most ms; whether it held. The QTest QTRY_
+// macros report to QTest, which a GoogleTest run never hears of: a failure there only
+// ends the test early, as a pass.
+inline bool WaitUntil(const std::function<bool()>& ready, int ms = 5000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!ready()) {
+        if (clock.elapsed() >= ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    return true;
+}
+
 // Answers every message box that opens (a nested loop runs its timers) and records it.
 class BoxCatcher {
 public:
@@ -167,11 +183,12 @@ protected:
     }
 
     // Scripted servers answer only the requests a test expects: the server's configuration
-    // is asked for only when the test says so.
-    std::unique_ptr<TForm1> makeForm(const QByteArray& api, bool readServerConfig = false)
+    // and the mentions are asked for only when the test says so.
+    std::unique_ptr<TForm1> makeForm(const QByteArray& api, bool readServerConfig = false, bool readMentions = false)
     {
         TForm1Options options;
         options.ReadServerConfig = readServerConfig;
+        options.ReadMentions = readMentions;
         options.SettingsFile = iniPath();
         options.Arguments = {QStringLiteral("brimlark"), QStringLiteral("--api"), QString::fromUtf8(api)};
         auto form = std::make_unique<TForm1>(options);

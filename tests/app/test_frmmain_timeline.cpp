@@ -96,6 +96,7 @@ TEST_F(TimelineTest, AFirstReadStartedBeforeTheWindowIsTakenOver)
     TMainState state;
     LoadSettings(iniPath(), state);
     TForm1Options options;
+    options.ReadMentions = false;  // a scripted server answers the timeline only
     options.ReadServerConfig = false;
     options.SettingsFile = iniPath();
     options.Arguments = {QStringLiteral("brimlark"), QStringLiteral("--api"), QString::fromUtf8(server.baseUrl())};
@@ -577,6 +578,7 @@ TEST_F(TimelineTest, SettingsThatCannotBeWrittenShowTheInformationBox)
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     TForm1Options options;
+    options.ReadMentions = false;  // a scripted server answers the timeline only
     options.ReadServerConfig = false;
     options.SettingsFile = blocker.fileName() + QStringLiteral("/brimlark.ini");
     options.Arguments = {QStringLiteral("brimlark"), QStringLiteral("--api"), QString::fromUtf8(server.baseUrl())};

@@ -256,7 +256,7 @@ TEST_F(WindowTest, MenusHoldEveryItemInOrder)
               (QStringList{"mmReply|返信(&E)...", "mmRepeat|リピート(&P)", "mmBrowser|ブラウザで開く(&B)"}));
     EXPECT_EQ(names(action(*form, "mmView")->menu()->actions()),
               (QStringList{"mmAnonymous|名前を表示しない", "N1|-", "mmAutoReload|自動更新タイマー",
-                           "mmAutoRotation|ローテーションタイマー", "mmNotify|新着をデスクトップに通知", "N8|-", "mmTopMost|最前面に表示", "N2|-",
+                           "mmAutoRotation|ローテーションタイマー", "mmNotify|新着をデスクトップに通知", "mmNotifyMentions|メンションのみ", "N8|-", "mmTopMost|最前面に表示", "N2|-",
                            "mmSimpleMode|通常リストモード(&L)", "mmSuperSimpleMode|コンパクトモード(&C)",
                            "mmWidget|ガジェット/ウィジェットモード(&W)", "N3|-", "mmSetting|設定...(S)"}));
     EXPECT_FALSE(action(*form, "N2")->isVisible());
@@ -265,7 +265,7 @@ TEST_F(WindowTest, MenusHoldEveryItemInOrder)
                            "pmCompactMode|コンパクトモード(&C)", "pmWidgetMode|ガジェット/ウィジェットモード(&W)",
                            "N4|-", "pmTwitt|つぶやく(&T)", "pmReply|返信(&E)...", "pmRepeat|リピート(&P)",
                            "pmBrowser|ブラウザで開く(&B)", "pmMore|もっと読む(&M)",
-                           "pmAutoReload|自動取得タイマー(&R)", "pmAutoRotation|ローテーションタイマー", "pmNotify|新着をデスクトップに通知", "N6|-",
+                           "pmAutoReload|自動取得タイマー(&R)", "pmAutoRotation|ローテーションタイマー", "pmNotify|新着をデスクトップに通知", "pmNotifyMentions|メンションのみ", "N6|-",
                            "pmSetting|設定...(&S)", "pmReload|リロード", "pmVersion|バージョン(&V)", "N5|-",
                            "pmClose|閉じる(&C)"}));
     EXPECT_TRUE(action(*form, "pmAutoReload")->isChecked());
@@ -401,6 +401,7 @@ TEST_F(WindowTest, OnDemandSettingsDialogShowsTheStartUpState)
     writeCredentials();
     server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
     TForm1Options options;
+    options.ReadMentions = false;  // a scripted server answers the timeline only
     options.ReadServerConfig = false;
     options.SettingsFile = iniPath();
     options.Arguments = {QStringLiteral("brimlark"), QStringLiteral("--api"), QString::fromUtf8(server.baseUrl())};

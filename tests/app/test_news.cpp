@@ -82,7 +82,8 @@ TEST_F(NewsTest, NewStatusesAreMarkedCountedSeenAndRemembered)
         form->TimerAutoRotationTimer();  // the first was on view for a moment only
         EXPECT_EQ(detailText(*form), QStringLiteral("一つ目の新着"));
         EXPECT_EQ(form->UnseenCount(), 2);
-        QTRY_COMPARE_WITH_TIMEOUT(form->UnseenCount(), 1, 5000);
+        WaitUntil([&] { return form->UnseenCount() == 1; }, 5000);
+        EXPECT_EQ(form->UnseenCount(), 1);
         EXPECT_FALSE(bold(*form, 1));
         EXPECT_TRUE(bold(*form, 0));
 
@@ -161,7 +162,8 @@ TEST_F(NewsTest, ThePostingDialogCountsAgainstThePublishedLimit)
     service = std::make_unique<LocalService>(Seeded(500));
     ASSERT_TRUE(service->isRunning());
     auto form = makeForm(service->baseUrl(), true);
-    QTRY_COMPARE_WITH_TIMEOUT(form->TextLimit().value_or(-1), 500, 5000);
+    WaitUntil([&] { return form->TextLimit().value_or(-1) == 500; }, 5000);
+    EXPECT_EQ(form->TextLimit().value_or(-1), 500);
     auto* twitt = form->findChild<TfrmTwitt*>();
     ASSERT_NE(twitt, nullptr);
     twitt->memoTwitt->setPlainText(QStringLiteral("abc"));

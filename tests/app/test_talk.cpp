@@ -2,11 +2,11 @@
 // reply from the menu or Ctrl+R, a repeat after its question, the status's page in the
 // browser (a URL handler stands in for it).
 #include "FormHarness.h"
+#include "FakeBrowser.h"
 #include "ScriptedServer.h"
 
 #include "dialogs/uTwitt.h"
 
-#include <QDesktopServices>
 #include <QFontDatabase>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -15,25 +15,6 @@
 using namespace harness;
 
 namespace {
-
-class Browser : public QObject {
-    Q_OBJECT
-public:
-    Browser()
-    {
-        for (const char* scheme : {"http", "https"})
-            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "open");
-    }
-    ~Browser() override
-    {
-        for (const char* scheme : {"http", "https"})
-            QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
-    }
-    QList<QUrl> opened;
-
-public Q_SLOTS:
-    void open(const QUrl& url) { opened << url; }
-};
 
 // Three statuses by "u"; the second a reply, the third with its own web page.
 QByteArray Statuses()
@@ -160,7 +141,7 @@ TEST_F(TalkTest, RepeatAsksFirstAndIsRefusedForOnesOwnStatus)
 
 TEST_F(TalkTest, TheBrowserGetsTheStatusPage)
 {
-    Browser browser;
+    FakeBrowser browser;
     auto form = start();
     action(*form, "mmBrowser")->trigger();  // GNU social: the site without "/api"
     setCurrentRow(*form, 2);
@@ -200,4 +181,3 @@ TEST_F(TalkTest, EmojiAreDrawnInColour)
 
 } // namespace
 
-#include "test_talk.moc"

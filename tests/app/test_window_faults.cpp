@@ -103,6 +103,7 @@ protected:
     std::unique_ptr<TForm1> makeBoundedForm(const QString& api)
     {
         TForm1Options options;
+        options.ReadMentions = false;  // a scripted server answers the timeline only
         options.ReadServerConfig = false;
         options.SettingsFile = iniPath();
         options.Arguments = {QStringLiteral("brimlark"), QStringLiteral("--api"), api};

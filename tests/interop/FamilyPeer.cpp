@@ -199,6 +199,16 @@ QStringList FamilyPeer::retweetsAsked() const
     return m_retweetsAsked;
 }
 
+int FamilyPeer::mention(const QString& text)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const int id = nextId();
+    const Status status{id, UserNameOf(id), text};
+    m_timeline.insert(m_timeline.begin(), status);
+    m_mentions.insert(m_mentions.begin(), status);
+    return id;
+}
+
 int FamilyPeer::nextId() const
 {
     return (m_timeline.empty() ? kFirstId - 1 : m_timeline.front().id) + 1;
@@ -353,8 +363,12 @@ FamilyPeer::Reply FamilyPeer::answer(const Request& request)
                      "</body></html>\n";
         return reply;
     }
-    const QByteArray credentials = QByteArray(kUser) + ':' + kPassword;
-    if (request.header("Authorization") != "Basic " + credentials.toBase64())
+    // Both families let an account sign in with its e-mail address as well.
+    const QByteArray authorization = request.header("Authorization");
+    const auto signsIn = [&authorization](const QByteArray& user) {
+        return authorization == "Basic " + (user + ':' + kPassword).toBase64();
+    };
+    if (!signsIn(kUser) && !signsIn(kEmail))
         return failure(401, "Could not authenticate you.", request);
 
     if (get && call == "statuses/friends_timeline.xml") {

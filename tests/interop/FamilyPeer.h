@@ -41,6 +41,7 @@ public:
     enum Family { GnuSocial, Friendica };
     static constexpr const char* kUser = "alice";
     static constexpr const char* kPassword = "secret";
+    static constexpr const char* kEmail = "alice@example.org";  // signs in as alice too
     static constexpr const char* kUserName = "Alice";
     static constexpr int kUserId = 42;
     static constexpr int kPageSize = 20;
@@ -78,6 +79,9 @@ public:
     QByteArray lastUpdateBody() const;
     // The ids of every repeat asked for with a POST, oldest first, refused ones too.
     QStringList retweetsAsked() const;
+    // One of the others posts text naming the account: the newest status of both the
+    // timeline and the mentions. Its id.
+    int mention(const QString& text);
     // The name each status's row shows: the user's (never the author's or owner's).
     static QString UserNameOf(int id);
     // The statuses of statuses/mentions.xml, newest first.

@@ -3,6 +3,7 @@
 // password, with what the peer received and what the status lines say. Then the calls
 // the window does not make yet (replies, repeats, mentions, the account), straight to
 // the peers over a socket and read with the real parser.
+#include "FakeBrowser.h"
 #include "FamilyPeer.h"
 #include "app/FormHarness.h"
 
@@ -10,6 +11,7 @@
 #include "xml/XMLDoc.h"
 
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTest>
 #include <QUrl>
 
@@ -102,7 +104,8 @@ TEST_P(ServerFamily, ReadsReadsMoreAndPosts)
 
     // The published limit reaches the dialog: GNU social's 1000, Friendica's 200000 as it is.
     const int limit = GetParam() == FamilyPeer::GnuSocial ? 1000 : 200000;
-    QTRY_COMPARE_WITH_TIMEOUT(form->TextLimit().value_or(-1), limit, 5000);
+    WaitUntil([&] { return form->TextLimit().value_or(-1) == limit; }, 5000);
+    EXPECT_EQ(form->TextLimit().value_or(-1), limit);
     auto* dialog = form->findChild<TfrmTwitt*>();
     dialog->memoTwitt->setPlainText(QStringLiteral("abc"));
     EXPECT_EQ(dialog->lblStrCount->text(), QStringLiteral("3/%1").arg(limit));
@@ -142,6 +145,86 @@ TEST_P(ServerFamily, AWrongPasswordIsSaidSo)
     EXPECT_TRUE(m_boxes.boxes.empty());
 }
 
+// The mentions tab through the window: read after the first frame, the strip showing the
+// tab in front; a mention answered, repeated and opened on the web; a new one counted on
+// its tab and, once, in the title; who the account is, from the server.
+TEST_P(ServerFamily, MentionsAreAnsweredRepeatedOpenedAndCounted)
+{
+    const bool friendica = GetParam() == FamilyPeer::Friendica;
+    const QByteArray prefix = friendica ? "/api/1.1" : "/api";
+    FakeBrowser browser;
+    // Signed in by e-mail: only the server can say which statuses are the account's.
+    writeCredentials(QString::fromLatin1(FamilyPeer::kEmail), QString::fromLatin1(FamilyPeer::kPassword));
+    auto form = makeForm(peer->base(prefix), true, true);
+    form->show();
+    auto* mentions = form->findChild<TTimelineModel*>(QStringLiteral("Mentions"));
+    ASSERT_NE(mentions, nullptr);
+    auto* tabs = child<QTabWidget>(*form, "PageControl1");
+    WaitUntil([&] { return mentions->Count() == 3; }, 5000);
+    EXPECT_EQ(mentions->Count(), 3);
+    waitIdle(*form);
+    EXPECT_EQ(peer->requestLines().filter("mentions").first(), "GET " + prefix + "/statuses/mentions.xml HTTP/1.1");
+    // The first mentions ever read are history: no count.
+    EXPECT_EQ(tabs->tabText(1), QStringLiteral("@返信"));
+    EXPECT_EQ(detailText(*form), QStringLiteral("つぶやき 1025 http://example.org/1025"));
+
+    tabs->setCurrentIndex(1);
+    EXPECT_EQ(detailText(*form), QStringLiteral("@alice 明日の件、了解です"));
+    auto* dialog = form->findChild<TfrmTwitt*>();
+    bool sent = false;
+    QTimer::singleShot(0, form.get(), [&] {
+        EXPECT_EQ(dialog->memoTwitt->toPlainText(), QStringLiteral("@u2 "));
+        dialog->memoTwitt->insertPlainText(QStringLiteral("了解です"));
+        QTest::mouseClick(dialog->btnTwitt, Qt::LeftButton);
+        EXPECT_TRUE(WaitUntil([&] { return !dialog->isVisible(); }, 5000));
+        sent = true;
+    });
+    action(*form, "mmReply")->trigger();
+    EXPECT_TRUE(sent);
+    EXPECT_EQ(peer->posted(), QStringList{"@u2 了解です"});
+    EXPECT_EQ(peer->postedInReplyTo(), QStringList{"953"});
+
+    m_boxes.answer = QMessageBox::Yes;
+    action(*form, "pmRepeat")->trigger();
+    WaitUntil([&] { return trace(*form).last() == QStringLiteral("リピートしました"); }, 5000);
+    EXPECT_EQ(trace(*form).last(), QStringLiteral("リピートしました"));
+    EXPECT_EQ(peer->retweetsAsked(), QStringList{"953"});
+
+    action(*form, "mmBrowser")->trigger();
+    const QUrl page(friendica ? QString::fromLatin1(FamilyPeer::ExternalUrlOf(953))
+                              : QString::fromLatin1(peer->base("")) + QStringLiteral("/notice/953"));
+    EXPECT_EQ(browser.opened, QList<QUrl>{page});
+
+    // A friend names alice: news in both lists, counted once in the title.
+    const int id = peer->mention(QStringLiteral("@alice 新しい話"));
+    trigger(*form, "mmReload");
+    WaitUntil([&] { return tabs->tabText(1) == QStringLiteral("@返信 (1)"); }, 5000);
+    EXPECT_EQ(tabs->tabText(1), QStringLiteral("@返信 (1)"));
+    waitIdle(*form);
+    EXPECT_EQ(mentions->At(0).Id, QString::number(id));
+    const int friendsUnseen = form->findChild<TTimelineModel*>(QStringLiteral("Timeline"))->UnseenCount();
+    EXPECT_GE(friendsUnseen, 1);
+    EXPECT_EQ(form->UnseenCount(), friendsUnseen);
+    EXPECT_TRUE(form->windowTitle().endsWith(QStringLiteral("(%1)").arg(friendsUnseen))) << form->windowTitle().toStdString();
+    // Chosen in the mentions, seen in both.
+    auto* mentionList = child<QTreeView>(*form, "ListViewMentions");
+    mentionList->setCurrentIndex(mentions->index(0, 0));
+    form->ListView1Click();
+    EXPECT_EQ(tabs->tabText(1), QStringLiteral("@返信"));
+    EXPECT_EQ(form->UnseenCount(), friendsUnseen - 1);
+
+    // alice's own status, known as hers from verify_credentials: not to be repeated.
+    // Reported with the server's configuration, once.
+    EXPECT_TRUE(WaitUntil([&] { return form->TextLimit().has_value(); }, 5000));
+    EXPECT_EQ(peer->requestLines().filter("verify_credentials").size(), 1);
+    tabs->setCurrentIndex(0);
+    const int own = int(column(*form, 0).indexOf(QStringLiteral("Alice")));
+    ASSERT_GE(own, 0);
+    setCurrentRow(*form, own);
+    form->ListView1Click();
+    EXPECT_FALSE(action(*form, "mmRepeat")->isEnabled());
+}
+
 INSTANTIATE_TEST_SUITE_P(Families, ServerFamily, ::testing::Values(FamilyPeer::GnuSocial, FamilyPeer::Friendica),
                          [](const auto& info) { return std::string(FamilyName(info.param)); });
 
@@ -174,7 +257,8 @@ TEST_P(GnuSocialPeer, TooLongAndRepeatedPostsAreRefused)
     // No textlimit, a notice limit of 10: the dialog counts against 10, as the server does.
     peer = std::make_unique<FamilyPeer>(FamilyPeer::GnuSocial, FamilyPeer::Options{"false", "10"});
     auto form = open("/api", true);
-    QTRY_COMPARE_WITH_TIMEOUT(form->TextLimit().value_or(-1), 10, 5000);
+    WaitUntil([&] { return form->TextLimit().value_or(-1) == 10; }, 5000);
+    EXPECT_EQ(form->TextLimit().value_or(-1), 10);
 
     m_boxes.answer = QMessageBox::Yes;  // post it anyway
     qsizetype before = trace(*form).size();

@@ -64,6 +64,36 @@ TEST_F(TimelineCacheFile, RoundTripKeepsTextsSeenMarksAndTimeInAnOwnerOnlyFile)
     EXPECT_EQ(back->SeenIds, cache.SeenIds);
 }
 
+TEST_F(TimelineCacheFile, MentionsAndReplyDetailsComeBackAndAnEmptyMentionsListStaysRead)
+{
+    TTimelineCache cache = Sample();
+    cache.Rows[0].ScreenName = QStringLiteral("taro");
+    cache.Rows[0].InReplyToId = QStringLiteral("77");
+    cache.Rows[0].ExternalUrl = QStringLiteral("https://friendica.example/display/abc");
+    cache.MentionRows = {{QStringLiteral("花子"), QStringLiteral("@me やあ"), QStringLiteral("false"),
+                          QStringLiteral("99"), QStringLiteral("hanako"), QStringLiteral("12")}};
+    cache.MentionsRead = true;
+    cache.SeenIds.insert(QStringLiteral("99"));
+    ASSERT_TRUE(SaveTimelineCache(path(), cache, nullptr));
+    auto back = LoadTimelineCache(path(), nullptr);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->Rows[0], cache.Rows[0]);
+    EXPECT_EQ(back->MentionRows, cache.MentionRows);
+    EXPECT_TRUE(back->MentionsRead);
+    EXPECT_TRUE(back->SeenIds.contains(QStringLiteral("99")));
+
+    // Mentions read and none there is not the same as never read: the first read of
+    // mentions is history, later ones are news.
+    cache.MentionRows.clear();
+    ASSERT_TRUE(SaveTimelineCache(path(), cache, nullptr));
+    back = LoadTimelineCache(path(), nullptr);
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(back->MentionsRead);
+    cache.MentionsRead = false;
+    ASSERT_TRUE(SaveTimelineCache(path(), cache, nullptr));
+    EXPECT_FALSE(LoadTimelineCache(path(), nullptr)->MentionsRead);
+}
+
 TEST_F(TimelineCacheFile, KeepsTheNewestRowsAndOnlyTheirSeenMarks)
 {
     TTimelineCache cache = Sample();
@@ -120,6 +150,7 @@ TEST_F(TimelineCacheFile, BadFilesAreIgnoredWithOneLoggedReasonAndSavingReplaces
         head + R"({"id":"1",)" + row + "," + R"({"id":"12a",)" + row + "]}",
         head + R"({"id":12,)" + row + "]}",
         head + R"({"id":"1","name":"n","text":"t","seen":false}]})",
+        head + R"({"id":"1",)" + R"("screenName":7,)" + row + "]}",
         head + R"({"id":"1","name":"n","text":"t","favorited":"false","seen":"true"}]})",
     };
     const QtMessageHandler previous = qInstallMessageHandler(&Collect);

@@ -1,0 +1,84 @@
+#include "app/frmMain.h"
+
+#include "app/MentionsTab.h"
+#include "app/frmMain_p.h"
+#include "service/TimelineModel.h"
+
+#include <QTabWidget>
+#include <QTreeView>
+
+using namespace form1;
+
+// The "@返信" tab beside the friends timeline: read after the first frame and after each
+// read that brought news, with its own unseen count in its caption. The strip, the star,
+// the rotation and read-more follow whichever list is in front.
+
+void TForm1::BuildMentionsTab()
+{
+    m_mentions = new TMentionsTab(
+        PageControl1,
+        [this](QWidget* page, TTimelineModel* model) {
+            QTreeView* list = MakeStatusList(page, model, QStringLiteral("ListViewMentions"));
+            list->setAccessibleName(tr("@返信"));
+            return list;
+        },
+        this);
+    connect(m_mentions, &TMentionsTab::StatusLine, this, &TForm1::ShowStatus);
+    connect(m_mentions, &TMentionsTab::RowsRead, this, &TForm1::MentionsRead);
+    connect(m_mentions, &TMentionsTab::ReadEnded, this, &TForm1::MentionsEnded);
+    // After the tab's own handler, which makes its list.
+    connect(PageControl1, &QTabWidget::currentChanged, this, &TForm1::ActiveTabChanged);
+}
+
+void TForm1::RefreshMentions()
+{
+    if (!m_options.ReadMentions || m_closing || !m_apiError.isEmpty() || !m_state.HasCredentials())
+        return;
+    m_mentions->Refresh(Account(), m_options.Bounds);
+}
+
+void TForm1::MentionsRead(bool olderPage)
+{
+    // The very first mentions ever read, and older pages, are history; after that, what
+    // no list held before is news.
+    const bool history = olderPage || !m_mentionsRead;
+    m_mentionsRead = true;
+    const QList<int> arrived = MarkArrivals(m_mentions->Model(), m_knownMentionIds, history);
+    QList<TTimelineStatus> news;
+    for (int row : arrived)
+        news.append(m_mentions->Model()->At(row));
+    UpdateUnseen();
+    ScheduleOfflineSave();
+    Notify(news, true);
+}
+
+void TForm1::MentionsEnded(bool succeeded)
+{
+    // A refresh put new rows in place of the old: the tab in front shows its first again.
+    if (succeeded && m_mentions->HasView()) {
+        QTreeView* list = m_mentions->View();
+        if (!list->selectionModel()->hasSelection() && !m_mentions->Model()->IsEmpty()) {
+            const bool shown = ActiveView() == list;
+            m_autoShow = true;
+            list->selectionModel()->select(m_mentions->Model()->index(0, 0),
+                                           QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            if (shown)
+                ShowSelected();
+            m_autoShow = false;
+        }
+    }
+    Q_EMIT ReadsFinished();
+}
+
+void TForm1::ActiveTabChanged()
+{
+    // The strip shows the list in front: its chosen row, or its first. Coming to a tab
+    // is not choosing a row: it becomes seen as the rotation's rows do.
+    if (SelectedIndex() < 0 && ActiveModel()->IsEmpty())
+        return;
+    m_autoShow = true;
+    if (SelectedIndex() < 0)
+        SelectRow(0);
+    ShowSelected();
+    m_autoShow = false;
+}
