@@ -32,6 +32,8 @@ QTreeView* TMentionsTab::View()
         auto* layout = new QVBoxLayout(m_page);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->addWidget(m_view);
+        // At once, not when the layout's queued show comes: the tab may be in front already.
+        m_view->show();
     }
     return m_view;
 }

@@ -1,12 +1,22 @@
 // The main window end to end against the real local service, and the program itself
 // (command line and screenshot) run as a separate process.
+#include "FakeBrowser.h"
 #include "FormHarness.h"
 #include "LocalService.h"
+
+#include "dialogs/uTwitt.h"
 
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QPushButton>
+#include <QTabWidget>
 #include <QTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace harness;
 
@@ -82,6 +92,89 @@ TEST_F(ServiceTest, FavouriteIsKeptByTheService)
     row = column(*form, 3).indexOf(id);
     ASSERT_GE(row, 0);
     EXPECT_EQ(column(*form, 2)[row], QStringLiteral("true"));
+}
+
+// One status posted by another account, straight over a socket: the window is not theirs.
+bool PostAs(quint16 port, const QByteArray& user, const QString& text)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        return false;
+    const QByteArray body = "status=" + text.toUtf8().toPercentEncoding();
+    const QByteArray request = "POST /statuses/update.xml HTTP/1.0\r\nHost: 127.0.0.1\r\nAuthorization: Basic "
+                               + (user + ':' + user).toBase64()
+                               + "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: "
+                               + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+    bool ok = ::send(fd, request.constData(), size_t(request.size()), 0) == request.size();
+    QByteArray reply;
+    char buffer[4096];
+    for (ssize_t n; ok && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
+        reply.append(buffer, n);
+    ::close(fd);
+    return ok && reply.startsWith("HTTP/1.1 200") ;
+}
+
+// Talking back through the window to the real service: the mentions on their tab, a reply
+// to one that comes back marked in the list, a repeat, its page, a new mention counted.
+TEST_F(ServiceTest, MentionsAreAnsweredRepeatedOpenedAndCounted)
+{
+    writeDemo();
+    FakeBrowser browser;
+    auto form = makeForm(service.baseUrl(), true, true);
+    form->show();
+    auto* mentions = form->findChild<TTimelineModel*>(QStringLiteral("Mentions"));
+    ASSERT_NE(mentions, nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return mentions->Count() > 0 && !form->Reading(); }, 5000));
+    for (const TTimelineStatus& status : mentions->Rows())
+        EXPECT_TRUE(status.Text.contains(QStringLiteral("@demo"))) << status.Text.toStdString();
+    auto* tabs = child<QTabWidget>(*form, "PageControl1");
+    tabs->setCurrentIndex(1);
+    const TTimelineStatus answered = mentions->At(0);
+    EXPECT_EQ(detailText(*form), answered.Text);
+
+    auto* dialog = form->findChild<TfrmTwitt*>();
+    auto* mentionList = child<QTreeView>(*form, "ListViewMentions");
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    mentionList->setFocus();
+    bool opened = false;
+    QTimer::singleShot(0, form.get(), [&] {
+        opened = QApplication::activeModalWidget() == dialog;
+        if (!opened)
+            return;
+        EXPECT_EQ(dialog->memoTwitt->toPlainText(), "@" + answered.ScreenName + " ");
+        dialog->memoTwitt->insertPlainText(QStringLiteral("はい、行きます"));
+        QTest::mouseClick(dialog->btnTwitt, Qt::LeftButton);
+        EXPECT_TRUE(WaitUntil([&] { return !dialog->isVisible(); }, 5000));
+    });
+    QTest::keyClick(mentionList, Qt::Key_R, Qt::ControlModifier);
+    EXPECT_TRUE(opened);
+    EXPECT_FALSE(dialog->isVisible());
+
+    m_boxes.answer = QMessageBox::Yes;
+    action(*form, "mmRepeat")->trigger();
+    EXPECT_TRUE(WaitUntil([&] { return trace(*form).last() == QStringLiteral("リピートしました"); }, 5000))
+        << trace(*form).last().toStdString();
+    action(*form, "pmBrowser")->trigger();
+    EXPECT_EQ(browser.opened, QList<QUrl>{QUrl(QString::fromLatin1(service.baseUrl()) + "/notice/" + answered.Id)});
+
+    // The reply and the repeat are in the friends timeline now; the reply knows what it answers.
+    tabs->setCurrentIndex(0);
+    trigger(*form, "mmReload");
+    const int reply = int(column(*form, 1).indexOf("@" + answered.ScreenName + " はい、行きます"));
+    ASSERT_GE(reply, 0) << column(*form, 1).join(u'\n').toStdString();
+    EXPECT_EQ(list(*form)->model()->index(reply, 0).data(TTimelineModel::InReplyToRole).toString(), answered.Id);
+    EXPECT_TRUE(column(*form, 1).filter(QStringLiteral("RT @") + answered.ScreenName).size() == 1);
+
+    ASSERT_TRUE(PostAs(service.port(), "sakura", QStringLiteral("@demo 新しい話があります")));
+    trigger(*form, "mmReload");
+    EXPECT_TRUE(WaitUntil([&] { return tabs->tabText(1) == QStringLiteral("@返信 (1)"); }, 5000))
+        << tabs->tabText(1).toStdString();
+    EXPECT_EQ(mentions->At(0).Text, QStringLiteral("@demo 新しい話があります"));
 }
 
 TEST_F(ServiceTest, FavouriteWithWrongPasswordIsAFailure)

@@ -11,6 +11,7 @@
 
 #include <QFile>
 #include <QMenu>
+#include <QTabWidget>
 #include <QTest>
 
 using namespace harness;
@@ -155,6 +156,32 @@ TEST_F(NewsTest, WithoutTheServiceTheLastReadIsShownInGrey)
     const std::optional<TTimelineCache> copy = LoadTimelineCache(cacheFile(), nullptr);
     ASSERT_TRUE(copy);
     EXPECT_EQ(copy->Rows.size(), 20);
+}
+
+TEST_F(NewsTest, TheMentionsAreKeptForTheNextStartWithTheirMarks)
+{
+    QStringList texts;
+    {
+        auto form = makeForm(service->baseUrl(), false, true);
+        auto* mentions = form->findChild<TTimelineModel*>(QStringLiteral("Mentions"));
+        ASSERT_TRUE(WaitUntil([&] { return mentions->Count() > 0 && !form->Reading(); }));
+        for (const TTimelineStatus& status : mentions->Rows())
+            texts << status.Text;
+        form->close();
+    }
+    const QByteArray address = service->baseUrl();
+    service->stop();
+    auto form = makeForm(address, false, true);
+    auto* mentions = form->findChild<TTimelineModel*>(QStringLiteral("Mentions"));
+    QStringList offline;
+    for (const TTimelineStatus& status : mentions->Rows()) {
+        offline << status.Text;
+        EXPECT_TRUE(status.Offline);
+        EXPECT_TRUE(status.Seen);  // the first mentions ever read were history
+        EXPECT_FALSE(status.ScreenName.isEmpty());  // a reply to it still knows whom it answers
+    }
+    EXPECT_EQ(offline, texts);
+    EXPECT_EQ(child<QTabWidget>(*form, "PageControl1")->tabText(1), QStringLiteral("@返信"));
 }
 
 TEST_F(NewsTest, ThePostingDialogCountsAgainstThePublishedLimit)

@@ -233,10 +233,11 @@ TEST_F(WindowNotificationTest, ANewStatusIsAnnouncedAndAClickShowsIt)
         s.Password = QString::fromLatin1(LocalService::kDemoPassword);
         s.Notify = true;
     });
-    auto form = makeForm(local.baseUrl());
+    auto form = makeForm(local.baseUrl(), false, true);
     Q_EMIT child<QMenu>(*form, "pmMenu1")->aboutToShow();
     EXPECT_TRUE(action(*form, "pmNotify")->isEnabled());
     EXPECT_TRUE(action(*form, "pmNotify")->isChecked());
+    EXPECT_FALSE(action(*form, "pmNotifyMentions")->isChecked());
 
     THttpCli client;
     const TServiceAccount sakura(QString::fromUtf8(local.baseUrl()), QStringLiteral("sakura"), QStringLiteral("sakura"), {});
@@ -254,6 +255,20 @@ TEST_F(WindowNotificationTest, ANewStatusIsAnnouncedAndAClickShowsIt)
     Q_EMIT fake.ActionInvoked(1, QStringLiteral("default"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return detailText(*form) == QStringLiteral("通知される新着"); }, 5000));
     EXPECT_EQ(form->UnseenCount(), 0);
+
+    // Mentions only: a friend's status goes unannounced, one naming the account is told.
+    action(*form, "pmNotifyMentions")->trigger();
+    TMainState saved;
+    LoadSettings(iniPath(), saved);
+    EXPECT_EQ(saved.Notify, TMainState::NotifyMentions);
+    for (const QString& text : {QStringLiteral("ただの独り言"), QStringLiteral("@demo 聞いてください")})
+        ASSERT_TRUE(PostStatus(client, sakura, StatusUpdateBody(StatusUpdateText(text))).IsAccepted());
+    trigger(*form, "pmReload");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fake.calls.size() > 1; }, 5000));
+    QTest::qWait(100);
+    ASSERT_EQ(fake.calls.size(), 2u);
+    EXPECT_EQ(fake.calls[1].summary, QStringLiteral("@返信 1 件: 桜井さくら"));
+    EXPECT_EQ(fake.calls[1].body, QStringLiteral("@demo 聞いてください"));
     QDBusConnection::disconnectFromBus(QStringLiteral("window-notifications"));
 }
 

@@ -10,6 +10,7 @@
 #include <QFontDatabase>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTest>
 
 using namespace harness;
@@ -177,6 +178,33 @@ TEST_F(TalkTest, EmojiAreDrawnInColour)
     EXPECT_GT(coloured(child<QTextEdit>(*form, "RichEditC")->viewport()), 20);
     list(*form)->clearSelection();  // the selection's colours stay out of the count
     EXPECT_GT(coloured(list(*form)->viewport()), 20);
+}
+
+// Read-more on the mentions tab reads the mentions' next page, not the timeline's, and
+// the strip follows the tab in front.
+TEST_F(TalkTest, ReadMoreOnTheMentionsTabReadsTheirNextPage)
+{
+    writeCredentials();
+    server.addConnection(ScriptedServer::reply(Ok(Statuses())));
+    server.addConnection(ScriptedServer::reply(Ok(TimelineXml({{"花子", "@alice こんにちは", "false", "401"}}))));
+    auto form = makeForm(server.baseUrl(), false, true);
+    auto* mentions = form->findChild<TTimelineModel*>(QStringLiteral("Mentions"));
+    ASSERT_TRUE(WaitUntil([&] { return mentions->Count() == 1 && !form->Reading(); }));
+    EXPECT_EQ(RequestLine(server.request(1)), "GET /statuses/mentions.xml HTTP/1.1");
+
+    auto* tabs = child<QTabWidget>(*form, "PageControl1");
+    tabs->setCurrentIndex(1);
+    EXPECT_EQ(detailText(*form), QStringLiteral("@alice こんにちは"));
+    server.addConnection(ScriptedServer::reply(Ok(TimelineXml({{"次郎", "@alice 前の話", "false", "400"}}))));
+    trigger(*form, "pmMore");
+    EXPECT_TRUE(WaitUntil([&] { return !form->Reading(); }));
+    EXPECT_EQ(RequestLine(server.request(2)), "GET /statuses/mentions.xml?page=2 HTTP/1.1");
+    ASSERT_EQ(mentions->Count(), 2);
+    EXPECT_EQ(mentions->At(1).Text, QStringLiteral("@alice 前の話"));
+    EXPECT_EQ(rowCount(*form), 3);  // the friends timeline read nothing more
+
+    tabs->setCurrentIndex(0);
+    EXPECT_EQ(detailText(*form), QStringLiteral("最初"));
 }
 
 } // namespace
