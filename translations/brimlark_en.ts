@@ -95,6 +95,13 @@
         <source>表示</source>
         <translation>Show</translation>
     </message>
+    <message numerus="yes">
+        <source>@返信 %n 件: %1</source>
+        <translation>
+            <numerusform>%n new mention: %1</numerusform>
+            <numerusform>%n new mentions: %1</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>TForm1</name>
@@ -326,6 +333,14 @@ Please enter them through the Login menu.</translation>
         <source>このつぶやきのページがわかりません</source>
         <translation>This status has no web page to open.</translation>
     </message>
+    <message>
+        <source>メンションのみ</source>
+        <translation>Mentions only</translation>
+    </message>
+    <message>
+        <source>@返信</source>
+        <translation>Mentions</translation>
+    </message>
 </context>
 <context>
     <name>THttpCli</name>
@@ -336,6 +351,25 @@ Please enter them through the Login menu.</translation>
     <message>
         <source>CA 証明書ファイルに証明書がありません: %1</source>
         <translation>The CA certificate file holds no certificate: %1</translation>
+    </message>
+</context>
+<context>
+    <name>TMentionsTab</name>
+    <message>
+        <source>@返信</source>
+        <translation>Mentions</translation>
+    </message>
+    <message>
+        <source>ロード中...</source>
+        <translation>Loading...</translation>
+    </message>
+    <message>
+        <source>ロード完了</source>
+        <translation>Loaded</translation>
+    </message>
+    <message>
+        <source>@返信 (%1)</source>
+        <translation>Mentions (%1)</translation>
     </message>
 </context>
 <context>
