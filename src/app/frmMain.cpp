@@ -115,7 +115,7 @@ void TForm1::FormCreate()
     m_showEarly->setSingleShot(true);
     connect(m_showEarly, &QTimer::timeout, this, [this] {
         SetDisplayMode(m_state.DisplayMode);
-        show();
+        ShowFirstFrame();
     });
     m_showEarly->start(m_options.ShowWindowAfterMs);
     LoadOfflineCopy();
@@ -554,8 +554,14 @@ void TForm1::SettingsChanged()
 
 void TForm1::showEvent(QShowEvent* event)
 {
-    if (m_framePending && windowHandle())
-        windowHandle()->installEventFilter(this);
+    if (m_framePending && windowHandle()) {
+        // A platform that knows the frame before the window is on screen has it placed
+        // now, so the first frame is painted once, at its size; otherwise at the first expose.
+        if (!windowHandle()->frameMargins().isNull())
+            FrameKnown();
+        else
+            windowHandle()->installEventFilter(this);
+    }
     QMainWindow::showEvent(event);
 }
 
@@ -572,10 +578,10 @@ void TForm1::FrameKnown()
 {
     m_framePending = false;
     windowHandle()->removeEventFilter(this);
-    const QRect frame = frameGeometry();
+    // The platform's word: before the window is on screen the widget's own frame
+    // geometry does not include the frame yet.
+    const QMargins margins = windowHandle()->frameMargins();
     const QRect client = geometry();
-    const QMargins margins(client.left() - frame.left(), client.top() - frame.top(),
-                           frame.right() - client.right(), frame.bottom() - client.bottom());
     // The client's own place may still be the one asked for before the window was framed.
     QRect target(m_frameCorner + QPoint(margins.left(), margins.top()), client.size());
     if (!m_frameRestored) {

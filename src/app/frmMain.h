@@ -266,6 +266,8 @@ private:
     void PageRead(const TTimelinePage& page);
     void PageEnded(const TRead& read);
     void StartUpRead(const TRead& read);
+    // Shows the window so that its first frame is painted once.
+    void ShowFirstFrame();
     void ReloadRead(const TReadJob& job);
     // Drops a running read (the window closes): its page is never shown.
     void AbandonReads();

@@ -180,13 +180,22 @@ void TForm1::StartUpRead(const TRead& read)
     SetDisplayMode(m_state.DisplayMode);
     m_started = true;
     if (m_showWhenStarted && !m_closing)
-        show();
+        ShowFirstFrame();
+}
+
+void TForm1::ShowFirstFrame()
+{
+    show();
+    // Each child shown asks to be painted through a posted event. Shown from inside a slot,
+    // those would come after the window's first expose and paint the whole window a
+    // second time; taken now, the first frame paints everything once.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateLater);
 }
 
 void TForm1::ShowWhenStarted()
 {
     if (m_started)
-        show();
+        ShowFirstFrame();
     else
         m_showWhenStarted = true;
 }
