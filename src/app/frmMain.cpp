@@ -235,22 +235,6 @@ void TForm1::EnableCommands(bool enable)
 // ---------------------------------------------------------------------------------------
 // List and detail pane
 
-bool TForm1::Reading() const
-{
-    return m_job || m_mentions->Reading();
-}
-
-QTreeView* TForm1::ActiveView() const
-{
-    const bool mentions = PageControl1->currentWidget() == m_mentions->Page() && m_mentions->HasView();
-    return mentions ? m_mentions->View() : ListView1;
-}
-
-TTimelineModel* TForm1::ActiveModel() const
-{
-    return ActiveView() == ListView1 ? m_timeline : m_mentions->Model();
-}
-
 int TForm1::SelectedIndex() const
 {
     const QModelIndexList selected = ActiveView()->selectionModel()->selectedRows();

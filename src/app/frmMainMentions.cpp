@@ -30,6 +30,22 @@ void TForm1::BuildMentionsTab()
     connect(PageControl1, &QTabWidget::currentChanged, this, &TForm1::ActiveTabChanged);
 }
 
+bool TForm1::Reading() const
+{
+    return m_job || m_mentions->Reading();
+}
+
+QTreeView* TForm1::ActiveView() const
+{
+    const bool mentions = PageControl1->currentWidget() == m_mentions->Page() && m_mentions->HasView();
+    return mentions ? m_mentions->View() : ListView1;
+}
+
+TTimelineModel* TForm1::ActiveModel() const
+{
+    return ActiveView() == ListView1 ? m_timeline : m_mentions->Model();
+}
+
 void TForm1::RefreshMentions()
 {
     if (!m_options.ReadMentions || m_closing || !m_apiError.isEmpty() || !m_state.HasCredentials())
