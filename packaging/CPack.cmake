@@ -25,8 +25,9 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://brimlark.example.org/simple/")
 # Library dependencies come from dpkg-shlibdeps; the fonts are what the Japanese text and
 # the emoji in statuses look right with, but the program runs without them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# OpenSSL is loaded by name at the first https connection, so dpkg-shlibdeps cannot see it.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libssl3")
+# OpenSSL is loaded by name at the first https connection, and libsecret by QtKeychain at
+# the first keyring call (the Secret Service), so dpkg-shlibdeps cannot see either.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libssl3, libsecret-1-0")
 # Statuses hold emoji; without a colour-emoji face they show as boxes. Qt falls back to it
 # only for text that needs it, so a start-up without emoji never loads it.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-color-emoji")

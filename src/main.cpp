@@ -199,6 +199,7 @@ int Run(int argc, char* argv[])
     TForm1Options options;
     options.SettingsFile = paths.SettingsFile;
     options.CreateSettingsFolder = paths.CreateFolder;
+    options.Keyring = paths.Keyring;
     options.PostCopyFile = paths.PostCopyFile;
     options.TimelineCacheFile = paths.TimelineCacheFile;
     options.Arguments = QApplication::arguments();

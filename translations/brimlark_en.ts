@@ -373,6 +373,13 @@ Please enter them through the Login menu.</translation>
     </message>
 </context>
 <context>
+    <name>TPasswordStore</name>
+    <message>
+        <source>キーリングが使えないため、パスワードは設定ファイルに保存します</source>
+        <translation>The keyring cannot be used, so the password is kept in the settings file</translation>
+    </message>
+</context>
+<context>
     <name>TTimelineModel</name>
     <message>
         <source>名前</source>

@@ -15,6 +15,7 @@
 #include "service/ServicePost.h"
 #include "service/TimelineModel.h"
 #include "service/TimelineReader.h"
+#include "settings/PasswordStore.h"
 #include "text/Logging.h"
 
 #include <QApplication>
@@ -81,6 +82,17 @@ void TForm1::ReadSettings()
     m_state.ApiBase = service.ApiBase;
     m_apiError = service.Error;
     m_network = service.Network;
+    // A password kept in the keyring is asked for now: its answer comes while the window
+    // is built. Every signal comes from the event loop, once the controls exist.
+    m_passwords = new TPasswordStore(ChoosesKeyring(m_options.Keyring, m_state), this);
+    connect(m_passwords, &TPasswordStore::KeyringUnusable, this, &TForm1::ShowStatus);
+    connect(m_passwords, &TPasswordStore::Stored, this, &TForm1::SettingsChanged);
+    connect(m_passwords, &TPasswordStore::PasswordRead, this, [this](const QString& password) {
+        m_state.Password = password;
+        m_awaitingPassword = false;
+        StartUpReadWhenReady();
+    });
+    m_awaitingPassword = m_passwords->StartRead(m_state);
 }
 
 void TForm1::FormCreate()
@@ -120,7 +132,20 @@ void TForm1::FormCreate()
     m_showEarly->start(m_options.ShowWindowAfterMs);
     LoadOfflineCopy();
     // Start-up goes on whatever happens; the status lines tell what did.
-    StartReads(TReadKind::StartUp, 1, 1);
+    if (m_awaitingPassword) {
+        // The window does not wait for the keyring: it is shown at once, and the read
+        // follows with the password.
+        m_job = TReadJob{TReadKind::StartUp, 1, 1};
+        m_startUpHeld = true;
+        m_showEarly->start(0);
+        // A window that is not exposed (shown on another workspace) is not waited for.
+        QTimer::singleShot(kFirstFrameWaitMs, this, [this] {
+            m_firstFrame = true;
+            StartUpReadWhenReady();
+        });
+    } else {
+        StartReads(TReadKind::StartUp, 1, 1);
+    }
 }
 
 void TForm1::CreateSecondaryWindows()
@@ -149,7 +174,7 @@ void TForm1::CreateSecondaryWindowsOnDemand()
 QDialog* TForm1::LoginWindow()
 {
     if (!m_frmLogin && m_secondaryWindowsAllowed)
-        m_frmLogin = new TfrmLogin(m_state, this);
+        m_frmLogin = new TfrmLogin(m_state, this, [this] { return m_passwords->Note(); });
     return m_frmLogin;
 }
 
@@ -488,7 +513,12 @@ void TForm1::closeEvent(QCloseEvent* event)
     if (m_offlineSave->isActive())
         SaveOfflineCopy();
     QString error;
-    if (!SaveSettingsNow(&error)) {
+    bool saved = SaveSettingsNow(&error);
+    // A password on its way to the keyring is waited for (within the keyring's time
+    // limit), so that the file is left without it.
+    if (saved && m_passwords->FinishWriting())
+        saved = SaveSettingsNow(&error);
+    if (!saved) {
         QMessageBox box(QMessageBox::NoIcon, tr("情報"),
                         tr("設定ファイルに書き込めません: %1\n%2")
                             .arg(QDir::toNativeSeparators(m_options.SettingsFile), error),
@@ -518,7 +548,7 @@ bool TForm1::SaveSettingsNow(QString* error)
     QString why;
     const TSettingsFolder folder
         = m_options.CreateSettingsFolder ? TSettingsFolder::CreateOwnerOnly : TSettingsFolder::MustExist;
-    if (SaveSettings(m_options.SettingsFile, m_state, FrameToSave(), &why, folder))
+    if (m_passwords->Save(m_options.SettingsFile, m_state, FrameToSave(), &why, folder))
         return true;
     qCWarning(lcApp).noquote() << "settings not saved:" << m_options.SettingsFile << why;
     if (error)
@@ -538,12 +568,13 @@ void TForm1::SettingsChanged()
 
 void TForm1::showEvent(QShowEvent* event)
 {
-    if (m_framePending && windowHandle()) {
+    if (windowHandle()) {
         // A platform that knows the frame before the window is on screen has it placed
         // now, so the first frame is painted once, at its size; otherwise at the first expose.
-        if (!windowHandle()->frameMargins().isNull())
+        if (m_framePending && !windowHandle()->frameMargins().isNull())
             FrameKnown();
-        else
+        // The first expose places the frame where it was not known, and is the first frame.
+        if (m_framePending || !m_firstFrame)
             windowHandle()->installEventFilter(this);
     }
     QMainWindow::showEvent(event);
@@ -561,7 +592,6 @@ void TForm1::changeEvent(QEvent* event)
 void TForm1::FrameKnown()
 {
     m_framePending = false;
-    windowHandle()->removeEventFilter(this);
     // The platform's word: before the window is on screen the widget's own frame
     // geometry does not include the frame yet.
     const QMargins margins = windowHandle()->frameMargins();

@@ -35,6 +35,7 @@ class QTreeView;
 class TDesktopNotifier;
 class TMentionsTab;
 class THttpCli;
+class TPasswordStore;
 class TServerConfigReader;
 struct TServerConfig;
 class TTimelineReader;
@@ -45,6 +46,7 @@ class TShape;
 struct TForm1Options {
     QString SettingsFile;       // the INI file read at creation and written at close
     bool CreateSettingsFolder = false;  // its folder is made (owner-only) at close
+    TKeyringPolicy Keyring = TKeyringPolicy::Never;  // whether the password may go to the keyring
     QString PostCopyFile;       // the post body copy; empty: "cache/post.txt" beside SettingsFile
     QString TimelineCacheFile;  // the offline copy; empty: "cache/timeline.json" beside SettingsFile
     QStringList Arguments;      // the command line, for "--api URL"
@@ -268,6 +270,9 @@ private:
     void StartUpRead(const TRead& read);
     // Shows the window so that its first frame is painted once.
     void ShowFirstFrame();
+    // The start-up read held for the keyring's password begins once it has come and the
+    // window has been painted.
+    void StartUpReadWhenReady();
     void ReloadRead(const TReadJob& job);
     // Drops a running read (the window closes): its page is never shown.
     void AbandonReads();
@@ -315,6 +320,10 @@ private:
     TMainState m_state;
     QString m_apiError;         // the status line for a service address that cannot be used
     TNetworkOptions m_network;  // proxies and extra trusted certificates, for every call through Account()
+    TPasswordStore* m_passwords = nullptr;  // the settings file's password, or the keyring's
+    bool m_awaitingPassword = false;    // the keyring has not answered yet
+    bool m_startUpHeld = false;         // the start-up read waits for the password and the first frame
+    bool m_firstFrame = false;          // painted, or not exposed within kFirstFrameWaitMs
     TTimelineReader* m_reader = nullptr;
     TReloadBackoff m_backoff{60000};
     std::optional<TReadJob> m_job;

@@ -181,8 +181,14 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
 {
     const QEvent::Type type = event->type();
     if (watched == windowHandle()) {
-        if (type == QEvent::Expose && m_framePending && windowHandle()->isExposed())
-            FrameKnown();
+        if (type == QEvent::Expose && windowHandle()->isExposed()) {
+            windowHandle()->removeEventFilter(this);
+            if (m_framePending)
+                FrameKnown();
+            // The first frame is painted as soon as this expose has been handled.
+            if (!std::exchange(m_firstFrame, true))
+                QTimer::singleShot(0, this, &TForm1::StartUpReadWhenReady);
+        }
         return QMainWindow::eventFilter(watched, event);
     }
     if (type == QEvent::ContextMenu) {

@@ -192,6 +192,16 @@ void TForm1::ShowFirstFrame()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateLater);
 }
 
+void TForm1::StartUpReadWhenReady()
+{
+    if (!m_startUpHeld || m_awaitingPassword || !m_firstFrame)
+        return;
+    m_startUpHeld = false;
+    // Closing called the read off meanwhile.
+    if (m_job && m_job->Kind == TReadKind::StartUp && !m_closing)
+        ReadJobPage();
+}
+
 void TForm1::ShowWhenStarted()
 {
     if (m_started)

@@ -27,6 +27,7 @@ constexpr int kMinFrameHeight = 40;
 constexpr int kTraceLines = 1000;         // newest status lines kept in the trace box
 constexpr int kNameColumnWidth = 80;
 constexpr int kTraceHeight = 32;
+constexpr int kFirstFrameWaitMs = 1000;   // a start-up read held for the keyring waits this long for a frame
 
 inline void SetColours(QWidget* w, const QColor& background, const QColor& text)
 {

@@ -8,10 +8,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-TfrmLogin::TfrmLogin(TMainState& state, QWidget* parent)
+TfrmLogin::TfrmLogin(TMainState& state, QWidget* parent, std::function<QString()> passwordNote)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                           | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint)
     , m_state(state)
+    , m_passwordNote(std::move(passwordNote))
 {
     setObjectName(QStringLiteral("frmLogin"));
     setWindowTitle(tr("ログイン情報"));
@@ -53,6 +54,11 @@ TfrmLogin::TfrmLogin(TMainState& state, QWidget* parent)
     lblPlainWarning->setStyleSheet(QStringLiteral("color: #b00000;"));
     lblPlainWarning->hide();
 
+    lblPasswordNote = new QLabel(this);
+    lblPasswordNote->setObjectName(QStringLiteral("lblPasswordNote"));
+    lblPasswordNote->setWordWrap(true);
+    lblPasswordNote->hide();
+
     setTabOrder(editUsername, editPassword);
     setTabOrder(editPassword, btnOK);
     setTabOrder(btnOK, btnCancel);
@@ -66,10 +72,21 @@ void TfrmLogin::FormShow()
 {
     editUsername->setText(m_state.AccountName);
     editPassword->setText(m_state.Password);
-    // One line below the buttons when the password would cross the network readable.
+    // A line below the buttons when the password would cross the network readable, and
+    // one when it stays in the settings file because the keyring failed.
+    int height = 127;
     const bool warn = SendsPasswordInTheClear(m_state.ApiBase);
     lblPlainWarning->setVisible(warn);
-    setFixedSize(224, warn ? 170 : 127);
+    if (warn)
+        height += 43;
+    const QString note = m_passwordNote ? m_passwordNote() : QString();
+    lblPasswordNote->setText(note);
+    lblPasswordNote->setVisible(!note.isEmpty());
+    if (!note.isEmpty()) {
+        lblPasswordNote->setGeometry(12, height - 7, 200, 44);
+        height += 43;
+    }
+    setFixedSize(224, height);
 }
 
 void TfrmLogin::showEvent(QShowEvent* event)

@@ -4,6 +4,8 @@
 
 #include <QDialog>
 
+#include <functional>
+
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -13,7 +15,9 @@ class QPushButton;
 class TfrmLogin : public QDialog {
     Q_OBJECT
 public:
-    TfrmLogin(TMainState& state, QWidget* parent);
+    // passwordNote, asked at every showing: a line about where the password is kept
+    // (the keyring could not be used), shown below the buttons when not empty.
+    TfrmLogin(TMainState& state, QWidget* parent, std::function<QString()> passwordNote = {});
 
     QLabel* lblUsername;
     QLineEdit* editUsername;
@@ -22,6 +26,7 @@ public:
     QPushButton* btnOK;
     QPushButton* btnCancel;
     QLabel* lblPlainWarning;    // shown when the password would travel unencrypted
+    QLabel* lblPasswordNote;    // shown when the password stays in the settings file against the choice
 
 public Q_SLOTS:
     void btnOKClick();
@@ -36,4 +41,5 @@ private:
     void FormShow();
 
     TMainState& m_state;
+    std::function<QString()> m_passwordNote;
 };

@@ -90,14 +90,29 @@ TSettingsPaths ResolveSettingsPaths(const QString& executablePath, const QString
     const QString postCopy = cacheFolder + QStringLiteral("post.txt");
     const QString timeline = cacheFolder + QStringLiteral("timeline.json");
     if (!namedFile.isEmpty())
-        return {namedFile, false, postCopy, timeline};
+        return {namedFile, false, postCopy, timeline, TKeyringPolicy::WhenChosen};
     // A file beside the program (a link too, even one whose target is still missing)
     // keeps everything in the program's folder, as a copy on a memory stick wants.
     const QString beside = SettingsFileName(executablePath);
     const QFileInfo info(beside);
     if (info.exists() || info.isSymLink())
-        return {beside, false, PostCopyFileBeside(beside), TimelineCacheFileBeside(beside)};
-    return {UserFolder(TUserFolder::Config) + QStringLiteral("/brimlark/brimlark.ini"), true, postCopy, timeline};
+        return {beside, false, PostCopyFileBeside(beside), TimelineCacheFileBeside(beside), TKeyringPolicy::Never};
+    return {UserFolder(TUserFolder::Config) + QStringLiteral("/brimlark/brimlark.ini"), true, postCopy, timeline,
+            TKeyringPolicy::ByDefault};
+}
+
+bool ChoosesKeyring(TKeyringPolicy policy, const TMainState& state)
+{
+    if (policy == TKeyringPolicy::Never)
+        return false;
+    const QString value = state.PasswordStore.value_or(QString()).trimmed().toLower();
+    if (value == QLatin1String("keyring"))
+        return true;
+    if (value == QLatin1String("file"))
+        return false;
+    if (!value.isEmpty())
+        qCWarning(lcSettings).noquote() << "PasswordStore" << *state.PasswordStore << "is neither keyring nor file; passed over";
+    return policy == TKeyringPolicy::ByDefault;
 }
 
 QByteArray ScrambleText(const QByteArray& text)
@@ -169,6 +184,7 @@ void SetDefaultSettings(TMainState& state)
     state.CAFile.reset();
     state.Proxy.reset();
     state.Language.reset();
+    state.PasswordStore.reset();
 }
 
 void ReadSettings(const TIniFile& file, TMainState& state)
@@ -197,6 +213,7 @@ void ReadSettings(const TIniFile& file, TMainState& state)
     state.CAFile = ReadText(file, "CAFile");
     state.Proxy = ReadText(file, "Proxy");
     state.Language = ReadText(file, "Language");
+    state.PasswordStore = ReadText(file, "PasswordStore");
 }
 
 void WriteSettings(TIniFile& file, const TMainState& state, const QRect& bounds)

@@ -41,6 +41,8 @@ struct TMainState {
     std::optional<QString> Proxy;
     // Optional key "Language" ("ja" or "en"): read when present, never written.
     std::optional<QString> Language;
+    // Optional key "PasswordStore" ("keyring" or "file"): read when present, never written.
+    std::optional<QString> PasswordStore;
 
     bool HasCredentials() const { return !AccountName.isEmpty() && !Password.isEmpty(); }
 };
@@ -49,12 +51,24 @@ struct TMainState {
 // replaced by ".ini".
 QString SettingsFileName(const QString& executablePath);
 
+// Whether the password may go to the desktop's keyring, by where the settings file is.
+enum class TKeyringPolicy {
+    Never,          // a copy run from its own folder: nothing leaves that folder
+    WhenChosen,     // a file named on the command line: only with "PasswordStore=keyring"
+    ByDefault,      // the user's settings folder: unless "PasswordStore=file"
+};
+
+// The policy with the file's "PasswordStore" key: true when the password goes to the
+// keyring. A value that is neither "keyring" nor "file" is passed over, with a warning.
+bool ChoosesKeyring(TKeyringPolicy policy, const TMainState& state);
+
 // Where the program keeps its files.
 struct TSettingsPaths {
     QString SettingsFile;
     bool CreateFolder = false;  // the settings file's folder is made (owner-only) on saving
     QString PostCopyFile;       // the copy of the last post's body
     QString TimelineCacheFile;  // the last timeline read, in the post copy's folder
+    TKeyringPolicy Keyring = TKeyringPolicy::Never;
 };
 
 // The folder's "cache/post.txt": the post body copy of a program run from its own folder.
@@ -67,7 +81,9 @@ QString TimelineCacheFileBeside(const QString& settingsFile);
 // folder; else the file beside the program when there is one, with the copy beside it
 // too; else "brimlark/brimlark.ini" in the user's configuration folder and
 // "brimlark/post.txt" in the user's cache folder. Never the working folder. The
-// timeline copy is "timeline.json" in the post copy's folder in every case.
+// timeline copy is "timeline.json" in the post copy's folder in every case. Only the
+// file in the user's configuration folder puts the password in the keyring by default;
+// the one beside the program never does.
 TSettingsPaths ResolveSettingsPaths(const QString& executablePath, const QString& namedFile);
 
 // XOR of every byte with 0x5A; its own inverse. Every byte is combined, a NUL too, so

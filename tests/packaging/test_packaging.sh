@@ -38,6 +38,8 @@ echo "package: $(basename "$DEB")"
 # Found by dpkg-shlibdeps, not written by hand.
 dpkg-deb -f "$DEB" Depends | grep -q 'libqt6widgets6' || fail "Depends lacks the Qt libraries: $(dpkg-deb -f "$DEB" Depends)"
 dpkg-deb -f "$DEB" Depends | grep -q 'libssl3' || fail "Depends lacks OpenSSL, which the program loads by name: $(dpkg-deb -f "$DEB" Depends)"
+dpkg-deb -f "$DEB" Depends | grep -q 'libqt6keychain1' || fail "Depends lacks QtKeychain: $(dpkg-deb -f "$DEB" Depends)"
+dpkg-deb -f "$DEB" Depends | grep -q 'libsecret-1-0' || fail "Depends lacks libsecret, which QtKeychain loads by name: $(dpkg-deb -f "$DEB" Depends)"
 for font in fonts-ipafont-gothic fonts-noto-color-emoji; do
   dpkg-deb -f "$DEB" Recommends | grep -qw "$font" || fail "Recommends lacks $font"
 done

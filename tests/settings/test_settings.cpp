@@ -443,6 +443,7 @@ TEST(SettingsPaths, BesideTheProgramWhenThereElseTheUsersFoldersNeverTheWorkingF
     EXPECT_EQ(paths.PostCopyFile, dir.filePath(QStringLiteral("home/.cache/brimlark/post.txt")));
     EXPECT_EQ(paths.TimelineCacheFile, dir.filePath(QStringLiteral("home/.cache/brimlark/timeline.json")));
     EXPECT_TRUE(paths.CreateFolder);
+    EXPECT_EQ(paths.Keyring, TKeyringPolicy::ByDefault);
 
     const EnvironmentVariable xdgConfig("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("xc")));
     const EnvironmentVariable xdgCache("XDG_CACHE_HOME", dir.filePath(QStringLiteral("xk")));
@@ -457,6 +458,7 @@ TEST(SettingsPaths, BesideTheProgramWhenThereElseTheUsersFoldersNeverTheWorkingF
     EXPECT_EQ(paths.PostCopyFile, dir.filePath(QStringLiteral("xk/brimlark/post.txt")));
     EXPECT_EQ(paths.TimelineCacheFile, dir.filePath(QStringLiteral("xk/brimlark/timeline.json")));
     EXPECT_FALSE(paths.CreateFolder);
+    EXPECT_EQ(paths.Keyring, TKeyringPolicy::WhenChosen);
 
     // A file beside the program: everything stays in the program's folder.
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("bin")));
@@ -467,6 +469,32 @@ TEST(SettingsPaths, BesideTheProgramWhenThereElseTheUsersFoldersNeverTheWorkingF
     EXPECT_EQ(paths.TimelineCacheFile, dir.filePath(QStringLiteral("bin/cache/timeline.json")));
     EXPECT_EQ(TimelineCacheFileBeside(paths.SettingsFile), paths.TimelineCacheFile);
     EXPECT_FALSE(paths.CreateFolder);
+    EXPECT_EQ(paths.Keyring, TKeyringPolicy::Never);
+}
+
+// Where the file is sets the default; the key changes it, except beside the program.
+TEST(PasswordStoreKey, ChoosesTheKeyringByPlaceAndValueAndIsNeverWritten)
+{
+    const struct {
+        TKeyringPolicy policy;
+        const char* line;
+        bool keyring;
+    } cases[] = {{TKeyringPolicy::ByDefault, "", true},
+                 {TKeyringPolicy::ByDefault, "PasswordStore=file\r\n", false},
+                 {TKeyringPolicy::ByDefault, "PasswordStore= Keyring \r\n", true},
+                 {TKeyringPolicy::ByDefault, "PasswordStore=wallet\r\n", true},
+                 {TKeyringPolicy::WhenChosen, "", false},
+                 {TKeyringPolicy::WhenChosen, "PasswordStore=keyring\r\n", true},
+                 {TKeyringPolicy::WhenChosen, "PasswordStore=wallet\r\n", false},
+                 {TKeyringPolicy::Never, "PasswordStore=keyring\r\n", false}};
+    for (const auto& c : cases) {
+        TMainState state;
+        TIniFile file = TIniFile::FromBytes(QByteArray("[App]\r\n") + c.line);
+        ReadSettings(file, state);
+        EXPECT_EQ(ChoosesKeyring(c.policy, state), c.keyring) << int(c.policy) << " " << c.line;
+        WriteSettings(file, state, QRect(0, 0, 10, 10));
+        EXPECT_EQ(file.ToBytes().count("PasswordStore"), QByteArray(c.line).count("PasswordStore")) << c.line;
+    }
 }
 
 TEST(IniValue, PlainValuesStayByteExactAndEscapedOnesReadBack)

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "settings/Settings.h"
+
+#include <QObject>
+#include <QRect>
+#include <QString>
+#include <QTimer>
+
+#include <optional>
+
+namespace QKeychain {
+class Job;
+}
+
+// Where the settings' password is kept: scrambled in the settings file, or in the
+// desktop's keyring (the Secret Service, the system's credential store) under the
+// program's name and a key made of the account and the service address, with "PWD"
+// left empty in the file.
+//
+// The keyring answers through the event loop, within a time limit. Any failure (no
+// keyring, a locked one, no answer in time) turns it off for the rest of the run: the
+// password then stays in the file, and KeyringUnusable says so once. "PWD" is written
+// empty only once the keyring has confirmed that it holds the password, so a process
+// that ends at any moment leaves the password in one of the two.
+class TPasswordStore : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kTimeLimitMs = 5000;
+    // The keyring's service name for the program's entries.
+    static const QString kService;
+
+    // keyring: the password goes to the keyring (ChoosesKeyring); false keeps it in the file.
+    explicit TPasswordStore(bool keyring, QObject* parent = nullptr, int timeLimitMs = kTimeLimitMs);
+    ~TPasswordStore() override;
+
+    // The keyring is chosen and has not failed in this run.
+    bool UsesKeyring() const { return m_keyring && !m_unusable; }
+    // Once the keyring has failed, the line that says the password stays in the file.
+    QString Note() const;
+
+    // The keyring's key for an account on a service.
+    static QString Key(const QString& account, const QString& apiBase);
+
+    // At start-up, for settings (their ApiBase set) that name an account and hold no
+    // password: asks the keyring for it. True when the answer is awaited: PasswordRead
+    // follows, always from the event loop.
+    bool StartRead(const TMainState& state);
+
+    // Writes the settings file as SaveSettings does, with "PWD" empty when the keyring
+    // holds state's password and scrambled otherwise; then, when the keyring does not hold
+    // it yet, starts writing it there (Stored follows). An empty password is taken out of
+    // the keyring the same way.
+    bool Save(const QString& fileName, const TMainState& state, const QRect& bounds, QString* error = nullptr,
+              TSettingsFolder folder = TSettingsFolder::MustExist);
+
+    // Runs the event loop until a keyring write under way has ended, the time limit at
+    // most. True when the keyring now holds the password last saved: a save now leaves
+    // it out of the file.
+    bool FinishWriting();
+
+Q_SIGNALS:
+    // The answer to StartRead: the keyring's password, or empty (none there, or no keyring).
+    void PasswordRead(const QString& password);
+    // The keyring holds the password last saved.
+    void Stored();
+    // The keyring failed; once in a run, with Note().
+    void KeyringUnusable(const QString& note);
+
+private:
+    struct TEntry {
+        QString Key;
+        QString Password;
+        bool operator==(const TEntry&) const = default;
+    };
+    enum class TJobKind { Read, Write };
+    void StartJob(TJobKind kind, const TEntry& entry);
+    void JobFinished(QKeychain::Job* job);
+    void GiveUp(const QString& why);
+    void DropJob();
+    bool ReadingNow() const { return m_busy && m_jobKind == TJobKind::Read; }
+
+    bool m_keyring = false;
+    bool m_unusable = false;
+    int m_timeLimitMs = kTimeLimitMs;
+    QTimer m_limit;
+    bool m_busy = false;                 // a job (or its failure) is under way
+    QKeychain::Job* m_job = nullptr;     // it deletes itself once started and done
+    bool m_jobStarted = false;
+    TJobKind m_jobKind = TJobKind::Read;
+    TEntry m_jobEntry;
+    std::optional<TEntry> m_held;        // what the keyring was seen to hold; unknown during a write
+    std::optional<TEntry> m_wanted;      // what the last save asked it to hold
+};
