@@ -306,10 +306,6 @@ Please enter them through the Login menu.</translation>
         <translation>Repeated</translation>
     </message>
     <message>
-        <source>このつぶやき(&amp;S)</source>
-        <translation>&amp;Status</translation>
-    </message>
-    <message>
         <source>返信(&amp;E)...</source>
         <translation>R&amp;eply...</translation>
     </message>
@@ -340,6 +336,10 @@ Please enter them through the Login menu.</translation>
     <message>
         <source>@返信</source>
         <translation>Mentions</translation>
+    </message>
+    <message>
+        <source>発言(&amp;S)</source>
+        <translation>&amp;Status</translation>
     </message>
 </context>
 <context>

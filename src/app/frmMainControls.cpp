@@ -310,7 +310,7 @@ void TForm1::BuildMenus()
     mmTwitt->setObjectName(QStringLiteral("mmTwitt"));
     connect(mmTwitt, &QAction::triggered, this, &TForm1::mmTwittClick);
     // The shown status: answer it, repeat it, open its page.
-    QMenu* talk = bar->addMenu(tr("このつぶやき(&S)"));
+    QMenu* talk = bar->addMenu(tr("発言(&S)"));
     talk->menuAction()->setObjectName(QStringLiteral("mmStatus"));
     mmReply = AddAction(talk, "mmReply", tr("返信(&E)..."), &TForm1::mmReplyClick);
     mmRepeat = AddAction(talk, "mmRepeat", tr("リピート(&P)"), &TForm1::RepeatClick);

@@ -19,6 +19,7 @@
 #include <QTabWidget>
 #include <QTextCursor>
 #include <QTest>
+#include <QToolButton>
 
 using namespace harness;
 
@@ -249,8 +250,12 @@ TEST_F(WindowTest, MenusHoldEveryItemInOrder)
     };
     EXPECT_EQ(names(form->menuBar()->actions()),
               (QStringList{"mmLogin|ログイン(&L)", "mmView|表示モード(&V)", "mmReload|リロード(&R)",
-                           "mmMore|もっと前を読む(&G)", "mmTwitt|つぶやく...(&T)", "mmStatus|このつぶやき(&S)",
+                           "mmMore|もっと前を読む(&G)", "mmTwitt|つぶやく...(&T)", "mmStatus|発言(&S)",
                            "mmVersion|バージョン(&H)"}));
+    // At the default size the whole bar is on view: nothing behind its extension button.
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    EXPECT_FALSE(form->menuBar()->findChild<QToolButton*>(QStringLiteral("qt_menubar_ext_button"))->isVisible());
     EXPECT_EQ(names(action(*form, "mmLogin")->menu()->actions()), (QStringList{"mmLoginSet|ログイン設定...(&L)"}));
     EXPECT_EQ(names(action(*form, "mmStatus")->menu()->actions()),
               (QStringList{"mmReply|返信(&E)...", "mmRepeat|リピート(&P)", "mmBrowser|ブラウザで開く(&B)"}));

@@ -9,7 +9,7 @@
 // only the reloads are counted there.
 //
 // The limits (tests/perf/CMakeLists.txt) sit a little above the ratios measured when they
-// were set, start-up 1.26x and reload 0.85x, which repeat within 1%: today's code passes,
+// were set, start-up 1.24x and reload 0.85x, which repeat within 1%: today's code passes,
 // a change that adds a twentieth to either fails. Set BRIMLARK_PERF_REPORT=FILE to have the
 // counts appended to FILE.
 #include "support/LocalService.h"
