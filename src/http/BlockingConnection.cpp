@@ -75,15 +75,20 @@ TBlockingConnection::~TBlockingConnection() = default;
 void TBlockingConnection::Connect(const QByteArray& host, quint16 port)
 {
     Close();
-    Open(ConnectSocket(host, port, [this] { return waitBudget(); }), host, port);
+    Open(ConnectSocket(host, port, [this] { return waitBudget(); }, Cancelled), host, port);
 }
 
 std::unique_ptr<TByteTransport> TBlockingConnection::ConnectSocket(const QByteArray& host, quint16 port,
-                                                                   const std::function<int()>& budgetMs)
+                                                                   const std::function<int()>& budgetMs,
+                                                                   const std::atomic<bool>* cancelled)
 {
     startSocketLibrary();
 
+    // The name look-up itself cannot be cut short; what follows it can.
     const QList<SocketPlatform::Address> addresses = ResolveHost(host);
+    std::function<bool()> calledOff;
+    if (cancelled)
+        calledOff = [cancelled] { return cancelled->load(); };
     if (addresses.isEmpty())
         throw ESocketError(SocketErrors::HostNotFound);
     // Each address in turn, each connect bounded; the last failure is the one reported.
@@ -106,12 +111,16 @@ std::unique_ptr<TByteTransport> TBlockingConnection::ConnectSocket(const QByteAr
         if (error)
             throw ESocketError(error);
 
+        if (calledOff && calledOff())
+            throw ECancelled();
         const int budget = budgetMs();
         if (budget == 0)
             throw EConnectTimeout();
-        error = SocketPlatform::Connect(socket, address, port, budget < 0 ? 0 : budget);
+        error = SocketPlatform::Connect(socket, address, port, budget < 0 ? 0 : budget, calledOff);
         if (error == 0)
             return transport;
+        if (error == SocketPlatform::ConnectCalledOff)
+            throw ECancelled();
         lastError = error;
     }
     if (*lastError == SocketPlatform::ConnectTimedOut)

@@ -57,8 +57,10 @@ public:
 
     // A socket connection to host:port as a transport. budgetMs, asked once the address is
     // known, gives the connect's wait (-1 without limit, 0: spent, a connect time-out).
+    // Set, cancelled ends a connect that waits with ECancelled soon after it is set.
     static std::unique_ptr<TByteTransport> ConnectSocket(const QByteArray& host, quint16 port,
-                                                         const std::function<int()>& budgetMs);
+                                                         const std::function<int()>& budgetMs,
+                                                         const std::atomic<bool>* cancelled = nullptr);
 
     void Write(const QByteArray& bytes);
     // Appends what the input buffer holds, or else what the next receive brings (at most

@@ -4,6 +4,8 @@
 #include <QList>
 #include <QtGlobal>
 
+#include <functional>
+
 // The few socket calls both clients need (blocking ones for the blocking connection,
 // non-blocking ones for the event-driven client), so another platform needs only one new
 // source file. Error numbers are those of SocketErrors, whatever the platform.
@@ -35,9 +37,12 @@ Handle OpenStream(const Address& family, bool blocking, int* error);
 // Binds to any local address of the socket's family and port 0; an error number or 0.
 int BindAny(Handle socket, const Address& family);
 // Connects a blocking socket; timeoutMs 0 waits as long as the platform does. Returns 0,
-// an error number, or ConnectTimedOut.
+// an error number, ConnectTimedOut, or ConnectCalledOff when calledOff (asked every few
+// tens of milliseconds while the connect waits) said so.
 constexpr int ConnectTimedOut = -1;
-int Connect(Handle socket, const Address& peer, quint16 port, int timeoutMs);
+constexpr int ConnectCalledOff = -3;
+int Connect(Handle socket, const Address& peer, quint16 port, int timeoutMs,
+            const std::function<bool()>& calledOff = {});
 // Sends what the socket accepts now: bytes sent, or -1 and *error.
 qint64 Send(Handle socket, const char* data, qint64 size, int* error);
 // Waits until the socket is readable: 1 readable, 0 timed out, -1 and *error.

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -247,20 +248,24 @@ bool LookUp(const QByteArray& asciiName, QList<Address>* found)
     return addresses(asciiName, 0, found);
 }
 
-int Connect(Handle socket, const Address& address, quint16 port, int timeoutMs)
+int Connect(Handle socket, const Address& address, quint16 port, int timeoutMs, const std::function<bool()>& calledOff)
 {
     const int fd = static_cast<int>(socket);
     sockaddr_storage peer{};
     const socklen_t peerLength = peerAddress(socket, address, port, &peer);
     const auto* to = reinterpret_cast<const sockaddr*>(&peer);
-    if (timeoutMs <= 0) {
+    if (timeoutMs <= 0 && !calledOff) {
         while (::connect(fd, to, peerLength) != 0) {
             if (errno != EINTR)
                 return mapErrno(errno);
         }
         return 0;
     }
-    // Non-blocking connect bounded by the time-out, then back to blocking calls.
+    // Non-blocking connect bounded by the time-out and, when it may be called off, waited
+    // for in short slices; then back to blocking calls.
+    constexpr int kSliceMs = 50;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     const int flags = ::fcntl(fd, F_GETFL);
     ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
     int result = 0;
@@ -268,17 +273,33 @@ int Connect(Handle socket, const Address& address, quint16 port, int timeoutMs)
         if (errno != EINPROGRESS && errno != EINTR) {
             result = mapErrno(errno);
         } else {
-            int error = 0;
-            const int ready = pollFor(socket, POLLOUT, timeoutMs, &error);
-            if (ready < 0) {
-                result = error;
-            } else if (ready == 0) {
-                result = ConnectTimedOut;
-            } else {
-                int soError = 0;
-                socklen_t len = sizeof soError;
-                ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len);
-                result = soError ? mapErrno(soError) : 0;
+            for (;;) {
+                int wait = calledOff ? kSliceMs : -1;
+                if (timeoutMs > 0) {
+                    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+                    if (left <= 0) {
+                        result = ConnectTimedOut;
+                        break;
+                    }
+                    wait = wait < 0 ? int(left) : std::min<int>(wait, int(left));
+                }
+                int error = 0;
+                const int ready = pollFor(socket, POLLOUT, wait, &error);
+                if (ready < 0) {
+                    result = error;
+                    break;
+                }
+                if (ready > 0) {
+                    int soError = 0;
+                    socklen_t len = sizeof soError;
+                    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len);
+                    result = soError ? mapErrno(soError) : 0;
+                    break;
+                }
+                if (calledOff && calledOff()) {
+                    result = ConnectCalledOff;
+                    break;
+                }
             }
         }
     }

@@ -13,9 +13,14 @@
 
 #include <QCoreApplication>
 #include <QSignalSpy>
+#include <QElapsedTimer>
 #include <QThread>
 
+#include <poll.h>
+
 #include <memory>
+#include <utility>
+#include <vector>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
@@ -121,6 +126,56 @@ TEST(TimelineReader, APrefetchedPageIsTakenOnlyByItsOwnRead)
     QCoreApplication::processEvents();
     EXPECT_EQ(server.connectionCount(), 4);
     EXPECT_EQ(late.count(), 0) << "an abandoned read is never reported";
+}
+
+// A connect still waiting for its server is called off too: a listener whose queue is
+// full drops the connect's SYN, and the abandoned read's thread ends within a slice.
+TEST(TimelineReaderTest, AnAbandonedReadStopsWaitingForItsConnect)
+{
+    quint16 port = 0;
+    const int listener = ListenOnLoopback(&port, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(port);
+    peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const auto connectWaits = [&peer] {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
+        pollfd p{fd, POLLOUT, 0};
+        const bool waits = ::poll(&p, 1, 300) == 0;
+        return std::pair{fd, waits};
+    };
+    // Fill the queue until a connect waits.
+    std::vector<int> fillers;
+    bool waits = false;
+    for (int i = 0; i < 4 && !waits; ++i) {
+        const auto [fd, pending] = connectWaits();
+        fillers.push_back(fd);
+        waits = pending;
+    }
+    if (!waits) {
+        for (int fd : fillers)
+            ::close(fd);
+        ::close(listener);
+        GTEST_SKIP() << "this system answers every connect to a full queue";
+    }
+
+    const TServiceAccount account(QStringLiteral("http://127.0.0.1:%1").arg(port), QStringLiteral("alice"),
+                                  QStringLiteral("secret"), {});
+    {
+        TTimelineReader reader;
+        ASSERT_TRUE(reader.Start(account, 1, {20000, 20000, 1024 * 1024}));
+        QThread::msleep(100);
+        reader.Abandon();
+    }
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(TTimelineReader::WaitForAll(1000));
+    EXPECT_LT(clock.elapsed(), 500);
+    for (int fd : fillers)
+        ::close(fd);
+    ::close(listener);
 }
 
 // Every way a page read can fail ends in one typed failure, never in rows.
