@@ -13,6 +13,7 @@
 #include <QMainWindow>
 #include <QPixmap>
 #include <QPoint>
+#include <QPointer>
 #include <QRect>
 #include <QSet>
 #include <QString>
@@ -128,6 +129,7 @@ public:
     // start-up read shows it earlier with its loading line.
     void ShowWhenStarted();
     void SetDisplayMode(int mode);
+    // Starts marking the status as a favourite; FavoriteEnded goes on when it has ended.
     void Favorite(const QString& statusId);
 
 Q_SIGNALS:
@@ -217,8 +219,10 @@ private:
     void pmNotifyClick();
     void ApplyServerConfig(const TServerConfig& config);
     void ShowStar(bool gold);
+    void FavoriteEnded(const QString& statusId, const TPostOutcome& outcome);
     // Talking back to the shown status (frmMainTalk.cpp).
     void OpenReply(bool locked);
+    void RepeatEnded(const QString& statusId, const TPostOutcome& outcome);
     bool IsOwnStatus(const TTimelineStatus& status) const;
     void UpdateTalkItems();
     // The reads as jobs: a page is started, and the job goes on when it is reported.
@@ -394,7 +398,7 @@ private:
     std::optional<TTimelineStatus> m_shown;
     bool m_shownFavorite = false;
     bool m_hasShown = false;
-    bool m_favoriteRunning = false;
+    QPointer<TPostJob> m_favoriteJob;    // the favourite or repeat running on HttpCli1
     TFavoriteRoute m_favoriteRoute;   // where favourites go, learnt during the run
     bool m_splitterMoved = false;
 

@@ -2,6 +2,7 @@
 
 #include "dialogs/DialogCommon.h"
 #include "http/HttpCli.h"
+#include "service/PostJob.h"
 #include "service/ServicePost.h"
 #include "settings/OwnerOnlyFile.h"
 #include "text/Logging.h"
@@ -209,33 +210,45 @@ void TfrmTwitt::btnTwittClick()
     if (!WriteBodyFile(body))
         return;
 
-    // A press while the first request still runs is refused by the client as busy and
-    // leaves that request alone.
-    const bool first = !m_posting;
-    if (first) {
-        m_posting = true;
-        m_abandoned = false;
+    // A press while the first post still runs is refused by the client as busy and
+    // leaves that post alone; only the refusal's lines are shown.
+    TPostJob* job = StartStatusPost(*HttpCli1, m_account(), body);
+    if (m_post) {
+        connect(job, &TPostJob::Finished, this, &TfrmTwitt::ShowFailure);
+        return;
     }
-    const TPostOutcome outcome = PostStatus(*HttpCli1, m_account(), body);
-    if (first)
-        m_posting = false;
-    if (first && m_abandoned) {
+    m_post = job;
+    m_abandoned = false;
+    connect(job, &TPostJob::Finished, this, &TfrmTwitt::PostEnded);
+}
+
+void TfrmTwitt::PostEnded(const TPostOutcome& outcome)
+{
+    m_post = nullptr;
+    if (outcome.IsAccepted()) {
+        // Also when the dialog was closed just as the reply came: the status is posted.
+        memoTwitt->clear();
+        StartPost();
+        if (!m_abandoned)
+            accept();
+        return;
+    }
+    if (m_abandoned) {
         // The request may have reached the server before the socket closed: say so, and
         // keep the text for the user to check and send again.
         if (m_showStatus)
             m_showStatus(tr("投稿を中止しました。サーバーには届いている可能性があります"));
         return;
     }
-    if (outcome.IsAccepted()) {
-        memoTwitt->clear();
-        StartPost();
-        accept();
+    ShowFailure(outcome);
+}
+
+void TfrmTwitt::ShowFailure(const TPostOutcome& outcome)
+{
+    if (!m_showStatus)
         return;
-    }
-    if (m_showStatus) {
-        for (const QString& line : PostFailureLines(outcome))
-            m_showStatus(line);
-    }
+    for (const QString& line : PostFailureLines(outcome))
+        m_showStatus(line);
 }
 
 void TfrmTwitt::StartPost()
@@ -265,9 +278,9 @@ void TfrmTwitt::btnCancelClick()
 
 void TfrmTwitt::reject()
 {
-    if (m_posting && !m_abandoned) {
+    if (m_post) {
         m_abandoned = true;
-        HttpCli1->Abort();
+        m_post->Abort();    // PostEnded has run when this returns
     }
     QDialog::reject();
 }

@@ -6,6 +6,7 @@
 #include "app/DesktopNotifier.h"
 #include "http/HttpCli.h"
 #include "service/ServicePost.h"
+#include "PostWait.h"
 
 #include <QDBusConnection>
 #include <QMenu>
@@ -240,7 +241,7 @@ TEST_F(WindowNotificationTest, ANewStatusIsAnnouncedAndAClickShowsIt)
 
     THttpCli client;
     const TServiceAccount sakura(QString::fromUtf8(local.baseUrl()), QStringLiteral("sakura"), QStringLiteral("sakura"), {});
-    ASSERT_TRUE(PostStatus(client, sakura, StatusUpdateBody(StatusUpdateText(QStringLiteral("通知される新着")))).IsAccepted());
+    ASSERT_TRUE(PostStatusAndWait(client, sakura, StatusUpdateBody(StatusUpdateText(QStringLiteral("通知される新着")))).IsAccepted());
     trigger(*form, "pmReload");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !fake.calls.empty(); }, 5000));
     EXPECT_EQ(fake.calls.size(), 1u);
