@@ -13,6 +13,9 @@
 class TFavoriteRoute {
 public:
     TFavoriteRoute();
+    // One memory per window: a copy would share it.
+    TFavoriteRoute(const TFavoriteRoute&) = delete;
+    TFavoriteRoute& operator=(const TFavoriteRoute&) = delete;
 
     // As StartFavorite, the second address chained when the first answers 404; the job
     // reports the outcome of the last request sent. The route may go before its jobs end:
