@@ -383,7 +383,6 @@ TEST_F(PostingDialog, SendToASlowServerWaitsForTheOutcomeInTheLoop)
         EXPECT_TRUE(dlg->Posting());
         EXPECT_TRUE(dlg->isVisible());
         EXPECT_EQ(dlg->memoTwitt->toPlainText(), QStringLiteral("ゆっくり"));
-        EXPECT_EQ(ticks, 0);
         ASSERT_TRUE(QTest::qWaitFor([this] { return !dlg->Posting(); }, 10000));
         EXPECT_GE(ticks, 10);  // about 30 in the 600 ms the server took
         EXPECT_EQ(Closed(), c.accepted);
