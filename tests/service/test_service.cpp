@@ -435,6 +435,29 @@ TEST(PostJobs, AbortEndsAFavouriteAtOnceAndARouteMayGoFirst)
     EXPECT_EQ(server.connectionCount(), 4);
 }
 
+// Abort sends no further step, also when the step that ended before it would have
+// asked for one: here a request that failed inside Start, its report still on the way.
+TEST(PostJobs, AbortSendsNoFurtherStep)
+{
+    THttpCli client;
+    int asked = 0;
+    const TServiceAccount account{QStringLiteral("ftp://127.0.0.1"), QStringLiteral("alice"), QStringLiteral("secret"), {}};
+    const TPostJob::TStep step{ServicePostRequest(account, "ftp://127.0.0.1/x", "id=1", "text/html"), "ftp://127.0.0.1/x"};
+    TPostJob* job = TPostJob::Begin(client, step, [&](const TPostOutcome&) {
+        ++asked;
+        return std::optional<TPostJob::TStep>(step);
+    });
+    std::vector<TPostOutcome> outcomes;
+    QObject::connect(job, &TPostJob::Finished, [&](const TPostOutcome& o) { outcomes.push_back(o); });
+    job->Abort();
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].StatusCode, 501);
+    EXPECT_EQ(asked, 0);
+    EXPECT_FALSE(client.Running());
+    QTest::qWait(50);
+    EXPECT_EQ(outcomes.size(), 1u);
+}
+
 // Every failure is named for what it was: a relocation for a Location the read does not
 // follow, whatever its status; the proxy's refusal as the proxy's, never as a wrong
 // password; a post that got no answer in one line with the host and the reason; and a
