@@ -14,6 +14,7 @@
 #include "app/frmMain.h"
 #include "http/HttpCli.h"
 #include "service/ServicePost.h"
+#include "PostWait.h"
 #include "settings/Settings.h"
 #include "support/Callgrind.h"
 #include "support/FrameProbe.h"
@@ -34,7 +35,7 @@ int Fill(const QByteArray& api, int count)
     THttpCli cli;
     const TServiceAccount account{QString::fromUtf8(api), QStringLiteral("demo"), QStringLiteral("demo"), {}};
     for (int i = 0; i < count; ++i) {
-        const TPostOutcome outcome = PostStatus(cli, account, "status=bench+" + QByteArray::number(i) + "&source=brimlark");
+        const TPostOutcome outcome = PostStatusAndWait(cli, account, "status=bench+" + QByteArray::number(i) + "&source=brimlark");
         if (!outcome.IsAccepted()) {
             std::fprintf(stderr, "post %d failed with %d\n", i, outcome.StatusCode);
             return 1;

@@ -11,6 +11,7 @@
 #include "dialogs/uVersion.h"
 #include "dialogs/ufrmSettings.h"
 #include "http/HttpCli.h"
+#include "service/PostJob.h"
 #include "service/ReadOutcome.h"
 #include "service/ServicePost.h"
 #include "service/TimelineModel.h"
@@ -342,17 +343,21 @@ void TForm1::Favorite(const QString& statusId)
         return;
     }
     // A second click while a request runs must not touch that request.
-    if (m_favoriteRunning) {
+    if (m_favoriteJob) {
         for (const QString& line : PostFailureLines(HttpCli1->StatusCode(), HttpCli1->ReasonPhrase()))
             ShowStatus(line);
         ShowStar(m_shownFavorite);
         return;
     }
 
-    m_favoriteRunning = true;
-    const TPostOutcome outcome = m_favoriteRoute.Post(*HttpCli1, Account(), statusId);
-    m_favoriteRunning = false;
+    m_favoriteJob = m_favoriteRoute.Start(*HttpCli1, Account(), statusId);
+    connect(m_favoriteJob, &TPostJob::Finished, this,
+            [this, statusId](const TPostOutcome& outcome) { FavoriteEnded(statusId, outcome); });
+}
 
+void TForm1::FavoriteEnded(const QString& statusId, const TPostOutcome& outcome)
+{
+    m_favoriteJob = nullptr;
     if (outcome.IsAccepted()) {
         // Every row of this status (a reload may have moved it) now says favourite.
         m_timeline->SetFavorite(statusId);
@@ -507,9 +512,13 @@ void TForm1::closeEvent(QCloseEvent* event)
     // A read still running is dropped; the program ends without waiting for it.
     m_closing = true;
     // A read still running is called off, and so is a favourite or repeat waiting for
-    // its server: nothing outlives the window for long.
+    // its server: nothing outlives the window for long, and nothing reports to it.
     AbandonReads();
-    HttpCli1->Abort();
+    if (m_favoriteJob) {
+        m_favoriteJob->disconnect(this);
+        m_favoriteJob->Abort();
+        m_favoriteJob = nullptr;
+    }
     if (m_offlineSave->isActive())
         SaveOfflineCopy();
     QString error;

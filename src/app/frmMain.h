@@ -13,6 +13,7 @@
 #include <QMainWindow>
 #include <QPixmap>
 #include <QPoint>
+#include <QPointer>
 #include <QRect>
 #include <QSet>
 #include <QString>
@@ -134,6 +135,7 @@ public:
     // start-up read shows it earlier with its loading line.
     void ShowWhenStarted();
     void SetDisplayMode(int mode);
+    // Starts marking the status as a favourite; FavoriteEnded goes on when it has ended.
     void Favorite(const QString& statusId);
 
 Q_SIGNALS:
@@ -235,6 +237,7 @@ private:
     void pmNotifyMentionsClick();
     void ApplyServerConfig(const TServerConfig& config);
     void ShowStar(bool gold);
+    void FavoriteEnded(const QString& statusId, const TPostOutcome& outcome);
     // The mentions tab (frmMainMentions.cpp).
     void BuildMentionsTab();
     void RefreshMentions();
@@ -246,6 +249,7 @@ private:
     void Notify(const QList<TTimelineStatus>& arrived, bool mentions);
     // Talking back to the shown status (frmMainTalk.cpp).
     void OpenReply(bool locked);
+    void RepeatEnded(const QString& statusId, const TPostOutcome& outcome);
     bool IsOwnStatus(const TTimelineStatus& status) const;
     void UpdateTalkItems();
     // The reads as jobs: a page is started, and the job goes on when it is reported.
@@ -436,7 +440,7 @@ private:
     std::optional<TTimelineStatus> m_shown;
     bool m_shownFavorite = false;
     bool m_hasShown = false;
-    bool m_favoriteRunning = false;
+    QPointer<TPostJob> m_favoriteJob;    // the favourite or repeat running on HttpCli1
     TFavoriteRoute m_favoriteRoute;   // where favourites go, learnt during the run
     bool m_splitterMoved = false;
 

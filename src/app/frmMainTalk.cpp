@@ -4,6 +4,7 @@
 #include "dialogs/DialogCommon.h"
 #include "dialogs/uTwitt.h"
 #include "http/HttpCli.h"
+#include "service/PostJob.h"
 #include "service/ServicePost.h"
 
 #include <QAction>
@@ -74,20 +75,24 @@ void TForm1::RepeatClick()
             return;
     }
     // The favourite's client: a request of either still running must not be touched.
-    if (m_favoriteRunning) {
+    if (m_favoriteJob) {
         for (const QString& line : PostFailureLines(HttpCli1->StatusCode(), HttpCli1->ReasonPhrase()))
             ShowStatus(line);
         return;
     }
-    m_favoriteRunning = true;
-    const TPostOutcome outcome = PostRetweet(*HttpCli1, Account(), id);
-    m_favoriteRunning = false;
+    m_favoriteJob = StartRetweet(*HttpCli1, Account(), id);
+    connect(m_favoriteJob, &TPostJob::Finished, this, [this, id](const TPostOutcome& outcome) { RepeatEnded(id, outcome); });
+}
+
+void TForm1::RepeatEnded(const QString& statusId, const TPostOutcome& outcome)
+{
+    m_favoriteJob = nullptr;
     if (!outcome.IsAccepted()) {
         for (const QString& line : PostFailureLines(outcome))
             ShowStatus(line);
         return;
     }
-    m_repeated.insert(id);
+    m_repeated.insert(statusId);
     ShowStatus(tr("リピートしました"));
     UpdateTalkItems();
 }

@@ -32,7 +32,7 @@ QPolygonF StarPolygon(const QPointF& centre, double outerRadius, double innerRad
 // does not restart its countdown). A null timer is left alone.
 void SetTimerEnabled(QTimer* timer, bool enabled);
 
-// A label named as the window's design names it, at its design position, sized to its text.
+// A label under the window's own name for it, at its fixed position, sized to its text.
 QLabel* MakeLabel(const QString& name, const QString& caption, int left, int top, QWidget* parent);
 
 // The program's icon, drawn at run time so the program carries no image files.

@@ -2,6 +2,7 @@
 
 #include "dialogs/DialogCommon.h"
 #include "http/HttpCli.h"
+#include "service/PostJob.h"
 #include "service/ServicePost.h"
 #include "settings/OwnerOnlyFile.h"
 #include "text/Logging.h"
@@ -84,9 +85,9 @@ void TfrmTwitt::Arrange()
     int rowHeight = 12;
     for (QLabel* label : {Label1, lblStrCount, Label2})
         rowHeight = std::max(rowHeight, label->fontMetrics().height());
-    auto place = [rowHeight](QLabel* label, int left, int designWidth, const QString& widest) {
+    auto place = [rowHeight](QLabel* label, int left, int fixedWidth, const QString& widest) {
         const QFontMetrics metrics = label->fontMetrics();
-        const int width = std::max({designWidth, metrics.horizontalAdvance(widest),
+        const int width = std::max({fixedWidth, metrics.horizontalAdvance(widest),
                                     metrics.horizontalAdvance(label->text())});
         label->setGeometry(left, 5, width, rowHeight);
         return left + width;
@@ -101,8 +102,8 @@ void TfrmTwitt::Arrange()
     const int memoTop = std::max(24, 5 + rowHeight + 6);
     memoTwitt->setGeometry(8, memoTop, 361, 65);
     const int memoBottom = memoTop + 65;
-    auto button = [](QPushButton* b, int left, int top, const QSize& design) {
-        b->setGeometry(QRect(QPoint(left, top), design.expandedTo(b->sizeHint())));
+    auto button = [](QPushButton* b, int left, int top, const QSize& fixedSize) {
+        b->setGeometry(QRect(QPoint(left, top), fixedSize.expandedTo(b->sizeHint())));
         return b->geometry();
     };
     const QRect post = button(btnTwitt, 72, memoBottom + 4, QSize(105, 33));
@@ -209,33 +210,45 @@ void TfrmTwitt::btnTwittClick()
     if (!WriteBodyFile(body))
         return;
 
-    // A press while the first request still runs is refused by the client as busy and
-    // leaves that request alone.
-    const bool first = !m_posting;
-    if (first) {
-        m_posting = true;
-        m_abandoned = false;
+    // A press while the first post still runs is refused by the client as busy and
+    // leaves that post alone; only the refusal's lines are shown.
+    TPostJob* job = StartStatusPost(*HttpCli1, m_account(), body);
+    if (m_post) {
+        connect(job, &TPostJob::Finished, this, &TfrmTwitt::ShowFailure);
+        return;
     }
-    const TPostOutcome outcome = PostStatus(*HttpCli1, m_account(), body);
-    if (first)
-        m_posting = false;
-    if (first && m_abandoned) {
+    m_post = job;
+    m_abandoned = false;
+    connect(job, &TPostJob::Finished, this, &TfrmTwitt::PostEnded);
+}
+
+void TfrmTwitt::PostEnded(const TPostOutcome& outcome)
+{
+    m_post = nullptr;
+    if (outcome.IsAccepted()) {
+        // Also when the dialog was closed just as the reply came: the status is posted.
+        memoTwitt->clear();
+        StartPost();
+        if (!m_abandoned)
+            accept();
+        return;
+    }
+    if (m_abandoned) {
         // The request may have reached the server before the socket closed: say so, and
         // keep the text for the user to check and send again.
         if (m_showStatus)
             m_showStatus(tr("投稿を中止しました。サーバーには届いている可能性があります"));
         return;
     }
-    if (outcome.IsAccepted()) {
-        memoTwitt->clear();
-        StartPost();
-        accept();
+    ShowFailure(outcome);
+}
+
+void TfrmTwitt::ShowFailure(const TPostOutcome& outcome)
+{
+    if (!m_showStatus)
         return;
-    }
-    if (m_showStatus) {
-        for (const QString& line : PostFailureLines(outcome))
-            m_showStatus(line);
-    }
+    for (const QString& line : PostFailureLines(outcome))
+        m_showStatus(line);
 }
 
 void TfrmTwitt::StartPost()
@@ -265,9 +278,9 @@ void TfrmTwitt::btnCancelClick()
 
 void TfrmTwitt::reject()
 {
-    if (m_posting && !m_abandoned) {
+    if (m_post) {
         m_abandoned = true;
-        HttpCli1->Abort();
+        m_post->Abort();    // PostEnded has run when this returns
     }
     QDialog::reject();
 }

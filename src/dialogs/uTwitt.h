@@ -3,6 +3,7 @@
 #include "service/ServiceAccount.h"
 
 #include <QDialog>
+#include <QPointer>
 
 #include <functional>
 
@@ -10,11 +11,14 @@ class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 class THttpCli;
+class TPostJob;
+struct TPostOutcome;
 
 // The posting dialog: live count, the over-length question, the form body (also kept in
 // postCopyFile, whose folder is made when missing) and the POST of a status through its
-// own client. Only a 2xx reply clears the text and closes; any other outcome keeps the
-// text and says why through showStatus (the main window's status line). Each opening
+// own client. Sending starts the post and returns; the dialog stays open until the
+// outcome arrives. Only a 2xx reply clears the text and closes; any other outcome keeps
+// the text and says why through showStatus (the main window's status line). Each opening
 // puts the focus in the text box; Ctrl+Enter there posts.
 class TfrmTwitt : public QDialog {
     Q_OBJECT
@@ -47,9 +51,12 @@ public:
     // (also when the user deletes the mention).
     void StartReply(const QString& screenName, const QString& statusId);
     QString InReplyTo() const { return m_inReplyTo; }
+    // A post has been sent and its outcome has not arrived yet.
+    bool Posting() const { return !m_post.isNull(); }
 
 public Q_SLOTS:
     void memoTwittChange();
+    // Starts the post; a press while one runs is refused as busy and shows that.
     void btnTwittClick();
     void btnCancelClick();
     // Closing the dialog (キャンセル, Esc, the close box) while a post runs abandons it:
@@ -62,19 +69,21 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // Places the controls: the design's places and sizes are the least each gets, and a
+    // Places the controls: their fixed places and sizes are the least each gets, and a
     // caption gets the width its font needs, so a larger font or scale never cuts it.
     void Arrange();
     bool AskOverLength();
     QString CountText(int count) const;
     QString LimitText() const;
     bool WriteBodyFile(const QByteArray& body);
+    void PostEnded(const TPostOutcome& outcome);
+    void ShowFailure(const TPostOutcome& outcome);
 
     std::function<TServiceAccount()> m_account;
     QString m_postCopyFile;
     std::function<void(const QString&)> m_showStatus;
     QString m_inReplyTo;        // the status this post answers; empty: a new status
-    bool m_posting = false;
+    QPointer<TPostJob> m_post;  // the post whose outcome closes the dialog
     bool m_abandoned = false;   // closed while the post ran
     int m_textLimit = 140;
     bool m_limitPublished = false;

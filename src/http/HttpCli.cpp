@@ -117,28 +117,39 @@ void THttpCli::forgetLookup()
     lookup->owner = nullptr;
 }
 
-THttpCliResult THttpCli::Post(const THttpCliRequest& request)
+bool THttpCli::Start(const THttpCliRequest& request, THttpCliResult* refusal)
 {
     THttpCliResult refused;
     refused.Failed = true;
-    if (m_state != httpReady) {
+    refused.NoReply = true;
+    refused.Why = THttpCliFailure::Refused;
+    if (m_running) {
         // The running request keeps its state; only this call is refused.
         refused.ErrorCode = 1;
         refused.ErrorMessage = QStringLiteral("HTTP component %1 is busy").arg(objectName());
-        refused.NoReply = true;
-        refused.Why = THttpCliFailure::Refused;
         refused.StatusCode = m_statusCode;
         refused.ReasonPhrase = m_reasonPhrase;
-        return refused;
-    }
-    if (request.RequestVer != "1.0" && request.RequestVer != "1.1") {
+    } else if (request.RequestVer != "1.0" && request.RequestVer != "1.1") {
         refused.ErrorCode = 5;
         refused.ErrorMessage = QStringLiteral("Insupported HTTP version");
-        refused.NoReply = true;
-        refused.Why = THttpCliFailure::Refused;
-        return refused;
+    } else if (!QCoreApplication::instance() || QCoreApplication::closingDown()) {
+        // No loop would ever carry the request or its report.
+        refused.Why = THttpCliFailure::Connection;
+        refused.ErrorCode = 404;
+        refused.ErrorMessage = QStringLiteral("Connection aborted on request");
+        refused.StatusCode = 404;
+        refused.ReasonPhrase = "Connection aborted on request";
+    } else {
+        refused.Failed = false;
+    }
+    if (refused.Failed) {
+        if (refusal)
+            *refusal = refused;
+        return false;
     }
 
+    m_running = true;
+    m_ended.reset();
     m_locationChangeCurCount = 0;
     m_ownFailure = false;
     m_failure = THttpCliFailure::None;
@@ -191,25 +202,40 @@ THttpCliResult THttpCli::Post(const THttpCliRequest& request)
         m_timeoutTimer.start(Timeout);
     m_wakeTimer.start();
 
-    if (!QCoreApplication::instance() || QCoreApplication::closingDown()) {
-        m_state = httpNotConnected;
-        abortRequest();
-    } else if (connectedTo(m_work) && idleConnectionUsable()) {
+    // Either may end the request at once (an address that cannot be reached, a scheme
+    // not spoken): becomeReady then leaves the report to the loop.
+    if (connectedTo(m_work) && idleConnectionUsable())
         sendRequest();
-    } else {
+    else
         startConnection();
-    }
+    return true;
+}
 
-    if (m_state != httpReady) {
-        QEventLoop loop;
-        m_waitLoop = &loop;
-        const auto flags = MultiThreaded ? QEventLoop::ExcludeUserInputEvents : QEventLoop::AllEvents;
-        loop.exec(flags);
-        m_waitLoop = nullptr;
-        // Only the application leaving its loops ends this wait early.
-        if (m_state != httpReady)
-            abortRequest();
-    }
+THttpCliResult THttpCli::Post(const THttpCliRequest& request)
+{
+    THttpCliResult result;
+    if (!Start(request, &result))
+        return result;
+    QEventLoop loop;
+    bool ended = false;
+    const QMetaObject::Connection connection
+        = connect(this, &THttpCli::Finished, &loop, [&](const THttpCliResult& finished) {
+              result = finished;
+              ended = true;
+              loop.quit();
+          });
+    loop.exec(MultiThreaded ? QEventLoop::ExcludeUserInputEvents : QEventLoop::AllEvents);
+    // Only the application leaving its loops ends this wait early.
+    if (!ended)
+        Abort();
+    disconnect(connection);
+    return result;
+}
+
+// How the request ended, taken when it does: a next request may change every field
+// before the report reaches Finished.
+THttpCliResult THttpCli::endedResult()
+{
     m_body.close();
     m_body.setData(QByteArray());
 
@@ -233,6 +259,17 @@ THttpCliResult THttpCli::Post(const THttpCliRequest& request)
         result.ErrorMessage = QString::fromUtf8(m_reasonPhrase);
     }
     return result;
+}
+
+void THttpCli::report()
+{
+    if (!m_ended)
+        return;
+    const THttpCliResult result = *m_ended;
+    m_ended.reset();
+    ++m_reportId;
+    m_running = false;
+    Q_EMIT Finished(result);
 }
 
 bool THttpCli::connectedTo(const TWork& w) const
@@ -979,8 +1016,11 @@ void THttpCli::failRequest(int code, const QByteArray& reason, THttpCliFailure w
 
 void THttpCli::Abort()
 {
+    if (!m_running)
+        return;
     if (m_state != httpReady)
         abortRequest();
+    report();
 }
 
 void THttpCli::abortRequest()
@@ -991,7 +1031,7 @@ void THttpCli::abortRequest()
 
 void THttpCli::onWake()
 {
-    // The wait wakes at least once a second; a closing application ends the request.
+    // Once a second while a request runs: a closing application ends it.
     if (m_state != httpReady && QCoreApplication::closingDown())
         abortRequest();
 }
@@ -1003,8 +1043,15 @@ void THttpCli::becomeReady()
         m_basic = basicDone;
     m_timeoutTimer.stop();
     m_wakeTimer.stop();
-    if (m_waitLoop)
-        m_waitLoop->quit();
+    if (!m_running || m_ended)
+        return;
+    m_ended = endedResult();
+    // Always from the loop, also when the request ended inside Start.
+    const int id = ++m_reportId;
+    QMetaObject::invokeMethod(this, [this, id] {
+        if (id == m_reportId)
+            report();
+    }, Qt::QueuedConnection);
 }
 
 void THttpCli::dropSocket()

@@ -17,7 +17,6 @@
 #include <memory>
 #include <optional>
 
-class QEventLoop;
 class QSocketNotifier;
 class TTlsSession;
 
@@ -42,7 +41,7 @@ enum class THttpCliFailure {
 };
 
 // One POST as the caller describes it. Everything is copied when the request starts,
-// so the caller may change or drop its value during the wait.
+// so the caller may change or drop its value while the request runs.
 struct THttpCliRequest {
     QByteArray URL;                     // http:// or https:// (port 443 by default; the certificate is verified)
     QByteArray Body;                    // sent as it is, in blocks of at most 8192 bytes
@@ -67,7 +66,7 @@ struct THttpCliRequest {
     TNetworkOptions Network;            // proxies and extra trusted certificates
 };
 
-// How one Post ended. A request that failed (busy client, bad version, no connection,
+// How one request ended. A request that failed (busy client, bad version, no connection,
 // a refused certificate or TLS handshake, a proxy that refused the tunnel, a broken
 // reply, the time limit, a status of 400 and above other than 401 and 407) has Failed
 // set with the error's code and text; StatusCode and ReasonPhrase are the last reply's,
@@ -90,9 +89,9 @@ struct THttpCliResult {
     bool Accepted() const { return !Failed && StatusCode >= 200 && StatusCode < 300; }
 };
 
-// Event-driven HTTP client on the Qt event loop, over non-blocking sockets of its own;
-// Post() waits while the loop runs, so timers and menus keep working. One request at a
-// time per client.
+// Event-driven HTTP client on the Qt event loop, over non-blocking sockets of its own.
+// Start() begins a request and returns; Finished reports how it ended, from the loop, so
+// nothing waits inside a window. One request at a time per client.
 class THttpCli : public QObject {
     Q_OBJECT
 public:
@@ -100,22 +99,33 @@ public:
     ~THttpCli() override;
 
     // Settings of the client itself, read when a request starts.
-    bool MultiThreaded = false;         // true: the wait leaves user input queued
-    int Timeout = 60000;                // ms for a whole Post; 0 waits without limit
+    bool MultiThreaded = false;         // true: Post's wait leaves user input queued
+    int Timeout = 60000;                // ms for a whole request; 0 waits without limit
     THttpReplyLimits ReplyLimits;    // beyond these a reply ends the request as 404
 
-    // Runs one POST to its end (relocations included) and says how it ended. A call
-    // while another request of this client runs fails at once with code 1 and leaves
-    // the running one alone.
-    THttpCliResult Post(const THttpCliRequest& request);
-    // Ends the running Post at once (the socket is closed there and then); that Post
-    // returns failed with "Connection aborted on request". Nothing when none runs.
+    // Starts one POST (relocations included). True: Finished follows exactly once, from
+    // the event loop, never from inside Start. False: the request was refused at once and
+    // Finished does not follow; refusal (when given) says why: code 1 while another request
+    // of this client runs (that one is left alone), code 5 for a version other than "1.0"
+    // or "1.1", and "Connection aborted on request" when no application loop is there to
+    // carry it. A request runs until its Finished has been emitted: a slot of Finished may
+    // start the next one.
+    bool Start(const THttpCliRequest& request, THttpCliResult* refusal = nullptr);
+    // Ends the running request at once (the socket is closed there and then) and emits its
+    // Finished before returning: failed with "Connection aborted on request", or with its
+    // own ending when that came just before and was still on its way. Nothing when none runs.
     void Abort();
+    bool Running() const { return m_running; }
+
+    // Start, then waits in a loop of its own for Finished and returns its result; a
+    // refusal is returned as it is. For tests and measurements: the program's windows
+    // never wait inside themselves.
+    THttpCliResult Post(const THttpCliRequest& request);
 
     THttpState State() const { return m_state; }
     int LocationChangeCurCount() const { return m_locationChangeCurCount; }
 
-    // Details of the last request, valid after Post returns.
+    // Details of the last request, valid once it has finished.
     int StatusCode() const { return m_statusCode; }
     QByteArray ReasonPhrase() const { return m_reasonPhrase; }
     QByteArray ReplyVersion() const { return m_parser.Version(); }
@@ -130,11 +140,15 @@ public:
     qint64 BytesSent() const { return m_bytesSent; }
     qint64 BytesReceived() const { return m_bytesReceived; }
 
+Q_SIGNALS:
+    // Once for every request Start accepted.
+    void Finished(const THttpCliResult& result);
+
 private:
     enum TBasicState { basicNone, basicSent, basicDone };
 
     // Everything a request reads from the properties, taken when it starts, so a caller
-    // that changes them during the wait (a refused second Post) cannot disturb it.
+    // that changes them meanwhile (a refused second Start) cannot disturb it.
     struct TWork {
         THttpRequest method = httpPOST;
         QByteArray scheme, host, port, path;
@@ -185,6 +199,8 @@ private:
     void relocate();
     void failRequest(int code, const QByteArray& reason, THttpCliFailure why);
     void becomeReady();
+    THttpCliResult endedResult();
+    void report();
     void dropSocket();
     void onWake();
     void abortRequest();
@@ -237,7 +253,9 @@ private:
     QTimer m_timeoutTimer;
     QTimer m_wakeTimer;
     QTimer m_connectTimer;
-    QEventLoop* m_waitLoop = nullptr;
+    bool m_running = false;     // from Start until Finished has been emitted
+    std::optional<THttpCliResult> m_ended;  // the result on its way to Finished
+    int m_reportId = 0;         // tells a late report call from the current one
     QByteArray m_readBuf;
     QBuffer m_body;             // the running request's own copy of its body
 };

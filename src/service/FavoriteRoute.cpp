@@ -4,24 +4,41 @@
 
 #include <QLoggingCategory>
 
-TPostOutcome TFavoriteRoute::Post(THttpCli& client, const TServiceAccount& account, const QString& statusId)
+TFavoriteRoute::TFavoriteRoute()
+    : m_byIdBase(std::make_shared<QString>())
+{
+}
+
+TPostJob* TFavoriteRoute::Start(THttpCli& client, const TServiceAccount& account, const QString& statusId)
 {
     if (!IsStatusId(statusId))
-        return {};
-    if (m_byIdBase.isEmpty() || m_byIdBase != account.ApiBase) {
-        const TPostOutcome first = PostFavorite(client, account, statusId);
+        return TPostJob::Begin(client, std::nullopt);
+    const std::shared_ptr<QString> byIdBase = m_byIdBase;
+    // After the by-id address: remember it when it took the favourite.
+    auto learn = [byIdBase, base = account.ApiBase](const TPostOutcome& outcome) -> std::optional<TPostJob::TStep> {
+        if (outcome.IsAccepted() && *byIdBase != base) {
+            *byIdBase = base;
+            qCInfo(lcService).noquote() << "favourites go to" << base + QStringLiteral("/favorites/create.xml")
+                                        << "from now on";
+        }
+        return std::nullopt;
+    };
+    if (!byIdBase->isEmpty() && *byIdBase == account.ApiBase)
+        return TPostJob::Begin(client, FavoriteByIdStep(account, statusId), learn);
+
+    bool first = true;
+    return TPostJob::Begin(client, FavoriteStep(account, statusId),
+                           [first, learn, account, statusId](const TPostOutcome& outcome) mutable
+                               -> std::optional<TPostJob::TStep> {
+        if (!first)
+            return learn(outcome);
+        first = false;
         // Only the server's own 404 says the route is missing; the client reports a
         // failed connection as 404 too, and that is no reason to ask again.
-        if (first.Kind != TPostOutcome::HttpFailure || first.StatusCode != 404)
-            return first;
+        if (outcome.Kind != TPostOutcome::HttpFailure || outcome.StatusCode != 404)
+            return std::nullopt;
         qCInfo(lcService).noquote() << QStringLiteral("no /favorites/create/<id>.xml at %1, trying /favorites/create.xml")
                                            .arg(account.ApiBase);
-    }
-    const TPostOutcome outcome = PostFavoriteById(client, account, statusId);
-    if (outcome.IsAccepted() && m_byIdBase != account.ApiBase) {
-        m_byIdBase = account.ApiBase;
-        qCInfo(lcService).noquote() << "favourites go to" << account.ApiBase + QStringLiteral("/favorites/create.xml")
-                                    << "from now on";
-    }
-    return outcome;
+        return FavoriteByIdStep(account, statusId);
+    });
 }

@@ -1,53 +1,9 @@
 #include "service/ServicePost.h"
 
-#include "http/UrlText.h"
-#include "service/ReadOutcome.h"
 #include "text/Logging.h"
 #include "text/Utf8tosjis.h"
 
 #include <QLoggingCategory>
-
-namespace {
-
-TReadFailure FailureOf(THttpCliFailure why)
-{
-    switch (why) {
-    case THttpCliFailure::Connection: return TReadFailure::Connection;
-    case THttpCliFailure::Tls: return TReadFailure::Tls;
-    case THttpCliFailure::Proxy: return TReadFailure::Proxy;
-    case THttpCliFailure::Transfer: return TReadFailure::Transfer;
-    default: return TReadFailure::None;
-    }
-}
-
-TPostOutcome Outcome(const THttpCliResult& result, const QByteArray& url)
-{
-    TPostOutcome outcome;
-    // A proxy's 407 is the proxy's refusal, not the service's answer about the account.
-    const bool answered = !result.NoReply && result.Why != THttpCliFailure::Proxy;
-    if (result.Accepted()) {
-        outcome.Kind = TPostOutcome::Accepted;
-    } else {
-        outcome.Kind = answered ? TPostOutcome::HttpFailure : TPostOutcome::ConnectionFailure;
-        qCInfo(lcService).noquote() << "post not accepted:" << result.StatusCode
-                                    << (result.Failed ? result.ErrorMessage : QString::fromUtf8(result.ReasonPhrase));
-    }
-    // A failure that raised reports its own code and text, as the status lines always have.
-    outcome.StatusCode = result.Failed ? result.ErrorCode : result.StatusCode;
-    outcome.ReasonPhrase = result.Failed ? result.ErrorMessage.toUtf8() : result.ReasonPhrase;
-    if (outcome.Kind == TPostOutcome::ConnectionFailure) {
-        const THttpUrl target = SplitUrl(url);
-        const QString where = QString::fromUtf8(Authority(target.Scheme, target.Host, target.Port));
-        // A proxy that refused is named with its status, as a read names it.
-        const bool proxyStatus = result.Why == THttpCliFailure::Proxy && result.StatusCode >= 100 && result.StatusCode != 404;
-        const QString reason = proxyStatus ? QString::number(result.StatusCode) + u' ' + QString::fromUtf8(result.ReasonPhrase)
-                                           : QString::fromUtf8(outcome.ReasonPhrase);
-        outcome.NoReplyLine = NoReplyLine(FailureOf(result.Why), where, reason.trimmed());
-    }
-    return outcome;
-}
-
-} // namespace
 
 THttpCliRequest ServicePostRequest(const TServiceAccount& account, const QByteArray& url,
                                    const QByteArray& body, const QByteArray& contentType)
@@ -87,10 +43,11 @@ QByteArray StatusUpdateBody(const QByteArray& sentText, const QString& inReplyTo
     return body + "&source=brimlark";
 }
 
-TPostOutcome PostStatus(THttpCli& client, const TServiceAccount& account, const QByteArray& formBody)
+TPostJob* StartStatusPost(THttpCli& client, const TServiceAccount& account, const QByteArray& formBody)
 {
     const QByteArray url = (account.ApiBase + QStringLiteral("/statuses/update.xml")).toUtf8();
-    return Outcome(client.Post(ServicePostRequest(account, url, formBody, "application/x-www-form-urlencoded")), url);
+    return TPostJob::Begin(client,
+                           TPostJob::TStep{ServicePostRequest(account, url, formBody, "application/x-www-form-urlencoded"), url});
 }
 
 bool IsStatusId(const QString& id)
@@ -106,37 +63,48 @@ bool IsStatusId(const QString& id)
 
 namespace {
 
-TPostOutcome PostFavoriteTo(THttpCli& client, const TServiceAccount& account, const QString& path,
-                            const QString& statusId)
+std::optional<TPostJob::TStep> FavoriteStepTo(const TServiceAccount& account, const QString& path,
+                                              const QString& statusId)
 {
     if (!IsStatusId(statusId))
-        return {};
+        return std::nullopt;
     const QString url = account.ApiBase + path;
     qCDebug(lcBrimlarkDebug).noquote() << url;
-    return Outcome(client.Post(ServicePostRequest(account, url.toUtf8(), "id=" + statusId.toLatin1(), "text/html")), url.toUtf8());
+    return TPostJob::TStep{ServicePostRequest(account, url.toUtf8(), "id=" + statusId.toLatin1(), "text/html"),
+                           url.toUtf8()};
 }
 
 } // namespace
 
-TPostOutcome PostFavoriteById(THttpCli& client, const TServiceAccount& account, const QString& statusId)
+std::optional<TPostJob::TStep> FavoriteByIdStep(const TServiceAccount& account, const QString& statusId)
 {
-    return PostFavoriteTo(client, account, QStringLiteral("/favorites/create.xml"), statusId);
+    return FavoriteStepTo(account, QStringLiteral("/favorites/create.xml"), statusId);
 }
 
-TPostOutcome PostFavorite(THttpCli& client, const TServiceAccount& account, const QString& statusId)
+std::optional<TPostJob::TStep> FavoriteStep(const TServiceAccount& account, const QString& statusId)
 {
-    return PostFavoriteTo(client, account, QStringLiteral("/favorites/create/") + statusId + QStringLiteral(".xml"),
-                          statusId);
+    return FavoriteStepTo(account, QStringLiteral("/favorites/create/") + statusId + QStringLiteral(".xml"), statusId);
 }
 
-TPostOutcome PostRetweet(THttpCli& client, const TServiceAccount& account, const QString& statusId)
+TPostJob* StartFavoriteById(THttpCli& client, const TServiceAccount& account, const QString& statusId)
+{
+    return TPostJob::Begin(client, FavoriteByIdStep(account, statusId));
+}
+
+TPostJob* StartFavorite(THttpCli& client, const TServiceAccount& account, const QString& statusId)
+{
+    return TPostJob::Begin(client, FavoriteStep(account, statusId));
+}
+
+TPostJob* StartRetweet(THttpCli& client, const TServiceAccount& account, const QString& statusId)
 {
     if (!IsStatusId(statusId))
-        return {};
+        return TPostJob::Begin(client, std::nullopt);
     const QString url = account.ApiBase + QStringLiteral("/statuses/retweet/") + statusId + QStringLiteral(".xml");
     qCDebug(lcBrimlarkDebug).noquote() << url;
-    return Outcome(client.Post(ServicePostRequest(account, url.toUtf8(), QByteArray(), "application/x-www-form-urlencoded")),
-                   url.toUtf8());
+    return TPostJob::Begin(client, TPostJob::TStep{ServicePostRequest(account, url.toUtf8(), QByteArray(),
+                                                                      "application/x-www-form-urlencoded"),
+                                                   url.toUtf8()});
 }
 
 QStringList PostFailureLines(int statusCode, const QByteArray& reasonPhrase)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "http/HttpCli.h"
+#include "service/PostJob.h"
 #include "service/ServiceAccount.h"
 
 #include <QByteArray>
@@ -13,22 +14,6 @@
 THttpCliRequest ServicePostRequest(const TServiceAccount& account, const QByteArray& url,
                                    const QByteArray& body, const QByteArray& contentType);
 
-// How a status post or a favourite ended.
-struct TPostOutcome {
-    enum TKind {
-        Accepted,           // a 2xx reply
-        HttpFailure,        // the service answered with another status
-        ConnectionFailure,  // no answer from the service: no connection, a refused certificate,
-                            // a proxy's refusal, a broken reply, the time limit, a busy client
-    };
-    TKind Kind = ConnectionFailure;
-    int StatusCode = 0;
-    QByteArray ReasonPhrase;
-    QString NoReplyLine;    // ConnectionFailure: the one line that says what failed, where and why
-
-    bool IsAccepted() const { return Kind == Accepted; }
-};
-
 // The text of a status as it is sent: breaks as CR LF, the first break's LF and the
 // first CR removed, as UTF-8.
 QByteArray StatusUpdateText(const QString& text);
@@ -37,24 +22,35 @@ QByteArray StatusUpdateText(const QString& text);
 // status id is left out).
 QByteArray StatusUpdateBody(const QByteArray& sentText, const QString& inReplyToId = {});
 
+// The starters below send on client and return the job that reports the outcome
+// (TPostJob::Finished, always from the event loop). A client busy with another request
+// refuses: the job reports code 1 and the running request is left alone.
+
 // Posts a status update body to "/statuses/update.xml".
-TPostOutcome PostStatus(THttpCli& client, const TServiceAccount& account, const QByteArray& formBody);
+TPostJob* StartStatusPost(THttpCli& client, const TServiceAccount& account, const QByteArray& formBody);
 
 // Only plain decimal digits: a status id goes into a request path.
 bool IsStatusId(const QString& id);
 
 // The same favourite to "/favorites/create.xml", the id in the body alone: the route of
 // servers that have no "/favorites/create/<id>.xml" (Friendica).
-TPostOutcome PostFavoriteById(THttpCli& client, const TServiceAccount& account, const QString& statusId);
+TPostJob* StartFavoriteById(THttpCli& client, const TServiceAccount& account, const QString& statusId);
 
 // Marks a status as a favourite: "id=<id>" to "/favorites/create/<id>.xml", the address
 // written as a diagnostic line first. An id that is not a status id is refused before
 // anything is sent (ConnectionFailure, nothing on the wire).
-TPostOutcome PostFavorite(THttpCli& client, const TServiceAccount& account, const QString& statusId);
+TPostJob* StartFavorite(THttpCli& client, const TServiceAccount& account, const QString& statusId);
 
 // Repeats a status: an empty form body to "/statuses/retweet/<id>.xml". An id that is
-// not a status id is refused before anything is sent.
-TPostOutcome PostRetweet(THttpCli& client, const TServiceAccount& account, const QString& statusId);
+// not a status id is refused before anything is sent. The address is written as a
+// diagnostic line first.
+TPostJob* StartRetweet(THttpCli& client, const TServiceAccount& account, const QString& statusId);
+
+// The steps the starters send, for a caller that chains them (TFavoriteRoute). Each
+// writes its address as a diagnostic line when made; nothing for an id that is not a
+// status id.
+std::optional<TPostJob::TStep> FavoriteStep(const TServiceAccount& account, const QString& statusId);
+std::optional<TPostJob::TStep> FavoriteByIdStep(const TServiceAccount& account, const QString& statusId);
 
 // The two status lines that report a post the service answered and did not accept.
 QStringList PostFailureLines(int statusCode, const QByteArray& reasonPhrase);

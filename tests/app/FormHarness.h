@@ -3,6 +3,7 @@
 // timeline replies, a catcher for message boxes and a capture of the diagnostic lines.
 
 #include "app/frmMain.h"
+#include "http/HttpCli.h"
 #include "settings/Settings.h"
 
 #include <QAbstractButton>
@@ -13,6 +14,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTextEdit>
 #include <QTimer>
 #include <QTreeView>
@@ -206,6 +208,14 @@ protected:
         while (form.Reading() && clock.elapsed() < 30000)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         EXPECT_FALSE(form.Reading()) << "a read still runs after 30 s";
+    }
+    // Runs the event loop until the favourite or repeat on the window's own client has
+    // ended and the window has gone on with its outcome; at most 30 s.
+    static bool waitForPost(TForm1& form)
+    {
+        auto* client = form.findChild<THttpCli*>(QStringLiteral("HttpCli1"), Qt::FindDirectChildrenOnly);
+        EXPECT_NE(client, nullptr);
+        return client && QTest::qWaitFor([client] { return !client->Running(); }, 30000);
     }
     // A menu command as the user gives it, then whatever read it started, to its end.
     static void trigger(TForm1& form, const char* name)

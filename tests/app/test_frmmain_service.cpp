@@ -85,6 +85,7 @@ TEST_F(ServiceTest, FavouriteIsKeptByTheService)
     EXPECT_TRUE(greyStar(*form));
 
     QTest::mouseClick(child<QLabel>(*form, "Image1"), Qt::LeftButton);
+    ASSERT_TRUE(waitForPost(*form));
     EXPECT_EQ(trace(*form).last(), "status_id:" + id);
     EXPECT_TRUE(goldStar(*form));
 
@@ -186,6 +187,7 @@ TEST_F(ServiceTest, FavouriteWithWrongPasswordIsAFailure)
     const bool wasFavourite = column(*form, 2)[0] == QLatin1String("true");
     form->State().Password = QStringLiteral("changed");
     QTest::mouseClick(child<QLabel>(*form, "Image1"), Qt::LeftButton);
+    ASSERT_TRUE(waitForPost(*form));
     const QStringList lines = trace(*form);
     EXPECT_EQ(lines[lines.size() - 2], QStringLiteral("Post Failed ! StatusCode   = 401"));
     EXPECT_TRUE(lines.last().startsWith(QStringLiteral("ReasonPhrase = ")));

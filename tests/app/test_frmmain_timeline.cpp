@@ -435,6 +435,7 @@ TEST_F(StarTest, FavouriteOfTheShownRowMarksItWhenAccepted)
     DebugCapture debug;
     server.addConnection(ScriptedServer::reply(Reply(200, "OK", "<status/>")));
     clickStar(*form);
+    ASSERT_TRUE(waitForPost(*form));
 
     // The service layer's tests pin the whole request; here: the star asked for the shown row.
     EXPECT_TRUE(server.request(1).startsWith("POST /favorites/create/123.xml HTTP/1.1\r\n"));
@@ -480,6 +481,7 @@ TEST_F(StarTest, RefusedFavouritesReportAndKeepTheGreyStar)
         auto form = makeForm(local.baseUrl());
         form->show();
         clickStar(*form);
+        ASSERT_TRUE(waitForPost(*form));
         const QStringList lines = trace(*form).mid(trace(*form).size() - 3);
         if (c.lines.isEmpty()) {
             EXPECT_EQ(lines.mid(1), (QStringList{QStringLiteral("status_id:77"),
@@ -503,6 +505,7 @@ TEST_F(StarTest, UnreachableServiceIsAFailure)
     auto form = startWith({{"a", "one", "true", "9"}});
     form->State().ApiBase = QStringLiteral("http://127.0.0.1:%1").arg(deadPort);
     clickStar(*form);
+    ASSERT_TRUE(waitForPost(*form));
     const QStringList lines = trace(*form);
     EXPECT_EQ(lines[lines.size() - 2], QStringLiteral("status_id:9"));
     EXPECT_EQ(lines.last(), QStringLiteral("接続できませんでした (127.0.0.1:%1): Connection refused (Error #10061)").arg(deadPort));
@@ -516,6 +519,7 @@ TEST_F(StarTest, SecondClickDuringASlowRequestLeavesTheFirstAlone)
     server.addConnection({Step::readRequest(), Step::delay(300), Step::send(Reply(200, "OK", "")), Step::close()});
     QTimer::singleShot(100, form.get(), [&] { form->Image1Click(); });
     clickStar(*form);
+    ASSERT_TRUE(waitForPost(*form));
 
     EXPECT_EQ(server.connectionCount(), 2);
     EXPECT_TRUE(server.request(1).endsWith("\r\n\r\nid=555"));
@@ -538,6 +542,7 @@ TEST_F(StarTest, StarFollowsTheRowShownWhenTheReplyArrives)
     server.addConnection(slowly(Reply(200, "OK", "")));
     QTimer::singleShot(100, form.get(), [&] { form->TimerAutoRotationTimer(); });
     clickStar(*form);
+    ASSERT_TRUE(waitForPost(*form));
     EXPECT_EQ(detailText(*form), QStringLiteral("two"));
     EXPECT_TRUE(greyStar(*form));
     EXPECT_EQ(column(*form, 2), (QStringList{"true", "false", "true", "false"}));
@@ -546,6 +551,7 @@ TEST_F(StarTest, StarFollowsTheRowShownWhenTheReplyArrives)
     server.addConnection(slowly(Reply(500, "Internal Server Error", "")));
     QTimer::singleShot(100, form.get(), [&] { form->TimerAutoRotationTimer(); });
     clickStar(*form);
+    ASSERT_TRUE(waitForPost(*form));
     EXPECT_EQ(detailText(*form), QStringLiteral("three"));
     EXPECT_TRUE(goldStar(*form));
     EXPECT_EQ(column(*form, 2), (QStringList{"true", "false", "true", "false"}));

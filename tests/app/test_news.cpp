@@ -7,6 +7,7 @@
 #include "dialogs/uTwitt.h"
 #include "http/HttpCli.h"
 #include "service/ServicePost.h"
+#include "PostWait.h"
 #include "settings/Settings.h"
 
 #include <QFile>
@@ -38,7 +39,7 @@ protected:
         THttpCli client;
         const TServiceAccount sakura(QString::fromUtf8(service->baseUrl()), QStringLiteral("sakura"),
                                      QStringLiteral("sakura"), {});
-        ASSERT_TRUE(PostStatus(client, sakura, StatusUpdateBody(StatusUpdateText(text))).IsAccepted());
+        ASSERT_TRUE(PostStatusAndWait(client, sakura, StatusUpdateBody(StatusUpdateText(text))).IsAccepted());
     }
     static bool bold(TForm1& form, int row) { return cellStyle(form, row, 0).font.bold(); }
     static int boldRows(TForm1& form)

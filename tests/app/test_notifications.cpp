@@ -6,6 +6,7 @@
 #include "app/DesktopNotifier.h"
 #include "http/HttpCli.h"
 #include "service/ServicePost.h"
+#include "PostWait.h"
 
 #include <QDBusConnection>
 #include <QMenu>
@@ -241,7 +242,7 @@ TEST_F(WindowNotificationTest, ANewStatusIsAnnouncedAndAClickShowsIt)
 
     THttpCli client;
     const TServiceAccount sakura(QString::fromUtf8(local.baseUrl()), QStringLiteral("sakura"), QStringLiteral("sakura"), {});
-    ASSERT_TRUE(PostStatus(client, sakura, StatusUpdateBody(StatusUpdateText(QStringLiteral("通知される新着")))).IsAccepted());
+    ASSERT_TRUE(PostStatusAndWait(client, sakura, StatusUpdateBody(StatusUpdateText(QStringLiteral("通知される新着")))).IsAccepted());
     trigger(*form, "pmReload");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !fake.calls.empty(); }, 5000));
     EXPECT_EQ(fake.calls.size(), 1u);
@@ -262,7 +263,7 @@ TEST_F(WindowNotificationTest, ANewStatusIsAnnouncedAndAClickShowsIt)
     LoadSettings(iniPath(), saved);
     EXPECT_EQ(saved.Notify, TMainState::NotifyMentions);
     for (const QString& text : {QStringLiteral("ただの独り言"), QStringLiteral("@demo 聞いてください")})
-        ASSERT_TRUE(PostStatus(client, sakura, StatusUpdateBody(StatusUpdateText(text))).IsAccepted());
+        ASSERT_TRUE(PostStatusAndWait(client, sakura, StatusUpdateBody(StatusUpdateText(text))).IsAccepted());
     trigger(*form, "pmReload");
     ASSERT_TRUE(QTest::qWaitFor([&] { return fake.calls.size() > 1; }, 5000));
     QTest::qWait(100);

@@ -1,11 +1,13 @@
-// The window during slow reads: it keeps painting, can be closed at once, appears
-// before a slow start-up read ends, and backs its automatic reload off after failures.
+// The window during slow reads and posts: it keeps painting and rotating, can be closed at
+// once, appears before a slow start-up read ends, and backs its automatic reload off after
+// failures.
 #include "FormHarness.h"
 #include "ScriptedServer.h"
 
 #include "service/TimelineReader.h"
 
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QTest>
 
 using namespace harness;
@@ -154,6 +156,69 @@ TEST_F(Responsive, SlowStartUpShowsTheWindowFirst)
     EXPECT_EQ(lineWhileShown, QStringLiteral("ロード中..."));
     EXPECT_EQ(column(*form, 3), (QStringList{"301", "302", "303"}));
     EXPECT_EQ(detailText(*form), QStringLiteral("最初のつぶやき"));
+}
+
+// A favourite to a slow server does not hold the window: the strip rotates meanwhile and
+// the commands stay open; a repeat asked for in the meantime is refused with the running
+// request's lines and sends nothing; then the favourite's outcome arrives.
+TEST_F(Responsive, WindowGoesOnWhileAFavouriteWaitsForItsServer)
+{
+    server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
+    auto form = makeForm(server.baseUrl());
+    form->show();
+    server.addConnection({Step::readRequest(), Step::delay(1000), Step::send(Reply(200, "OK", "<status/>")), Step::close()});
+    QTimer* rotation = timer(*form, "TimerAutoRotation");
+    QStringList shown;
+    QObject::connect(rotation, &QTimer::timeout, form.get(), [&] { shown << detailText(*form); });
+    const qsizetype before = trace(*form).size();
+
+    QTest::mouseClick(child<QLabel>(*form, "Image1"), Qt::LeftButton);
+    rotation->start(100);
+    QTest::qWait(300);
+    EXPECT_TRUE(action(*form, "mmReload")->isEnabled());
+    m_boxes.answer = QMessageBox::Yes;
+    action(*form, "mmRepeat")->trigger();
+    ASSERT_TRUE(waitForPost(*form));
+
+    const qsizetype ticks = shown.size();
+    shown.removeDuplicates();
+    EXPECT_GE(ticks, 5);
+    EXPECT_GE(shown.size(), 2);  // the strip moved on while the request ran
+    EXPECT_EQ(trace(*form).mid(before), (QStringList{"status_id:301", "Post Failed ! StatusCode   = 0", "ReasonPhrase = "}));
+    EXPECT_EQ(column(*form, 2).first(), QStringLiteral("true"));
+    EXPECT_EQ(server.connectionCount(), 2);
+    EXPECT_TRUE(server.request(1).startsWith("POST /favorites/create/301.xml "));
+}
+
+// Closing the window while a favourite or a repeat waits for a server that never answers
+// calls the request off at once (the server sees its socket close), adds no status line,
+// and nothing reaches the window once it is gone.
+TEST_F(Responsive, ClosingDuringAHangingFavouriteOrRepeatCallsItOff)
+{
+    for (const bool favourite : {true, false}) {
+        SCOPED_TRACE(favourite ? "favourite" : "repeat");
+        ScriptedServer hanging;
+        hanging.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
+        hanging.addConnection({Step::readRequest(), Step::waitForClose(20000)});
+        auto form = makeForm(hanging.baseUrl());
+        form->show();
+        m_boxes.answer = QMessageBox::Yes;
+        if (favourite)
+            QTest::mouseClick(child<QLabel>(*form, "Image1"), Qt::LeftButton);
+        else
+            action(*form, "mmRepeat")->trigger();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !hanging.request(1).isEmpty(); }, 5000));
+        const QStringList lines = trace(*form);
+
+        QElapsedTimer clock;
+        clock.start();
+        form->close();
+        EXPECT_LT(clock.elapsed(), 1000);
+        EXPECT_TRUE(hanging.waitForFinished(2, 2000)) << "the request's socket is still open";
+        EXPECT_EQ(trace(*form), lines);
+        form.reset();
+        QTest::qWait(100);
+    }
 }
 
 // After failures the automatic reload waits twice as long each time, and the status

@@ -62,6 +62,7 @@ TEST_F(SoakTest, ReloadsAndPostsKeepMemoryAndDescriptorsSteady)
             const QString text = QStringLiteral("耐久テスト %1 http://example.com/%1").arg(i);
             twitt->memoTwitt->setPlainText(text);
             twitt->btnTwittClick();
+            ASSERT_TRUE(QTest::qWaitFor([twitt] { return !twitt->Posting(); }, 30000)) << "post " << posted;
             ASSERT_TRUE(twitt->memoTwitt->toPlainText().isEmpty()) << "post " << posted << " failed: "
                                                                  << qPrintable(form->StatusText());
             ++posted;

@@ -73,7 +73,7 @@ TEST_F(TalkTest, ReplyCarriesTheIdEvenWithoutItsMention)
         dialog->memoTwitt->setPlainText(QStringLiteral("了解"));  // the mention deleted
         server.addConnection(ScriptedServer::reply(Ok("<status/>")));
         QTest::mouseClick(dialog->btnTwitt, Qt::LeftButton);
-        EXPECT_FALSE(dialog->isVisible());
+        EXPECT_TRUE(QTest::qWaitFor([dialog] { return !dialog->isVisible(); }, 10000));
     });
     ASSERT_EQ(server.connectionCount(), 2);
     EXPECT_TRUE(server.request(1).startsWith("POST /api/statuses/update.xml HTTP/1.1\r\n"));
@@ -86,6 +86,7 @@ TEST_F(TalkTest, ReplyCarriesTheIdEvenWithoutItsMention)
         dialog->memoTwitt->setPlainText(QStringLiteral("独り言"));
         server.addConnection(ScriptedServer::reply(Ok("<status/>")));
         QTest::mouseClick(dialog->btnTwitt, Qt::LeftButton);
+        EXPECT_TRUE(QTest::qWaitFor([dialog] { return !dialog->isVisible(); }, 10000));
     });
     ASSERT_EQ(server.connectionCount(), 3);
     EXPECT_FALSE(server.request(2).contains("in_reply_to_status_id"));
@@ -118,6 +119,7 @@ TEST_F(TalkTest, RepeatAsksFirstAndIsRefusedForOnesOwnStatus)
     m_boxes.answer = QMessageBox::Yes;
     server.addConnection(ScriptedServer::reply(Ok("<status/>")));
     action(*form, "pmRepeat")->trigger();
+    ASSERT_TRUE(waitForPost(*form));
     ASSERT_EQ(server.connectionCount(), 2);
     EXPECT_TRUE(server.request(1).startsWith("POST /api/statuses/retweet/301.xml HTTP/1.1\r\n"));
     EXPECT_TRUE(server.request(1).contains("\r\nContent-Length: 0\r\n"));
@@ -128,6 +130,7 @@ TEST_F(TalkTest, RepeatAsksFirstAndIsRefusedForOnesOwnStatus)
     setCurrentRow(*form, 1);
     server.addConnection(ScriptedServer::reply(Reply(403, "Forbidden", "<hash><error>Already repeated</error></hash>")));
     action(*form, "mmRepeat")->trigger();
+    ASSERT_TRUE(waitForPost(*form));
     EXPECT_EQ(trace(*form).mid(trace(*form).size() - 2),
               (QStringList{"Post Failed ! StatusCode   = 403", "ReasonPhrase = Forbidden"}));
     EXPECT_FALSE(child<QLabel>(*form, "lblRepeated")->isVisible());

@@ -256,6 +256,7 @@ TEST_P(WindowFault, FavouriteEndsInTimeAndKeepsTheRows)
     QElapsedTimer clock;
     clock.start();
     QTest::mouseClick(star, Qt::LeftButton);
+    ASSERT_TRUE(waitForPost(*form));
     EXPECT_LT(clock.elapsed(), c.boundMs);
     const QStringList lines = trace(*form);
     // The rotation may have moved on before the click; the first line names the row.
@@ -283,6 +284,7 @@ TEST_P(WindowFault, FavouriteEndsInTimeAndKeepsTheRows)
     pointAt(*form, goodBase());
     const qsizetype before = trace(*form).size();
     QTest::mouseClick(star, Qt::LeftButton);
+    ASSERT_TRUE(waitForPost(*form));
     EXPECT_EQ(trace(*form).size(), before + 1);  // "status_id:" alone: no failure
     EXPECT_TRUE(column(*form, 2).contains(QStringLiteral("true")));
     expectGoodReload(*form);
@@ -315,6 +317,7 @@ TEST_P(WindowFault, PostEndsInTimeAndKeepsTheText)
                 QElapsedTimer clock;
                 clock.start();
                 QTest::mouseClick(dialog->btnTwitt, Qt::LeftButton);
+                EXPECT_TRUE(QTest::qWaitFor([dialog] { return !dialog->Posting(); }, 60000));
                 seen.elapsedMs = clock.elapsed();
                 seen.openAfterPost = dialog->isVisible();
                 seen.textAfterPost = dialog->memoTwitt->toPlainText();

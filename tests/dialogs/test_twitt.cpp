@@ -26,8 +26,11 @@
 #include <QTemporaryDir>
 #include <QAccessible>
 #include <QTest>
+#include <QTimer>
 
+#include <functional>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -70,7 +73,12 @@ protected:
         dlg->memoTwitt->setFocus();
         QTest::keyClicks(dlg->memoTwitt, text);
     }
-    void Post() { QTest::mouseClick(dlg->btnTwitt, Qt::LeftButton); }
+    // A press of つぶやく, then the loop runs until its outcome has arrived.
+    void Post()
+    {
+        QTest::mouseClick(dlg->btnTwitt, Qt::LeftButton);
+        EXPECT_TRUE(QTest::qWaitFor([this] { return !dlg->Posting(); }, 10000)) << "no outcome after 10 s";
+    }
     QByteArray BodyFile() const
     {
         QFile f(m_dir.filePath(QStringLiteral("cache/post.txt")));
@@ -130,6 +138,7 @@ TEST_F(PostingDialog, OpensInTheTextBoxAndCtrlEnterPosts)
     server.addConnection(ScriptedServer::reply(kOk));
     QTest::keyClicks(dlg->memoTwitt, QStringLiteral("hi"));
     QTest::keyClick(dlg->memoTwitt, Qt::Key_Return, Qt::ControlModifier);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !dlg->Posting(); }, 10000));
     ASSERT_TRUE(server.waitForFinished(1));
     EXPECT_TRUE(server.request(0).endsWith("\r\n\r\nstatus=hi&source=brimlark"));
     EXPECT_TRUE(Closed());
@@ -347,6 +356,80 @@ TEST_F(PostingDialog, SecondPressDuringASlowRequestLeavesTheFirstUnchanged)
     EXPECT_TRUE(Closed());  // the first request ended with 200
 }
 
+// つぶやく returns at once: the dialog stays open with its text while a slow server
+// thinks, the event loop runs meanwhile, and the answer then closes it (2xx) or shows why
+// not.
+TEST_F(PostingDialog, SendToASlowServerWaitsForTheOutcomeInTheLoop)
+{
+    struct Case { QByteArray reply; bool accepted; QStringList lines; };
+    const Case cases[] = {
+        {kOk, true, {}},
+        {"HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n", false,
+         {QStringLiteral("Post Failed ! StatusCode   = 503"), QStringLiteral("ReasonPhrase = Service Unavailable")}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reply.left(12).toStdString());
+        server.addConnection({ScriptedServer::Step::readRequest(), ScriptedServer::Step::delay(600),
+                              ScriptedServer::Step::send(c.reply), ScriptedServer::Step::close()});
+        status.clear();
+        dlg->show();
+        dlg->memoTwitt->setPlainText(QStringLiteral("ゆっくり"));
+        int ticks = 0;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+        ticker.start(20);
+
+        QTest::mouseClick(dlg->btnTwitt, Qt::LeftButton);
+        EXPECT_TRUE(dlg->Posting());
+        EXPECT_TRUE(dlg->isVisible());
+        EXPECT_EQ(dlg->memoTwitt->toPlainText(), QStringLiteral("ゆっくり"));
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !dlg->Posting(); }, 10000));
+        EXPECT_GE(ticks, 10);  // about 30 in the 600 ms the server took
+        EXPECT_EQ(Closed(), c.accepted);
+        EXPECT_EQ(dlg->memoTwitt->toPlainText().isEmpty(), c.accepted);
+        EXPECT_EQ(status, c.lines);
+    }
+}
+
+// Closing the dialog while the post runs, by キャンセル, Esc or the close box: the
+// request ends at once (the server sees its socket close), the dialog closes with the
+// text kept and the status line says the post may have reached the server. The next
+// press posts again.
+TEST_F(PostingDialog, ClosingWhilePostingAbortsAndKeepsTheText)
+{
+    const std::pair<const char*, std::function<void()>> closers[] = {
+        {"キャンセル", [this] { QTest::mouseClick(dlg->btnCancel, Qt::LeftButton); }},
+        {"Esc", [this] { QTest::keyClick(dlg->memoTwitt, Qt::Key_Escape); }},
+        {"close box", [this] { dlg->close(); }},
+    };
+    int connections = 0;
+    for (const auto& [name, closeIt] : closers) {
+        SCOPED_TRACE(name);
+        server.addConnection({ScriptedServer::Step::readRequest(), ScriptedServer::Step::waitForClose(10000)});
+        status.clear();
+        dlg->show();
+        const QString text = QStringLiteral("下書き ") + QString::fromUtf8(name);
+        dlg->memoTwitt->setPlainText(text);
+        QTest::mouseClick(dlg->btnTwitt, Qt::LeftButton);
+        ++connections;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return server.request(connections - 1).endsWith("&source=brimlark"); }, 5000));
+
+        closeIt();
+        EXPECT_FALSE(dlg->Posting());
+        EXPECT_FALSE(dlg->isVisible());
+        EXPECT_EQ(dlg->result(), QDialog::Rejected);
+        EXPECT_EQ(dlg->memoTwitt->toPlainText(), text);
+        EXPECT_EQ(status, QStringList{QStringLiteral("投稿を中止しました。サーバーには届いている可能性があります")});
+        EXPECT_TRUE(server.waitForFinished(connections, 2000)) << "the request's socket is still open";
+    }
+
+    server.addConnection(ScriptedServer::reply(kOk));
+    dlg->show();
+    Post();
+    EXPECT_TRUE(Closed());
+    EXPECT_EQ(BodyOf(server.request(connections)), "status=%E4%B8%8B%E6%9B%B8%E3%81%8D+close+box&source=brimlark");
+}
+
 TEST_F(PostingDialog, CancelKeepsTheTextForTheNextOpening)
 {
     dlg->memoTwitt->setPlainText(QStringLiteral("draft"));
@@ -377,7 +460,7 @@ TEST(PostingDialogLayout, ControlsCaptionsAndTabOrder)
 }
 
 // Every caption fits its label whole ("23文字" is never cut to "3文字"), in the
-// design's font and in large ones, and the labels stay in their row above the text box.
+// dialog's own font and in large ones, and the labels stay in their row above the text box.
 // The same with a wide published limit ("888/100000") and with none. Also run at twice
 // the scale.
 TEST(PostingDialogLayout, CaptionsFitTheirLabelsAtAnyFontSize)
@@ -477,6 +560,7 @@ TEST_F(PostingToTheLocalService, PostedTextIsNewestInTheTimeline)
         dlg.show();
         dlg.memoTwitt->setPlainText(text);
         QTest::mouseClick(dlg.btnTwitt, Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([&dlg] { return !dlg.Posting(); }, 10000));
         EXPECT_FALSE(dlg.isVisible()) << status.join(QLatin1Char('\n')).toStdString();
         QString expected = text;
         if (const qsizetype firstBreak = expected.indexOf(QLatin1Char('\n')); firstBreak >= 0)
@@ -495,6 +579,7 @@ TEST_F(PostingToTheLocalService, WrongPasswordIsAFailureNotAPost)
     dlg.show();
     dlg.memoTwitt->setPlainText(QStringLiteral("should not appear"));
     QTest::mouseClick(dlg.btnTwitt, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&dlg] { return !dlg.Posting(); }, 10000));
     EXPECT_TRUE(dlg.isVisible());
     EXPECT_EQ(dlg.memoTwitt->toPlainText(), QStringLiteral("should not appear"));
     ASSERT_FALSE(status.isEmpty());

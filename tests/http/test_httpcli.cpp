@@ -1,11 +1,14 @@
 // The event-driven client against a scripted loopback server: request bytes, reply
-// handling, relocations, the wait and its time-out.
+// handling, relocations, the report of each request, the wait and its time-out.
 
 #include "test_httpcli_support.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTimer>
+
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +22,25 @@ QByteArray hostLine(const ScriptedServer& s)
 }
 
 const QByteArray kOk = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+
+// Runs the event loop until done() holds, at most boundMs; whether it held.
+bool runUntil(const std::function<bool()>& done, int boundMs = 5000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < boundMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+// Every report of one client, in order.
+struct Reports {
+    explicit Reports(THttpCli& cli)
+    {
+        QObject::connect(&cli, &THttpCli::Finished, [this](const THttpCliResult& r) { results.push_back(r); });
+    }
+    std::vector<THttpCliResult> results;
+};
 
 // ---- The request on the wire ---------------------------------------------------------
 
@@ -442,6 +464,109 @@ TEST(HttpCliWait, SecondPostDuringASlowReplyIsRefusedAndChangesNothing)
     EXPECT_EQ(server.connectionCount(), 1);
     EXPECT_TRUE(server.request(0).startsWith("POST /favorites/create/1.xml HTTP/1.1\r\n"));
     EXPECT_TRUE(server.request(0).endsWith("\r\n\r\nid=1"));
+}
+
+// ---- Start and Finished ---------------------------------------------------------------
+
+// Each request Start accepts is reported once, from the loop and never inside Start:
+// after a reply, after a failure that comes at once, and after Abort, which reports
+// before it returns. A refusal is Start's false and reports nothing; the running request
+// goes on untouched and a slot of Finished may start the next request.
+TEST(HttpCliStart, FinishedOncePerStartedRequest)
+{
+    ScriptedServer server;
+    server.addConnection(ScriptedServer::reply(kOk));
+    server.addConnection({Step::readRequest(), Step::waitForClose(5000)});
+    server.addConnection(ScriptedServer::reply(kOk));
+    server.addConnection(ScriptedServer::reply(kOk));
+    const THttpCliRequest r = servicePost(server.baseUrl() + "/x", "id=1");
+    THttpCli cli;
+    Reports reports(cli);
+
+    // A reply.
+    ASSERT_TRUE(cli.Start(r));
+    EXPECT_TRUE(cli.Running());
+    EXPECT_TRUE(reports.results.empty());
+    ASSERT_TRUE(runUntil([&] { return !reports.results.empty(); }));
+    EXPECT_EQ(reports.results[0].StatusCode, 200);
+    EXPECT_FALSE(cli.Running());
+
+    // A failure known inside Start still waits for the loop.
+    THttpCliRequest ftp = r;
+    ftp.URL = "ftp://127.0.0.1/x";
+    ASSERT_TRUE(cli.Start(ftp));
+    EXPECT_EQ(reports.results.size(), 1u);
+    ASSERT_TRUE(runUntil([&] { return reports.results.size() == 2; }));
+    EXPECT_EQ(reports.results[1].ErrorCode, 501);
+
+    // Refusals while one runs, and for a bad version: false, code, nothing reported.
+    ASSERT_TRUE(cli.Start(r));
+    ASSERT_TRUE(runUntil([&] { return server.request(1).endsWith("id=1"); }));
+    THttpCliResult refusal;
+    EXPECT_FALSE(cli.Start(r, &refusal));
+    EXPECT_TRUE(refusal.Failed);
+    EXPECT_EQ(refusal.ErrorCode, 1);
+    EXPECT_EQ(refusal.Why, THttpCliFailure::Refused);
+    EXPECT_EQ(cli.State(), httpWaitingHeader);  // the running request goes on
+    cli.Abort();
+    EXPECT_EQ(reports.results.size(), 3u);  // reported before Abort returned
+    EXPECT_EQ(reports.results[2].ErrorMessage, "Connection aborted on request");
+    EXPECT_EQ(reports.results[2].StatusCode, 404);
+    EXPECT_FALSE(cli.Running());
+    EXPECT_TRUE(server.waitForFinished(2, 2000)) << "the aborted request's socket is still open";
+    THttpCliRequest badVersion = r;
+    badVersion.RequestVer = "2.0";
+    EXPECT_FALSE(cli.Start(badVersion, &refusal));
+    EXPECT_EQ(refusal.ErrorCode, 5);
+    cli.Abort();  // nothing runs: nothing to report
+
+    // A slot of Finished starts the next request.
+    bool chained = false;
+    QObject::connect(&cli, &THttpCli::Finished, &cli, [&] {
+        if (!chained)
+            chained = cli.Start(r);
+    });
+    ASSERT_TRUE(cli.Start(r));
+    ASSERT_TRUE(runUntil([&] { return reports.results.size() == 5; }));
+    EXPECT_TRUE(chained);
+    EXPECT_EQ(reports.results[3].StatusCode, 200);
+    EXPECT_EQ(reports.results[4].StatusCode, 200);
+    runUntil([] { return false; }, 100);
+    EXPECT_EQ(reports.results.size(), 5u);
+    EXPECT_EQ(server.connectionCount(), 4);
+}
+
+// A request that has ended, its report still on the way, reports its own ending when
+// Abort comes first: once, at once.
+TEST(HttpCliStart, AbortOfAnEndedRequestReportsItsOwnEnding)
+{
+    THttpCli cli;
+    Reports reports(cli);
+    ASSERT_TRUE(cli.Start(servicePost("ftp://127.0.0.1/x", "id=1")));  // ended inside Start
+    EXPECT_EQ(cli.State(), httpReady);
+    EXPECT_TRUE(reports.results.empty());
+    cli.Abort();
+    ASSERT_EQ(reports.results.size(), 1u);
+    EXPECT_EQ(reports.results[0].ErrorCode, 501);
+    runUntil([] { return false; }, 100);
+    EXPECT_EQ(reports.results.size(), 1u);
+}
+
+// A client destroyed while its request runs reports nothing and leaves nothing behind.
+TEST(HttpCliStart, DestroyedWhileRunningReportsNothing)
+{
+    ScriptedServer server;
+    server.addConnection({Step::readRequest(), Step::waitForClose(5000)});
+    int reported = 0;
+    {
+        THttpCli cli;
+        QObject::connect(&cli, &THttpCli::Finished, [&] { ++reported; });
+        ASSERT_TRUE(cli.Start(servicePost(server.baseUrl() + "/x", "id=1")));
+        ASSERT_TRUE(runUntil([&] { return server.request(0).endsWith("id=1"); }));
+    }
+    EXPECT_TRUE(server.waitForFinished(1, 2000));
+    runUntil([] { return false; }, 100);
+    EXPECT_EQ(reported, 0);
 }
 
 TEST(HttpCliWait, BusyMessageNamesTheComponent)

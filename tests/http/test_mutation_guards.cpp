@@ -3,6 +3,7 @@
 #include "http/BlockingHttpClient.h"
 #include "http/HttpCli.h"
 #include "service/ServicePost.h"
+#include "PostWait.h"
 #include "ExpectError.h"
 #include "ScriptedServer.h"
 #include "TestCertificates.h"
@@ -140,7 +141,7 @@ TEST_P(PostReply, OnlyA2xxAcceptsThePost)
     THttpCli cli;
     cli.Timeout = 10000;
     const TServiceAccount account{QString::fromUtf8(server.baseUrl()), QStringLiteral("alice"), QStringLiteral("secret"), {}};
-    const TPostOutcome outcome = PostStatus(cli, account, "status=x&source=brimlark");
+    const TPostOutcome outcome = PostStatusAndWait(cli, account, "status=x&source=brimlark");
     EXPECT_EQ(outcome.IsAccepted(), c.accepted) << c.code;
     EXPECT_EQ(outcome.StatusCode, c.code);
     if (!c.accepted) {

@@ -2,6 +2,7 @@
 // Basic authentication done by the proxy, relocations answered by it, a dead backend and
 // a chunked reply. This binary links no widgets.
 #include "service/ServicePost.h"
+#include "PostWait.h"
 #include "service/TimelineRead.h"
 
 #include "LocalService.h"
@@ -108,7 +109,7 @@ protected:
     // Posts through the plain prefix and gives the stored status's id.
     QString PostDirect(const QString& text)
     {
-        EXPECT_TRUE(PostStatus(m_client, Through("/api"), StatusUpdateBody(StatusUpdateText(text))).IsAccepted());
+        EXPECT_TRUE(PostStatusAndWait(m_client, Through("/api"), StatusUpdateBody(StatusUpdateText(text))).IsAccepted());
         const QList<TStatusRow> rows = FirstPage();
         const TStatusRow* row = Find(rows, text);
         return row ? row->Id : QString();
@@ -144,7 +145,7 @@ TEST_F(ThroughNginx, ServiceUnderAPathPrefix)
     EXPECT_FALSE(page.Rows.isEmpty());
 
     const QString text = QStringLiteral("nginx の奥へ");
-    ASSERT_TRUE(PostStatus(m_client, Through("/api"), StatusUpdateBody(StatusUpdateText(text))).IsAccepted());
+    ASSERT_TRUE(PostStatusAndWait(m_client, Through("/api"), StatusUpdateBody(StatusUpdateText(text))).IsAccepted());
     EXPECT_EQ(FirstPage().value(0).Text, text);
     EXPECT_TRUE(s_nginx->accessLog().contains("\"POST /api/statuses/update.xml HTTP/1.1\" 200"));
 }
@@ -157,7 +158,7 @@ TEST_F(ThroughNginx, BasicAuthenticationByTheProxy)
     const TTimelinePage wrong = ReadTimelinePage(Through("/locked", "alice", "wrong"), 1, kBounds);
     EXPECT_EQ(wrong.Failure, TReadFailure::Refused);
     EXPECT_EQ(wrong.StatusCode, 401);
-    EXPECT_EQ(PostStatus(m_client, Through("/locked", "alice", "wrong"), "status=x"), Failure(401, "Unauthorized"));
+    EXPECT_EQ(PostStatusAndWait(m_client, Through("/locked", "alice", "wrong"), "status=x"), Failure(401, "Unauthorized"));
 }
 
 // 301, 302 and 303 would turn the post into a GET: it is not followed at all.
@@ -167,8 +168,8 @@ TEST_F(ThroughNginx, PostNotRepeatedAfterMovedOrSeeOther)
         const QByteArray via = "/r" + QByteArray::number(code);
         const QString text = QStringLiteral("relocated by %1").arg(code);
         const QString target = PostDirect(QStringLiteral("favourite target %1").arg(code));
-        EXPECT_EQ(PostStatus(m_client, Through(via), StatusUpdateBody(StatusUpdateText(text))), Failure(code, reason));
-        EXPECT_EQ(PostFavorite(m_client, Through(via), target), Failure(code, reason));
+        EXPECT_EQ(PostStatusAndWait(m_client, Through(via), StatusUpdateBody(StatusUpdateText(text))), Failure(code, reason));
+        EXPECT_EQ(PostFavoriteAndWait(m_client, Through(via), target), Failure(code, reason));
 
         const QList<TStatusRow> rows = FirstPage();
         EXPECT_EQ(Find(rows, text), nullptr) << code;
@@ -185,8 +186,8 @@ TEST_F(ThroughNginx, PostRepeatedAfterTemporaryOrPermanentRedirect)
         const QByteArray via = "/r" + QByteArray::number(code);
         const QString text = QStringLiteral("repeated by %1").arg(code);
         const QString target = PostDirect(QStringLiteral("favourite target %1").arg(code));
-        EXPECT_TRUE(PostStatus(m_client, Through(via), StatusUpdateBody(StatusUpdateText(text))).IsAccepted()) << code;
-        EXPECT_TRUE(PostFavorite(m_client, Through(via), target).IsAccepted()) << code;
+        EXPECT_TRUE(PostStatusAndWait(m_client, Through(via), StatusUpdateBody(StatusUpdateText(text))).IsAccepted()) << code;
+        EXPECT_TRUE(PostFavoriteAndWait(m_client, Through(via), target).IsAccepted()) << code;
 
         const QList<TStatusRow> rows = FirstPage();
         EXPECT_NE(Find(rows, text), nullptr) << code;
@@ -195,8 +196,8 @@ TEST_F(ThroughNginx, PostRepeatedAfterTemporaryOrPermanentRedirect)
         EXPECT_EQ(favourite->Favorited, QStringLiteral("true")) << code;
     }
 
-    EXPECT_TRUE(PostStatus(m_client, Through("/hop5"), StatusUpdateBody("after five")).IsAccepted());
-    EXPECT_EQ(PostStatus(m_client, Through("/hop6"), StatusUpdateBody("after six")), Failure(307, "Temporary Redirect"));
+    EXPECT_TRUE(PostStatusAndWait(m_client, Through("/hop5"), StatusUpdateBody("after five")).IsAccepted());
+    EXPECT_EQ(PostStatusAndWait(m_client, Through("/hop6"), StatusUpdateBody("after six")), Failure(307, "Temporary Redirect"));
     const QList<TStatusRow> rows = FirstPage();
     EXPECT_NE(Find(rows, QStringLiteral("after five")), nullptr);
     EXPECT_EQ(Find(rows, QStringLiteral("after six")), nullptr);
@@ -206,7 +207,7 @@ TEST_F(ThroughNginx, CredentialsStayWithTheirOrigin)
 {
     s_elsewhere->addConnection(ScriptedServer::reply(
         "HTTP/1.1 200 OK\r\nContent-Type: application/xml\r\nContent-Length: 9\r\nConnection: close\r\n\r\n<status/>"));
-    PostStatus(m_client, Through("/away"), "status=x");
+    PostStatusAndWait(m_client, Through("/away"), "status=x");
     ASSERT_TRUE(s_elsewhere->waitForFinished(1, 3000));
     const QByteArray received = s_elsewhere->request(0);
     EXPECT_TRUE(received.startsWith("POST /elsewhere/statuses/update.xml HTTP/1.1\r\n")) << received.toStdString();
@@ -215,7 +216,7 @@ TEST_F(ThroughNginx, CredentialsStayWithTheirOrigin)
 
 TEST_F(ThroughNginx, MaintenancePageAfterARelocationIsNoSuccess)
 {
-    EXPECT_EQ(PostStatus(m_client, Through("/closed"), StatusUpdateBody("during maintenance")),
+    EXPECT_EQ(PostStatusAndWait(m_client, Through("/closed"), StatusUpdateBody("during maintenance")),
               Failure(302, "Moved Temporarily"));
 }
 
@@ -225,7 +226,7 @@ TEST_F(ThroughNginx, BadGatewayWhenTheBackendIsGone)
     EXPECT_EQ(page.Failure, TReadFailure::HttpStatus);
     EXPECT_EQ(page.StatusCode, 502);
     EXPECT_EQ(page.ReasonPhrase, "Bad Gateway");
-    EXPECT_EQ(PostStatus(m_client, Through("/down"), "status=x"), Failure(502, "Bad Gateway"));
+    EXPECT_EQ(PostStatusAndWait(m_client, Through("/down"), "status=x"), Failure(502, "Bad Gateway"));
 }
 
 TEST_F(ThroughNginx, ChunkedTimelineReadsEveryRow)

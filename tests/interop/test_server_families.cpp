@@ -54,6 +54,7 @@ protected:
             if (QApplication::activeModalWidget() == dialog) {
                 dialog->memoTwitt->setPlainText(text);
                 QTest::mouseClick(dialog->btnTwitt, Qt::LeftButton);
+                EXPECT_TRUE(QTest::qWaitFor([dialog] { return !dialog->Posting(); }, 30000));
                 openAfter = dialog->isVisible();
             }
             if (dialog->isVisible())
@@ -67,6 +68,7 @@ protected:
         setCurrentRow(form, row);
         form.ListView1Click();
         QTest::mouseClick(child<QLabel>(form, "Image1"), Qt::LeftButton);
+        EXPECT_TRUE(waitForPost(form));
     }
     // The status lines since `from`.
     static QStringList linesSince(TForm1& form, qsizetype from) { return trace(form).mid(from); }

@@ -4,6 +4,7 @@
 // program over both schemes.
 #include "service/ReadOutcome.h"
 #include "service/ServicePost.h"
+#include "PostWait.h"
 #include "service/TimelineRead.h"
 
 #include "LocalService.h"
@@ -88,7 +89,7 @@ protected:
     // Posts text and tells whether the first page then shows it.
     bool PostAndFind(const TServiceAccount& account, const QString& text)
     {
-        const TPostOutcome outcome = PostStatus(m_client, account, StatusUpdateBody(StatusUpdateText(text)));
+        const TPostOutcome outcome = PostStatusAndWait(m_client, account, StatusUpdateBody(StatusUpdateText(text)));
         EXPECT_TRUE(outcome.IsAccepted()) << PostFailureLines(outcome).join(u' ').toStdString();
         const TTimelinePage page = ReadTimelinePage(account, 1, kBounds);
         EXPECT_TRUE(page.Ok()) << page.Message.toStdString();
@@ -108,7 +109,7 @@ TEST_F(TlsAndProxies, ReadPostAndFavouriteOverHttps)
     EXPECT_TRUE(PostAndFind(Https(), text));
     const TTimelinePage page = ReadTimelinePage(Https(), 1, kBounds);
     ASSERT_TRUE(page.Ok());
-    EXPECT_TRUE(PostFavorite(m_client, Https(), page.Rows.first().Id).IsAccepted());
+    EXPECT_TRUE(PostFavoriteAndWait(m_client, Https(), page.Rows.first().Id).IsAccepted());
 }
 
 // Without the private authority nothing is sent: the read and the post both say the
@@ -124,7 +125,7 @@ TEST_F(TlsAndProxies, UnknownAuthorityIsRefusedWithItsReason)
     EXPECT_EQ(TimelineFailureLine(page), refusal);
 
     const QString text = Unique("refused");
-    const TPostOutcome outcome = PostStatus(m_client, account, StatusUpdateBody(StatusUpdateText(text)));
+    const TPostOutcome outcome = PostStatusAndWait(m_client, account, StatusUpdateBody(StatusUpdateText(text)));
     EXPECT_EQ(outcome.Kind, TPostOutcome::ConnectionFailure);
     EXPECT_EQ(PostFailureLines(outcome), QStringList{refusal});
     EXPECT_FALSE(Contains(ReadTimelinePage(Https(), 1, kBounds).Rows, text));
@@ -169,7 +170,7 @@ TEST_F(TlsAndProxies, ProxyThatWantsCredentials)
     const TTimelinePage refused = ReadTimelinePage(Https(ThroughProxy(anonymous)), 1, kBounds);
     EXPECT_EQ(refused.Failure, TReadFailure::Proxy);
     EXPECT_EQ(TimelineFailureLine(refused), QStringLiteral("プロキシが接続を拒否しました: 407 Proxy Authentication Required"));
-    const TPostOutcome post = PostStatus(m_client, Https(ThroughProxy(anonymous)), "status=x");
+    const TPostOutcome post = PostStatusAndWait(m_client, Https(ThroughProxy(anonymous)), "status=x");
     EXPECT_FALSE(post.IsAccepted());
     EXPECT_EQ(post.StatusCode, 407);
     // The proxy's refusal is never read as the account's: one line, naming the proxy.
