@@ -320,59 +320,6 @@ void TForm1::ListView1Change()
     ShowSelected();
 }
 
-void TForm1::Image1Click()
-{
-    const int row = SelectedIndex();
-    const QString id = row >= 0 ? ActiveModel()->At(row).Id : QString();
-    ShowStatus(QStringLiteral("status_id:") + id);
-    if (!IsStatusId(id)) {
-        ShowStatus(tr("status idが取得できません"));
-        return;
-    }
-    Favorite(id);
-}
-
-void TForm1::Favorite(const QString& statusId)
-{
-    if (statusId.isEmpty()) {
-        ShowStatus(tr("Favorite()strStatusIdがありません。"));
-        return;
-    }
-    if (!IsStatusId(statusId)) {
-        ShowStatus(tr("status idが取得できません"));
-        return;
-    }
-    // A second click while a request runs must not touch that request.
-    if (m_favoriteJob) {
-        for (const QString& line : PostFailureLines(HttpCli1->StatusCode(), HttpCli1->ReasonPhrase()))
-            ShowStatus(line);
-        ShowStar(m_shownFavorite);
-        return;
-    }
-
-    m_favoriteJob = m_favoriteRoute.Start(*HttpCli1, Account(), statusId);
-    connect(m_favoriteJob, &TPostJob::Finished, this,
-            [this, statusId](const TPostOutcome& outcome) { FavoriteEnded(statusId, outcome); });
-}
-
-void TForm1::FavoriteEnded(const QString& statusId, const TPostOutcome& outcome)
-{
-    m_favoriteJob = nullptr;
-    if (outcome.IsAccepted()) {
-        // Every row of this status (a reload may have moved it) now says favourite.
-        m_timeline->SetFavorite(statusId);
-        m_mentions->Model()->SetFavorite(statusId);
-        if (m_shownId == statusId)
-            m_shownFavorite = true;
-    } else {
-        for (const QString& line : PostFailureLines(outcome))
-            ShowStatus(line);
-    }
-    // The star follows the status the pane shows now, which the rotation may have changed.
-    if (m_hasShown)
-        ShowStar(m_shownFavorite);
-}
-
 void TForm1::mmAnonymousClick()
 {
     const bool ticked = mmAnonymous->isChecked();
