@@ -1,10 +1,11 @@
-// The demo of "./dev run" with the real program, driven the way a user drives it: on a
-// desktop of the test's own (Xvfb and openbox), keys typed with xdotool open the posting
-// dialog (Alt+T), write a status and post it with Ctrl+Enter. The demo runs over https
-// with its private authority, so the post must take the road the read takes; the status
-// must then be in the demo's database.
+// The real program driven the way a user drives it: on a desktop of the test's own (Xvfb
+// and openbox), keys typed with xdotool open the posting dialog (Alt+T), write a status
+// and post it with Ctrl+Enter. The demo of "./dev run" runs over https with its private
+// authority, so the post must take the road the read takes; the status must then be in
+// the demo's database. And a program ended while its post hangs ends at once, normally.
 #include "Desktop.h"
 #include "LocalService.h"
+#include "ScriptedServer.h"
 #include "ServiceClient.h"
 
 #include <QCoreApplication>
@@ -106,6 +107,78 @@ TEST(DemoAsAUser, PostsFromTheDialogWithCtrlEnterOverHttps)
     const std::vector<ReadStatus> statuses = readTimeline(reply->body, &ok);
     ASSERT_TRUE(ok && !statuses.empty());
     EXPECT_EQ(statuses.front().text, text.toStdString());
+}
+
+// SIGTERM while the post waits for a server that never answers: the post is called off
+// (its socket closed), and the process ends within the second with status 0.
+TEST(DemoAsAUser, EndedWhileItsPostHangsTheProgramExitsAtOnce)
+{
+    for (const char* tool : {"Xvfb", "openbox", "xdotool"}) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+            GTEST_SKIP() << tool << " is not installed";
+    }
+    Desktop desktop;
+    ASSERT_TRUE(desktop.Start()) << "Xvfb or openbox did not start";
+
+    const QByteArray statuses = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<statuses type=\"array\">"
+                                "<status><id>301</id><text>最初</text><favorited>false</favorited>"
+                                "<user><name>太郎</name><screen_name>taro</screen_name></user></status></statuses>\n";
+    const auto ok = [](const QByteArray& body) {
+        return ScriptedServer::reply("HTTP/1.1 200 OK\r\nContent-Type: application/xml; charset=utf-8\r\nContent-Length: "
+                                     + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+    };
+    ScriptedServer server;
+    // The start-up read, then what follows the first frame: the mentions, the server's
+    // configuration and who the account is (answered, or not, in any order).
+    server.addConnection(ok(statuses));
+    for (int i = 0; i < 3; ++i)
+        server.addConnection(ok("<?xml version=\"1.0\"?><statuses type=\"array\"/>"));
+    server.addConnection({ScriptedServer::Step::readRequest(), ScriptedServer::Step::waitForClose(60000)});
+
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("brimlark.ini"));
+    {
+        QFile file(ini);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[App]\nUSR=\x3e\x3f\x37\x35\nPWD=\x3e\x3f\x37\x35\n");  // demo / demo, scrambled
+    }
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("XDG_CACHE_HOME", dir.filePath(QStringLiteral("cache")));
+    env.remove("BRIMLARK_API");
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    program.start(qEnvironmentVariable("BRIMLARK_EXE"),
+                  {QStringLiteral("--api"), QString::fromUtf8(server.baseUrl()), QStringLiteral("--settings"), ini});
+    const QString window = WaitForWindow(QStringLiteral("^Brimlark_Simple"), 30000);
+    ASSERT_FALSE(window.isEmpty()) << "the main window did not appear";
+    QElapsedTimer clock;
+    clock.start();
+    while (server.connectionCount() < 4 && clock.elapsed() < 10000)
+        QThread::msleep(50);
+    ASSERT_EQ(server.connectionCount(), 4);
+
+    Xdotool({"windowactivate", "--sync", window});
+    Xdotool({"key", "--clearmodifiers", "alt+t"});
+    ASSERT_FALSE(WaitForWindow(QStringLiteral("^つぶやく$"), 10000).isEmpty()) << "Alt+T did not open the posting dialog";
+    Xdotool({"type", "--delay", "15", "hangs"});
+    Xdotool({"key", "ctrl+Return"});
+    clock.restart();
+    while (server.connectionCount() < 5 && clock.elapsed() < 10000)
+        QThread::msleep(50);
+    ASSERT_EQ(server.connectionCount(), 5) << "the post never came";
+    QThread::msleep(200);
+    ASSERT_TRUE(server.request(4).startsWith("POST /statuses/update.xml ")) << server.request(4).constData();
+
+    clock.restart();
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    ASSERT_TRUE(program.waitForFinished(10000)) << "still running after SIGTERM";
+    EXPECT_LT(clock.elapsed(), 1500);
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << program.readAll().constData();
+    EXPECT_EQ(program.exitCode(), 0);
+    // The post's socket was closed, not left for the server to time out.
+    EXPECT_TRUE(server.waitForFinished(5, 2000));
 }
 
 } // namespace
