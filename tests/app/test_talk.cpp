@@ -208,6 +208,38 @@ TEST_F(TalkTest, ReadMoreOnTheMentionsTabReadsTheirNextPage)
 
     tabs->setCurrentIndex(0);
     EXPECT_EQ(detailText(*form), QStringLiteral("最初"));
+
+    // A reload on the mentions tab reads them again, as many pages as they show, the
+    // first page replacing the rows.
+    tabs->setCurrentIndex(1);
+    const auto mentionsPage = [](const char* id, const char* text) {
+        return ScriptedServer::reply(Ok(TimelineXml({{"花子", text, "false", id}})));
+    };
+    server.addConnection(ScriptedServer::reply(Ok(Statuses())));
+    server.addConnection(mentionsPage("402", "@alice 新しい"));
+    server.addConnection(mentionsPage("401", "@alice こんにちは"));
+    trigger(*form, "mmReload");
+    EXPECT_EQ(server.connectionCount(), 6);
+    EXPECT_EQ(RequestLine(server.request(4)), "GET /statuses/mentions.xml HTTP/1.1");
+    EXPECT_EQ(RequestLine(server.request(5)), "GET /statuses/mentions.xml?page=2 HTTP/1.1");
+    ASSERT_EQ(mentions->Count(), 2);
+    EXPECT_EQ(mentions->At(0).Text, QStringLiteral("@alice 新しい"));
+    EXPECT_EQ(detailText(*form), QStringLiteral("@alice 新しい"));
+
+    // No answer: the failure is said as the timeline's is (no "ロード完了" before it), the
+    // rows stay, and the next reload leaves the mentions alone for a while.
+    server.addConnection(ScriptedServer::reply(Ok(Statuses())));
+    server.addConnection({ScriptedServer::Step::readRequest(), ScriptedServer::Step::close()});
+    trigger(*form, "mmReload");
+    EXPECT_EQ(server.connectionCount(), 8);
+    const QStringList lines = trace(*form);
+    EXPECT_EQ(lines.mid(lines.size() - 2, 1), QStringList{"ロード中..."}) << lines.join(u'|').toStdString();
+    EXPECT_NE(lines.last(), QStringLiteral("ロード中..."));
+    EXPECT_EQ(mentions->Count(), 2);
+    server.addConnection(ScriptedServer::reply(Ok(Statuses())));
+    trigger(*form, "mmReload");
+    EXPECT_EQ(server.connectionCount(), 9);
+    EXPECT_TRUE(server.request(8).startsWith("GET /statuses/friends_timeline.xml"));
 }
 
 } // namespace

@@ -204,6 +204,12 @@ TEST_P(ServerFamily, MentionsAreAnsweredRepeatedOpenedAndCounted)
     EXPECT_EQ(tabs->tabText(1), QStringLiteral("@返信 (1)"));
     waitIdle(*form);
     EXPECT_EQ(mentions->At(0).Id, QString::number(id));
+    EXPECT_EQ(detailText(*form), QStringLiteral("@alice 新しい話"));  // the tab in front shows its newest
+    // Coming to a tab is not choosing a row: the count stays.
+    tabs->setCurrentIndex(0);
+    tabs->setCurrentIndex(1);
+    EXPECT_EQ(tabs->tabText(1), QStringLiteral("@返信 (1)"));
+    EXPECT_EQ(tabs->widget(1)->objectName(), QStringLiteral("tabMentions"));
     const int friendsUnseen = form->findChild<TTimelineModel*>(QStringLiteral("Timeline"))->UnseenCount();
     EXPECT_GE(friendsUnseen, 1);
     EXPECT_EQ(form->UnseenCount(), friendsUnseen);
