@@ -18,14 +18,15 @@ bool Desktop::Start()
                                        QStringLiteral("0"), QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
                                        QStringLiteral("tcp")});
     QByteArray number;
-    while (!number.contains('\n') && m_x.waitForReadyRead(10000))
+    // A loaded machine (a sanitizer build beside another test) can take its time.
+    while (!number.contains('\n') && m_x.waitForReadyRead(30000))
         number += m_x.readAllStandardOutput();
     if (!number.contains('\n'))
         return false;
     m_display = ":" + number.trimmed();
     qputenv("DISPLAY", m_display);
     m_wm.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < 300; ++i) {
         if (Run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
                 .contains(QLatin1String("window id")))
             return true;

@@ -14,7 +14,7 @@ public:
     Desktop(const Desktop&) = delete;
     Desktop& operator=(const Desktop&) = delete;
 
-    // False when either cannot be started (not installed, no answer within 10 s).
+    // False when either cannot be started (not installed, no answer within 30 s).
     bool Start();
     QByteArray display() const { return m_display; }
 
