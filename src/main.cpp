@@ -224,10 +224,8 @@ int Run(int argc, char* argv[])
     // (also one that came while the window was being built); the session manager's
     // request to keep what is open saves too.
     // The loop ends with it even when the window was not shown yet (a slow start-up read).
-    QObject::connect(&quitSignals, &TQuitSignals::Requested, &form, [&form] {
-        form.CloseInOrder();
-        QCoreApplication::quit();
-    });
+    QObject::connect(&quitSignals, &TQuitSignals::Requested, &form, &TForm1::CloseInOrder);
+    QObject::connect(&form, &TForm1::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     if (quitSignals.Received()) {
         form.CloseInOrder();
         return 0;

@@ -456,33 +456,49 @@ void TForm1::pmCloseClick() { close(); }
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
-    // A read still running is dropped; the program ends without waiting for it.
-    m_closing = true;
-    // A read still running is called off, and so is a favourite or repeat waiting for
-    // its server: nothing outlives the window for long, and nothing reports to it.
-    AbandonReads();
-    if (m_favoriteJob) {
-        m_favoriteJob->disconnect(this);
-        m_favoriteJob->Abort();
-        m_favoriteJob = nullptr;
+    if (!m_closing) {
+        m_closing = true;
+        // A read still running is called off, and so is a favourite or repeat waiting for
+        // its server: nothing outlives the window for long, and nothing reports to it.
+        AbandonReads();
+        if (m_favoriteJob) {
+            m_favoriteJob->disconnect(this);
+            m_favoriteJob->Abort();
+            m_favoriteJob = nullptr;
+        }
+        if (m_offlineSave->isActive())
+            SaveOfflineCopy();
+        m_closeSaved = SaveSettingsNow(&m_closeError);
+        // A password on its way to the keyring is waited for (each keyring call has its
+        // time limit) and the close goes on when it has arrived, so that the file is left
+        // without it.
+        if (m_closeSaved && m_passwords->Writing()) {
+            m_closeAwaitsKeyring = true;
+            const auto goOn = [this] {
+                if (std::exchange(m_closeAwaitsKeyring, false)) {
+                    m_closeSaved = SaveSettingsNow(&m_closeError);
+                    close();
+                }
+            };
+            connect(m_passwords, &TPasswordStore::Stored, this, goOn, Qt::SingleShotConnection);
+            connect(m_passwords, &TPasswordStore::KeyringUnusable, this, goOn, Qt::SingleShotConnection);
+            event->ignore();
+            return;
+        }
+    } else if (m_closeAwaitsKeyring) {
+        // Closed again meanwhile: the file keeps the password, and the window goes now.
+        m_closeAwaitsKeyring = false;
     }
-    if (m_offlineSave->isActive())
-        SaveOfflineCopy();
-    QString error;
-    bool saved = SaveSettingsNow(&error);
-    // A password on its way to the keyring is waited for (within the keyring's time
-    // limit), so that the file is left without it.
-    if (saved && m_passwords->FinishWriting())
-        saved = SaveSettingsNow(&error);
-    if (!saved) {
+    if (!m_closeSaved) {
         QMessageBox box(QMessageBox::NoIcon, tr("情報"),
                         tr("設定ファイルに書き込めません: %1\n%2")
-                            .arg(QDir::toNativeSeparators(m_options.SettingsFile), error),
+                            .arg(QDir::toNativeSeparators(m_options.SettingsFile), m_closeError),
                         QMessageBox::Ok, this);
         box.setObjectName(QStringLiteral("SettingsErrorBox"));
         box.exec();
     }
     event->accept();
+    Q_EMIT Closed();
 }
 
 void TForm1::CloseInOrder()

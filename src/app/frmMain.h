@@ -141,6 +141,8 @@ public:
 Q_SIGNALS:
     // A read and what follows it (selection, status lines, the error box) are done.
     void ReadsFinished();
+    // The window has closed, its settings written: the program may end.
+    void Closed();
 
 public Q_SLOTS:
     void ListView1Click();
@@ -336,6 +338,9 @@ private:
     bool m_started = false;
     bool m_showWhenStarted = false;
     bool m_closing = false;
+    bool m_closeAwaitsKeyring = false;  // the close goes on when the keyring has the password
+    bool m_closeSaved = true;
+    QString m_closeError;
     bool m_commandsLocked = false;  // by EnableCommands(false), until EnableCommands(true)
     int m_pageCounter = 0;
     QRect m_storedFrame;        // the outer frame from the settings, a usable size

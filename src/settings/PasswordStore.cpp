@@ -3,7 +3,6 @@
 #include "settings/KeyringSession.h"
 #include "text/Logging.h"
 
-#include <QEventLoop>
 #include <QLoggingCategory>
 
 #include <qt6keychain/keychain.h>
@@ -58,25 +57,6 @@ bool TPasswordStore::Save(const QString& fileName, const TMainState& state, cons
             StartJob(TJobKind::Write, entry);
     }
     return written;
-}
-
-bool TPasswordStore::FinishWriting()
-{
-    if (!m_busy || m_jobKind != TJobKind::Write)
-        return false;
-    QEventLoop loop;
-    bool stored = false;
-    const QMetaObject::Connection done = connect(this, &TPasswordStore::Stored, &loop, [&] {
-        stored = true;
-        loop.quit();
-    });
-    const QMetaObject::Connection failed = connect(this, &TPasswordStore::KeyringUnusable, &loop, &QEventLoop::quit);
-    // Each job has its own limit; this one only guards against a chain of them.
-    QTimer::singleShot(2 * m_timeLimitMs, &loop, &QEventLoop::quit);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    disconnect(done);
-    disconnect(failed);
-    return stored;
 }
 
 void TPasswordStore::StartJob(TJobKind kind, const TEntry& entry)

@@ -54,10 +54,9 @@ public:
     bool Save(const QString& fileName, const TMainState& state, const QRect& bounds, QString* error = nullptr,
               TSettingsFolder folder = TSettingsFolder::MustExist);
 
-    // Runs the event loop until a keyring write under way has ended, the time limit at
-    // most. True when the keyring now holds the password last saved: a save now leaves
-    // it out of the file.
-    bool FinishWriting();
+    // A keyring write is under way: Stored or KeyringUnusable ends it, each job within
+    // the time limit. After Stored, a save leaves the password out of the file.
+    bool Writing() const { return m_busy && m_jobKind == TJobKind::Write; }
 
 Q_SIGNALS:
     // The answer to StartRead: the keyring's password, or empty (none there, or no keyring).
