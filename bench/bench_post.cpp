@@ -4,6 +4,7 @@
 // slow server thinks.
 
 #include "BenchRatio.h"
+#include "HttpWait.h"
 #include "http/HttpCli.h"
 #include "service/ServicePost.h"
 #include "LoopbackListener.h"
@@ -130,7 +131,7 @@ void BM_Post(benchmark::State& state)
         QByteArray::fromStdString(server.url("/statuses/update.xml")), body, "application/x-www-form-urlencoded");
     THttpCli cli;
     for (auto _ : state) {
-        if (cli.Post(request).StatusCode != 200)
+        if (PostAndWait(cli, request).StatusCode != 200)
             state.SkipWithError("post failed");
     }
     state.SetBytesProcessed(state.iterations() * state.range(0));
@@ -286,7 +287,7 @@ void postHttps(benchmark::State& state, bool fresh)
         request.Connection.clear();
     THttpCli cli;
     for (auto _ : state) {
-        const THttpCliResult result = cli.Post(request);
+        const THttpCliResult result = PostAndWait(cli, request);
         if (result.StatusCode != 200)
             state.SkipWithError(("post failed: " + result.ReasonPhrase.toStdString()).c_str());
     }
@@ -359,7 +360,7 @@ void BM_PostWaitCpu(benchmark::State& state)
     for (auto _ : state) {
         const auto w0 = std::chrono::steady_clock::now();
         const double c0 = processCpuSeconds();
-        cli.Post(request);
+        PostAndWait(cli, request);
         cpu += processCpuSeconds() - c0;
         wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count();
     }

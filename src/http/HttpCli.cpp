@@ -8,7 +8,6 @@
 #include "text/Logging.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QFile>
 #include <QLocale>
 #include <QLoggingCategory>
@@ -209,27 +208,6 @@ bool THttpCli::Start(const THttpCliRequest& request, THttpCliResult* refusal)
     else
         startConnection();
     return true;
-}
-
-THttpCliResult THttpCli::Post(const THttpCliRequest& request)
-{
-    THttpCliResult result;
-    if (!Start(request, &result))
-        return result;
-    QEventLoop loop;
-    bool ended = false;
-    const QMetaObject::Connection connection
-        = connect(this, &THttpCli::Finished, &loop, [&](const THttpCliResult& finished) {
-              result = finished;
-              ended = true;
-              loop.quit();
-          });
-    loop.exec(MultiThreaded ? QEventLoop::ExcludeUserInputEvents : QEventLoop::AllEvents);
-    // Only the application leaving its loops ends this wait early.
-    if (!ended)
-        Abort();
-    disconnect(connection);
-    return result;
 }
 
 // How the request ended, taken when it does: a next request may change every field

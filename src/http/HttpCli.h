@@ -99,7 +99,6 @@ public:
     ~THttpCli() override;
 
     // Settings of the client itself, read when a request starts.
-    bool MultiThreaded = false;         // true: Post's wait leaves user input queued
     int Timeout = 60000;                // ms for a whole request; 0 waits without limit
     THttpReplyLimits ReplyLimits;    // beyond these a reply ends the request as 404
 
@@ -116,11 +115,6 @@ public:
     // own ending when that came just before and was still on its way. Nothing when none runs.
     void Abort();
     bool Running() const { return m_running; }
-
-    // Start, then waits in a loop of its own for Finished and returns its result; a
-    // refusal is returned as it is. For tests and measurements: the program's windows
-    // never wait inside themselves.
-    THttpCliResult Post(const THttpCliRequest& request);
 
     THttpState State() const { return m_state; }
     int LocationChangeCurCount() const { return m_locationChangeCurCount; }

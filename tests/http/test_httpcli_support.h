@@ -3,12 +3,13 @@
 
 #include "http/HttpCli.h"
 #include "service/ServicePost.h"
+#include "HttpWait.h"
 #include "LoopbackListener.h"
 #include "ScriptedServer.h"
 
 #include <QElapsedTimer>
 
-// How one Post ended, and how long it took.
+// How one request ended, and how long it took.
 struct PostOutcome : THttpCliResult {
     qint64 elapsedMs = 0;
 };
@@ -18,7 +19,7 @@ inline PostOutcome runPost(THttpCli& cli, const THttpCliRequest& request)
     QElapsedTimer t;
     t.start();
     PostOutcome o;
-    static_cast<THttpCliResult&>(o) = cli.Post(request);
+    static_cast<THttpCliResult&>(o) = PostAndWait(cli, request);
     o.elapsedMs = t.elapsed();
     return o;
 }
