@@ -8,6 +8,8 @@
 
 #include <QLoggingCategory>
 
+#include <functional>
+
 namespace {
 
 TXMLNode* ChildElement(TXMLNode* parent, const QString& name)
@@ -39,6 +41,26 @@ std::optional<int> TextLimitOf(const QString& name, const QString& text, QString
     return int(count);
 }
 
+// Reads the document at address the way a timeline page is read and hands its root to
+// take when the root is named rootName; otherwise, or when the read fails, *why says why
+// in one line.
+void ReadRoot(const TServiceAccount& account, const TReadBounds& bounds, const QString& address,
+              const char* rootName, QString* why, const std::function<void(TXMLNode*)>& take)
+{
+    try {
+        TBlockingHttpClient client;
+        TXMLDocument document;
+        ServiceRead::LoadDocument(client, account, bounds, address, document);
+        TXMLNode* root = document.RootElement();
+        if (!root || root->LocalName() != QLatin1String(rootName))
+            *why = QStringLiteral("not a %1 document").arg(QLatin1String(rootName));
+        else
+            take(root);
+    } catch (const std::exception& e) {
+        *why = ServiceRead::OneLine(ServiceRead::MessageOf(e));
+    }
+}
+
 } // namespace
 
 QString ServerConfigAddress(const QString& apiBase)
@@ -51,32 +73,21 @@ TServerConfig ReadServerConfig(const TServiceAccount& account, const TReadBounds
     TServerConfig config;
     const QString address = ServerConfigAddress(account.ApiBase);
     QString why;
-    try {
-        TBlockingHttpClient client;
-        TXMLDocument document;
-        ServiceRead::LoadDocument(client, account, bounds, address, document);
-        TXMLNode* root = document.RootElement();
-        if (!root || root->LocalName() != QLatin1String("config")) {
-            why = QStringLiteral("not a configuration document");
-        } else {
-            config.Read = true;
-            TXMLNode* text = ChildElement(ChildElement(root, QStringLiteral("site")), QStringLiteral("textlimit"));
-            TXMLNode* content
-                = ChildElement(ChildElement(root, QStringLiteral("notice")), QStringLiteral("contentlimit"));
-            // GNU social limits a notice by contentlimit when that holds a number (not
-            // "false", not empty), by textlimit otherwise.
-            const QString contentText = content ? content->ElementText().trimmed() : QString();
-            if (IsStatusId(contentText))
-                config.TextLimit = TextLimitOf(QStringLiteral("contentlimit"), contentText, &why);
-            else if (text)
-                config.TextLimit = TextLimitOf(QStringLiteral("textlimit"), text->ElementText(), &why);
-            else
-                why = QStringLiteral("no site/textlimit");
-        }
-    } catch (const std::exception& e) {
-        // A 404 from a server that publishes nothing lands here too.
-        why = ServiceRead::OneLine(ServiceRead::MessageOf(e));
-    }
+    // A 404 from a server that publishes nothing is a failed read too.
+    ReadRoot(account, bounds, address, "config", &why, [&](TXMLNode* root) {
+        config.Read = true;
+        TXMLNode* text = ChildElement(ChildElement(root, QStringLiteral("site")), QStringLiteral("textlimit"));
+        TXMLNode* content = ChildElement(ChildElement(root, QStringLiteral("notice")), QStringLiteral("contentlimit"));
+        // GNU social limits a notice by contentlimit when that holds a number (not
+        // "false", not empty), by textlimit otherwise.
+        const QString contentText = content ? content->ElementText().trimmed() : QString();
+        if (IsStatusId(contentText))
+            config.TextLimit = TextLimitOf(QStringLiteral("contentlimit"), contentText, &why);
+        else if (text)
+            config.TextLimit = TextLimitOf(QStringLiteral("textlimit"), text->ElementText(), &why);
+        else
+            why = QStringLiteral("no site/textlimit");
+    });
     if (config.TextLimit)
         qCInfo(lcService).noquote() << "server text limit:" << *config.TextLimit << "from" << address;
     else
@@ -94,20 +105,12 @@ QString ReadOwnScreenName(const TServiceAccount& account, const TReadBounds& bou
     const QString address = VerifyCredentialsAddress(account.ApiBase);
     QString name;
     QString why;
-    try {
-        TBlockingHttpClient client;
-        TXMLDocument document;
-        ServiceRead::LoadDocument(client, account, bounds, address, document);
-        TXMLNode* root = document.RootElement();
-        if (!root || root->LocalName() != QLatin1String("user"))
-            why = QStringLiteral("not a user document");
-        else if (TXMLNode* screenName = ChildElement(root, QStringLiteral("screen_name")))
+    ReadRoot(account, bounds, address, "user", &why, [&](TXMLNode* root) {
+        if (TXMLNode* screenName = ChildElement(root, QStringLiteral("screen_name")))
             name = screenName->ElementText().trimmed();
-        if (name.isEmpty() && why.isEmpty())
+        if (name.isEmpty())
             why = QStringLiteral("no screen_name");
-    } catch (const std::exception& e) {
-        why = ServiceRead::OneLine(ServiceRead::MessageOf(e));
-    }
+    });
     if (name.isEmpty())
         qCInfo(lcService).noquote() << "own screen name not read from" << address + QLatin1Char(':') << why;
     else
