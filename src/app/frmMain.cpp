@@ -3,6 +3,7 @@
 #include "app/Application.h"
 #include "app/MentionsTab.h"
 #include "app/RichEditC.h"
+#include "app/Strip.h"
 #include "app/frmMain_p.h"
 #include "dialogs/DialogCommon.h"
 #include "dialogs/uFrmBlack.h"
@@ -104,7 +105,7 @@ void TForm1::FormCreate()
     TimerAutoRotation->start();
 
     LayoutClient();
-    RichEditC->SetAutoUrlDetect(true);
+    m_strip->RichEditC->SetAutoUrlDetect(true);
 
     m_storedFrame = QRect(m_state.WindowLeft, m_state.WindowTop, m_state.WindowWidth, m_state.WindowHeight);
     if (m_storedFrame.width() < kMinFrameWidth || m_storedFrame.height() < kMinFrameHeight) {
@@ -120,7 +121,7 @@ void TForm1::FormCreate()
 
     m_state.TimelineAddress = TimelinePageAddress(m_state.ApiBase, 1);
 
-    lblStar->setText(tr("お気に入り発言スター"));
+    m_strip->lblStar->setText(tr("お気に入り発言スター"));
 
     // A quick first read comes before the window is shown; a slow one lets the window
     // appear with its loading line, and the rows follow when the read ends.
@@ -175,7 +176,7 @@ void TForm1::CreateSecondaryWindowsOnDemand()
 QDialog* TForm1::LoginWindow()
 {
     if (!m_frmLogin && m_secondaryWindowsAllowed)
-        m_frmLogin = new TfrmLogin(m_state, this, [this] { return m_passwords->Note(); });
+        m_frmLogin = new TfrmLogin(this, [this] { return m_passwords->Note(); });
     return m_frmLogin;
 }
 
@@ -203,10 +204,9 @@ QDialog* TForm1::VersionWindow()
 QDialog* TForm1::SettingsWindow()
 {
     if (!m_frmSettings && m_secondaryWindowsAllowed) {
-        m_frmSettings
-            = new TfrmSettings(m_state, TimerAutoReload, TimerAutoRotation, this, &m_settingsAtStart);
-        connect(m_frmSettings, &QDialog::accepted, this, &TForm1::ApplyIntervals);
-        connect(m_frmSettings, &QDialog::accepted, this, &TForm1::SettingsChanged);
+        auto* settings = new TfrmSettings(TTimerChoices::Of(m_settingsAtStart), this);
+        connect(settings, &QDialog::accepted, this, [this, settings] { ApplyTimerChoices(settings->Chosen()); });
+        m_frmSettings = settings;
     }
     return m_frmSettings;
 }
@@ -248,14 +248,14 @@ void TForm1::EnableCommands(bool enable)
     // historic unlock started both, switching auto-reload back on after every post).
     SetTimerEnabled(TimerAutoReload, enable && m_state.AutoReload);
     SetTimerEnabled(TimerAutoRotation, enable && m_state.AutoRotation);
-    Image1->setEnabled(enable);
+    m_strip->Image1->setEnabled(enable);
     ListView1->setEnabled(enable);
     if (m_mentions->HasView())
         m_mentions->View()->setEnabled(enable);
-    for (QAction* a : {mmLogin, mmView, mmReload, mmMore, mmTwitt, mmVersion, pmLogin, pmTwitt,
-                       pmMore, pmSimpleMode, pmCompactMode, pmWidgetMode, pmVersion, pmAutoReload,
-                       pmReload, pmClose})
-        a->setEnabled(enable);
+    // The pop-up's compact and widget items are the menu bar's, whose submenu is locked.
+    for (TItem item : {mmLogin, mmView, mmReload, mmMore, mmTwitt, mmVersion, pmLogin, pmTwitt, pmMore,
+                       pmSimpleMode, mmSuperSimpleMode, mmWidget, pmVersion, pmAutoReload, pmReload, pmClose})
+        Item(item)->setEnabled(enable);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -276,12 +276,6 @@ void TForm1::SelectRow(int row)
         index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
-void TForm1::ShowStar(bool gold)
-{
-    Image1->setPixmap(gold ? ImageStarOn->pixmap() : ImageStar->pixmap());
-    Image1->repaint();
-}
-
 void TForm1::ShowSelected()
 {
     const int row = SelectedIndex();
@@ -291,14 +285,14 @@ void TForm1::ShowSelected()
     const TTimelineStatus& status = rows->At(row);
     const QString id = status.Id;
     qCDebug(lcBrimlarkDebug).noquote() << QStringLiteral("strActiveStateId=") + id;
-    RichEditC->setPlainText(status.Text);
-    lblUserName->setText(m_state.Anonymous ? QString() : status.Name);
+    m_strip->RichEditC->setPlainText(status.Text);
+    m_strip->lblUserName->setText(m_state.Anonymous ? QString() : status.Name);
     m_shownId = id;
     m_shown = status;
     m_shownFavorite = status.IsFavorite();
     UpdateTalkItems();
     m_hasShown = true;
-    ShowStar(m_shownFavorite);
+    m_strip->ShowStar(m_shownFavorite);
     if (m_autoShow)
         StartSeenClock(id);
     else
@@ -322,13 +316,13 @@ void TForm1::ListView1Change()
 
 void TForm1::mmAnonymousClick()
 {
-    const bool ticked = mmAnonymous->isChecked();
+    const bool ticked = Item(mmAnonymous)->isChecked();
     if (ticked) {
-        lblUserName->hide();
+        m_strip->lblUserName->hide();
     } else {
-        lblUserName->show();
+        m_strip->lblUserName->show();
         if (const int row = SelectedIndex(); row >= 0)
-            lblUserName->setText(ActiveModel()->At(row).Name);
+            m_strip->lblUserName->setText(ActiveModel()->At(row).Name);
     }
     for (QTreeView* list : {ListView1, m_mentions->HasView() ? m_mentions->View() : nullptr}) {
         if (list)
@@ -353,103 +347,6 @@ void TForm1::TimerAutoRotationTimer()
     SelectRow(i + 1 < count ? i + 1 : 0);
     m_autoShow = false;
 }
-
-void TForm1::mmAutoReloadClick()
-{
-    const bool tick = mmAutoReload->isChecked();
-    m_state.AutoReload = tick;
-    SetTimerEnabled(TimerAutoReload, tick);
-    SettingsChanged();
-}
-
-void TForm1::pmAutoReloadClick()
-{
-    const bool tick = pmAutoReload->isChecked();
-    m_state.AutoReload = tick;
-    SetTimerEnabled(TimerAutoReload, tick);
-    SettingsChanged();
-}
-
-void TForm1::mmAutoRotationClick()
-{
-    const bool tick = mmAutoRotation->isChecked();
-    m_state.AutoRotation = tick;
-    SetTimerEnabled(TimerAutoRotation, tick);
-    pmAutoRotation->setChecked(tick);
-    SettingsChanged();
-}
-
-void TForm1::pmAutoRotationClick()
-{
-    const bool tick = pmAutoRotation->isChecked();
-    m_state.AutoRotation = tick;
-    SetTimerEnabled(TimerAutoRotation, tick);
-    mmAutoRotation->setChecked(tick);
-    SettingsChanged();
-}
-
-void TForm1::SyncTimerTicks()
-{
-    // The ticks show the user's choice, which the timers follow except while a read
-    // holds them, in every menu, whenever it opens.
-    for (QAction* item : {mmAutoReload, pmAutoReload})
-        item->setChecked(m_state.AutoReload);
-    for (QAction* item : {mmAutoRotation, pmAutoRotation})
-        item->setChecked(m_state.AutoRotation);
-}
-
-void TForm1::pmMenu1Popup()
-{
-    SyncTimerTicks();
-    RefreshNotifyItems();
-}
-
-void TForm1::mmViewClick()
-{
-    SyncTimerTicks();
-    RefreshNotifyItems();
-}
-
-// ---------------------------------------------------------------------------------------
-// Dialog commands
-
-void TForm1::ExecDialog(QDialog* dialog)
-{
-    if (dialog)
-        dialog->exec();
-}
-
-void TForm1::ExecLockedDialog(QDialog* dialog)
-{
-    EnableCommands(false);
-    try {
-        ExecDialog(dialog);
-    } catch (const std::exception&) {
-        // Unlocked below whatever happened.
-    }
-    // A dialog opened during a read leaves the commands locked until the read ends; the
-    // mentions read in the background and lock nothing.
-    EnableCommands(!m_job);
-}
-
-void TForm1::mmSettingClick() { ExecLockedDialog(SettingsWindow()); }
-void TForm1::pmSettingClick() { ExecLockedDialog(SettingsWindow()); }
-void TForm1::mmTwittClick()
-{
-    if (auto* twitt = qobject_cast<TfrmTwitt*>(TwittWindow()))
-        twitt->StartPost();
-    ExecLockedDialog(TwittWindow());
-}
-
-void TForm1::pmTwittClick()
-{
-    if (auto* twitt = qobject_cast<TfrmTwitt*>(TwittWindow()))
-        twitt->StartPost();
-    ExecDialog(TwittWindow());
-}
-void TForm1::mmVersionClick() { ExecDialog(VersionWindow()); }
-void TForm1::pmVersionClick() { ExecDialog(VersionWindow()); }
-void TForm1::pmCloseClick() { close(); }
 
 // ---------------------------------------------------------------------------------------
 // Window events

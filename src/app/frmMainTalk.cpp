@@ -1,6 +1,7 @@
 #include "app/frmMain.h"
 
 #include "app/MentionsTab.h"
+#include "app/Strip.h"
 #include "app/frmMain_p.h"
 #include "dialogs/DialogCommon.h"
 #include "dialogs/uTwitt.h"
@@ -29,21 +30,11 @@ bool TForm1::IsOwnStatus(const TTimelineStatus& status) const
 void TForm1::UpdateTalkItems()
 {
     const bool shown = m_shown.has_value();
-    for (QAction* item : {mmReply, pmReply, mmBrowser, pmBrowser})
-        item->setEnabled(shown);
+    for (TItem item : {mmReply, pmReply, mmBrowser})
+        Item(item)->setEnabled(shown);
     // A status of one's own can't be repeated.
-    const bool repeatable = shown && !IsOwnStatus(*m_shown);
-    for (QAction* item : {mmRepeat, pmRepeat})
-        item->setEnabled(repeatable);
-    const bool repeated = shown && m_repeated.contains(m_shown->Id);
-    if (repeated && lblRepeated->text().isEmpty()) {
-        lblRepeated->setFont(PixelFont(kPGothic, 10, true));
-        lblRepeated->setText(QStringLiteral("RT"));
-        lblRepeated->setToolTip(tr("リピートしました"));
-        lblRepeated->adjustSize();
-        lblRepeated->move(47 - lblRepeated->width() - 4, 52);
-    }
-    lblRepeated->setVisible(repeated);
+    Item(mmRepeat)->setEnabled(shown && !IsOwnStatus(*m_shown));
+    m_strip->ShowRepeated(shown && m_repeated.contains(m_shown->Id));
 }
 
 void TForm1::OpenReply(bool locked)
@@ -57,9 +48,6 @@ void TForm1::OpenReply(bool locked)
     else
         ExecDialog(twitt);
 }
-
-void TForm1::mmReplyClick() { OpenReply(true); }
-void TForm1::pmReplyClick() { OpenReply(false); }
 
 void TForm1::RepeatClick()
 {
@@ -137,7 +125,7 @@ void TForm1::Favorite(const QString& statusId)
     if (m_favoriteJob) {
         for (const QString& line : PostFailureLines(HttpCli1->StatusCode(), HttpCli1->ReasonPhrase()))
             ShowStatus(line);
-        ShowStar(m_shownFavorite);
+        m_strip->ShowStar(m_shownFavorite);
         return;
     }
 
@@ -161,5 +149,5 @@ void TForm1::FavoriteEnded(const QString& statusId, const TPostOutcome& outcome)
     }
     // The star follows the status the pane shows now, which the rotation may have changed.
     if (m_hasShown)
-        ShowStar(m_shownFavorite);
+        m_strip->ShowStar(m_shownFavorite);
 }
