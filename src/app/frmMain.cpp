@@ -4,6 +4,7 @@
 #include "app/MentionsTab.h"
 #include "app/RichEditC.h"
 #include "app/Strip.h"
+#include "app/WindowFrame.h"
 #include "app/frmMain_p.h"
 #include "dialogs/DialogCommon.h"
 #include "dialogs/uFrmBlack.h"
@@ -107,17 +108,10 @@ void TForm1::FormCreate()
     LayoutClient();
     m_strip->RichEditC->SetAutoUrlDetect(true);
 
-    m_storedFrame = QRect(m_state.WindowLeft, m_state.WindowTop, m_state.WindowWidth, m_state.WindowHeight);
-    if (m_storedFrame.width() < kMinFrameWidth || m_storedFrame.height() < kMinFrameHeight) {
-        TMainState defaults;
-        SetDefaultSettings(defaults);
-        m_storedFrame.setSize(QSize(defaults.WindowWidth, defaults.WindowHeight));
-    }
-    // Not created yet, so the window system puts the outer frame at this point. The
-    // outer size needs the frame's margins, known only once the window is framed.
-    m_frameCorner = m_storedFrame.topLeft();
-    move(m_frameCorner);
-    resize(m_storedFrame.size());
+    TMainState defaults;
+    SetDefaultSettings(defaults);
+    m_frame->Restore(QRect(m_state.WindowLeft, m_state.WindowTop, m_state.WindowWidth, m_state.WindowHeight),
+                     QSize(defaults.WindowWidth, defaults.WindowHeight));
 
     m_state.TimelineAddress = TimelinePageAddress(m_state.ApiBase, 1);
 
@@ -417,7 +411,7 @@ bool TForm1::SaveSettingsNow(QString* error)
     QString why;
     const TSettingsFolder folder
         = m_options.CreateSettingsFolder ? TSettingsFolder::CreateOwnerOnly : TSettingsFolder::MustExist;
-    if (m_passwords->Save(m_options.SettingsFile, m_state, FrameToSave(), &why, folder))
+    if (m_passwords->Save(m_options.SettingsFile, m_state, m_frame->ToSave(), &why, folder))
         return true;
     qCWarning(lcApp).noquote() << "settings not saved:" << m_options.SettingsFile << why;
     if (error)
@@ -437,15 +431,8 @@ void TForm1::SettingsChanged()
 
 void TForm1::showEvent(QShowEvent* event)
 {
-    if (windowHandle()) {
-        // A platform that knows the frame before the window is on screen has it placed
-        // now, so the first frame is painted once, at its size; otherwise at the first expose.
-        if (m_framePending && !windowHandle()->frameMargins().isNull())
-            FrameKnown();
-        // The first expose places the frame where it was not known, and is the first frame.
-        if (m_framePending || !m_firstFrame)
-            windowHandle()->installEventFilter(this);
-    }
+    // The first expose is the first frame.
+    m_frame->Shown(!m_firstFrame);
     QMainWindow::showEvent(event);
 }
 
@@ -456,33 +443,4 @@ void TForm1::changeEvent(QEvent* event)
     if (event->type() == QEvent::WindowStateChange && !isMinimized() && !m_seenCandidate.isEmpty())
         StartSeenClock(m_seenCandidate);
     QMainWindow::changeEvent(event);
-}
-
-void TForm1::FrameKnown()
-{
-    m_framePending = false;
-    // The platform's word: before the window is on screen the widget's own frame
-    // geometry does not include the frame yet.
-    const QMargins margins = windowHandle()->frameMargins();
-    const QRect client = geometry();
-    // The client's own place may still be the one asked for before the window was framed.
-    QRect target(m_frameCorner + QPoint(margins.left(), margins.top()), client.size());
-    if (!m_frameRestored) {
-        target.setSize(m_storedFrame.marginsRemoved(margins).size());
-        m_frameRestored = true;
-    }
-    if (const int height = ModeClientHeight(margins.top() + margins.bottom()))
-        target.setHeight(height);
-    if (target != client)
-        setGeometry(target);
-}
-
-QRect TForm1::FrameToSave() const
-{
-    // Before the stored frame was placed the window's size says nothing (never shown, or
-    // not framed yet): the stored frame stays.
-    const QRect frame = frameGeometry();
-    if (!m_frameRestored || frame.width() < kMinFrameWidth || frame.height() < kMinFrameHeight)
-        return m_storedFrame;
-    return frame;
 }

@@ -42,6 +42,7 @@ class TPasswordStore;
 class TServerConfigReader;
 struct TServerConfig;
 class TTimelineReader;
+class TWindowFrame;
 
 // Where a main window takes its configuration from, so tests can use temporary files.
 struct TForm1Options {
@@ -281,17 +282,9 @@ private:
     // After a reload: waits longer after a failure worth backing off, normal again after
     // a success; the status line says when the next automatic reload comes.
     void ScheduleNextReload(bool backOff, std::optional<qint64> retryAfterMs, bool succeeded);
-    void ApplyWindowFlags(Qt::WindowFlags flags);
     // The client height the display mode gives the window (0: the mode sets none), for a
     // frame of frameHeight above and below the client.
     int ModeClientHeight(int frameHeight) const;
-    // At the first expose of a new native window: the window manager has framed it by
-    // then, and only then are the frame's margins known. Puts the outer corner back where
-    // it belongs and sets the display mode's height again; the first time also gives the
-    // frame its stored size.
-    void FrameKnown();
-    // The outer frame the settings keep at close.
-    QRect FrameToSave() const;
     // The timers' intervals from the settings, once the user chose them.
     void ApplyIntervals();
     // A choice the user made changed: the settings file is written at once, so a session
@@ -329,10 +322,6 @@ private:
     QString m_closeError;
     bool m_commandsLocked = false;  // by EnableCommands(false), until EnableCommands(true)
     int m_pageCounter = 0;
-    QRect m_storedFrame;        // the outer frame from the settings, a usable size
-    bool m_frameRestored = false;   // from then on the window's own frame is saved
-    bool m_framePending = true;     // a native window whose frame is not known yet
-    QPoint m_frameCorner;           // where its outer corner goes then
 
     // Controls, under the names the rest of the program and the tests know them by.
     QStatusBar* StatusBar1 = nullptr;
@@ -348,6 +337,7 @@ private:
     bool m_mentionsRead = false;        // the mentions were read, in this run or one before
     QString m_ownScreenName;            // from the server after sign-in; empty: the account name
     TStrip* m_strip = nullptr;
+    TWindowFrame* m_frame = nullptr;
     QMenu* pmMenu1 = nullptr;
     QTimer* TimerAutoReload = nullptr;
     QTimer* TimerAutoRotation = nullptr;

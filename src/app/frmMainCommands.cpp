@@ -1,6 +1,7 @@
 #include "app/frmMain.h"
 
 #include "app/DesktopNotifier.h"
+#include "app/WindowFrame.h"
 #include "app/frmMain_p.h"
 #include "dialogs/DialogCommon.h"
 #include "dialogs/uLoginSettings.h"
@@ -221,7 +222,7 @@ void TForm1::NotifyMentionsToggled(bool on)
 
 void TForm1::TopMostChosen(bool ticked)
 {
-    ApplyWindowFlags(ticked ? windowFlags() | Qt::WindowStaysOnTopHint
+    m_frame->ApplyFlags(ticked ? windowFlags() | Qt::WindowStaysOnTopHint
                             : windowFlags() & ~Qt::WindowStaysOnTopHint);
 }
 

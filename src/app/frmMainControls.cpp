@@ -2,6 +2,7 @@
 
 #include "app/StatusListDelegate.h"
 #include "app/Strip.h"
+#include "app/WindowFrame.h"
 #include "app/frmMain_p.h"
 #include "dialogs/DialogCommon.h"
 #include "http/HttpCli.h"
@@ -38,6 +39,13 @@ void TForm1::BuildControls()
     client->setObjectName(QStringLiteral("ClientArea"));
     setCentralWidget(client);
 
+    m_frame = new TWindowFrame(
+        this, [this](int frameHeight) { return ModeClientHeight(frameHeight); }, [this] { destroy(); });
+    connect(m_frame, &TWindowFrame::Exposed, this, [this] {
+        // The first frame is painted as soon as this expose has been handled.
+        if (!std::exchange(m_firstFrame, true))
+            QTimer::singleShot(0, this, &TForm1::StartUpReadWhenReady);
+    });
     m_strip = new TStrip(client);
     connect(m_strip, &TStrip::Hovered, this, &TForm1::StripHovered);
     connect(m_strip, &TStrip::StarClicked, this, &TForm1::Image1Click);

@@ -1,6 +1,7 @@
 #include "app/frmMain.h"
 
 #include "app/Strip.h"
+#include "app/WindowFrame.h"
 #include "app/frmMain_p.h"
 #include "dialogs/DialogCommon.h"
 
@@ -20,24 +21,6 @@ using namespace form1;
 // The three display modes, the window's frame across them, and what resting on the strip
 // does to the timers.
 
-void TForm1::ApplyWindowFlags(Qt::WindowFlags flags)
-{
-    if (flags == windowFlags())
-        return;
-    // Changing the flags re-creates the native window, which hides it. The new window's
-    // frame is not known until the window manager has framed it, so the window is made
-    // afresh and placed by its outer corner, which the window system keeps where it was.
-    const bool visible = isVisible();
-    const QPoint position = m_framePending ? m_frameCorner : pos();
-    destroy();
-    setWindowFlags(flags);
-    move(position);
-    m_frameCorner = position;
-    m_framePending = true;
-    if (visible)
-        show();
-}
-
 void TForm1::SetDisplayMode(int mode)
 {
     const bool frameless = windowFlags().testFlag(Qt::FramelessWindowHint);
@@ -46,7 +29,7 @@ void TForm1::SetDisplayMode(int mode)
         m_state.DisplayMode = 1;
         if (frameless) {
             // The re-created framed window is not top-most.
-            ApplyWindowFlags(windowFlags() & ~(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint));
+            m_frame->ApplyFlags(windowFlags() & ~(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint));
         }
         m_strip->ApplyMode(1);
         menuBar()->show();
@@ -72,7 +55,7 @@ void TForm1::SetDisplayMode(int mode)
     case 3:
         m_state.DisplayMode = 3;
         // One change of flags: each re-creates the native window.
-        ApplyWindowFlags(windowFlags() | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+        m_frame->ApplyFlags(windowFlags() | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
         menuBar()->hide();
         resize(width(), ModeClientHeight(0));
         m_strip->ApplyMode(3);
@@ -105,18 +88,6 @@ int TForm1::ModeClientHeight(int frameHeight) const
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
 {
-    const QEvent::Type type = event->type();
-    if (watched == windowHandle()) {
-        if (type == QEvent::Expose && windowHandle()->isExposed()) {
-            windowHandle()->removeEventFilter(this);
-            if (m_framePending)
-                FrameKnown();
-            // The first frame is painted as soon as this expose has been handled.
-            if (!std::exchange(m_firstFrame, true))
-                QTimer::singleShot(0, this, &TForm1::StartUpReadWhenReady);
-        }
-        return QMainWindow::eventFilter(watched, event);
-    }
     if (event->type() == QEvent::ContextMenu) {
         // The popup belongs to the lists too.
         ShowPopup(static_cast<QContextMenuEvent*>(event)->globalPos());
