@@ -16,6 +16,7 @@
 #include "service/PostJob.h"
 #include "service/ReadOutcome.h"
 #include "service/ServicePost.h"
+#include "service/TalkBack.h"
 #include "service/TimelineModel.h"
 #include "service/TimelineReader.h"
 #include "settings/PasswordStore.h"
@@ -352,11 +353,7 @@ void TForm1::closeEvent(QCloseEvent* event)
         // A read still running is called off, and so is a favourite or repeat waiting for
         // its server: nothing outlives the window for long, and nothing reports to it.
         AbandonReads();
-        if (m_favoriteJob) {
-            m_favoriteJob->disconnect(this);
-            m_favoriteJob->Abort();
-            m_favoriteJob = nullptr;
-        }
+        m_talkBack->Abort();
         if (m_offlineSave->isActive())
             SaveOfflineCopy();
         m_closeSaved = SaveSettingsNow(&m_closeError);

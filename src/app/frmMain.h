@@ -2,7 +2,6 @@
 
 #include "app/Strip.h"
 #include "dialogs/ufrmSettings.h"
-#include "service/FavoriteRoute.h"
 #include "service/ServiceAccount.h"
 #include "service/ReadOutcome.h"
 #include "service/TimelineCache.h"
@@ -37,11 +36,12 @@ class QTimer;
 class QTreeView;
 class TDesktopNotifier;
 class TMentionsTab;
-class THttpCli;
 class TPasswordStore;
 class TServerConfigReader;
 struct TServerConfig;
 class TTimelineReader;
+class TTalkBack;
+struct TPostOutcome;
 class TWindowFrame;
 
 // Where a main window takes its configuration from, so tests can use temporary files.
@@ -338,10 +338,10 @@ private:
     QString m_ownScreenName;            // from the server after sign-in; empty: the account name
     TStrip* m_strip = nullptr;
     TWindowFrame* m_frame = nullptr;
+    TTalkBack* m_talkBack = nullptr;   // favourites and repeats
     QMenu* pmMenu1 = nullptr;
     QTimer* TimerAutoReload = nullptr;
     QTimer* TimerAutoRotation = nullptr;
-    THttpCli* HttpCli1 = nullptr;
 
     std::array<QAction*, kItemCount> m_items{};
     QSet<QString> m_repeated;
@@ -371,8 +371,6 @@ private:
     std::optional<TTimelineStatus> m_shown;
     bool m_shownFavorite = false;
     bool m_hasShown = false;
-    QPointer<TPostJob> m_favoriteJob;    // the favourite or repeat running on HttpCli1
-    TFavoriteRoute m_favoriteRoute;   // where favourites go, learnt during the run
     bool m_splitterMoved = false;
 
     // Secondary windows, owned through Qt parentage.

@@ -5,7 +5,7 @@
 #include "app/WindowFrame.h"
 #include "app/frmMain_p.h"
 #include "dialogs/DialogCommon.h"
-#include "http/HttpCli.h"
+#include "service/TalkBack.h"
 #include "service/TimelineModel.h"
 #include "service/TimelineReader.h"
 
@@ -114,8 +114,9 @@ void TForm1::BuildControls()
     m_seenTimer = new QTimer(this);
     m_seenTimer->setSingleShot(true);
     connect(m_seenTimer, &QTimer::timeout, this, &TForm1::CheckSeenClock);
-    HttpCli1 = new THttpCli(this);
-    HttpCli1->setObjectName(QStringLiteral("HttpCli1"));
+    m_talkBack = new TTalkBack(this);
+    connect(m_talkBack, &TTalkBack::FavoriteEnded, this, &TForm1::FavoriteEnded);
+    connect(m_talkBack, &TTalkBack::RepeatEnded, this, &TForm1::RepeatEnded);
 
 }
 

@@ -5,9 +5,9 @@
 #include "app/frmMain_p.h"
 #include "dialogs/DialogCommon.h"
 #include "dialogs/uTwitt.h"
-#include "http/HttpCli.h"
 #include "service/PostJob.h"
 #include "service/ServicePost.h"
+#include "service/TalkBack.h"
 
 #include <QAction>
 #include <QDesktopServices>
@@ -64,18 +64,16 @@ void TForm1::RepeatClick()
             return;
     }
     // The favourite's client: a request of either still running must not be touched.
-    if (m_favoriteJob) {
-        for (const QString& line : PostFailureLines(HttpCli1->StatusCode(), HttpCli1->ReasonPhrase()))
+    if (m_talkBack->Busy()) {
+        for (const QString& line : m_talkBack->BusyLines())
             ShowStatus(line);
         return;
     }
-    m_favoriteJob = StartRetweet(*HttpCli1, Account(), id);
-    connect(m_favoriteJob, &TPostJob::Finished, this, [this, id](const TPostOutcome& outcome) { RepeatEnded(id, outcome); });
+    m_talkBack->Repeat(Account(), id);
 }
 
 void TForm1::RepeatEnded(const QString& statusId, const TPostOutcome& outcome)
 {
-    m_favoriteJob = nullptr;
     if (!outcome.IsAccepted()) {
         for (const QString& line : PostFailureLines(outcome))
             ShowStatus(line);
@@ -122,21 +120,17 @@ void TForm1::Favorite(const QString& statusId)
         return;
     }
     // A second click while a request runs must not touch that request.
-    if (m_favoriteJob) {
-        for (const QString& line : PostFailureLines(HttpCli1->StatusCode(), HttpCli1->ReasonPhrase()))
+    if (m_talkBack->Busy()) {
+        for (const QString& line : m_talkBack->BusyLines())
             ShowStatus(line);
         m_strip->ShowStar(m_shownFavorite);
         return;
     }
-
-    m_favoriteJob = m_favoriteRoute.Start(*HttpCli1, Account(), statusId);
-    connect(m_favoriteJob, &TPostJob::Finished, this,
-            [this, statusId](const TPostOutcome& outcome) { FavoriteEnded(statusId, outcome); });
+    m_talkBack->Favorite(Account(), statusId);
 }
 
 void TForm1::FavoriteEnded(const QString& statusId, const TPostOutcome& outcome)
 {
-    m_favoriteJob = nullptr;
     if (outcome.IsAccepted()) {
         // Every row of this status (a reload may have moved it) now says favourite.
         m_timeline->SetFavorite(statusId);
