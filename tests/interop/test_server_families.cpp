@@ -287,7 +287,7 @@ TEST_P(AnyServer, MentionsAreAnsweredRepeatedOpenedAndCounted)
     action(*form, "mmRepeat")->trigger();
     EXPECT_TRUE(WaitUntil([&] { return trace(*form).last() == QStringLiteral("リピートしました"); }, 5000))
         << trace(*form).last().toStdString();
-    action(*form, "mmBrowser")->trigger();
+    action(*form, local ? "pmBrowser" : "mmBrowser")->trigger();  // both menus' items
     EXPECT_EQ(browser.opened, QList<QUrl>{statusPage(answered.Id)});
 
     // The reply and the repeat are in the friends timeline now; the reply knows what it answers.
