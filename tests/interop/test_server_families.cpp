@@ -199,6 +199,9 @@ TEST_P(AnyServer, AWrongPasswordIsSaidSo)
         auto form = open();
         EXPECT_EQ(trace(*form), (QStringList{"ロード中...", "認証できませんでした"}));
         EXPECT_EQ(rowCount(*form), 0);
+        // The commands are not left locked.
+        EXPECT_TRUE(timer(*form, "TimerAutoReload")->isActive());
+        EXPECT_TRUE(child<QLabel>(*form, "Image1")->isEnabled());
     }
     writeCredentials(user(), password());
     auto form = open();
