@@ -109,19 +109,6 @@ TEST_F(TimelineTest, AFirstReadStartedBeforeTheWindowIsTakenOver)
     EXPECT_EQ(server.connectionCount(), 1);
 }
 
-TEST_F(TimelineTest, RefusedCredentialsLeaveNoRowsAndNoBox)
-{
-    writeCredentials(QStringLiteral("alice"), QStringLiteral("wrong"));
-    server.addConnection(ScriptedServer::reply(Reply(401, "Unauthorized", "Could not authenticate you.")));
-    auto form = makeForm(server.baseUrl());
-
-    EXPECT_TRUE(m_boxes.boxes.empty());
-    EXPECT_EQ(rowCount(*form), 0);
-    EXPECT_EQ(trace(*form), (QStringList{"ロード中...", "認証できませんでした"}));
-    EXPECT_TRUE(timer(*form, "TimerAutoReload")->isActive());
-    EXPECT_TRUE(child<QLabel>(*form, "Image1")->isEnabled());
-}
-
 TEST_F(TimelineTest, LoadingLineIsPaintedBeforeTheReadBlocks)
 {
     writeCredentials();

@@ -4,6 +4,7 @@
 // once, a close waits for the keyring, and a portable copy never asks it.
 #include "FormHarness.h"
 #include "LocalService.h"
+#include "ProgramProcess.h"
 #include "SecretService.h"
 
 #include "dialogs/uLoginSettings.h"
@@ -13,7 +14,6 @@
 
 #include <QLineEdit>
 #include <QMenu>
-#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -169,7 +169,7 @@ TEST_P(EndedProgram, TheInstalledOneMovesThePasswordAtCloseThePortableOneNever)
     LocalService service(options);
     ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
     QTemporaryDir dir;
-    QString exe = qEnvironmentVariable("BRIMLARK_EXE");
+    QString exe = ProgramProcess::BuiltExecutable();
     ASSERT_FALSE(exe.isEmpty());
     QString ini = dir.filePath(QStringLiteral("config/brimlark/brimlark.ini"));
     if (portable) {
@@ -178,35 +178,18 @@ TEST_P(EndedProgram, TheInstalledOneMovesThePasswordAtCloseThePortableOneNever)
         exe = dir.filePath(QStringLiteral("brimlark"));
         ini = dir.filePath(QStringLiteral("brimlark.ini"));
     }
-    QDir().mkpath(QFileInfo(ini).path());
-    const QByteArray legacy = "[App]\nUSR=\x3e\x3f\x37\x35\nPWD=\x3e\x3f\x37\x35\nPasswordStore=keyring\n";  // demo / demo
-    {
-        QFile file(ini);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(legacy) == legacy.size());
-    }
-    QProcessEnvironment env = Keyring().ClientEnvironment(QProcessEnvironment::systemEnvironment());
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), dir.filePath(QStringLiteral("cache")));
-    env.remove(QStringLiteral("BRIMLARK_API"));
-    QProcess program;
-    program.setProcessEnvironment(env);
-    program.setProcessChannelMode(QProcess::MergedChannels);
-    program.start(exe, {QStringLiteral("--api"), QString::fromUtf8(service.baseUrl()), QStringLiteral("--verbose")});
-    QByteArray output;
-    QElapsedTimer waited;
-    waited.start();
-    while (!output.contains("strActiveStateId=") && program.state() != QProcess::NotRunning && waited.elapsed() < 20000) {
-        program.waitForReadyRead(200);
-        output += program.readAll();
-    }
-    ASSERT_TRUE(output.contains("strActiveStateId=")) << output.constData();
-    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
-    ASSERT_TRUE(program.waitForFinished(15000));
-    output += program.readAll();
-    EXPECT_EQ(program.exitCode(), 0) << output.constData();
+    ASSERT_TRUE(WriteSettingsFile(ini, kDemoAccountSettings + QByteArray("PasswordStore=keyring\n")));
+    ProgramProcess::Options run;
+    run.executable = exe;
+    run.cacheHome = dir.filePath(QStringLiteral("cache"));
+    run.environment = Keyring().ClientEnvironment(QProcessEnvironment::systemEnvironment());
+    run.environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    ProgramProcess program({QStringLiteral("--api"), QString::fromUtf8(service.baseUrl()), QStringLiteral("--verbose")}, run);
+    ASSERT_TRUE(program.WaitForOutput("strActiveStateId=")) << program.Output().constData();
+    ASSERT_TRUE(program.EndBy(SIGTERM, 15000));
+    EXPECT_TRUE(program.ExitedCleanly()) << program.Output().constData();
 
-    EXPECT_EQ(FilePwd(ini), portable ? QByteArray("\x3e\x3f\x37\x35") : QByteArray()) << output.constData();
+    EXPECT_EQ(FilePwd(ini), portable ? QByteArray("\x3e\x3f\x37\x35") : QByteArray()) << program.Output().constData();
     EXPECT_EQ(InKeyring(QStringLiteral("demo"), QString::fromUtf8(service.baseUrl())),
               portable ? QString() : QStringLiteral("demo"));
 }

@@ -1,10 +1,9 @@
 // What is new since the user last looked, end to end against the local service: the
-// unseen marks and count, the offline copy, the server's own text limit and the
-// notification item without a notification service.
+// unseen marks and count, the offline copy and the notification item without a
+// notification service.
 #include "FormHarness.h"
 #include "LocalService.h"
 
-#include "dialogs/uTwitt.h"
 #include "http/HttpCli.h"
 #include "service/ServicePost.h"
 #include "PostWait.h"
@@ -26,11 +25,10 @@ protected:
         ASSERT_TRUE(service->isRunning()) << service->errorString().toStdString();
         writeCredentials(QString::fromLatin1(LocalService::kDemoUser), QString::fromLatin1(LocalService::kDemoPassword));
     }
-    static LocalService::Options Seeded(int textLimit = -1)
+    static LocalService::Options Seeded()
     {
         LocalService::Options options;
         options.seed = true;
-        options.textLimit = textLimit;
         return options;
     }
     // A status of a friend the demo account follows.
@@ -183,19 +181,6 @@ TEST_F(NewsTest, TheMentionsAreKeptForTheNextStartWithTheirMarks)
     }
     EXPECT_EQ(offline, texts);
     EXPECT_EQ(child<QTabWidget>(*form, "PageControl1")->tabText(1), QStringLiteral("@返信"));
-}
-
-TEST_F(NewsTest, ThePostingDialogCountsAgainstThePublishedLimit)
-{
-    service = std::make_unique<LocalService>(Seeded(500));
-    ASSERT_TRUE(service->isRunning());
-    auto form = makeForm(service->baseUrl(), true);
-    WaitUntil([&] { return form->TextLimit().value_or(-1) == 500; }, 5000);
-    EXPECT_EQ(form->TextLimit().value_or(-1), 500);
-    auto* twitt = form->findChild<TfrmTwitt*>();
-    ASSERT_NE(twitt, nullptr);
-    twitt->memoTwitt->setPlainText(QStringLiteral("abc"));
-    EXPECT_EQ(twitt->lblStrCount->text(), QStringLiteral("3/500"));
 }
 
 TEST_F(NewsTest, WithoutANotificationServiceTheItemIsOff)

@@ -3,6 +3,7 @@
 // (SIGTERM, SIGINT, SIGHUP, sent to the real program) close the window in order.
 #include "FormHarness.h"
 #include "LocalService.h"
+#include "ProgramProcess.h"
 #include "ScriptedServer.h"
 
 #include "dialogs/uLoginSettings.h"
@@ -11,7 +12,6 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
-#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 
@@ -64,98 +64,62 @@ TEST_F(SettingsOnChange, CredentialsModeTimersAndNotifyAreWrittenAtOnce)
 
 // The real program, closed by a signal as a desktop session or a service manager closes
 // it: the window closes in order, the settings are written and the process ends with 0.
-class EndedBySignal : public ::testing::TestWithParam<int> {};
+class ProgramEnded : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (ProgramProcess::BuiltExecutable().isEmpty())
+            GTEST_SKIP() << "BRIMLARK_EXE is not set";
+        ASSERT_TRUE(WriteSettingsFile(ini));
+    }
+    QByteArray written() const
+    {
+        QFile file(ini);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+    }
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("brimlark.ini"));
+    const ProgramProcess::Options options{{}, QStringLiteral("offscreen"), dir.filePath(QStringLiteral("cache"))};
+};
+class EndedBySignal : public ProgramEnded, public ::testing::WithParamInterface<int> {};
 
 TEST_P(EndedBySignal, ClosesInOrderAndSaves)
 {
-    const QString exe = qEnvironmentVariable("BRIMLARK_EXE");
-    if (exe.isEmpty())
-        GTEST_SKIP() << "BRIMLARK_EXE is not set";
-    LocalService::Options options;
-    options.seed = true;
-    LocalService service(options);
+    LocalService::Options seeded;
+    seeded.seed = true;
+    LocalService service(seeded);
     ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
-    QTemporaryDir dir;
-    const QString ini = dir.filePath(QStringLiteral("brimlark.ini"));
-    {
-        QFile file(ini);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("[App]\nUSR=\x3e\x3f\x37\x35\nPWD=\x3e\x3f\x37\x35\n");  // demo / demo, scrambled
-    }
+    ProgramProcess program({QStringLiteral("--api"), QString::fromUtf8(service.baseUrl()), QStringLiteral("--settings"),
+                            ini, QStringLiteral("--verbose")},
+                           options);
+    ASSERT_TRUE(program.WaitForOutput("strActiveStateId=")) << program.Output().constData();
 
-    QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), dir.filePath(QStringLiteral("cache")));
-    env.remove(QStringLiteral("BRIMLARK_API"));
-    program.setProcessEnvironment(env);
-    program.setProcessChannelMode(QProcess::MergedChannels);
-    program.start(exe, {QStringLiteral("--api"), QString::fromUtf8(service.baseUrl()), QStringLiteral("--settings"), ini,
-                        QStringLiteral("--verbose")});
-    QByteArray output;
-    QElapsedTimer waited;
-    waited.start();
-    while (!output.contains("strActiveStateId=") && program.state() != QProcess::NotRunning && waited.elapsed() < 20000) {
-        program.waitForReadyRead(200);
-        output += program.readAll();
-    }
-    ASSERT_TRUE(output.contains("strActiveStateId=")) << output.constData();
-
-    ::kill(static_cast<pid_t>(program.processId()), GetParam());
-    ASSERT_TRUE(program.waitForFinished(10000)) << "still running after the signal";
-    output += program.readAll();
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << output.constData();
-    EXPECT_EQ(program.exitCode(), 0) << output.constData();
-    QFile file(ini);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray written = file.readAll();
-    EXPECT_TRUE(written.contains("iMode=") && written.contains("WindowX=")) << written.constData();
+    ASSERT_TRUE(program.EndBy(GetParam())) << "still running after the signal";
+    EXPECT_TRUE(program.ExitedCleanly()) << program.Output().constData();
+    EXPECT_TRUE(written().contains("iMode=") && written().contains("WindowX=")) << written().constData();
 }
 
 // Closed while its start-up read trickles in: the read is called off, its thread ends, and
 // the process exits normally and soon, with its settings written.
-TEST(EndedDuringARead, TheReadIsCalledOffAndTheProcessEndsNormally)
+TEST_F(ProgramEnded, DuringAReadTheReadIsCalledOffAndTheProcessEndsNormally)
 {
-    const QString exe = qEnvironmentVariable("BRIMLARK_EXE");
-    if (exe.isEmpty())
-        GTEST_SKIP() << "BRIMLARK_EXE is not set";
     ScriptedServer server;
     const QByteArray reply = Ok(TimelineXml(ThreeRows()));
     server.addConnection({ScriptedServer::Step::readRequest(), ScriptedServer::Step::trickle(reply, 100),
                           ScriptedServer::Step::close()});
-    QTemporaryDir dir;
-    const QString ini = dir.filePath(QStringLiteral("brimlark.ini"));
-    {
-        QFile file(ini);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("[App]\nUSR=\x3e\x3f\x37\x35\nPWD=\x3e\x3f\x37\x35\n");
-    }
-    QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), dir.filePath(QStringLiteral("cache")));
-    program.setProcessEnvironment(env);
-    program.setProcessChannelMode(QProcess::MergedChannels);
-    program.start(exe, {QStringLiteral("--api"), QString::fromUtf8(server.baseUrl()), QStringLiteral("--settings"), ini});
-    QElapsedTimer waited;
-    waited.start();
-    while (server.connectionCount() == 0 && waited.elapsed() < 10000)
-        QTest::qWait(20);
+    ProgramProcess program({QStringLiteral("--api"), QString::fromUtf8(server.baseUrl()), QStringLiteral("--settings"), ini},
+                           options);
+    WaitUntil([&] { return server.connectionCount() > 0; }, 10000);
     ASSERT_EQ(server.connectionCount(), 1) << "the start-up read never came";
     QTest::qWait(300);  // well into the trickle
 
     QElapsedTimer closing;
     closing.start();
-    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
-    ASSERT_TRUE(program.waitForFinished(10000));
-    const QByteArray output = program.readAll();
+    ASSERT_TRUE(program.EndBy(SIGTERM));
     EXPECT_LT(closing.elapsed(), 3000) << "the trickle alone would take " << reply.size() / 10 << " s";
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << output.constData();
-    EXPECT_EQ(program.exitCode(), 0) << output.constData();
-    EXPECT_FALSE(output.contains("still running")) << output.constData();
-    QFile file(ini);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(file.readAll().contains("WindowX="));
+    EXPECT_TRUE(program.ExitedCleanly()) << program.Output().constData();
+    EXPECT_FALSE(program.Output().contains("still running")) << program.Output().constData();
+    EXPECT_TRUE(written().contains("WindowX="));
 }
 
 INSTANTIATE_TEST_SUITE_P(Program, EndedBySignal, ::testing::Values(SIGTERM, SIGINT, SIGHUP),

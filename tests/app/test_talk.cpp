@@ -1,8 +1,6 @@
 // Talking back to the status shown in the strip, through the window as a user does: a
-// reply from the menu or Ctrl+R, a repeat after its question, the status's page in the
-// browser (a URL handler stands in for it).
+// reply from the menu or Ctrl+R and a repeat after its question, with the bytes sent.
 #include "FormHarness.h"
-#include "FakeBrowser.h"
 #include "ScriptedServer.h"
 
 #include "dialogs/uTwitt.h"
@@ -17,7 +15,7 @@ using namespace harness;
 
 namespace {
 
-// Three statuses by "u"; the second a reply, the third with its own web page.
+// Three statuses by "u"; the second a reply, the third alice's own.
 QByteArray Statuses()
 {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<statuses type=\"array\">\n"
@@ -27,7 +25,6 @@ QByteArray Statuses()
            "<in_reply_to_status_id>300</in_reply_to_status_id>"
            "<user><name>花子</name><screen_name>hanako</screen_name></user></status>\n"
            "<status><id>303</id><text>三番目</text><favorited>false</favorited>"
-           "<external_url>https://friendica.example/display/abc</external_url>"
            "<user><name>アリス</name><screen_name>alice</screen_name></user></status>\n"
            "</statuses>\n";
 }
@@ -141,18 +138,6 @@ TEST_F(TalkTest, RepeatAsksFirstAndIsRefusedForOnesOwnStatus)
     EXPECT_FALSE(action(*form, "mmRepeat")->isEnabled());
     EXPECT_FALSE(action(*form, "mmRepeat")->isEnabled());
     EXPECT_TRUE(action(*form, "mmReply")->isEnabled());
-}
-
-TEST_F(TalkTest, TheBrowserGetsTheStatusPage)
-{
-    FakeBrowser browser;
-    auto form = start();
-    action(*form, "mmBrowser")->trigger();  // GNU social: the site without "/api"
-    setCurrentRow(*form, 2);
-    form->ListView1Click();  // the last row is shown by a click
-    action(*form, "mmBrowser")->trigger();  // the server's own address for it
-    EXPECT_EQ(browser.opened, (QList<QUrl>{QUrl(QString::fromLatin1(server.baseUrl()) + QStringLiteral("/notice/301")),
-                                           QUrl(QStringLiteral("https://friendica.example/display/abc"))}));
 }
 
 // A status with emoji shows them in colour in the list and in the strip, not as boxes:

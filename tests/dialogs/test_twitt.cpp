@@ -3,7 +3,6 @@
 
 #include "dialogs/DialogCommon.h"
 #include "http/HttpCli.h"
-#include "LocalService.h"
 #include "ScriptedServer.h"
 #include "dialogs/ModalHelper.h"
 
@@ -14,12 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
-#include <QEventLoop>
 #include <QMessageBox>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QXmlStreamReader>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -497,94 +491,6 @@ TEST(PostingDialogLayout, TheCountHasAnAccessibleName)
     QAccessibleInterface* count = QAccessible::queryAccessibleInterface(dlg.lblStrCount);
     ASSERT_NE(count, nullptr);
     EXPECT_EQ(count->text(QAccessible::Name), QStringLiteral("文字数"));
-}
-
-} // namespace
-
-namespace {
-
-// The real local service: what the dialog posts is what the timeline shows.
-class PostingToTheLocalService : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
-        state.AccountName = QString::fromLatin1(LocalService::kDemoUser);
-        state.Password = QString::fromLatin1(LocalService::kDemoPassword);
-        state.ApiBase = QString::fromLatin1(service.baseUrl());
-    }
-    QString postCopy() const { return m_dir.filePath(QStringLiteral("post.txt")); }
-
-    // The text of the newest status in the friends timeline.
-    QString NewestText()
-    {
-        QNetworkAccessManager manager;
-        QNetworkRequest request(QUrl(QString::fromLatin1(service.baseUrl() + "/statuses/friends_timeline.xml")));
-        request.setRawHeader("Authorization", "Basic " + QByteArray("demo:demo").toBase64());
-        QNetworkReply* reply = manager.get(request);
-        QEventLoop loop;
-        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
-        loop.exec();
-        QXmlStreamReader xml(reply->readAll());
-        reply->deleteLater();
-        while (xml.readNextStartElement() || !xml.atEnd()) {
-            if (xml.isStartElement() && xml.name() == QLatin1String("text"))
-                return xml.readElementText();
-            if (xml.hasError())
-                break;
-        }
-        return QStringLiteral("<no status>");
-    }
-
-    LocalService service{MakeOptions()};
-    static LocalService::Options MakeOptions()
-    {
-        LocalService::Options options;
-        options.seed = true;
-        return options;
-    }
-    TMainState state;
-    QStringList status;
-    QTemporaryDir m_dir;
-};
-
-TEST_F(PostingToTheLocalService, PostedTextIsNewestInTheTimeline)
-{
-    TfrmTwitt dlg(From(state), postCopy(), [this](const QString& line) { status << line; }, nullptr);
-    const QString texts[] = {
-        QStringLiteral("a b&c=d +100% ~(ok)!"),
-        QStringLiteral("日本語のつぶやき\nline2\nline3"),
-    };
-    for (const QString& text : texts) {
-        dlg.show();
-        dlg.memoTwitt->setPlainText(text);
-        QTest::mouseClick(dlg.btnTwitt, Qt::LeftButton);
-        ASSERT_TRUE(QTest::qWaitFor([&dlg] { return !dlg.Posting(); }, 10000));
-        EXPECT_FALSE(dlg.isVisible()) << status.join(QLatin1Char('\n')).toStdString();
-        QString expected = text;
-        if (const qsizetype firstBreak = expected.indexOf(QLatin1Char('\n')); firstBreak >= 0)
-            expected.remove(firstBreak, 1);  // the first break goes
-        expected.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-        const QString newest = NewestText();
-        EXPECT_TRUE(newest == expected || newest == QString(expected).replace(QLatin1String("\r\n"), QLatin1String("\n")))
-            << newest.toStdString() << " / " << status.join(QLatin1Char('|')).toStdString();
-    }
-}
-
-TEST_F(PostingToTheLocalService, WrongPasswordIsAFailureNotAPost)
-{
-    state.Password = QStringLiteral("wrong");
-    TfrmTwitt dlg(From(state), postCopy(), [this](const QString& line) { status << line; }, nullptr);
-    dlg.show();
-    dlg.memoTwitt->setPlainText(QStringLiteral("should not appear"));
-    QTest::mouseClick(dlg.btnTwitt, Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&dlg] { return !dlg.Posting(); }, 10000));
-    EXPECT_TRUE(dlg.isVisible());
-    EXPECT_EQ(dlg.memoTwitt->toPlainText(), QStringLiteral("should not appear"));
-    ASSERT_FALSE(status.isEmpty());
-    EXPECT_EQ(status.front(), QStringLiteral("Post Failed ! StatusCode   = 401"));
-    EXPECT_NE(NewestText(), QStringLiteral("should not appear"));
 }
 
 } // namespace

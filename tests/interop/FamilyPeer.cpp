@@ -26,11 +26,9 @@ QByteArray Reason(int code)
 {
     switch (code) {
     case 200: return "OK";
-    case 304: return "Not Modified";
     case 401: return "Unauthorized";
     case 403: return "Forbidden";
     case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
     case 413: return "Request Entity Too Large";
     default: return "Bad Request";
     }
@@ -181,23 +179,8 @@ QStringList FamilyPeer::posted() const
     return m_posted;
 }
 
-QStringList FamilyPeer::postedInReplyTo() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_postedInReplyTo;
-}
 
-QByteArray FamilyPeer::lastUpdateBody() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_lastUpdateBody;
-}
 
-QStringList FamilyPeer::retweetsAsked() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_retweetsAsked;
-}
 
 int FamilyPeer::mention(const QString& text)
 {
@@ -305,8 +288,7 @@ void FamilyPeer::writeReply(int fd, const Reply& reply) const
 {
     QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.code) + ' ' + Reason(reply.code) + "\r\n";
     out += "Connection: close\r\n";
-    if (reply.code != 304)
-        out += "Content-Type: " + reply.type + "\r\n";
+    out += "Content-Type: " + reply.type + "\r\n";
     for (const QByteArray& h : reply.headers)
         out += h + "\r\n";
     // PHP's own server, as GNU social runs under it, ends the body by closing.
@@ -356,13 +338,6 @@ FamilyPeer::Reply FamilyPeer::answer(const Request& request)
     }
     const QByteArray retweetPath = "statuses/retweet/";
     const bool isRetweet = call.startsWith(retweetPath) && call.endsWith(".xml");
-    if (get && (call == "statuses/update.xml" || isRetweet) && m_family == GnuSocial) {
-        reply.code = 405;
-        reply.type = "text/html; charset=utf-8";
-        reply.body = "<!DOCTYPE html>\n<html><head><title>Error</title></head><body><p>This method requires a POST.</p>"
-                     "</body></html>\n";
-        return reply;
-    }
     // Both families let an account sign in with its e-mail address as well.
     const QByteArray authorization = request.header("Authorization");
     const auto signsIn = [&authorization](const QByteArray& user) {
@@ -374,13 +349,8 @@ FamilyPeer::Reply FamilyPeer::answer(const Request& request)
     if (get && call == "statuses/friends_timeline.xml") {
         const int page = PageOf(request.query);
         if (m_family == GnuSocial) {
-            const QByteArray etag = "\"" + QByteArray::number(m_timeline.front().id) + "-" + QByteArray::number(page)
-                                    + "-" + QByteArray::number(qsizetype(m_favourites.size())) + "\"";
-            if (request.header("If-None-Match") == etag) {
-                reply.code = 304;
-                return reply;
-            }
-            reply.headers = {"ETag: " + etag, "Last-Modified: " + kLastModified};
+            reply.headers = {"ETag: \"" + QByteArray::number(m_timeline.front().id) + "-" + QByteArray::number(page) + "\"",
+                             "Last-Modified: " + kLastModified};
         }
         reply.body = statusesXml(m_timeline, page);
         return reply;
@@ -397,7 +367,6 @@ FamilyPeer::Reply FamilyPeer::answer(const Request& request)
     if (post && isRetweet)
         return retweet(request, call.mid(retweetPath.size(), call.size() - retweetPath.size() - 4));
     if (post && call == "statuses/update.xml") {
-        m_lastUpdateBody = request.body;
         const QString text = FormField(request.body, "status");
         const QString inReplyTo = FormField(request.body, "in_reply_to_status_id");
         const int limit = NoticeLimit(m_options.textLimit, m_options.contentLimit);
@@ -410,7 +379,6 @@ FamilyPeer::Reply FamilyPeer::answer(const Request& request)
             return failure(403, "Too many duplicate messages too quickly; take a breather and post again in a few minutes.",
                            request);
         m_posted << text;
-        m_postedInReplyTo << inReplyTo;
         // A reply to a status the peer does not know answers nothing.
         const int parent = inReplyTo.toInt();
         const bool known = parent == kAccountStatusId || (parent > 0 && find(parent));
@@ -441,7 +409,6 @@ FamilyPeer::Reply FamilyPeer::answer(const Request& request)
 
 FamilyPeer::Reply FamilyPeer::retweet(const Request& request, const QByteArray& id)
 {
-    m_retweetsAsked << QString::fromUtf8(id);
     bool isNumber = false;
     const Status* target = find(id.toInt(&isNumber));
     if (!isNumber || !target)

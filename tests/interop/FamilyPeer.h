@@ -3,11 +3,10 @@
 // interface, answering the calls the program makes the way that family does:
 //
 // GNU social 2.x under PHP's own server: replies framed by the close (HTTP/1.1,
-// "Connection: close", no length, no chunks); the timeline carries ETag and Last-Modified
-// and answers 304 to a matching If-None-Match; failures are <hash><error/><request/></hash>
-// with 401 (realm "<site name> API"), 403 for a repeated favourite or the same status
-// again, 413 for a status over the limit; a GET of statuses/update.xml is 405 with an HTML
-// page; statusnet/config.xml prints 0 as "false" and 1 as "true".
+// "Connection: close", no length, no chunks); the timeline carries ETag and Last-Modified;
+// failures are <hash><error/><request/></hash> with 401 (realm "<site name> API"), 403 for
+// a repeated favourite or the same status again, 413 for a status over the limit;
+// statusnet/config.xml prints 0 as "false" and 1 as "true".
 //
 // Friendica: the calls under /api and /api/1.1; the timeline's root in the default
 // namespace http://api.twitter.com with statusnet:, friendica: and georss: prefixes, each
@@ -73,12 +72,6 @@ public:
     // Status ids the account has made favourites; texts posted, oldest first.
     std::set<QString> favourites() const;
     QStringList posted() const;
-    // For each text posted, the in_reply_to_status_id sent with it ("" when none).
-    QStringList postedInReplyTo() const;
-    // The body of the last statuses/update.xml request, refused or not.
-    QByteArray lastUpdateBody() const;
-    // The ids of every repeat asked for with a POST, oldest first, refused ones too.
-    QStringList retweetsAsked() const;
     // One of the others posts text naming the account: the newest status of both the
     // timeline and the mentions. Its id.
     int mention(const QString& text);
@@ -136,8 +129,5 @@ private:
     std::set<QString> m_favourites;
     std::set<int> m_repeated;        // originals alice has repeated
     QStringList m_posted;
-    QStringList m_postedInReplyTo;
-    QByteArray m_lastUpdateBody;
-    QStringList m_retweetsAsked;
     std::vector<QByteArray> m_requests;
 };

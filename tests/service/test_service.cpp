@@ -7,7 +7,6 @@
 #include "service/TimelineRead.h"
 #include "service/TimelineReader.h"
 
-#include "LocalService.h"
 #include "LoopbackListener.h"
 #include "PostWait.h"
 #include "ScriptedServer.h"
@@ -618,52 +617,8 @@ TEST(ServiceOverIPv6, LoopbackServiceOnV6AloneWorksForReadsAndPosts)
 
 // The whole road against the real local service: a post shows up on the first page and
 // a favourite shows on its next read.
-TEST(LocalServiceRoundTrip, PostThenFavouriteThenRead)
-{
-    LocalService::Options options;
-    options.seed = true;
-    LocalService service(options);
-    ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
-    const TServiceAccount account{QString::fromUtf8(service.baseUrl()), QStringLiteral("demo"), QStringLiteral("demo"), {}};
-    THttpCli client;
-
-    const QString text = QStringLiteral("サービス層から %1").arg(QCoreApplication::applicationPid());
-    ASSERT_TRUE(PostStatusAndWait(client, account, StatusUpdateBody(StatusUpdateText(text))).IsAccepted());
-    TTimelinePage page = ReadTimelinePage(account, 1, {});
-    ASSERT_TRUE(page.Ok()) << page.Message.toStdString();
-    ASSERT_FALSE(page.Rows.isEmpty());
-    const TStatusRow newest = page.Rows.first();
-    EXPECT_EQ(newest.Text, text);
-    EXPECT_EQ(newest.Favorited, QStringLiteral("false"));
-
-    ASSERT_TRUE(PostFavoriteAndWait(client, account, newest.Id).IsAccepted());
-    page = ReadTimelinePage(account, 1, {});
-    ASSERT_TRUE(page.Ok());
-    EXPECT_EQ(page.Rows.first().Favorited, QStringLiteral("true"));
-
-    const TTimelinePage wrong = ReadTimelinePage({account.ApiBase, account.AccountName, QStringLiteral("nope"), {}}, 1, {});
-    EXPECT_EQ(wrong.Failure, TReadFailure::Refused);
-}
-
 // The text limit GNU social publishes: what the local service serves, read as the
 // timeline is, and only when it is sound.
-TEST(ServerConfig, TheLocalServicePublishesItsLimitToAnyone)
-{
-    for (int published : {-1, 0, 500}) {
-        SCOPED_TRACE(published);
-        LocalService::Options options;
-        options.prefix = "/api";
-        options.textLimit = published;
-        LocalService service(options);
-        ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
-        // Unknown credentials: the document is not private.
-        const TServerConfig config = ReadServerConfig(
-            {QString::fromUtf8(service.baseUrl()), QStringLiteral("nobody"), QStringLiteral("x"), {}}, {});
-        EXPECT_EQ(config.Read, published >= 0);
-        EXPECT_EQ(config.TextLimit, published >= 0 ? std::optional<int>(published) : std::nullopt);
-    }
-}
-
 TEST(ServerConfig, OnlyASoundLimitIsTaken)
 {
     const auto config = [](const QByteArray& limit) {

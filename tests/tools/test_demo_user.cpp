@@ -5,6 +5,7 @@
 // the demo's database. And a program ended while its post hangs ends at once, normally.
 #include "Desktop.h"
 #include "LocalService.h"
+#include "ProgramProcess.h"
 #include "ScriptedServer.h"
 #include "ServiceClient.h"
 
@@ -137,20 +138,9 @@ TEST(DemoAsAUser, EndedWhileItsPostHangsTheProgramExitsAtOnce)
 
     QTemporaryDir dir;
     const QString ini = dir.filePath(QStringLiteral("brimlark.ini"));
-    {
-        QFile file(ini);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("[App]\nUSR=\x3e\x3f\x37\x35\nPWD=\x3e\x3f\x37\x35\n");  // demo / demo, scrambled
-    }
-    QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "xcb");
-    env.insert("XDG_CACHE_HOME", dir.filePath(QStringLiteral("cache")));
-    env.remove("BRIMLARK_API");
-    program.setProcessEnvironment(env);
-    program.setProcessChannelMode(QProcess::MergedChannels);
-    program.start(qEnvironmentVariable("BRIMLARK_EXE"),
-                  {QStringLiteral("--api"), QString::fromUtf8(server.baseUrl()), QStringLiteral("--settings"), ini});
+    ASSERT_TRUE(WriteSettingsFile(ini));
+    ProgramProcess program({QStringLiteral("--api"), QString::fromUtf8(server.baseUrl()), QStringLiteral("--settings"), ini},
+                           {{}, QStringLiteral("xcb"), dir.filePath(QStringLiteral("cache"))});
     const QString window = WaitForWindow(QStringLiteral("^Brimlark_Simple"), 30000);
     ASSERT_FALSE(window.isEmpty()) << "the main window did not appear";
     QElapsedTimer clock;
@@ -172,11 +162,9 @@ TEST(DemoAsAUser, EndedWhileItsPostHangsTheProgramExitsAtOnce)
     ASSERT_TRUE(server.request(4).startsWith("POST /statuses/update.xml ")) << server.request(4).constData();
 
     clock.restart();
-    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
-    ASSERT_TRUE(program.waitForFinished(10000)) << "still running after SIGTERM";
+    ASSERT_TRUE(program.EndBy(SIGTERM)) << "still running after SIGTERM";
     EXPECT_LT(clock.elapsed(), 1500);
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << program.readAll().constData();
-    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_TRUE(program.ExitedCleanly()) << program.Output().constData();
     // The post's socket was closed, not left for the server to time out.
     EXPECT_TRUE(server.waitForFinished(5, 2000));
 }

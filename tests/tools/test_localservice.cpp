@@ -158,6 +158,11 @@ TEST_F(SeededService, TimelineReplyFollowsTheSchemaInOrder)
         EXPECT_EQ(date.substr(19, 6), " +0000") << date;
         EXPECT_NO_THROW((void)std::stoi(childText(childElement(status, "user"), "followers_count")));
     }
+    // A HEAD has the head alone.
+    auto head = client.http.Head("/statuses/friends_timeline.xml");
+    ASSERT_TRUE(head);
+    EXPECT_EQ(head->status, 200);
+    EXPECT_TRUE(head->body.empty());
 }
 
 TEST_F(SeededService, PagesWalkTheFriendsTimelineNewestFirstWithoutOutsiders)
@@ -225,15 +230,6 @@ TEST_F(SeededService, NonNumericPagesAreRefusedWithAClearMessage)
         EXPECT_EQ(res->status, 400) << query;
         EXPECT_NE(errorOf(res->body).find("page"), std::string::npos) << query << ": " << res->body;
     }
-}
-
-TEST_F(SeededService, HeadOfTheTimelineHasNoBody)
-{
-    ServiceClient client(service);
-    auto res = client.http.Head("/statuses/friends_timeline.xml");
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->status, 200);
-    EXPECT_TRUE(res->body.empty());
 }
 
 // ---- authentication ---------------------------------------------------------------
@@ -341,45 +337,6 @@ TEST_F(SeededService, PostedStatusesAreDecodedStoredAndShownFirst)
     EXPECT_EQ(childText(xmlDocGetRootElement(parseXml(res->body).get()), "source"), "web");
 }
 
-TEST_F(SeededService, OverLongStatusesAreStoredCutTo140Utf16Units)
-{
-    ServiceClient client(service);
-    const auto post = [&](const std::string& encoded) {
-        auto res = client.update("status=" + encoded + "&source=brimlark");
-        EXPECT_TRUE(res);
-        EXPECT_EQ(res->status, 200);
-        return readStatus(xmlDocGetRootElement(parseXml(res->body).get()));
-    };
-    const auto repeat = [](const std::string& s, int n) {
-        std::string out;
-        for (int i = 0; i < n; ++i)
-            out += s;
-        return out;
-    };
-    const std::string a = "%E3%81%82";  // あ, one unit
-    const std::string flower = "%F0%9F%8C%B8";  // a surrogate pair, two units
-
-    ReadStatus s = post(repeat(a, 140));
-    EXPECT_EQ(s.text, repeat("\xE3\x81\x82", 140));
-    EXPECT_EQ(s.truncated, "false");
-
-    s = post(repeat(a, 141));
-    EXPECT_EQ(s.text, repeat("\xE3\x81\x82", 140));
-    EXPECT_EQ(s.truncated, "true");
-
-    // 139 units and a pair that would straddle the limit: the pair goes whole.
-    s = post(repeat("x", 139) + flower + "y");
-    EXPECT_EQ(s.text, repeat("x", 139));
-    EXPECT_EQ(s.truncated, "true");
-
-    s = post(repeat(flower, 70));
-    EXPECT_EQ(s.text, repeat("\xF0\x9F\x8C\xB8", 70));
-    EXPECT_EQ(s.truncated, "false");
-
-    bool ok = false;
-    EXPECT_EQ(readTimeline(client.timeline()->body, &ok).front().text, repeat("\xF0\x9F\x8C\xB8", 70));
-}
-
 TEST_F(SeededService, BadFormBodiesAreRefusedAndStoreNothing)
 {
     ServiceClient client(service);
@@ -471,35 +428,6 @@ TEST_F(SeededService, UnknownOrMalformedFavouriteIdsAreNotFound)
         EXPECT_EQ(errorOf(res->body), "No status found with that ID.") << id;
     }
     EXPECT_EQ(snapshot(service.dbPath()), before);
-}
-
-TEST_F(SeededService, ConcurrentPostsAndFavouritesAllLandAndKeepTheFileSound)
-{
-    constexpr int kThreads = 6;
-    constexpr int kEach = 10;
-    const DbSnapshot before = snapshot(service.dbPath());
-    const std::vector<std::string> users{"demo", "sakura", "kenji", "yuki"};
-    std::atomic<int> succeeded{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            const std::string& user = users[t % users.size()];
-            ServiceClient client(service, user, user);
-            for (int i = 0; i < kEach; ++i) {
-                auto posted = client.update("status=" + user + "+" + std::to_string(t) + "-" + std::to_string(i));
-                succeeded += posted && posted->status == 200;
-                auto marked = client.favourite(std::to_string(5000000001LL + t * kEach + i));
-                succeeded += marked && marked->status == 200;
-            }
-        });
-    }
-    for (std::thread& thread : threads)
-        thread.join();
-    EXPECT_EQ(succeeded, kThreads * kEach * 2);
-    const DbSnapshot after = snapshot(service.dbPath());
-    EXPECT_EQ(after.integrity, "ok");
-    EXPECT_EQ(after.statuses, before.statuses + kThreads * kEach);
-    EXPECT_GT(after.favourites, before.favourites);
 }
 
 // ---- replies, repeats, mentions, the account ---------------------------------------------
@@ -637,29 +565,6 @@ TEST_F(SeededService, ARepeatHoldsTheOriginalAndIsMadeOnceAndNeverOfYourOwn)
     EXPECT_EQ(readStatus(childElement(xmlDocGetRootElement(doc.get()), "retweeted_status")).text, longest);
 }
 
-TEST_F(SeededService, RepeatsOfOneStatusAtOnceMakeOneRepeat)
-{
-    ServiceClient demo(service);
-    const ReadStatus original = someoneElses(demo, "yuki");
-    ASSERT_NE(original.id, "<none>");
-    const DbSnapshot before = snapshot(service.dbPath());
-    std::atomic<int> made{0}, refused{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 6; ++t) {
-        threads.emplace_back([&] {
-            ServiceClient client(service);
-            auto res = client.retweet(original.id);
-            made += res && res->status == 200;
-            refused += res && res->status == 403;
-        });
-    }
-    for (std::thread& thread : threads)
-        thread.join();
-    EXPECT_EQ(made, 1);
-    EXPECT_EQ(refused, 5);
-    EXPECT_EQ(snapshot(service.dbPath()).statuses, before.statuses + 1);
-}
-
 TEST_F(SeededService, MentionsNameTheAccountAsAWordOrAnswerItsStatuses)
 {
     ServiceClient demo(service);
@@ -747,6 +652,46 @@ TEST_F(SeededService, VerifyCredentialsDescribesTheSignedInAccount)
         EXPECT_EQ(actual, expected) << name;
         EXPECT_EQ(childText(root, "name"), displayName);
     }
+}
+
+// Many clients at once: every post and favourite lands, a status repeated by all of
+// demo's clients is repeated once, and the file stays sound.
+TEST_F(SeededService, ConcurrentCallsAllLandRepeatOnceAndKeepTheFileSound)
+{
+    constexpr int kThreads = 6;
+    constexpr int kEach = 10;
+    ServiceClient demo(service);
+    const ReadStatus original = someoneElses(demo, "yuki");
+    ASSERT_NE(original.id, "<none>");
+    const DbSnapshot before = snapshot(service.dbPath());
+    const std::vector<std::string> users{"demo", "sakura", "kenji", "yuki"};
+    std::atomic<int> succeeded{0}, repeated{0}, refused{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            ServiceClient again(service);
+            auto repeat = again.retweet(original.id);
+            repeated += repeat && repeat->status == 200;
+            refused += repeat && repeat->status == 403;
+            const std::string& user = users[t % users.size()];
+            ServiceClient client(service, user, user);
+            for (int i = 0; i < kEach; ++i) {
+                auto posted = client.update("status=" + user + "+" + std::to_string(t) + "-" + std::to_string(i));
+                succeeded += posted && posted->status == 200;
+                auto marked = client.favourite(std::to_string(5000000001LL + t * kEach + i));
+                succeeded += marked && marked->status == 200;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(succeeded, kThreads * kEach * 2);
+    EXPECT_EQ(repeated, 1);
+    EXPECT_EQ(refused, kThreads - 1);
+    const DbSnapshot after = snapshot(service.dbPath());
+    EXPECT_EQ(after.integrity, "ok");
+    EXPECT_EQ(after.statuses, before.statuses + kThreads * kEach + 1);
+    EXPECT_GT(after.favourites, before.favourites);
 }
 
 // A file from before replies and repeats: the old tables, rows in them, and no new columns.
@@ -943,10 +888,13 @@ TEST(LocalServiceTls, ServesTheTimelineToClientsThatTrustItsAuthorityOnly)
 
 // ---- command-line behaviour ------------------------------------------------------------
 
-TEST(LocalServicePrefix, ThePrefixCarriesEveryCall)
+// The prefix carries every call. GNU social publishes its configuration to anyone: no
+// credentials, wrong ones, a HEAD.
+TEST(LocalServicePrefix, ThePrefixCarriesEveryCallAndTheLimitIsPublishedWithoutSignIn)
 {
     LocalService::Options options = seeded();
     options.prefix = "/api";
+    options.textLimit = 280;
     LocalService service(options);
     ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
     EXPECT_TRUE(service.baseUrl().endsWith(":" + QByteArray::number(service.port()) + "/api"));
@@ -956,43 +904,42 @@ TEST(LocalServicePrefix, ThePrefixCarriesEveryCall)
     EXPECT_EQ(client.favourite("5000000001")->status, 200);
     EXPECT_EQ(client.http.Get("/statuses/friends_timeline.xml")->status, 404);
     EXPECT_EQ(client.http.Get("/apistatuses/friends_timeline.xml")->status, 404);
-}
-
-// GNU social publishes its configuration to anyone: no credentials, wrong ones, a HEAD.
-TEST(LocalServiceConfig, TheTextLimitIsPublishedUnderThePrefixWithoutSignIn)
-{
-    LocalService::Options options;
-    options.prefix = "/api";
-    options.textLimit = 280;
-    LocalService service(options);
-    ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
     for (const std::string& password : {std::string(), std::string("wrong")}) {
-        ServiceClient client(service, password.empty() ? "" : "demo", password);
-        auto res = client.http.Get("/api/statusnet/config.xml");
+        ServiceClient anyone(service, password.empty() ? "" : "demo", password);
+        auto res = anyone.http.Get("/api/statusnet/config.xml");
         ASSERT_TRUE(res);
         EXPECT_EQ(res->status, 200);
         EXPECT_EQ(res->get_header_value("Content-Type"), "application/xml; charset=utf-8");
         EXPECT_EQ(res->body, "<?xml version=\"1.0\" encoding=\"UTF-8\"?><config><site><name>localservice</name>"
                              "<textlimit>280</textlimit></site></config>");
-        EXPECT_EQ(client.http.Head("/api/statusnet/config.xml")->status, 200);
-        EXPECT_EQ(client.http.Post("/api/statusnet/config.xml", "x=1", "text/plain")->status, 405);
+        EXPECT_EQ(anyone.http.Head("/api/statusnet/config.xml")->status, 200);
+        EXPECT_EQ(anyone.http.Post("/api/statusnet/config.xml", "x=1", "text/plain")->status, 405);
     }
 }
 
-// The limit a service publishes is the one it keeps.
-TEST(LocalServiceConfig, StatusesAreKeptUpToThePublishedLimit)
+// Statuses are cut to the limit in UTF-16 units, a surrogate pair going whole: 140 by
+// default, or the one the service publishes (0: none).
+TEST(LocalServiceLimits, StatusesAreKeptUpToTheLimitInUtf16Units)
 {
-    for (const int limit : {0, 280}) {
+    const std::string flower = "\xF0\x9F\x8C\xB8";  // a surrogate pair, two units
+    const std::string x139(139, 'x');
+    struct Case {
+        int published;
+        std::string kept;
+    };
+    for (const Case& c : {Case{-1, x139}, Case{280, x139 + flower + x139}, Case{0, x139 + flower + x139 + "yy"}}) {
         LocalService::Options options = seeded();
-        options.textLimit = limit;
+        options.textLimit = c.published;
         LocalService service(options);
         ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
         ServiceClient client(service);
-        auto res = client.update("status=" + std::string(300, 'x'));
+        auto res = client.update("status=" + x139 + "%F0%9F%8C%B8" + x139 + "yy");
         ASSERT_TRUE(res);
         const ReadStatus s = readStatus(xmlDocGetRootElement(parseXml(res->body).get()));
-        EXPECT_EQ(s.text, std::string(limit == 0 ? 300 : 280, 'x')) << limit;
-        EXPECT_EQ(s.truncated, limit == 0 ? "false" : "true") << limit;
+        EXPECT_EQ(s.text, c.kept) << c.published;
+        EXPECT_EQ(s.truncated, c.published == 0 ? "false" : "true") << c.published;
+        bool ok = false;
+        EXPECT_EQ(readTimeline(client.timeline()->body, &ok).front().text, c.kept) << c.published;
     }
 }
 
@@ -1032,8 +979,15 @@ TEST(LocalServiceLimits, TheDelaySlowsEveryReplyAndDoesNotHoldUpShutdown)
     EXPECT_TRUE(service.stop());
 }
 
-TEST(LocalServiceProcess, EndsCleanlyOnSigint)
+// A stop right after the port line (which comes before the service listens) must not be
+// lost; SIGINT ends it as cleanly as SIGTERM.
+TEST(LocalServiceProcess, EndsCleanlyOnAnEarlyStopAndOnSigint)
 {
+    for (int i = 0; i < 5; ++i) {
+        LocalService service;
+        ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
+        EXPECT_TRUE(service.stop()) << i;
+    }
     LocalService service(seeded());
     ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
     ASSERT_EQ(ServiceClient(service).timeline()->status, 200);
@@ -1041,16 +995,6 @@ TEST(LocalServiceProcess, EndsCleanlyOnSigint)
     // stop() finds it already ending; its verdict is the exit code.
     EXPECT_TRUE(service.stop());
     EXPECT_EQ(snapshot(service.dbPath()).integrity, "ok");
-}
-
-TEST(LocalServiceProcess, AStopRightAfterThePortLineEndsItCleanly)
-{
-    // The port line comes before the service listens; a stop in between must not be lost.
-    for (int i = 0; i < 5; ++i) {
-        LocalService service;
-        ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
-        EXPECT_TRUE(service.stop()) << i;
-    }
 }
 
 TEST(LocalServiceProcess, BadCommandLinesAndUnusableDatabasesFailWithAMessage)
