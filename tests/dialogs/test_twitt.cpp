@@ -34,7 +34,7 @@
 
 namespace {
 
-const QByteArray kOk = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
+const QByteArray kOk = "HTTP/1.1 200 OK\r\nContent-Length: 18\r\nConnection: close\r\n\r\n<status>1</status>";
 
 QByteArray BodyOf(const QByteArray& request)
 {
@@ -267,7 +267,7 @@ TEST_F(PostingDialog, PublishedTextLimit)
     EXPECT_TRUE(Closed());
 }
 
-// Only a 2xx reply counts as posted; every other outcome keeps the text and says why.
+// Only a status document counts as posted; every other outcome keeps the text and says why.
 TEST_F(PostingDialog, RefusedPostsKeepTheTextAndReportOnTheStatusLine)
 {
     struct Case { QByteArray reply; bool closeOnly; QString first; QString second; };
@@ -280,6 +280,8 @@ TEST_F(PostingDialog, RefusedPostsKeepTheTextAndReportOnTheStatusLine)
          QStringLiteral("Post Failed ! StatusCode   = 401"), QStringLiteral("ReasonPhrase = Unauthorized")},
         {"HTTP/1.1 302 Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n", false,
          QStringLiteral("Post Failed ! StatusCode   = 302"), QStringLiteral("ReasonPhrase = Found")},
+        {"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\n\r\n<html>Sign in</html>", false,
+         QStringLiteral("サーバーの応答がつぶやきではありません: 200 OK"), QString()},
         // A connection closed before any reply byte: no status came, so one line says
         // what happened and where.
         {QByteArray(), true,
