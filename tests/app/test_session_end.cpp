@@ -4,6 +4,7 @@
 #include "FormHarness.h"
 #include "LocalService.h"
 #include "ScriptedServer.h"
+#include "SessionBus.h"
 
 #include "dialogs/uLoginSettings.h"
 
@@ -156,6 +157,83 @@ TEST(EndedDuringARead, TheReadIsCalledOffAndTheProcessEndsNormally)
     QFile file(ini);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_TRUE(file.readAll().contains("WindowX="));
+}
+
+// The real program started, with the settings file given and the session bus given (none:
+// without one), reading the local service; its output so far is kept.
+struct Started {
+    std::unique_ptr<QProcess> process = std::make_unique<QProcess>();
+    QByteArray output;
+
+    // Waits until the output holds text or the program ended.
+    bool waitFor(const QByteArray& text, int ms = 20000)
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (!output.contains(text) && process->state() != QProcess::NotRunning && waited.elapsed() < ms) {
+            process->waitForReadyRead(100);
+            output += process->readAll();
+        }
+        output += process->readAll();
+        return output.contains(text);
+    }
+};
+
+Started StartProgram(const QString& exe, const QByteArray& api, const QString& ini, const QString& bus)
+{
+    Started started;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    if (bus.isEmpty())
+        env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    else
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus);
+    started.process->setProcessEnvironment(env);
+    started.process->setProcessChannelMode(QProcess::MergedChannels);
+    started.process->start(exe, {QStringLiteral("--api"), QString::fromUtf8(api), QStringLiteral("--settings"), ini,
+                                 QStringLiteral("--verbose")});
+    return started;
+}
+
+// A second start with the same settings file (by another path to it) brings the running
+// window up and ends with 0; another settings file, or no session bus, runs beside it.
+TEST(SecondStart, SameSettingsFileRaisesTheFirstWindowAndEnds)
+{
+    const QString exe = qEnvironmentVariable("BRIMLARK_EXE");
+    if (exe.isEmpty())
+        GTEST_SKIP() << "BRIMLARK_EXE is not set";
+    SessionBus bus;
+    ASSERT_TRUE(bus.isRunning()) << bus.errorString().toStdString();
+    LocalService::Options options;
+    options.seed = true;
+    LocalService service(options);
+    ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
+    QTemporaryDir dir;
+    for (const char* name : {"a.ini", "b.ini"}) {
+        QFile file(dir.filePath(QLatin1String(name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[App]\nUSR=\x3e\x3f\x37\x35\nPWD=\x3e\x3f\x37\x35\n");
+    }
+    ASSERT_TRUE(QFile::link(dir.path(), dir.filePath(QStringLiteral("link"))));
+
+    Started first = StartProgram(exe, service.baseUrl(), dir.filePath(QStringLiteral("a.ini")), bus.address());
+    ASSERT_TRUE(first.waitFor("strActiveStateId=")) << first.output.constData();
+    Started second = StartProgram(exe, service.baseUrl(), dir.filePath(QStringLiteral("link/a.ini")), bus.address());
+    ASSERT_TRUE(second.process->waitForFinished(10000)) << "the second start went on";
+    EXPECT_EQ(second.process->exitCode(), 0) << second.output.constData() << second.process->readAll().constData();
+    EXPECT_TRUE(first.waitFor("another start with this settings file", 5000)) << first.output.constData();
+
+    Started other = StartProgram(exe, service.baseUrl(), dir.filePath(QStringLiteral("b.ini")), bus.address());
+    Started busless = StartProgram(exe, service.baseUrl(), dir.filePath(QStringLiteral("a.ini")), QString());
+    for (Started* runs : {&other, &busless}) {
+        EXPECT_TRUE(runs->waitFor("strActiveStateId=")) << runs->output.constData();
+        ::kill(static_cast<pid_t>(runs->process->processId()), SIGTERM);
+        EXPECT_TRUE(runs->process->waitForFinished(10000));
+    }
+    EXPECT_EQ(first.process->state(), QProcess::Running);
+    ::kill(static_cast<pid_t>(first.process->processId()), SIGTERM);
+    EXPECT_TRUE(first.process->waitForFinished(10000));
 }
 
 INSTANTIATE_TEST_SUITE_P(Program, EndedBySignal, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
