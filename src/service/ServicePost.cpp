@@ -116,6 +116,8 @@ QStringList PostFailureLines(int statusCode, const QByteArray& reasonPhrase)
 
 QStringList PostFailureLines(const TPostOutcome& outcome)
 {
+    if (outcome.IsAccepted())
+        return {};
     if (outcome.Kind == TPostOutcome::ConnectionFailure)
         return outcome.NoReplyLine.isEmpty() ? QStringList() : QStringList{outcome.NoReplyLine};
     if (outcome.Kind == TPostOutcome::NotStatus) {

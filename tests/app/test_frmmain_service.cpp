@@ -189,8 +189,9 @@ TEST_F(ServiceTest, FavouriteWithWrongPasswordIsAFailure)
     QTest::mouseClick(child<QLabel>(*form, "Image1"), Qt::LeftButton);
     ASSERT_TRUE(waitForPost(*form));
     const QStringList lines = trace(*form);
-    EXPECT_EQ(lines[lines.size() - 2], QStringLiteral("Post Failed ! StatusCode   = 401"));
-    EXPECT_TRUE(lines.last().startsWith(QStringLiteral("ReasonPhrase = ")));
+    EXPECT_EQ(lines[lines.size() - 3], QStringLiteral("Post Failed ! StatusCode   = 401"));
+    EXPECT_TRUE(lines[lines.size() - 2].startsWith(QStringLiteral("ReasonPhrase = ")));
+    EXPECT_TRUE(lines.last().startsWith(QStringLiteral("サーバーのメッセージ: "))) << lines.last().toStdString();
     EXPECT_EQ(goldStar(*form), wasFavourite);
 }
 
