@@ -50,7 +50,7 @@ TSingleInstance::TSingleInstance(const QString& settingsFile, QObject* parent)
 TSingleInstance::TSingleInstance(const QDBusConnection& bus, const QString& settingsFile, QObject* parent)
     : QObject(parent)
     , m_bus(bus)
-    , m_name(ServiceName(settingsFile))
+    , m_settingsFile(settingsFile)
 {
 }
 
@@ -83,6 +83,7 @@ bool TSingleInstance::Claim()
 {
     if (!m_bus.isConnected())
         return true;
+    m_name = ServiceName(m_settingsFile);
     // The object first, so whoever finds the name finds the window behind it.
     if (!m_bus.registerObject(kPath, this, QDBusConnection::ExportScriptableSlots)) {
         qCWarning(lcApp).noquote() << "the window cannot be offered on the session bus:" << m_bus.lastError().message();

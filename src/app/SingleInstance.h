@@ -38,7 +38,8 @@ public Q_SLOTS:
 
 private:
     QDBusConnection m_bus;
-    QString m_name;
+    QString m_settingsFile;
+    QString m_name;     // the bus name, once a bus is there
     QPointer<QWidget> m_window;
     bool m_held = false;
 };

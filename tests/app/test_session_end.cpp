@@ -63,104 +63,8 @@ TEST_F(SettingsOnChange, CredentialsModeTimersAndNotifyAreWrittenAtOnce)
     EXPECT_TRUE(saved().Anonymous);
 }
 
-// The real program, closed by a signal as a desktop session or a service manager closes
-// it: the window closes in order, the settings are written and the process ends with 0.
-class EndedBySignal : public ::testing::TestWithParam<int> {};
-
-TEST_P(EndedBySignal, ClosesInOrderAndSaves)
-{
-    const QString exe = qEnvironmentVariable("BRIMLARK_EXE");
-    if (exe.isEmpty())
-        GTEST_SKIP() << "BRIMLARK_EXE is not set";
-    LocalService::Options options;
-    options.seed = true;
-    LocalService service(options);
-    ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
-    QTemporaryDir dir;
-    const QString ini = dir.filePath(QStringLiteral("brimlark.ini"));
-    {
-        QFile file(ini);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("[App]\nUSR=\x3e\x3f\x37\x35\nPWD=\x3e\x3f\x37\x35\n");  // demo / demo, scrambled
-    }
-
-    QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), dir.filePath(QStringLiteral("cache")));
-    env.remove(QStringLiteral("BRIMLARK_API"));
-    program.setProcessEnvironment(env);
-    program.setProcessChannelMode(QProcess::MergedChannels);
-    program.start(exe, {QStringLiteral("--api"), QString::fromUtf8(service.baseUrl()), QStringLiteral("--settings"), ini,
-                        QStringLiteral("--verbose")});
-    QByteArray output;
-    QElapsedTimer waited;
-    waited.start();
-    while (!output.contains("strActiveStateId=") && program.state() != QProcess::NotRunning && waited.elapsed() < 20000) {
-        program.waitForReadyRead(200);
-        output += program.readAll();
-    }
-    ASSERT_TRUE(output.contains("strActiveStateId=")) << output.constData();
-
-    ::kill(static_cast<pid_t>(program.processId()), GetParam());
-    ASSERT_TRUE(program.waitForFinished(10000)) << "still running after the signal";
-    output += program.readAll();
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << output.constData();
-    EXPECT_EQ(program.exitCode(), 0) << output.constData();
-    QFile file(ini);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray written = file.readAll();
-    EXPECT_TRUE(written.contains("iMode=") && written.contains("WindowX=")) << written.constData();
-}
-
-// Closed while its start-up read trickles in: the read is called off, its thread ends, and
-// the process exits normally and soon, with its settings written.
-TEST(EndedDuringARead, TheReadIsCalledOffAndTheProcessEndsNormally)
-{
-    const QString exe = qEnvironmentVariable("BRIMLARK_EXE");
-    if (exe.isEmpty())
-        GTEST_SKIP() << "BRIMLARK_EXE is not set";
-    ScriptedServer server;
-    const QByteArray reply = Ok(TimelineXml(ThreeRows()));
-    server.addConnection({ScriptedServer::Step::readRequest(), ScriptedServer::Step::trickle(reply, 100),
-                          ScriptedServer::Step::close()});
-    QTemporaryDir dir;
-    const QString ini = dir.filePath(QStringLiteral("brimlark.ini"));
-    {
-        QFile file(ini);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("[App]\nUSR=\x3e\x3f\x37\x35\nPWD=\x3e\x3f\x37\x35\n");
-    }
-    QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), dir.filePath(QStringLiteral("cache")));
-    program.setProcessEnvironment(env);
-    program.setProcessChannelMode(QProcess::MergedChannels);
-    program.start(exe, {QStringLiteral("--api"), QString::fromUtf8(server.baseUrl()), QStringLiteral("--settings"), ini});
-    QElapsedTimer waited;
-    waited.start();
-    while (server.connectionCount() == 0 && waited.elapsed() < 10000)
-        QTest::qWait(20);
-    ASSERT_EQ(server.connectionCount(), 1) << "the start-up read never came";
-    QTest::qWait(300);  // well into the trickle
-
-    QElapsedTimer closing;
-    closing.start();
-    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
-    ASSERT_TRUE(program.waitForFinished(10000));
-    const QByteArray output = program.readAll();
-    EXPECT_LT(closing.elapsed(), 3000) << "the trickle alone would take " << reply.size() / 10 << " s";
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << output.constData();
-    EXPECT_EQ(program.exitCode(), 0) << output.constData();
-    EXPECT_FALSE(output.contains("still running")) << output.constData();
-    QFile file(ini);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(file.readAll().contains("WindowX="));
-}
-
-// The real program started, with the settings file given and the session bus given (none:
-// without one), reading the local service; its output so far is kept.
+// The real program, started with a settings file (demo / demo, scrambled) and, when bus is
+// given, that session bus (none: without one); its output so far is kept.
 struct Started {
     std::unique_ptr<QProcess> process = std::make_unique<QProcess>();
     QByteArray output;
@@ -177,63 +81,127 @@ struct Started {
         output += process->readAll();
         return output.contains(text);
     }
+    // Ends it with sig; true when it ended normally with 0 within 10 s.
+    bool end(int sig)
+    {
+        ::kill(static_cast<pid_t>(process->processId()), sig);
+        const bool ended = process->waitForFinished(10000);
+        output += process->readAll();
+        return ended && process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
+    }
 };
 
-Started StartProgram(const QString& exe, const QByteArray& api, const QString& ini, const QString& bus)
+QString Settings(const QTemporaryDir& dir, const char* name)
+{
+    const QString ini = dir.filePath(QLatin1String(name));
+    QFile file(ini);
+    if (!file.exists() && file.open(QIODevice::WriteOnly))
+        file.write("[App]\nUSR=\x3e\x3f\x37\x35\nPWD=\x3e\x3f\x37\x35\n");
+    return ini;
+}
+
+Started StartProgram(const QByteArray& api, const QString& ini, const QString& bus = {})
 {
     Started started;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), QFileInfo(ini).absolutePath() + QStringLiteral("/cache"));
+    env.remove(QStringLiteral("BRIMLARK_API"));
     env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
-    if (bus.isEmpty())
-        env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-    else
+    env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    if (!bus.isEmpty())
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus);
     started.process->setProcessEnvironment(env);
     started.process->setProcessChannelMode(QProcess::MergedChannels);
-    started.process->start(exe, {QStringLiteral("--api"), QString::fromUtf8(api), QStringLiteral("--settings"), ini,
-                                 QStringLiteral("--verbose")});
+    started.process->start(qEnvironmentVariable("BRIMLARK_EXE"),
+                           {QStringLiteral("--api"), QString::fromUtf8(api), QStringLiteral("--settings"), ini,
+                            QStringLiteral("--verbose")});
     return started;
+}
+
+bool Saved(const QString& ini)
+{
+    QFile file(ini);
+    const QByteArray written = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return written.contains("iMode=") && written.contains("WindowX=");
+}
+
+class RealProgram : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (qEnvironmentVariableIsEmpty("BRIMLARK_EXE"))
+            GTEST_SKIP() << "BRIMLARK_EXE is not set";
+    }
+    QTemporaryDir dir;
+};
+
+// Closed by a signal as a desktop session or a service manager closes it: the window
+// closes in order, the settings are written and the process ends with 0.
+class EndedBySignal : public RealProgram, public ::testing::WithParamInterface<int> {};
+
+TEST_P(EndedBySignal, ClosesInOrderAndSaves)
+{
+    LocalService::Options options;
+    options.seed = true;
+    LocalService service(options);
+    ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
+    Started program = StartProgram(service.baseUrl(), Settings(dir, "brimlark.ini"));
+    ASSERT_TRUE(program.waitFor("strActiveStateId=")) << program.output.constData();
+    EXPECT_TRUE(program.end(GetParam())) << program.output.constData();
+    EXPECT_TRUE(Saved(dir.filePath(QStringLiteral("brimlark.ini"))));
+}
+
+// Closed while its start-up read trickles in: the read is called off, its thread ends, and
+// the process exits normally and soon, with its settings written.
+TEST_F(RealProgram, EndedDuringAReadCallsItOffAndEndsNormally)
+{
+    ScriptedServer server;
+    const QByteArray reply = Ok(TimelineXml(ThreeRows()));
+    server.addConnection({ScriptedServer::Step::readRequest(), ScriptedServer::Step::trickle(reply, 100),
+                          ScriptedServer::Step::close()});
+    Started program = StartProgram(server.baseUrl(), Settings(dir, "brimlark.ini"));
+    QElapsedTimer waited;
+    waited.start();
+    while (server.connectionCount() == 0 && waited.elapsed() < 10000)
+        QTest::qWait(20);
+    ASSERT_EQ(server.connectionCount(), 1) << "the start-up read never came";
+    QTest::qWait(300);  // well into the trickle
+
+    QElapsedTimer closing;
+    closing.start();
+    EXPECT_TRUE(program.end(SIGTERM)) << program.output.constData();
+    EXPECT_LT(closing.elapsed(), 3000) << "the trickle alone would take " << reply.size() / 10 << " s";
+    EXPECT_FALSE(program.output.contains("still running")) << program.output.constData();
+    EXPECT_TRUE(Saved(dir.filePath(QStringLiteral("brimlark.ini"))));
 }
 
 // A second start with the same settings file (by another path to it) brings the running
 // window up and ends with 0; another settings file, or no session bus, runs beside it.
-TEST(SecondStart, SameSettingsFileRaisesTheFirstWindowAndEnds)
+TEST_F(RealProgram, SecondStartWithTheSameSettingsRaisesTheFirstAndEnds)
 {
-    const QString exe = qEnvironmentVariable("BRIMLARK_EXE");
-    if (exe.isEmpty())
-        GTEST_SKIP() << "BRIMLARK_EXE is not set";
     SessionBus bus;
     ASSERT_TRUE(bus.isRunning()) << bus.errorString().toStdString();
     LocalService::Options options;
     options.seed = true;
     LocalService service(options);
     ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
-    QTemporaryDir dir;
-    for (const char* name : {"a.ini", "b.ini"}) {
-        QFile file(dir.filePath(QLatin1String(name)));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("[App]\nUSR=\x3e\x3f\x37\x35\nPWD=\x3e\x3f\x37\x35\n");
-    }
     ASSERT_TRUE(QFile::link(dir.path(), dir.filePath(QStringLiteral("link"))));
 
-    Started first = StartProgram(exe, service.baseUrl(), dir.filePath(QStringLiteral("a.ini")), bus.address());
+    Started first = StartProgram(service.baseUrl(), Settings(dir, "a.ini"), bus.address());
     ASSERT_TRUE(first.waitFor("strActiveStateId=")) << first.output.constData();
-    Started second = StartProgram(exe, service.baseUrl(), dir.filePath(QStringLiteral("link/a.ini")), bus.address());
+    Started second = StartProgram(service.baseUrl(), dir.filePath(QStringLiteral("link/a.ini")), bus.address());
     ASSERT_TRUE(second.process->waitForFinished(10000)) << "the second start went on";
-    EXPECT_EQ(second.process->exitCode(), 0) << second.output.constData() << second.process->readAll().constData();
+    EXPECT_EQ(second.process->exitCode(), 0) << second.process->readAll().constData();
     EXPECT_TRUE(first.waitFor("another start with this settings file", 5000)) << first.output.constData();
 
-    Started other = StartProgram(exe, service.baseUrl(), dir.filePath(QStringLiteral("b.ini")), bus.address());
-    Started busless = StartProgram(exe, service.baseUrl(), dir.filePath(QStringLiteral("a.ini")), QString());
-    for (Started* runs : {&other, &busless}) {
-        EXPECT_TRUE(runs->waitFor("strActiveStateId=")) << runs->output.constData();
-        ::kill(static_cast<pid_t>(runs->process->processId()), SIGTERM);
-        EXPECT_TRUE(runs->process->waitForFinished(10000));
+    Started other = StartProgram(service.baseUrl(), Settings(dir, "b.ini"), bus.address());
+    Started busless = StartProgram(service.baseUrl(), dir.filePath(QStringLiteral("a.ini")));
+    for (Started* run : {&other, &busless}) {
+        EXPECT_TRUE(run->waitFor("strActiveStateId=")) << run->output.constData();
+        EXPECT_TRUE(run->end(SIGTERM));
     }
-    EXPECT_EQ(first.process->state(), QProcess::Running);
-    ::kill(static_cast<pid_t>(first.process->processId()), SIGTERM);
-    EXPECT_TRUE(first.process->waitForFinished(10000));
+    EXPECT_TRUE(first.end(SIGTERM)) << first.output.constData();
 }
 
 INSTANTIATE_TEST_SUITE_P(Program, EndedBySignal, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
