@@ -32,7 +32,7 @@
     <name>PostOutcome</name>
     <message>
         <source>サーバーの応答がつぶやきではありません: %1</source>
-        <translation>The server's reply is not a status: %1</translation>
+        <translation>The server&apos;s reply is not a status: %1</translation>
     </message>
     <message>
         <source>サーバーのメッセージ: %1</source>
