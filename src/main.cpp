@@ -1,6 +1,7 @@
 #include "app/Application.h"
 #include "app/frmMain.h"
 #include "app/QuitSignals.h"
+#include "app/SingleInstance.h"
 #include "service/TimelineReader.h"
 #include "settings/Settings.h"
 
@@ -38,6 +39,8 @@ const char kUsage[] =
     "  --settings FILE    Read and save the settings in FILE. Default: brimlark.ini\n"
     "                     beside the program when it exists, else\n"
     "                     $XDG_CONFIG_HOME/brimlark/brimlark.ini (~/.config/...).\n"
+    "                     A second start with the same file brings the running\n"
+    "                     window to the front and ends.\n"
     "  --screenshot FILE  Start up, save a PNG picture of the main window to FILE\n"
     "                     and exit.\n"
     "  --verbose          Write the diagnostic lines (addresses, status ids) and each\n"
@@ -194,6 +197,11 @@ int Run(int argc, char* argv[])
     // The settings first: the first page is asked for before the fonts and the window
     // are set up, so the server's time overlaps with theirs.
     const TSettingsPaths paths = ResolveSettingsPaths(QApplication::applicationFilePath(), cl.SettingsFile);
+    // One window per settings file: a second start brings the first one's window up and
+    // ends. A picture is taken whatever runs.
+    TSingleInstance instance(paths.SettingsFile);
+    if (cl.Screenshot.isEmpty() && !instance.Claim())
+        return 0;
     TMainState settings;
     LoadSettings(paths.SettingsFile, settings);
     TForm1Options options;
@@ -220,6 +228,7 @@ int Run(int argc, char* argv[])
     TForm1 form(options);
     if (form.IsClosing())
         return 0;  // closed while the start-up read ran
+    instance.SetWindow(&form);
     // A logout, a service manager or Ctrl+C closes the window in order, with its save
     // (also one that came while the window was being built); the session manager's
     // request to keep what is open saves too.

@@ -29,6 +29,17 @@
     </message>
 </context>
 <context>
+    <name>PostOutcome</name>
+    <message>
+        <source>サーバーの応答がつぶやきではありません: %1</source>
+        <translation>The server&apos;s reply is not a status: %1</translation>
+    </message>
+    <message>
+        <source>サーバーのメッセージ: %1</source>
+        <translation>The server says: %1</translation>
+    </message>
+</context>
+<context>
     <name>ReadOutcome</name>
     <message>
         <source>認証できませんでした</source>
@@ -65,6 +76,10 @@
     <message>
         <source>サーバーが別のアドレスへ転送しようとしました: %1</source>
         <translation>The server tried to redirect to another address: %1</translation>
+    </message>
+    <message>
+        <source>プロキシ %1</source>
+        <translation>proxy %1</translation>
     </message>
 </context>
 <context>

@@ -89,7 +89,7 @@ void TMentionsTab::pageRead(const TTimelinePage& page)
     if (page.Loaded && page.Failure != TReadFailure::Refused && page.Failure != TReadFailure::HttpStatus)
         Q_EMIT StatusLine(tr("ロード完了"));
     if (!page.Ok()) {
-        Q_EMIT StatusLine(TimelineFailureLine(page));
+        Q_EMIT StatusLine(TimelineFailureLine(page, ConnectionPlace(m_account)));
         if (WorthBackingOff(page)) {
             const QDateTime now = QDateTime::currentDateTimeUtc();
             m_waitUntil = now.addMSecs(m_backoff.Failed(RetryAfterMs(page.RetryAfter, now)));

@@ -1,10 +1,16 @@
 #include "app/RichEditC.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QMouseEvent>
+#include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextLayout>
+
+#include <algorithm>
 
 TRichEditC::TRichEditC(QWidget* parent) : QTextEdit(parent)
 {
@@ -57,12 +63,50 @@ void TRichEditC::MarkLinks()
     m_marking = false;
 }
 
+// Measured from where each line puts the link's first and last character, the way the
+// glyphs are painted: the box's own hit test can land a character or more beside what is
+// drawn, on plain text next to a link or on the neighbouring link.
+bool TRichEditC::Covers(const TLinkRange& link, const QPointF& point) const
+{
+    const QTextBlock block = document()->findBlock(link.Start);
+    const QTextLayout* layout = block.layout();
+    if (!layout)
+        return false;
+    const QPointF origin = document()->documentLayout()->blockBoundingRect(block).topLeft();
+    const int from = link.Start - block.position();
+    const int to = from + link.Length;
+    for (int i = 0; i < layout->lineCount(); ++i) {
+        const QTextLine line = layout->lineAt(i);
+        const int start = std::max(from, line.textStart());
+        const int end = std::min(to, line.textStart() + line.textLength());
+        if (start >= end)
+            continue;
+        const qreal x1 = line.cursorToX(start), x2 = line.cursorToX(end);
+        const QRectF drawn(origin.x() + std::min(x1, x2), origin.y() + line.y(), std::abs(x2 - x1), line.height());
+        if (drawn.contains(point))
+            return true;
+    }
+    return false;
+}
+
+std::optional<TLinkRange> TRichEditC::LinkAt(const QPoint& pos) const
+{
+    if (!m_detect || m_dirty)
+        return std::nullopt;
+    const QPointF point(pos.x() + horizontalScrollBar()->value(), pos.y() + verticalScrollBar()->value());
+    for (const TLinkRange& link : m_links) {
+        if (Covers(link, point))
+            return link;
+    }
+    return std::nullopt;
+}
+
 void TRichEditC::mousePressEvent(QMouseEvent* e)
 {
     if (e->button() == Qt::LeftButton)
         m_leftPress = e->globalPosition().toPoint();
     // A left press on a link would move the text cursor and drop the user's selection.
-    if (e->button() == Qt::LeftButton && !anchorAt(e->position().toPoint()).isEmpty()) {
+    if (e->button() == Qt::LeftButton && LinkAt(e->position().toPoint())) {
         e->accept();
         return;
     }
@@ -71,7 +115,8 @@ void TRichEditC::mousePressEvent(QMouseEvent* e)
 
 void TRichEditC::mouseReleaseEvent(QMouseEvent* e)
 {
-    QString href = e->button() == Qt::LeftButton ? anchorAt(e->position().toPoint()) : QString();
+    const std::optional<TLinkRange> link = e->button() == Qt::LeftButton ? LinkAt(e->position().toPoint()) : std::nullopt;
+    QString href = link ? link->Text : QString();
     // The box is also a handle for moving the window: a drag that ends on a link is no click.
     if (!href.isEmpty() && m_leftPress
         && (e->globalPosition().toPoint() - *m_leftPress).manhattanLength() > QApplication::startDragDistance())
@@ -94,7 +139,7 @@ void TRichEditC::mouseReleaseEvent(QMouseEvent* e)
 
 void TRichEditC::mouseMoveEvent(QMouseEvent* e)
 {
-    const bool overLink = !anchorAt(e->position().toPoint()).isEmpty();
+    const bool overLink = LinkAt(e->position().toPoint()).has_value();
     viewport()->setCursor(overLink ? Qt::PointingHandCursor : Qt::IBeamCursor);
     QTextEdit::mouseMoveEvent(e);
 }

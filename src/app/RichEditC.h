@@ -23,6 +23,9 @@ public:
 
     // The links currently marked, in text order.
     QList<TLinkRange> Links() const { return m_links; }
+    // The link drawn under pos (viewport coordinates): its glyphs' boxes on their lines,
+    // as painted. Nothing over plain text, between lines or beyond a line's end.
+    std::optional<TLinkRange> LinkAt(const QPoint& pos) const;
 
 Q_SIGNALS:
     // Emitted just before the address is handed to the desktop.
@@ -35,6 +38,7 @@ protected:
 
 private:
     void MarkLinks();
+    bool Covers(const TLinkRange& link, const QPointF& point) const;
 
     bool m_detect = true;
     bool m_marking = false;

@@ -94,7 +94,7 @@ void TForm1::PageRead(const TTimelinePage& result)
             ShowStatus(tr("Twitterで認証しました"));
         }
         if (!result.Ok()) {
-            ShowStatus(TimelineFailureLine(result));
+            ShowStatus(TimelineFailureLine(result, ConnectionPlace(Account())));
             outcome.Completed = false;
             outcome.Error = result.Message;
         } else {

@@ -96,7 +96,8 @@ THttpCli::THttpCli(QObject* parent)
             connectNext(connectFailure(SocketErrors::ConnectionTimedOut));
     });
     m_parser.SetBodySink([this](QByteArrayView part) {
-        if (m_work.reply)
+        // Only the reply the request ends with: a relocation that is followed is not it.
+        if (m_work.reply && !(followsRelocation() && m_locationChangeCurCount < m_work.maxRelocations))
             m_work.reply->write(part.data(), part.size());
     });
 }

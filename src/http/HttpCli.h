@@ -62,7 +62,8 @@ struct THttpCliRequest {
     QByteArray Cookie;
     QDateTime ModifiedSince;            // invalid: no If-Modified-Since line
     QByteArray LocalAddr = "0.0.0.0";
-    QIODevice* ReplyStream = nullptr;   // not owned; none: the reply body is dropped
+    QIODevice* ReplyStream = nullptr;   // not owned; gets the body of the reply the request ends
+                                        // with (not of relocations followed); none: dropped
     TNetworkOptions Network;            // proxies and extra trusted certificates
 };
 

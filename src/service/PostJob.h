@@ -7,12 +7,17 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
+
+class TReplyKeeper;
 
 // How a status post, a favourite or a repeat ended.
 struct TPostOutcome {
     enum TKind {
-        Accepted,           // a 2xx reply
+        Accepted,           // a 2xx reply that carries a status document
+        NotStatus,          // a 2xx reply whose body is no status (a web page, nothing):
+                            // nothing says the service kept anything
         HttpFailure,        // the service answered with another status
         ConnectionFailure,  // no answer from the service: no connection, a refused certificate,
                             // a proxy's refusal, a broken reply, the time limit, a busy client
@@ -21,6 +26,7 @@ struct TPostOutcome {
     int StatusCode = 0;
     QByteArray ReasonPhrase;
     QString NoReplyLine;    // ConnectionFailure: the one line that says what failed, where and why
+    QString ServerText;     // HttpFailure: the service's own words about it, when its reply has them
 
     bool IsAccepted() const { return Kind == Accepted; }
 };
@@ -56,6 +62,7 @@ Q_SIGNALS:
 
 private:
     TPostJob(THttpCli& client, TNext next);
+    ~TPostJob() override;
     void send(const TStep& step);
     void stepEnded(const THttpCliResult& result);
     void finish(const TPostOutcome& outcome);
@@ -63,11 +70,19 @@ private:
     THttpCli* m_client;
     TNext m_next;
     QByteArray m_url;
+    TNetworkOptions m_network;
+    std::unique_ptr<TReplyKeeper> m_reply;  // the running step's reply body, within a bound
     bool m_sending = false;     // a request of this job runs on the client
     bool m_aborting = false;
     bool m_done = false;
     std::optional<TPostOutcome> m_refused;  // reported from the loop
 };
 
-// The outcome of one request to url, as the status lines report it.
-TPostOutcome PostOutcomeOf(const THttpCliResult& result, const QByteArray& url);
+// The outcome of one request to url over network, as the status lines report it.
+TPostOutcome PostOutcomeOf(const THttpCliResult& result, const QByteArray& url, const TNetworkOptions& network);
+
+// Completes an outcome from the reply's body: an accepted reply counts only when it is
+// a status document (its root element "status"); a refusal takes the service's own error
+// text, from an XML <hash><error> or <errors><error>, or a JSON "error" or "errors"
+// message. complete is false when the body went beyond what is kept.
+void ReadReplyBody(TPostOutcome& outcome, const QByteArray& body, const QByteArray& contentType, bool complete);

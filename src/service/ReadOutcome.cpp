@@ -1,5 +1,7 @@
 #include "service/ReadOutcome.h"
 
+#include "http/UrlText.h"
+
 #include <QCoreApplication>
 #include <QLocale>
 
@@ -26,6 +28,7 @@ constexpr TFailureText kNoReplyTexts[] = {
     {TReadFailure::Connection, QT_TRANSLATE_NOOP("ReadOutcome", "接続できませんでした (%1): %2")},
     {TReadFailure::Transfer, QT_TRANSLATE_NOOP("ReadOutcome", "応答を読み取れませんでした (%1): %2")},
 };
+constexpr const char* kViaProxyText = QT_TRANSLATE_NOOP("ReadOutcome", "プロキシ %1");
 // A relocation is not an error of the server's, and the line says so.
 constexpr const char* kRelocatedText = QT_TRANSLATE_NOOP("ReadOutcome", "サーバーが別のアドレスへ転送しようとしました: %1");
 
@@ -61,6 +64,28 @@ QString TimelineFailureLine(const TTimelinePage& page)
             return Translated(t.Text).arg(page.Reason);
     }
     return QString();
+}
+
+QString TimelineFailureLine(const TTimelinePage& page, const QString& where)
+{
+    if (!where.isEmpty() && (page.Failure == TReadFailure::Connection || page.Failure == TReadFailure::Transfer))
+        return NoReplyLine(page.Failure, where, page.Reason);
+    return TimelineFailureLine(page);
+}
+
+QString ConnectionPlace(const QByteArray& address, const TNetworkOptions& network)
+{
+    const THttpUrl target = SplitUrl(address);
+    if (const std::optional<TProxy> proxy = ProxyFor(network, target.Scheme, target.Host)) {
+        const QByteArray port = QByteArray::number(proxy->Port);
+        return Translated(kViaProxyText).arg(QString::fromUtf8(Authority("http", proxy->Host, port)));
+    }
+    return QString::fromUtf8(Authority(target.Scheme, target.Host, target.Port));
+}
+
+QString ConnectionPlace(const TServiceAccount& account)
+{
+    return ConnectionPlace(account.ApiBase.toUtf8(), account.Network);
 }
 
 QString NoReplyLine(TReadFailure failure, const QString& where, const QString& reason)

@@ -11,10 +11,17 @@
 // The status line that tells how a timeline page read failed. Every text is in the one
 // table in ReadOutcome.cpp.
 QString TimelineFailureLine(const TTimelinePage& page);
+// The same, a connection or transfer failure naming where the read connected (as
+// ConnectionPlace gives it) in the words a post's NoReplyLine uses.
+QString TimelineFailureLine(const TTimelinePage& page, const QString& where);
 
-// The one line for a post or favourite the service never answered: what failed
-// (Connection, Tls, Proxy or Transfer; anything else gives the reason alone), where
-// (host[:port]) and why.
+// Where a request to address connects: the proxy that carries it ("プロキシ host:port"),
+// or the address's own host[:port].
+QString ConnectionPlace(const QByteArray& address, const TNetworkOptions& network);
+QString ConnectionPlace(const TServiceAccount& account);
+
+// The one line for a request the service never answered: what failed (Connection, Tls,
+// Proxy or Transfer; anything else gives the reason alone), where (ConnectionPlace) and why.
 QString NoReplyLine(TReadFailure failure, const QString& where, const QString& reason);
 
 // Whether a failed read should make the automatic reload wait longer: no connection, a

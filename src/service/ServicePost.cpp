@@ -3,6 +3,7 @@
 #include "text/Logging.h"
 #include "text/Utf8tosjis.h"
 
+#include <QCoreApplication>
 #include <QLoggingCategory>
 
 THttpCliRequest ServicePostRequest(const TServiceAccount& account, const QByteArray& url,
@@ -115,7 +116,18 @@ QStringList PostFailureLines(int statusCode, const QByteArray& reasonPhrase)
 
 QStringList PostFailureLines(const TPostOutcome& outcome)
 {
+    if (outcome.IsAccepted())
+        return {};
     if (outcome.Kind == TPostOutcome::ConnectionFailure)
         return outcome.NoReplyLine.isEmpty() ? QStringList() : QStringList{outcome.NoReplyLine};
-    return PostFailureLines(outcome.StatusCode, outcome.ReasonPhrase);
+    if (outcome.Kind == TPostOutcome::NotStatus) {
+        const QString status = QString::number(outcome.StatusCode)
+                               + (outcome.ReasonPhrase.isEmpty() ? QString() : u' ' + QString::fromUtf8(outcome.ReasonPhrase));
+        return {QCoreApplication::translate("PostOutcome", "サーバーの応答がつぶやきではありません: %1").arg(status)};
+    }
+    QStringList lines = PostFailureLines(outcome.StatusCode, outcome.ReasonPhrase);
+    // The service's own words say what to change; they come last, so the status bar shows them.
+    if (!outcome.ServerText.isEmpty())
+        lines << QCoreApplication::translate("PostOutcome", "サーバーのメッセージ: %1").arg(outcome.ServerText);
+    return lines;
 }

@@ -9,7 +9,7 @@
 #include <QStringList>
 
 // A POST to the service, the same way for a status and for a favourite: the body, a
-// direct connection, "Connection: close", the reply dropped, the content type,
+// direct connection, "Connection: close", no reply stream (the job keeps the reply), the content type,
 // HTTP/1.1, Basic authentication with the account, "Accept-Language: ja,en,fr".
 THttpCliRequest ServicePostRequest(const TServiceAccount& account, const QByteArray& url,
                                    const QByteArray& body, const QByteArray& contentType);
@@ -54,6 +54,7 @@ std::optional<TPostJob::TStep> FavoriteByIdStep(const TServiceAccount& account, 
 
 // The two status lines that report a post the service answered and did not accept.
 QStringList PostFailureLines(int statusCode, const QByteArray& reasonPhrase);
-// Those two lines for a reply the service sent; for a post it never answered, the one line
-// that says why.
+// Those two lines for a refusal the service sent, then its own words when it gave any; for
+// a success that is not a status, one line that says so; for a post it never answered,
+// the one line that says why.
 QStringList PostFailureLines(const TPostOutcome& outcome);

@@ -503,7 +503,7 @@ TEST_F(StarTest, UnreachableServiceIsAFailure)
 TEST_F(StarTest, SecondClickDuringASlowRequestLeavesTheFirstAlone)
 {
     auto form = startWith({{"a", "one", "false", "555"}});
-    server.addConnection({Step::readRequest(), Step::delay(300), Step::send(Reply(200, "OK", "")), Step::close()});
+    server.addConnection({Step::readRequest(), Step::delay(300), Step::send(Reply(200, "OK", "<status/>")), Step::close()});
     QTimer::singleShot(100, form.get(), [&] { form->Image1Click(); });
     clickStar(*form);
     ASSERT_TRUE(waitForPost(*form));
@@ -526,7 +526,7 @@ TEST_F(StarTest, StarFollowsTheRowShownWhenTheReplyArrives)
     auto slowly = [](const QByteArray& reply) {
         return ScriptedServer::Script{Step::readRequest(), Step::delay(300), Step::send(reply), Step::close()};
     };
-    server.addConnection(slowly(Reply(200, "OK", "")));
+    server.addConnection(slowly(Reply(200, "OK", "<status/>")));
     QTimer::singleShot(100, form.get(), [&] { form->TimerAutoRotationTimer(); });
     clickStar(*form);
     ASSERT_TRUE(waitForPost(*form));

@@ -128,7 +128,7 @@ TEST_F(NewsTest, WithoutTheServiceTheLastReadIsShownInGrey)
         EXPECT_EQ(cellStyle(*form, 0, 1).palette.color(QPalette::Text), QColor(Qt::gray));
         const QStringList lines = trace(*form);
         ASSERT_GE(lines.size(), 2);
-        EXPECT_TRUE(lines[1].startsWith(QStringLiteral("接続できませんでした: "))) << lines.join('|').toStdString();
+        EXPECT_TRUE(lines[1].startsWith(QStringLiteral("接続できませんでした ("))) << lines.join('|').toStdString();
         EXPECT_TRUE(lines.last().startsWith(QStringLiteral("前回 "))) << lines.last().toStdString();
         // The status bar keeps both: why, and what is shown instead.
         EXPECT_EQ(form->StatusText(), lines[1] + QStringLiteral(" — ") + lines.last());

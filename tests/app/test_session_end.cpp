@@ -5,6 +5,7 @@
 #include "LocalService.h"
 #include "ProgramProcess.h"
 #include "ScriptedServer.h"
+#include "SessionBus.h"
 
 #include "dialogs/uLoginSettings.h"
 
@@ -14,6 +15,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
+
+#include <memory>
 
 #include <csignal>
 
@@ -120,6 +123,46 @@ TEST_F(ProgramEnded, DuringAReadTheReadIsCalledOffAndTheProcessEndsNormally)
     EXPECT_TRUE(program.ExitedCleanly()) << program.Output().constData();
     EXPECT_FALSE(program.Output().contains("still running")) << program.Output().constData();
     EXPECT_TRUE(written().contains("WindowX="));
+}
+
+// A second start with the same settings file (by another path to it) brings the running
+// window up and ends with 0; another settings file, or no session bus, runs beside it.
+TEST_F(ProgramEnded, SecondStartWithTheSameSettingsRaisesTheFirstAndEnds)
+{
+    SessionBus bus;
+    ASSERT_TRUE(bus.isRunning()) << bus.errorString().toStdString();
+    LocalService::Options seeded;
+    seeded.seed = true;
+    LocalService service(seeded);
+    ASSERT_TRUE(service.isRunning()) << service.errorString().toStdString();
+    ASSERT_TRUE(QFile::link(dir.path(), dir.filePath(QStringLiteral("link"))));
+    const QString other = dir.filePath(QStringLiteral("other.ini"));
+    ASSERT_TRUE(WriteSettingsFile(other));
+    const auto start = [&](const QString& settings, bool onBus) {
+        ProgramProcess::Options o = options;
+        o.environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        o.environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        if (onBus)
+            o.environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+        return std::make_unique<ProgramProcess>(
+            QStringList{QStringLiteral("--api"), QString::fromUtf8(service.baseUrl()), QStringLiteral("--settings"),
+                        settings, QStringLiteral("--verbose")},
+            o);
+    };
+
+    auto first = start(ini, true);
+    ASSERT_TRUE(first->WaitForOutput("strActiveStateId=")) << first->Output().constData();
+    auto second = start(dir.filePath(QStringLiteral("link/brimlark.ini")), true);
+    EXPECT_EQ(second->Finish(10000), 0) << second->Output().constData();
+    EXPECT_TRUE(first->WaitForOutput("another start with this settings file", 5000)) << first->Output().constData();
+
+    auto beside = start(other, true);
+    auto busless = start(ini, false);
+    for (ProgramProcess* run : {beside.get(), busless.get()}) {
+        EXPECT_TRUE(run->WaitForOutput("strActiveStateId=")) << run->Output().constData();
+        EXPECT_TRUE(run->EndBy(SIGTERM) && run->ExitedCleanly()) << run->Output().constData();
+    }
+    EXPECT_TRUE(first->EndBy(SIGTERM) && first->ExitedCleanly()) << first->Output().constData();
 }
 
 INSTANTIATE_TEST_SUITE_P(Program, EndedBySignal, ::testing::Values(SIGTERM, SIGINT, SIGHUP),

@@ -123,13 +123,13 @@ TEST_F(TalkTest, RepeatAsksFirstAndIsRefusedForOnesOwnStatus)
     EXPECT_EQ(trace(*form).last(), QStringLiteral("リピートしました"));
     EXPECT_TRUE(child<QLabel>(*form, "lblRepeated")->isVisible());
 
-    // Refused: the favourite's two lines.
+    // Refused: the favourite's two lines and the server's words.
     setCurrentRow(*form, 1);
     server.addConnection(ScriptedServer::reply(Reply(403, "Forbidden", "<hash><error>Already repeated</error></hash>")));
     action(*form, "mmRepeat")->trigger();
     ASSERT_TRUE(waitForPost(*form));
-    EXPECT_EQ(trace(*form).mid(trace(*form).size() - 2),
-              (QStringList{"Post Failed ! StatusCode   = 403", "ReasonPhrase = Forbidden"}));
+    EXPECT_EQ(trace(*form).mid(trace(*form).size() - 3),
+              (QStringList{"Post Failed ! StatusCode   = 403", "ReasonPhrase = Forbidden", "サーバーのメッセージ: Already repeated"}));
     EXPECT_FALSE(child<QLabel>(*form, "lblRepeated")->isVisible());
 
     // alice's own status: the items are off.

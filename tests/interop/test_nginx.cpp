@@ -114,7 +114,7 @@ protected:
         const TStatusRow* row = Find(rows, text);
         return row ? row->Id : QString();
     }
-    static TPostOutcome Failure(int code, const QByteArray& reason) { return {TPostOutcome::HttpFailure, code, reason, {}}; }
+    static TPostOutcome Failure(int code, const QByteArray& reason) { return {TPostOutcome::HttpFailure, code, reason, {}, {}}; }
 
     THttpCli m_client;
 

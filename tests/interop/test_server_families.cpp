@@ -139,10 +139,14 @@ protected:
     }
     // The status lines since `from`.
     static QStringList linesSince(TForm1& form, qsizetype from) { return trace(form).mid(from); }
-    static QStringList failure(int code, const char* reason)
+    // The two status lines, then the server's own words when its reply carried them.
+    static QStringList failure(int code, const char* reason, const char* words = nullptr)
     {
-        return {QStringLiteral("Post Failed ! StatusCode   = %1").arg(code),
-                QStringLiteral("ReasonPhrase = ") + QString::fromLatin1(reason)};
+        QStringList lines{QStringLiteral("Post Failed ! StatusCode   = %1").arg(code),
+                          QStringLiteral("ReasonPhrase = ") + QString::fromLatin1(reason)};
+        if (words)
+            lines << QStringLiteral("サーバーのメッセージ: ") + QString::fromLatin1(words);
+        return lines;
     }
 
     std::unique_ptr<LocalService> local;
@@ -208,14 +212,18 @@ TEST_P(AnyServer, AWrongPasswordIsSaidSo)
     ASSERT_EQ(rowCount(*form), 20);
     const bool wasFavourite = column(*form, 2)[0] == QLatin1String("true");
     form->State().Password = QStringLiteral("changed");
+    // The local service says why in its body, and the window shows the server's words.
+    QStringList refused = failure(401, "Unauthorized");
+    if (GetParam() == Server::Local)
+        refused << QStringLiteral("サーバーのメッセージ: Could not authenticate you.");
 
     qsizetype before = trace(*form).size();
     clickStarOn(*form, 0);
-    EXPECT_EQ(linesSince(*form, before).mid(1), failure(401, "Unauthorized"));
+    EXPECT_EQ(linesSince(*form, before).mid(1), refused);
     EXPECT_EQ(goldStar(*form), wasFavourite);
     before = trace(*form).size();
     EXPECT_TRUE(postFromDialog(*form, QStringLiteral("届かない")));
-    EXPECT_EQ(linesSince(*form, before), failure(401, "Unauthorized"));
+    EXPECT_EQ(linesSince(*form, before), refused);
     EXPECT_TRUE(m_boxes.boxes.empty());
 }
 
@@ -355,7 +363,7 @@ TEST_P(GnuSocialPeer, AFavouriteGoesByItsIdAndASecondIsRefused)
 
     const qsizetype before = trace(*form).size();
     clickStarOn(*form, 1);
-    EXPECT_EQ(linesSince(*form, before).mid(1), failure(403, "Forbidden"));
+    EXPECT_EQ(linesSince(*form, before).mid(1), failure(403, "Forbidden", "This status is already a favorite."));
     // A refusal of the first route is the server's answer: no second route is tried.
     EXPECT_EQ(peer->requestLines().filter("favorites").size(), 2);
 }
@@ -373,12 +381,14 @@ TEST_P(GnuSocialPeer, TooLongAndRepeatedPostsAreRefused)
     EXPECT_TRUE(postFromDialog(*form, QStringLiteral("十一文字の長いつぶやき")));
     ASSERT_EQ(m_boxes.boxes.size(), 1u);
     EXPECT_EQ(m_boxes.boxes[0].text, QStringLiteral("10文字を超えているようです。このまま書き込みますか？"));
-    EXPECT_EQ(linesSince(*form, before), failure(413, "Request Entity Too Large"));
+    EXPECT_EQ(linesSince(*form, before),
+              failure(413, "Request Entity Too Large", "That's too long. Maximum notice size is 10 characters."));
 
     EXPECT_FALSE(postFromDialog(*form, QStringLiteral("短い")));
     before = trace(*form).size();
     EXPECT_TRUE(postFromDialog(*form, QStringLiteral("短い")));
-    EXPECT_EQ(linesSince(*form, before), failure(403, "Forbidden"));
+    EXPECT_EQ(linesSince(*form, before),
+              failure(403, "Forbidden", "Too many duplicate messages too quickly; take a breather and post again in a few minutes."));
     EXPECT_EQ(peer->posted(), QStringList{"短い"});
 }
 

@@ -21,6 +21,7 @@
 #include <poll.h>
 
 #include <memory>
+#include <tuple>
 #include <utility>
 #include <vector>
 #include <stdexcept>
@@ -216,20 +217,6 @@ TEST(TimelinePage, EachFailureIsTyped)
     }
 }
 
-TEST(TimelinePage, RefusedConnectionCarriesTheSocketError)
-{
-    quint16 port = 0;
-    {
-        ScriptedServer gone;  // a port that was free a moment ago
-        port = gone.port();
-    }
-    const TTimelinePage page = ReadTimelinePage(
-        {QStringLiteral("http://127.0.0.1:%1").arg(port), QStringLiteral("a"), QStringLiteral("b"), {}}, 1, Short());
-    EXPECT_EQ(page.Failure, TReadFailure::Connection);
-    EXPECT_EQ(page.SocketError, 10061);
-    EXPECT_EQ(page.Reason, QStringLiteral("Connection refused."));
-}
-
 // A Japanese server's reply: no declaration, the charset only in Content-Type, CP932
 // characters beyond Shift_JIS, and one byte that is no character at all.
 TEST(TimelinePage, ServerCharsetAndBadBytesKeepThePage)
@@ -263,8 +250,8 @@ TEST(ReadOutcome, LinesAndBackOff)
         {TReadFailure::HttpStatus, 429, "Too Many Requests", {}, QStringLiteral("サーバーがエラーを返しました: 429 Too Many Requests"), true},
         {TReadFailure::HttpStatus, 400, "Bad Request", {}, QStringLiteral("サーバーがエラーを返しました: 400 Bad Request"), true},
         {TReadFailure::HttpStatus, 301, "Moved Permanently", {}, QStringLiteral("サーバーが別のアドレスへ転送しようとしました: 301 Moved Permanently"), false},
-        {TReadFailure::Connection, 0, {}, QStringLiteral("Connection refused."), QStringLiteral("接続できませんでした: Connection refused."), true},
-        {TReadFailure::Transfer, 0, {}, QStringLiteral("Read Timeout"), QStringLiteral("応答を読み取れませんでした: Read Timeout"), true},
+        {TReadFailure::Connection, 0, {}, QStringLiteral("Connection refused."), QStringLiteral("接続できませんでした (service.test:8080): Connection refused."), true},
+        {TReadFailure::Transfer, 0, {}, QStringLiteral("Read Timeout"), QStringLiteral("応答を読み取れませんでした (service.test:8080): Read Timeout"), true},
         {TReadFailure::NotTimeline, 0, {}, QStringLiteral("x"), QStringLiteral("応答がタイムラインではありません: x"), false},
         {TReadFailure::Proxy, 407, "Proxy Authentication Required", {}, QStringLiteral("プロキシが接続を拒否しました: 407 Proxy Authentication Required"), false},
         {TReadFailure::Proxy, 502, "Bad Gateway", {}, QStringLiteral("プロキシが接続を拒否しました: 502 Bad Gateway"), true},
@@ -275,7 +262,7 @@ TEST(ReadOutcome, LinesAndBackOff)
         page.StatusCode = c.status;
         page.ReasonPhrase = c.reason;
         page.Reason = c.detail;
-        EXPECT_EQ(TimelineFailureLine(page), c.line);
+        EXPECT_EQ(TimelineFailureLine(page, QStringLiteral("service.test:8080")), c.line);
         EXPECT_EQ(WorthBackingOff(page), c.backOff) << c.line.toStdString();
     }
 }
@@ -330,34 +317,59 @@ TEST(ServicePosts, StatusAndFavouriteAreSentExactly)
                                      + "Content-Type: text/html\r\n" + tail + "Content-Length: 6\r\n" + auth + "id=123");
 }
 
+// What each reply makes of a post: only a status document is posted; a refusal keeps the
+// service's own words; no reply is one line with the host and the reason.
 TEST(ServicePosts, OutcomesTellAnswerFromNoAnswer)
 {
-    ScriptedServer server;
-    server.addConnection(ScriptedServer::reply(Reply("500 Internal Server Error", "x")));
-    server.addConnection(ScriptedServer::reply("HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\n\r\n"));
-    server.addConnection({Step::readRequest(), Step::close()});
-    THttpCli client;
-    client.Timeout = 3000;
-
-    const TPostOutcome error = PostStatusAndWait(client, Account(server), "status=x");
-    EXPECT_EQ(error.Kind, TPostOutcome::HttpFailure);
-    EXPECT_EQ(PostFailureLines(error),
-              QStringList({QStringLiteral("Post Failed ! StatusCode   = 500"), QStringLiteral("ReasonPhrase = Internal Server Error")}));
-    const TPostOutcome refused = PostStatusAndWait(client, Account(server), "status=x");
-    EXPECT_EQ(refused.Kind, TPostOutcome::HttpFailure);
-    EXPECT_EQ(refused.StatusCode, 401);
-    const TPostOutcome closed = PostFavoriteAndWait(client, Account(server), QStringLiteral("7"));
-    EXPECT_EQ(closed.Kind, TPostOutcome::ConnectionFailure);
-    EXPECT_EQ(closed.StatusCode, 404);
-    // No status came, so none is reported: one line with the host and the reason.
-    EXPECT_EQ(PostFailureLines(closed),
-              QStringList{QStringLiteral("応答を読み取れませんでした (127.0.0.1:%1): Connection closed before a reply was received")
-                              .arg(server.port())});
+    struct Case {
+        const char* name;
+        ScriptedServer::Script script;
+        TPostOutcome::TKind kind;
+        QStringList lines;
+    };
+    const QString failed = QStringLiteral("Post Failed ! StatusCode   = %1");
+    const QString notStatus = QStringLiteral("サーバーの応答がつぶやきではありません: 200 OK");
+    const std::vector<Case> cases = {
+        {"status", ScriptedServer::reply(Reply("200 OK", "<?xml version=\"1.0\"?>\n<status xmlns=\"http://api.twitter.com\"><id>5</id></status>")),
+         TPostOutcome::Accepted, {}},
+        {"web page", ScriptedServer::reply(Reply("200 OK", "<html><body>Welcome</body></html>", "text/html")), TPostOutcome::NotStatus, {notStatus}},
+        {"empty", ScriptedServer::reply(Reply("200 OK", "")), TPostOutcome::NotStatus, {notStatus}},
+        {"another document", ScriptedServer::reply(Reply("200 OK", "<statuses/>")), TPostOutcome::NotStatus, {notStatus}},
+        {"beyond the bound", ScriptedServer::reply(Reply("200 OK", "<status>" + QByteArray(300 * 1024, ' ') + "</status>")),
+         TPostOutcome::NotStatus, {notStatus}},
+        {"plain refusal", ScriptedServer::reply(Reply("500 Internal Server Error", "x")), TPostOutcome::HttpFailure,
+         {failed.arg(500), QStringLiteral("ReasonPhrase = Internal Server Error")}},
+        {"GNU social's words", ScriptedServer::reply(Reply("413 Request Entity Too Large",
+             "<?xml version=\"1.0\"?>\n<hash>\n <error>That's too long.\n Maximum notice size is 1000 characters.</error>\n"
+             " <request>/api/statuses/update.xml</request>\n</hash>\n")),
+         TPostOutcome::HttpFailure, {failed.arg(413), QStringLiteral("ReasonPhrase = Request Entity Too Large"),
+                                     QStringLiteral("サーバーのメッセージ: That's too long. Maximum notice size is 1000 characters.")}},
+        {"JSON words", ScriptedServer::reply(Reply("403 Forbidden", "{\"error\": \"重複した投稿です\"}", "application/json")),
+         TPostOutcome::HttpFailure, {failed.arg(403), QStringLiteral("ReasonPhrase = Forbidden"), QStringLiteral("サーバーのメッセージ: 重複した投稿です")}},
+        {"wrong password", ScriptedServer::reply("HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\n\r\n"), TPostOutcome::HttpFailure,
+         {failed.arg(401), QStringLiteral("ReasonPhrase = Unauthorized")}},
+        {"closed", {Step::readRequest(), Step::close()}, TPostOutcome::ConnectionFailure,
+         {QStringLiteral("応答を読み取れませんでした (127.0.0.1:%1): Connection closed before a reply was received")}},
+    };
+    for (const Case& c : cases) {
+        ScriptedServer server;
+        server.addConnection(c.script);
+        THttpCli client;
+        client.Timeout = 3000;
+        const TPostOutcome outcome = PostStatusAndWait(client, Account(server), "status=x");
+        EXPECT_EQ(outcome.Kind, c.kind) << c.name;
+        QStringList lines = c.lines;
+        for (QString& line : lines)
+            line = line.contains(u'%') ? line.arg(server.port()) : line;
+        EXPECT_EQ(PostFailureLines(outcome), lines) << c.name;
+    }
 
     // An id that could change the request path is refused before anything is sent.
+    ScriptedServer server;
+    THttpCli client;
     const TPostOutcome bad = PostFavoriteAndWait(client, Account(server), QStringLiteral("1/../../x"));
     EXPECT_EQ(bad.Kind, TPostOutcome::ConnectionFailure);
-    EXPECT_EQ(server.connectionCount(), 3);
+    EXPECT_EQ(server.connectionCount(), 0);
 }
 
 // The favourite's second route: only after the server's own 404, kept once it worked,
@@ -555,12 +567,21 @@ TEST(ServiceFailures, EachIsNamedForWhatItWas)
         EXPECT_EQ(PostFailureLines(posted), QStringList{proxyLine}) << scheme;
     }
 
+    // No connection: a read and a post name where they connected, the service or its proxy.
     const quint16 closed = ClosedLoopbackPort();
-    const TPostOutcome unreachable = PostFavoriteAndWait(
-        client, {QStringLiteral("http://127.0.0.1:%1").arg(closed), QStringLiteral("a"), QStringLiteral("b"), {}},
-        QStringLiteral("5"));
-    EXPECT_EQ(PostFailureLines(unreachable),
-              QStringList{QStringLiteral("接続できませんでした (127.0.0.1:%1): Connection refused (Error #10061)").arg(closed)});
+    TNetworkOptions deadProxy;
+    deadProxy.HttpProxy = TProxy{"127.0.0.1", closed, {}, {}};
+    const QString direct = QStringLiteral("127.0.0.1:%1").arg(closed), proxied = QStringLiteral("プロキシ 127.0.0.1:%1").arg(closed);
+    for (const auto& [base, network, where] : {std::tuple{QStringLiteral("http://127.0.0.1:%1").arg(closed), TNetworkOptions{}, direct},
+                                               std::tuple{QStringLiteral("http://service.test"), deadProxy, proxied}}) {
+        const TServiceAccount account{base, QStringLiteral("a"), QStringLiteral("b"), network};
+        const TTimelinePage page = ReadTimelinePage(account, 1, Short());
+        EXPECT_EQ(page.SocketError, 10061);
+        EXPECT_EQ(TimelineFailureLine(page, ConnectionPlace(account)),
+                  QStringLiteral("接続できませんでした (%1): Connection refused.").arg(where));
+        EXPECT_EQ(PostFailureLines(PostFavoriteAndWait(client, account, QStringLiteral("5"))),
+                  QStringList{QStringLiteral("接続できませんでした (%1): Connection refused (Error #10061)").arg(where)});
+    }
 
     qInstallMessageHandler(previous);
     EXPECT_TRUE(warnings.isEmpty()) << warnings.join(u'|').toStdString();
