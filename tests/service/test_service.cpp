@@ -70,8 +70,9 @@ TEST(TimelinePage, RowsComeInReplyOrderFromTheRightAddress)
 
     ASSERT_TRUE(first.Ok()) << first.Message.toStdString();
     EXPECT_TRUE(first.Loaded);
-    const QList<TStatusRow> expected{{QStringLiteral("太郎"), QStringLiteral("一つ目 & more"), QStringLiteral("false"), QStringLiteral("12")},
-                                     {QStringLiteral("花子"), QStringLiteral("二つ目"), QStringLiteral("true"), QStringLiteral("11")}};
+    const QList<TTimelineStatus> expected{
+        {.Id = QStringLiteral("12"), .Name = QStringLiteral("太郎"), .Text = QStringLiteral("一つ目 & more"), .Favorited = QStringLiteral("false")},
+        {.Id = QStringLiteral("11"), .Name = QStringLiteral("花子"), .Text = QStringLiteral("二つ目"), .Favorited = QStringLiteral("true")}};
     EXPECT_EQ(first.Rows, expected);
     EXPECT_TRUE(server.request(0).startsWith("GET /api/statuses/friends_timeline.xml HTTP/1.1\r\n"));
     EXPECT_TRUE(server.request(0).contains("\r\nAuthorization: Basic " + QByteArray("alice:secret").toBase64() + "\r\n"));
@@ -632,7 +633,7 @@ TEST(LocalServiceRoundTrip, PostThenFavouriteThenRead)
     TTimelinePage page = ReadTimelinePage(account, 1, {});
     ASSERT_TRUE(page.Ok()) << page.Message.toStdString();
     ASSERT_FALSE(page.Rows.isEmpty());
-    const TStatusRow newest = page.Rows.first();
+    const TTimelineStatus newest = page.Rows.first();
     EXPECT_EQ(newest.Text, text);
     EXPECT_EQ(newest.Favorited, QStringLiteral("false"));
 
