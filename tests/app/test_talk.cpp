@@ -183,6 +183,22 @@ TEST_F(TalkTest, EmojiAreDrawnInColour)
     EXPECT_GT(coloured(list(*form)->viewport()), 20);
 }
 
+// A server without mentions: the start-up's lines are the timeline's alone, and the
+// mentions' failure is one line naming their tab, which is marked until a read succeeds.
+TEST_F(TalkTest, AFailedMentionsReadInTheBackgroundMarksItsTab)
+{
+    writeCredentials();
+    server.addConnection(ScriptedServer::reply(Ok(Statuses())));
+    server.addConnection(ScriptedServer::reply("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"));
+    auto form = makeForm(server.baseUrl(), false, true);
+    auto* tabs = child<QTabWidget>(*form, "PageControl1");
+    ASSERT_TRUE(WaitUntil([&] { return server.connectionCount() == 2 && !form->Reading(); }));
+    const QString line = QStringLiteral("サーバーがエラーを返しました: 404 Not Found");
+    EXPECT_EQ(trace(*form), (QStringList{"ロード中...", "ロード完了", "Twitterで認証しました", "@返信: " + line}));
+    EXPECT_EQ(tabs->tabText(1), QStringLiteral("@返信 (!)"));
+    EXPECT_EQ(tabs->tabToolTip(1), line);
+}
+
 // Read-more on the mentions tab reads the mentions' next page, not the timeline's, and
 // the strip follows the tab in front.
 TEST_F(TalkTest, ReadMoreOnTheMentionsTabReadsTheirNextPage)

@@ -70,10 +70,11 @@ TEST(TimelinePage, RowsComeInReplyOrderFromTheRightAddress)
 
     ASSERT_TRUE(first.Ok()) << first.Message.toStdString();
     EXPECT_TRUE(first.Loaded);
-    const QList<TTimelineStatus> expected{
-        {.Id = QStringLiteral("12"), .Name = QStringLiteral("太郎"), .Text = QStringLiteral("一つ目 & more"), .Favorited = QStringLiteral("false")},
-        {.Id = QStringLiteral("11"), .Name = QStringLiteral("花子"), .Text = QStringLiteral("二つ目"), .Favorited = QStringLiteral("true")}};
-    EXPECT_EQ(first.Rows, expected);
+    ASSERT_EQ(first.Rows.size(), 2);
+    const TTimelineStatus& taro = first.Rows[0];
+    EXPECT_EQ(QStringList({taro.Id, taro.Name, taro.Text, taro.Favorited}), QStringList({"12", "太郎", "一つ目 & more", "false"}));
+    const TTimelineStatus& hanako = first.Rows[1];
+    EXPECT_EQ(QStringList({hanako.Id, hanako.Name, hanako.Text, hanako.Favorited}), QStringList({"11", "花子", "二つ目", "true"}));
     EXPECT_TRUE(server.request(0).startsWith("GET /api/statuses/friends_timeline.xml HTTP/1.1\r\n"));
     EXPECT_TRUE(server.request(0).contains("\r\nAuthorization: Basic " + QByteArray("alice:secret").toBase64() + "\r\n"));
     EXPECT_TRUE(third.Ok());

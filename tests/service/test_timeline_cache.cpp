@@ -28,7 +28,12 @@ QString ControlCharacters()
 
 TTimelineStatus Row(const QString& id, const QString& name, const QString& text, const QString& favorited)
 {
-    return {.Id = id, .Name = name, .Text = text, .Favorited = favorited};
+    TTimelineStatus status;
+    status.Id = id;
+    status.Name = name;
+    status.Text = text;
+    status.Favorited = favorited;
+    return status;
 }
 
 TTimelineCache Sample()

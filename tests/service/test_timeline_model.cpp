@@ -12,12 +12,14 @@ namespace {
 
 TTimelineStatus Status(const QString& id, const QString& favorited = QStringLiteral("false"))
 {
-    return {.Id = id,
-            .Name = QStringLiteral("名前") + id,
-            .ScreenName = QStringLiteral("user") + id,
-            .Text = QStringLiteral("本文 ") + id,
-            .Favorited = favorited,
-            .InReplyToId = id == QLatin1String("2") ? QStringLiteral("1") : QString()};
+    TTimelineStatus status;
+    status.Id = id;
+    status.Name = QStringLiteral("名前") + id;
+    status.ScreenName = QStringLiteral("user") + id;
+    status.Text = QStringLiteral("本文 ") + id;
+    status.Favorited = favorited;
+    status.InReplyToId = id == QLatin1String("2") ? QStringLiteral("1") : QString();
+    return status;
 }
 
 class TimelineModel : public ::testing::Test {
