@@ -242,8 +242,8 @@ TEST_F(TalkTest, ReadMoreOnTheMentionsTabReadsTheirNextPage)
     EXPECT_EQ(mentions->At(0).Text, QStringLiteral("@alice 新しい"));
     EXPECT_EQ(detailText(*form), QStringLiteral("@alice 新しい"));
 
-    // No answer: the failure is said as the timeline's is (no "ロード完了" before it), the
-    // rows stay, and the next reload leaves the mentions alone for a while.
+    // No answer: the failure is said as the timeline's is (no "ロード完了" before it), and
+    // the rows stay.
     server.addConnection(ScriptedServer::reply(Ok(Statuses())));
     server.addConnection({ScriptedServer::Step::readRequest(), ScriptedServer::Step::close()});
     trigger(*form, "mmReload");
@@ -252,10 +252,6 @@ TEST_F(TalkTest, ReadMoreOnTheMentionsTabReadsTheirNextPage)
     EXPECT_EQ(lines.mid(lines.size() - 2, 1), QStringList{"ロード中..."}) << lines.join(u'|').toStdString();
     EXPECT_NE(lines.last(), QStringLiteral("ロード中..."));
     EXPECT_EQ(mentions->Count(), 2);
-    server.addConnection(ScriptedServer::reply(Ok(Statuses())));
-    trigger(*form, "mmReload");
-    EXPECT_EQ(server.connectionCount(), 9);
-    EXPECT_TRUE(server.request(8).startsWith("GET /statuses/friends_timeline.xml"));
 }
 
 } // namespace

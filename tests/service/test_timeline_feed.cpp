@@ -186,6 +186,7 @@ TEST_F(TimelineFeed, TheOfflineCopyKeepsBothListsAndTheirMarksForTheNextStart)
     // The mentions show theirs at once, grey; the friends timeline only when its read fails.
     EXPECT_EQ(Ids(mentionsAgain.feed), QStringList{"5"});
     EXPECT_TRUE(mentionsAgain.feed.Model()->At(0).Offline);
+    EXPECT_TRUE(mentionsAgain.feed.Model()->At(0).Seen) << "the first mentions ever read were history";
     EXPECT_TRUE(friendsAgain.feed.Model()->IsEmpty());
     friendsAgain.feed.Start(TFeedRead::StartUp);
     friendsAgain.source->Answer(Failed(TReadFailure::Connection), "p2");
@@ -221,6 +222,10 @@ TEST_F(TimelineFeed, ABackgroundReadSaysOnlyItsFailureNamingTheList)
     EXPECT_EQ(mentions.said().mid(1), (QStringList{"ロード中...", "ロード完了", "Twitterで認証しました"}));
     EXPECT_TRUE(mentions.feed.FailureLine().isEmpty());
     EXPECT_EQ(marks.size(), 2);
+    // A failure worth backing off holds the next refresh back.
+    mentions.feed.Start(TFeedRead::Refresh, false);
+    mentions.source->Answer(Failed(TReadFailure::Transfer), "p2");
+    EXPECT_FALSE(mentions.feed.Start(TFeedRead::Refresh, false));
 }
 
 } // namespace
