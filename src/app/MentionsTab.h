@@ -23,7 +23,6 @@ public:
                  TTimelineFeed* feed, QObject* parent);
     ~TMentionsTab() override;
 
-    TTimelineFeed* Feed() const { return m_feed; }
     TTimelineModel* Model() const;
     // The list, made at the first call.
     QTreeView* View();
