@@ -19,6 +19,7 @@
 #include "support/Callgrind.h"
 #include "support/FrameProbe.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -117,7 +118,7 @@ int Reload(const QString& api, int pages, int rounds, const QString& outDir)
             QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     };
     for (int page = 2; page <= pages; ++page) {
-        form.mmUpdateClick();
+        form.findChild<QAction*>(QStringLiteral("mmMore"))->trigger();
         finish();
     }
     if (!WriteShown(form, outDir, "prereload"))

@@ -3,6 +3,8 @@
 #include "app/Application.h"
 #include "app/MentionsTab.h"
 #include "app/RichEditC.h"
+#include "app/Strip.h"
+#include "app/WindowFrame.h"
 #include "app/frmMain_p.h"
 #include "dialogs/DialogCommon.h"
 #include "dialogs/uFrmBlack.h"
@@ -13,6 +15,7 @@
 #include "http/HttpCli.h"
 #include "service/PostJob.h"
 #include "service/ServicePost.h"
+#include "service/TalkBack.h"
 #include "service/TimelineModel.h"
 #include "service/TimelineFeed.h"
 #include "service/TimelineReader.h"
@@ -102,23 +105,16 @@ void TForm1::FormCreate()
     TimerAutoRotation->start();
 
     LayoutClient();
-    RichEditC->SetAutoUrlDetect(true);
+    m_strip->RichEditC->SetAutoUrlDetect(true);
 
-    m_storedFrame = QRect(m_state.WindowLeft, m_state.WindowTop, m_state.WindowWidth, m_state.WindowHeight);
-    if (m_storedFrame.width() < kMinFrameWidth || m_storedFrame.height() < kMinFrameHeight) {
-        TMainState defaults;
-        SetDefaultSettings(defaults);
-        m_storedFrame.setSize(QSize(defaults.WindowWidth, defaults.WindowHeight));
-    }
-    // Not created yet, so the window system puts the outer frame at this point. The
-    // outer size needs the frame's margins, known only once the window is framed.
-    m_frameCorner = m_storedFrame.topLeft();
-    move(m_frameCorner);
-    resize(m_storedFrame.size());
+    TMainState defaults;
+    SetDefaultSettings(defaults);
+    m_frame->Restore(QRect(m_state.WindowLeft, m_state.WindowTop, m_state.WindowWidth, m_state.WindowHeight),
+                     QSize(defaults.WindowWidth, defaults.WindowHeight));
 
     m_state.TimelineAddress = TimelinePageAddress(m_state.ApiBase, 1);
 
-    lblStar->setText(tr("お気に入り発言スター"));
+    m_strip->lblStar->setText(tr("お気に入り発言スター"));
 
     // A quick first read comes before the window is shown; a slow one lets the window
     // appear with its loading line, and the rows follow when the read ends.
@@ -172,7 +168,7 @@ void TForm1::CreateSecondaryWindowsOnDemand()
 QDialog* TForm1::LoginWindow()
 {
     if (!m_frmLogin && m_secondaryWindowsAllowed)
-        m_frmLogin = new TfrmLogin(m_state, this, [this] { return m_passwords->Note(); });
+        m_frmLogin = new TfrmLogin(this, [this] { return m_passwords->Note(); });
     return m_frmLogin;
 }
 
@@ -200,10 +196,9 @@ QDialog* TForm1::VersionWindow()
 QDialog* TForm1::SettingsWindow()
 {
     if (!m_frmSettings && m_secondaryWindowsAllowed) {
-        m_frmSettings
-            = new TfrmSettings(m_state, TimerAutoReload, TimerAutoRotation, this, &m_settingsAtStart);
-        connect(m_frmSettings, &QDialog::accepted, this, &TForm1::ApplyIntervals);
-        connect(m_frmSettings, &QDialog::accepted, this, &TForm1::SettingsChanged);
+        auto* settings = new TfrmSettings(TTimerChoices::Of(m_settingsAtStart), this);
+        connect(settings, &QDialog::accepted, this, [this, settings] { ApplyTimerChoices(settings->Chosen()); });
+        m_frmSettings = settings;
     }
     return m_frmSettings;
 }
@@ -245,14 +240,14 @@ void TForm1::EnableCommands(bool enable)
     // historic unlock started both, switching auto-reload back on after every post).
     SetTimerEnabled(TimerAutoReload, enable && m_state.AutoReload);
     SetTimerEnabled(TimerAutoRotation, enable && m_state.AutoRotation);
-    Image1->setEnabled(enable);
+    m_strip->Image1->setEnabled(enable);
     ListView1->setEnabled(enable);
     if (m_mentions->HasView())
         m_mentions->View()->setEnabled(enable);
-    for (QAction* a : {mmLogin, mmView, mmReload, mmMore, mmTwitt, mmVersion, pmLogin, pmTwitt,
-                       pmMore, pmSimpleMode, pmCompactMode, pmWidgetMode, pmVersion, pmAutoReload,
-                       pmReload, pmClose})
-        a->setEnabled(enable);
+    // The pop-up's compact and widget items are the menu bar's, whose submenu is locked.
+    for (TItem item : {mmLogin, mmView, mmReload, mmMore, mmTwitt, mmVersion, pmLogin, pmTwitt, pmMore,
+                       pmSimpleMode, mmSuperSimpleMode, mmWidget, pmVersion, pmAutoReload, pmReload, pmClose})
+        Item(item)->setEnabled(enable);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -273,12 +268,6 @@ void TForm1::SelectRow(int row)
         index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
-void TForm1::ShowStar(bool gold)
-{
-    Image1->setPixmap(gold ? ImageStarOn->pixmap() : ImageStar->pixmap());
-    Image1->repaint();
-}
-
 void TForm1::ShowSelected()
 {
     const int row = SelectedIndex();
@@ -288,14 +277,14 @@ void TForm1::ShowSelected()
     const TTimelineStatus& status = rows->At(row);
     const QString id = status.Id;
     qCDebug(lcBrimlarkDebug).noquote() << QStringLiteral("strActiveStateId=") + id;
-    RichEditC->setPlainText(status.Text);
-    lblUserName->setText(m_state.Anonymous ? QString() : status.Name);
+    m_strip->RichEditC->setPlainText(status.Text);
+    m_strip->lblUserName->setText(m_state.Anonymous ? QString() : status.Name);
     m_shownId = id;
     m_shown = status;
     m_shownFavorite = status.IsFavorite();
     UpdateTalkItems();
     m_hasShown = true;
-    ShowStar(m_shownFavorite);
+    m_strip->ShowStar(m_shownFavorite);
     if (m_autoShow)
         StartSeenClock(id);
     else
@@ -319,13 +308,13 @@ void TForm1::ListView1Change()
 
 void TForm1::mmAnonymousClick()
 {
-    const bool ticked = mmAnonymous->isChecked();
+    const bool ticked = Item(mmAnonymous)->isChecked();
     if (ticked) {
-        lblUserName->hide();
+        m_strip->lblUserName->hide();
     } else {
-        lblUserName->show();
+        m_strip->lblUserName->show();
         if (const int row = SelectedIndex(); row >= 0)
-            lblUserName->setText(ActiveModel()->At(row).Name);
+            m_strip->lblUserName->setText(ActiveModel()->At(row).Name);
     }
     for (QTreeView* list : {ListView1, m_mentions->HasView() ? m_mentions->View() : nullptr}) {
         if (list)
@@ -351,103 +340,6 @@ void TForm1::TimerAutoRotationTimer()
     m_autoShow = false;
 }
 
-void TForm1::mmAutoReloadClick()
-{
-    const bool tick = mmAutoReload->isChecked();
-    m_state.AutoReload = tick;
-    SetTimerEnabled(TimerAutoReload, tick);
-    SettingsChanged();
-}
-
-void TForm1::pmAutoReloadClick()
-{
-    const bool tick = pmAutoReload->isChecked();
-    m_state.AutoReload = tick;
-    SetTimerEnabled(TimerAutoReload, tick);
-    SettingsChanged();
-}
-
-void TForm1::mmAutoRotationClick()
-{
-    const bool tick = mmAutoRotation->isChecked();
-    m_state.AutoRotation = tick;
-    SetTimerEnabled(TimerAutoRotation, tick);
-    pmAutoRotation->setChecked(tick);
-    SettingsChanged();
-}
-
-void TForm1::pmAutoRotationClick()
-{
-    const bool tick = pmAutoRotation->isChecked();
-    m_state.AutoRotation = tick;
-    SetTimerEnabled(TimerAutoRotation, tick);
-    mmAutoRotation->setChecked(tick);
-    SettingsChanged();
-}
-
-void TForm1::SyncTimerTicks()
-{
-    // The ticks show the user's choice, which the timers follow except while a read
-    // holds them, in every menu, whenever it opens.
-    for (QAction* item : {mmAutoReload, pmAutoReload})
-        item->setChecked(m_state.AutoReload);
-    for (QAction* item : {mmAutoRotation, pmAutoRotation})
-        item->setChecked(m_state.AutoRotation);
-}
-
-void TForm1::pmMenu1Popup()
-{
-    SyncTimerTicks();
-    RefreshNotifyItems();
-}
-
-void TForm1::mmViewClick()
-{
-    SyncTimerTicks();
-    RefreshNotifyItems();
-}
-
-// ---------------------------------------------------------------------------------------
-// Dialog commands
-
-void TForm1::ExecDialog(QDialog* dialog)
-{
-    if (dialog)
-        dialog->exec();
-}
-
-void TForm1::ExecLockedDialog(QDialog* dialog)
-{
-    EnableCommands(false);
-    try {
-        ExecDialog(dialog);
-    } catch (const std::exception&) {
-        // Unlocked below whatever happened.
-    }
-    // A dialog opened during a read leaves the commands locked until the read ends; the
-    // mentions read in the background and lock nothing.
-    EnableCommands(!m_startUpHeld && !m_friends->Reading());
-}
-
-void TForm1::mmSettingClick() { ExecLockedDialog(SettingsWindow()); }
-void TForm1::pmSettingClick() { ExecLockedDialog(SettingsWindow()); }
-void TForm1::mmTwittClick()
-{
-    if (auto* twitt = qobject_cast<TfrmTwitt*>(TwittWindow()))
-        twitt->StartPost();
-    ExecLockedDialog(TwittWindow());
-}
-
-void TForm1::pmTwittClick()
-{
-    if (auto* twitt = qobject_cast<TfrmTwitt*>(TwittWindow()))
-        twitt->StartPost();
-    ExecDialog(TwittWindow());
-}
-void TForm1::mmVersionClick() { ExecDialog(VersionWindow()); }
-void TForm1::pmVersionClick() { ExecDialog(VersionWindow()); }
-void TForm1::pmCloseClick() { close(); }
-
 // ---------------------------------------------------------------------------------------
 // Window events
 
@@ -458,11 +350,7 @@ void TForm1::closeEvent(QCloseEvent* event)
         // A read still running is called off, and so is a favourite or repeat waiting for
         // its server: nothing outlives the window for long, and nothing reports to it.
         AbandonReads();
-        if (m_favoriteJob) {
-            m_favoriteJob->disconnect(this);
-            m_favoriteJob->Abort();
-            m_favoriteJob = nullptr;
-        }
+        m_talkBack->Abort();
         if (m_copy->SavePending())
             m_copy->SaveNow();
         m_closeSaved = SaveSettingsNow(&m_closeError);
@@ -517,7 +405,7 @@ bool TForm1::SaveSettingsNow(QString* error)
     QString why;
     const TSettingsFolder folder
         = m_options.CreateSettingsFolder ? TSettingsFolder::CreateOwnerOnly : TSettingsFolder::MustExist;
-    if (m_passwords->Save(m_options.SettingsFile, m_state, FrameToSave(), &why, folder))
+    if (m_passwords->Save(m_options.SettingsFile, m_state, m_frame->ToSave(), &why, folder))
         return true;
     qCWarning(lcApp).noquote() << "settings not saved:" << m_options.SettingsFile << why;
     if (error)
@@ -537,15 +425,8 @@ void TForm1::SettingsChanged()
 
 void TForm1::showEvent(QShowEvent* event)
 {
-    if (windowHandle()) {
-        // A platform that knows the frame before the window is on screen has it placed
-        // now, so the first frame is painted once, at its size; otherwise at the first expose.
-        if (m_framePending && !windowHandle()->frameMargins().isNull())
-            FrameKnown();
-        // The first expose places the frame where it was not known, and is the first frame.
-        if (m_framePending || !m_firstFrame)
-            windowHandle()->installEventFilter(this);
-    }
+    // The first expose is the first frame.
+    m_frame->Shown(!m_firstFrame);
     QMainWindow::showEvent(event);
 }
 
@@ -556,33 +437,4 @@ void TForm1::changeEvent(QEvent* event)
     if (event->type() == QEvent::WindowStateChange && !isMinimized() && !m_seenCandidate.isEmpty())
         StartSeenClock(m_seenCandidate);
     QMainWindow::changeEvent(event);
-}
-
-void TForm1::FrameKnown()
-{
-    m_framePending = false;
-    // The platform's word: before the window is on screen the widget's own frame
-    // geometry does not include the frame yet.
-    const QMargins margins = windowHandle()->frameMargins();
-    const QRect client = geometry();
-    // The client's own place may still be the one asked for before the window was framed.
-    QRect target(m_frameCorner + QPoint(margins.left(), margins.top()), client.size());
-    if (!m_frameRestored) {
-        target.setSize(m_storedFrame.marginsRemoved(margins).size());
-        m_frameRestored = true;
-    }
-    if (const int height = ModeClientHeight(margins.top() + margins.bottom()))
-        target.setHeight(height);
-    if (target != client)
-        setGeometry(target);
-}
-
-QRect TForm1::FrameToSave() const
-{
-    // Before the stored frame was placed the window's size says nothing (never shown, or
-    // not framed yet): the stored frame stays.
-    const QRect frame = frameGeometry();
-    if (!m_frameRestored || frame.width() < kMinFrameWidth || frame.height() < kMinFrameHeight)
-        return m_storedFrame;
-    return frame;
 }

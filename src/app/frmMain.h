@@ -1,6 +1,7 @@
 #pragma once
 
-#include "service/FavoriteRoute.h"
+#include "app/Strip.h"
+#include "dialogs/ufrmSettings.h"
 #include "service/ServiceAccount.h"
 #include "service/TimelineFeed.h"
 #include "service/TimelineModel.h"
@@ -9,7 +10,6 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
-#include <QPixmap>
 #include <QPoint>
 #include <QPointer>
 #include <QRect>
@@ -17,6 +17,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <optional>
 
 class QAction;
@@ -32,13 +33,13 @@ class QTimer;
 class QTreeView;
 class TDesktopNotifier;
 class TMentionsTab;
-class THttpCli;
 class TPasswordStore;
 class TServerConfigReader;
 struct TServerConfig;
 class TTimelineReader;
-class TRichEditC;
-class TShape;
+class TTalkBack;
+struct TPostOutcome;
+class TWindowFrame;
 
 // Where a main window takes its configuration from, so tests can use temporary files.
 struct TForm1Options {
@@ -132,37 +133,9 @@ public Q_SLOTS:
     void ListView1Change();
     void Image1Click();
     void mmAnonymousClick();
-    void mmLoginSetClick();
-    void pmLoginClick();
-    void mmReloadClick();
-    void pmReloadClick();
-    void mmUpdateClick();
-    void pmMoreClick();
-    void mmViewClick();
-    void pmMenu1Popup();
-    void mmAutoReloadClick();
-    void pmAutoReloadClick();
-    void mmAutoRotationClick();
-    void pmAutoRotationClick();
-    void mmTopMostClick();
-    void mmSimpleModeClick();
-    void mmSuperSimpleModeClick();
-    void mmWidgetClick();
-    void pmSimpleModeClick();
-    void pmCompactModeClick();
-    void pmWidgetModeClick();
-    void mmSettingClick();
-    void pmSettingClick();
-    void mmTwittClick();
-    void pmTwittClick();
-    void mmVersionClick();
-    void pmVersionClick();
-    void pmCloseClick();
     void TimerAutoReloadTimer();
     void TimerAutoRotationTimer();
-    // The status shown in the strip: answer it, repeat it, open its page on the web.
-    void mmReplyClick();
-    void pmReplyClick();
+    // The status shown in the strip: repeat it, open its page on the web.
     void RepeatClick();
     void OpenInBrowserClick();
 
@@ -179,8 +152,37 @@ private:
     void LayoutClient();
     void ReadSettings();  // the settings file, the service address and the network options
     void FormCreate();
-    QAction* AddAction(QMenu* menu, const char* name, const QString& caption, void (TForm1::*handler)());
-    QAction* AddSeparator(QMenu* menu, const char* name);
+
+    // The menu items (frmMainCommands.cpp). Where the menu bar and the pop-up show one
+    // command under one caption, the pop-up holds the menu bar's action.
+    enum TItem {
+        mmLogin, mmLoginSet, mmView, mmAnonymous, mmAutoReload, mmAutoRotation, mmNotify, mmNotifyMentions,
+        mmTopMost, mmSimpleMode, mmSuperSimpleMode, mmWidget, mmSetting, mmReload, mmMore, mmTwitt,
+        mmReply, mmRepeat, mmBrowser, mmVersion,
+        pmLogin, pmSimpleMode, pmTwitt, pmReply, pmMore, pmAutoReload, pmSetting, pmReload, pmVersion, pmClose,
+        kItemCount
+    };
+    QAction* Item(TItem item) const { return m_items[item]; }
+    QAction* AddItem(QMenu* menu, TItem item, const QString& caption, bool checkable = false);
+    void AddSeparator(QMenu* menu, const char* name);
+    // The commands behind the items, one handler each.
+    void RefreshTicks();
+    void AutoReloadChosen(bool tick);
+    void AutoRotationChosen(bool tick);
+    void NotifyToggled(bool on);
+    void NotifyMentionsToggled(bool on);
+    void TopMostChosen(bool ticked);
+    void ListToggled(bool ticked);
+    // A display mode the user picked: applied and written to the settings file.
+    void ChooseDisplayMode(int mode);
+    // The credentials dialog; what OK took is applied and saved. False: left otherwise.
+    bool AskCredentials();
+    void OpenSettings();
+    void ApplyTimerChoices(const TTimerChoices& chosen);
+    // The posting dialog for a new status or a reply, with the commands locked meanwhile
+    // or not.
+    void OpenPost(bool locked);
+    void OpenReply(bool locked);
 
     // A list of statuses as the friends timeline's, on page, over model.
     QTreeView* MakeStatusList(QWidget* page, TTimelineModel* model, const QString& name);
@@ -204,16 +206,8 @@ private:
     void UpdateUnseen();
     void UpdateTitle(int unseen);
     TDesktopNotifier* Notifier();
-    void RefreshNotifyItems();
-    void NotifyToggled(bool on);
-    void NotifyMentionsToggled(bool on);
     void ShowStatusById(const QString& statusId);
-    void mmNotifyClick();
-    void pmNotifyClick();
-    void mmNotifyMentionsClick();
-    void pmNotifyMentionsClick();
     void ApplyServerConfig(const TServerConfig& config);
-    void ShowStar(bool gold);
     void FavoriteEnded(const QString& statusId, const TPostOutcome& outcome);
     // The mentions tab (frmMainMentions.cpp).
     void BuildMentionsTab();
@@ -221,7 +215,6 @@ private:
     void MentionsEnded(const TFeedEnd& end);
     void Notify(const QList<TTimelineStatus>& arrived, bool mentions);
     // Talking back to the shown status (frmMainTalk.cpp).
-    void OpenReply(bool locked);
     void RepeatEnded(const QString& statusId, const TPostOutcome& outcome);
     bool IsOwnStatus(const TTimelineStatus& status) const;
     void UpdateTalkItems();
@@ -243,26 +236,16 @@ private:
     void ReadMore();
     void ShowDefaultError(const QString& message);
     TServiceAccount Account() const;
-    void ApplyWindowFlags(Qt::WindowFlags flags);
     // The client height the display mode gives the window (0: the mode sets none), for a
     // frame of frameHeight above and below the client.
     int ModeClientHeight(int frameHeight) const;
-    // At the first expose of a new native window: the window manager has framed it by
-    // then, and only then are the frame's margins known. Puts the outer corner back where
-    // it belongs and sets the display mode's height again; the first time also gives the
-    // frame its stored size.
-    void FrameKnown();
-    // The outer frame the settings keep at close.
-    QRect FrameToSave() const;
     // The timers' intervals from the settings, once the user chose them.
     void ApplyIntervals();
     // A choice the user made changed: the settings file is written at once, so a session
     // that ends without closing the window loses nothing. A failure goes to the status line.
     void SettingsChanged();
-    void SyncTimerTicks();
-    // A display mode the user picked: applied and written to the settings file.
-    void ChooseDisplayMode(int mode);
     void ShowPopup(const QPoint& globalPos);
+    void StripHovered(TStrip::TPart part);
     // The secondary windows, created at first use; null before CreateSecondaryWindows*.
     QDialog* LoginWindow();
     QDialog* TwittWindow();
@@ -270,11 +253,7 @@ private:
     QDialog* SettingsWindow();
     void ExecDialog(QDialog* dialog);
     void ExecLockedDialog(QDialog* dialog);
-    void StripColours(const QColor& background, const QColor& text);
 
-    // Drag surfaces and hover targets.
-    void DragPress(QMouseEvent* e);
-    bool DragMove(QMouseEvent* e);
 
     TForm1Options m_options;
     TMainState m_state;
@@ -296,11 +275,6 @@ private:
     bool m_closeSaved = true;
     QString m_closeError;
     bool m_commandsLocked = false;  // by EnableCommands(false), until EnableCommands(true)
-    QRect m_storedFrame;        // the outer frame from the settings, a usable size
-    bool m_frameRestored = false;   // from then on the window's own frame is saved
-    bool m_framePending = true;     // a native window whose frame is not known yet
-    QPoint m_frameCorner;           // where its outer corner goes then
-    QPoint m_grabOffset;
 
     // Controls, under the names the rest of the program and the tests know them by.
     QStatusBar* StatusBar1 = nullptr;
@@ -313,61 +287,16 @@ private:
     TTimelineModel* m_timeline = nullptr;     // m_friends's rows
     TMentionsTab* m_mentions = nullptr;
     QString m_ownScreenName;            // from the server after sign-in; empty: the account name
-    TRichEditC* RichEditC = nullptr;
-    QLabel* lblUserName = nullptr;
-    QLabel* lblStar = nullptr;
-    QLabel* Image1 = nullptr;
-    QLabel* ImageStar = nullptr;
-    QLabel* ImageStarOn = nullptr;
-    TShape* shapeWindow = nullptr;
-    TShape* ShapeBack = nullptr;
+    TStrip* m_strip = nullptr;
+    TWindowFrame* m_frame = nullptr;
+    TTalkBack* m_talkBack = nullptr;   // favourites and repeats
     QMenu* pmMenu1 = nullptr;
     QTimer* TimerAutoReload = nullptr;
     QTimer* TimerAutoRotation = nullptr;
-    THttpCli* HttpCli1 = nullptr;
 
-    QAction* mmLogin = nullptr;
-    QAction* mmLoginSet = nullptr;
-    QAction* mmView = nullptr;
-    QAction* mmAnonymous = nullptr;
-    QAction* mmAutoReload = nullptr;
-    QAction* mmAutoRotation = nullptr;
-    QAction* mmTopMost = nullptr;
-    QAction* mmSimpleMode = nullptr;
-    QAction* mmSuperSimpleMode = nullptr;
-    QAction* mmWidget = nullptr;
-    QAction* mmSetting = nullptr;
-    QAction* mmReload = nullptr;
-    QAction* mmMore = nullptr;
-    QAction* mmTwitt = nullptr;
-    QAction* mmVersion = nullptr;
-    QAction* pmLogin = nullptr;
-    QAction* pmSimpleMode = nullptr;
-    QAction* pmCompactMode = nullptr;
-    QAction* pmWidgetMode = nullptr;
-    QAction* pmTwitt = nullptr;
-    QAction* pmMore = nullptr;
-    QAction* pmAutoReload = nullptr;
-    QAction* pmAutoRotation = nullptr;
-    QAction* pmSetting = nullptr;
-    QAction* pmReload = nullptr;
-    QAction* pmVersion = nullptr;
-    QAction* pmClose = nullptr;
-
-    QAction* mmReply = nullptr;
-    QAction* mmRepeat = nullptr;
-    QAction* mmBrowser = nullptr;
-    QAction* pmReply = nullptr;
-    QAction* pmRepeat = nullptr;
-    QAction* pmBrowser = nullptr;
-    QLabel* lblRepeated = nullptr;  // the strip's mark for a status repeated in this run
+    std::array<QAction*, kItemCount> m_items{};
     QSet<QString> m_repeated;
 
-    QAction* mmNotify = nullptr;
-    QAction* pmNotify = nullptr;
-    QAction* mmNotifyMentions = nullptr;    // under the notification item: mentions only
-    QAction* pmNotifyMentions = nullptr;
-    QLabel* lblUnseen = nullptr;    // the widget mode's count of unseen statuses
 
     // What is new since the user last looked.
     bool m_autoShow = false;        // the program, not the user, is showing a row
@@ -379,16 +308,11 @@ private:
     bool m_configAsked = false;
     std::optional<int> m_textLimit;
 
-    QPixmap m_starOff;
-    QPixmap m_starOn;
-
     // The status the detail pane shows, so a favourite reply lands on the right star.
     QString m_shownId;
     std::optional<TTimelineStatus> m_shown;
     bool m_shownFavorite = false;
     bool m_hasShown = false;
-    QPointer<TPostJob> m_favoriteJob;    // the favourite or repeat running on HttpCli1
-    TFavoriteRoute m_favoriteRoute;   // where favourites go, learnt during the run
     bool m_splitterMoved = false;
 
     // Secondary windows, owned through Qt parentage.

@@ -2,6 +2,7 @@
 
 #include "app/DesktopNotifier.h"
 #include "app/MentionsTab.h"
+#include "app/Strip.h"
 #include "app/frmMain_p.h"
 #include "dialogs/uTwitt.h"
 #include "service/ServicePost.h"
@@ -106,17 +107,7 @@ void TForm1::UpdateUnseen()
     const int count = UnseenCount();
     m_mentions->ShowUnseen(m_mentions->Model()->UnseenCount());
     UpdateTitle(count);
-    const bool badge = count > 0 && m_state.DisplayMode == 3;
-    // Styled when first needed: a style sheet costs start-up time for a hidden label.
-    if (badge && lblUnseen->styleSheet().isEmpty())
-        lblUnseen->setStyleSheet(
-            QStringLiteral("QLabel { background: #e8590c; color: white; border-radius: 6px; padding: 0 4px; }"));
-    // Measured only when shown: a hidden badge loads no font.
-    if (badge) {
-        lblUnseen->setText(QString::number(count));
-        lblUnseen->adjustSize();
-    }
-    lblUnseen->setVisible(badge);
+    m_strip->ShowUnseen(m_state.DisplayMode == 3 ? count : 0);
 }
 
 void TForm1::UpdateTitle(int unseen)
@@ -133,41 +124,6 @@ TDesktopNotifier* TForm1::Notifier()
     }
     return m_notifier;
 }
-
-void TForm1::RefreshNotifyItems()
-{
-    // Asked when a menu opens, not at start-up: the bus is nobody's business before.
-    // Three states in two items: off, every new status, mentions only.
-    const bool available = Notifier()->IsAvailable();
-    const bool on = m_state.Notify != TMainState::NotifyOff;
-    for (QAction* item : {mmNotify, pmNotify}) {
-        item->setEnabled(available);
-        item->setChecked(on);
-    }
-    for (QAction* item : {mmNotifyMentions, pmNotifyMentions}) {
-        item->setEnabled(available && on);
-        item->setChecked(m_state.Notify == TMainState::NotifyMentions);
-    }
-}
-
-void TForm1::NotifyToggled(bool on)
-{
-    m_state.Notify = on ? TMainState::NotifyAll : TMainState::NotifyOff;
-    RefreshNotifyItems();
-    SettingsChanged();
-}
-
-void TForm1::NotifyMentionsToggled(bool on)
-{
-    m_state.Notify = on ? TMainState::NotifyMentions : TMainState::NotifyAll;
-    RefreshNotifyItems();
-    SettingsChanged();
-}
-
-void TForm1::mmNotifyClick() { NotifyToggled(mmNotify->isChecked()); }
-void TForm1::pmNotifyClick() { NotifyToggled(pmNotify->isChecked()); }
-void TForm1::mmNotifyMentionsClick() { NotifyMentionsToggled(mmNotifyMentions->isChecked()); }
-void TForm1::pmNotifyMentionsClick() { NotifyMentionsToggled(pmNotifyMentions->isChecked()); }
 
 void TForm1::ShowStatusById(const QString& statusId)
 {

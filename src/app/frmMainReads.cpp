@@ -231,14 +231,11 @@ void TForm1::SignIn()
 {
     if (m_startUpHeld || m_friends->Reading() || m_closing)
         return;
-    if (QDialog* login = LoginWindow()) {
-        if (login->exec() == QDialog::Accepted) {
-            SettingsChanged();
-            // Perhaps another account: who it is and its mentions are asked again.
-            m_ownScreenName.clear();
-            m_configAsked = false;
-            m_mentionsFeed->Abandon();
-        }
+    if (AskCredentials()) {
+        // Perhaps another account: who it is and its mentions are asked again.
+        m_ownScreenName.clear();
+        m_configAsked = false;
+        m_mentionsFeed->Abandon();
     }
     if (m_friends->Reading() || m_closing)
         return;  // a read started while the dialog was open
@@ -276,11 +273,3 @@ void TForm1::ShowDefaultError(const QString& message)
     box.setObjectName(QStringLiteral("DefaultErrorBox"));
     box.exec();
 }
-
-void TForm1::mmLoginSetClick() { SignIn(); }
-void TForm1::pmLoginClick() { SignIn(); }
-void TForm1::mmReloadClick() { Reload(); }
-void TForm1::pmReloadClick() { Reload(); }
-void TForm1::TimerAutoReloadTimer() { Reload(); }
-void TForm1::mmUpdateClick() { ReadMore(); }
-void TForm1::pmMoreClick() { ReadMore(); }

@@ -1,12 +1,13 @@
 #include "app/frmMain.h"
 
 #include "app/MentionsTab.h"
+#include "app/Strip.h"
 #include "app/frmMain_p.h"
 #include "dialogs/DialogCommon.h"
 #include "dialogs/uTwitt.h"
-#include "http/HttpCli.h"
 #include "service/PostJob.h"
 #include "service/ServicePost.h"
+#include "service/TalkBack.h"
 
 #include <QAction>
 #include <QDesktopServices>
@@ -29,21 +30,11 @@ bool TForm1::IsOwnStatus(const TTimelineStatus& status) const
 void TForm1::UpdateTalkItems()
 {
     const bool shown = m_shown.has_value();
-    for (QAction* item : {mmReply, pmReply, mmBrowser, pmBrowser})
-        item->setEnabled(shown);
+    for (TItem item : {mmReply, pmReply, mmBrowser})
+        Item(item)->setEnabled(shown);
     // A status of one's own can't be repeated.
-    const bool repeatable = shown && !IsOwnStatus(*m_shown);
-    for (QAction* item : {mmRepeat, pmRepeat})
-        item->setEnabled(repeatable);
-    const bool repeated = shown && m_repeated.contains(m_shown->Id);
-    if (repeated && lblRepeated->text().isEmpty()) {
-        lblRepeated->setFont(PixelFont(kPGothic, 10, true));
-        lblRepeated->setText(QStringLiteral("RT"));
-        lblRepeated->setToolTip(tr("リピートしました"));
-        lblRepeated->adjustSize();
-        lblRepeated->move(47 - lblRepeated->width() - 4, 52);
-    }
-    lblRepeated->setVisible(repeated);
+    Item(mmRepeat)->setEnabled(shown && !IsOwnStatus(*m_shown));
+    m_strip->ShowRepeated(shown && m_repeated.contains(m_shown->Id));
 }
 
 void TForm1::OpenReply(bool locked)
@@ -57,9 +48,6 @@ void TForm1::OpenReply(bool locked)
     else
         ExecDialog(twitt);
 }
-
-void TForm1::mmReplyClick() { OpenReply(true); }
-void TForm1::pmReplyClick() { OpenReply(false); }
 
 void TForm1::RepeatClick()
 {
@@ -76,18 +64,16 @@ void TForm1::RepeatClick()
             return;
     }
     // The favourite's client: a request of either still running must not be touched.
-    if (m_favoriteJob) {
-        for (const QString& line : PostFailureLines(HttpCli1->StatusCode(), HttpCli1->ReasonPhrase()))
+    if (m_talkBack->Busy()) {
+        for (const QString& line : m_talkBack->BusyLines())
             ShowStatus(line);
         return;
     }
-    m_favoriteJob = StartRetweet(*HttpCli1, Account(), id);
-    connect(m_favoriteJob, &TPostJob::Finished, this, [this, id](const TPostOutcome& outcome) { RepeatEnded(id, outcome); });
+    m_talkBack->Repeat(Account(), id);
 }
 
 void TForm1::RepeatEnded(const QString& statusId, const TPostOutcome& outcome)
 {
-    m_favoriteJob = nullptr;
     if (!outcome.IsAccepted()) {
         for (const QString& line : PostFailureLines(outcome))
             ShowStatus(line);
@@ -134,21 +120,17 @@ void TForm1::Favorite(const QString& statusId)
         return;
     }
     // A second click while a request runs must not touch that request.
-    if (m_favoriteJob) {
-        for (const QString& line : PostFailureLines(HttpCli1->StatusCode(), HttpCli1->ReasonPhrase()))
+    if (m_talkBack->Busy()) {
+        for (const QString& line : m_talkBack->BusyLines())
             ShowStatus(line);
-        ShowStar(m_shownFavorite);
+        m_strip->ShowStar(m_shownFavorite);
         return;
     }
-
-    m_favoriteJob = m_favoriteRoute.Start(*HttpCli1, Account(), statusId);
-    connect(m_favoriteJob, &TPostJob::Finished, this,
-            [this, statusId](const TPostOutcome& outcome) { FavoriteEnded(statusId, outcome); });
+    m_talkBack->Favorite(Account(), statusId);
 }
 
 void TForm1::FavoriteEnded(const QString& statusId, const TPostOutcome& outcome)
 {
-    m_favoriteJob = nullptr;
     if (outcome.IsAccepted()) {
         // Every row of this status (a reload may have moved it) now says favourite.
         m_timeline->SetFavorite(statusId);
@@ -161,5 +143,5 @@ void TForm1::FavoriteEnded(const QString& statusId, const TPostOutcome& outcome)
     }
     // The star follows the status the pane shows now, which the rotation may have changed.
     if (m_hasShown)
-        ShowStar(m_shownFavorite);
+        m_strip->ShowStar(m_shownFavorite);
 }

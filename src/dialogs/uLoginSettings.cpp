@@ -8,10 +8,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-TfrmLogin::TfrmLogin(TMainState& state, QWidget* parent, std::function<QString()> passwordNote)
+TfrmLogin::TfrmLogin(QWidget* parent, std::function<QString()> passwordNote)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                           | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint)
-    , m_state(state)
     , m_passwordNote(std::move(passwordNote))
 {
     setObjectName(QStringLiteral("frmLogin"));
@@ -68,14 +67,21 @@ TfrmLogin::TfrmLogin(TMainState& state, QWidget* parent, std::function<QString()
     connect(editPassword, &QLineEdit::returnPressed, this, &TfrmLogin::editPasswordKeyPress);
 }
 
+void TfrmLogin::SetCurrent(const TCredentials& current, const QString& apiBase)
+{
+    m_current = current;
+    m_chosen = current;
+    m_apiBase = apiBase;
+}
+
 void TfrmLogin::FormShow()
 {
-    editUsername->setText(m_state.AccountName);
-    editPassword->setText(m_state.Password);
+    editUsername->setText(m_current.AccountName);
+    editPassword->setText(m_current.Password);
     // A line below the buttons when the password would cross the network readable, and
     // one when it stays in the settings file because the keyring failed.
     int height = 127;
-    const bool warn = SendsPasswordInTheClear(m_state.ApiBase);
+    const bool warn = SendsPasswordInTheClear(m_apiBase);
     lblPlainWarning->setVisible(warn);
     if (warn)
         height += 43;
@@ -111,8 +117,7 @@ void TfrmLogin::keyPressEvent(QKeyEvent* event)
 
 void TfrmLogin::btnOKClick()
 {
-    m_state.AccountName = editUsername->text();
-    m_state.Password = editPassword->text();
+    m_chosen = {editUsername->text(), editPassword->text()};
     accept();
 }
 

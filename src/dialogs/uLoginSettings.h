@@ -1,8 +1,7 @@
 #pragma once
 
-#include "settings/Settings.h"
-
 #include <QDialog>
+#include <QString>
 
 #include <functional>
 
@@ -10,14 +9,26 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-// The credentials dialog: edits the main window's account name and password in place.
-// It neither checks nor saves them; the caller reads the timeline whichever way it ends.
+// The account name and password as the user typed them.
+struct TCredentials {
+    QString AccountName;
+    QString Password;
+};
+
+// The credentials dialog: shows the credentials it was given and hands back what the
+// user typed on OK. It neither checks nor saves them; the caller applies them and reads
+// the timeline whichever way it ends.
 class TfrmLogin : public QDialog {
     Q_OBJECT
 public:
     // passwordNote, asked at every showing: a line about where the password is kept
     // (the keyring could not be used), shown below the buttons when not empty.
-    TfrmLogin(TMainState& state, QWidget* parent, std::function<QString()> passwordNote = {});
+    explicit TfrmLogin(QWidget* parent, std::function<QString()> passwordNote = {});
+
+    // What the next showing starts from, and the service address it warns about.
+    void SetCurrent(const TCredentials& current, const QString& apiBase);
+    // What OK or Enter in the password box took; the current ones until then.
+    const TCredentials& Chosen() const { return m_chosen; }
 
     QLabel* lblUsername;
     QLineEdit* editUsername;
@@ -40,6 +51,8 @@ protected:
 private:
     void FormShow();
 
-    TMainState& m_state;
+    TCredentials m_current;
+    QString m_apiBase;
+    TCredentials m_chosen;
     std::function<QString()> m_passwordNote;
 };

@@ -7,15 +7,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTimer>
 
-TfrmSettings::TfrmSettings(TMainState& state, QTimer* autoReload, QTimer* autoRotation, QWidget* parent,
-                           const TMainState* shown)
+TfrmSettings::TfrmSettings(const TTimerChoices& shown, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                           | Qt::WindowCloseButtonHint)
-    , m_state(state)
-    , m_timerAutoReload(autoReload)
-    , m_timerAutoRotation(autoRotation)
 {
     setObjectName(QStringLiteral("frmSettings"));
     setWindowTitle(tr("設定"));
@@ -68,11 +63,12 @@ TfrmSettings::TfrmSettings(TMainState& state, QTimer* autoReload, QTimer* autoRo
     connect(btnOk, &QPushButton::clicked, this, &TfrmSettings::btnOkClick);
     connect(btnCancel, &QPushButton::clicked, this, &TfrmSettings::btnCancelClick);
 
-    FormCreate(shown ? *shown : m_state);
+    FormCreate(shown);
 }
 
-void TfrmSettings::FormCreate(const TMainState& shown)
+void TfrmSettings::FormCreate(const TTimerChoices& shown)
 {
+    m_chosen = shown;
     UpDownReload->SetPosition(shown.ReloadInterval);
     UpDownRotation->SetPosition(shown.RotationInterval);
     chkAutoReload->setChecked(shown.AutoReload);
@@ -81,13 +77,8 @@ void TfrmSettings::FormCreate(const TMainState& shown)
 
 void TfrmSettings::btnOkClick()
 {
-    m_state.ReloadInterval = UpDownReload->Position();
-    m_state.RotationInterval = UpDownRotation->Position();
-    m_state.AutoReload = chkAutoReload->isChecked();
-    m_state.AutoRotation = chkAutoRotation->isChecked();
-    m_state.IntervalsChosen = true;
-    SetTimerEnabled(m_timerAutoReload, m_state.AutoReload);
-    SetTimerEnabled(m_timerAutoRotation, m_state.AutoRotation);
+    m_chosen = {UpDownReload->Position(), UpDownRotation->Position(), chkAutoReload->isChecked(),
+                chkAutoRotation->isChecked()};
     accept();
 }
 

@@ -10,7 +10,6 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTimer;
 class TUpDown;
 
 // The intervals the dialog offers, in seconds.
@@ -22,16 +21,30 @@ struct TIntervalRange {
 inline constexpr TIntervalRange kReloadRange{60, 100};
 inline constexpr TIntervalRange kRotationRange{10, 100};
 
+// The two timer switches and their intervals in seconds.
+struct TTimerChoices {
+    int ReloadInterval = 60;
+    int RotationInterval = 20;
+    bool AutoReload = true;
+    bool AutoRotation = true;
+
+    static TTimerChoices Of(const TMainState& state)
+    {
+        return {state.ReloadInterval, state.RotationInterval, state.AutoReload, state.AutoRotation};
+    }
+};
+
 // The settings dialog: the two timer switches and their intervals in seconds. Filled
-// once at creation; each opening shows the controls as they were last left. OK stores
-// the values in the main window's state, marks the intervals as chosen and switches its
-// timers (the main window applies the intervals on accepted()); Cancel changes nothing.
+// once at creation; each opening shows the controls as they were last left. OK takes
+// the values (Chosen) and closes; the caller applies them when the dialog is accepted.
+// Cancel changes nothing.
 class TfrmSettings : public QDialog {
     Q_OBJECT
 public:
-    // shown: the values the controls start from, when not those of state.
-    TfrmSettings(TMainState& state, QTimer* autoReload, QTimer* autoRotation, QWidget* parent,
-                 const TMainState* shown = nullptr);
+    TfrmSettings(const TTimerChoices& shown, QWidget* parent);
+
+    // What the last OK took; what the dialog was filled with until then.
+    const TTimerChoices& Chosen() const { return m_chosen; }
 
     QLabel* Label1;
     QCheckBox* chkAutoReload;
@@ -52,9 +65,7 @@ public Q_SLOTS:
     void btnCancelClick();
 
 private:
-    void FormCreate(const TMainState& shown);
+    void FormCreate(const TTimerChoices& shown);
 
-    TMainState& m_state;
-    QTimer* m_timerAutoReload;
-    QTimer* m_timerAutoRotation;
+    TTimerChoices m_chosen;
 };

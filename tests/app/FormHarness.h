@@ -4,6 +4,7 @@
 
 #include "app/frmMain.h"
 #include "http/HttpCli.h"
+#include "service/TalkBack.h"
 #include "settings/Settings.h"
 
 #include <QAbstractButton>
@@ -213,7 +214,7 @@ protected:
     // ended and the window has gone on with its outcome; at most 30 s.
     static bool waitForPost(TForm1& form)
     {
-        auto* client = form.findChild<THttpCli*>(QStringLiteral("HttpCli1"), Qt::FindDirectChildrenOnly);
+        auto* client = form.findChild<TTalkBack*>()->findChild<THttpCli*>(QStringLiteral("HttpCli1"));
         EXPECT_NE(client, nullptr);
         return client && QTest::qWaitFor([client] { return !client->Running(); }, 30000);
     }

@@ -160,7 +160,7 @@ TEST_F(ServiceTest, MentionsAreAnsweredRepeatedOpenedAndCounted)
     action(*form, "mmRepeat")->trigger();
     EXPECT_TRUE(WaitUntil([&] { return trace(*form).last() == QStringLiteral("リピートしました"); }, 5000))
         << trace(*form).last().toStdString();
-    action(*form, "pmBrowser")->trigger();
+    action(*form, "mmBrowser")->trigger();
     EXPECT_EQ(browser.opened, QList<QUrl>{QUrl(QString::fromLatin1(service.baseUrl()) + "/notice/" + answered.Id)});
 
     // The reply and the repeat are in the friends timeline now; the reply knows what it answers.

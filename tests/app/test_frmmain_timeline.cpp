@@ -291,7 +291,7 @@ TEST_F(TimelineTest, CommandLockIsASwitchNotACount)
 {
     auto form = makeForm(server.baseUrl());
     const char* locked[] = {"mmLogin", "mmView", "mmReload", "mmMore", "mmTwitt", "mmVersion", "pmLogin",
-                            "pmTwitt", "pmMore", "pmSimpleMode", "pmCompactMode", "pmWidgetMode",
+                            "pmTwitt", "pmMore", "pmSimpleMode", "mmSuperSimpleMode", "mmWidget",
                             "pmVersion", "pmAutoReload", "pmReload", "pmClose"};
     form->EnableCommands(false);
     for (const char* name : locked)
@@ -301,7 +301,7 @@ TEST_F(TimelineTest, CommandLockIsASwitchNotACount)
     EXPECT_FALSE(child<QLabel>(*form, "Image1")->isEnabled());
     EXPECT_FALSE(list(*form)->isEnabled());
     // Left alone by the lock.
-    EXPECT_TRUE(action(*form, "pmAutoRotation")->isEnabled());
+    EXPECT_TRUE(action(*form, "mmAutoRotation")->isEnabled());
     EXPECT_TRUE(action(*form, "pmSetting")->isEnabled());
     EXPECT_TRUE(child<QWidget>(*form, "RichEditC")->isEnabled());
 

@@ -96,7 +96,7 @@ TEST_F(WindowTest, EachModeHasItsLayoutAndSize)
     EXPECT_EQ(back->BrushColor(), QColor(Qt::white));
 
     const QPoint before = form->pos();
-    action(*form, "pmWidgetMode")->trigger();
+    action(*form, "mmWidget")->trigger();
     EXPECT_EQ(form->DisplayMode(), 3);
     EXPECT_TRUE(frameless(*form));
     EXPECT_TRUE(topMost(*form));
@@ -267,10 +267,10 @@ TEST_F(WindowTest, MenusHoldEveryItemInOrder)
     EXPECT_FALSE(action(*form, "N2")->isVisible());
     EXPECT_EQ(names(child<QMenu>(*form, "pmMenu1")->actions()),
               (QStringList{"pmLogin|ログイン(&L)", "N7|-", "pmSimpleMode|通常リストモード(&L)",
-                           "pmCompactMode|コンパクトモード(&C)", "pmWidgetMode|ガジェット/ウィジェットモード(&W)",
-                           "N4|-", "pmTwitt|つぶやく(&T)", "pmReply|返信(&E)...", "pmRepeat|リピート(&P)",
-                           "pmBrowser|ブラウザで開く(&B)", "pmMore|もっと読む(&M)",
-                           "pmAutoReload|自動取得タイマー(&R)", "pmAutoRotation|ローテーションタイマー", "pmNotify|新着をデスクトップに通知", "pmNotifyMentions|メンションのみ", "N6|-",
+                           "mmSuperSimpleMode|コンパクトモード(&C)", "mmWidget|ガジェット/ウィジェットモード(&W)",
+                           "N4|-", "pmTwitt|つぶやく(&T)", "pmReply|返信(&E)...", "mmRepeat|リピート(&P)",
+                           "mmBrowser|ブラウザで開く(&B)", "pmMore|もっと読む(&M)",
+                           "pmAutoReload|自動取得タイマー(&R)", "mmAutoRotation|ローテーションタイマー", "mmNotify|新着をデスクトップに通知", "mmNotifyMentions|メンションのみ", "N6|-",
                            "pmSetting|設定...(&S)", "pmReload|リロード", "pmVersion|バージョン(&V)", "N5|-",
                            "pmClose|閉じる(&C)"}));
     EXPECT_TRUE(action(*form, "pmAutoReload")->isChecked());
@@ -381,9 +381,13 @@ TEST_F(WindowTest, ChosenIntervalsDriveTheTimersAtOnceAndAfterARestart)
         ASSERT_NE(dialog, nullptr);
         dialog->editReload->setText(QStringLiteral("90"));
         dialog->editRotation->setText(QStringLiteral("30"));
+        dialog->chkAutoRotation->setChecked(false);
         dialog->btnOk->click();
     });
     action(*form, "mmSetting")->trigger();
+    EXPECT_FALSE(form->State().AutoRotation);
+    EXPECT_FALSE(rotation->isActive());
+    EXPECT_TRUE(form->State().IntervalsChosen);
     EXPECT_EQ(rotation->interval(), 30000);
     EXPECT_EQ(reload->interval(), 120000);
     server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
@@ -457,7 +461,7 @@ TEST_F(WindowTest, TimerTicksMatchTheTimersInEveryMenuWheneverShown)
             EXPECT_EQ(mmAutoReload->isChecked(), timer(*form, "TimerAutoReload")->isActive());
             EXPECT_EQ(action(*form, "pmAutoReload")->isChecked(), timer(*form, "TimerAutoReload")->isActive());
             EXPECT_EQ(mmAutoRotation->isChecked(), timer(*form, "TimerAutoRotation")->isActive());
-            EXPECT_EQ(action(*form, "pmAutoRotation")->isChecked(), timer(*form, "TimerAutoRotation")->isActive());
+            EXPECT_EQ(action(*form, "mmAutoRotation")->isChecked(), timer(*form, "TimerAutoRotation")->isActive());
         }
     };
     // At start the view menu alone already shows the rotation running.
@@ -478,13 +482,13 @@ TEST_F(WindowTest, RotationItemsKeepEachOtherInStep)
 {
     auto form = startWithRows(ThreeRows());
     Q_EMIT child<QMenu>(*form, "pmMenu1")->aboutToShow();
-    action(*form, "pmAutoRotation")->trigger();
+    action(*form, "mmAutoRotation")->trigger();
     EXPECT_FALSE(timer(*form, "TimerAutoRotation")->isActive());
     EXPECT_FALSE(action(*form, "mmAutoRotation")->isChecked());
     EXPECT_FALSE(form->State().AutoRotation);
     action(*form, "mmAutoRotation")->trigger();
     EXPECT_TRUE(timer(*form, "TimerAutoRotation")->isActive());
-    EXPECT_TRUE(action(*form, "pmAutoRotation")->isChecked());
+    EXPECT_TRUE(action(*form, "mmAutoRotation")->isChecked());
     EXPECT_TRUE(form->State().AutoRotation);
     // The reload items do not update each other: the popup's refresh ticked both.
     action(*form, "pmAutoReload")->trigger();

@@ -105,7 +105,7 @@ TEST_F(KeyringWindow, WithoutABusThePasswordStaysInTheFileAndTheWindowSaysSoOnce
     waitIdle(*form);
     signIn(*form);
     EXPECT_EQ(rowCount(*form), 20);
-    action(*form, "pmCompactMode")->trigger();  // a second save
+    action(*form, "mmSuperSimpleMode")->trigger();  // a second save
     EXPECT_EQ(trace(*form).count(kNote), 1);
     EXPECT_EQ(FilePwd(iniPath()), ScrambleText("demo"));
 

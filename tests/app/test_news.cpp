@@ -154,7 +154,7 @@ TEST_F(NewsTest, WithoutANotificationServiceTheItemIsOff)
     auto form = makeForm(service->baseUrl());
     auto* popup = child<QMenu>(*form, "pmMenu1");
     Q_EMIT popup->aboutToShow();
-    EXPECT_FALSE(action(*form, "pmNotify")->isEnabled());
+    EXPECT_FALSE(action(*form, "mmNotify")->isEnabled());
     EXPECT_FALSE(action(*form, "mmNotify")->isEnabled());
     EXPECT_EQ(rowCount(*form), 20);
 }

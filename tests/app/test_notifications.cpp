@@ -236,9 +236,9 @@ TEST_F(WindowNotificationTest, ANewStatusIsAnnouncedAndAClickShowsIt)
     });
     auto form = makeForm(local.baseUrl(), false, true);
     Q_EMIT child<QMenu>(*form, "pmMenu1")->aboutToShow();
-    EXPECT_TRUE(action(*form, "pmNotify")->isEnabled());
-    EXPECT_TRUE(action(*form, "pmNotify")->isChecked());
-    EXPECT_FALSE(action(*form, "pmNotifyMentions")->isChecked());
+    EXPECT_TRUE(action(*form, "mmNotify")->isEnabled());
+    EXPECT_TRUE(action(*form, "mmNotify")->isChecked());
+    EXPECT_FALSE(action(*form, "mmNotifyMentions")->isChecked());
 
     THttpCli client;
     const TServiceAccount sakura(QString::fromUtf8(local.baseUrl()), QStringLiteral("sakura"), QStringLiteral("sakura"), {});
@@ -258,7 +258,7 @@ TEST_F(WindowNotificationTest, ANewStatusIsAnnouncedAndAClickShowsIt)
     EXPECT_EQ(form->UnseenCount(), 0);
 
     // Mentions only: a friend's status goes unannounced, one naming the account is told.
-    action(*form, "pmNotifyMentions")->trigger();
+    action(*form, "mmNotifyMentions")->trigger();
     TMainState saved;
     LoadSettings(iniPath(), saved);
     EXPECT_EQ(saved.Notify, TMainState::NotifyMentions);

@@ -51,12 +51,12 @@ TEST_F(SettingsOnChange, CredentialsModeTimersAndNotifyAreWrittenAtOnce)
     EXPECT_EQ(saved().AccountName, QStringLiteral("demo")) << "written when OK was pressed";
     EXPECT_EQ(column(*form, 3).size(), 20);
 
-    action(*form, "pmCompactMode")->trigger();
+    action(*form, "mmSuperSimpleMode")->trigger();
     EXPECT_EQ(saved().DisplayMode, 2);
     Q_EMIT action(*form, "mmView")->menu()->aboutToShow();
     action(*form, "mmAutoReload")->trigger();
     EXPECT_FALSE(saved().AutoReload);
-    action(*form, "pmAutoRotation")->trigger();
+    action(*form, "mmAutoRotation")->trigger();
     EXPECT_EQ(saved().AutoRotation, form->State().AutoRotation);
     action(*form, "mmAnonymous")->trigger();
     EXPECT_TRUE(saved().Anonymous);

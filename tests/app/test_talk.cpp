@@ -118,7 +118,7 @@ TEST_F(TalkTest, RepeatAsksFirstAndIsRefusedForOnesOwnStatus)
 
     m_boxes.answer = QMessageBox::Yes;
     server.addConnection(ScriptedServer::reply(Ok("<status/>")));
-    action(*form, "pmRepeat")->trigger();
+    action(*form, "mmRepeat")->trigger();
     ASSERT_TRUE(waitForPost(*form));
     ASSERT_EQ(server.connectionCount(), 2);
     EXPECT_TRUE(server.request(1).startsWith("POST /api/statuses/retweet/301.xml HTTP/1.1\r\n"));
@@ -139,7 +139,7 @@ TEST_F(TalkTest, RepeatAsksFirstAndIsRefusedForOnesOwnStatus)
     setCurrentRow(*form, 2);
     form->ListView1Click();  // the last row is shown by a click
     EXPECT_FALSE(action(*form, "mmRepeat")->isEnabled());
-    EXPECT_FALSE(action(*form, "pmRepeat")->isEnabled());
+    EXPECT_FALSE(action(*form, "mmRepeat")->isEnabled());
     EXPECT_TRUE(action(*form, "mmReply")->isEnabled());
 }
 
@@ -150,7 +150,7 @@ TEST_F(TalkTest, TheBrowserGetsTheStatusPage)
     action(*form, "mmBrowser")->trigger();  // GNU social: the site without "/api"
     setCurrentRow(*form, 2);
     form->ListView1Click();  // the last row is shown by a click
-    action(*form, "pmBrowser")->trigger();  // the server's own address for it
+    action(*form, "mmBrowser")->trigger();  // the server's own address for it
     EXPECT_EQ(browser.opened, (QList<QUrl>{QUrl(QString::fromLatin1(server.baseUrl()) + QStringLiteral("/notice/301")),
                                            QUrl(QStringLiteral("https://friendica.example/display/abc"))}));
 }

@@ -4,6 +4,7 @@
 // and keep the user's rows and text. Every peer is on loopback.
 #include "FormHarness.h"
 #include "http/HttpCli.h"
+#include "service/TalkBack.h"
 #include "http/UrlText.h"
 #include "LoopbackListener.h"
 #include "ScriptedServer.h"
@@ -123,7 +124,7 @@ protected:
 
     static THttpCli* favouriteClient(TForm1& form)
     {
-        return form.findChild<THttpCli*>(QStringLiteral("HttpCli1"), Qt::FindDirectChildrenOnly);
+        return form.findChild<TTalkBack*>()->findChild<THttpCli*>(QStringLiteral("HttpCli1"));
     }
     static TfrmTwitt* postingDialog(TForm1& form) { return form.findChild<TfrmTwitt*>(); }
 

@@ -34,17 +34,10 @@ class SettingsDialog : public ::testing::Test {
 protected:
     SettingsDialog()
     {
-        state.ReloadInterval = 60;
-        state.RotationInterval = 20;
-        state.AutoReload = true;
-        state.AutoRotation = true;
-        reload.setInterval(60000);
-        rotation.setInterval(5000);
-        reload.start();
-        rotation.start();
-        dlg = std::make_unique<TfrmSettings>(state, &reload, &rotation, nullptr);
+        dlg = std::make_unique<TfrmSettings>(TTimerChoices{60, 20, true, true}, nullptr);
         dlg->show();
     }
+    const TTimerChoices& chosen() const { return dlg->Chosen(); }
 
     QLineEdit* Edit(const char* name) { return dlg->findChild<QLineEdit*>(QString::fromLatin1(name)); }
     TUpDown* UpDown(const char* name) { return dlg->findChild<TUpDown*>(QString::fromLatin1(name)); }
@@ -56,9 +49,6 @@ protected:
         QTest::keyClicks(Edit(name), text);
     }
 
-    TMainState state;
-    QTimer reload;
-    QTimer rotation;
     std::unique_ptr<TfrmSettings> dlg;
 };
 
@@ -78,10 +68,7 @@ TEST_F(SettingsDialog, FilledFromTheStateAtCreation)
     EXPECT_EQ(NextTabStop(Edit("editRotation")), dlg->btnOk);
 
     // A stored value outside the range is brought into it.
-    TMainState odd;
-    odd.ReloadInterval = 20;
-    odd.RotationInterval = 500;
-    TfrmSettings other(odd, nullptr, nullptr, nullptr);
+    TfrmSettings other(TTimerChoices{20, 500, true, true}, nullptr);
     EXPECT_EQ(other.editReload->text(), QStringLiteral("60"));
     EXPECT_EQ(other.editRotation->text(), QStringLiteral("100"));
 }
@@ -94,7 +81,7 @@ TEST_F(SettingsDialog, TypedTextOutsideTheRangeKeepsTheLastValidPosition)
         dlg->show();
         TypeInto("editReload", QString::fromLatin1(c.typed));
         Ok();
-        EXPECT_EQ(state.ReloadInterval, c.stored) << c.typed;
+        EXPECT_EQ(chosen().ReloadInterval, c.stored) << c.typed;
         EXPECT_FALSE(dlg->isVisible());
     }
 }
@@ -106,7 +93,7 @@ TEST_F(SettingsDialog, ArrowsChangeTheNumberShownAndStopAtTheEnds)
     QTest::mouseClick(rotationArrows->UpButton(), Qt::LeftButton);
     EXPECT_EQ(Edit("editRotation")->text(), QStringLiteral("22"));
     Ok();
-    EXPECT_EQ(state.RotationInterval, 22);
+    EXPECT_EQ(chosen().RotationInterval, 22);
 
     // An arrow starts from a valid typed number, and never leaves the range.
     dlg->show();
@@ -123,25 +110,16 @@ TEST_F(SettingsDialog, ArrowsChangeTheNumberShownAndStopAtTheEnds)
     EXPECT_EQ(Edit("editReload")->text(), QStringLiteral("61"));
 }
 
-// The intervals reach the timers through the main window, which also knows the back-off.
-TEST_F(SettingsDialog, OkStoresFlagsAndIntervalsAndSwitchesTheTimers)
+// The window applies what OK took: the intervals, the switches and their timers.
+TEST_F(SettingsDialog, OkHandsBackFlagsAndIntervals)
 {
-    EXPECT_FALSE(state.IntervalsChosen);
     dlg->chkAutoReload->setChecked(false);
     TypeInto("editReload", QStringLiteral("90"));
     Ok();
-    EXPECT_FALSE(state.AutoReload);
-    EXPECT_TRUE(state.AutoRotation);
-    EXPECT_EQ(state.ReloadInterval, 90);
-    EXPECT_TRUE(state.IntervalsChosen);
-    EXPECT_FALSE(reload.isActive());
-    EXPECT_TRUE(rotation.isActive());
-
-    dlg->show();
-    dlg->chkAutoReload->setChecked(true);
-    Ok();
-    EXPECT_TRUE(state.AutoReload);
-    EXPECT_TRUE(reload.isActive());
+    EXPECT_FALSE(chosen().AutoReload);
+    EXPECT_TRUE(chosen().AutoRotation);
+    EXPECT_EQ(chosen().ReloadInterval, 90);
+    EXPECT_EQ(dlg->result(), QDialog::Accepted);
 }
 
 TEST_F(SettingsDialog, CancelChangesNothingAndTheEditsAreShownAgain)
@@ -151,17 +129,15 @@ TEST_F(SettingsDialog, CancelChangesNothingAndTheEditsAreShownAgain)
     TypeInto("editRotation", QStringLiteral("45"));
     Cancel();
     EXPECT_FALSE(dlg->isVisible());
-    EXPECT_EQ(state.ReloadInterval, 60);
-    EXPECT_EQ(state.RotationInterval, 20);
-    EXPECT_FALSE(state.IntervalsChosen);
-    EXPECT_TRUE(state.AutoRotation);
-    EXPECT_TRUE(rotation.isActive());
+    EXPECT_EQ(dlg->result(), QDialog::Rejected);
+    EXPECT_EQ(chosen().ReloadInterval, 60);
+    EXPECT_EQ(chosen().RotationInterval, 20);
+    EXPECT_TRUE(chosen().AutoRotation);
 
     // The close box acts as Cancel; the controls are not refilled at the next opening.
-    state.AutoReload = false;
     dlg->show();
     dlg->close();
-    EXPECT_EQ(state.ReloadInterval, 60);
+    EXPECT_EQ(chosen().ReloadInterval, 60);
     dlg->show();
     EXPECT_EQ(Edit("editReload")->text(), QStringLiteral("80"));
     EXPECT_EQ(Edit("editRotation")->text(), QStringLiteral("45"));

@@ -14,13 +14,8 @@ namespace {
 
 class LoginDialog : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        state.AccountName = QStringLiteral("alice");
-        state.Password = QStringLiteral("secret");
-    }
-    TMainState state;
-    TfrmLogin dlg{state, nullptr};
+    void SetUp() override { dlg.SetCurrent({QStringLiteral("alice"), QStringLiteral("secret")}, QString()); }
+    TfrmLogin dlg{nullptr};
 };
 
 TEST_F(LoginDialog, OpensWithTheCurrentCredentialsMasked)
@@ -38,10 +33,10 @@ TEST_F(LoginDialog, OpensWithTheCurrentCredentialsMasked)
     EXPECT_EQ(NextTabStop(dlg.editPassword), dlg.btnOK);
     EXPECT_EQ(NextTabStop(dlg.btnOK), dlg.btnCancel);
 
-    // Refilled at every showing, from whatever the main window holds then.
+    // Refilled at every showing, from whatever the main window gave it then.
     dlg.editUsername->setText(QStringLiteral("typed"));
     QTest::mouseClick(dlg.btnCancel, Qt::LeftButton);
-    state.AccountName = QStringLiteral("bob");
+    dlg.SetCurrent({QStringLiteral("bob"), QString()}, QString());
     dlg.show();
     EXPECT_EQ(dlg.editUsername->text(), QStringLiteral("bob"));
 }
@@ -55,8 +50,8 @@ TEST_F(LoginDialog, OkStoresExactlyWhatWasTypedEvenEmpty)
     });
     dlg.exec();
     EXPECT_EQ(user.Count(), 1);
-    EXPECT_EQ(state.AccountName, QStringLiteral(" carol "));
-    EXPECT_TRUE(state.Password.isEmpty());
+    EXPECT_EQ(dlg.Chosen().AccountName, QStringLiteral(" carol "));
+    EXPECT_TRUE(dlg.Chosen().Password.isEmpty());
 }
 
 TEST_F(LoginDialog, EnterInThePasswordBoxSignsInEscapeAndEnterElsewhereDoNothing)
@@ -67,12 +62,12 @@ TEST_F(LoginDialog, EnterInThePasswordBoxSignsInEscapeAndEnterElsewhereDoNothing
     QTest::keyClick(dlg.editUsername, Qt::Key_Return);
     QTest::keyClick(&dlg, Qt::Key_Escape);
     EXPECT_TRUE(dlg.isVisible());
-    EXPECT_EQ(state.AccountName, QStringLiteral("alice"));
+    EXPECT_EQ(dlg.Chosen().AccountName, QStringLiteral("alice"));
 
     QTest::keyClick(dlg.editPassword, Qt::Key_Return);
     EXPECT_FALSE(dlg.isVisible());
-    EXPECT_EQ(state.AccountName, QStringLiteral("dave"));
-    EXPECT_EQ(state.Password, QStringLiteral("pw"));
+    EXPECT_EQ(dlg.Chosen().AccountName, QStringLiteral("dave"));
+    EXPECT_EQ(dlg.Chosen().Password, QStringLiteral("pw"));
 }
 
 TEST_F(LoginDialog, CancelAndCloseBoxLeaveTheCredentials)
@@ -85,8 +80,8 @@ TEST_F(LoginDialog, CancelAndCloseBoxLeaveTheCredentials)
     dlg.show();
     dlg.editUsername->setText(QStringLiteral("x"));
     dlg.close();
-    EXPECT_EQ(state.AccountName, QStringLiteral("alice"));
-    EXPECT_EQ(state.Password, QStringLiteral("secret"));
+    EXPECT_EQ(dlg.Chosen().AccountName, QStringLiteral("alice"));
+    EXPECT_EQ(dlg.Chosen().Password, QStringLiteral("secret"));
 }
 
 // One line warns when the password would cross the network unencrypted.
@@ -100,7 +95,7 @@ TEST_F(LoginDialog, PlainHttpToAnotherHostIsWarnedAbout)
                  {"http://127.1", false}, {"http://[::ffff:127.0.0.2]", false}, {"http://[::2]", true},
                  {"http://[::127.0.0.1]", true}};
     for (const auto& c : cases) {
-        state.ApiBase = QString::fromLatin1(c.base);
+        dlg.SetCurrent({}, QString::fromLatin1(c.base));
         dlg.show();
         EXPECT_EQ(dlg.lblPlainWarning->isVisible(), c.warned) << c.base;
         EXPECT_EQ(dlg.height(), c.warned ? 170 : 127) << c.base;

@@ -187,7 +187,7 @@ TEST_P(ServerFamily, MentionsAreAnsweredRepeatedOpenedAndCounted)
     EXPECT_EQ(peer->postedInReplyTo(), QStringList{"953"});
 
     m_boxes.answer = QMessageBox::Yes;
-    action(*form, "pmRepeat")->trigger();
+    action(*form, "mmRepeat")->trigger();
     WaitUntil([&] { return trace(*form).last() == QStringLiteral("リピートしました"); }, 5000);
     EXPECT_EQ(trace(*form).last(), QStringLiteral("リピートしました"));
     EXPECT_EQ(peer->retweetsAsked(), QStringList{"953"});
