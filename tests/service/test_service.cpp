@@ -283,20 +283,9 @@ TEST(ReadOutcome, LinesAndBackOff)
     }
 }
 
-TEST(ReadOutcome, BackOffDoublesToTenMinutesHonoursRetryAfterAndResets)
+// How the wait grows and resets: the feed's own test.
+TEST(ReadOutcome, RetryAfterIsASecondCountOrADate)
 {
-    TReloadBackoff backoff(60000);
-    EXPECT_EQ(backoff.Failed(std::nullopt), 120000);
-    EXPECT_EQ(backoff.Failed(std::nullopt), 240000);
-    EXPECT_EQ(backoff.Failed(30000), 480000);      // a shorter Retry-After changes nothing
-    EXPECT_EQ(backoff.Failed(std::nullopt), 600000);
-    EXPECT_EQ(backoff.Failed(std::nullopt), 600000);
-    EXPECT_EQ(backoff.Failed(900000), 900000);     // a longer one is honoured
-    EXPECT_EQ(backoff.Failed(qint64(1) << 40), TReloadBackoff::kMaxRetryAfterMs);
-    EXPECT_TRUE(backoff.BackingOff());
-    EXPECT_EQ(backoff.Succeeded(), 60000);
-    EXPECT_FALSE(backoff.BackingOff());
-
     const QDateTime now = QDateTime::fromString(QStringLiteral("2026-12-07T10:00:00Z"), Qt::ISODate);
     EXPECT_EQ(RetryAfterMs("120", now), 120000);
     EXPECT_EQ(RetryAfterMs("Mon, 07 Dec 2026 10:05:00 GMT", now), 300000);

@@ -102,30 +102,37 @@ TEST_F(TimelineFeed, ReadMoreFollowsTheCursorsAndAReloadReadsEveryPageShown)
     EXPECT_FALSE(friends.feed.Start(TFeedRead::Reload)) << "one read at a time";
 }
 
-// The automatic reload waits twice as long after each failure worth it, longer when the
-// server asks, not after a refusal; a good read brings the normal wait back.
+// The automatic reload waits twice as long after each failure worth it, up to ten
+// minutes, longer when the server asks (up to an hour), not after a refusal; a good read
+// brings the normal wait back.
 TEST_F(TimelineFeed, FailuresMakeTheNextReloadWait)
 {
-    friends.feed.SetReloadInterval(100);
+    friends.feed.SetReloadInterval(60000);
     QSignalSpy waits(&friends.feed, &TTimelineFeed::ReloadWaitChanged);
     const struct {
         TTimelinePage page;
         qint64 wait;    // 0: unchanged
     } steps[] = {
-        {Failed(TReadFailure::HttpStatus, 503), 200},
-        {Failed(TReadFailure::HttpStatus, 429, "2"), 2000},
-        {Failed(TReadFailure::Transfer), 4000},
+        {Failed(TReadFailure::HttpStatus, 503), 120000},
+        {Failed(TReadFailure::HttpStatus, 429, "30"), 240000},  // a shorter Retry-After changes nothing
+        {Failed(TReadFailure::Transfer), 480000},
+        {Failed(TReadFailure::Connection), 600000},
+        {Failed(TReadFailure::Connection), 600000},
+        {Failed(TReadFailure::HttpStatus, 429, "900"), 900000},
+        {Failed(TReadFailure::HttpStatus, 500, "99999999999"), TReloadBackoff::kMaxRetryAfterMs},
         {Failed(TReadFailure::Refused, 401), 0},
-        {Rows({"1"}), 100},
+        {Rows({"1"}), 60000},
     };
+    qint64 current = 60000;
     for (const auto& step : steps) {
         waits.clear();
         ASSERT_TRUE(friends.feed.Start(TFeedRead::Reload));
         friends.source->Answer(step.page, "p2");
         EXPECT_EQ(waits.isEmpty() ? 0 : waits.last().at(0).toLongLong(), step.wait);
-        EXPECT_EQ(friends.feed.ReloadWaitMs(), step.wait ? step.wait : 4000);
+        current = step.wait ? step.wait : current;
+        EXPECT_EQ(friends.feed.ReloadWaitMs(), current);
     }
-    EXPECT_TRUE(friends.said().filter(QStringLiteral("次の自動更新は ")).last().endsWith("(4秒後)"));
+    EXPECT_TRUE(friends.said().filter(QStringLiteral("次の自動更新は ")).last().endsWith("(3600秒後)"));
 }
 
 // Seen in one list is seen in the other; the first read ever and older pages are
