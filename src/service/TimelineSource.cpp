@@ -5,7 +5,8 @@
 namespace {
 
 // The XML family: numbered pages, read on the reader's threads; a cursor is the page's
-// number, and the newest page has none.
+// number, and the newest page has none. Numbered pages cannot ask for what came after a
+// status, so a read of newer statuses reads the newest page.
 class TXmlTimelineSource : public TTimelineSource {
 public:
     TXmlTimelineSource(TTimeline timeline, std::function<TServiceAccount()> account, const TReadBounds& bounds,
