@@ -131,30 +131,6 @@
 Please enter them through the Login menu.</translation>
     </message>
     <message>
-        <source>ロード中...</source>
-        <translation>Loading...</translation>
-    </message>
-    <message>
-        <source>ロード完了</source>
-        <translation>Loaded</translation>
-    </message>
-    <message>
-        <source>Twitterで認証しました</source>
-        <translation>Signed in to Twitter</translation>
-    </message>
-    <message>
-        <source>次の自動更新は %1 です (%2秒後)</source>
-        <translation>Next automatic reload at %1 (in %2 s)</translation>
-    </message>
-    <message>
-        <source>リロード中</source>
-        <translation>Reloading</translation>
-    </message>
-    <message>
-        <source>リロード完了</source>
-        <translation>Reloaded</translation>
-    </message>
-    <message>
         <source>status idが取得できません</source>
         <translation>Cannot get the status id</translation>
     </message>
@@ -309,10 +285,6 @@ Please enter them through the Login menu.</translation>
         <translation>Notify me of new statuses</translation>
     </message>
     <message>
-        <source>前回 %1 に読み込んだ内容を表示しています</source>
-        <translation>Showing the statuses read at %1</translation>
-    </message>
-    <message>
         <source>設定ファイルに書き込めません: %1</source>
         <translation>Cannot write the settings file: %1</translation>
     </message>
@@ -375,14 +347,6 @@ Please enter them through the Login menu.</translation>
         <translation>Mentions</translation>
     </message>
     <message>
-        <source>ロード中...</source>
-        <translation>Loading...</translation>
-    </message>
-    <message>
-        <source>ロード完了</source>
-        <translation>Loaded</translation>
-    </message>
-    <message>
         <source>@返信 (%1)</source>
         <translation>Mentions (%1)</translation>
     </message>
@@ -392,6 +356,37 @@ Please enter them through the Login menu.</translation>
     <message>
         <source>キーリングが使えないため、パスワードは設定ファイルに保存します</source>
         <translation>The keyring cannot be used, so the password is kept in the settings file</translation>
+    </message>
+</context>
+<context>
+    <name>TTimelineFeed</name>
+    <message>
+        <source>ロード中...</source>
+        <translation>Loading...</translation>
+    </message>
+    <message>
+        <source>ロード完了</source>
+        <translation>Loaded</translation>
+    </message>
+    <message>
+        <source>Twitterで認証しました</source>
+        <translation>Signed in to Twitter</translation>
+    </message>
+    <message>
+        <source>次の自動更新は %1 です (%2秒後)</source>
+        <translation>Next automatic reload at %1 (in %2 s)</translation>
+    </message>
+    <message>
+        <source>リロード中</source>
+        <translation>Reloading</translation>
+    </message>
+    <message>
+        <source>リロード完了</source>
+        <translation>Reloaded</translation>
+    </message>
+    <message>
+        <source>前回 %1 に読み込んだ内容を表示しています</source>
+        <translation>Showing the statuses read at %1</translation>
     </message>
 </context>
 <context>

@@ -14,10 +14,10 @@
 #include "dialogs/ufrmSettings.h"
 #include "http/HttpCli.h"
 #include "service/PostJob.h"
-#include "service/ReadOutcome.h"
 #include "service/ServicePost.h"
 #include "service/TalkBack.h"
 #include "service/TimelineModel.h"
+#include "service/TimelineFeed.h"
 #include "service/TimelineReader.h"
 #include "settings/PasswordStore.h"
 #include "text/Logging.h"
@@ -42,15 +42,13 @@ TForm1::TForm1(const TForm1Options& options, QWidget* parent)
 {
     RegisterJapaneseFontSubstitutes();
     ReadSettings();
-    m_reader = m_options.Reader ? m_options.Reader : new TTimelineReader;
-    m_reader->setParent(this);
-    connect(m_reader, &TTimelineReader::PageRead, this, &TForm1::PageRead);
+    TTimelineReader* reader = m_options.Reader ? m_options.Reader : new TTimelineReader;
     // The first page is asked for before the controls are built, so the server's answer
     // and the building of the window overlap; the start-up read below takes it.
     if (!m_options.Reader && m_apiError.isEmpty() && m_state.HasCredentials())
-        m_reader->Prefetch(Account(), 1, m_options.Bounds);
-    // The offline copy too: a thousand rows take a few milliseconds to read.
-    m_offlineLoad = std::async(std::launch::async, [file = OfflineCopyFile()] { return LoadTimelineCache(file, nullptr); });
+        reader->Prefetch(Account(), 1, m_options.Bounds);
+    // The offline copy is read beside, too.
+    BuildFeeds(reader);
     BuildControls();
     BuildMenus();
     FormCreate();
@@ -127,12 +125,11 @@ void TForm1::FormCreate()
         ShowFirstFrame();
     });
     m_showEarly->start(m_options.ShowWindowAfterMs);
-    LoadOfflineCopy();
+    m_copy->Load();
     // Start-up goes on whatever happens; the status lines tell what did.
     if (m_awaitingPassword) {
         // The window does not wait for the keyring: it is shown at once, and the read
         // follows with the password.
-        m_job = TReadJob{TReadKind::StartUp, 1, 1};
         m_startUpHeld = true;
         m_showEarly->start(0);
         // A window that is not exposed (shown on another workspace) is not waited for.
@@ -141,7 +138,7 @@ void TForm1::FormCreate()
             StartUpReadWhenReady();
         });
     } else {
-        StartReads(TReadKind::StartUp, 1, 1);
+        m_friends->Start(TFeedRead::StartUp);
     }
 }
 
@@ -214,10 +211,10 @@ void TForm1::ApplyIntervals()
     const int reloadMs = kReloadRange.Clamp(m_state.ReloadInterval) * 1000;
     const int rotationMs = kRotationRange.Clamp(m_state.RotationInterval) * 1000;
     // A back-off under way keeps its longer wait; the next success brings the new interval.
-    m_backoff.SetNormal(reloadMs);
+    m_friends->SetReloadInterval(reloadMs);
     // Setting an interval restarts the countdown: only a changed one is set.
-    if (TimerAutoReload->interval() != m_backoff.CurrentMs())
-        TimerAutoReload->setInterval(int(m_backoff.CurrentMs()));
+    if (TimerAutoReload->interval() != m_friends->ReloadWaitMs())
+        TimerAutoReload->setInterval(int(m_friends->ReloadWaitMs()));
     if (TimerAutoRotation->interval() != rotationMs)
         TimerAutoRotation->setInterval(rotationMs);
 }
@@ -354,8 +351,8 @@ void TForm1::closeEvent(QCloseEvent* event)
         // its server: nothing outlives the window for long, and nothing reports to it.
         AbandonReads();
         m_talkBack->Abort();
-        if (m_offlineSave->isActive())
-            SaveOfflineCopy();
+        if (m_copy->SavePending())
+            m_copy->SaveNow();
         m_closeSaved = SaveSettingsNow(&m_closeError);
         // A password on its way to the keyring is waited for (each keyring call has its
         // time limit) and the close goes on when it has arrived, so that the file is left

@@ -3,13 +3,11 @@
 #include "app/Strip.h"
 #include "dialogs/ufrmSettings.h"
 #include "service/ServiceAccount.h"
-#include "service/ReadOutcome.h"
-#include "service/TimelineCache.h"
+#include "service/TimelineFeed.h"
 #include "service/TimelineModel.h"
 #include "service/TimelineRead.h"
 #include "settings/Settings.h"
 
-#include <QDateTime>
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPoint>
@@ -20,7 +18,6 @@
 #include <QStringList>
 
 #include <array>
-#include <future>
 #include <optional>
 
 class QAction;
@@ -89,7 +86,7 @@ public:
     void CreateSecondaryWindowsOnDemand();
 
     TMainState& State() { return m_state; }
-    int PageCounter() const { return m_pageCounter; }
+    int PageCounter() const;
     int DisplayMode() const { return m_state.DisplayMode; }
     QString StatusText() const;
     // Statuses in either list the user has not seen yet (shown by the rotation or
@@ -112,20 +109,6 @@ public:
     // The command lock: false locks (and stops both timers), true unlocks (and starts them).
     void EnableCommands(bool enable);
 
-    // How a page read ended for its caller: Completed unless the read failed in a way
-    // other than the service's refusal (the caller then skips further pages, or shows
-    // Error in the default error box).
-    struct TRead {
-        bool Completed = true;
-        bool Abandoned = false;     // not read: another read runs, or the window is closing
-        QString Error;
-        bool BackOff = false;       // a failure that should make the automatic reload wait longer
-        std::optional<qint64> RetryAfterMs;
-        bool Succeeded = false;     // rows came
-
-        static TRead Skipped() { TRead r; r.Completed = false; r.Abandoned = true; return r; }
-        static TRead Failed(const QString& error) { TRead r; r.Completed = false; r.Error = error; return r; }
-    };
     // Empties the list and reads pages 1 to PageCounter()+1 again, one after the other.
     void Reload();
     // A read (start-up, sign-in, reload, read more, the mentions) is under way.
@@ -213,23 +196,15 @@ private:
     void ActiveTabChanged();
     void SelectFirstAndShow();
     void ShowSelected();
-    // What is new: unseen marks, title, badge, notification, offline copy.
-    QSet<QString> ShownIds() const;
+    // What is new: unseen marks, title, badge, notification.
     QString OfflineCopyFile() const;
-    void LoadOfflineCopy();
-    // True when the read brought statuses that are news.
-    bool AfterRead(bool olderPage);
-    void ShowOfflineRows(const QString& failureLine);
-    QList<TTimelineStatus> OfflineRows(const QList<TStatusRow>& kept) const;
     void MarkSeenId(const QString& id);
     // A row the program showed (first after a read, the rotation) becomes seen once the
     // strip has shown it for a whole rotation interval while the window was visible.
     void StartSeenClock(const QString& id);
     void CheckSeenClock();
     void UpdateUnseen();
-    void UpdateTitle();
-    void ScheduleOfflineSave();
-    void SaveOfflineCopy();
+    void UpdateTitle(int unseen);
     TDesktopNotifier* Notifier();
     void ShowStatusById(const QString& statusId);
     void ApplyServerConfig(const TServerConfig& config);
@@ -237,51 +212,30 @@ private:
     // The mentions tab (frmMainMentions.cpp).
     void BuildMentionsTab();
     void RefreshMentions();
-    void MentionsRead(bool olderPage);
-    void MentionsEnded(bool succeeded);
-    // Marks what a read brought: history starts seen, the rest is news unless known
-    // already. The rows that are news, in list order.
-    QList<int> MarkArrivals(TTimelineModel* model, QSet<QString>& known, bool history);
+    void MentionsEnded(const TFeedEnd& end);
     void Notify(const QList<TTimelineStatus>& arrived, bool mentions);
     // Talking back to the shown status (frmMainTalk.cpp).
     void RepeatEnded(const QString& statusId, const TPostOutcome& outcome);
     bool IsOwnStatus(const TTimelineStatus& status) const;
     void UpdateTalkItems();
-    // The reads as jobs: a page is started, and the job goes on when it is reported.
-    enum class TReadKind { StartUp, SignIn, Reload, More };
-    struct TReadJob {
-        TReadKind Kind = TReadKind::StartUp;
-        int Page = 1;
-        int LastPage = 1;
-        bool BackOff = false;       // over all its pages
-        bool Succeeded = false;
-        std::optional<qint64> RetryAfterMs = {};
-        TRead Last = {};            // how its last page ended
-    };
-    void StartReads(TReadKind kind, int firstPage, int lastPage);
-    void ReadJobPage();
-    // Starts reading a page: nothing when it is under way, or how it ended at once (no
-    // account, an unusable address, another read running).
-    std::optional<TRead> BeginPage(int page);
-    void EndPageLock();
-    void PageRead(const TTimelinePage& page);
-    void PageEnded(const TRead& read);
-    void StartUpRead(const TRead& read);
+    // The feeds of the two lists and their offline copy (frmMainReads.cpp).
+    void BuildFeeds(TTimelineReader* reader);
+    // Before each page of the friends timeline: the address and the credentials.
+    TPageGate PageGate();
+    void FriendsRead(const TFeedEnd& end);
+    void StartUpRead(const TFeedEnd& end);
     // Shows the window so that its first frame is painted once.
     void ShowFirstFrame();
     // The start-up read held for the keyring's password begins once it has come and the
     // window has been painted.
     void StartUpReadWhenReady();
-    void ReloadRead(const TReadJob& job);
+    void ReloadRead(const TFeedEnd& end);
     // Drops a running read (the window closes): its page is never shown.
     void AbandonReads();
     void SignIn();
     void ReadMore();
     void ShowDefaultError(const QString& message);
     TServiceAccount Account() const;
-    // After a reload: waits longer after a failure worth backing off, normal again after
-    // a success; the status line says when the next automatic reload comes.
-    void ScheduleNextReload(bool backOff, std::optional<qint64> retryAfterMs, bool succeeded);
     // The client height the display mode gives the window (0: the mode sets none), for a
     // frame of frameHeight above and below the client.
     int ModeClientHeight(int frameHeight) const;
@@ -309,9 +263,9 @@ private:
     bool m_awaitingPassword = false;    // the keyring has not answered yet
     bool m_startUpHeld = false;         // the start-up read waits for the password and the first frame
     bool m_firstFrame = false;          // painted, or not exposed within kFirstFrameWaitMs
-    TTimelineReader* m_reader = nullptr;
-    TReloadBackoff m_backoff{60000};
-    std::optional<TReadJob> m_job;
+    TTimelineFeed* m_friends = nullptr;         // the friends timeline, shown by ListView1
+    TTimelineFeed* m_mentionsFeed = nullptr;
+    TFeedCopy* m_copy = nullptr;
     bool m_pageLocked = false;      // this page's read locked the commands
     QTimer* m_showEarly = nullptr;  // shows the window during a slow start-up read
     bool m_started = false;
@@ -321,7 +275,6 @@ private:
     bool m_closeSaved = true;
     QString m_closeError;
     bool m_commandsLocked = false;  // by EnableCommands(false), until EnableCommands(true)
-    int m_pageCounter = 0;
 
     // Controls, under the names the rest of the program and the tests know them by.
     QStatusBar* StatusBar1 = nullptr;
@@ -331,10 +284,8 @@ private:
     QTabWidget* PageControl1 = nullptr;
     QWidget* tabFriend = nullptr;
     QTreeView* ListView1 = nullptr;    // a view of m_timeline
-    TTimelineModel* m_timeline = nullptr;
+    TTimelineModel* m_timeline = nullptr;     // m_friends's rows
     TMentionsTab* m_mentions = nullptr;
-    QSet<QString> m_knownMentionIds;    // ids in the mentions list or its offline copy so far
-    bool m_mentionsRead = false;        // the mentions were read, in this run or one before
     QString m_ownScreenName;            // from the server after sign-in; empty: the account name
     TStrip* m_strip = nullptr;
     TWindowFrame* m_frame = nullptr;
@@ -348,19 +299,10 @@ private:
 
 
     // What is new since the user last looked.
-    QSet<QString> m_seen;           // ids shown by the rotation or selected, kept across starts
-    QSet<QString> m_knownIds;       // ids in the list or the offline copy so far
-    int m_unseen = 0;
-    bool m_hadRead = false;         // a read succeeded in this run
-    bool m_offline = false;         // the list shows the offline copy
     bool m_autoShow = false;        // the program, not the user, is showing a row
     QString m_seenCandidate;        // shown by the program, seen after a whole interval on view
     QElapsedTimer m_seenClock;      // how long it has been on view
     QTimer* m_seenTimer = nullptr;
-    QDateTime m_readAt;             // of the rows the list shows
-    std::optional<TTimelineCache> m_offlineCopy;
-    std::future<std::optional<TTimelineCache>> m_offlineLoad;  // read beside the window's building
-    QTimer* m_offlineSave = nullptr;
     TDesktopNotifier* m_notifier = nullptr;
     TServerConfigReader* m_configReader = nullptr;
     bool m_configAsked = false;

@@ -298,5 +298,5 @@ void TForm1::ExecLockedDialog(QDialog* dialog)
     }
     // A dialog opened during a read leaves the commands locked until the read ends; the
     // mentions read in the background and lock nothing.
-    EnableCommands(!m_job);
+    EnableCommands(!m_startUpHeld && !m_friends->Reading());
 }

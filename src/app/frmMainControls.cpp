@@ -64,7 +64,7 @@ void TForm1::BuildControls()
 
     // The list is a view of the timeline's typed rows: name and text; the flag, the id and
     // the marks stay in the model, outside the columns a screen reader presents.
-    m_timeline = new TTimelineModel(this);
+    m_timeline = m_friends->Model();
     m_timeline->setObjectName(QStringLiteral("Timeline"));
     ListView1 = MakeStatusList(tabFriend, m_timeline, QStringLiteral("ListView1"));
     ListView1->setAccessibleName(tr("タイムライン"));
@@ -99,7 +99,6 @@ void TForm1::BuildControls()
     TimerAutoReload = new QTimer(this);
     TimerAutoReload->setObjectName(QStringLiteral("TimerAutoReload"));
     TimerAutoReload->setInterval(m_options.ReloadIntervalMs);
-    m_backoff.SetNormal(m_options.ReloadIntervalMs);
     connect(TimerAutoReload, &QTimer::timeout, this, &TForm1::TimerAutoReloadTimer);
     TimerAutoRotation = new QTimer(this);
     TimerAutoRotation->setObjectName(QStringLiteral("TimerAutoRotation"));
@@ -108,9 +107,6 @@ void TForm1::BuildControls()
 
     m_configReader = new TServerConfigReader(this);
     connect(m_configReader, &TServerConfigReader::Finished, this, &TForm1::ApplyServerConfig);
-    m_offlineSave = new QTimer(this);
-    m_offlineSave->setSingleShot(true);
-    connect(m_offlineSave, &QTimer::timeout, this, &TForm1::SaveOfflineCopy);
     m_seenTimer = new QTimer(this);
     m_seenTimer->setSingleShot(true);
     connect(m_seenTimer, &QTimer::timeout, this, &TForm1::CheckSeenClock);

@@ -2,6 +2,7 @@
 
 #include "app/MentionsTab.h"
 #include "app/frmMain_p.h"
+#include "service/TimelineFeed.h"
 #include "service/TimelineModel.h"
 
 #include <QTabWidget>
@@ -22,17 +23,9 @@ void TForm1::BuildMentionsTab()
             list->setAccessibleName(tr("@返信"));
             return list;
         },
-        this);
-    connect(m_mentions, &TMentionsTab::StatusLine, this, &TForm1::ShowStatus);
-    connect(m_mentions, &TMentionsTab::RowsRead, this, &TForm1::MentionsRead);
-    connect(m_mentions, &TMentionsTab::ReadEnded, this, &TForm1::MentionsEnded);
+        m_mentionsFeed, this);
     // After the tab's own handler, which makes its list.
     connect(PageControl1, &QTabWidget::currentChanged, this, &TForm1::ActiveTabChanged);
-}
-
-bool TForm1::Reading() const
-{
-    return m_job || m_mentions->Reading();
 }
 
 QTreeView* TForm1::ActiveView() const
@@ -50,28 +43,16 @@ void TForm1::RefreshMentions()
 {
     if (!m_options.ReadMentions || m_closing || !m_apiError.isEmpty() || !m_state.HasCredentials())
         return;
-    m_mentions->Refresh(Account(), m_options.Bounds);
+    // Said line by line only when the user is looking at them.
+    m_mentionsFeed->Start(TFeedRead::Refresh, PageControl1->currentWidget() == m_mentions->Page());
 }
 
-void TForm1::MentionsRead(bool olderPage)
+void TForm1::MentionsEnded(const TFeedEnd& end)
 {
-    // The very first mentions ever read, and older pages, are history; after that, what
-    // no list held before is news.
-    const bool history = olderPage || !m_mentionsRead;
-    m_mentionsRead = true;
-    const QList<int> arrived = MarkArrivals(m_mentions->Model(), m_knownMentionIds, history);
-    QList<TTimelineStatus> news;
-    for (int row : arrived)
-        news.append(m_mentions->Model()->At(row));
-    UpdateUnseen();
-    ScheduleOfflineSave();
-    Notify(news, true);
-}
-
-void TForm1::MentionsEnded(bool succeeded)
-{
+    if (end.Abandoned)
+        return;
     // A refresh put new rows in place of the old: the tab in front shows its first again.
-    if (succeeded && m_mentions->HasView()) {
+    if (end.Succeeded && m_mentions->HasView()) {
         QTreeView* list = m_mentions->View();
         if (!list->selectionModel()->hasSelection() && !m_mentions->Model()->IsEmpty()) {
             const bool shown = ActiveView() == list;

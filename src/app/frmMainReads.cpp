@@ -4,14 +4,14 @@
 #include "app/MentionsTab.h"
 #include "app/frmMain_p.h"
 #include "dialogs/DialogCommon.h"
-#include "service/ReadOutcome.h"
+#include "service/TimelineFeed.h"
 #include "service/TimelineModel.h"
 #include "service/TimelineReader.h"
+#include "service/TimelineSource.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QMessageBox>
-#include <QTime>
 #include <QTimer>
 #include <QTreeView>
 
@@ -21,33 +21,64 @@ namespace {
 
 // After the start-up read: the first frame is painted by then.
 constexpr int kMentionsDelayMs = 300;
+constexpr int kServerConfigDelayMs = 1000;
 
 } // namespace
 
-// The timeline's reads: start-up, sign-in, reload (one page after the other) and read
-// more. The window starts a page and goes on in PageRead when the reader reports it; no
-// read waits inside the window. The commands stay locked while a read runs.
+// The window's side of the timeline's reads (start-up, sign-in, reload, read more): the
+// feed reads and says what happened; the window locks its commands while a page of the
+// friends timeline is read, selects the first row, and shows read-more's error box.
 
-void TForm1::StartReads(TReadKind kind, int firstPage, int lastPage)
+void TForm1::BuildFeeds(TTimelineReader* reader)
 {
-    m_job = TReadJob{kind, firstPage, lastPage};
-    ReadJobPage();
+    auto* seen = new TSeenStatuses(this);
+    const auto account = [this] { return Account(); };
+    m_friends = new TTimelineFeed(MakeTimelineSource(TTimeline::Friends, account, m_options.Bounds, reader, nullptr),
+                                  seen, this);
+    m_friends->SetPageGate([this] { return PageGate(); });
+    m_friends->SetReloadInterval(m_options.ReloadIntervalMs);
+    auto* mentions = m_mentionsFeed = new TTimelineFeed(
+        MakeTimelineSource(TTimeline::Mentions, account, m_options.Bounds, nullptr, nullptr), seen, this);
+    mentions->SetName(tr("@返信"));
+    m_copy = new TFeedCopy(OfflineCopyFile(), m_friends, mentions, this);
+
+    for (TTimelineFeed* feed : {m_friends, mentions}) {
+        connect(feed, &TTimelineFeed::StatusLine, this, [this](const QString& line, const QString& panel) {
+            ShowStatus(line);
+            if (!panel.isEmpty())
+                m_statusPanel->setText(panel);
+        });
+        connect(feed, &TTimelineFeed::UnseenChanged, this, &TForm1::UpdateUnseen);
+        connect(feed, &TTimelineFeed::News, this, [this, feed](const QList<TTimelineStatus>& news) {
+            Notify(news, feed != m_friends);
+        });
+    }
+    connect(m_friends, &TTimelineFeed::PageStarted, this, [this] {
+        // The window keeps painting (the loading line included) and can be moved and
+        // closed meanwhile, with its commands locked. A reload has locked them for all its
+        // pages: unlocking between two pages would only repaint the whole window twice per page.
+        m_pageLocked = !m_commandsLocked;
+        if (m_pageLocked)
+            EnableCommands(false);
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+    });
+    connect(m_friends, &TTimelineFeed::PageFinished, this, [this] {
+        QApplication::restoreOverrideCursor();
+        if (std::exchange(m_pageLocked, false))
+            EnableCommands(true);
+    });
+    connect(m_friends, &TTimelineFeed::ReloadWaitChanged, this, [this](qint64 ms) {
+        TimerAutoReload->setInterval(int(ms));
+    });
+    connect(m_friends, &TTimelineFeed::ReadEnded, this, &TForm1::FriendsRead);
+    connect(mentions, &TTimelineFeed::ReadEnded, this, &TForm1::MentionsEnded);
 }
 
-void TForm1::ReadJobPage()
+TPageGate TForm1::PageGate()
 {
-    if (const std::optional<TRead> ended = BeginPage(m_job->Page))
-        PageEnded(*ended);
-}
-
-std::optional<TForm1::TRead> TForm1::BeginPage(int page)
-{
-    // One read at a time, and none once the window is closing.
-    if (m_reader->Busy() || m_closing)
-        return TRead::Skipped();
     if (!m_apiError.isEmpty()) {
         ShowStatus(m_apiError);
-        return TRead::Failed(m_apiError);
+        return {TPageGate::Failed, m_apiError};
     }
     if (!m_state.HasCredentials()) {
         QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Brimlark"),
@@ -56,122 +87,72 @@ std::optional<TForm1::TRead> TForm1::BeginPage(int page)
                         QMessageBox::Ok, this);
         box.setObjectName(QStringLiteral("MissingCredentialsBox"));
         box.exec();
-        return TRead{};
+        return {TPageGate::NothingRead, {}};
     }
-
-    ShowStatus(tr("ロード中..."));
-    // The window keeps painting (the loading line included) and can be moved and closed
-    // meanwhile, with its commands locked. A reload has locked them for all its pages:
-    // unlocking between two pages would only repaint the whole window twice per page.
-    m_pageLocked = !m_commandsLocked;
-    if (m_pageLocked)
-        EnableCommands(false);
-    QApplication::setOverrideCursor(Qt::BusyCursor);
-    m_reader->Start(Account(), page, m_options.Bounds);
-    return std::nullopt;
+    return {};
 }
 
-void TForm1::EndPageLock()
+bool TForm1::Reading() const
 {
-    QApplication::restoreOverrideCursor();
-    if (std::exchange(m_pageLocked, false))
-        EnableCommands(true);
+    return m_startUpHeld || m_friends->Reading() || m_mentionsFeed->Reading();
 }
 
-void TForm1::PageRead(const TTimelinePage& result)
+int TForm1::PageCounter() const
 {
-    EndPageLock();
-    if (!m_job)
-        return;
-    TRead outcome;
-    outcome.BackOff = WorthBackingOff(result);
-    outcome.RetryAfterMs = RetryAfterMs(result.RetryAfter, QDateTime::currentDateTimeUtc());
-    if (result.Failure == TReadFailure::Refused || result.Failure == TReadFailure::HttpStatus) {
-        ShowStatus(TimelineFailureLine(result));
-    } else {
-        if (result.Loaded) {
-            ShowStatus(tr("ロード完了"));
-            ShowStatus(tr("Twitterで認証しました"));
+    return m_friends->PageCount();
+}
+
+void TForm1::FriendsRead(const TFeedEnd& end)
+{
+    if (end.Abandoned) {
+        if (end.Kind == TFeedRead::Reload) {
+            ListView1->setUpdatesEnabled(true);
+            EnableCommands(true);
         }
-        if (!result.Ok()) {
-            ShowStatus(TimelineFailureLine(result, ConnectionPlace(Account())));
-            outcome.Completed = false;
-            outcome.Error = result.Message;
-        } else {
-            // Fresh rows take the place of the offline copy.
-            if (m_offline) {
-                m_timeline->Clear();
-                m_offline = false;
-            }
-            QList<TTimelineStatus> rows;
-            rows.reserve(result.Rows.size());
-            for (const TStatusRow& row : result.Rows) {
-                rows.append(TTimelineStatus::From(row));
-                rows.back().Seen = m_seen.contains(row.Id);
-            }
-            m_timeline->Append(rows);
-            outcome.Succeeded = true;
-        }
-    }
-    PageEnded(outcome);
-}
-
-void TForm1::PageEnded(const TRead& read)
-{
-    TReadJob& job = *m_job;
-    job.BackOff = job.BackOff || read.BackOff;
-    job.Succeeded = job.Succeeded || read.Succeeded;
-    if (read.RetryAfterMs)
-        job.RetryAfterMs = std::max(job.RetryAfterMs.value_or(0), *read.RetryAfterMs);
-    job.Last = read;
-    // A reload reads its pages one after the other; a failed page skips the rest.
-    if (job.Kind == TReadKind::Reload && read.Completed && job.Page < job.LastPage) {
-        ++job.Page;
-        ReadJobPage();
+        Q_EMIT ReadsFinished();
         return;
     }
-    const TReadJob done = *std::exchange(m_job, std::nullopt);
-    switch (done.Kind) {
-    case TReadKind::StartUp:
-        StartUpRead(done.Last);
+    if (end.Succeeded && !m_configAsked && m_options.ReadServerConfig) {
+        m_configAsked = true;
+        // Not before the first frame: nothing there needs it, and its thread and request
+        // would only compete with painting the window.
+        QTimer::singleShot(kServerConfigDelayMs, this, [this, account = Account()] {
+            m_configReader->Start(account, m_options.Bounds);
+        });
+    }
+    switch (end.Kind) {
+    case TFeedRead::StartUp:
+        StartUpRead(end);
         break;
-    case TReadKind::SignIn:
-        if (done.Last.Succeeded)
-            AfterRead(false);
-        if (done.Last.Completed)
+    case TFeedRead::SignIn:
+        if (end.Completed)
             SelectFirstAndShow();
         // Another account, perhaps: its own mentions.
-        if (done.Last.Succeeded)
+        if (end.Succeeded)
             RefreshMentions();
         break;
-    case TReadKind::Reload:
-        ReloadRead(done);
+    case TFeedRead::Reload:
+    case TFeedRead::Refresh:
+        ReloadRead(end);
         break;
-    case TReadKind::More:
-        if (done.Last.Succeeded)
-            AfterRead(true);
-        if (!done.Last.Completed && !done.Last.Abandoned)
-            ShowDefaultError(done.Last.Error);
+    case TFeedRead::More:
+        if (!end.Completed)
+            ShowDefaultError(end.Error);
         break;
     }
     Q_EMIT ReadsFinished();
 }
 
-void TForm1::StartUpRead(const TRead& read)
+void TForm1::StartUpRead(const TFeedEnd& end)
 {
     m_showEarly->stop();
-    const QString readLine = StatusText();
-    if (read.Succeeded)
-        AfterRead(false);
-    if (read.Completed)
+    if (end.Completed)
         SelectFirstAndShow();
-    if (!read.Abandoned)
-        ScheduleNextReload(read.BackOff, read.RetryAfterMs, read.Succeeded);
     // A read that failed leaves the last one's rows to look at, said last.
-    if (!read.Succeeded && !read.Abandoned && !m_closing && m_state.HasCredentials())
-        ShowOfflineRows(readLine);
+    if (!end.Succeeded && !m_closing && m_state.HasCredentials() && m_friends->ShowCopyAfterFailure())
+        SelectFirstAndShow();
     // The mentions follow the first frame: nothing there waits for them.
-    if (read.Succeeded && !m_closing)
+    if (end.Succeeded && !m_closing)
         QTimer::singleShot(kMentionsDelayMs, this, &TForm1::RefreshMentions);
 
     SetTimerEnabled(TimerAutoReload, m_state.AutoReload);
@@ -197,9 +178,7 @@ void TForm1::StartUpReadWhenReady()
     if (!m_startUpHeld || m_awaitingPassword || !m_firstFrame)
         return;
     m_startUpHeld = false;
-    // Closing called the read off meanwhile.
-    if (m_job && m_job->Kind == TReadKind::StartUp && !m_closing)
-        ReadJobPage();
+    m_friends->Start(TFeedRead::StartUp);
 }
 
 void TForm1::ShowWhenStarted()
@@ -208,19 +187,6 @@ void TForm1::ShowWhenStarted()
         ShowFirstFrame();
     else
         m_showWhenStarted = true;
-}
-
-void TForm1::ScheduleNextReload(bool backOff, std::optional<qint64> retryAfterMs, bool succeeded)
-{
-    if (backOff) {
-        const qint64 wait = m_backoff.Failed(retryAfterMs);
-        TimerAutoReload->setInterval(int(wait));
-        ShowStatus(tr("次の自動更新は %1 です (%2秒後)")
-                       .arg(QTime::currentTime().addMSecs(int(wait)).toString(QStringLiteral("HH:mm:ss")))
-                       .arg((wait + 999) / 1000));
-    } else if (succeeded && m_backoff.BackingOff()) {
-        TimerAutoReload->setInterval(int(m_backoff.Succeeded()));
-    }
 }
 
 void TForm1::SelectFirstAndShow()
@@ -239,88 +205,63 @@ void TForm1::SelectFirstAndShow()
 
 void TForm1::Reload()
 {
-    if (m_job || m_closing)
+    if (m_startUpHeld || m_friends->Reading() || m_closing)
         return;
-    // The offline copy stays until a page comes in to replace it.
-    if (!m_offline)
-        m_timeline->Clear();
-    ShowStatus(tr("リロード中"));
     EnableCommands(false);
     // The list keeps its last picture until every page is in, instead of being painted
     // again for each of them; the status line still moves.
     ListView1->setUpdatesEnabled(false);
-    StartReads(TReadKind::Reload, 1, m_pageCounter + 1);
+    m_friends->Start(TFeedRead::Reload);
 }
 
-void TForm1::ReloadRead(const TReadJob& job)
+void TForm1::ReloadRead(const TFeedEnd& end)
 {
     ListView1->setUpdatesEnabled(true);
-    if (job.Last.Abandoned)
-        return;
-    const bool news = job.Succeeded && AfterRead(false);
-    if (job.Last.Completed && !m_timeline->IsEmpty()) {
+    if (end.Completed && !m_timeline->IsEmpty())
         SelectFirstAndShow();
-        ShowStatus(tr("リロード完了"));
-    }
-    ScheduleNextReload(job.BackOff, job.RetryAfterMs, job.Succeeded);
     EnableCommands(true);
     ReturnFreeMemory();
     // Someone may have answered among what is new; a reload asked for on the mentions
     // tab reads them in any case.
-    if (news || (job.Succeeded && ActiveView() != ListView1))
+    if (end.News || (end.Succeeded && ActiveView() != ListView1))
         RefreshMentions();
 }
 
 void TForm1::SignIn()
 {
-    if (m_job || m_closing)
+    if (m_startUpHeld || m_friends->Reading() || m_closing)
         return;
     if (AskCredentials()) {
         // Perhaps another account: who it is and its mentions are asked again.
         m_ownScreenName.clear();
         m_configAsked = false;
-        m_mentions->Abandon();
+        m_mentionsFeed->Abandon();
     }
-    if (m_job || m_closing)
+    if (m_friends->Reading() || m_closing)
         return;  // a read started while the dialog was open
-    // Emptied first, so signing in again never shows the first page twice.
-    m_timeline->Clear();
-    m_offline = false;
-    StartReads(TReadKind::SignIn, 1, 1);
+    m_friends->Start(TFeedRead::SignIn);
 }
 
 void TForm1::ReadMore()
 {
-    if (m_job || m_closing)
+    if (m_startUpHeld || m_friends->Reading() || m_closing)
         return;
     // On the mentions tab its own older page; a missing account or address is said by
     // the friends timeline's read as ever.
     if (ActiveView() != ListView1 && m_apiError.isEmpty() && m_state.HasCredentials()) {
-        m_mentions->ReadMore(Account(), m_options.Bounds);
+        m_mentionsFeed->Start(TFeedRead::More);
         return;
     }
-    // The page counts even when its read fails: it decides the next read-more's page and
-    // how many pages a reload reads.
-    ++m_pageCounter;
-    StartReads(TReadKind::More, m_pageCounter + 1, m_pageCounter + 1);
+    m_friends->Start(TFeedRead::More);
 }
 
 void TForm1::AbandonReads()
 {
-    const bool pageRunning = m_reader->Busy();
-    m_reader->Abandon();
-    m_mentions->Abandon();
-    if (!m_job)
-        return;
-    const bool reload = m_job->Kind == TReadKind::Reload;
-    m_job.reset();
-    if (pageRunning)
-        EndPageLock();
-    if (reload) {
-        ListView1->setUpdatesEnabled(true);
-        EnableCommands(true);
-    }
-    Q_EMIT ReadsFinished();
+    const bool held = std::exchange(m_startUpHeld, false);
+    m_mentionsFeed->Abandon();
+    m_friends->Abandon();
+    if (held)
+        Q_EMIT ReadsFinished();
 }
 
 void TForm1::ShowDefaultError(const QString& message)

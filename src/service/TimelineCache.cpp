@@ -28,7 +28,7 @@ bool Fail(QString* reason, const QString& text)
     return false;
 }
 
-bool ReadRow(const QJsonValue& value, qsizetype index, TTimelineCache& cache, QList<TStatusRow>& into,
+bool ReadRow(const QJsonValue& value, qsizetype index, TTimelineCache& cache, QList<TTimelineStatus>& into,
              QString* reason)
 {
     // Where the fault is, spelled out only when there is one.
@@ -49,7 +49,11 @@ bool ReadRow(const QJsonValue& value, qsizetype index, TTimelineCache& cache, QL
     const QJsonValue seen = row.value(QLatin1String("seen"));
     if (!seen.isBool())
         return fail(QStringLiteral("\"seen\" missing or not true/false"));
-    TStatusRow status{std::move(fields[1]), std::move(fields[2]), std::move(fields[3]), std::move(fields[0])};
+    TTimelineStatus status;
+    status.Id = std::move(fields[0]);
+    status.Name = std::move(fields[1]);
+    status.Text = std::move(fields[2]);
+    status.Favorited = std::move(fields[3]);
     if (!IsStatusId(status.Id))
         return fail(QStringLiteral("id is not decimal digits"));
     // Kept since replies and web pages came; older files have none of them.
@@ -71,7 +75,7 @@ bool ReadRow(const QJsonValue& value, qsizetype index, TTimelineCache& cache, QL
 
 // One list of rows under key; an absent optional one is empty.
 bool ReadRows(const QJsonObject& top, const char* key, bool optional, TTimelineCache& cache,
-              QList<TStatusRow>& into, QString* reason)
+              QList<TTimelineStatus>& into, QString* reason)
 {
     const QJsonValue rows = top.value(QLatin1String(key));
     if (optional && rows.isUndefined())
@@ -134,11 +138,11 @@ bool SaveTimelineCache(const QString& fileName, const TTimelineCache& cache, QSt
     if (!cache.ReadAt.isValid())
         return Fail(error, QStringLiteral("no valid read time"));
     QJsonArray lists[2];
-    const QList<TStatusRow>* sources[2] = {&cache.Rows, &cache.MentionRows};
+    const QList<TTimelineStatus>* sources[2] = {&cache.Rows, &cache.MentionRows};
     for (int l = 0; l < 2; ++l) {
         const qsizetype kept = std::min<qsizetype>(sources[l]->size(), kTimelineCacheRows);
         for (qsizetype i = 0; i < kept; ++i) {
-            const TStatusRow& row = sources[l]->at(i);
+            const TTimelineStatus& row = sources[l]->at(i);
             // The loader refuses such a row, and with it the whole file.
             if (!IsStatusId(row.Id))
                 return Fail(error, QStringLiteral("row %1: id is not decimal digits").arg(i + 1));

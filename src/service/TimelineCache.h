@@ -1,6 +1,6 @@
 #pragma once
 
-#include "service/TimelineRead.h"
+#include "service/TimelineStatus.h"
 
 #include <QDateTime>
 #include <QList>
@@ -13,8 +13,8 @@
 // has something to show, and which of its statuses the user has already seen.
 struct TTimelineCache {
     QDateTime ReadAt;           // UTC time of the read the rows came from
-    QList<TStatusRow> Rows;     // list order, newest first
-    QList<TStatusRow> MentionRows;  // the mentions tab's, the same way (absent in older files)
+    QList<TTimelineStatus> Rows;    // list order, newest first; their marks are not kept
+    QList<TTimelineStatus> MentionRows;  // the mentions tab's, the same way (absent in older files)
     bool MentionsRead = false;      // the mentions were read once: their list is kept, even empty
     QSet<QString> SeenIds;
 };

@@ -4,28 +4,6 @@
 
 #include <algorithm>
 
-TTimelineStatus TTimelineStatus::From(const TStatusRow& row)
-{
-    TTimelineStatus status;
-    status.Id = row.Id;
-    status.Name = row.Name;
-    status.ScreenName = row.ScreenName;
-    status.Text = row.Text;
-    status.Favorited = row.Favorited;
-    status.InReplyToId = row.InReplyToId;
-    status.ExternalUrl = row.ExternalUrl;
-    return status;
-}
-
-TStatusRow TTimelineStatus::Row() const
-{
-    TStatusRow row{Name, Text, Favorited, Id};
-    row.ScreenName = ScreenName;
-    row.InReplyToId = InReplyToId;
-    row.ExternalUrl = ExternalUrl;
-    return row;
-}
-
 namespace {
 
 bool IsWebAddress(const QUrl& url)

@@ -1,30 +1,12 @@
 #pragma once
 
-#include "service/TimelineRead.h"
+#include "service/TimelineStatus.h"
 
 #include <QAbstractTableModel>
 #include <QList>
 #include <QSet>
 #include <QString>
 #include <QUrl>
-
-// One status as the window holds it: what the reply's binding gives, and the window's
-// own marks.
-struct TTimelineStatus {
-    QString Id;
-    QString Name;               // user/name, the row's caption
-    QString ScreenName;         // user/screen_name
-    QString Text;
-    QString Favorited;          // as the service sent it: a favourite only when "true"
-    QString InReplyToId;        // in_reply_to_status_id; empty when it answers nothing
-    QString ExternalUrl;        // the server's own web page of it, when it gives one
-    bool Seen = false;          // the user has seen it (selected, or on view long enough)
-    bool Offline = false;       // from the offline copy, not from the server in this run
-
-    bool IsFavorite() const { return Favorited == QLatin1String("true"); }
-    static TTimelineStatus From(const TStatusRow& row);
-    TStatusRow Row() const;
-};
 
 // The status's page on the web: the server's own address for it (Friendica's
 // external_url) when that is an http or https address, otherwise "<site>/notice/<id>"

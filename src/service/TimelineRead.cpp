@@ -105,9 +105,14 @@ TTimelinePage ReadTimelinePage(const TServiceAccount& account, int page, const T
         for (int i = 0; i < count; ++i) {
             TXMLStatusType* status = statuses->Get_status(i);
             TXMLUserType* user = status->Get_user();
-            result.Rows.append({user->Get_name(), status->Get_text(), status->Get_favorited(), status->Get_id(),
-                                user->Get_screen_name(), status->Get_in_reply_to_status_id(),
-                                status->Get_external_url()});
+            TTimelineStatus& typed = result.Rows.emplace_back();
+            typed.Id = status->Get_id();
+            typed.Name = user->Get_name();
+            typed.ScreenName = user->Get_screen_name();
+            typed.Text = status->Get_text();
+            typed.Favorited = status->Get_favorited();
+            typed.InReplyToId = status->Get_in_reply_to_status_id();
+            typed.ExternalUrl = status->Get_external_url();
         }
     } catch (const EHttpProtocolError& e) {
         result.StatusCode = e.ReplyCode();

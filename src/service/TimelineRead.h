@@ -1,6 +1,7 @@
 #pragma once
 
 #include "service/ServiceAccount.h"
+#include "service/TimelineStatus.h"
 
 #include <QByteArray>
 #include <QList>
@@ -18,20 +19,6 @@ struct TReadBounds {
     const std::atomic<bool>* Cancelled = nullptr;
 
     bool operator==(const TReadBounds&) const = default;
-};
-
-// One status as a list row shows it: author's display name, text, the favourite flag
-// exactly as the service sent it, and the id as decimal text.
-struct TStatusRow {
-    QString Name;
-    QString Text;
-    QString Favorited;
-    QString Id;
-    QString ScreenName = {};    // user/screen_name
-    QString InReplyToId = {};   // in_reply_to_status_id; empty when it answers nothing
-    QString ExternalUrl = {};   // external_url: the status's own web page, where the server gives one
-
-    bool operator==(const TStatusRow&) const = default;
 };
 
 enum class TReadFailure {
@@ -58,7 +45,12 @@ struct TTimelinePage {
     QString Reason;                 // the same, one line, for a status line
     QByteArray RetryAfter;          // HttpStatus: the reply's Retry-After value, if any
     QByteArray Location;            // HttpStatus: the reply's Location, if any (the read does not follow it)
-    QList<TStatusRow> Rows;
+    QList<TTimelineStatus> Rows;    // in the reply's order, unmarked
+    // Where the next older page starts, for the source that read this one; empty when
+    // there is none. Set whether or not this page could be read, where it is known.
+    QString Next;
+    // A page that failed: where the source connected (host[:port], or the proxy), for its line.
+    QString Where;
 
     bool Ok() const { return Failure == TReadFailure::None; }
 };

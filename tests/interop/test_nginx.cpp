@@ -92,15 +92,15 @@ protected:
     {
         return {QString::fromUtf8(s_nginx->baseUrl() + location), QString::fromLatin1(user), QString::fromLatin1(password), {}};
     }
-    static QList<TStatusRow> FirstPage()
+    static QList<TTimelineStatus> FirstPage()
     {
         const TTimelinePage page = ReadTimelinePage(Through("/api"), 1, kBounds);
         EXPECT_TRUE(page.Ok()) << page.Message.toStdString();
         return page.Rows;
     }
-    static const TStatusRow* Find(const QList<TStatusRow>& rows, const QString& text)
+    static const TTimelineStatus* Find(const QList<TTimelineStatus>& rows, const QString& text)
     {
-        for (const TStatusRow& row : rows) {
+        for (const TTimelineStatus& row : rows) {
             if (row.Text == text)
                 return &row;
         }
@@ -110,8 +110,8 @@ protected:
     QString PostDirect(const QString& text)
     {
         EXPECT_TRUE(PostStatusAndWait(m_client, Through("/api"), StatusUpdateBody(StatusUpdateText(text))).IsAccepted());
-        const QList<TStatusRow> rows = FirstPage();
-        const TStatusRow* row = Find(rows, text);
+        const QList<TTimelineStatus> rows = FirstPage();
+        const TTimelineStatus* row = Find(rows, text);
         return row ? row->Id : QString();
     }
     static TPostOutcome Failure(int code, const QByteArray& reason) { return {TPostOutcome::HttpFailure, code, reason, {}, {}}; }
@@ -171,9 +171,9 @@ TEST_F(ThroughNginx, PostNotRepeatedAfterMovedOrSeeOther)
         EXPECT_EQ(PostStatusAndWait(m_client, Through(via), StatusUpdateBody(StatusUpdateText(text))), Failure(code, reason));
         EXPECT_EQ(PostFavoriteAndWait(m_client, Through(via), target), Failure(code, reason));
 
-        const QList<TStatusRow> rows = FirstPage();
+        const QList<TTimelineStatus> rows = FirstPage();
         EXPECT_EQ(Find(rows, text), nullptr) << code;
-        const TStatusRow* favourite = Find(rows, QStringLiteral("favourite target %1").arg(code));
+        const TTimelineStatus* favourite = Find(rows, QStringLiteral("favourite target %1").arg(code));
         ASSERT_NE(favourite, nullptr);
         EXPECT_EQ(favourite->Favorited, QStringLiteral("false")) << code;
     }
@@ -189,16 +189,16 @@ TEST_F(ThroughNginx, PostRepeatedAfterTemporaryOrPermanentRedirect)
         EXPECT_TRUE(PostStatusAndWait(m_client, Through(via), StatusUpdateBody(StatusUpdateText(text))).IsAccepted()) << code;
         EXPECT_TRUE(PostFavoriteAndWait(m_client, Through(via), target).IsAccepted()) << code;
 
-        const QList<TStatusRow> rows = FirstPage();
+        const QList<TTimelineStatus> rows = FirstPage();
         EXPECT_NE(Find(rows, text), nullptr) << code;
-        const TStatusRow* favourite = Find(rows, QStringLiteral("favourite target %1").arg(code));
+        const TTimelineStatus* favourite = Find(rows, QStringLiteral("favourite target %1").arg(code));
         ASSERT_NE(favourite, nullptr);
         EXPECT_EQ(favourite->Favorited, QStringLiteral("true")) << code;
     }
 
     EXPECT_TRUE(PostStatusAndWait(m_client, Through("/hop5"), StatusUpdateBody("after five")).IsAccepted());
     EXPECT_EQ(PostStatusAndWait(m_client, Through("/hop6"), StatusUpdateBody("after six")), Failure(307, "Temporary Redirect"));
-    const QList<TStatusRow> rows = FirstPage();
+    const QList<TTimelineStatus> rows = FirstPage();
     EXPECT_NE(Find(rows, QStringLiteral("after five")), nullptr);
     EXPECT_EQ(Find(rows, QStringLiteral("after six")), nullptr);
 }
@@ -246,7 +246,7 @@ TEST_F(ThroughNginx, ChunkedTimelineReadsEveryRow)
 
     const TTimelinePage chunked = ReadTimelinePage(Through("/chunked"), 1, kBounds);
     ASSERT_TRUE(chunked.Ok()) << chunked.Message.toStdString();
-    const QList<TStatusRow> plain = FirstPage();
+    const QList<TTimelineStatus> plain = FirstPage();
     EXPECT_FALSE(plain.isEmpty());
     EXPECT_EQ(chunked.Rows, plain);
 }

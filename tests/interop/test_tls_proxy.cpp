@@ -26,9 +26,9 @@ namespace {
 
 const TReadBounds kBounds{5000, 10000, 4 * 1024 * 1024};
 
-bool Contains(const QList<TStatusRow>& rows, const QString& text)
+bool Contains(const QList<TTimelineStatus>& rows, const QString& text)
 {
-    return std::any_of(rows.begin(), rows.end(), [&](const TStatusRow& row) { return row.Text == text; });
+    return std::any_of(rows.begin(), rows.end(), [&](const TTimelineStatus& row) { return row.Text == text; });
 }
 
 QString Unique(const char* what)

@@ -26,14 +26,24 @@ QString ControlCharacters()
     return text + QChar(0x7f) + QChar(0x2028) + QChar(0xD800);  // the lone surrogate may become U+FFFD
 }
 
+TTimelineStatus Row(const QString& id, const QString& name, const QString& text, const QString& favorited)
+{
+    TTimelineStatus status;
+    status.Id = id;
+    status.Name = name;
+    status.Text = text;
+    status.Favorited = favorited;
+    return status;
+}
+
 TTimelineCache Sample()
 {
     TTimelineCache cache;
     cache.ReadAt = QDateTime(QDate(2009, 3, 10), QTime(12, 34, 56, 789), Qt::UTC);
-    cache.Rows = {{QStringLiteral("山田 太郎"), QStringLiteral("こんにちは、世界 😀🇯🇵"), QStringLiteral("true"),
-                   QStringLiteral("1298765432")},
-                  {QStringLiteral("tab\tname"), ControlCharacters(), QStringLiteral("false"), QStringLiteral("12")},
-                  {QString(), QString(), QString(), QStringLiteral("18446744073709551616123")}};
+    cache.Rows = {Row(QStringLiteral("1298765432"), QStringLiteral("山田 太郎"), QStringLiteral("こんにちは、世界 😀🇯🇵"),
+                      QStringLiteral("true")),
+                  Row(QStringLiteral("12"), QStringLiteral("tab\tname"), ControlCharacters(), QStringLiteral("false")),
+                  Row(QStringLiteral("18446744073709551616123"), QString(), QString(), QString())};
     cache.SeenIds = {QStringLiteral("12"), QStringLiteral("18446744073709551616123")};
     return cache;
 }
@@ -70,8 +80,9 @@ TEST_F(TimelineCacheFile, MentionsAndReplyDetailsComeBackAndAnEmptyMentionsListS
     cache.Rows[0].ScreenName = QStringLiteral("taro");
     cache.Rows[0].InReplyToId = QStringLiteral("77");
     cache.Rows[0].ExternalUrl = QStringLiteral("https://friendica.example/display/abc");
-    cache.MentionRows = {{QStringLiteral("花子"), QStringLiteral("@me やあ"), QStringLiteral("false"),
-                          QStringLiteral("99"), QStringLiteral("hanako"), QStringLiteral("12")}};
+    cache.MentionRows = {Row(QStringLiteral("99"), QStringLiteral("花子"), QStringLiteral("@me やあ"), QStringLiteral("false"))};
+    cache.MentionRows[0].ScreenName = QStringLiteral("hanako");
+    cache.MentionRows[0].InReplyToId = QStringLiteral("12");
     cache.MentionsRead = true;
     cache.SeenIds.insert(QStringLiteral("99"));
     ASSERT_TRUE(SaveTimelineCache(path(), cache, nullptr));
@@ -100,7 +111,7 @@ TEST_F(TimelineCacheFile, KeepsTheNewestRowsAndOnlyTheirSeenMarks)
     cache.Rows.clear();
     for (int i = 0; i < 1200; ++i) {
         const QString id = QString::number(5000 - i);
-        cache.Rows.append({QStringLiteral("n"), QStringLiteral("t%1").arg(i), QStringLiteral("false"), id});
+        cache.Rows.append(Row(id, QStringLiteral("n"), QStringLiteral("t%1").arg(i), QStringLiteral("false")));
         if (i % 100 == 0)
             cache.SeenIds.insert(id);
     }

@@ -1,0 +1,201 @@
+#pragma once
+
+#include "service/ReadOutcome.h"
+#include "service/TimelineCache.h"
+#include "service/TimelineStatus.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+#include <functional>
+#include <future>
+#include <optional>
+
+class QTimer;
+class TTimelineModel;
+class TTimelineSource;
+
+// Which statuses the user has seen, shared by the lists of one window: a status seen in
+// one list is seen in every other.
+class TSeenStatuses : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    bool Contains(const QString& id) const { return m_ids.contains(id); }
+    // Seen now: every list marks its rows of it.
+    void Mark(const QString& id);
+    // Seen before (history, an earlier run): noted without telling the lists.
+    void Note(const QString& id) { m_ids.insert(id); }
+    void Reset(const QSet<QString>& ids) { m_ids = ids; }
+
+Q_SIGNALS:
+    void Marked(const QString& id);
+
+private:
+    QSet<QString> m_ids;
+};
+
+// The reads a feed makes.
+enum class TFeedRead {
+    StartUp,    // the newest page into the list as it is
+    SignIn,     // the newest page, the list emptied first
+    Reload,     // pages 1 to PageCount()+1, the list emptied first (rows of the offline
+                // copy stay until a page replaces them); "リロード中" ... "リロード完了"
+    Refresh,    // the same pages, the rows replaced once the first is in; nothing while a
+                // failure worth backing off says to wait
+    More,       // the next older page, appended; it counts even when its read fails
+};
+
+// What the owner says before each page: read it, count it as read with nothing in it
+// (the owner has told the user why), or count it as failed with that line.
+struct TPageGate {
+    enum TVerdict { Open, NothingRead, Failed } Verdict = Open;
+    QString Line;
+};
+
+// How a read ended.
+struct TFeedEnd {
+    TFeedRead Kind = TFeedRead::StartUp;
+    bool Completed = true;      // no page failed other than by the service's refusal
+    bool Abandoned = false;     // called off: nothing of it is shown
+    bool Succeeded = false;     // a page brought rows
+    bool News = false;          // among them some that no list held before
+    QString Error;              // the last failed page's own text
+};
+
+// One list of statuses and everything about reading it: the model, the paging, the back-off
+// after failures, the seen and new marks, and what the offline copy keeps of it. Reports by
+// signal; shows nothing itself. A foreground read (one the user acts on) says each step
+// in status lines; a background read says only that it failed, in one line that names the
+// list.
+class TTimelineFeed : public QObject {
+    Q_OBJECT
+public:
+    // Takes the source over; seen is shared with the other feeds of the window.
+    TTimelineFeed(TTimelineSource* source, TSeenStatuses* seen, QObject* parent = nullptr);
+    ~TTimelineFeed() override;
+
+    TTimelineModel* Model() const { return m_model; }
+    TSeenStatuses* Seen() const { return m_seen; }
+    // The list's name, for the line of a failed background read.
+    void SetName(const QString& name) { m_name = name; }
+    void SetPageGate(std::function<TPageGate()> gate) { m_gate = std::move(gate); }
+    // The automatic reload's normal wait: a feed that has one says after a failure when
+    // the next comes. A back-off under way keeps its wait until the next success.
+    void SetReloadInterval(qint64 ms);
+    qint64 ReloadWaitMs() const { return m_backoff.CurrentMs(); }
+
+    // Starts a read; false when none was started (one runs, or a refresh must wait).
+    bool Start(TFeedRead kind, bool foreground = true);
+    bool Reading() const { return m_job.has_value(); }
+    // Calls the running read off: ReadEnded says so, and no page of it is shown.
+    void Abandon();
+    // Older pages asked for with read-more since the start.
+    int PageCount() const { return m_pageCount; }
+    // Why the last read failed, while no read has succeeded since; empty otherwise.
+    QString FailureLine() const { return m_failureMark; }
+
+    // The offline copy's part of this list: its rows (shown later) and whether the list
+    // was ever read before.
+    void TakeCopy(const QList<TTimelineStatus>& rows, bool everRead, const QDateTime& readAt);
+    // Puts the copy's rows, grey, into an empty list; false when there is nothing to show.
+    bool ShowCopy();
+    // The same after a failed read, saying so on the status line.
+    bool ShowCopyAfterFailure();
+    // The list holds what a read gave in this run, or the copy: worth keeping.
+    bool HoldsRead() const { return m_hadRead || m_offline; }
+    bool EverRead() const { return m_everRead; }
+    QDateTime ReadAt() const { return m_readAt; }
+
+Q_SIGNALS:
+    // A status line; panel, when given, is what the status bar keeps instead of the line.
+    void StatusLine(const QString& line, const QString& panel = QString());
+    // A page went to the source / came back from it.
+    void PageStarted();
+    void PageFinished();
+    void ReadEnded(const TFeedEnd& end);
+    // The automatic reload should come after this wait from now on.
+    void ReloadWaitChanged(qint64 ms);
+    // Statuses new to every list, in list order.
+    void News(const QList<TTimelineStatus>& statuses);
+    void UnseenChanged();
+    // Something the offline copy keeps changed.
+    void CopyChanged();
+    // FailureLine changed.
+    void FailureChanged(const QString& line);
+
+private:
+    struct TPageEnd {
+        bool Completed = true;
+        bool Succeeded = false;
+        bool BackOff = false;
+        std::optional<qint64> RetryAfterMs;
+        QString Error;
+    };
+    struct TJob {
+        TFeedRead Kind;
+        int Page;
+        int LastPage;
+        bool BackOff = false;       // over all its pages
+        bool Succeeded = false;
+        std::optional<qint64> RetryAfterMs = {};
+        TPageEnd Last = {};
+    };
+    void startPage();
+    void pageRead(const TTimelinePage& page);
+    void pageEnded(const TPageEnd& end);
+    void finish(const TJob& job);
+    void say(const QString& line);
+    void markFailure(const QString& line);
+    bool arrivals(bool history);
+
+    TTimelineSource* m_source;
+    TSeenStatuses* m_seen;
+    TTimelineModel* m_model;
+    QString m_name;
+    std::function<TPageGate()> m_gate;
+    TReloadBackoff m_backoff{60000};
+    bool m_timed = false;
+    QDateTime m_waitUntil;          // a refresh waits till then after a failure
+    std::optional<TJob> m_job;
+    bool m_foreground = true;
+    bool m_pageOut = false;         // a page is with the source
+    int m_pageCount = 0;
+    QHash<int, QString> m_cursors;  // page number -> where it starts, learnt from the page before
+    QSet<QString> m_known;          // ids the list or its copy held so far
+    bool m_everRead = false;        // read in this run or an earlier one
+    bool m_hadRead = false;         // read in this run
+    bool m_offline = false;         // the list shows the copy
+    QDateTime m_readAt;             // of the rows the list shows
+    QList<TTimelineStatus> m_copyRows;
+    QDateTime m_copyReadAt;
+    QString m_readFailure;          // the line of the running or last read's failure
+    QString m_failureMark;
+};
+
+// The offline copy of a window's two lists (the friends timeline and the mentions): one
+// file, read beside the window's building, written a moment after the last change.
+class TFeedCopy : public QObject {
+    Q_OBJECT
+public:
+    TFeedCopy(const QString& fileName, TTimelineFeed* friends, TTimelineFeed* mentions, QObject* parent);
+    ~TFeedCopy() override;
+
+    // Hands what the file held to the feeds and the seen marks; the mentions show theirs
+    // at once. Waits for the read started at construction.
+    void Load();
+    void SaveNow();
+    bool SavePending() const;
+
+private:
+    QString m_fileName;
+    TTimelineFeed* m_friends;
+    TTimelineFeed* m_mentions;
+    std::future<std::optional<TTimelineCache>> m_load;
+    QTimer* m_save;
+};

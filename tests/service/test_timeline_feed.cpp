@@ -1,0 +1,246 @@
+// The timeline feed without any window, against a scripted source: paging over opaque
+// cursors, back-off, seen and new marks shared by two lists, the offline copy, and the
+// lines a read writes in the foreground and in the background.
+#include "service/TimelineFeed.h"
+#include "service/TimelineModel.h"
+#include "service/TimelineSource.h"
+
+#include <QCoreApplication>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Answers each read when the test says so; its cursors are its own words.
+class TScriptedSource : public TTimelineSource {
+public:
+    QStringList asked;
+    void Read(const TPageRequest& request) override { asked << request.Cursor; }
+    void Abandon() override {}
+    void Answer(TTimelinePage page, const QString& next)
+    {
+        page.Next = next;
+        Q_EMIT PageRead(page);
+    }
+};
+
+TTimelinePage Rows(std::initializer_list<const char*> ids)
+{
+    TTimelinePage page;
+    page.Loaded = true;
+    for (const char* id : ids) {
+        TTimelineStatus& status = page.Rows.emplace_back();
+        status.Id = QString::fromLatin1(id);
+        status.Text = QStringLiteral("本文 ") + status.Id;
+    }
+    return page;
+}
+
+TTimelinePage Failed(TReadFailure failure, int status = 0, const QByteArray& retryAfter = {})
+{
+    TTimelinePage page;
+    page.Failure = failure;
+    page.StatusCode = status;
+    page.ReasonPhrase = status == 404 ? "Not Found" : "";
+    page.RetryAfter = retryAfter;
+    page.Reason = QStringLiteral("Connection refused");
+    return page;
+}
+
+QStringList Ids(const TTimelineFeed& feed)
+{
+    QStringList ids;
+    for (const TTimelineStatus& status : feed.Model()->Rows())
+        ids << status.Id;
+    return ids;
+}
+
+struct Feed {
+    explicit Feed(TSeenStatuses* seen) : source(new TScriptedSource), feed(source, seen) {}
+    TScriptedSource* source;
+    TTimelineFeed feed;
+    QSignalSpy lines{&feed, &TTimelineFeed::StatusLine};
+    QStringList said() const
+    {
+        QStringList out;
+        for (const QList<QVariant>& line : lines)
+            out << line.at(0).toString();
+        return out;
+    }
+};
+
+class TimelineFeed : public ::testing::Test {
+protected:
+    TSeenStatuses seen;
+    Feed friends{&seen};
+};
+
+TEST_F(TimelineFeed, ReadMoreFollowsTheCursorsAndAReloadReadsEveryPageShown)
+{
+    friends.feed.Start(TFeedRead::StartUp);
+    friends.source->Answer(Rows({"9", "8"}), "p2");
+    friends.feed.Start(TFeedRead::More);
+    friends.source->Answer(Rows({"7"}), "p3");
+    // A page that fails still counts: the next one is the page after it.
+    friends.feed.Start(TFeedRead::More);
+    friends.source->Answer(Failed(TReadFailure::Connection), "p4");
+    friends.feed.Start(TFeedRead::Reload);
+    EXPECT_TRUE(friends.feed.Model()->IsEmpty());
+    friends.source->Answer(Rows({"10", "9"}), "p2");
+    friends.source->Answer(Rows({"8"}), "p3");
+    friends.source->Answer(Rows({"7"}), "p4");
+    EXPECT_EQ(friends.source->asked, (QStringList{"", "p2", "p3", "", "p2", "p3"}));
+    EXPECT_EQ(Ids(friends.feed), (QStringList{"10", "9", "8", "7"}));
+    EXPECT_EQ(friends.said().mid(friends.said().lastIndexOf("リロード中")),
+              (QStringList{"リロード中", "ロード中...", "ロード完了", "Twitterで認証しました", "ロード中...", "ロード完了",
+                           "Twitterで認証しました", "ロード中...", "ロード完了", "Twitterで認証しました", "リロード完了"}));
+    friends.feed.Start(TFeedRead::More);
+    EXPECT_EQ(friends.source->asked.last(), "p4");
+    EXPECT_EQ(friends.feed.PageCount(), 3);
+    EXPECT_FALSE(friends.feed.Start(TFeedRead::Reload)) << "one read at a time";
+}
+
+// The automatic reload waits twice as long after each failure worth it, up to ten
+// minutes, longer when the server asks (up to an hour), not after a refusal; a good read
+// brings the normal wait back.
+TEST_F(TimelineFeed, FailuresMakeTheNextReloadWait)
+{
+    friends.feed.SetReloadInterval(60000);
+    QSignalSpy waits(&friends.feed, &TTimelineFeed::ReloadWaitChanged);
+    const struct {
+        TTimelinePage page;
+        qint64 wait;    // 0: unchanged
+    } steps[] = {
+        {Failed(TReadFailure::HttpStatus, 503), 120000},
+        {Failed(TReadFailure::HttpStatus, 429, "30"), 240000},  // a shorter Retry-After changes nothing
+        {Failed(TReadFailure::Transfer), 480000},
+        {Failed(TReadFailure::Connection), 600000},
+        {Failed(TReadFailure::Connection), 600000},
+        {Failed(TReadFailure::HttpStatus, 429, "900"), 900000},
+        {Failed(TReadFailure::HttpStatus, 500, "99999999999"), TReloadBackoff::kMaxRetryAfterMs},
+        {Failed(TReadFailure::Refused, 401), 0},
+        {Rows({"1"}), 60000},
+    };
+    qint64 current = 60000;
+    for (const auto& step : steps) {
+        waits.clear();
+        ASSERT_TRUE(friends.feed.Start(TFeedRead::Reload));
+        friends.source->Answer(step.page, "p2");
+        EXPECT_EQ(waits.isEmpty() ? 0 : waits.last().at(0).toLongLong(), step.wait);
+        current = step.wait ? step.wait : current;
+        EXPECT_EQ(friends.feed.ReloadWaitMs(), current);
+    }
+    EXPECT_TRUE(friends.said().filter(QStringLiteral("次の自動更新は ")).last().endsWith("(3600秒後)"));
+}
+
+// Seen in one list is seen in the other; the first read ever and older pages are
+// history, later statuses no list held are news.
+TEST_F(TimelineFeed, SeenMarksAreSharedAndOnlyNewStatusesAreNews)
+{
+    Feed mentions(&seen);
+    QSignalSpy news(&friends.feed, &TTimelineFeed::News);
+    friends.feed.Start(TFeedRead::StartUp);
+    friends.source->Answer(Rows({"2", "1"}), "p2");
+    EXPECT_EQ(friends.feed.Model()->UnseenCount(), 0);
+    friends.feed.Start(TFeedRead::Reload);
+    friends.source->Answer(Rows({"4", "3", "2"}), "p2");
+    ASSERT_EQ(news.size(), 1);
+    EXPECT_EQ(news.last().at(0).value<QList<TTimelineStatus>>().size(), 2);
+    EXPECT_EQ(friends.feed.Model()->UnseenCount(), 2);
+
+    mentions.feed.Start(TFeedRead::Refresh, false);
+    mentions.source->Answer(Rows({"1"}), "p2");
+    mentions.feed.Start(TFeedRead::Refresh, false);
+    mentions.source->Answer(Rows({"3", "1"}), "p2");
+    EXPECT_EQ(mentions.feed.Model()->UnseenCount(), 1);
+    QSignalSpy unseen(&friends.feed, &TTimelineFeed::UnseenChanged);
+    seen.Mark(QStringLiteral("3"));
+    EXPECT_EQ(unseen.size(), 1);
+    EXPECT_EQ(mentions.feed.Model()->UnseenCount(), 0);
+    EXPECT_EQ(friends.feed.Model()->UnseenCount(), 1);
+    EXPECT_TRUE(mentions.said().isEmpty()) << "a background read that succeeds says nothing";
+
+    // Reading further back is looking back: the list counts as seen.
+    friends.feed.Start(TFeedRead::More);
+    friends.source->Answer(Rows({"0"}), "p3");
+    EXPECT_EQ(news.size(), 1);
+    EXPECT_EQ(friends.feed.Model()->UnseenCount(), 0);
+}
+
+TEST_F(TimelineFeed, TheOfflineCopyKeepsBothListsAndTheirMarksForTheNextStart)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("timeline.json"));
+    {
+        Feed mentions(&seen);
+        TFeedCopy copy(file, &friends.feed, &mentions.feed, nullptr);
+        copy.Load();
+        friends.feed.Start(TFeedRead::StartUp);
+        friends.source->Answer(Rows({"2", "1"}), "p2");
+        mentions.feed.Start(TFeedRead::Refresh, false);
+        mentions.source->Answer(Rows({"5"}), "p2");
+        friends.feed.Start(TFeedRead::Reload);
+        friends.source->Answer(Rows({"3", "2", "1"}), "p2");
+        EXPECT_TRUE(copy.SavePending());
+        copy.SaveNow();
+    }
+    TSeenStatuses seenAgain;
+    Feed friendsAgain(&seenAgain), mentionsAgain(&seenAgain);
+    TFeedCopy copy(file, &friendsAgain.feed, &mentionsAgain.feed, nullptr);
+    copy.Load();
+    // The mentions show theirs at once, grey; the friends timeline only when its read fails.
+    EXPECT_EQ(Ids(mentionsAgain.feed), QStringList{"5"});
+    EXPECT_TRUE(mentionsAgain.feed.Model()->At(0).Offline);
+    EXPECT_TRUE(mentionsAgain.feed.Model()->At(0).Seen) << "the first mentions ever read were history";
+    EXPECT_TRUE(friendsAgain.feed.Model()->IsEmpty());
+    friendsAgain.feed.Start(TFeedRead::StartUp);
+    friendsAgain.source->Answer(Failed(TReadFailure::Connection), "p2");
+    ASSERT_TRUE(friendsAgain.feed.ShowCopyAfterFailure());
+    EXPECT_EQ(Ids(friendsAgain.feed), (QStringList{"3", "2", "1"}));
+    EXPECT_FALSE(friendsAgain.feed.Model()->At(0).Seen);
+    EXPECT_TRUE(friendsAgain.feed.Model()->At(1).Seen);
+    const QList<QVariant> note = friendsAgain.lines.last();
+    EXPECT_TRUE(note.at(0).toString().startsWith(QStringLiteral("前回 ")));
+    EXPECT_EQ(note.at(1).toString(), QStringLiteral("接続できませんでした: Connection refused — ") + note.at(0).toString());
+    // What the copy held is not news when the server sends it again.
+    QSignalSpy news(&friendsAgain.feed, &TTimelineFeed::News);
+    friendsAgain.feed.Start(TFeedRead::Reload);
+    friendsAgain.source->Answer(Rows({"4", "3"}), "p2");
+    ASSERT_EQ(news.size(), 1);
+    EXPECT_EQ(news.last().at(0).value<QList<TTimelineStatus>>().first().Id, "4");
+    EXPECT_FALSE(friendsAgain.feed.Model()->At(1).Offline);
+}
+
+// A list read in the background says only that it failed, in one line naming it, and
+// keeps the failure for its tab until a read succeeds; in front it says every step.
+TEST_F(TimelineFeed, ABackgroundReadSaysOnlyItsFailureNamingTheList)
+{
+    Feed mentions(&seen);
+    mentions.feed.SetName(QStringLiteral("@返信"));
+    QSignalSpy marks(&mentions.feed, &TTimelineFeed::FailureChanged);
+    mentions.feed.Start(TFeedRead::Refresh, false);
+    mentions.source->Answer(Failed(TReadFailure::HttpStatus, 404), "p2");
+    EXPECT_EQ(mentions.said(), QStringList{"@返信: サーバーがエラーを返しました: 404 Not Found"});
+    EXPECT_EQ(mentions.feed.FailureLine(), QStringLiteral("サーバーがエラーを返しました: 404 Not Found"));
+    mentions.feed.Start(TFeedRead::More, true);
+    mentions.source->Answer(Rows({"1"}), "p3");
+    EXPECT_EQ(mentions.said().mid(1), (QStringList{"ロード中...", "ロード完了", "Twitterで認証しました"}));
+    EXPECT_TRUE(mentions.feed.FailureLine().isEmpty());
+    EXPECT_EQ(marks.size(), 2);
+    // A failure worth backing off holds the next refresh back.
+    mentions.feed.Start(TFeedRead::Refresh, false);
+    mentions.source->Answer(Failed(TReadFailure::Transfer), "p2");
+    EXPECT_FALSE(mentions.feed.Start(TFeedRead::Refresh, false));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    qRegisterMetaType<QList<TTimelineStatus>>();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
