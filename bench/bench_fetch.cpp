@@ -229,6 +229,7 @@ void readFivePages(benchmark::State& state, bool keepConnection)
         return;
     }
     const QByteArray url = server->baseUrl() + "/statuses/friends_timeline.xml?page=";
+    const int handshakesBefore = server->handshakes();
     for (auto _ : state) {
         std::unique_ptr<TBlockingHttpClient> client;
         for (int page = 1; page <= 5; ++page) {
@@ -244,6 +245,8 @@ void readFivePages(benchmark::State& state, bool keepConnection)
                 state.SkipWithError("short body");
         }
     }
+    state.counters["handshakes_per_read"]
+        = static_cast<double>(server->handshakes() - handshakesBefore) / static_cast<double>(state.iterations());
 }
 
 void BM_HttpsFivePageRead(benchmark::State& state) { readFivePages(state, true); }
