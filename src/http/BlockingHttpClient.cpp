@@ -90,7 +90,7 @@ QByteArray TBlockingHttpClient::fetch(const QByteArray& url)
     const int code = m_reply.ResponseCode();
     const QByteArray location = m_reply.HeaderLines.Value("Location");
     // Redirects are not followed: the reply is a failure like any other.
-    if ((code / 100 == 3 && code != 304) || !location.isEmpty() || code / 100 != 2)
+    if (code / 100 != 2 || !location.isEmpty())
         raiseProtocolError();
     if (m_parser.HeadCutShort())
         throw EHttpClientError(QStringLiteral("Undefined situation"));

@@ -18,8 +18,7 @@ TConnectionPlan PlanConnection(const QByteArray& scheme, const QByteArray& host,
     TConnectionPlan plan;
     plan.Scheme = scheme;
     plan.Host = host;
-    plan.Port = port.isEmpty() ? DefaultPort(scheme) : port;
-    plan.PortNumber = PortNumber(plan.Port);
+    plan.PortNumber = PortNumber(port.isEmpty() ? DefaultPort(scheme) : port);
     plan.Proxy = ProxyFor(network, scheme, host);
     plan.CaFile = network.CaFile;
     return plan;
@@ -79,5 +78,5 @@ TTunnelAnswer TConnectSteps::Answered(const THttpReplyParser& parser)
 
 QByteArray TConnectSteps::TunnelRequest() const
 {
-    return ConnectRequest(*m_plan.Proxy, m_plan.Host, m_plan.Port);
+    return ConnectRequest(*m_plan.Proxy, m_plan.Host, QByteArray::number(m_plan.PortNumber));
 }

@@ -23,8 +23,7 @@ class THttpReplyParser;
 struct TConnectionPlan {
     QByteArray Scheme;          // "http" or "https"
     QByteArray Host;            // the origin's
-    QByteArray Port;            // the origin's, as written or the scheme's own
-    quint16 PortNumber = 0;
+    quint16 PortNumber = 0;     // the origin's; 0 when the address names no usable port
     std::optional<TProxy> Proxy;    // none: direct
     QString CaFile;
 
