@@ -56,14 +56,6 @@ TConnectSteps::TStep TConnectSteps::Resolved(const QList<SocketPlatform::Address
     return m_step = addresses.isEmpty() ? Failed : Connect;
 }
 
-std::optional<SocketPlatform::Address> TConnectSteps::NextAddress()
-{
-    const std::optional<SocketPlatform::Address> next = m_addresses.Next();
-    if (!next)
-        m_step = Failed;
-    return next;
-}
-
 TConnectSteps::TStep TConnectSteps::Connected()
 {
     return m_step = m_plan.Tunnel() ? Tunnel : m_plan.Https() ? Tls : Ready;

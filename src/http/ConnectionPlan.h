@@ -82,8 +82,6 @@ public:
             return std::nullopt;
         return m_addresses.at(m_next++);
     }
-    bool MoreLeft() const { return m_next < m_addresses.size(); }
-    bool Empty() const { return m_addresses.isEmpty(); }
 
 private:
     QList<SocketPlatform::Address> m_addresses;
@@ -103,16 +101,14 @@ public:
     // LookUp is done: Connect, or Failed when the name gave no address.
     TStep Resolved(const QList<SocketPlatform::Address>& addresses);
     // Connect: the address to try now (again after each failure); none when every one
-    // failed, and the steps have Failed.
-    std::optional<SocketPlatform::Address> NextAddress();
-    bool MoreAddresses() const { return m_addresses.MoreLeft(); }
+    // failed, which ends the road.
+    std::optional<SocketPlatform::Address> NextAddress() { return m_addresses.Next(); }
     // The socket is open: Tunnel, Tls or Ready.
     TStep Connected();
     // The proxy's answer to the tunnel request: Tls when it opened it, else Failed.
     TTunnelAnswer Answered(const THttpReplyParser& parser);
     // The handshake and the certificate's checks passed: Ready.
     TStep Encrypted() { return m_step = Ready; }
-    TStep Fail() { return m_step = Failed; }
 
     // The head that asks the proxy for the tunnel; its credentials go here and nowhere else.
     QByteArray TunnelRequest() const;
