@@ -1,7 +1,7 @@
-// FetchText against libcurl doing the same GET, both on a fresh connection per fetch
-// (as the window does: one client per page), from a loopback server with a canned reply;
-// over plain http and over https (where the handshake gets a figure of its own: a fresh
-// connection and a small GET).
+// FetchText against libcurl doing the same GET, both on a fresh connection per fetch,
+// from a loopback server with a canned reply; over plain http and over https (where the
+// handshake gets a figure of its own: a fresh connection and a small GET). And a read of
+// five pages over one kept https connection, against a new connection per page.
 #include "BenchRatio.h"
 #include "http/BlockingHttpClient.h"
 #include "LoopbackListener.h"
@@ -203,6 +203,57 @@ BENCHMARK(BM_FetchTextHttps)->Arg(20 * 1024)->Arg(5 * 1024 * 1024)->UseRealTime(
 BENCHMARK(BM_FetchTextHttps_Baseline)->Arg(20 * 1024)->Arg(5 * 1024 * 1024)->UseRealTime();
 BENCHMARK(BM_HttpsHandshake)->UseRealTime();
 BENCHMARK(BM_HttpsHandshake_Baseline)->UseRealTime();
+
+// ---- a read of five pages over https ---------------------------------------------------
+
+// A server whose every connection answers up to five requests, each with a page-sized body.
+const TlsServer* pageServer()
+{
+    static std::unique_ptr<TlsServer> server;
+    if (!server && certificates().isValid()) {
+        server = std::make_unique<TlsServer>(certificates().serverCert(), certificates().serverKey());
+        const QByteArray page = "HTTP/1.1 200 OK\r\nContent-Type: text/xml; charset=utf-8\r\nContent-Length: 20480\r\n\r\n"
+                                + QByteArray(20480, 'x');
+        server->setDefaultScript({QList<QByteArray>(5, page)});
+    }
+    return server && server->isValid() ? server.get() : nullptr;
+}
+
+// Five pages, one after the other: over one client and its kept connection (one
+// handshake), or, as the baseline, with a new client and so a new connection per page.
+void readFivePages(benchmark::State& state, bool keepConnection)
+{
+    const TlsServer* server = pageServer();
+    if (!server) {
+        state.SkipWithError(("no TLS server: " + certificates().errorString().toStdString()).c_str());
+        return;
+    }
+    const QByteArray url = server->baseUrl() + "/statuses/friends_timeline.xml?page=";
+    const int handshakesBefore = server->handshakes();
+    for (auto _ : state) {
+        std::unique_ptr<TBlockingHttpClient> client;
+        for (int page = 1; page <= 5; ++page) {
+            if (!client || !keepConnection) {
+                client = std::make_unique<TBlockingHttpClient>();
+                client->Network.CaFile = certificates().caFile();
+                client->Request().Username = "bench";
+                client->Request().Password = "secret";
+                client->Request().BasicAuthentication = true;
+            }
+            const QByteArray body = client->FetchText(url + QByteArray::number(page));
+            if (body.size() != 20480)
+                state.SkipWithError("short body");
+        }
+    }
+    state.counters["handshakes_per_read"]
+        = static_cast<double>(server->handshakes() - handshakesBefore) / static_cast<double>(state.iterations());
+}
+
+void BM_HttpsFivePageRead(benchmark::State& state) { readFivePages(state, true); }
+void BM_HttpsFivePageRead_Baseline(benchmark::State& state) { readFivePages(state, false); }
+
+BENCHMARK(BM_HttpsFivePageRead)->UseRealTime();
+BENCHMARK(BM_HttpsFivePageRead_Baseline)->UseRealTime();
 
 } // namespace
 

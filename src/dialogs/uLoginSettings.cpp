@@ -67,7 +67,7 @@ TfrmLogin::TfrmLogin(QWidget* parent, std::function<QString()> passwordNote)
     connect(editPassword, &QLineEdit::returnPressed, this, &TfrmLogin::editPasswordKeyPress);
 }
 
-void TfrmLogin::SetCurrent(const TCredentials& current, const QString& apiBase)
+void TfrmLogin::SetCurrent(const TLoginCredentials& current, const QString& apiBase)
 {
     m_current = current;
     m_chosen = current;

@@ -10,7 +10,7 @@ class QLineEdit;
 class QPushButton;
 
 // The account name and password as the user typed them.
-struct TCredentials {
+struct TLoginCredentials {
     QString AccountName;
     QString Password;
 };
@@ -26,9 +26,9 @@ public:
     explicit TfrmLogin(QWidget* parent, std::function<QString()> passwordNote = {});
 
     // What the next showing starts from, and the service address it warns about.
-    void SetCurrent(const TCredentials& current, const QString& apiBase);
+    void SetCurrent(const TLoginCredentials& current, const QString& apiBase);
     // What OK or Enter in the password box took; the current ones until then.
-    const TCredentials& Chosen() const { return m_chosen; }
+    const TLoginCredentials& Chosen() const { return m_chosen; }
 
     QLabel* lblUsername;
     QLineEdit* editUsername;
@@ -51,8 +51,8 @@ protected:
 private:
     void FormShow();
 
-    TCredentials m_current;
+    TLoginCredentials m_current;
     QString m_apiBase;
-    TCredentials m_chosen;
+    TLoginCredentials m_chosen;
     std::function<QString()> m_passwordNote;
 };

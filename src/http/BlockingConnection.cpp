@@ -1,5 +1,6 @@
 #include "http/BlockingConnection.h"
 
+#include "http/ConnectionPlan.h"
 #include "http/SocketErrors.h"
 #include "http/SocketPlatform.h"
 #include "http/TlsTransport.h"
@@ -85,19 +86,21 @@ std::unique_ptr<TByteTransport> TBlockingConnection::ConnectSocket(const QByteAr
     startSocketLibrary();
 
     // The name look-up itself cannot be cut short; what follows it can.
-    const QList<SocketPlatform::Address> addresses = ResolveHost(host);
+    const QList<SocketPlatform::Address> found = ResolveHost(host);
     std::function<bool()> calledOff;
     if (cancelled)
         calledOff = [cancelled] { return cancelled->load(); };
-    if (addresses.isEmpty())
+    if (found.isEmpty())
         throw ESocketError(SocketErrors::HostNotFound);
     // Each address in turn, each connect bounded; the last failure is the one reported.
+    TAddressTurns turns(found);
     std::optional<int> lastError;
-    for (const SocketPlatform::Address& address : addresses) {
+    while (const std::optional<SocketPlatform::Address> next = turns.Next()) {
+        const SocketPlatform::Address& address = *next;
         int error = 0;
         const SocketPlatform::Handle socket = SocketPlatform::OpenStream(address, true, &error);
         if (socket == SocketPlatform::InvalidHandle) {
-            if (address.IsIPv6() && addresses.size() > 1) {
+            if (address.IsIPv6() && found.size() > 1) {
                 lastError = error;  // no IPv6 here: the next address may be IPv4
                 continue;
             }

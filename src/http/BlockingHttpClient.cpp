@@ -1,5 +1,6 @@
 #include "http/BlockingHttpClient.h"
 
+#include "http/ConnectionPlan.h"
 #include "http/RequestHead.h"
 #include "http/UrlText.h"
 #include "text/Logging.h"
@@ -24,12 +25,10 @@ int TBlockingHttpReply::ResponseCode() const
 }
 
 struct TBlockingHttpClient::TTarget {
-    QByteArray Scheme;
-    QByteArray Host;
-    quint16 Port = 80;
+    TConnectionPlan Plan;
     QByteArray HostHeader;
     QByteArray RequestTarget;
-    std::optional<TProxy> Proxy;
+    TCredentials Credentials;
 };
 
 TBlockingHttpClient::TBlockingHttpClient()
@@ -71,23 +70,28 @@ QByteArray TBlockingHttpClient::fetch(const QByteArray& url)
 {
     m_requestSent = false;
     const TTarget target = prepare(url);
-    connectTo(target);
     const QByteArray head = buildHead(target);
-    m_requestSent = true;
-    m_connection.Write(head);
-    m_parser.StartReply();
-    readHead();
+    const bool reused = connectTo(target);
+    try {
+        send(head);
+    } catch (const EHttpClientError& e) {
+        // A kept connection the server has closed meanwhile, or that broke before a byte
+        // of the reply came: the request is sent once more on a new one (a GET may be).
+        const bool lost = dynamic_cast<const EConnectionClosed*>(&e) || dynamic_cast<const ESocketError*>(&e);
+        if (!reused || !lost || m_parser.BytesFed() > 0)
+            throw;
+        qCDebug(lcHttp) << "kept connection lost before the reply; sending again on a new one";
+        m_connection.Close();
+        m_requestSent = false;
+        connectTo(target);
+        send(head);
+    }
 
     const int code = m_reply.ResponseCode();
     const QByteArray location = m_reply.HeaderLines.Value("Location");
     // Redirects are not followed: the reply is a failure like any other.
-    if ((code / 100 == 3 && code != 304) || !location.isEmpty())
+    if (code / 100 != 2 || !location.isEmpty())
         raiseProtocolError();
-    if (code / 100 != 2) {
-        if (code == 401)
-            m_authorization.clear();
-        raiseProtocolError();
-    }
     if (m_parser.HeadCutShort())
         throw EHttpClientError(QStringLiteral("Undefined situation"));
 
@@ -122,57 +126,62 @@ TBlockingHttpClient::TTarget TBlockingHttpClient::prepare(const QByteArray& url)
     // A scheme the client does not know is fetched as plain http when it names a port.
     if (defaultPort.isEmpty())
         protocol = "http";
-    const quint16 portNumber = PortNumber(port);
-    if (portNumber == 0)
+    if (PortNumber(port) == 0)
         throw EHttpClientError(QStringLiteral("Invalid port: %1").arg(QString::fromLatin1(port)));
 
-    if (u.HasUserInfo) {
-        m_request.Username = u.User;
-        m_request.Password = u.Password;
-    }
     TTarget target;
-    target.Scheme = protocol;
-    target.Host = u.Host;
-    target.Port = portNumber;
+    target.Plan = PlanConnection(protocol, u.Host, port, Network);
     target.HostHeader = Authority(protocol, u.Host, port);
     target.RequestTarget = u.Target;
-    target.Proxy = ProxyFor(Network, protocol, u.Host);
+    target.Credentials = ChooseCredentials(u.HasUserInfo, u.User, u.Password, m_request.Username, m_request.Password);
     return target;
 }
 
-void TBlockingHttpClient::connectTo(const TTarget& target)
+void TBlockingHttpClient::send(const QByteArray& head)
 {
-    const TRoute route{target.Scheme, target.Host, target.Port, target.Proxy};
-    if (m_connection.Connected() && m_route != route)
-        m_connection.Close();
-    if (m_connection.Connected())
-        return;
-    m_route = route;
-    const QByteArray host = target.Proxy ? target.Proxy->Host : target.Host;
-    const quint16 port = target.Proxy ? target.Proxy->Port : target.Port;
+    m_requestSent = true;
+    m_parser.StartReply();
+    m_connection.Write(head);
+    readHead();
+}
+
+// True when the kept connection serves the target.
+bool TBlockingHttpClient::connectTo(const TTarget& target)
+{
+    if (m_connection.Connected() && m_plan && m_plan->SameRoute(target.Plan))
+        return true;
+    m_connection.Close();
+    m_plan = target.Plan;
+    TConnectSteps steps(target.Plan);
+    const QByteArray host = target.Plan.DialHost();
+    const quint16 port = target.Plan.DialPort();
+    // The look-up and each address in turn are the connection's (ConnectSocket).
     if (TransportFactory)
         m_connection.Open(TransportFactory(host, port), host, port);
     else
         m_connection.Connect(host, port);
     m_parser.ClearBuffer();
-    if (target.Scheme != "https")
-        return;
-    if (target.Proxy)
-        openTunnel(target);
-    // The origin's name, not the proxy's: the certificate must be the origin's.
-    m_connection.StartTls(target.Host, Network.CaFile);
+    for (TConnectSteps::TStep step = steps.Connected(); step != TConnectSteps::Ready; step = steps.Step()) {
+        if (step == TConnectSteps::Tunnel) {
+            openTunnel(steps);
+        } else {
+            m_connection.StartTls(target.Plan.TlsName(), target.Plan.CaFile);
+            steps.Encrypted();
+        }
+    }
+    return false;
 }
 
-void TBlockingHttpClient::openTunnel(const TTarget& target)
+void TBlockingHttpClient::openTunnel(TConnectSteps& steps)
 {
-    m_connection.Write(ConnectRequest(*target.Proxy, target.Host, QByteArray::number(target.Port)));
+    m_connection.Write(steps.TunnelRequest());
     m_parser.StartHead();
     readHead();
-    const int code = m_parser.StatusCode();
-    if (code / 100 != 2) {
+    const TTunnelAnswer answer = steps.Answered(m_parser);
+    if (answer.Kind != TTunnelAnswer::Open) {
         // What follows a refusal is the proxy's page, of no use to the caller.
         m_connection.Close();
-        throw EProxyError(code, m_parser.ReasonPhrase());
+        throw EProxyError(answer.Code, answer.Reason);
     }
     // Whatever came after the proxy's head is the server's, the start of TLS.
     m_connection.Unread(m_parser.TakeBuffered());
@@ -180,20 +189,16 @@ void TBlockingHttpClient::openTunnel(const TTarget& target)
 
 QByteArray TBlockingHttpClient::buildHead(const TTarget& target)
 {
-    if (m_request.BasicAuthentication && m_authorization.isEmpty()) {
-        // The credentials go through a header list, which trims their ends.
-        const QByteArray user = THeaderLines::Trim(m_request.Username);
-        const QByteArray password = THeaderLines::Trim(m_request.Password);
-        m_authorization = BasicCredentials(user, password);
-    }
-    TRequestHead head("GET " + RequestTarget(target.Proxy, target.Scheme, target.HostHeader, target.RequestTarget)
+    const std::optional<TProxy>& proxy = target.Plan.Proxy;
+    TRequestHead head("GET " + RequestTarget(proxy, target.Plan.Scheme, target.HostHeader, target.RequestTarget)
                       + " HTTP/1.1");
     head.Add("Content-Type", m_request.ContentType);
     head.Add("Host", target.HostHeader);
     head.Add("Accept", m_request.Accept);
     head.Add("User-Agent", m_request.UserAgent);
-    head.Add("Authorization", m_authorization);
-    head.Add("Proxy-Authorization", ProxyCredentials(target.Proxy, target.Scheme));
+    if (m_request.BasicAuthentication)
+        head.Add("Authorization", BasicCredentials(target.Credentials.User, target.Credentials.Password));
+    head.Add("Proxy-Authorization", ProxyCredentials(proxy, target.Plan.Scheme));
     return head.Text();
 }
 

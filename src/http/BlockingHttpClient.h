@@ -1,6 +1,7 @@
 #pragma once
 
 #include "http/BlockingConnection.h"
+#include "http/ConnectionPlan.h"
 #include "http/HeaderLines.h"
 #include "http/HttpErrors.h"
 #include "http/HttpReplyParser.h"
@@ -65,19 +66,12 @@ public:
 
 private:
     struct TTarget;
-    // What a kept connection leads to: it serves only a fetch of the same route.
-    struct TRoute {
-        QByteArray Scheme;
-        QByteArray Host;
-        quint16 Port = 0;
-        std::optional<TProxy> Proxy;
-        bool operator==(const TRoute&) const = default;
-    };
     QByteArray fetch(const QByteArray& url);
     TTarget prepare(const QByteArray& url);
-    void connectTo(const TTarget& target);
-    void openTunnel(const TTarget& target);
+    bool connectTo(const TTarget& target);
+    void openTunnel(TConnectSteps& steps);
     QByteArray buildHead(const TTarget& target);
+    void send(const QByteArray& head);
     void readHead();
     void readRest();
     void feed(bool headOnly);
@@ -90,7 +84,6 @@ private:
     THttpReplyParser m_parser;      // the head and the body's framing, shared with the event-driven client
     QByteArray m_body;              // the reply's body as it arrives
     QByteArray m_received;          // one receive's bytes
-    TRoute m_route;                 // of the open connection
+    std::optional<TConnectionPlan> m_plan;  // of the open connection: it serves only the same route
     bool m_requestSent = false;
-    QByteArray m_authorization;     // the Basic credentials, made once until a 401 resets them
 };

@@ -1,5 +1,6 @@
 #include "http/HttpCli.h"
 
+#include "http/ConnectionPlan.h"
 #include "http/SocketErrors.h"
 #include "http/TlsTransport.h"
 #include "http/HostAddresses.h"
@@ -32,20 +33,14 @@ constexpr int kConnectTimeoutMs = 30000;
 // The URL's parts as a request works with them: the scheme's port where none is written.
 struct TUrlParts {
     QByteArray scheme, user, password, host, port, path;
+    bool hasUserInfo = false;
 };
 
 TUrlParts splitUrl(const QByteArray& url)
 {
     const THttpUrl u = SplitUrl(url);
     const QByteArray port = u.Port.isEmpty() ? (u.Scheme == "https" ? QByteArray("443") : QByteArray("80")) : u.Port;
-    return {u.Scheme, u.User, u.Password, u.Host, port, u.Target};
-}
-
-// The name TLS is given: international names in their ASCII form.
-QByteArray tlsName(const QByteArray& host)
-{
-    const QByteArray ace = AsciiHostName(host);
-    return ace.isEmpty() ? host : ace;
+    return {u.Scheme, u.User, u.Password, u.Host, port, u.Target, u.HasUserInfo};
 }
 
 
@@ -173,8 +168,10 @@ bool THttpCli::Start(const THttpCliRequest& request, THttpCliResult* refusal)
     w.host = url.host;
     w.port = url.port;
     w.path = url.path;
-    w.user = url.user.isEmpty() ? request.Username : url.user;
-    w.password = url.password.isEmpty() ? request.Password : url.password;
+    const TCredentials credentials
+        = ChooseCredentials(url.hasUserInfo, url.user, url.password, request.Username, request.Password);
+    w.user = credentials.User;
+    w.password = credentials.Password;
     w.connection = request.Connection;
     w.accept = request.Accept;
     w.acceptLanguage = request.AcceptLanguage;
@@ -253,8 +250,9 @@ void THttpCli::report()
 
 bool THttpCli::connectedTo(const TWork& w) const
 {
-    return m_socket != SocketPlatform::InvalidHandle && m_connected
-        && m_connScheme == w.scheme && m_connHost == w.host && m_connPort == w.port && m_connProxy == w.proxy;
+    return m_socket != SocketPlatform::InvalidHandle && m_connected && m_steps
+        && m_steps->Step() == TConnectSteps::Ready
+        && m_steps->Plan().SameRoute(PlanConnection(w.scheme, w.host, w.port, w.network));
 }
 
 // Whether a kept connection can carry the next request. The server may have closed it
@@ -283,8 +281,8 @@ void THttpCli::startConnection()
     m_state = httpNotConnected;
     m_state = httpDnsLookup;
     const int generation = ++m_generation;
-    // Through a proxy only the proxy's name is looked up; it finds the server.
-    const QByteArray host = m_work.proxy ? m_work.proxy->Host : m_work.host;
+    m_steps.emplace(PlanConnection(m_work.scheme, m_work.host, m_work.port, m_work.network));
+    const QByteArray host = m_steps->Plan().DialHost();
     SocketPlatform::Address address;
     if (SocketPlatform::ParseAddress(host, &address)) {
         lookupDone(generation, {address});
@@ -317,7 +315,7 @@ void THttpCli::lookupDone(int generation, const QList<SocketPlatform::Address>& 
     if (generation != m_generation || m_state != httpDnsLookup)
         return;
     forgetLookup();
-    if (addresses.isEmpty()) {
+    if (m_steps->Resolved(addresses) == TConnectSteps::Failed) {
         failRequest(404, "can't resolve hostname to IP address", THttpCliFailure::Connection);
         return;
     }
@@ -327,9 +325,7 @@ void THttpCli::lookupDone(int generation, const QList<SocketPlatform::Address>& 
         failRequest(501, "Protocol \"" + m_work.scheme + "\" not implemented", THttpCliFailure::Connection);
         return;
     }
-    bool portOk = false;
-    const quint16 port = m_work.port.toUShort(&portOk);
-    if (!portOk || port == 0) {
+    if (m_steps->Plan().PortNumber == 0) {
         failRequest(404, "can't connect: " + SocketErrors::Describe(10022), THttpCliFailure::Connection);
         return;
     }
@@ -356,8 +352,6 @@ void THttpCli::lookupDone(int generation, const QList<SocketPlatform::Address>& 
         }
         m_local = a;
     }
-    m_addresses = addresses;
-    m_nextAddress = 0;
     connectNext({});
 }
 
@@ -366,12 +360,13 @@ void THttpCli::lookupDone(int generation, const QList<SocketPlatform::Address>& 
 void THttpCli::connectNext(const QByteArray& failure)
 {
     dropSocket();
-    if (m_nextAddress >= m_addresses.size()) {
+    const std::optional<SocketPlatform::Address> next = m_steps->NextAddress();
+    if (!next) {
         failRequest(404, failure, THttpCliFailure::Connection);
         return;
     }
-    const SocketPlatform::Address address = m_addresses.at(m_nextAddress++);
-    const quint16 port = m_work.proxy ? m_work.proxy->Port : m_work.port.toUShort();
+    const SocketPlatform::Address& address = *next;
+    const quint16 port = m_steps->Plan().DialPort();
     int error = 0;
     const SocketPlatform::Handle socket = SocketPlatform::OpenStream(m_local ? *m_local : address, false, &error);
     if (socket == SocketPlatform::InvalidHandle) {
@@ -391,10 +386,6 @@ void THttpCli::connectNext(const QByteArray& failure)
     connect(m_readNotifier, &QSocketNotifier::activated, this, &THttpCli::onReadable);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &THttpCli::onWritable);
     watch(false, false);
-    m_connScheme = m_work.scheme;
-    m_connHost = m_work.host;
-    m_connPort = m_work.port;
-    m_connProxy = m_work.proxy;
     error = SocketPlatform::StartConnect(socket, address, port);
     if (error == SocketPlatform::InProgress) {
         m_connectTimer.start(kConnectTimeoutMs);
@@ -499,21 +490,24 @@ void THttpCli::onConnected()
     // wait for the acknowledgement of the one before.
     SocketPlatform::SetNoDelay(m_socket);
     watch(true, false);
-    if (!m_https) {
-        sendRequest();
-        return;
-    }
-    if (m_work.proxy)
+    switch (m_steps->Connected()) {
+    case TConnectSteps::Tunnel:
         sendConnect();
-    else
+        break;
+    case TConnectSteps::Tls:
         startTls();
+        break;
+    default:
+        sendRequest();
+        break;
+    }
 }
 
 // https through a proxy: a tunnel to the server, in which TLS then runs end to end. The
 // proxy's credentials go in this head; the server's only inside the tunnel.
 void THttpCli::sendConnect()
 {
-    const QByteArray head = ConnectRequest(*m_work.proxy, m_work.host, m_work.port);
+    const QByteArray head = m_steps->TunnelRequest();
     m_state = httpWaitingProxyConnect;
     m_parser.ClearBuffer();
     m_parser.StartHead();
@@ -551,15 +545,14 @@ void THttpCli::readProxyReply()
     }
     if (result == THttpReplyParser::Incomplete)
         return;
-    const int status = m_parser.StatusCode();
-    if (status < 100) {
+    const TTunnelAnswer answer = m_steps->Answered(m_parser);
+    if (answer.Kind == TTunnelAnswer::Invalid) {
         failRequest(404, "Proxy sent an invalid reply to CONNECT", THttpCliFailure::Proxy);
         return;
     }
-    if (status < 200 || status > 299) {
-        m_proxyReason = m_parser.ReasonPhrase();
-        failRequest(status, ("Proxy refused the tunnel: " + QByteArray::number(status) + ' ' + m_parser.ReasonPhrase()).trimmed(),
-                    THttpCliFailure::Proxy);
+    if (answer.Kind == TTunnelAnswer::Refused) {
+        m_proxyReason = answer.Reason;
+        failRequest(answer.Code, answer.RefusalText(), THttpCliFailure::Proxy);
         return;
     }
     if (id != m_connectionId)
@@ -571,7 +564,7 @@ void THttpCli::readProxyReply()
 void THttpCli::startTls()
 {
     QString problem;
-    m_tls = StartTlsSession(m_socket, tlsName(m_work.host), m_work.network.CaFile, &problem);
+    m_tls = StartTlsSession(m_socket, m_steps->Plan().TlsName(), m_steps->Plan().CaFile, &problem);
     if (!m_tls) {
         failRequest(404, TlsFailureText(m_work.host, TCertificateProblem::None, problem).toUtf8(), THttpCliFailure::Tls);
         return;
@@ -584,6 +577,7 @@ void THttpCli::runHandshake()
     switch (m_tls->Handshake()) {
     case TTlsSession::Ok:
         watch(true, false);
+        m_steps->Encrypted();
         onEncrypted();
         break;
     case TTlsSession::WantRead:
@@ -1058,8 +1052,4 @@ void THttpCli::dropSocket()
     m_sendBroken = false;
     m_readWantsWrite = false;
     m_connectTimer.stop();
-    m_connProxy.reset();
-    m_connScheme.clear();
-    m_connHost.clear();
-    m_connPort.clear();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "http/ConnectionPlan.h"
 #include "http/HttpReplyParser.h"
 #include "http/HttpErrors.h"
 #include "http/NetworkOptions.h"
@@ -220,8 +221,7 @@ private:
     qsizetype m_outPos = 0;
     bool m_sendBroken = false;  // a send failed: the loss is handled from the loop
     bool m_readWantsWrite = false;  // TLS must write before it can read on
-    QByteArray m_connScheme, m_connHost, m_connPort;
-    std::optional<TProxy> m_connProxy;
+    std::optional<TConnectSteps> m_steps;  // the road of the open (or opening) connection
     TCertificateProblem m_tlsProblem = TCertificateProblem::None;
     QString m_tlsDetail;
     bool m_tlsClosed = false;   // the server ended TLS with its close notice
@@ -241,8 +241,6 @@ private:
     bool m_heldBack = false;    // the last direct send let the kernel wait for more
     int m_generation = 0;       // tells late name look-up results from the current one
     std::shared_ptr<TLookup> m_lookup;     // shared with a running name look-up
-    QList<SocketPlatform::Address> m_addresses;     // where the name leads, tried in turn
-    qsizetype m_nextAddress = 0;
     std::optional<SocketPlatform::Address> m_local; // the local address asked for, if any
     bool m_ownFailure = false;  // the last request ended by the client, not by a reply
     QTimer m_timeoutTimer;

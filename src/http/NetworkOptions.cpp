@@ -1,5 +1,6 @@
 #include "http/NetworkOptions.h"
 
+#include "http/ConnectionPlan.h"
 #include "http/UrlText.h"
 
 namespace {
@@ -23,8 +24,9 @@ std::optional<TProxy> ParseProxy(const QByteArray& text)
         return std::nullopt;
     TProxy proxy;
     proxy.Host = u.Host;
-    proxy.User = QByteArray::fromPercentEncoding(u.User);
-    proxy.Password = QByteArray::fromPercentEncoding(u.Password);
+    const TCredentials credentials = ChooseCredentials(u.HasUserInfo, u.User, u.Password, {}, {});
+    proxy.User = credentials.User;
+    proxy.Password = credentials.Password;
     if (!u.Port.isEmpty()) {
         proxy.Port = PortNumber(u.Port);
         if (proxy.Port == 0)

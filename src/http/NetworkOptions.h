@@ -28,7 +28,7 @@ struct TNetworkOptions {
 };
 
 // A proxy address as users write it ("host:port", "http://user:pw@host:port/"); nothing
-// when it cannot be read. Credentials are percent-decoded.
+// when it cannot be read. Its credentials follow ChooseCredentials (ConnectionPlan.h).
 std::optional<TProxy> ParseProxy(const QByteArray& text);
 
 // The proxies from the environment (https_proxy, http_proxy and no_proxy, the lower-

@@ -89,10 +89,16 @@ QString TimelinePageAddress(const QString& apiBase, int page, TTimeline timeline
 
 TTimelinePage ReadTimelinePage(const TServiceAccount& account, int page, const TReadBounds& bounds, TTimeline timeline)
 {
+    TBlockingHttpClient client;
+    return ReadTimelinePage(client, account, page, bounds, timeline);
+}
+
+TTimelinePage ReadTimelinePage(TBlockingHttpClient& client, const TServiceAccount& account, int page,
+                               const TReadBounds& bounds, TTimeline timeline)
+{
     TTimelinePage result;
     const QString address = TimelinePageAddress(account.ApiBase, page, timeline);
 
-    TBlockingHttpClient client;
     TXMLDocument document;
     try {
         ServiceRead::LoadDocument(client, account, bounds, address, document);

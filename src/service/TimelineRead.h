@@ -9,6 +9,8 @@
 
 #include <atomic>
 
+class TBlockingHttpClient;
+
 // Bounds of one timeline read; tests shorten them so a silent or trickling peer costs
 // milliseconds, not minutes.
 struct TReadBounds {
@@ -67,3 +69,7 @@ QString TimelinePageAddress(const QString& apiBase, int page, TTimeline timeline
 // "url:" diagnostic line after a page that parsed.
 TTimelinePage ReadTimelinePage(const TServiceAccount& account, int page, const TReadBounds& bounds,
                                TTimeline timeline = TTimeline::Friends);
+// The same over a client that lives across the pages of a read: where the server keeps
+// the connection open, the next page goes over it, with no new connect or handshake.
+TTimelinePage ReadTimelinePage(TBlockingHttpClient& client, const TServiceAccount& account, int page,
+                               const TReadBounds& bounds, TTimeline timeline = TTimeline::Friends);

@@ -1,5 +1,7 @@
 #include "service/TimelineReader.h"
 
+#include "http/BlockingHttpClient.h"
+
 #include <QCoreApplication>
 
 #include <mutex>
@@ -16,6 +18,8 @@ struct TTimelineReader::TShared {
     TTimelineReader* Owner = nullptr;
     quint64 Ticket = 0;
     std::atomic<bool> Cancelled{false};   // set when nobody wants the page any more
+    // The thread's alone until Done; then the owner takes it back.
+    std::unique_ptr<TBlockingHttpClient> Client;
 };
 
 // A read started ahead of its Start: what it was started for, and its state.
@@ -42,14 +46,16 @@ TTimelineReader::~TTimelineReader()
 }
 
 std::shared_ptr<TTimelineReader::TShared> TTimelineReader::Launch(const TServiceAccount& account, int page,
-                                                                  const TReadBounds& bounds, TTimeline timeline)
+                                                                  const TReadBounds& bounds, TTimeline timeline,
+                                                                  std::unique_ptr<TBlockingHttpClient> client)
 {
     auto shared = std::make_shared<TShared>();
+    shared->Client = client ? std::move(client) : std::make_unique<TBlockingHttpClient>();
     ++s_running;
     TReadBounds cancellable = bounds;
     cancellable.Cancelled = &shared->Cancelled;
     std::thread([shared, account, page, cancellable, timeline] {
-        TTimelinePage result = ReadTimelinePage(account, page, cancellable, timeline);
+        TTimelinePage result = ReadTimelinePage(*shared->Client, account, page, cancellable, timeline);
         std::lock_guard<std::mutex> lock(shared->Mutex);
         shared->Page = std::move(result);
         shared->Done = true;
@@ -67,7 +73,8 @@ void TTimelineReader::Prefetch(const TServiceAccount& account, int page, const T
     if (m_current)
         return;
     m_prefetched
-        = std::make_unique<TStarted>(TStarted{account, page, bounds, Launch(account, page, bounds, TTimeline::Friends)});
+        = std::make_unique<TStarted>(TStarted{account, page, bounds,
+                                              Launch(account, page, bounds, TTimeline::Friends, std::move(m_client))});
 }
 
 bool TTimelineReader::Start(const TServiceAccount& account, int page, const TReadBounds& bounds, TTimeline timeline)
@@ -77,7 +84,7 @@ bool TTimelineReader::Start(const TServiceAccount& account, int page, const TRea
     const std::unique_ptr<TStarted> prefetched = std::move(m_prefetched);
     // Only the friends timeline's first page is ever read ahead.
     const bool taken = timeline == TTimeline::Friends && prefetched && prefetched->Matches(account, page, bounds);
-    follow(taken ? prefetched->Shared : Launch(account, page, bounds, timeline));
+    follow(taken ? prefetched->Shared : Launch(account, page, bounds, timeline, std::move(m_client)));
     return true;
 }
 
@@ -102,6 +109,7 @@ void TTimelineReader::deliver(quint64 ticket)
         std::lock_guard<std::mutex> lock(m_current->Mutex);
         m_current->Owner = nullptr;
         page = std::move(m_current->Page);
+        m_client = std::move(m_current->Client);
     }
     m_current.reset();
     Q_EMIT PageRead(page);

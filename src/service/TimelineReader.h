@@ -9,9 +9,13 @@
 #include <memory>
 #include <optional>
 
+class TBlockingHttpClient;
+
 // Reads timeline pages on a thread of their own and reports each through PageRead on the
 // thread that started it, so a window goes on painting, moving and closing during a slow
-// read and continues in a slot. The read keeps its own bounds.
+// read and continues in a slot. The read keeps its own bounds. The pages one reader reads
+// share its client, and so its kept connection: the client goes to the thread of each
+// read and comes back with its page (a read abandoned keeps it, and the next starts anew).
 class TTimelineReader : public QObject {
     Q_OBJECT
 public:
@@ -46,12 +50,13 @@ private:
     struct TShared;
     struct TStarted;
     static std::shared_ptr<TShared> Launch(const TServiceAccount& account, int page, const TReadBounds& bounds,
-                                           TTimeline timeline);
+                                           TTimeline timeline, std::unique_ptr<TBlockingHttpClient> client);
     void follow(std::shared_ptr<TShared> shared);
     void deliver(quint64 ticket);
 
     std::unique_ptr<TStarted> m_prefetched;
     std::shared_ptr<TShared> m_current;
+    std::unique_ptr<TBlockingHttpClient> m_client;  // between reads; none while one runs
     quint64 m_ticket = 0;
     static std::atomic<int> s_running;
     friend class TServerConfigReader;

@@ -120,16 +120,6 @@ TEST(HttpCliRequest, CredentialsGoOutOnlyWhenBothAreSet)
     }
 }
 
-TEST(HttpCliRequest, CredentialsInTheUrlReplaceTheRequests)
-{
-    ScriptedServer server;
-    server.addConnection(ScriptedServer::reply(kOk));
-    THttpCli cli;
-    ASSERT_FALSE(runPost(cli, servicePost("http://a:b@127.0.0.1:" + QByteArray::number(server.port()) + "/x", "id=1")).Failed);
-    EXPECT_TRUE(server.request(0).contains("\r\nAuthorization: Basic YTpi\r\n"));
-    EXPECT_TRUE(server.request(0).contains(hostLine(server)));
-}
-
 // A name goes to the resolver; its IPv4 address is taken first, where the server listens.
 TEST(HttpCliRequest, HostNameIsLookedUp)
 {

@@ -91,6 +91,8 @@ TEST_P(NamedHost, CertificateIsCheckedAgainstTheName)
         EXPECT_EQ(client->FetchText(url), "ok");
         // The name goes in the handshake too, for a server with a certificate per name.
         EXPECT_EQ(server.serverName(0), QByteArray(c.host));
+        // The scheme's own port is left out of the Host line.
+        EXPECT_TRUE(server.request(0).contains("\r\nHost: " + QByteArray(c.host) + "\r\n"));
         return;
     }
     const auto e = expectError<ETlsError>([&] { client->FetchText(url); });

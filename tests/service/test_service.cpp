@@ -10,6 +10,8 @@
 #include "LoopbackListener.h"
 #include "PostWait.h"
 #include "ScriptedServer.h"
+#include "TestCertificates.h"
+#include "TlsServer.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -132,6 +134,35 @@ TEST(TimelineReader, APrefetchedPageIsTakenOnlyByItsOwnRead)
     // Called off at once, it may end before it even connects.
     EXPECT_LE(server.connectionCount(), 4);
     EXPECT_EQ(late.count(), 0) << "an abandoned read is never reported";
+}
+
+// The pages of a read go over one kept https connection: one handshake for five pages.
+// A kept connection the server has closed meanwhile is replaced, and the page still read.
+TEST(TimelineReader, PagesShareOneKeptConnection)
+{
+    const TestCertificates certs;
+    ASSERT_TRUE(certs.isValid()) << certs.errorString().toStdString();
+    TlsServer server(certs.serverCert(), certs.serverKey());
+    QByteArray page = Reply("200 OK", kTwoStatuses);
+    page.replace("Connection: close\r\n", "");
+    server.addConnection({QList<QByteArray>(5, page)});
+    server.addConnection({{page}});
+    TServiceAccount account{QString::fromUtf8(server.baseUrl()), QStringLiteral("alice"), QStringLiteral("secret"), {}};
+    account.Network.CaFile = certs.caFile();
+    TTimelineReader reader;
+    for (int n = 1; n <= 6; ++n) {
+        if (n == 6) {
+            ASSERT_TRUE(server.waitForFinished(1));  // the first connection's script is over: it is closed
+        }
+        ASSERT_TRUE(reader.Start(account, n, Short()));
+        const std::optional<TTimelinePage> read = Reported(reader);
+        ASSERT_TRUE(read && read->Ok()) << n << (read ? read->Message.toStdString() : "");
+        if (n == 5) {
+            EXPECT_EQ(server.connectionCount(), 1);
+            EXPECT_EQ(server.handshakes(), 1);
+        }
+    }
+    EXPECT_EQ(server.handshakes(), 2);
 }
 
 // A connect still waiting for its server is called off too: a listener whose queue is

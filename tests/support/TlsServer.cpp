@@ -7,6 +7,8 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -173,6 +175,10 @@ void TlsServer::serve(int fd, int index, const Script& script)
     timeval limit{10, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    // As servers do on kept connections: the end of a reply is not held back waiting for
+    // the client's acknowledgement of the part before.
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 
     if (script.tunnel) {
         QByteArray head;
