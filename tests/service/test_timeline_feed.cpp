@@ -132,7 +132,13 @@ TEST_F(TimelineFeed, FailuresMakeTheNextReloadWait)
         current = step.wait ? step.wait : current;
         EXPECT_EQ(friends.feed.ReloadWaitMs(), current);
     }
-    EXPECT_TRUE(friends.said().filter(QStringLiteral("次の自動更新は ")).last().endsWith("(3600秒後)"));
+    const QStringList promises = friends.said().filter(QStringLiteral("次の自動更新は "));
+    EXPECT_TRUE(promises.last().endsWith("(3600秒後)"));
+    // Nothing is promised of a timer that is off.
+    friends.feed.SetAutoReloadOn([] { return false; });
+    friends.feed.Start(TFeedRead::Reload);
+    friends.source->Answer(Failed(TReadFailure::Transfer), "p2");
+    EXPECT_EQ(friends.said().filter(QStringLiteral("次の自動更新は ")), promises);
 }
 
 // Seen in one list is seen in the other; the first read ever and older pages are
@@ -162,11 +168,23 @@ TEST_F(TimelineFeed, SeenMarksAreSharedAndOnlyNewStatusesAreNews)
     EXPECT_EQ(friends.feed.Model()->UnseenCount(), 1);
     EXPECT_TRUE(mentions.said().isEmpty()) << "a background read that succeeds says nothing";
 
-    // Reading further back is looking back: the list counts as seen.
+    // An older page starts seen, but what was unseen stays so, in every list.
+    mentions.feed.Start(TFeedRead::Refresh, false);
+    mentions.source->Answer(Rows({"-1", "3"}), "p2");
     friends.feed.Start(TFeedRead::More);
-    friends.source->Answer(Rows({"0"}), "p3");
+    friends.source->Answer(Rows({"1", "0", "-1"}), "p3");
     EXPECT_EQ(news.size(), 1);
-    EXPECT_EQ(friends.feed.Model()->UnseenCount(), 0);
+    EXPECT_EQ(friends.feed.Model()->UnseenCount(), 2);
+    EXPECT_EQ(mentions.feed.Model()->UnseenCount(), 1);
+    // The account's own statuses are never news.
+    seen.SetOwn([](const TTimelineStatus& status) { return status.ScreenName == QStringLiteral("me"); });
+    TTimelinePage mine = Rows({"5", "4"});
+    mine.Rows[0].ScreenName = QStringLiteral("me");
+    friends.feed.Start(TFeedRead::Refresh);
+    friends.source->Answer(mine, "p2");
+    friends.source->Answer(Rows({"1", "0", "-1"}), "p3");
+    EXPECT_EQ(news.size(), 1);
+    EXPECT_TRUE(friends.feed.Model()->At(0).Seen);
 }
 
 TEST_F(TimelineFeed, TheOfflineCopyKeepsBothListsAndTheirMarksForTheNextStart)
@@ -211,6 +229,12 @@ TEST_F(TimelineFeed, TheOfflineCopyKeepsBothListsAndTheirMarksForTheNextStart)
     ASSERT_EQ(news.size(), 1);
     EXPECT_EQ(news.last().at(0).value<QList<TTimelineStatus>>().first().Id, "4");
     EXPECT_FALSE(friendsAgain.feed.Model()->At(1).Offline);
+    // A reload that fails gives back what it found shown, grey, saying why.
+    friendsAgain.feed.Start(TFeedRead::Reload);
+    friendsAgain.source->Answer(Failed(TReadFailure::HttpStatus, 500), "p2");
+    EXPECT_EQ(Ids(friendsAgain.feed), (QStringList{"4", "3"}));
+    EXPECT_TRUE(friendsAgain.feed.Model()->At(0).Offline);
+    EXPECT_TRUE(friendsAgain.lines.last().at(1).toString().startsWith(QStringLiteral("サーバーがエラーを返しました: 500")));
 }
 
 // A list read in the background says only that it failed, in one line naming it, and
