@@ -48,15 +48,13 @@ private:
 class Responsive : public FormTest {
 protected:
     void SetUp() override { writeCredentials(); }
-    std::unique_ptr<TForm1> makeForm(const QByteArray& api, int reloadMs = 60000, int totalMs = 60000)
+    std::unique_ptr<TForm1> makeForm(const QByteArray& api)
     {
         TForm1Options options;
         options.ReadMentions = false;  // a scripted server answers the timeline only
         options.ReadServerConfig = false;
         options.SettingsFile = iniPath();
         options.Arguments = {QStringLiteral("brimlark"), QStringLiteral("--api"), QString::fromUtf8(api)};
-        options.ReloadIntervalMs = reloadMs;
-        options.Bounds.TotalTimeoutMs = totalMs;
         auto form = std::make_unique<TForm1>(options);
         form->CreateSecondaryWindows();
         waitIdle(*form);

@@ -132,13 +132,13 @@ TEST_F(TimelineFeed, FailuresMakeTheNextReloadWait)
         current = step.wait ? step.wait : current;
         EXPECT_EQ(friends.feed.ReloadWaitMs(), current);
     }
-    const QStringList promises = friends.said().filter(QStringLiteral("次の自動更新は "));
-    EXPECT_TRUE(promises.last().endsWith("(3600秒後)"));
+    EXPECT_TRUE(friends.said().filter(QStringLiteral("次の自動更新は ")).last().endsWith("(3600秒後)"));
     // Nothing is promised of a timer that is off.
     friends.feed.SetAutoReloadOn([] { return false; });
+    friends.lines.clear();
     friends.feed.Start(TFeedRead::Reload);
     friends.source->Answer(Failed(TReadFailure::Transfer), "p2");
-    EXPECT_EQ(friends.said().filter(QStringLiteral("次の自動更新は ")), promises);
+    EXPECT_TRUE(friends.said().filter(QStringLiteral("次の自動更新は ")).isEmpty());
 }
 
 // Seen in one list is seen in the other; the first read ever and older pages are
