@@ -508,6 +508,10 @@ Please enter them through the Login menu.</translation>
         <translation>Post abandoned. The server may have received it.</translation>
     </message>
     <message>
+        <source>投稿しました</source>
+        <translation>Posted.</translation>
+    </message>
+    <message>
         <source>つぶやく - @%1 への返信</source>
         <translation>Post - reply to @%1</translation>
     </message>

@@ -32,11 +32,13 @@ constexpr int kServerConfigDelayMs = 1000;
 void TForm1::BuildFeeds(TTimelineReader* reader)
 {
     auto* seen = new TSeenStatuses(this);
+    seen->SetOwn([this](const TTimelineStatus& status) { return IsOwnStatus(status); });
     const auto account = [this] { return Account(); };
     m_friends = new TTimelineFeed(MakeTimelineSource(TTimeline::Friends, account, m_options.Bounds, reader, nullptr),
                                   seen, this);
     m_friends->SetPageGate([this] { return PageGate(); });
     m_friends->SetReloadInterval(m_options.ReloadIntervalMs);
+    m_friends->SetAutoReloadOn([this] { return m_state.AutoReload; });
     auto* mentions = m_mentionsFeed = new TTimelineFeed(
         MakeTimelineSource(TTimeline::Mentions, account, m_options.Bounds, nullptr, nullptr), seen, this);
     mentions->SetName(tr("@返信"));
@@ -217,7 +219,7 @@ void TForm1::Reload()
 void TForm1::ReloadRead(const TFeedEnd& end)
 {
     ListView1->setUpdatesEnabled(true);
-    if (end.Completed && !m_timeline->IsEmpty())
+    if ((end.Completed || end.Restored) && !m_timeline->IsEmpty())
         SelectFirstAndShow();
     EnableCommands(true);
     ReturnFreeMemory();

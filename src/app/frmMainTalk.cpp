@@ -63,12 +63,10 @@ void TForm1::RepeatClick()
         if (box.exec() != QMessageBox::Yes)
             return;
     }
-    // The favourite's client: a request of either still running must not be touched.
-    if (m_talkBack->Busy()) {
-        for (const QString& line : m_talkBack->BusyLines())
-            ShowStatus(line);
+    // The favourite's client: a request of either still running must not be touched,
+    // and it says how it ended.
+    if (m_talkBack->Busy())
         return;
-    }
     m_talkBack->Repeat(Account(), id);
 }
 
@@ -119,10 +117,9 @@ void TForm1::Favorite(const QString& statusId)
         ShowStatus(tr("status idが取得できません"));
         return;
     }
-    // A second click while a request runs must not touch that request.
+    // A second click while a request runs is refused without a word: that request goes
+    // on and says how it ended.
     if (m_talkBack->Busy()) {
-        for (const QString& line : m_talkBack->BusyLines())
-            ShowStatus(line);
         m_strip->ShowStar(m_shownFavorite);
         return;
     }

@@ -229,6 +229,9 @@ void TfrmTwitt::PostEnded(const TPostOutcome& outcome)
         // Also when the dialog was closed just as the reply came: the status is posted.
         memoTwitt->clear();
         StartPost();
+        // In place of whatever an earlier post's failure left on the status bar.
+        if (m_showStatus)
+            m_showStatus(tr("投稿しました"));
         if (!m_abandoned)
             accept();
         return;

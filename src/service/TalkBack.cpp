@@ -8,11 +8,6 @@ TTalkBack::TTalkBack(QObject* parent) : QObject(parent), m_client(new THttpCli(t
     m_client->setObjectName(QStringLiteral("HttpCli1"));
 }
 
-QStringList TTalkBack::BusyLines() const
-{
-    return PostFailureLines(m_client->StatusCode(), m_client->ReasonPhrase());
-}
-
 void TTalkBack::Favorite(const TServiceAccount& account, const QString& statusId)
 {
     if (Busy())

@@ -7,7 +7,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <QStringList>
 
 class THttpCli;
 
@@ -21,8 +20,6 @@ public:
 
     // A favourite or repeat is under way: a new one is not started.
     bool Busy() const { return !m_job.isNull(); }
-    // The two status lines that say what the running request is at.
-    QStringList BusyLines() const;
 
     // Start the request; FavoriteEnded or RepeatEnded follows. Nothing while Busy().
     void Favorite(const TServiceAccount& account, const QString& statusId);

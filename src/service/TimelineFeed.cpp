@@ -51,6 +51,11 @@ bool TTimelineFeed::Start(TFeedRead kind, bool foreground)
         return false;
     if (kind == TFeedRead::Refresh && m_waitUntil.isValid() && QDateTime::currentDateTimeUtc() < m_waitUntil)
         return false;
+    // A reload or refresh that fails gives back what it found shown.
+    if (kind == TFeedRead::Reload || kind == TFeedRead::Refresh) {
+        m_before = m_model->Rows();
+        m_beforeReadAt = m_readAt;
+    }
     int first = 1, last = 1;
     switch (kind) {
     case TFeedRead::StartUp:
@@ -141,10 +146,13 @@ void TTimelineFeed::pageRead(const TTimelinePage& page)
             end.Completed = false;
             end.Error = page.Message;
         } else {
-            // Fresh rows take the place of the offline copy, and of a refresh's old rows.
-            if (m_offline || (m_job->Kind == TFeedRead::Refresh && m_job->Page == 1))
+            // Fresh rows take the place of the offline copy, and of a refresh's old rows;
+            // an older page goes below whatever is shown.
+            const bool more = m_job->Kind == TFeedRead::More;
+            if ((m_offline && !more) || (m_job->Kind == TFeedRead::Refresh && m_job->Page == 1))
                 m_model->Clear();
-            m_offline = false;
+            if (!more)
+                m_offline = false;
             QList<TTimelineStatus> rows = page.Rows;
             for (TTimelineStatus& status : rows)
                 status.Seen = m_seen->Contains(status.Id);
@@ -196,8 +204,12 @@ void TTimelineFeed::finish(const TJob& job)
     end.Error = job.Last.Error;
     // Older pages, and the very first read of a list never read before, are history
     // rather than news: they start seen.
-    if (job.Succeeded)
+    if (job.Succeeded) {
+        // Grey rows keep the time they were read.
+        if (job.Kind != TFeedRead::More || !m_offline)
+            m_readAt = QDateTime::currentDateTimeUtc();
         end.News = arrivals(job.Kind == TFeedRead::More || !m_everRead);
+    }
     if (job.Kind == TFeedRead::Reload && job.Last.Completed && !m_model->IsEmpty())
         say(tr("リロード完了"));
     if (job.Kind != TFeedRead::More && job.Kind != TFeedRead::SignIn) {
@@ -205,7 +217,7 @@ void TTimelineFeed::finish(const TJob& job)
             const qint64 wait = m_backoff.Failed(job.RetryAfterMs);
             m_waitUntil = QDateTime::currentDateTimeUtc().addMSecs(wait);
             Q_EMIT ReloadWaitChanged(wait);
-            if (m_timed)
+            if (m_timed && (!m_autoReloadOn || m_autoReloadOn()))
                 say(tr("次の自動更新は %1 です (%2秒後)")
                         .arg(QTime::currentTime().addMSecs(int(wait)).toString(QStringLiteral("HH:mm:ss")))
                         .arg((wait + 999) / 1000));
@@ -215,29 +227,62 @@ void TTimelineFeed::finish(const TJob& job)
                 Q_EMIT ReloadWaitChanged(m_backoff.Succeeded());
         }
     }
+    if (!job.Last.Succeeded && (job.Kind == TFeedRead::Reload || job.Kind == TFeedRead::Refresh))
+        end.Restored = restore();
+    m_before.clear();
     Q_EMIT ReadEnded(end);
+}
+
+bool TTimelineFeed::restore()
+{
+    const QSet<QString> shown = m_model->Ids();
+    QList<TTimelineStatus> back;
+    for (const TTimelineStatus& status : std::as_const(m_before)) {
+        if (shown.contains(status.Id))
+            continue;
+        TTimelineStatus& row = back.emplace_back(status);
+        row.Seen = row.Seen || m_seen->Contains(row.Id);
+        // Grey, as the offline copy: what the server said last time, not now.
+        row.Offline = true;
+    }
+    if (back.isEmpty())
+        return false;
+    if (shown.isEmpty())
+        m_readAt = m_beforeReadAt;
+    m_model->Append(back);
+    m_offline = true;
+    if (m_foreground)
+        sayShownInstead(m_beforeReadAt);
+    Q_EMIT UnseenChanged();
+    return true;
 }
 
 bool TTimelineFeed::arrivals(bool history)
 {
-    m_offline = false;
-    m_readAt = QDateTime::currentDateTimeUtc();
     m_everRead = m_hadRead = true;
     // New: in this read and in no list before.
     QList<TTimelineStatus> news;
     for (int i = 0; i < m_model->Count(); ++i) {
-        const TTimelineStatus& status = m_model->At(i);
-        if (history)
+        // A copy: marking a row seen may move the model's rows.
+        const TTimelineStatus status = m_model->At(i);
+        // Looking back, or a first read: what no list held before starts seen; a row
+        // another list shows unseen stays unseen, so that every count agrees.
+        if (history && !m_seen->Held(status.Id))
             m_seen->Note(status.Id);
+        // The account's own statuses, in every list.
+        if (!m_seen->Contains(status.Id) && m_seen->IsOwn(status))
+            m_seen->Mark(status.Id);
         // Seen before, in either list or an earlier run, stays seen.
         if (m_seen->Contains(status.Id)) {
             if (!status.Seen)
                 m_model->MarkSeen(status.Id);
-        } else if (!m_known.contains(status.Id)) {
+        } else if (!history && !m_known.contains(status.Id)) {
             news.append(status);
         }
     }
-    m_known.unite(m_model->Ids());
+    const QSet<QString> ids = m_model->Ids();
+    m_known.unite(ids);
+    m_seen->Hold(ids);
     Q_EMIT UnseenChanged();
     Q_EMIT CopyChanged();
     if (!news.isEmpty())
@@ -267,6 +312,7 @@ void TTimelineFeed::TakeCopy(const QList<TTimelineStatus>& rows, bool everRead, 
     m_everRead = m_everRead || everRead;
     for (const TTimelineStatus& status : rows)
         m_known.insert(status.Id);
+    m_seen->Hold(m_known);
 }
 
 bool TTimelineFeed::ShowCopy()
@@ -289,12 +335,17 @@ bool TTimelineFeed::ShowCopyAfterFailure()
 {
     if (!ShowCopy())
         return false;
-    const QString when = QLocale::system().toString(m_copyReadAt.toLocalTime(), QStringLiteral("yyyy-MM-dd HH:mm"));
+    sayShownInstead(m_copyReadAt);
+    Q_EMIT UnseenChanged();
+    return true;
+}
+
+void TTimelineFeed::sayShownInstead(const QDateTime& readAt)
+{
+    const QString when = QLocale::system().toString(readAt.toLocalTime(), QStringLiteral("yyyy-MM-dd HH:mm"));
     const QString note = tr("前回 %1 に読み込んだ内容を表示しています").arg(when);
     // The status bar keeps why the read failed beside what it shows instead.
     Q_EMIT StatusLine(note, m_readFailure.isEmpty() ? QString() : m_readFailure + QStringLiteral(" — ") + note);
-    Q_EMIT UnseenChanged();
-    return true;
 }
 
 TFeedCopy::TFeedCopy(const QString& fileName, TTimelineFeed* friends, TTimelineFeed* mentions, QObject* parent)

@@ -27,6 +27,12 @@ public:
     using QObject::QObject;
 
     bool Contains(const QString& id) const { return m_ids.contains(id); }
+    // Some list has held it: whatever mark it has there stands.
+    bool Held(const QString& id) const { return m_held.contains(id); }
+    void Hold(const QSet<QString>& ids) { m_held.unite(ids); }
+    // The account's own statuses are never news.
+    void SetOwn(std::function<bool(const TTimelineStatus&)> own) { m_own = std::move(own); }
+    bool IsOwn(const TTimelineStatus& status) const { return m_own && m_own(status); }
     // Seen now: every list marks its rows of it.
     void Mark(const QString& id);
     // Seen before (history, an earlier run): noted without telling the lists.
@@ -38,6 +44,8 @@ Q_SIGNALS:
 
 private:
     QSet<QString> m_ids;
+    QSet<QString> m_held;
+    std::function<bool(const TTimelineStatus&)> m_own;
 };
 
 // The reads a feed makes.
@@ -65,6 +73,7 @@ struct TFeedEnd {
     bool Abandoned = false;     // called off: nothing of it is shown
     bool Succeeded = false;     // a page brought rows
     bool News = false;          // among them some that no list held before
+    bool Restored = false;      // it failed, and rows shown before it came back
     QString Error;              // the last failed page's own text
 };
 
@@ -89,6 +98,8 @@ public:
     // the next comes. A back-off under way keeps its wait until the next success.
     void SetReloadInterval(qint64 ms);
     qint64 ReloadWaitMs() const { return m_backoff.CurrentMs(); }
+    // Whether the automatic reload runs now; while it does not, nothing is promised of it.
+    void SetAutoReloadOn(std::function<bool()> on) { m_autoReloadOn = std::move(on); }
 
     // Starts a read; false when none was started (one runs, or a refresh must wait).
     bool Start(TFeedRead kind, bool foreground = true);
@@ -153,6 +164,8 @@ private:
     void say(const QString& line);
     void markFailure(const QString& line);
     bool arrivals(bool history);
+    bool restore();
+    void sayShownInstead(const QDateTime& readAt);
 
     TTimelineSource* m_source;
     TSeenStatuses* m_seen;
@@ -161,6 +174,7 @@ private:
     std::function<TPageGate()> m_gate;
     TReloadBackoff m_backoff{60000};
     bool m_timed = false;
+    std::function<bool()> m_autoReloadOn;
     QDateTime m_waitUntil;          // a refresh waits till then after a failure
     std::optional<TJob> m_job;
     bool m_foreground = true;
@@ -174,6 +188,8 @@ private:
     QDateTime m_readAt;             // of the rows the list shows
     QList<TTimelineStatus> m_copyRows;
     QDateTime m_copyReadAt;
+    QList<TTimelineStatus> m_before;    // what a reload or refresh found shown
+    QDateTime m_beforeReadAt;
     QString m_readFailure;          // the line of the running or last read's failure
     QString m_failureMark;
 };

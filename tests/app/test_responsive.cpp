@@ -48,15 +48,13 @@ private:
 class Responsive : public FormTest {
 protected:
     void SetUp() override { writeCredentials(); }
-    std::unique_ptr<TForm1> makeForm(const QByteArray& api, int reloadMs = 60000, int totalMs = 60000)
+    std::unique_ptr<TForm1> makeForm(const QByteArray& api)
     {
         TForm1Options options;
         options.ReadMentions = false;  // a scripted server answers the timeline only
         options.ReadServerConfig = false;
         options.SettingsFile = iniPath();
         options.Arguments = {QStringLiteral("brimlark"), QStringLiteral("--api"), QString::fromUtf8(api)};
-        options.ReloadIntervalMs = reloadMs;
-        options.Bounds.TotalTimeoutMs = totalMs;
         auto form = std::make_unique<TForm1>(options);
         form->CreateSecondaryWindows();
         waitIdle(*form);
@@ -184,7 +182,7 @@ TEST_F(Responsive, WindowGoesOnWhileAFavouriteWaitsForItsServer)
     shown.removeDuplicates();
     EXPECT_GE(ticks, 5);
     EXPECT_GE(shown.size(), 2);  // the strip moved on while the request ran
-    EXPECT_EQ(trace(*form).mid(before), (QStringList{"status_id:301", "Post Failed ! StatusCode   = 0", "ReasonPhrase = "}));
+    EXPECT_EQ(trace(*form).mid(before), QStringList{"status_id:301"});
     EXPECT_EQ(column(*form, 2).first(), QStringLiteral("true"));
     EXPECT_EQ(server.connectionCount(), 2);
     EXPECT_TRUE(server.request(1).startsWith("POST /favorites/create/301.xml "));
@@ -219,21 +217,4 @@ TEST_F(Responsive, ClosingDuringAHangingFavouriteOrRepeatCallsItOff)
         form.reset();
         QTest::qWait(100);
     }
-}
-
-// After a failure the automatic reload waits longer, and the status line says when; a
-// success brings the normal interval back. (How much longer: the feed's own test.)
-TEST_F(Responsive, AutomaticReloadBacksOffAfterFailures)
-{
-    server.addConnection(ScriptedServer::reply(Reply(503, "Service Unavailable", "busy")));
-    auto form = makeForm(server.baseUrl(), 100);
-    QTimer* reload = timer(*form, "TimerAutoReload");
-    EXPECT_EQ(reload->interval(), 200);
-    EXPECT_TRUE(trace(*form).last().startsWith(QStringLiteral("次の自動更新は ")));
-
-    server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
-    form->TimerAutoReloadTimer();
-    waitIdle(*form);
-    EXPECT_EQ(reload->interval(), 100);
-    EXPECT_TRUE(reload->isActive());
 }

@@ -133,6 +133,12 @@ TEST_F(TimelineFeed, FailuresMakeTheNextReloadWait)
         EXPECT_EQ(friends.feed.ReloadWaitMs(), current);
     }
     EXPECT_TRUE(friends.said().filter(QStringLiteral("次の自動更新は ")).last().endsWith("(3600秒後)"));
+    // Nothing is promised of a timer that is off.
+    friends.feed.SetAutoReloadOn([] { return false; });
+    friends.lines.clear();
+    friends.feed.Start(TFeedRead::Reload);
+    friends.source->Answer(Failed(TReadFailure::Transfer), "p2");
+    EXPECT_TRUE(friends.said().filter(QStringLiteral("次の自動更新は ")).isEmpty());
 }
 
 // Seen in one list is seen in the other; the first read ever and older pages are
@@ -144,8 +150,11 @@ TEST_F(TimelineFeed, SeenMarksAreSharedAndOnlyNewStatusesAreNews)
     friends.feed.Start(TFeedRead::StartUp);
     friends.source->Answer(Rows({"2", "1"}), "p2");
     EXPECT_EQ(friends.feed.Model()->UnseenCount(), 0);
+    seen.SetOwn([](const TTimelineStatus& status) { return status.ScreenName == QStringLiteral("me"); });
+    TTimelinePage page = Rows({"5", "4", "3", "2"});
+    page.Rows[0].ScreenName = QStringLiteral("me");  // the account's own: never news
     friends.feed.Start(TFeedRead::Reload);
-    friends.source->Answer(Rows({"4", "3", "2"}), "p2");
+    friends.source->Answer(page, "p2");
     ASSERT_EQ(news.size(), 1);
     EXPECT_EQ(news.last().at(0).value<QList<TTimelineStatus>>().size(), 2);
     EXPECT_EQ(friends.feed.Model()->UnseenCount(), 2);
@@ -162,11 +171,14 @@ TEST_F(TimelineFeed, SeenMarksAreSharedAndOnlyNewStatusesAreNews)
     EXPECT_EQ(friends.feed.Model()->UnseenCount(), 1);
     EXPECT_TRUE(mentions.said().isEmpty()) << "a background read that succeeds says nothing";
 
-    // Reading further back is looking back: the list counts as seen.
+    // An older page starts seen, but what was unseen stays so, in every list.
+    mentions.feed.Start(TFeedRead::Refresh, false);
+    mentions.source->Answer(Rows({"-1", "3"}), "p2");
     friends.feed.Start(TFeedRead::More);
-    friends.source->Answer(Rows({"0"}), "p3");
+    friends.source->Answer(Rows({"1", "0", "-1"}), "p3");
     EXPECT_EQ(news.size(), 1);
-    EXPECT_EQ(friends.feed.Model()->UnseenCount(), 0);
+    EXPECT_EQ(friends.feed.Model()->UnseenCount(), 2);
+    EXPECT_EQ(mentions.feed.Model()->UnseenCount(), 1);
 }
 
 TEST_F(TimelineFeed, TheOfflineCopyKeepsBothListsAndTheirMarksForTheNextStart)
@@ -201,9 +213,6 @@ TEST_F(TimelineFeed, TheOfflineCopyKeepsBothListsAndTheirMarksForTheNextStart)
     EXPECT_EQ(Ids(friendsAgain.feed), (QStringList{"3", "2", "1"}));
     EXPECT_FALSE(friendsAgain.feed.Model()->At(0).Seen);
     EXPECT_TRUE(friendsAgain.feed.Model()->At(1).Seen);
-    const QList<QVariant> note = friendsAgain.lines.last();
-    EXPECT_TRUE(note.at(0).toString().startsWith(QStringLiteral("前回 ")));
-    EXPECT_EQ(note.at(1).toString(), QStringLiteral("接続できませんでした: Connection refused — ") + note.at(0).toString());
     // What the copy held is not news when the server sends it again.
     QSignalSpy news(&friendsAgain.feed, &TTimelineFeed::News);
     friendsAgain.feed.Start(TFeedRead::Reload);
@@ -211,6 +220,13 @@ TEST_F(TimelineFeed, TheOfflineCopyKeepsBothListsAndTheirMarksForTheNextStart)
     ASSERT_EQ(news.size(), 1);
     EXPECT_EQ(news.last().at(0).value<QList<TTimelineStatus>>().first().Id, "4");
     EXPECT_FALSE(friendsAgain.feed.Model()->At(1).Offline);
+    // A reload that fails gives back what it found shown, grey, saying why and since when.
+    friendsAgain.feed.Start(TFeedRead::Reload);
+    friendsAgain.source->Answer(Failed(TReadFailure::HttpStatus, 500), "p2");
+    EXPECT_EQ(Ids(friendsAgain.feed), (QStringList{"4", "3"}));
+    EXPECT_TRUE(friendsAgain.feed.Model()->At(0).Offline);
+    const QList<QVariant> note = friendsAgain.lines.last();
+    EXPECT_EQ(note.at(1).toString(), QStringLiteral("サーバーがエラーを返しました: 500 — ") + note.at(0).toString());
 }
 
 // A list read in the background says only that it failed, in one line naming it, and
