@@ -279,11 +279,9 @@ void TForm1::ShowSelected()
     qCDebug(lcBrimlarkDebug).noquote() << QStringLiteral("strActiveStateId=") + id;
     m_strip->RichEditC->setPlainText(status.Text);
     m_strip->lblUserName->setText(m_state.Anonymous ? QString() : status.Name);
-    m_shownId = id;
     m_shown = status;
     m_shownFavorite = status.IsFavorite();
     UpdateTalkItems();
-    m_hasShown = true;
     m_strip->ShowStar(m_shownFavorite);
     if (m_autoShow)
         StartSeenClock(id);

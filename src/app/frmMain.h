@@ -309,10 +309,8 @@ private:
     std::optional<int> m_textLimit;
 
     // The status the detail pane shows, so a favourite reply lands on the right star.
-    QString m_shownId;
     std::optional<TTimelineStatus> m_shown;
     bool m_shownFavorite = false;
-    bool m_hasShown = false;
     bool m_splitterMoved = false;
 
     // Secondary windows, owned through Qt parentage.

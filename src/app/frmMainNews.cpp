@@ -70,7 +70,7 @@ void TForm1::StartSeenClock(const QString& id)
 
 void TForm1::CheckSeenClock()
 {
-    if (m_seenCandidate.isEmpty() || m_seenCandidate != m_shownId || !isVisible() || isMinimized())
+    if (m_seenCandidate.isEmpty() || !m_shown || m_seenCandidate != m_shown->Id || !isVisible() || isMinimized())
         return;
     // Both timers run on the same interval; either may fire a little before the other.
     const qint64 interval = TimerAutoRotation->interval();

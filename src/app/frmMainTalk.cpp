@@ -132,13 +132,13 @@ void TForm1::FavoriteEnded(const QString& statusId, const TPostOutcome& outcome)
         // Every row of this status (a reload may have moved it) now says favourite.
         m_timeline->SetFavorite(statusId);
         m_mentions->Model()->SetFavorite(statusId);
-        if (m_shownId == statusId)
+        if (m_shown && m_shown->Id == statusId)
             m_shownFavorite = true;
     } else {
         for (const QString& line : PostFailureLines(outcome))
             ShowStatus(line);
     }
     // The star follows the status the pane shows now, which the rotation may have changed.
-    if (m_hasShown)
+    if (m_shown)
         m_strip->ShowStar(m_shownFavorite);
 }
