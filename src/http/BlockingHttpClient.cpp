@@ -199,6 +199,8 @@ QByteArray TBlockingHttpClient::buildHead(const TTarget& target)
     if (m_request.BasicAuthentication)
         head.Add("Authorization", BasicCredentials(target.Credentials.User, target.Credentials.Password));
     head.Add("Proxy-Authorization", ProxyCredentials(proxy, target.Plan.Scheme));
+    for (const auto& [name, value] : m_request.Headers)
+        head.Add(name.constData(), value);
     return head.Text();
 }
 

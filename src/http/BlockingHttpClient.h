@@ -6,6 +6,7 @@
 #include "http/HttpErrors.h"
 #include "http/HttpReplyParser.h"
 #include "http/NetworkOptions.h"
+#include "http/RequestHead.h"
 
 #include <QByteArray>
 
@@ -19,6 +20,7 @@ struct TBlockingHttpRequest {
     QByteArray ContentType = "text/html";
     QByteArray Accept = "text/html, */*";
     QByteArray UserAgent = "Mozilla/3.0 (compatible; Brimlark_Simple)";
+    TExtraHeaders Headers;          // written last, e.g. "Authorization: Bearer ..."
 };
 
 // The reply head of the last request.

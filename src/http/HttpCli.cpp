@@ -162,7 +162,7 @@ bool THttpCli::Start(const THttpCliRequest& request, THttpCliResult* refusal)
     m_parser.StartReply(request.RequestVer == "1.0", request.FollowRelocation, false);
 
     TWork w;
-    w.method = httpPOST;
+    w.method = request.Method == httpGET || request.Method == httpPUT ? request.Method : httpPOST;
     const TUrlParts url = splitUrl(request.URL);
     w.scheme = url.scheme;
     w.host = url.host;
@@ -187,6 +187,7 @@ bool THttpCli::Start(const THttpCliRequest& request, THttpCliResult* refusal)
     w.followRelocation = request.FollowRelocation;
     w.maxRelocations = request.LocationChangeMaxCount;
     w.withBody = true;
+    w.headers = request.Headers;
     w.reply = request.ReplyStream;
     w.network = request.Network;
     w.proxy = ProxyFor(w.network, w.scheme, w.host);
@@ -646,11 +647,16 @@ QByteArray THttpCli::composeHeader() const
                  QLocale::c().toString(m_work.modifiedSince.toUTC(), u"ddd, dd MMM yyyy hh:mm:ss").toLatin1() + " GMT");
     }
     // Credentials never follow a relocation to another scheme, host or port.
-    if (m_basic != basicNone && m_work.scheme == m_origin.scheme && m_work.host.toLower() == m_origin.host.toLower()
-        && m_work.port == m_origin.port)
+    const bool sameOrigin = m_work.scheme == m_origin.scheme && m_work.host.toLower() == m_origin.host.toLower()
+                         && m_work.port == m_origin.port;
+    if (m_basic != basicNone && sameOrigin)
         head.Add("Authorization", BasicCredentials(m_work.user, m_work.password));
     head.Add("Proxy-Authorization", ProxyCredentials(m_work.proxy, m_work.scheme));
     head.Add("Cookie", m_work.cookie);
+    for (const auto& [name, value] : m_work.headers) {
+        if (sameOrigin || qstricmp(name.constData(), "Authorization") != 0)
+            head.Add(name.constData(), value);
+    }
     return head.Text();
 }
 

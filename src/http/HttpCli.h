@@ -4,6 +4,7 @@
 #include "http/HttpReplyParser.h"
 #include "http/HttpErrors.h"
 #include "http/NetworkOptions.h"
+#include "http/RequestHead.h"
 #include "http/SocketPlatform.h"
 
 #include <QBuffer>
@@ -41,9 +42,10 @@ enum class THttpCliFailure {
     Transfer,       // the reply broke off, never came, took too long or went beyond the bounds
 };
 
-// One POST as the caller describes it. Everything is copied when the request starts,
+// One request (a POST unless Method says otherwise) as the caller describes it. Everything is copied when the request starts,
 // so the caller may change or drop its value while the request runs.
 struct THttpCliRequest {
+    THttpRequest Method = httpPOST;     // httpPOST, httpPUT (with Body) or httpGET
     QByteArray URL;                     // http:// or https:// (port 443 by default; the certificate is verified)
     QByteArray Body;                    // sent as it is, in blocks of at most 8192 bytes
     QByteArray RequestVer = "1.0";      // "1.0" or "1.1"; anything else fails with code 5
@@ -66,6 +68,9 @@ struct THttpCliRequest {
     QIODevice* ReplyStream = nullptr;   // not owned; gets the body of the reply the request ends
                                         // with (not of relocations followed); none: dropped
     TNetworkOptions Network;            // proxies and extra trusted certificates
+    // Written last. An "Authorization" among them, like Basic credentials, never follows
+    // a relocation to another scheme, host or port.
+    TExtraHeaders Headers;
 };
 
 // How one request ended. A request that failed (busy client, bad version, no connection,
@@ -104,7 +109,7 @@ public:
     int Timeout = 60000;                // ms for a whole request; 0 waits without limit
     THttpReplyLimits ReplyLimits;    // beyond these a reply ends the request as 404
 
-    // Starts one POST (relocations included). True: Finished follows exactly once, from
+    // Starts one request (relocations included). True: Finished follows exactly once, from
     // the event loop, never from inside Start. False: the request was refused at once and
     // Finished does not follow; refusal (when given) says why: code 1 while another request
     // of this client runs (that one is left alone), code 5 for a version other than "1.0"
@@ -157,6 +162,7 @@ private:
         bool followRelocation = true;
         int maxRelocations = 5;
         bool withBody = true;
+        TExtraHeaders headers;
         QPointer<QIODevice> reply;
         TNetworkOptions network;
         std::optional<TProxy> proxy;    // the route to scheme, host and port; none: direct

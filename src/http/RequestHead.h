@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QList>
 
+#include <utility>
+
 // A request head as both clients write it: the request line, then "Name: value" lines in
 // the order they were added (a line whose value is empty is left out), CR LF after each,
 // and an empty line. Each client adds its own lines in its own order.
@@ -21,6 +23,10 @@ public:
 private:
     QByteArray m_text;
 };
+
+// Header lines a caller adds beyond a client's own, in order: a bearer token, an
+// idempotency key. A client writes them after its own lines.
+using TExtraHeaders = QList<std::pair<QByteArray, QByteArray>>;
 
 // "Basic " and the Base64 form of user ":" password.
 QByteArray BasicCredentials(const QByteArray& user, const QByteArray& password);

@@ -22,6 +22,10 @@ struct TServiceEndpoint {
 // CAFile=) and the proxies (Proxy=, then the environment).
 TServiceEndpoint ResolveServiceEndpoint(const QStringList& arguments, const TMainState& state);
 
+// Which interface the service speaks: the classic REST one with XML replies and Basic
+// authentication, or the fediverse's common client API (JSON, OAuth bearer tokens).
+enum class TServiceFamily { Classic, Fediverse };
+
 // Where the service is and who signs the requests: the base address (no trailing
 // slash; it may carry a path prefix such as "/api"), the Credentials and the network
 // options. There is no way to make one without saying how the network is reached, so
@@ -42,10 +46,18 @@ struct TServiceAccount {
     QString AccountName;
     QString Password;
     TNetworkOptions Network;    // proxies and extra trusted certificates for every call
+    TServiceFamily Family = TServiceFamily::Classic;
+    // Fediverse: the access token sent as "Authorization: Bearer"; when empty, the account
+    // and password go as Basic (a server that accepts them on its client API). Never logged.
+    QString Token;
 
     bool operator==(const TServiceAccount&) const = default;
 
-    bool HasCredentials() const { return !AccountName.isEmpty() && !Password.isEmpty(); }
+    bool HasCredentials() const
+    {
+        return (Family == TServiceFamily::Fediverse && !Token.isEmpty())
+            || (!AccountName.isEmpty() && !Password.isEmpty());
+    }
 };
 
 // The password would cross the network readable by anyone on the path: a plain http
