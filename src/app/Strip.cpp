@@ -118,7 +118,7 @@ void TStrip::resizeEvent(QResizeEvent*)
 void TStrip::ShowStar(bool gold)
 {
     Image1->setPixmap(gold ? ImageStarOn->pixmap() : ImageStar->pixmap());
-    Image1->repaint();
+    Image1->update();
 }
 
 void TStrip::ShowRepeated(bool repeated)

@@ -133,6 +133,10 @@ QTreeView* TForm1::MakeStatusList(QWidget* page, TTimelineModel* model, const QS
     // Grid lines between the rows, unseen names bold, offline rows grey.
     list->setItemDelegate(new TStatusListDelegate(list));
     list->header()->setStretchLastSection(false);
+    // The header is hidden: a minimum of its own would be measured from the widest glyph
+    // of the font (loading its fallbacks at start-up), and would widen the hidden name
+    // column of the anonymous mode.
+    list->header()->setMinimumSectionSize(0);
     list->setColumnWidth(0, m_state.Anonymous ? 0 : kNameColumnWidth);
     list->setColumnWidth(1, 550);
     list->setEnabled(!m_commandsLocked);
