@@ -43,6 +43,7 @@ void TForm1::BuildFeeds(TTimelineReader* reader)
         MakeTimelineSource(TTimeline::Mentions, account, m_options.Bounds, nullptr, nullptr), seen, this);
     mentions->SetName(tr("@返信"));
     m_copy = new TFeedCopy(OfflineCopyFile(), m_friends, mentions, this);
+    m_copy->SetOwner(TimelineCacheOwner(m_state.AccountName, m_state.ApiBase));
 
     for (TTimelineFeed* feed : {m_friends, mentions}) {
         connect(feed, &TTimelineFeed::StatusLine, this, [this](const QString& line, const QString& panel) {
