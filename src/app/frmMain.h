@@ -273,6 +273,8 @@ private:
     bool m_closing = false;
     bool m_closeAwaitsKeyring = false;  // the close goes on when the keyring has the password
     bool m_closeSaved = true;
+    bool m_closeUnattended = false;     // the system asked to end: no box waits for an answer
+    bool m_closeBoxUp = false;          // the close shows why the settings were not written
     QString m_closeError;
     bool m_commandsLocked = false;  // by EnableCommands(false), until EnableCommands(true)
 

@@ -8,9 +8,11 @@
 #include "service/TimelineModel.h"
 #include "service/TimelineReader.h"
 #include "service/TimelineSource.h"
+#include "text/Logging.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QLoggingCategory>
 #include <QMessageBox>
 #include <QTimer>
 #include <QTreeView>
@@ -84,6 +86,7 @@ TPageGate TForm1::PageGate()
         return {TPageGate::Failed, m_apiError};
     }
     if (!m_state.HasCredentials()) {
+        qCDebug(lcApp) << "no credentials: a box asks for them";
         QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Brimlark"),
                         tr("ユーザ名とパスワードが入力されていませんので、\n"
                            "ログインボタンからご入力下さい"),
