@@ -92,6 +92,7 @@ void TForm1::ReadSettings()
     connect(m_passwords, &TPasswordStore::PasswordRead, this, [this](const QString& password) {
         m_state.Password = password;
         m_awaitingPassword = false;
+        m_keyringFailed = !m_passwords->UsesKeyring();
         StartUpReadWhenReady();
     });
     m_awaitingPassword = m_passwords->StartRead(m_state);
@@ -365,6 +366,9 @@ void TForm1::closeEvent(QCloseEvent* event)
             };
             connect(m_passwords, &TPasswordStore::Stored, this, goOn, Qt::SingleShotConnection);
             connect(m_passwords, &TPasswordStore::KeyringUnusable, this, goOn, Qt::SingleShotConnection);
+            // The user is done with the window: it goes from the screen now, and the
+            // wait goes on behind it.
+            hide();
             event->ignore();
             return;
         }
