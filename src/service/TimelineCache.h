@@ -29,9 +29,10 @@ QString TimelineCacheOwner(const QString& account, const QString& apiBase);
 constexpr int kTimelineCacheRows = 1000;
 
 // Writes the first kTimelineCacheRows rows of each list (with the screen name, the id a
-// status answers and its web page where it has them), the seen marks of those rows and
-// the read time and the owner's mark, and nothing else: no credentials, no address. Replaces the file in one step,
-// owner-only, whatever it held before; its folder is made owner-only when missing.
+// status answers and its web page where it has them), the seen marks of those rows, the
+// read time and the owner's mark, and nothing else: no credentials, no address. Replaces
+// the file in one step, owner-only, whatever it held before; its folder is made
+// owner-only when missing.
 // Refuses (false with a reason, the old file untouched) what could not be read back:
 // no valid read time, a kept row whose id is not decimal digits, or a file too large.
 // Texts come back exactly, control characters included; a lone surrogate may come
