@@ -181,8 +181,8 @@ TEST_F(TimelineFeed, SeenMarksAreSharedAndOnlyNewStatusesAreNews)
     EXPECT_EQ(mentions.feed.Model()->UnseenCount(), 1);
 }
 
-// It is one account's on one server: another pair, at start or signed in later, sees
-// nothing of it.
+// The copy is one account's on one server: another pair, at start or signed in later,
+// sees nothing of it.
 TEST_F(TimelineFeed, TheOfflineCopyKeepsBothListsAndTheirMarksForTheNextStart)
 {
     QTemporaryDir dir;
