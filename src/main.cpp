@@ -225,7 +225,13 @@ int Run(int argc, char* argv[])
         answerBoxes.start(50);
     }
 
+    // A request to end while the window is being built finds at most its start-up box
+    // (missing credentials) waiting for an answer: that box ends, and the window closes
+    // once built.
+    const QMetaObject::Connection whileBuilding
+        = QObject::connect(&quitSignals, &TQuitSignals::Requested, &app, [] { EndModalWindows(); });
     TForm1 form(options);
+    QObject::disconnect(whileBuilding);
     if (form.IsClosing())
         return 0;  // closed while the start-up read ran
     instance.SetWindow(&form);

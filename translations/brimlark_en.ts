@@ -131,6 +131,12 @@
 Please enter them through the Login menu.</translation>
     </message>
     <message>
+        <source>キーリングがロックされているか使えないため、パスワードを読み出せませんでした。
+ログインボタンからご入力下さい</source>
+        <translation>The password could not be read: the keyring is locked or unavailable.
+Please enter it through the Login menu.</translation>
+    </message>
+    <message>
         <source>status idが取得できません</source>
         <translation>Cannot get the status id</translation>
     </message>

@@ -6,6 +6,7 @@
 #include "settings/Settings.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QIcon>
 
 #if defined(__GLIBC__)
@@ -29,6 +30,22 @@ void UseOneHeap()
 #if defined(__GLIBC__)
     mallopt(M_ARENA_MAX, 1);
 #endif
+}
+
+void EndModalWindows()
+{
+    // Each one ended lets the one below it come to the front; a few at most are open.
+    for (int guard = 0; guard < 8; ++guard) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal)
+            break;
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+        if (QApplication::activeModalWidget() == modal)
+            break;  // it would not go: no use asking again
+    }
 }
 
 void ReturnFreeMemory()

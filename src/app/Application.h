@@ -19,3 +19,7 @@ void UseOneHeap();
 // Gives the free pages inside the heap back to the system. Called when a reload is over:
 // the pages it read were freed one by one, which leaves holes the allocator keeps.
 void ReturnFreeMemory();
+
+// Ends every modal dialog and message box open now, as if cancelled, so the code that
+// waits on each goes on: the system asked the program to end.
+void EndModalWindows();

@@ -92,6 +92,7 @@ void TForm1::ReadSettings()
     connect(m_passwords, &TPasswordStore::PasswordRead, this, [this](const QString& password) {
         m_state.Password = password;
         m_awaitingPassword = false;
+        m_keyringFailed = !m_passwords->UsesKeyring();
         StartUpReadWhenReady();
     });
     m_awaitingPassword = m_passwords->StartRead(m_state);
@@ -365,6 +366,9 @@ void TForm1::closeEvent(QCloseEvent* event)
             };
             connect(m_passwords, &TPasswordStore::Stored, this, goOn, Qt::SingleShotConnection);
             connect(m_passwords, &TPasswordStore::KeyringUnusable, this, goOn, Qt::SingleShotConnection);
+            // The user is done with the window: it goes from the screen now, and the
+            // wait goes on behind it.
+            hide();
             event->ignore();
             return;
         }
@@ -372,13 +376,16 @@ void TForm1::closeEvent(QCloseEvent* event)
         // Closed again meanwhile: the file keeps the password, and the window goes now.
         m_closeAwaitsKeyring = false;
     }
-    if (!m_closeSaved) {
+    // Asked to end by the system, nobody may be there to answer: the warning line says it.
+    if (!m_closeSaved && !m_closeUnattended) {
         QMessageBox box(QMessageBox::NoIcon, tr("情報"),
                         tr("設定ファイルに書き込めません: %1\n%2")
                             .arg(QDir::toNativeSeparators(m_options.SettingsFile), m_closeError),
                         QMessageBox::Ok, this);
         box.setObjectName(QStringLiteral("SettingsErrorBox"));
+        m_closeBoxUp = true;
         box.exec();
+        m_closeBoxUp = false;
     }
     event->accept();
     Q_EMIT Closed();
@@ -386,16 +393,11 @@ void TForm1::closeEvent(QCloseEvent* event)
 
 void TForm1::CloseInOrder()
 {
-    for (int guard = 0; guard < 8; ++guard) {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (!modal || modal == this)
-            break;
-        if (auto* dialog = qobject_cast<QDialog*>(modal))
-            dialog->reject();
-        else
-            modal->close();
-    }
-    close();
+    m_closeUnattended = true;
+    EndModalWindows();
+    // The close's own box, ended above, lets that close go on.
+    if (!m_closeBoxUp)
+        close();
 }
 
 bool TForm1::SaveSettingsNow(QString* error)

@@ -261,6 +261,8 @@ private:
     TNetworkOptions m_network;  // proxies and extra trusted certificates, for every call through Account()
     TPasswordStore* m_passwords = nullptr;  // the settings file's password, or the keyring's
     bool m_awaitingPassword = false;    // the keyring has not answered yet
+    bool m_keyringFailed = false;       // it could not give the stored account's password
+    bool m_signInAsked = false;         // ログイン設定 chosen while the keyring was awaited
     bool m_startUpHeld = false;         // the start-up read waits for the password and the first frame
     bool m_firstFrame = false;          // painted, or not exposed within kFirstFrameWaitMs
     TTimelineFeed* m_friends = nullptr;         // the friends timeline, shown by ListView1
@@ -273,6 +275,8 @@ private:
     bool m_closing = false;
     bool m_closeAwaitsKeyring = false;  // the close goes on when the keyring has the password
     bool m_closeSaved = true;
+    bool m_closeUnattended = false;     // the system asked to end: no box waits for an answer
+    bool m_closeBoxUp = false;          // the close shows why the settings were not written
     QString m_closeError;
     bool m_commandsLocked = false;  // by EnableCommands(false), until EnableCommands(true)
 

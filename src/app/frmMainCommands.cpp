@@ -248,6 +248,9 @@ bool TForm1::AskCredentials()
         return false;
     m_state.AccountName = login->Chosen().AccountName;
     m_state.Password = login->Chosen().Password;
+    m_keyringFailed = false;
+    // Another account's rows and counts go with it.
+    m_copy->SetOwner(TimelineCacheOwner(m_state.AccountName, m_state.ApiBase));
     SettingsChanged();
     return true;
 }

@@ -8,9 +8,11 @@
 #include "service/TimelineModel.h"
 #include "service/TimelineReader.h"
 #include "service/TimelineSource.h"
+#include "text/Logging.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QLoggingCategory>
 #include <QMessageBox>
 #include <QTimer>
 #include <QTreeView>
@@ -43,6 +45,7 @@ void TForm1::BuildFeeds(TTimelineReader* reader)
         MakeTimelineSource(TTimeline::Mentions, account, m_options.Bounds, nullptr, nullptr), seen, this);
     mentions->SetName(tr("@返信"));
     m_copy = new TFeedCopy(OfflineCopyFile(), m_friends, mentions, this);
+    m_copy->SetOwner(TimelineCacheOwner(m_state.AccountName, m_state.ApiBase));
 
     for (TTimelineFeed* feed : {m_friends, mentions}) {
         connect(feed, &TTimelineFeed::StatusLine, this, [this](const QString& line, const QString& panel) {
@@ -83,10 +86,17 @@ TPageGate TForm1::PageGate()
         return {TPageGate::Failed, m_apiError};
     }
     if (!m_state.HasCredentials()) {
-        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Brimlark"),
-                        tr("ユーザ名とパスワードが入力されていませんので、\n"
-                           "ログインボタンからご入力下さい"),
-                        QMessageBox::Ok, this);
+        // The user is entering them now: the read after that dialog uses them.
+        if (m_frmLogin && m_frmLogin->isVisible())
+            return {TPageGate::NothingRead, {}};
+        // They were entered; the keyring would not give the password back.
+        const QString text = m_keyringFailed && !m_state.AccountName.isEmpty()
+                                 ? tr("キーリングがロックされているか使えないため、パスワードを読み出せませんでした。\n"
+                                      "ログインボタンからご入力下さい")
+                                 : tr("ユーザ名とパスワードが入力されていませんので、\n"
+                                      "ログインボタンからご入力下さい");
+        qCDebug(lcApp) << "no credentials: a box asks for them";
+        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Brimlark"), text, QMessageBox::Ok, this);
         box.setObjectName(QStringLiteral("MissingCredentialsBox"));
         box.exec();
         return {TPageGate::NothingRead, {}};
@@ -177,8 +187,15 @@ void TForm1::ShowFirstFrame()
 
 void TForm1::StartUpReadWhenReady()
 {
-    if (!m_startUpHeld || m_awaitingPassword || !m_firstFrame)
+    if (!m_startUpHeld || m_awaitingPassword || !m_firstFrame || (m_frmLogin && m_frmLogin->isVisible()))
         return;
+    // ログイン設定 was chosen during the wait: the dialog now, with the keyring's password,
+    // and the start-up read with what it took.
+    if (std::exchange(m_signInAsked, false)) {
+        AskCredentials();
+        if (!m_startUpHeld)
+            return;  // closed meanwhile
+    }
     m_startUpHeld = false;
     m_friends->Start(TFeedRead::StartUp);
 }
@@ -231,6 +248,11 @@ void TForm1::ReloadRead(const TFeedEnd& end)
 
 void TForm1::SignIn()
 {
+    if (m_startUpHeld && !m_closing) {
+        // The dialog would show the password before the keyring has given it.
+        m_signInAsked = true;
+        return;
+    }
     if (m_startUpHeld || m_friends->Reading() || m_closing)
         return;
     if (AskCredentials()) {

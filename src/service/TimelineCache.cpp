@@ -4,6 +4,7 @@
 #include "settings/OwnerOnlyFile.h"
 #include "text/Logging.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -113,6 +114,11 @@ bool ParseCache(const QByteArray& data, TTimelineCache& cache, QString* reason)
         return Fail(reason, QStringLiteral("no valid read time"));
     cache.ReadAt = readAt.toUTC();
     cache.MentionsRead = top.contains(QLatin1String("mentions"));
+    // An extra key, so that a program that does not know it still reads the rest.
+    const QJsonValue owner = top.value(QLatin1String("owner"));
+    if (!owner.isUndefined() && !owner.isString())
+        return Fail(reason, QStringLiteral("\"owner\" not a string"));
+    cache.Owner = owner.toString();
     return ReadRows(top, "rows", false, cache, cache.Rows, reason)
         && ReadRows(top, "mentions", true, cache, cache.MentionRows, reason);
 }
@@ -132,6 +138,13 @@ bool ReadCacheFile(const QString& fileName, TTimelineCache& cache, QString* reas
 }
 
 } // namespace
+
+QString TimelineCacheOwner(const QString& account, const QString& apiBase)
+{
+    // Neither a settings line nor an address holds a line break: no two pairs join alike.
+    const QByteArray pair = (account + u'\n' + apiBase).toUtf8();
+    return QString::fromLatin1(QCryptographicHash::hash(pair, QCryptographicHash::Sha256).toHex());
+}
 
 bool SaveTimelineCache(const QString& fileName, const TTimelineCache& cache, QString* error)
 {
@@ -167,6 +180,8 @@ bool SaveTimelineCache(const QString& fileName, const TTimelineCache& cache, QSt
                     {QStringLiteral("rows"), lists[0]}};
     if (cache.MentionsRead || !lists[1].isEmpty())
         top.insert(QStringLiteral("mentions"), lists[1]);
+    if (!cache.Owner.isEmpty())
+        top.insert(QStringLiteral("owner"), cache.Owner);
     const QByteArray data = QJsonDocument(top).toJson(QJsonDocument::Compact);
     if (data.size() > kMaxFileSize)
         return Fail(error, QStringLiteral("larger than %1 bytes").arg(kMaxFileSize));

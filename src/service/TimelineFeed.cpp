@@ -305,6 +305,22 @@ void TTimelineFeed::Abandon()
     Q_EMIT ReadEnded(end);
 }
 
+void TTimelineFeed::Forget()
+{
+    Abandon();
+    m_model->Clear();
+    m_copyRows.clear();
+    m_copyReadAt = {};
+    m_before.clear();
+    m_known.clear();
+    m_cursors.clear();
+    m_everRead = m_hadRead = m_offline = false;
+    m_readAt = {};
+    m_readFailure.clear();
+    markFailure({});
+    Q_EMIT UnseenChanged();
+}
+
 void TTimelineFeed::TakeCopy(const QList<TTimelineStatus>& rows, bool everRead, const QDateTime& readAt)
 {
     m_copyRows = rows;
@@ -369,13 +385,34 @@ TFeedCopy::~TFeedCopy()
         m_load.wait();
 }
 
+void TFeedCopy::SetOwner(const QString& owner)
+{
+    if (owner == m_owner)
+        return;
+    if (!m_loaded) {
+        m_owner = owner;
+        return;
+    }
+    // What the last account read stays its own copy.
+    SaveNow();
+    m_owner = owner;
+    m_friends->Forget();
+    m_mentions->Forget();
+}
+
 void TFeedCopy::Load()
 {
+    m_loaded = true;
     if (!m_load.valid())
         return;
     const std::optional<TTimelineCache> copy = m_load.get();
     if (!copy)
         return;
+    // A file from before owners were kept is taken as the account's own.
+    if (!copy->Owner.isEmpty() && copy->Owner != m_owner) {
+        qCInfo(lcService).noquote() << "offline copy" << m_fileName << "is another account's: not shown";
+        return;
+    }
     m_friends->Seen()->Reset(copy->SeenIds);
     m_friends->TakeCopy(copy->Rows, true, copy->ReadAt);
     // The last mentions stay on their tab, grey, until they are read again.
@@ -394,6 +431,7 @@ void TFeedCopy::SaveNow()
     if (!m_friends->HoldsRead())
         return;  // nothing read yet: an older copy stays as it is
     TTimelineCache cache;
+    cache.Owner = m_owner;
     cache.ReadAt = m_friends->ReadAt().isValid() ? m_friends->ReadAt() : QDateTime::currentDateTimeUtc();
     const auto keep = [&cache](const TTimelineModel* model, QList<TTimelineStatus>& into) {
         for (const TTimelineStatus& status : model->Rows()) {

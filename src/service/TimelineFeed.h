@@ -120,6 +120,9 @@ public:
     bool ShowCopyAfterFailure();
     // The list holds what a read gave in this run, or the copy: worth keeping.
     bool HoldsRead() const { return m_hadRead || m_offline; }
+    // Another account reads this list now: what it shows, its copy and what it knew go,
+    // and its next read is a first one. A read under way is called off first.
+    void Forget();
     bool EverRead() const { return m_everRead; }
     QDateTime ReadAt() const { return m_readAt; }
 
@@ -202,6 +205,10 @@ public:
     TFeedCopy(const QString& fileName, TTimelineFeed* friends, TTimelineFeed* mentions, QObject* parent);
     ~TFeedCopy() override;
 
+    // The account and server the lists are read for (TimelineCacheOwner). Set before Load:
+    // a copy another pair wrote is never shown. Changed later, the last pair's copy is
+    // written and both lists forget it.
+    void SetOwner(const QString& owner);
     // Hands what the file held to the feeds and the seen marks; the mentions show theirs
     // at once. Waits for the read started at construction.
     void Load();
@@ -210,6 +217,8 @@ public:
 
 private:
     QString m_fileName;
+    QString m_owner;
+    bool m_loaded = false;
     TTimelineFeed* m_friends;
     TTimelineFeed* m_mentions;
     std::future<std::optional<TTimelineCache>> m_load;

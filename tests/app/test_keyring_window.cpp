@@ -101,9 +101,16 @@ TEST_F(KeyringWindow, WithoutABusThePasswordStaysInTheFileAndTheWindowSaysSoOnce
 {
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_dir.path()));
+    writeSettings([](TMainState& s) { s.AccountName = QStringLiteral("demo"); });
     auto form = openWindow();
     waitIdle(*form);
+    ASSERT_EQ(m_boxes.boxes.size(), 1u);
+    EXPECT_TRUE(m_boxes.boxes[0].text.startsWith(QStringLiteral("キーリングがロックされているか使えない")))
+        << m_boxes.boxes[0].text.toStdString();
+    // A reload while the credentials are being entered shows no box over the dialog.
+    QTimer::singleShot(0, form.get(), [&form] { form->TimerAutoReloadTimer(); });
     signIn(*form);
+    EXPECT_EQ(m_boxes.boxes.size(), 1u);
     EXPECT_EQ(rowCount(*form), 20);
     action(*form, "mmSuperSimpleMode")->trigger();  // a second save
     EXPECT_EQ(trace(*form).count(kNote), 1);
@@ -118,6 +125,8 @@ TEST_F(KeyringWindow, WithoutABusThePasswordStaysInTheFileAndTheWindowSaysSoOnce
     login->hide();
 }
 
+// A keyring slow to answer holds nothing the user does: ログイン設定 chosen meanwhile
+// opens when the password has come, and a close takes the window away at once.
 TEST_F(KeyringWindow, TheStartUpReadWaitsForTheKeyringAndTheFirstFrame)
 {
     ASSERT_TRUE(Keyring().isRunning()) << Keyring().errorString().toStdString();
@@ -133,6 +142,7 @@ TEST_F(KeyringWindow, TheStartUpReadWaitsForTheKeyringAndTheFirstFrame)
     // What the trace held when the window was first painted: the read had not begun.
     m_boxes.boxes.clear();
     std::optional<QStringList> traceAtFirstPaint;
+    Keyring().Pause(true);
     auto form = openWindow();
     struct FirstPaint : QObject {
         std::function<void()> seen;
@@ -148,12 +158,34 @@ TEST_F(KeyringWindow, TheStartUpReadWaitsForTheKeyringAndTheFirstFrame)
     for (QWidget* child : form->findChildren<QWidget*>())
         child->installEventFilter(&firstPaint);
     EXPECT_TRUE(form->Reading()) << "the start-up read is held for the password";
+    auto* login = form->findChild<TfrmLogin*>();
+    QString shown;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (login->isVisible() && std::exchange(shown, login->editPassword->text()).isEmpty())
+            QTest::mouseClick(login->btnOK, Qt::LeftButton);
+    });
+    answer.start(10);
+    action(*form, "mmLoginSet")->trigger();
+    QTest::qWait(300);
+    EXPECT_TRUE(shown.isEmpty()) << "opened before the password came";
+    Keyring().Pause(false);
     EXPECT_TRUE(QTest::qWaitFor([&] { return rowCount(*form) == 20; }, 20000));
+    EXPECT_EQ(shown, QStringLiteral("demo")) << "the dialog opens with the keyring's password";
     ASSERT_TRUE(traceAtFirstPaint.has_value());
     EXPECT_FALSE(traceAtFirstPaint->contains(QStringLiteral("ロード中..."))) << traceAtFirstPaint->join(u'|').toStdString();
     EXPECT_TRUE(m_boxes.boxes.empty()) << "no box for missing credentials";
     EXPECT_EQ(form->State().Password, QStringLiteral("demo"));
     EXPECT_FALSE(trace(*form).contains(kNote));
+
+    QSignalSpy closed(form.get(), &TForm1::Closed);
+    Keyring().Pause(true);
+    form->State().Password = QStringLiteral("changed");  // not what the keyring holds
+    form->close();
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(closed.isEmpty()) << "the close waits for the keyring";
+    Keyring().Pause(false);
+    EXPECT_TRUE(closed.wait(10000));
 }
 
 // The real program, closed by SIGTERM: installed, the password that its settings file

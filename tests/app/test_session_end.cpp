@@ -102,6 +102,22 @@ TEST_P(EndedBySignal, ClosesInOrderAndSaves)
     EXPECT_TRUE(written().contains("iMode=") && written().contains("WindowX=")) << written().constData();
 }
 
+// With a box waiting for an answer (the start-up's missing credentials; with settings
+// that cannot be written, the close's box about them too) the boxes go and the process
+// ends in order within the second.
+TEST_P(EndedBySignal, WithABoxUpTheBoxesGoAndTheProcessEndsInOrder)
+{
+    for (const QString& settings : {dir.filePath(QStringLiteral("new.ini")), ini + QStringLiteral("/below-a-file.ini")}) {
+        ProgramProcess program({QStringLiteral("--api"), QStringLiteral("http://127.0.0.1:9"), QStringLiteral("--settings"),
+                                settings, QStringLiteral("--verbose")},
+                               options);
+        ASSERT_TRUE(program.WaitForOutput("a box asks for them")) << program.Output().constData();
+        ASSERT_TRUE(program.EndBy(GetParam(), 1500)) << "still waiting for an answer";
+        EXPECT_TRUE(program.ExitedCleanly()) << program.Output().constData();
+    }
+    EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("new.ini"))));
+}
+
 // Closed while its start-up read trickles in: the read is called off, its thread ends, and
 // the process exits normally and soon, with its settings written.
 TEST_F(ProgramEnded, DuringAReadTheReadIsCalledOffAndTheProcessEndsNormally)

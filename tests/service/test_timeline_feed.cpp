@@ -181,13 +181,18 @@ TEST_F(TimelineFeed, SeenMarksAreSharedAndOnlyNewStatusesAreNews)
     EXPECT_EQ(mentions.feed.Model()->UnseenCount(), 1);
 }
 
+// The copy is one account's on one server: another pair, at start or signed in later,
+// sees nothing of it.
 TEST_F(TimelineFeed, TheOfflineCopyKeepsBothListsAndTheirMarksForTheNextStart)
 {
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("timeline.json"));
+    const QString owner = TimelineCacheOwner(QStringLiteral("alice"), QStringLiteral("https://a.example/api"));
+    const QString elsewhere = TimelineCacheOwner(QStringLiteral("alice"), QStringLiteral("https://b.example/api"));
     {
         Feed mentions(&seen);
         TFeedCopy copy(file, &friends.feed, &mentions.feed, nullptr);
+        copy.SetOwner(owner);
         copy.Load();
         friends.feed.Start(TFeedRead::StartUp);
         friends.source->Answer(Rows({"2", "1"}), "p2");
@@ -196,11 +201,22 @@ TEST_F(TimelineFeed, TheOfflineCopyKeepsBothListsAndTheirMarksForTheNextStart)
         friends.feed.Start(TFeedRead::Reload);
         friends.source->Answer(Rows({"3", "2", "1"}), "p2");
         EXPECT_TRUE(copy.SavePending());
-        copy.SaveNow();
+        copy.SetOwner(elsewhere);
+        EXPECT_TRUE(friends.feed.Model()->IsEmpty() && mentions.feed.Model()->IsEmpty());
+    }
+    {
+        TSeenStatuses seenElsewhere;
+        Feed friendsElsewhere(&seenElsewhere), mentionsElsewhere(&seenElsewhere);
+        TFeedCopy copy(file, &friendsElsewhere.feed, &mentionsElsewhere.feed, nullptr);
+        copy.SetOwner(elsewhere);
+        copy.Load();
+        EXPECT_FALSE(friendsElsewhere.feed.ShowCopy());
+        EXPECT_TRUE(mentionsElsewhere.feed.Model()->IsEmpty());
     }
     TSeenStatuses seenAgain;
     Feed friendsAgain(&seenAgain), mentionsAgain(&seenAgain);
     TFeedCopy copy(file, &friendsAgain.feed, &mentionsAgain.feed, nullptr);
+    copy.SetOwner(owner);
     copy.Load();
     // The mentions show theirs at once, grey; the friends timeline only when its read fails.
     EXPECT_EQ(Ids(mentionsAgain.feed), QStringList{"5"});

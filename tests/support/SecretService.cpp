@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <csignal>
+
 namespace {
 const QString kSecrets = QStringLiteral("org.freedesktop.secrets");
 }
@@ -91,6 +93,12 @@ void SecretService::UseInThisProcess() const
     qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.address().toUtf8());
     qputenv("XDG_CURRENT_DESKTOP", "GNOME");
     qunsetenv("KDE_FULL_SESSION");
+}
+
+void SecretService::Pause(bool paused) const
+{
+    if (m_daemon && m_daemon->processId() > 0)
+        ::kill(pid_t(m_daemon->processId()), paused ? SIGSTOP : SIGCONT);
 }
 
 QString SecretService::program()

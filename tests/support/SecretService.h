@@ -36,6 +36,9 @@ public:
     // connection for the life of the process: one keyring a process.
     void UseInThisProcess() const;
 
+    // A keyring that hangs: the daemon stopped, its calls unanswered until it goes on.
+    void Pause(bool paused) const;
+
     // BRIMLARK_GNOME_KEYRING, else gnome-keyring-daemon on the PATH or in /usr/bin.
     static QString program();
 
