@@ -1,7 +1,12 @@
 // Posts, replies, favourites and repeats on the fediverse's client API, against scripted
 // loopback peers shaped after each server. This binary links no widgets.
+#include "service/EventStream.h"
 #include "service/FavoriteRoute.h"
+#include "service/LiveStream.h"
 #include "service/ServicePost.h"
+#include "service/TimelineFeed.h"
+#include "service/TimelineModel.h"
+#include "service/TimelineSource.h"
 
 #include "PostWait.h"
 #include "ScriptedServer.h"
@@ -9,6 +14,8 @@
 #include <QCoreApplication>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSignalSpy>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -170,6 +177,155 @@ TEST(StatusLength, EachFamilyCountsAsItsServersDo)
     EXPECT_EQ(UnpublishedTextLimit(classic), std::nullopt);
     EXPECT_EQ(UnpublishedTextLimit(fediverse), 500);
 }
+
+// The stream as it may arrive: whole, cut at every byte, and byte by byte, each way read
+// to the same events; lines end at CR LF, LF or CR; heartbeats are comments; a line or an
+// event beyond its bound stops the reading.
+TEST(EventStream, ReadsTheSameEventsHoweverTheBytesAreCut)
+{
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        QList<TServerEvent> events;
+        int comments;
+        bool fails;
+    };
+    const Case cases[] = {
+        {"update", ":)\nevent: update\ndata: {\"id\":\"1\"}\n\n", {{"update", "{\"id\":\"1\"}"}}, 1, false},
+        {"line ends", "data: a\r\ndata:b\r\rdata: c\n\nevent: notification\r\ndata: d\r\n\r\n",
+         {{"message", "a\nb"}, {"message", "c"}, {"notification", "d"}}, 0, false},
+        {"heartbeats", ":thump\n:thump\n\n", {}, 2, false},
+        {"no data, no event", "event: update\n\nid: 5\nretry: 10\ndata\n\n", {{"message", ""}}, 0, false},
+        {"unfinished event", "event: update\ndata: {}\n", {}, 0, false},
+        {"line too long", "data: " + QByteArray(70, 'x') + "\n\n", {}, 0, true},
+        {"event too long", QByteArray("data: ").append(QByteArray(40, 'x')).append("\n").repeated(3) + "\n", {}, 0, true},
+    };
+    const TEventStreamParser::TLimits limits{64, 100};
+    for (const Case& c : cases) {
+        std::vector<std::vector<QByteArray>> cuts{{c.bytes}};
+        for (qsizetype at = 1; at < c.bytes.size(); ++at)
+            cuts.push_back({c.bytes.left(at), c.bytes.mid(at)});
+        std::vector<QByteArray>& bytewise = cuts.emplace_back();
+        for (char byte : c.bytes)
+            bytewise.push_back(QByteArray(1, byte));
+        for (const std::vector<QByteArray>& pieces : cuts) {
+            TEventStreamParser parser(limits);
+            for (const QByteArray& piece : pieces)
+                parser.Feed(piece);
+            EXPECT_EQ(parser.Failed(), c.fails) << c.name << " in " << pieces.size() << " pieces";
+            EXPECT_EQ(parser.TakeEvents(), c.events) << c.name << " in " << pieces.size() << " pieces";
+            EXPECT_EQ(parser.Comments(), c.comments) << c.name;
+        }
+    }
+}
+
+namespace {
+
+// Hands the feed one page of one status when asked.
+class TOnePage : public TTimelineSource {
+public:
+    void Read(const TPageRequest&) override
+    {
+        TTimelinePage page;
+        page.Loaded = true;
+        TTimelineStatus& row = page.Rows.emplace_back();
+        row.Id = QStringLiteral("old");
+        row.Name = QStringLiteral("n");
+        row.Text = QStringLiteral("t");
+        QMetaObject::invokeMethod(this, [this, page] { Q_EMIT PageRead(page); }, Qt::QueuedConnection);
+    }
+    void Abandon() override {}
+};
+
+QByteArray StreamHead()
+{
+    return "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-cache\r\n\r\n";
+}
+
+QByteArray Event(const QByteArray& type, const QByteArray& json)
+{
+    return "event: " + type + "\ndata: " + json + "\n\n";
+}
+
+// How a server answers the stream, and whether it streams at all.
+struct TStreamServer {
+    const char* name;
+    QByteArray refusal;     // empty: it streams
+};
+
+class LiveStream : public ::testing::TestWithParam<TStreamServer> {};
+
+} // namespace
+
+// Where the server streams, a new status and a mention arrive in their lists between the
+// reloads, new and counted once however often they come; the stream that goes quiet past
+// two heartbeats is given up and tried again later. A server that refuses the stream (no
+// such path, not implemented) leaves the reloads alone and is asked again later.
+TEST_P(LiveStream, PushesStatusesOrLeavesTheReloadsAlone)
+{
+    const TStreamServer& s = GetParam();
+    const bool streams = s.refusal.isEmpty();
+    ScriptedServer server;
+    const QByteArray mention = R"({"id":"n1","type":"mention","status":{"id":"m1","content":"<p>@me hi</p>","account":{"acct":"bob"}}})";
+    const QByteArray follow = R"({"id":"n2","type":"follow","account":{"acct":"carol"}})";
+    const QByteArray status = R"({"id":"01HF5J","content":"<p>new <a href=\"https://example.org/long/path\">example.org/lo…</a></p>","account":{"acct":"bob","display_name":"ボブ"}})";
+    if (streams) {
+        server.addConnection({Step::readRequest(), Step::send(StreamHead() + ":)\n"), Step::delay(50),
+                              Step::send(Event("update", status) + ":thump\n" + Event("update", status)),
+                              Step::send(Event("notification", follow) + Event("notification", mention)),
+                              Step::waitForClose(5000)});
+    } else {
+        server.addConnection(ScriptedServer::reply(s.refusal));
+    }
+    server.setDefaultScript(ScriptedServer::reply(Json("404 Not Found", "{}")));
+    TSeenStatuses seen;
+    TTimelineFeed friends(new TOnePage, &seen);
+    TTimelineFeed mentions(new TOnePage, &seen);
+    TServiceAccount account = Fediverse(server, QStringLiteral("tok"));
+    TLiveStream live([&account] { return account; }, &friends, &mentions);
+    live.HeartbeatMs = 150;
+    live.RetryMs = 300;
+    QSignalSpy liveChanged(&live, &TLiveStream::LiveChanged);
+    QSignalSpy news(&friends, &TTimelineFeed::News);
+
+    friends.Start(TFeedRead::StartUp);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.connectionCount() >= 2; }, 10000)) << "tried again";
+
+    EXPECT_TRUE(server.request(0).startsWith("GET /api/v1/streaming/user HTTP/1.1\r\n"));
+    EXPECT_EQ(Header(server.request(0), "Accept"), "text/event-stream");
+    EXPECT_EQ(Header(server.request(0), "Authorization"), "Bearer tok");
+    QStringList shown;
+    for (const TTimelineStatus& row : friends.Model()->Rows())
+        shown << row.Id + u'|' + row.Name + u'|' + row.Text + u'|' + (row.Seen ? u's' : u'n');
+    if (streams) {
+        EXPECT_EQ(shown, QStringList({QStringLiteral("01HF5J|ボブ|new https://example.org/long/path|n"), QStringLiteral("old|n|t|s")}));
+        ASSERT_EQ(mentions.Model()->Count(), 1);
+        EXPECT_EQ(mentions.Model()->At(0).Id, QStringLiteral("m1"));
+        EXPECT_EQ(news.count(), 1);
+        ASSERT_EQ(liveChanged.count(), 2);
+        EXPECT_EQ(liveChanged.at(0).at(0), true);
+        EXPECT_EQ(liveChanged.at(1).at(0), false);
+    } else {
+        EXPECT_EQ(shown, QStringList({QStringLiteral("old|n|t|s")}));
+        EXPECT_EQ(liveChanged.count(), 0);
+    }
+
+    // An account on a server of the other family never opens one.
+    account.Family = TServiceFamily::Classic;
+    live.Start();
+    const int asked = server.connectionCount();
+    QTest::qWait(700);
+    EXPECT_EQ(server.connectionCount(), asked);
+}
+
+const TStreamServer kStreamServers[] = {
+    {"Mastodon", {}},
+    {"GoToSocial", Json("404 Not Found", R"({"error":"Not Found"})")},
+    {"Friendica", Json("501 Not Implemented", R"({"error":"Not Implemented"})")},
+};
+
+INSTANTIATE_TEST_SUITE_P(Servers, LiveStream, ::testing::ValuesIn(kStreamServers),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 int main(int argc, char** argv)
 {
