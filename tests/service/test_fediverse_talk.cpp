@@ -48,15 +48,43 @@ QByteArray Header(const QByteArray& request, const QByteArray& name)
     return line.match(QString::fromLatin1(request)).captured(1).toLatin1();
 }
 
-// One server: the shape of its ids, whether the account signs with a token, and the
-// refusal it is known for, with the lines the user reads about it.
+// One server: the shape of its ids, whether the account signs with a token, the refusal
+// it is known for with the lines the user reads about it, and its answer to the event
+// stream (empty: it streams).
 struct TServer {
     const char* name;
     QByteArray id;
     QString token;
     QByteArray refusal;
     QStringList lines;
+    QByteArray noStream;
 };
+
+// Hands the feed one page of one status when asked.
+class TOnePage : public TTimelineSource {
+public:
+    void Read(const TPageRequest&) override
+    {
+        TTimelinePage page;
+        page.Loaded = true;
+        TTimelineStatus& row = page.Rows.emplace_back();
+        row.Id = QStringLiteral("old");
+        row.Name = QStringLiteral("n");
+        row.Text = QStringLiteral("t");
+        QMetaObject::invokeMethod(this, [this, page] { Q_EMIT PageRead(page); }, Qt::QueuedConnection);
+    }
+    void Abandon() override {}
+};
+
+QByteArray StreamHead()
+{
+    return "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-cache\r\n\r\n";
+}
+
+QByteArray Event(const QByteArray& type, const QByteArray& json)
+{
+    return "event: " + type + "\ndata: " + json + "\n\n";
+}
 
 const QString kFailed = QStringLiteral("Post Failed ! StatusCode   = %1");
 
@@ -64,19 +92,22 @@ const TServer kServers[] = {
     {"Mastodon", "109876543210987654", QStringLiteral("tok-m"),
      Json("422 Unprocessable Entity", R"({"error":"Validation failed: Text character limit of 500 exceeded"})"),
      {kFailed.arg(422), QStringLiteral("ReasonPhrase = Unprocessable Entity"),
-      QStringLiteral("サーバーのメッセージ: Validation failed: Text character limit of 500 exceeded")}},
+      QStringLiteral("サーバーのメッセージ: Validation failed: Text character limit of 500 exceeded")}, {}},
     {"GoToSocial", "01HF5J9ZQK8M5V3X2Y7N4P6R8T", QStringLiteral("tok-g"),
      Json("400 Bad Request", R"({"error":"Bad Request: status too long, 501 characters provided, but limit is 500"})"),
      {kFailed.arg(400), QStringLiteral("ReasonPhrase = Bad Request"),
-      QStringLiteral("サーバーのメッセージ: Bad Request: status too long, 501 characters provided, but limit is 500")}},
+      QStringLiteral("サーバーのメッセージ: Bad Request: status too long, 501 characters provided, but limit is 500")},
+     Json("404 Not Found", R"({"error":"Not Found"})")},
     {"Akkoma", "AbC9xYz0qRsTuVw1", QStringLiteral("tok-a"),
      Json("403 Forbidden", R"({"error":"Invalid credentials."})"),
-     {kFailed.arg(403), QStringLiteral("ReasonPhrase = Forbidden"), QStringLiteral("サーバーのメッセージ: Invalid credentials.")}},
+     {kFailed.arg(403), QStringLiteral("ReasonPhrase = Forbidden"), QStringLiteral("サーバーのメッセージ: Invalid credentials.")},
+     Json("404 Not Found", R"({"error":"Not Found"})")},
     // No token: the account and password, which Friendica takes; its refusal is a web page.
     {"Friendica", "4711", QString(),
      Json("401 Unauthorized", "<!DOCTYPE html><html><body><h1>Unauthorized</h1><p>{\"error\":\"x\"}</p></body></html>",
           "text/html"),
-     {kFailed.arg(401), QStringLiteral("ReasonPhrase = Unauthorized")}},
+     {kFailed.arg(401), QStringLiteral("ReasonPhrase = Unauthorized")},
+     Json("501 Not Implemented", R"({"error":"Not Implemented"})")},
 };
 
 class ClientApiTalk : public ::testing::TestWithParam<TServer> {};
@@ -120,6 +151,64 @@ TEST_P(ClientApiTalk, TalksAndReportsTheServersOwnRefusal)
     EXPECT_EQ(PostFailureLines(refused), s.lines);
 }
 
+// Where the server streams, a new status and a mention arrive in their lists between the
+// reloads, new and counted once however often they come; the stream that goes quiet past
+// two heartbeats is given up and tried again later. A server that refuses the stream (no
+// such path, not implemented) leaves the reloads alone and is asked again later.
+TEST_P(ClientApiTalk, PushesStatusesOrLeavesTheReloadsAlone)
+{
+    const TServer& s = GetParam();
+    ScriptedServer streamer;
+    const bool streams = s.noStream.isEmpty();
+    const QByteArray mention = R"({"id":"n1","type":"mention","status":{"id":"m1","content":"<p>@me hi</p>","account":{"acct":"bob"}}})";
+    const QByteArray follow = R"({"id":"n2","type":"follow","account":{"acct":"carol"}})";
+    const QByteArray status = R"({"id":"01HF5J","content":"<p>new <a href=\"https://example.org/long/path\">example.org/lo…</a></p>","account":{"acct":"bob","display_name":"ボブ"}})";
+    if (streams) {
+        streamer.addConnection({Step::readRequest(), Step::send(StreamHead() + ":)\n"), Step::delay(50),
+                                Step::send(Event("update", status) + ":thump\n" + Event("update", status)),
+                                Step::send(Event("notification", follow) + Event("notification", mention)),
+                                Step::waitForClose(8000)});
+    } else {
+        streamer.addConnection(ScriptedServer::reply(s.noStream));
+    }
+    streamer.setDefaultScript(ScriptedServer::reply(Json("404 Not Found", "{}")));
+    TSeenStatuses seen;
+    TTimelineFeed friends(new TOnePage, &seen);
+    TTimelineFeed mentions(new TOnePage, &seen);
+    TServiceAccount account = Fediverse(streamer, s.token);
+    TLiveStream live([&account] { return account; }, &friends, &mentions);
+    live.HeartbeatMs = 150;
+    live.RetryMs = 300;
+    QSignalSpy liveChanged(&live, &TLiveStream::LiveChanged);
+    QSignalSpy news(&friends, &TTimelineFeed::News);
+
+    friends.Start(TFeedRead::StartUp);
+    // Well before the server would close it: only the silence can end the stream this soon.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return streamer.connectionCount() >= 2; }, 4000)) << "tried again";
+
+    EXPECT_TRUE(streamer.request(0).startsWith("GET /api/v1/streaming/user HTTP/1.1\r\n"));
+    EXPECT_EQ(Header(streamer.request(0), "Accept"), "text/event-stream");
+    EXPECT_EQ(Header(streamer.request(0), "Authorization").left(6), s.token.isEmpty() ? "Basic " : "Bearer");
+    QStringList shown;
+    for (const TTimelineStatus& row : friends.Model()->Rows())
+        shown << row.Id + u'|' + row.Name + u'|' + row.Text + u'|' + (row.Seen ? u's' : u'n');
+    const QStringList pushed{QStringLiteral("01HF5J|ボブ|new https://example.org/long/path|n")};
+    EXPECT_EQ(shown, (streams ? pushed : QStringList()) + QStringList{QStringLiteral("old|n|t|s")});
+    EXPECT_EQ(mentions.Model()->Count(), streams ? 1 : 0);
+    EXPECT_EQ(news.count(), streams ? 1 : 0);
+    QList<QVariant> changes;
+    for (const QList<QVariant>& change : liveChanged)
+        changes << change.at(0);
+    EXPECT_EQ(changes, streams ? QList<QVariant>({true, false}) : QList<QVariant>());
+
+    // An account on a server of the other family never opens one.
+    account.Family = TServiceFamily::Classic;
+    live.Start();
+    const int asked = streamer.connectionCount();
+    QTest::qWait(500);
+    EXPECT_EQ(streamer.connectionCount(), asked);
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, ClientApiTalk, ::testing::ValuesIn(kServers),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -151,31 +240,21 @@ TEST(ClientApiPost, TheSamePostAfterALostAnswerKeepsItsKey)
     EXPECT_EQ(later.size(), 3);
 }
 
-// The count a server holds a status to: the classic family's UTF-16 units, a break as two
-// in the count and the first break gone from what is checked; the client API's
-// characters as a reader sees them, each web address as 23.
-TEST(StatusLength, EachFamilyCountsAsItsServersDo)
+// The client API's servers count characters as a reader sees them, each web address as 23.
+TEST(StatusLength, TheClientApiCountsWhatAReaderSees)
 {
-    TServiceAccount classic;
     TServiceAccount fediverse;
     fediverse.Family = TServiceFamily::Fediverse;
-    struct Case { QString text; int classicShown; int classicCounted; int fediverse; };
-    const QString family = QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467");  // one reader-visible character
-    const Case cases[] = {
-        {QStringLiteral("abc\ndef"), 8, 6, 7},
-        {family + QStringLiteral("e\u0301"), 10, 10, 2},
-        {QStringLiteral("見て https://example.com/a/very/long/path?with=query."), 51, 51, 3 + 23 + 1},
-        {QStringLiteral("http://a.b, HTTPS://c.d/e)"), 26, 26, 23 + 2 + 23 + 1},
-        {QStringLiteral("http:// alone"), 13, 13, 13},
+    const QString family = QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467");
+    const std::pair<QString, int> cases[] = {
+        {QStringLiteral("abc\ndef"), 7},
+        {family + QStringLiteral("e\u0301"), 2},
+        {QStringLiteral("見て https://example.com/a/very/long/path?with=query."), 3 + 23 + 1},
+        {QStringLiteral("http://a.b, HTTPS://c.d/e)"), 23 + 2 + 23 + 1},
+        {QStringLiteral("http:// alone"), 13},
     };
-    for (const Case& c : cases) {
-        const TStatusLength old = MeasureStatus(classic, c.text);
-        EXPECT_EQ(old.Shown, c.classicShown) << c.text.toStdString();
-        EXPECT_EQ(old.Counted, c.classicCounted) << c.text.toStdString();
-        EXPECT_EQ(MeasureStatus(fediverse, c.text).Counted, c.fediverse) << c.text.toStdString();
-    }
-    EXPECT_EQ(UnpublishedTextLimit(classic), std::nullopt);
-    EXPECT_EQ(UnpublishedTextLimit(fediverse), 500);
+    for (const auto& [text, length] : cases)
+        EXPECT_EQ(MeasureStatus(fediverse, text).Counted, length) << text.toStdString();
 }
 
 // The stream as it may arrive: whole, cut at every byte, and byte by byte, each way read
@@ -218,114 +297,6 @@ TEST(EventStream, ReadsTheSameEventsHoweverTheBytesAreCut)
         }
     }
 }
-
-namespace {
-
-// Hands the feed one page of one status when asked.
-class TOnePage : public TTimelineSource {
-public:
-    void Read(const TPageRequest&) override
-    {
-        TTimelinePage page;
-        page.Loaded = true;
-        TTimelineStatus& row = page.Rows.emplace_back();
-        row.Id = QStringLiteral("old");
-        row.Name = QStringLiteral("n");
-        row.Text = QStringLiteral("t");
-        QMetaObject::invokeMethod(this, [this, page] { Q_EMIT PageRead(page); }, Qt::QueuedConnection);
-    }
-    void Abandon() override {}
-};
-
-QByteArray StreamHead()
-{
-    return "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-cache\r\n\r\n";
-}
-
-QByteArray Event(const QByteArray& type, const QByteArray& json)
-{
-    return "event: " + type + "\ndata: " + json + "\n\n";
-}
-
-// How a server answers the stream, and whether it streams at all.
-struct TStreamServer {
-    const char* name;
-    QByteArray refusal;     // empty: it streams
-};
-
-class LiveStream : public ::testing::TestWithParam<TStreamServer> {};
-
-} // namespace
-
-// Where the server streams, a new status and a mention arrive in their lists between the
-// reloads, new and counted once however often they come; the stream that goes quiet past
-// two heartbeats is given up and tried again later. A server that refuses the stream (no
-// such path, not implemented) leaves the reloads alone and is asked again later.
-TEST_P(LiveStream, PushesStatusesOrLeavesTheReloadsAlone)
-{
-    const TStreamServer& s = GetParam();
-    const bool streams = s.refusal.isEmpty();
-    ScriptedServer server;
-    const QByteArray mention = R"({"id":"n1","type":"mention","status":{"id":"m1","content":"<p>@me hi</p>","account":{"acct":"bob"}}})";
-    const QByteArray follow = R"({"id":"n2","type":"follow","account":{"acct":"carol"}})";
-    const QByteArray status = R"({"id":"01HF5J","content":"<p>new <a href=\"https://example.org/long/path\">example.org/lo…</a></p>","account":{"acct":"bob","display_name":"ボブ"}})";
-    if (streams) {
-        server.addConnection({Step::readRequest(), Step::send(StreamHead() + ":)\n"), Step::delay(50),
-                              Step::send(Event("update", status) + ":thump\n" + Event("update", status)),
-                              Step::send(Event("notification", follow) + Event("notification", mention)),
-                              Step::waitForClose(5000)});
-    } else {
-        server.addConnection(ScriptedServer::reply(s.refusal));
-    }
-    server.setDefaultScript(ScriptedServer::reply(Json("404 Not Found", "{}")));
-    TSeenStatuses seen;
-    TTimelineFeed friends(new TOnePage, &seen);
-    TTimelineFeed mentions(new TOnePage, &seen);
-    TServiceAccount account = Fediverse(server, QStringLiteral("tok"));
-    TLiveStream live([&account] { return account; }, &friends, &mentions);
-    live.HeartbeatMs = 150;
-    live.RetryMs = 300;
-    QSignalSpy liveChanged(&live, &TLiveStream::LiveChanged);
-    QSignalSpy news(&friends, &TTimelineFeed::News);
-
-    friends.Start(TFeedRead::StartUp);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return server.connectionCount() >= 2; }, 10000)) << "tried again";
-
-    EXPECT_TRUE(server.request(0).startsWith("GET /api/v1/streaming/user HTTP/1.1\r\n"));
-    EXPECT_EQ(Header(server.request(0), "Accept"), "text/event-stream");
-    EXPECT_EQ(Header(server.request(0), "Authorization"), "Bearer tok");
-    QStringList shown;
-    for (const TTimelineStatus& row : friends.Model()->Rows())
-        shown << row.Id + u'|' + row.Name + u'|' + row.Text + u'|' + (row.Seen ? u's' : u'n');
-    if (streams) {
-        EXPECT_EQ(shown, QStringList({QStringLiteral("01HF5J|ボブ|new https://example.org/long/path|n"), QStringLiteral("old|n|t|s")}));
-        ASSERT_EQ(mentions.Model()->Count(), 1);
-        EXPECT_EQ(mentions.Model()->At(0).Id, QStringLiteral("m1"));
-        EXPECT_EQ(news.count(), 1);
-        ASSERT_EQ(liveChanged.count(), 2);
-        EXPECT_EQ(liveChanged.at(0).at(0), true);
-        EXPECT_EQ(liveChanged.at(1).at(0), false);
-    } else {
-        EXPECT_EQ(shown, QStringList({QStringLiteral("old|n|t|s")}));
-        EXPECT_EQ(liveChanged.count(), 0);
-    }
-
-    // An account on a server of the other family never opens one.
-    account.Family = TServiceFamily::Classic;
-    live.Start();
-    const int asked = server.connectionCount();
-    QTest::qWait(700);
-    EXPECT_EQ(server.connectionCount(), asked);
-}
-
-const TStreamServer kStreamServers[] = {
-    {"Mastodon", {}},
-    {"GoToSocial", Json("404 Not Found", R"({"error":"Not Found"})")},
-    {"Friendica", Json("501 Not Implemented", R"({"error":"Not Implemented"})")},
-};
-
-INSTANTIATE_TEST_SUITE_P(Servers, LiveStream, ::testing::ValuesIn(kStreamServers),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 int main(int argc, char** argv)
 {
