@@ -89,6 +89,11 @@ bool IsStatusId(const QString& id)
     return true;
 }
 
+bool IsServiceStatusId(const TServiceAccount& account, const QString& id)
+{
+    return account.Family == TServiceFamily::Fediverse ? !id.isEmpty() : IsStatusId(id);
+}
+
 namespace {
 
 std::optional<TPostJob::TStep> FavoriteStepTo(const TServiceAccount& account, const QString& path,

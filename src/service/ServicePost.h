@@ -50,6 +50,10 @@ std::optional<int> UnpublishedTextLimit(const TServiceAccount& account);
 
 // Only plain decimal digits: a status id goes into a request path.
 bool IsStatusId(const QString& id);
+// An id the account's service can be asked about: a status id for the classic family;
+// any id the server gave on the fediverse, whose ids are opaque strings (encoded where
+// they go into a path).
+bool IsServiceStatusId(const TServiceAccount& account, const QString& id);
 
 // The same favourite to "/favorites/create.xml", the id in the body alone: the route of
 // servers that have no "/favorites/create/<id>.xml" (Friendica).
