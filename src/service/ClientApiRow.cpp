@@ -27,7 +27,7 @@ std::optional<TTimelineStatus> ClientApiStatusRow(const QJsonObject& status)
         row.Name = Text(account, "username");
     row.ScreenName = Text(account, "acct");
     const QString warning = Text(shown, "spoiler_text");
-    row.Text = warning.isEmpty() ? HtmlText(Text(shown, "content").toUtf8()) : warning;
+    row.Text = warning.isEmpty() ? StatusHtmlText(Text(shown, "content")) : warning;
     row.Favorited = shown.value(QLatin1String("favourited")).toBool() ? QStringLiteral("true") : QStringLiteral("false");
     row.InReplyToId = Text(shown, "in_reply_to_id");
     row.ExternalUrl = Text(shown, "url");

@@ -49,12 +49,13 @@ void Walk(xmlNodePtr node, int depth, QString& out)
 
 } // namespace
 
-QString HtmlText(const QByteArray& html)
+QString StatusHtmlText(const QString& html)
 {
-    if (html.trimmed().isEmpty())
+    const QByteArray bytes = html.left(kMaxStatusHtml).toUtf8();
+    if (bytes.trimmed().isEmpty())
         return QString();
     const std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> doc(
-        htmlReadMemory(html.constData(), int(html.size()), nullptr, "UTF-8",
+        htmlReadMemory(bytes.constData(), int(bytes.size()), nullptr, "UTF-8",
                        HTML_PARSE_NONET | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NOIMPLIED),
         &xmlFreeDoc);
     if (!doc)
