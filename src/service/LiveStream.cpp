@@ -62,6 +62,8 @@ TLiveStream::TLiveStream(std::function<TServiceAccount()> account, TTimelineFeed
 {
     m_client->setObjectName(QStringLiteral("HttpCliStream"));
     m_client->Timeout = 0;  // a stream has no end; the heartbeats say whether it lives
+    // Nor has its body: each event is bounded where it is read, and nothing is kept.
+    m_client->ReplyLimits.MaxBodySize = qint64(1) << 60;
     connect(m_client, &THttpCli::Finished, this, &TLiveStream::ended);
     m_quiet.setSingleShot(true);
     connect(&m_quiet, &QTimer::timeout, this, [this] {
