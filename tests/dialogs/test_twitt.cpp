@@ -259,8 +259,11 @@ TEST_F(PostingDialog, FediverseCountAndPost)
         m_dir.filePath(QStringLiteral("cache/post.txt")), [this](const QString& line) { status << line; }, nullptr);
     dlg->show();
     EXPECT_EQ(dlg->Label2->text(), QStringLiteral("(最大500文字)"));
+    // What a reader sees as one character counts one (a family emoji, e and its accent);
+    // a web address counts 23, the full stop after it not.
+    dlg->memoTwitt->setPlainText(QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467e\u0301 見て HTTPS://example.org/a/long/one."));
+    EXPECT_EQ(dlg->lblStrCount->text(), QStringLiteral("30/500"));
     dlg->memoTwitt->setPlainText(QStringLiteral("見て https://example.org/a/very/long/address/indeed"));
-    EXPECT_EQ(dlg->lblStrCount->text(), QStringLiteral("26/500"));
 
     const QByteArray status = R"({"id":"01HF","content":"<p>x</p>","account":{"acct":"alice"}})";
     server.addConnection(ScriptedServer::reply("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: "

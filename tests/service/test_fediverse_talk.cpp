@@ -76,16 +76,6 @@ public:
     void Abandon() override {}
 };
 
-QByteArray StreamHead()
-{
-    return "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-cache\r\n\r\n";
-}
-
-QByteArray Event(const QByteArray& type, const QByteArray& json)
-{
-    return "event: " + type + "\ndata: " + json + "\n\n";
-}
-
 const QString kFailed = QStringLiteral("Post Failed ! StatusCode   = %1");
 
 const TServer kServers[] = {
@@ -164,9 +154,9 @@ TEST_P(ClientApiTalk, PushesStatusesOrLeavesTheReloadsAlone)
     const QByteArray follow = R"({"id":"n2","type":"follow","account":{"acct":"carol"}})";
     const QByteArray status = R"({"id":"01HF5J","content":"<p>new <a href=\"https://example.org/long/path\">example.org/lo…</a></p>","account":{"acct":"bob","display_name":"ボブ"}})";
     if (streams) {
-        streamer.addConnection({Step::readRequest(), Step::send(StreamHead() + ":)\n"), Step::delay(50),
-                                Step::send(Event("update", status) + ":thump\n" + Event("update", status)),
-                                Step::send(Event("notification", follow) + Event("notification", mention)),
+        streamer.addConnection({Step::readRequest(), Step::send("HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\n\r\n:)\n"), Step::delay(50),
+                                Step::send("event: update\ndata: " + status + "\n\n:thump\nevent: update\ndata: " + status + "\n\n"),
+                                Step::send("event: notification\ndata: " + follow + "\n\nevent: notification\ndata: " + mention + "\n\n"),
                                 Step::waitForClose(8000)});
     } else {
         streamer.addConnection(ScriptedServer::reply(s.noStream));
@@ -238,23 +228,6 @@ TEST(ClientApiPost, TheSamePostAfterALostAnswerKeepsItsKey)
     EXPECT_EQ(Header(server.request(2), "Idempotency-Key"), key);
     QSet<QByteArray> later{key, Header(server.request(3), "Idempotency-Key"), Header(server.request(4), "Idempotency-Key")};
     EXPECT_EQ(later.size(), 3);
-}
-
-// The client API's servers count characters as a reader sees them, each web address as 23.
-TEST(StatusLength, TheClientApiCountsWhatAReaderSees)
-{
-    TServiceAccount fediverse;
-    fediverse.Family = TServiceFamily::Fediverse;
-    const QString family = QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467");
-    const std::pair<QString, int> cases[] = {
-        {QStringLiteral("abc\ndef"), 7},
-        {family + QStringLiteral("e\u0301"), 2},
-        {QStringLiteral("見て https://example.com/a/very/long/path?with=query."), 3 + 23 + 1},
-        {QStringLiteral("http://a.b, HTTPS://c.d/e)"), 23 + 2 + 23 + 1},
-        {QStringLiteral("http:// alone"), 13},
-    };
-    for (const auto& [text, length] : cases)
-        EXPECT_EQ(MeasureStatus(fediverse, text).Counted, length) << text.toStdString();
 }
 
 // The stream as it may arrive: whole, cut at every byte, and byte by byte, each way read
