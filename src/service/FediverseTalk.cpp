@@ -12,7 +12,6 @@
 #include <QUrl>
 #include <QUuid>
 
-#include <memory>
 #include <vector>
 
 namespace {
