@@ -4,6 +4,7 @@
 #include "app/MentionsTab.h"
 #include "app/frmMain_p.h"
 #include "dialogs/DialogCommon.h"
+#include "service/LiveStream.h"
 #include "service/TimelineFeed.h"
 #include "service/TimelineModel.h"
 #include "service/TimelineReader.h"
@@ -46,6 +47,8 @@ void TForm1::BuildFeeds(TTimelineReader* reader)
     mentions->SetName(tr("@返信"));
     m_copy = new TFeedCopy(OfflineCopyFile(), m_friends, mentions, this);
     m_copy->SetOwner(TimelineCacheOwner(m_state.AccountName, m_state.ApiBase));
+    // Statuses pushed as they are posted, where the account's server streams them.
+    new TLiveStream(account, m_friends, mentions, this);
 
     for (TTimelineFeed* feed : {m_friends, mentions}) {
         connect(feed, &TTimelineFeed::StatusLine, this, [this](const QString& line, const QString& panel) {

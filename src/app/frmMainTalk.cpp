@@ -100,7 +100,7 @@ void TForm1::Image1Click()
     const int row = SelectedIndex();
     const QString id = row >= 0 ? ActiveModel()->At(row).Id : QString();
     ShowStatus(QStringLiteral("status_id:") + id);
-    if (!IsStatusId(id)) {
+    if (!IsServiceStatusId(Account(), id)) {
         ShowStatus(tr("status idが取得できません"));
         return;
     }
@@ -113,7 +113,7 @@ void TForm1::Favorite(const QString& statusId)
         ShowStatus(tr("Favorite()strStatusIdがありません。"));
         return;
     }
-    if (!IsStatusId(statusId)) {
+    if (!IsServiceStatusId(Account(), statusId)) {
         ShowStatus(tr("status idが取得できません"));
         return;
     }

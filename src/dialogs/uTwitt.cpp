@@ -95,7 +95,8 @@ void TfrmTwitt::Arrange()
     int right = place(Label1, 8, 24, Label1->text());
     // Room for as many digits as the limit has (three without one), so the row does not
     // shift while typing.
-    const int digits = m_limitPublished && m_textLimit > 0 ? int(QString::number(m_textLimit).size()) : 3;
+    const std::optional<int> limit = KnownLimit();
+    const int digits = limit && *limit > 0 ? int(QString::number(*limit).size()) : 3;
     right = place(lblStrCount, std::max(59, right + 6), 30, CountText(QString(std::min(digits, 9), u'8').toInt()));
     right = place(Label2, std::max(95, right + 6), 74, Label2->text());
 
@@ -120,6 +121,9 @@ void TfrmTwitt::changeEvent(QEvent* event)
 
 void TfrmTwitt::showEvent(QShowEvent* event)
 {
+    // The account may have changed servers since the last opening.
+    Label2->setText(LimitText());
+    memoTwittChange();
     memoTwitt->setFocus(Qt::OtherFocusReason);
     QDialog::showEvent(event);
 }
@@ -137,12 +141,6 @@ bool TfrmTwitt::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
-int TfrmTwitt::DisplayedCount(const QString& text)
-{
-    // The text box holds a break as one "\n"; the count sees it as CR LF.
-    return int(text.size() + text.count(QLatin1Char('\n')));
-}
-
 void TfrmTwitt::SetTextLimit(int limit)
 {
     if (limit < 0)
@@ -153,31 +151,46 @@ void TfrmTwitt::SetTextLimit(int limit)
     memoTwittChange();
 }
 
+TServiceAccount TfrmTwitt::Account() const
+{
+    return m_account ? m_account() : TServiceAccount();
+}
+
+std::optional<int> TfrmTwitt::KnownLimit() const
+{
+    if (m_limitPublished)
+        return m_textLimit;
+    return UnpublishedTextLimit(Account());
+}
+
 QString TfrmTwitt::CountText(int count) const
 {
-    if (m_limitPublished && m_textLimit > 0)
-        return tr("%1/%2").arg(count).arg(m_textLimit);
+    const std::optional<int> limit = KnownLimit();
+    if (limit && *limit > 0)
+        return tr("%1/%2").arg(count).arg(*limit);
     return tr("%n文字", nullptr, count);
 }
 
 QString TfrmTwitt::LimitText() const
 {
-    if (!m_limitPublished)
+    const std::optional<int> limit = KnownLimit();
+    if (!limit)
         return tr("(最大140文字)");
-    return m_textLimit == 0 ? tr("(文字数の制限なし)") : tr("(最大%1文字)").arg(m_textLimit);
+    return *limit == 0 ? tr("(文字数の制限なし)") : tr("(最大%1文字)").arg(*limit);
 }
 
 void TfrmTwitt::memoTwittChange()
 {
-    lblStrCount->setText(CountText(DisplayedCount(memoTwitt->toPlainText())));
+    lblStrCount->setText(CountText(MeasureStatus(Account(), memoTwitt->toPlainText()).Shown));
     Arrange();
 }
 
 bool TfrmTwitt::AskOverLength()
 {
     const TTopMostSuspender suspend;
-    const QString question = m_limitPublished ? tr("%1文字を超えているようです。このまま書き込みますか？").arg(m_textLimit)
-                                              : tr("140文字を超えているようです。このまま書き込みますか？");
+    const std::optional<int> limit = KnownLimit();
+    const QString question = limit ? tr("%1文字を超えているようです。このまま書き込みますか？").arg(*limit)
+                                   : tr("140文字を超えているようです。このまま書き込みますか？");
     const auto answer = QMessageBox::question(this, tr("文字数"), question, QMessageBox::Yes | QMessageBox::No,
                                               QMessageBox::No);
     return answer == QMessageBox::Yes;
@@ -201,18 +214,20 @@ bool TfrmTwitt::WriteBodyFile(const QByteArray& body)
 
 void TfrmTwitt::btnTwittClick()
 {
-    const QByteArray sent = StatusUpdateText(memoTwitt->toPlainText());
+    const TServiceAccount account = Account();
+    const QString typed = memoTwitt->toPlainText();
     // A published 0 is no limit at all.
-    if (m_textLimit > 0 && QString::fromUtf8(sent).size() > m_textLimit && !AskOverLength())
+    const int limit = KnownLimit().value_or(m_textLimit);
+    if (limit > 0 && MeasureStatus(account, typed).Counted > limit && !AskOverLength())
         return;
 
-    const QByteArray body = StatusUpdateBody(sent, m_inReplyTo);
+    const QByteArray body = StatusPostBody(account, typed, m_inReplyTo);
     if (!WriteBodyFile(body))
         return;
 
     // A press while the first post still runs is refused by the client as busy and
     // leaves that post alone; only the refusal's lines are shown.
-    TPostJob* job = StartStatusPost(*HttpCli1, m_account(), body);
+    TPostJob* job = StartStatusPost(*HttpCli1, account, body);
     if (m_post) {
         connect(job, &TPostJob::Finished, this, &TfrmTwitt::ShowFailure);
         return;

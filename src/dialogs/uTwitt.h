@@ -6,6 +6,7 @@
 #include <QPointer>
 
 #include <functional>
+#include <optional>
 
 class QLabel;
 class QPlainTextEdit;
@@ -36,12 +37,10 @@ public:
     QPushButton* btnCancel = nullptr;
     THttpCli* HttpCli1 = nullptr;
 
-    // The text's length as the count shows it: UTF-16 code units, a line break as two.
-    static int DisplayedCount(const QString& text);
-
     // The limit the server published: the count shows "n/limit", the captions name it
-    // and sending more asks first. 0: no limit, no question. Until set, 140 with the
-    // historic captions. A negative limit is ignored.
+    // and sending more asks first. 0: no limit, no question. Until set, the limit the
+    // account's service is known to keep, else 140 with the historic captions. A
+    // negative limit is ignored.
     void SetTextLimit(int limit);
 
     // The next opening posts a new status: the caption says so and no reply is sent.
@@ -73,6 +72,10 @@ private:
     // caption gets the width its font needs, so a larger font or scale never cuts it.
     void Arrange();
     bool AskOverLength();
+    TServiceAccount Account() const;
+    // The limit published, else the one the account's service is known to hold to;
+    // nothing: the historic 140 and its captions.
+    std::optional<int> KnownLimit() const;
     QString CountText(int count) const;
     QString LimitText() const;
     bool WriteBodyFile(const QByteArray& body);

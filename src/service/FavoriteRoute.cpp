@@ -1,5 +1,6 @@
 #include "service/FavoriteRoute.h"
 
+#include "service/FediverseTalk.h"
 #include "text/Logging.h"
 
 #include <QLoggingCategory>
@@ -11,6 +12,9 @@ TFavoriteRoute::TFavoriteRoute()
 
 TPostJob* TFavoriteRoute::Start(THttpCli& client, const TServiceAccount& account, const QString& statusId)
 {
+    // The client API has one address for a favourite.
+    if (account.Family == TServiceFamily::Fediverse)
+        return TPostJob::Begin(client, ClientApiFavoriteStep(account, statusId));
     if (!IsStatusId(statusId))
         return TPostJob::Begin(client, std::nullopt);
     const std::shared_ptr<QString> byIdBase = m_byIdBase;

@@ -69,6 +69,13 @@ QString JsonErrorText(const QByteArray& body)
     return first.toObject().value(QLatin1String("message")).toString();
 }
 
+// The client API's Status: its id and the account that wrote it (a repeat is a Status too).
+bool IsJsonStatus(const QByteArray& body)
+{
+    const QJsonObject object = QJsonDocument::fromJson(body).object();
+    return object.value(QLatin1String("id")).isString() && object.value(QLatin1String("account")).isObject();
+}
+
 QString XmlErrorText(TXMLNode* root)
 {
     // GNU social's <hash>, Twitter's <errors>, Friendica's <status> with an <error> in it.
@@ -117,9 +124,11 @@ void ReadReplyBody(TPostOutcome& outcome, const QByteArray& body, const QByteArr
         return;
     }
     QString serverText;
-    if (!accepted && body.trimmed().startsWith('{'))
-        serverText = JsonErrorText(body);
-    else if (complete && !body.trimmed().isEmpty()) {
+    if (body.trimmed().startsWith('{')) {
+        if (accepted && IsJsonStatus(body))
+            return;
+        serverText = accepted ? QString() : JsonErrorText(body);
+    } else if (complete && !body.trimmed().isEmpty()) {
         try {
             TXMLDocument document;
             document.LoadFromText(body, CharsetOfContentType(contentType));

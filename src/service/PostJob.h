@@ -15,7 +15,7 @@ class TReplyKeeper;
 // How a status post, a favourite or a repeat ended.
 struct TPostOutcome {
     enum TKind {
-        Accepted,           // a 2xx reply that carries a status document
+        Accepted,           // a 2xx reply that carries a status (document or JSON)
         NotStatus,          // a 2xx reply whose body is no status (a web page, nothing):
                             // nothing says the service kept anything
         HttpFailure,        // the service answered with another status
@@ -82,7 +82,8 @@ private:
 TPostOutcome PostOutcomeOf(const THttpCliResult& result, const QByteArray& url, const TNetworkOptions& network);
 
 // Completes an outcome from the reply's body: an accepted reply counts only when it is
-// a status document (its root element "status"); a refusal takes the service's own error
+// a status document (its root element "status") or a JSON Status (an "id" string and an
+// "account" object); a refusal takes the service's own error
 // text, from an XML <hash><error> or <errors><error>, or a JSON "error" or "errors"
 // message. complete is false when the body went beyond what is kept.
 void ReadReplyBody(TPostOutcome& outcome, const QByteArray& body, const QByteArray& contentType, bool complete);

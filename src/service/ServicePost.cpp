@@ -1,5 +1,6 @@
 #include "service/ServicePost.h"
 
+#include "service/FediverseTalk.h"
 #include "text/Logging.h"
 #include "text/Utf8tosjis.h"
 
@@ -46,9 +47,35 @@ QByteArray StatusUpdateBody(const QByteArray& sentText, const QString& inReplyTo
 
 TPostJob* StartStatusPost(THttpCli& client, const TServiceAccount& account, const QByteArray& formBody)
 {
+    if (account.Family == TServiceFamily::Fediverse)
+        return StartClientApiStatus(client, account, formBody);
     const QByteArray url = (account.ApiBase + QStringLiteral("/statuses/update.xml")).toUtf8();
     return TPostJob::Begin(client,
                            TPostJob::TStep{ServicePostRequest(account, url, formBody, "application/x-www-form-urlencoded"), url});
+}
+
+QByteArray StatusPostBody(const TServiceAccount& account, const QString& typed, const QString& inReplyToId)
+{
+    if (account.Family == TServiceFamily::Fediverse)
+        return ClientApiStatusBody(typed, inReplyToId);
+    return StatusUpdateBody(StatusUpdateText(typed), inReplyToId);
+}
+
+TStatusLength MeasureStatus(const TServiceAccount& account, const QString& typed)
+{
+    if (account.Family == TServiceFamily::Fediverse) {
+        const int length = ClientApiStatusLength(typed);
+        return {length, length};
+    }
+    // The text box holds a break as one "\n"; the count sees it as CR LF.
+    return {int(typed.size() + typed.count(QLatin1Char('\n'))), int(QString::fromUtf8(StatusUpdateText(typed)).size())};
+}
+
+std::optional<int> UnpublishedTextLimit(const TServiceAccount& account)
+{
+    if (account.Family == TServiceFamily::Fediverse)
+        return 500;
+    return std::nullopt;
 }
 
 bool IsStatusId(const QString& id)
@@ -60,6 +87,11 @@ bool IsStatusId(const QString& id)
             return false;
     }
     return true;
+}
+
+bool IsServiceStatusId(const TServiceAccount& account, const QString& id)
+{
+    return account.Family == TServiceFamily::Fediverse ? !id.isEmpty() : IsStatusId(id);
 }
 
 namespace {
@@ -94,11 +126,15 @@ TPostJob* StartFavoriteById(THttpCli& client, const TServiceAccount& account, co
 
 TPostJob* StartFavorite(THttpCli& client, const TServiceAccount& account, const QString& statusId)
 {
+    if (account.Family == TServiceFamily::Fediverse)
+        return TPostJob::Begin(client, ClientApiFavoriteStep(account, statusId));
     return TPostJob::Begin(client, FavoriteStep(account, statusId));
 }
 
 TPostJob* StartRetweet(THttpCli& client, const TServiceAccount& account, const QString& statusId)
 {
+    if (account.Family == TServiceFamily::Fediverse)
+        return TPostJob::Begin(client, ClientApiReblogStep(account, statusId));
     if (!IsStatusId(statusId))
         return TPostJob::Begin(client, std::nullopt);
     const QString url = account.ApiBase + QStringLiteral("/statuses/retweet/") + statusId + QStringLiteral(".xml");

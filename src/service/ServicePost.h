@@ -26,11 +26,34 @@ QByteArray StatusUpdateBody(const QByteArray& sentText, const QString& inReplyTo
 // (TPostJob::Finished, always from the event loop). A client busy with another request
 // refuses: the job reports code 1 and the running request is left alone.
 
-// Posts a status update body to "/statuses/update.xml".
+// Posts a status body to the account's service: "/statuses/update.xml", or on the
+// fediverse "/api/v1/statuses" with its idempotency key.
 TPostJob* StartStatusPost(THttpCli& client, const TServiceAccount& account, const QByteArray& formBody);
+
+// The body of a status as the account's service takes it, from the text as typed: the
+// classic StatusUpdateBody(StatusUpdateText(typed)), or the client API's form.
+QByteArray StatusPostBody(const TServiceAccount& account, const QString& typed, const QString& inReplyToId = {});
+
+// How long a status is as the account's service counts it: Shown for the live count,
+// Counted against the limit. The classic family counts UTF-16 units, a break as two in
+// the count and the sent text against the limit; the fediverse counts what a reader sees,
+// each web address as 23, both the same.
+struct TStatusLength {
+    int Shown = 0;
+    int Counted = 0;
+};
+TStatusLength MeasureStatus(const TServiceAccount& account, const QString& typed);
+
+// The limit the service holds a status to before it has published one: none known for
+// the classic family (its historic 140 stands), 500 on the fediverse.
+std::optional<int> UnpublishedTextLimit(const TServiceAccount& account);
 
 // Only plain decimal digits: a status id goes into a request path.
 bool IsStatusId(const QString& id);
+// An id the account's service can be asked about: a status id for the classic family;
+// any id the server gave on the fediverse, whose ids are opaque strings (encoded where
+// they go into a path).
+bool IsServiceStatusId(const TServiceAccount& account, const QString& id);
 
 // The same favourite to "/favorites/create.xml", the id in the body alone: the route of
 // servers that have no "/favorites/create/<id>.xml" (Friendica).
@@ -41,9 +64,9 @@ TPostJob* StartFavoriteById(THttpCli& client, const TServiceAccount& account, co
 // anything is sent (ConnectionFailure, nothing on the wire).
 TPostJob* StartFavorite(THttpCli& client, const TServiceAccount& account, const QString& statusId);
 
-// Repeats a status: an empty form body to "/statuses/retweet/<id>.xml". An id that is
-// not a status id is refused before anything is sent. The address is written as a
-// diagnostic line first.
+// Repeats a status: an empty form body to "/statuses/retweet/<id>.xml" (on the
+// fediverse "/api/v1/statuses/<id>/reblog"). An id that is not a status id is refused
+// before anything is sent. The address is written as a diagnostic line first.
 TPostJob* StartRetweet(THttpCli& client, const TServiceAccount& account, const QString& statusId);
 
 // The steps the starters send, for a caller that chains them (TFavoriteRoute). Each

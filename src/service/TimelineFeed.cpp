@@ -231,6 +231,30 @@ void TTimelineFeed::finish(const TJob& job)
         end.Restored = restore();
     m_before.clear();
     Q_EMIT ReadEnded(end);
+    if (!m_job && !m_pushed.isEmpty())
+        TakePushed(std::exchange(m_pushed, {}));
+}
+
+void TTimelineFeed::TakePushed(const QList<TTimelineStatus>& statuses)
+{
+    if (m_job) {
+        m_pushed += statuses;
+        return;
+    }
+    QSet<QString> shown = m_model->Ids();
+    QList<TTimelineStatus> fresh;
+    for (auto status = statuses.crbegin(); status != statuses.crend(); ++status) {
+        if (shown.contains(status->Id))
+            continue;
+        shown.insert(status->Id);
+        TTimelineStatus& row = fresh.emplace_back(*status);
+        row.Seen = m_seen->Contains(row.Id);
+        row.Offline = false;
+    }
+    if (fresh.isEmpty())
+        return;
+    m_model->Prepend(fresh);
+    arrivals(!m_everRead);
 }
 
 bool TTimelineFeed::restore()

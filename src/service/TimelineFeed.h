@@ -111,6 +111,11 @@ public:
     // Why the last read failed, while no read has succeeded since; empty otherwise.
     QString FailureLine() const { return m_failureMark; }
 
+    // Statuses the server pushed as they were posted, newest last: each one the list does
+    // not show yet goes on top, new, unseen and counted as a reload would bring it. While
+    // a read runs they wait for its end.
+    void TakePushed(const QList<TTimelineStatus>& statuses);
+
     // The offline copy's part of this list: its rows (shown later) and whether the list
     // was ever read before.
     void TakeCopy(const QList<TTimelineStatus>& rows, bool everRead, const QDateTime& readAt);
@@ -191,6 +196,7 @@ private:
     QDateTime m_readAt;             // of the rows the list shows
     QList<TTimelineStatus> m_copyRows;
     QDateTime m_copyReadAt;
+    QList<TTimelineStatus> m_pushed;    // pushed while a read ran
     QList<TTimelineStatus> m_before;    // what a reload or refresh found shown
     QDateTime m_beforeReadAt;
     QString m_readFailure;          // the line of the running or last read's failure

@@ -122,6 +122,15 @@ void TTimelineModel::Append(const QList<TTimelineStatus>& rows)
     endInsertRows();
 }
 
+void TTimelineModel::Prepend(const QList<TTimelineStatus>& rows)
+{
+    if (rows.isEmpty())
+        return;
+    beginInsertRows({}, 0, int(rows.size()) - 1);
+    m_rows = rows + m_rows;
+    endInsertRows();
+}
+
 void TTimelineModel::rowsChanged(int first, int last)
 {
     Q_EMIT dataChanged(index(first, 0), index(last, ColumnCount - 1));

@@ -50,6 +50,8 @@ public:
 
     void Clear();
     void Append(const QList<TTimelineStatus>& rows);
+    // Newer statuses above every row.
+    void Prepend(const QList<TTimelineStatus>& rows);
     // Every row of that status (a reload may have put it twice) is a favourite now.
     void SetFavorite(const QString& id);
     // Every row of that status is seen; false when none changed.

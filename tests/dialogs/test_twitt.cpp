@@ -245,6 +245,36 @@ TEST_F(PostingDialog, PublishedTextLimit)
     EXPECT_TRUE(Closed());
 }
 
+// On a fediverse server the dialog counts as the server does and holds to 500 until the
+// server publishes its own limit; the post goes to the client API and its Status closes it.
+TEST_F(PostingDialog, FediverseCountAndPost)
+{
+    dlg = std::make_unique<TfrmTwitt>(
+        [this] {
+            TServiceAccount account(QString::fromLatin1(server.baseUrl()), state.AccountName, state.Password, {});
+            account.Family = TServiceFamily::Fediverse;
+            account.Token = QStringLiteral("tok");
+            return account;
+        },
+        m_dir.filePath(QStringLiteral("cache/post.txt")), [this](const QString& line) { status << line; }, nullptr);
+    dlg->show();
+    EXPECT_EQ(dlg->Label2->text(), QStringLiteral("(最大500文字)"));
+    // What a reader sees as one character counts one (a family emoji, e and its accent);
+    // a web address counts 23, the full stop after it not.
+    dlg->memoTwitt->setPlainText(QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467e\u0301 見て HTTPS://example.org/a/long/one."));
+    EXPECT_EQ(dlg->lblStrCount->text(), QStringLiteral("30/500"));
+    dlg->memoTwitt->setPlainText(QStringLiteral("見て https://example.org/a/very/long/address/indeed"));
+
+    const QByteArray status = R"({"id":"01HF","content":"<p>x</p>","account":{"acct":"alice"}})";
+    server.addConnection(ScriptedServer::reply("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: "
+                                               + QByteArray::number(status.size()) + "\r\n\r\n" + status));
+    Post();
+    ASSERT_TRUE(server.waitForFinished(1));
+    EXPECT_TRUE(server.request(0).startsWith("POST /api/v1/statuses HTTP/1.1\r\n"));
+    EXPECT_EQ(BodyFile(), "status=%E8%A6%8B%E3%81%A6+https%3A%2F%2Fexample.org%2Fa%2Fvery%2Flong%2Faddress%2Findeed");
+    EXPECT_TRUE(Closed());
+}
+
 // Only a status document counts as posted; every other outcome keeps the text and says why.
 TEST_F(PostingDialog, RefusedPostsKeepTheTextAndReportOnTheStatusLine)
 {

@@ -102,6 +102,27 @@ TEST_F(TimelineFeed, ReadMoreFollowsTheCursorsAndAReloadReadsEveryPageShown)
     EXPECT_FALSE(friends.feed.Start(TFeedRead::Reload)) << "one read at a time";
 }
 
+// Statuses pushed as they are posted go on top as news, each once whoever brings it
+// again; those pushed during a read wait for its end and are not shown twice.
+TEST_F(TimelineFeed, PushedStatusesAreNewsOnceAndWaitForARunningRead)
+{
+    QSignalSpy news(&friends.feed, &TTimelineFeed::News);
+    friends.feed.Start(TFeedRead::StartUp);
+    friends.source->Answer(Rows({"b", "a"}), "p2");
+    friends.feed.TakePushed(Rows({"c"}).Rows);
+    friends.feed.TakePushed(Rows({"c", "b"}).Rows);
+    friends.feed.Start(TFeedRead::Reload);
+    friends.feed.TakePushed(Rows({"e", "d"}).Rows);
+    EXPECT_TRUE(friends.feed.Model()->IsEmpty());
+    friends.source->Answer(Rows({"d", "c", "b"}), "p2");
+
+    EXPECT_EQ(Ids(friends.feed), (QStringList{"e", "d", "c", "b"}));
+    EXPECT_EQ(friends.feed.Model()->UnseenCount(), 3);
+    ASSERT_EQ(news.count(), 3);
+    EXPECT_EQ(news.at(0).at(0).value<QList<TTimelineStatus>>().first().Id, "c");
+    EXPECT_EQ(news.at(2).at(0).value<QList<TTimelineStatus>>().first().Id, "e");
+}
+
 // The automatic reload waits twice as long after each failure worth it, up to ten
 // minutes, longer when the server asks (up to an hour), not after a refusal; a good read
 // brings the normal wait back.
