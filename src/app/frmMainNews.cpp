@@ -1,10 +1,11 @@
 #include "app/frmMain.h"
 
+#include "app/StatusLists.h"
 #include "app/DesktopNotifier.h"
 #include "app/MentionsTab.h"
+#include "app/SecondaryWindows.h"
+#include "app/ShownStatus.h"
 #include "app/Strip.h"
-#include "app/frmMain_p.h"
-#include "dialogs/uTwitt.h"
 #include "service/ServicePost.h"
 #include "service/TimelineCache.h"
 #include "service/TimelineFeed.h"
@@ -17,7 +18,12 @@
 #include <QTreeView>
 #include <QWindow>
 
-using namespace form1;
+
+namespace {
+
+constexpr char kTitleMenuHint[] = QT_TRANSLATE_NOOP("TForm1", "Brimlark_Simple(右クリックでメニュー)");
+
+} // namespace
 
 // What is new since the user last looked, as the window shows it: the seen clock of the
 // strip, the count in the title, the tab and the widget's badge, the desktop
@@ -59,42 +65,11 @@ void TForm1::Notify(const QList<TTimelineStatus>& arrived, bool mentions)
     });
 }
 
-void TForm1::StartSeenClock(const QString& id)
-{
-    if (m_friends->Seen()->Contains(id))
-        return;
-    m_seenCandidate = id;
-    m_seenClock.start();
-    m_seenTimer->start(TimerAutoRotation->interval());
-}
-
-void TForm1::CheckSeenClock()
-{
-    if (m_seenCandidate.isEmpty() || !m_shown || m_seenCandidate != m_shown->Id || !isVisible() || isMinimized())
-        return;
-    // Both timers run on the same interval; either may fire a little before the other.
-    const qint64 interval = TimerAutoRotation->interval();
-    if (m_seenClock.elapsed() < interval - interval / 10)
-        return;
-    m_seenTimer->stop();
-    MarkSeenId(std::exchange(m_seenCandidate, QString()));
-}
-
-void TForm1::MarkSeenId(const QString& id)
-{
-    if (id == m_seenCandidate) {
-        m_seenCandidate.clear();
-        m_seenTimer->stop();
-    }
-    // Both lists: a mention from a friend is in each.
-    m_friends->Seen()->Mark(id);
-}
-
 int TForm1::UnseenCount() const
 {
     int count = m_timeline->UnseenCount();
     // A mention the friends timeline holds too is counted there already.
-    for (const TTimelineStatus& status : m_mentions->Model()->Rows()) {
+    for (const TTimelineStatus& status : m_lists->Mentions()->Model()->Rows()) {
         if (!status.Seen && m_timeline->IndexOf(status.Id) < 0)
             ++count;
     }
@@ -105,7 +80,7 @@ void TForm1::UpdateUnseen()
 {
     // The list draws an unseen row's name bold from the model's own mark.
     const int count = UnseenCount();
-    m_mentions->ShowUnseen(m_mentions->Model()->UnseenCount());
+    m_lists->Mentions()->ShowUnseen(m_lists->Mentions()->Model()->UnseenCount());
     UpdateTitle(count);
     m_strip->ShowUnseen(m_state.DisplayMode == 3 ? count : 0);
 }
@@ -128,21 +103,21 @@ TDesktopNotifier* TForm1::Notifier()
 void TForm1::ShowStatusById(const QString& statusId)
 {
     // In the list in front when it has it: a mention's notification opens the mentions.
-    TTimelineModel* model = ActiveModel();
+    TTimelineModel* model = m_lists->ActiveModel();
     if (model->IndexOf(statusId) < 0) {
         const bool inFriends = m_timeline->IndexOf(statusId) >= 0;
-        if (!inFriends && m_mentions->Model()->IndexOf(statusId) < 0)
+        if (!inFriends && m_lists->Mentions()->Model()->IndexOf(statusId) < 0)
             return;
-        PageControl1->setCurrentWidget(inFriends ? tabFriend : m_mentions->Page());
-        model = ActiveModel();
+        m_lists->Pages()->setCurrentWidget(inFriends ? m_lists->FriendsPage() : m_lists->Mentions()->Page());
+        model = m_lists->ActiveModel();
     }
     const int row = model->IndexOf(statusId);
     if (isMinimized())
         showNormal();
     raise();
     activateWindow();
-    SelectRow(row);
-    ActiveView()->scrollTo(model->index(row, 0));
+    m_lists->SelectRow(row);
+    m_lists->Active()->scrollTo(model->index(row, 0));
     ShowSelected();
 }
 
@@ -150,11 +125,9 @@ void TForm1::ApplyServerConfig(const TServerConfig& config)
 {
     if (!config.ScreenName.isEmpty()) {
         m_ownScreenName = config.ScreenName;
-        UpdateTalkItems();
+        m_shownStatus->Refresh();
     }
     if (!config.TextLimit)
         return;
-    m_textLimit = config.TextLimit;
-    if (auto* dialog = qobject_cast<TfrmTwitt*>(m_frmTwitt))
-        dialog->SetTextLimit(*m_textLimit);
+    m_windows->SetTextLimit(*config.TextLimit);
 }

@@ -1,8 +1,9 @@
 #include "app/frmMain.h"
 
+#include "app/StatusLists.h"
+#include "app/WindowTimers.h"
 #include "app/Application.h"
 #include "app/MentionsTab.h"
-#include "app/frmMain_p.h"
 #include "dialogs/DialogCommon.h"
 #include "service/TimelineFeed.h"
 #include "service/TimelineModel.h"
@@ -15,7 +16,6 @@
 #include <QTimer>
 #include <QTreeView>
 
-using namespace form1;
 
 namespace {
 
@@ -70,7 +70,7 @@ void TForm1::BuildFeeds(TTimelineReader* reader)
             EnableCommands(true);
     });
     connect(m_friends, &TTimelineFeed::ReloadWaitChanged, this, [this](qint64 ms) {
-        TimerAutoReload->setInterval(int(ms));
+        m_timers->Reload()->setInterval(int(ms));
     });
     connect(m_friends, &TTimelineFeed::ReadEnded, this, &TForm1::FriendsRead);
     connect(mentions, &TTimelineFeed::ReadEnded, this, &TForm1::MentionsEnded);
@@ -108,7 +108,7 @@ void TForm1::FriendsRead(const TFeedEnd& end)
 {
     if (end.Abandoned) {
         if (end.Kind == TFeedRead::Reload) {
-            ListView1->setUpdatesEnabled(true);
+            m_lists->Friends()->setUpdatesEnabled(true);
             EnableCommands(true);
         }
         Q_EMIT ReadsFinished();
@@ -157,8 +157,7 @@ void TForm1::StartUpRead(const TFeedEnd& end)
     if (end.Succeeded && !m_closing)
         QTimer::singleShot(kMentionsDelayMs, this, &TForm1::RefreshMentions);
 
-    SetTimerEnabled(TimerAutoReload, m_state.AutoReload);
-    SetTimerEnabled(TimerAutoRotation, m_state.AutoRotation);
+    m_timers->Follow(m_state);
 
     SetDisplayMode(m_state.DisplayMode);
     m_started = true;
@@ -198,9 +197,9 @@ void TForm1::SelectFirstAndShow()
     // Shown because a read ended, not because the user or the rotation came to it; the
     // strip shows it when the friends timeline is in front.
     m_autoShow = true;
-    ListView1->selectionModel()->select(m_timeline->index(0, 0),
+    m_lists->Friends()->selectionModel()->select(m_timeline->index(0, 0),
                                         QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    if (ActiveView() == ListView1)
+    if (m_lists->FriendsInFront())
         ListView1Click();
     m_autoShow = false;
 }
@@ -212,20 +211,20 @@ void TForm1::Reload()
     EnableCommands(false);
     // The list keeps its last picture until every page is in, instead of being painted
     // again for each of them; the status line still moves.
-    ListView1->setUpdatesEnabled(false);
+    m_lists->Friends()->setUpdatesEnabled(false);
     m_friends->Start(TFeedRead::Reload);
 }
 
 void TForm1::ReloadRead(const TFeedEnd& end)
 {
-    ListView1->setUpdatesEnabled(true);
+    m_lists->Friends()->setUpdatesEnabled(true);
     if ((end.Completed || end.Restored) && !m_timeline->IsEmpty())
         SelectFirstAndShow();
     EnableCommands(true);
     ReturnFreeMemory();
     // Someone may have answered among what is new; a reload asked for on the mentions
     // tab reads them in any case.
-    if (end.News || (end.Succeeded && ActiveView() != ListView1))
+    if (end.News || (end.Succeeded && !m_lists->FriendsInFront()))
         RefreshMentions();
 }
 
@@ -250,7 +249,7 @@ void TForm1::ReadMore()
         return;
     // On the mentions tab its own older page; a missing account or address is said by
     // the friends timeline's read as ever.
-    if (ActiveView() != ListView1 && m_apiError.isEmpty() && m_state.HasCredentials()) {
+    if (!m_lists->FriendsInFront() && m_apiError.isEmpty() && m_state.HasCredentials()) {
         m_mentionsFeed->Start(TFeedRead::More);
         return;
     }
