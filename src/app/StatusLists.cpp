@@ -121,6 +121,21 @@ void TStatusLists::SelectRow(int row)
                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
+bool TStatusLists::BringToFront(const QString& statusId)
+{
+    if (ActiveModel()->IndexOf(statusId) < 0) {
+        const auto* friends = static_cast<TTimelineModel*>(m_friends->model());
+        const bool inFriends = friends->IndexOf(statusId) >= 0;
+        if (!inFriends && m_mentions->Model()->IndexOf(statusId) < 0)
+            return false;
+        m_pages->setCurrentWidget(inFriends ? m_friendsPage : m_mentions->Page());
+    }
+    const int row = ActiveModel()->IndexOf(statusId);
+    SelectRow(row);
+    Active()->scrollTo(ActiveModel()->index(row, 0));
+    return true;
+}
+
 void TStatusLists::SetNamesHidden(bool hidden)
 {
     m_namesHidden = hidden;

@@ -31,6 +31,9 @@ public:
     int SelectedIndex() const;
     // Selection only: the current index (and with it the scroll position) stays put.
     void SelectRow(int row);
+    // The list holding the status comes to the front (the one in front when it holds
+    // it), with the status selected and in view. False: no list holds it.
+    bool BringToFront(const QString& statusId);
     void SetNamesHidden(bool hidden);
     void SetEnabled(bool enabled);
 

@@ -1,38 +1,30 @@
 #include "app/frmMain.h"
 
-#include "app/StatusLists.h"
-#include "app/WindowTimers.h"
 #include "app/Application.h"
 #include "app/MentionsTab.h"
 #include "app/RichEditC.h"
+#include "app/SecondaryWindows.h"
 #include "app/SeenClock.h"
 #include "app/ShownStatus.h"
-#include "app/SecondaryWindows.h"
+#include "app/StatusLine.h"
+#include "app/StatusLists.h"
 #include "app/Strip.h"
 #include "app/WindowFrame.h"
+#include "app/WindowTimers.h"
 #include "dialogs/DialogCommon.h"
-#include "dialogs/ufrmSettings.h"
-#include "http/HttpCli.h"
-#include "service/PostJob.h"
-#include "service/ServicePost.h"
-#include "service/TalkBack.h"
-#include "service/TimelineModel.h"
 #include "service/TimelineFeed.h"
+#include "service/TimelineModel.h"
 #include "service/TimelineReader.h"
 #include "settings/PasswordStore.h"
 #include "text/Logging.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDateTime>
 #include <QDir>
 #include <QLoggingCategory>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPlainTextEdit>
-#include <QTime>
 #include <QTimer>
-#include <QTreeView>
 #include <QWindow>
 
 using namespace commands;
@@ -48,6 +40,11 @@ TForm1::TForm1(const TForm1Options& options, QWidget* parent)
 {
     RegisterJapaneseFontSubstitutes();
     ReadSettings();
+    m_windows = new TSecondaryWindows(
+        this, {[this] { return m_passwords->Note(); }, [this] { return Account(); },
+               m_options.PostCopyFile.isEmpty() ? PostCopyFileBeside(m_options.SettingsFile) : m_options.PostCopyFile,
+               [this](const QString& text) { ShowStatus(text); }});
+    connect(m_windows, &TSecondaryWindows::TimerChoicesChosen, this, &TForm1::ApplyTimerChoices);
     TTimelineReader* reader = m_options.Reader ? m_options.Reader : new TTimelineReader;
     // The first page is asked for before the controls are built, so the server's answer
     // and the building of the window overlap; the start-up read below takes it.
@@ -75,9 +72,6 @@ TServiceAccount TForm1::Account() const
     return {m_state.ApiBase, m_state.AccountName, m_state.Password, m_network};
 }
 
-// ---------------------------------------------------------------------------------------
-// Construction
-
 void TForm1::StartFirstRead(TForm1Options& options, const TMainState& state)
 {
     options.Settings = state;
@@ -101,11 +95,6 @@ void TForm1::ReadSettings()
     // A password kept in the keyring is asked for now: its answer comes while the window
     // is built. Every signal comes from the event loop, once the controls exist.
     m_passwords = new TPasswordStore(ChoosesKeyring(m_options.Keyring, m_state), this);
-    m_windows = new TSecondaryWindows(
-        this, {[this] { return m_passwords->Note(); }, [this] { return Account(); },
-               m_options.PostCopyFile.isEmpty() ? PostCopyFileBeside(m_options.SettingsFile) : m_options.PostCopyFile,
-               [this](const QString& text) { ShowStatus(text); }});
-    connect(m_windows, &TSecondaryWindows::TimerChoicesChosen, this, &TForm1::ApplyTimerChoices);
     connect(m_passwords, &TPasswordStore::KeyringUnusable, this, &TForm1::ShowStatus);
     connect(m_passwords, &TPasswordStore::Stored, this, &TForm1::SettingsChanged);
     connect(m_passwords, &TPasswordStore::PasswordRead, this, [this](const QString& password) {
@@ -181,18 +170,14 @@ void TForm1::CreateSecondaryWindowsOnDemand()
     m_windows->Allow(m_state);
 }
 
-// ---------------------------------------------------------------------------------------
-// Status line and command lock
-
 QString TForm1::StatusText() const
 {
-    return m_statusPanel->text();
+    return m_statusLine->Text();
 }
 
 void TForm1::ShowStatus(const QString& text)
 {
-    memoDisplay->appendPlainText(text);
-    m_statusPanel->setText(text);
+    m_statusLine->Show(text);
 }
 
 void TForm1::EnableCommands(bool enable)
@@ -205,9 +190,6 @@ void TForm1::EnableCommands(bool enable)
     m_lists->SetEnabled(enable);
     m_menus->SetEnabled(enable);
 }
-
-// ---------------------------------------------------------------------------------------
-// List and detail pane
 
 void TForm1::ShowSelected()
 {
@@ -250,9 +232,6 @@ void TForm1::mmAnonymousClick()
     SettingsChanged();
 }
 
-// ---------------------------------------------------------------------------------------
-// Timers
-
 void TForm1::TimerAutoRotationTimer()
 {
     const int count = m_lists->ActiveModel()->Count();
@@ -264,9 +243,6 @@ void TForm1::TimerAutoRotationTimer()
     m_lists->SelectRow(i + 1 < count ? i + 1 : 0);
     m_autoShow = false;
 }
-
-// ---------------------------------------------------------------------------------------
-// Window events
 
 void TForm1::closeEvent(QCloseEvent* event)
 {

@@ -7,43 +7,27 @@
 #include "service/ServiceAccount.h"
 #include "service/TimelineFeed.h"
 #include "service/TimelineModel.h"
-#include "service/TimelineRead.h"
-#include "settings/Settings.h"
 
 #include <QMainWindow>
 #include <QPoint>
-#include <QPointer>
-#include <QRect>
-#include <QSet>
 #include <QString>
-#include <QStringList>
 
-#include <array>
 #include <optional>
 
 class QAction;
-class QActionGroup;
 class QDialog;
-class QLabel;
-class QMenu;
-class QPlainTextEdit;
 class QSplitter;
-class QStatusBar;
-class QTabWidget;
 class QTimer;
-class QTreeView;
-class TDesktopNotifier;
-class TMentionsTab;
+class TNewsNotifier;
 class TPasswordStore;
 class TSecondaryWindows;
 class TSeenClock;
 class TShownStatus;
+class TStatusLine;
 class TStatusLists;
 class TServerConfigReader;
 struct TServerConfig;
 class TTimelineReader;
-class TTalkBack;
-struct TPostOutcome;
 class TWindowFrame;
 class TWindowTimers;
 
@@ -128,14 +112,20 @@ protected:
 private:
     inline static const QString kTitle = QStringLiteral("Brimlark_Simple");
 
+    // Building (frmMain.cpp, frmMainControls.cpp).
+    void ReadSettings();  // the settings file, the service address and the network options
+    void BuildFeeds(TTimelineReader* reader);
     void BuildControls();
     void BuildMenus();
-    void LayoutClient();
-    void ReadSettings();  // the settings file, the service address and the network options
     void FormCreate();
+    void LayoutClient();
+    TServiceAccount Account() const;
+    // A choice the user made changed: the settings file is written at once, so a session
+    // that ends without closing the window loses nothing. A failure goes to the status line.
+    void SettingsChanged();
 
+    // The commands behind the menu items, one handler each (frmMainCommands.cpp).
     QAction* Item(commands::TItem item) const { return m_menus->Item(item); }
-    // The commands behind the items, one handler each.
     void RefreshTicks();
     void AutoReloadChosen(bool tick);
     void AutoRotationChosen(bool tick);
@@ -143,61 +133,50 @@ private:
     void NotifyMentionsToggled(bool on);
     void TopMostChosen(bool ticked);
     void ListToggled(bool ticked);
-    // A display mode the user picked: applied and written to the settings file.
-    void ChooseDisplayMode(int mode);
+    void ChooseDisplayMode(int mode);  // applied and saved
     // The credentials dialog; what OK took is applied and saved. False: left otherwise.
     bool AskCredentials();
     void OpenSettings();
     void ApplyTimerChoices(const TTimerChoices& chosen);
-    // The posting dialog for a new status or a reply, with the commands locked meanwhile
-    // or not.
+    // The posting dialog for a new status or a reply, locking the commands meanwhile or not.
     void OpenPost(bool locked);
     void OpenReply(bool locked);
+    void ShowPopup(const QPoint& globalPos);
+    void ExecDialog(QDialog* dialog);
+    void ExecLockedDialog(QDialog* dialog);
 
+    // The display modes (frmMainModes.cpp): the client height a mode gives the window
+    // (0: none) for a frame of frameHeight above and below the client.
+    int ModeClientHeight(int frameHeight);
+
+    // The strip follows the list in front; what is new (frmMainNews.cpp).
     void ActiveTabChanged();
     void SelectFirstAndShow();
     void ShowSelected();
-    // What is new: unseen marks, title, badge, notification.
     QString OfflineCopyFile() const;
     void UpdateUnseen();
     void UpdateTitle(int unseen);
-    TDesktopNotifier* Notifier();
     void ShowStatusById(const QString& statusId);
     void ApplyServerConfig(const TServerConfig& config);
-    // The mentions tab (frmMainMentions.cpp).
-    void RefreshMentions();
-    void MentionsEnded(const TFeedEnd& end);
-    void Notify(const QList<TTimelineStatus>& arrived, bool mentions);
-    // Talking back to the shown status (frmMainTalk.cpp).
     bool IsOwnStatus(const TTimelineStatus& status) const;
-    // The feeds of the two lists and their offline copy (frmMainReads.cpp).
-    void BuildFeeds(TTimelineReader* reader);
-    // Before each page of the friends timeline: the address and the credentials.
+
+    // The reads of the two feeds (frmMainReads.cpp). Before each page of the friends
+    // timeline: the address and the credentials.
     TPageGate PageGate();
     void FriendsRead(const TFeedEnd& end);
     void StartUpRead(const TFeedEnd& end);
-    // Shows the window so that its first frame is painted once.
-    void ShowFirstFrame();
+    void ShowFirstFrame();  // painted once, all of it
     // The start-up read held for the keyring's password begins once it has come and the
     // window has been painted.
     void StartUpReadWhenReady();
     void ReloadRead(const TFeedEnd& end);
+    void RefreshMentions();
+    void MentionsEnded(const TFeedEnd& end);
     // Drops a running read (the window closes): its page is never shown.
     void AbandonReads();
     void SignIn();
     void ReadMore();
     void ShowDefaultError(const QString& message);
-    TServiceAccount Account() const;
-    // The client height the display mode gives the window (0: the mode sets none), for a
-    // frame of frameHeight above and below the client.
-    int ModeClientHeight(int frameHeight);
-    // A choice the user made changed: the settings file is written at once, so a session
-    // that ends without closing the window loses nothing. A failure goes to the status line.
-    void SettingsChanged();
-    void ShowPopup(const QPoint& globalPos);
-    void ExecDialog(QDialog* dialog);
-    void ExecLockedDialog(QDialog* dialog);
-
 
     TForm1Options m_options;
     TMainState m_state;
@@ -207,8 +186,9 @@ private:
     bool m_awaitingPassword = false;    // the keyring has not answered yet
     bool m_startUpHeld = false;         // the start-up read waits for the password and the first frame
     bool m_firstFrame = false;          // painted, or not exposed within kFirstFrameWaitMs
-    TTimelineFeed* m_friends = nullptr;         // the friends timeline, shown by ListView1
+    TTimelineFeed* m_friends = nullptr;
     TTimelineFeed* m_mentionsFeed = nullptr;
+    TTimelineModel* m_timeline = nullptr;  // m_friends's rows
     TFeedCopy* m_copy = nullptr;
     bool m_pageLocked = false;      // this page's read locked the commands
     QTimer* m_showEarly = nullptr;  // shows the window during a slow start-up read
@@ -219,32 +199,23 @@ private:
     bool m_closeSaved = true;
     QString m_closeError;
     bool m_commandsLocked = false;  // by EnableCommands(false), until EnableCommands(true)
+    QString m_ownScreenName;        // from the server after sign-in; empty: the account name
+    TServerConfigReader* m_configReader = nullptr;
+    bool m_configAsked = false;
+    bool m_autoShow = false;        // the program, not the user, is showing a row
 
-    // Controls, under the names the rest of the program and the tests know them by.
-    QStatusBar* StatusBar1 = nullptr;
-    QLabel* m_statusPanel = nullptr;
-    QPlainTextEdit* memoDisplay = nullptr;
-    QSplitter* Splitter1 = nullptr;
-    TStatusLists* m_lists = nullptr;
-    TTimelineModel* m_timeline = nullptr;     // m_friends's rows
-    QString m_ownScreenName;            // from the server after sign-in; empty: the account name
+    // The window's parts.
     TStrip* m_strip = nullptr;
-    TWindowFrame* m_frame = nullptr;
+    QSplitter* Splitter1 = nullptr;  // the lists above the trace
+    bool m_splitterMoved = false;
+    TStatusLists* m_lists = nullptr;
+    TStatusLine* m_statusLine = nullptr;
     TShownStatus* m_shownStatus = nullptr;
     TCommandMenus* m_menus = nullptr;
     TWindowTimers* m_timers = nullptr;
-
-
-
-    // What is new since the user last looked.
-    bool m_autoShow = false;        // the program, not the user, is showing a row
+    TWindowFrame* m_frame = nullptr;
+    bool m_listHeightDue = false;   // the list mode's own height, at its next framing
     TSeenClock* m_seenClock = nullptr;
-    TDesktopNotifier* m_notifier = nullptr;
-    TServerConfigReader* m_configReader = nullptr;
-    bool m_configAsked = false;
-
-    bool m_splitterMoved = false;
-    bool m_listHeightDue = false;  // the list mode's own height, at its next framing
-
+    TNewsNotifier* m_notifier = nullptr;
     TSecondaryWindows* m_windows = nullptr;
 };

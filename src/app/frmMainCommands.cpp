@@ -1,22 +1,22 @@
 #include "app/frmMain.h"
 
-#include "app/StatusLists.h"
-#include "app/WindowTimers.h"
 #include "app/CommandMenus.h"
-#include "app/DesktopNotifier.h"
+#include "app/NewsNotifier.h"
 #include "app/SecondaryWindows.h"
 #include "app/ShownStatus.h"
+#include "app/StatusLists.h"
 #include "app/WindowFrame.h"
+#include "app/WindowTimers.h"
 #include "dialogs/DialogCommon.h"
 #include "dialogs/uLoginSettings.h"
 #include "dialogs/uTwitt.h"
 #include "dialogs/ufrmSettings.h"
+#include "service/ServicePost.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QTimer>
-#include <QTreeView>
 
 using namespace commands;
 
@@ -80,7 +80,7 @@ void TForm1::contextMenuEvent(QContextMenuEvent* event)
 void TForm1::RefreshTicks()
 {
     // The bus is asked when a menu opens, not at start-up: it is nobody's business before.
-    m_menus->ShowTicks(m_state, Notifier()->IsAvailable());
+    m_menus->ShowTicks(m_state, m_notifier->IsAvailable());
 }
 
 void TForm1::AutoReloadChosen(bool tick)
@@ -191,4 +191,40 @@ void TForm1::ExecLockedDialog(QDialog* dialog)
     // A dialog opened during a read leaves the commands locked until the read ends; the
     // mentions read in the background and lock nothing.
     EnableCommands(!m_startUpHeld && !m_friends->Reading());
+}
+
+// Talking back to the status the strip shows: a favourite through the star, a reply
+// through the posting dialog, a repeat, and its page in the browser (TShownStatus).
+
+bool TForm1::IsOwnStatus(const TTimelineStatus& status) const
+{
+    // The server says who the account is once asked; until then, the services sign in
+    // with the account's screen name.
+    const QString own = m_ownScreenName.isEmpty() ? m_state.AccountName : m_ownScreenName;
+    return !status.ScreenName.isEmpty() && status.ScreenName.compare(own, Qt::CaseInsensitive) == 0;
+}
+
+void TForm1::OpenReply(bool locked)
+{
+    TfrmTwitt* twitt = m_windows->Twitt();
+    const std::optional<TTimelineStatus>& shown = m_shownStatus->Status();
+    if (!twitt || !shown)
+        return;
+    twitt->StartReply(shown->ScreenName, shown->Id);
+    if (locked)
+        ExecLockedDialog(twitt);
+    else
+        ExecDialog(twitt);
+}
+
+void TForm1::Image1Click()
+{
+    const int row = m_lists->SelectedIndex();
+    const QString id = row >= 0 ? m_lists->ActiveModel()->At(row).Id : QString();
+    ShowStatus(QStringLiteral("status_id:") + id);
+    if (!IsStatusId(id)) {
+        ShowStatus(tr("status idが取得できません"));
+        return;
+    }
+    m_shownStatus->Favorite(id);
 }

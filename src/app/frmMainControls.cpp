@@ -2,30 +2,21 @@
 
 #include "app/SeenClock.h"
 #include "app/ShownStatus.h"
+#include "app/StatusLine.h"
 #include "app/StatusLists.h"
 #include "app/Strip.h"
 #include "app/WindowFrame.h"
 #include "app/WindowTimers.h"
 #include "dialogs/DialogCommon.h"
-#include "service/TimelineModel.h"
 #include "service/TimelineReader.h"
+#include "service/TimelineModel.h"
 
-#include <QHeaderView>
-#include <QKeySequence>
 #include <QLabel>
-#include <QPlainTextEdit>
-#include <QShortcut>
 #include <QSplitter>
-#include <QStatusBar>
-#include <QTabWidget>
 #include <QTimer>
-#include <QTreeView>
-#include <QVBoxLayout>
-
 
 namespace {
 
-constexpr int kTraceLines = 1000;  // newest status lines kept in the trace box
 constexpr int kTraceHeight = 32;
 
 // The central widget places its two parts itself: a layout would impose minimum sizes
@@ -82,26 +73,10 @@ void TForm1::BuildControls()
     connect(m_lists, &TStatusLists::FrontChanged, this, &TForm1::ActiveTabChanged);
     connect(m_lists, &TStatusLists::ReplyAsked, this, [this] { OpenReply(true); });
 
-    memoDisplay = new QPlainTextEdit(Splitter1);
-    memoDisplay->setObjectName(QStringLiteral("memoDisplay"));
-    memoDisplay->setReadOnly(true);
-    memoDisplay->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    // The trace gains about five lines a minute for as long as the program runs; keeping
-    // only the newest lines stops a window left open for weeks from growing without end.
-    memoDisplay->setMaximumBlockCount(kTraceLines);
-    // Without this the splitter keeps the box at the scroll bar's minimum, far above 32.
-    memoDisplay->setMinimumHeight(1);
+    m_statusLine = new TStatusLine(this, Splitter1);
     Splitter1->setStretchFactor(0, 1);
     Splitter1->setStretchFactor(1, 0);
     connect(Splitter1, &QSplitter::splitterMoved, this, [this] { m_splitterMoved = true; });
-
-    StatusBar1 = new QStatusBar;
-    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-    m_statusPanel = new QLabel;
-    m_statusPanel->setObjectName(QStringLiteral("StatusPanel"));
-    m_statusPanel->setMinimumWidth(200);
-    StatusBar1->addWidget(m_statusPanel);
-    setStatusBar(StatusBar1);
 
     m_timers = new TWindowTimers(this, m_options.ReloadIntervalMs);
     connect(m_timers->Reload(), &QTimer::timeout, this, &TForm1::TimerAutoReloadTimer);

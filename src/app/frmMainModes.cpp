@@ -1,21 +1,16 @@
 #include "app/frmMain.h"
 
+#include "app/StatusLine.h"
 #include "app/StatusLists.h"
 #include "app/Strip.h"
 #include "app/WindowFrame.h"
 #include "dialogs/DialogCommon.h"
 
 #include <QContextMenuEvent>
-#include <QMenu>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QTabWidget>
-#include <QTimer>
-#include <QTreeWidget>
 #include <QWindow>
-
 
 namespace {
 
@@ -30,8 +25,8 @@ void TForm1::SetDisplayMode(int mode)
 {
     const bool frameless = windowFlags().testFlag(Qt::FramelessWindowHint);
     const auto showListParts = [this](bool visible) {
-        for (QWidget* part : std::initializer_list<QWidget*>{m_lists->Pages(), m_lists->Friends(), memoDisplay,
-                                                             StatusBar1, Splitter1})
+        for (QWidget* part : std::initializer_list<QWidget*>{m_lists->Pages(), m_lists->Friends(),
+                                                             m_statusLine->Trace(), m_statusLine->Bar(), Splitter1})
             part->setVisible(visible);
     };
     switch (mode) {

@@ -1,9 +1,11 @@
 #include "app/frmMain.h"
 
-#include "app/StatusLists.h"
-#include "app/WindowTimers.h"
 #include "app/Application.h"
 #include "app/MentionsTab.h"
+#include "app/NewsNotifier.h"
+#include "app/StatusLine.h"
+#include "app/StatusLists.h"
+#include "app/WindowTimers.h"
 #include "dialogs/DialogCommon.h"
 #include "service/TimelineFeed.h"
 #include "service/TimelineModel.h"
@@ -13,9 +15,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QMessageBox>
+#include <QTabWidget>
 #include <QTimer>
 #include <QTreeView>
-
 
 namespace {
 
@@ -43,16 +45,19 @@ void TForm1::BuildFeeds(TTimelineReader* reader)
         MakeTimelineSource(TTimeline::Mentions, account, m_options.Bounds, nullptr, nullptr), seen, this);
     mentions->SetName(tr("@返信"));
     m_copy = new TFeedCopy(OfflineCopyFile(), m_friends, mentions, this);
+    m_notifier = new TNewsNotifier(
+        this, [this] { return m_state.Notify; }, [this](const QString& id) { return m_timeline->IndexOf(id) >= 0; });
+    connect(m_notifier, &TNewsNotifier::StatusActivated, this, &TForm1::ShowStatusById);
 
     for (TTimelineFeed* feed : {m_friends, mentions}) {
         connect(feed, &TTimelineFeed::StatusLine, this, [this](const QString& line, const QString& panel) {
             ShowStatus(line);
             if (!panel.isEmpty())
-                m_statusPanel->setText(panel);
+                m_statusLine->SetPanel(panel);
         });
         connect(feed, &TTimelineFeed::UnseenChanged, this, &TForm1::UpdateUnseen);
         connect(feed, &TTimelineFeed::News, this, [this, feed](const QList<TTimelineStatus>& news) {
-            Notify(news, feed != m_friends);
+            m_notifier->Tell(news, feed != m_friends);
         });
     }
     connect(m_friends, &TTimelineFeed::PageStarted, this, [this] {
@@ -273,4 +278,49 @@ void TForm1::ShowDefaultError(const QString& message)
     QMessageBox box(QMessageBox::Critical, kTitle, text, QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("DefaultErrorBox"));
     box.exec();
+}
+
+// The "@返信" tab beside the friends timeline: read after the first frame and after each
+// read that brought news, with its own unseen count in its caption. The strip, the star,
+// the rotation and read-more follow whichever list is in front.
+
+void TForm1::RefreshMentions()
+{
+    if (!m_options.ReadMentions || m_closing || !m_apiError.isEmpty() || !m_state.HasCredentials())
+        return;
+    // Said line by line only when the user is looking at them.
+    m_mentionsFeed->Start(TFeedRead::Refresh, m_lists->Pages()->currentWidget() == m_lists->Mentions()->Page());
+}
+
+void TForm1::MentionsEnded(const TFeedEnd& end)
+{
+    if (end.Abandoned)
+        return;
+    // A refresh put new rows in place of the old: the tab in front shows its first again.
+    if (end.Succeeded && m_lists->Mentions()->HasView()) {
+        QTreeView* list = m_lists->Mentions()->View();
+        if (!list->selectionModel()->hasSelection() && !m_lists->Mentions()->Model()->IsEmpty()) {
+            const bool shown = m_lists->Active() == list;
+            m_autoShow = true;
+            list->selectionModel()->select(m_lists->Mentions()->Model()->index(0, 0),
+                                           QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            if (shown)
+                ShowSelected();
+            m_autoShow = false;
+        }
+    }
+    Q_EMIT ReadsFinished();
+}
+
+void TForm1::ActiveTabChanged()
+{
+    // The strip shows the list in front: its chosen row, or its first. Coming to a tab
+    // is not choosing a row: it becomes seen as the rotation's rows do.
+    if (m_lists->SelectedIndex() < 0 && m_lists->ActiveModel()->IsEmpty())
+        return;
+    m_autoShow = true;
+    if (m_lists->SelectedIndex() < 0)
+        m_lists->SelectRow(0);
+    ShowSelected();
+    m_autoShow = false;
 }
