@@ -30,4 +30,14 @@ struct TForm1Options {
     // The settings as already read from SettingsFile (TForm1::StartFirstRead keeps them);
     // empty: the window reads the file itself.
     std::optional<TMainState> Settings;
+
+    // Where the two copies go.
+    QString PostCopyPath() const
+    {
+        return PostCopyFile.isEmpty() ? PostCopyFileBeside(SettingsFile) : PostCopyFile;
+    }
+    QString OfflineCopyPath() const
+    {
+        return TimelineCacheFile.isEmpty() ? TimelineCacheFileBeside(SettingsFile) : TimelineCacheFile;
+    }
 };

@@ -136,6 +136,18 @@ bool TStatusLists::BringToFront(const QString& statusId)
     return true;
 }
 
+int TStatusLists::UnseenCount() const
+{
+    const auto* friends = static_cast<TTimelineModel*>(m_friends->model());
+    int count = friends->UnseenCount();
+    // A mention the friends timeline holds too is counted there already.
+    for (const TTimelineStatus& status : m_mentions->Model()->Rows()) {
+        if (!status.Seen && friends->IndexOf(status.Id) < 0)
+            ++count;
+    }
+    return count;
+}
+
 void TStatusLists::SetNamesHidden(bool hidden)
 {
     m_namesHidden = hidden;

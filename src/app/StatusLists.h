@@ -34,6 +34,8 @@ public:
     // The list holding the status comes to the front (the one in front when it holds
     // it), with the status selected and in view. False: no list holds it.
     bool BringToFront(const QString& statusId);
+    // Statuses in either list not seen yet, each counted once.
+    int UnseenCount() const;
     void SetNamesHidden(bool hidden);
     void SetEnabled(bool enabled);
 

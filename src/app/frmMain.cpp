@@ -42,8 +42,7 @@ TForm1::TForm1(const TForm1Options& options, QWidget* parent)
     ReadSettings();
     m_windows = new TSecondaryWindows(
         this, {[this] { return m_passwords->Note(); }, [this] { return Account(); },
-               m_options.PostCopyFile.isEmpty() ? PostCopyFileBeside(m_options.SettingsFile) : m_options.PostCopyFile,
-               [this](const QString& text) { ShowStatus(text); }});
+               m_options.PostCopyPath(), [this](const QString& text) { ShowStatus(text); }});
     connect(m_windows, &TSecondaryWindows::TimerChoicesChosen, this, &TForm1::ApplyTimerChoices);
     TTimelineReader* reader = m_options.Reader ? m_options.Reader : new TTimelineReader;
     // The first page is asked for before the controls are built, so the server's answer

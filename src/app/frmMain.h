@@ -153,7 +153,6 @@ private:
     void ActiveTabChanged();
     void SelectFirstAndShow();
     void ShowSelected();
-    QString OfflineCopyFile() const;
     void UpdateUnseen();
     void UpdateTitle(int unseen);
     void ShowStatusById(const QString& statusId);

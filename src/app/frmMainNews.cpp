@@ -17,31 +17,19 @@ constexpr char kTitleMenuHint[] = QT_TRANSLATE_NOOP("TForm1", "Brimlark_Simple(å
 
 } // namespace
 
-// What is new since the user last looked, as the window shows it: the seen clock of the
-// strip, the count in the title, the tab and the widget's badge, the desktop
-// notification, and the server's own text limit.
-
-QString TForm1::OfflineCopyFile() const
-{
-    return m_options.TimelineCacheFile.isEmpty() ? TimelineCacheFileBeside(m_options.SettingsFile)
-                                                 : m_options.TimelineCacheFile;
-}
+// What is new since the user last looked, as the window shows it: the count in the title,
+// the tab and the widget's badge, a clicked notification's status, and what the server
+// says of itself.
 
 int TForm1::UnseenCount() const
 {
-    int count = m_timeline->UnseenCount();
-    // A mention the friends timeline holds too is counted there already.
-    for (const TTimelineStatus& status : m_lists->Mentions()->Model()->Rows()) {
-        if (!status.Seen && m_timeline->IndexOf(status.Id) < 0)
-            ++count;
-    }
-    return count;
+    return m_lists->UnseenCount();
 }
 
 void TForm1::UpdateUnseen()
 {
     // The list draws an unseen row's name bold from the model's own mark.
-    const int count = UnseenCount();
+    const int count = m_lists->UnseenCount();
     m_lists->Mentions()->ShowUnseen(m_lists->Mentions()->Model()->UnseenCount());
     UpdateTitle(count);
     m_strip->ShowUnseen(m_state.DisplayMode == 3 ? count : 0);

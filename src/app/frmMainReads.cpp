@@ -44,7 +44,7 @@ void TForm1::BuildFeeds(TTimelineReader* reader)
     auto* mentions = m_mentionsFeed = new TTimelineFeed(
         MakeTimelineSource(TTimeline::Mentions, account, m_options.Bounds, nullptr, nullptr), seen, this);
     mentions->SetName(tr("@返信"));
-    m_copy = new TFeedCopy(OfflineCopyFile(), m_friends, mentions, this);
+    m_copy = new TFeedCopy(m_options.OfflineCopyPath(), m_friends, mentions, this);
     m_notifier = new TNewsNotifier(
         this, [this] { return m_state.Notify; }, [this](const QString& id) { return m_timeline->IndexOf(id) >= 0; });
     connect(m_notifier, &TNewsNotifier::StatusActivated, this, &TForm1::ShowStatusById);
