@@ -54,8 +54,8 @@ private:
     TCommandMenus* m_menus;
     TWiring m_wiring;
     TTalkBack* m_talkBack;
-    // Kept apart from the status: a favourite reply lands on the right star.
+    // The status shown, so a favourite's reply lands on the right star.
     std::optional<TTimelineStatus> m_status;
-    bool m_favorite = false;
+    bool m_favorite = false;   // its star, gold since a favourite was accepted too
     QSet<QString> m_repeated;  // in this run
 };

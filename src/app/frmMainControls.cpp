@@ -8,8 +8,8 @@
 #include "app/WindowFrame.h"
 #include "app/WindowTimers.h"
 #include "dialogs/DialogCommon.h"
-#include "service/TimelineReader.h"
 #include "service/TimelineModel.h"
+#include "service/TimelineReader.h"
 
 #include <QLabel>
 #include <QSplitter>
@@ -34,8 +34,8 @@ private:
 
 } // namespace
 
-// The main window's controls, under the names the rest of the program and
-// the tests know them by, and the placing of the strip above the list.
+// The main window's parts and how they are wired, and the placing of the strip above the
+// lists and the trace.
 
 void TForm1::BuildControls()
 {
@@ -86,7 +86,6 @@ void TForm1::BuildControls()
     connect(m_configReader, &TServerConfigReader::Finished, this, &TForm1::ApplyServerConfig);
     m_seenClock = new TSeenClock(this, m_friends->Seen(), m_timers->Rotation(),
                                  [this] { return m_shownStatus->Status() ? m_shownStatus->Status()->Id : QString(); });
-
 }
 
 void TForm1::LayoutClient()
