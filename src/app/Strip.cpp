@@ -3,19 +3,39 @@
 #include "app/RichEditC.h"
 #include "app/Shape.h"
 #include "app/StarPictures.h"
-#include "app/frmMain_p.h"
 #include "dialogs/DialogCommon.h"
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPalette>
 #include <QTextEdit>
-
-using namespace form1;
 
 // The strip's texts are translated with the main window's.
 
+namespace {
+
+constexpr char kRotationStopped[] = QT_TRANSLATE_NOOP("TForm1", "(ローテーション停止中)");
+
+void Paint(QWidget* w, const QColor& background, const QColor& text)
+{
+    QPalette p = w->palette();
+    p.setColor(QPalette::Window, background);
+    p.setColor(QPalette::Base, background);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Text, text);
+    w->setPalette(p);
+    w->setAutoFillBackground(true);
+}
+
+// Left button alone, no modifier key: the only state that drags the window.
+bool LeftAlone(const QMouseEvent* e)
+{
+    return e->buttons() == Qt::LeftButton && e->modifiers() == Qt::NoModifier;
+}
+
+} // namespace
 
 TStrip::TStrip(QWidget* parent) : QWidget(parent)
 {
@@ -59,7 +79,7 @@ TStrip::TStrip(QWidget* parent) : QWidget(parent)
     lblStar->setGeometry(15, 38, 79, 11);
     lblStar->setText(QCoreApplication::translate("TForm1", "お気に入りスター"));
     lblStar->setFont(PixelFont(kPGothic, 11));
-    form1::SetColours(lblStar, Qt::white, Qt::black);
+    Paint(lblStar, Qt::white, Qt::black);
     lblStar->setMouseTracking(true);
 
     lblUserName = new QLabel(this);
@@ -68,7 +88,7 @@ TStrip::TStrip(QWidget* parent) : QWidget(parent)
     lblUserName->setAlignment(Qt::AlignCenter);
     lblUserName->setWordWrap(true);
     lblUserName->setFont(PixelFont(kPGothic, 12, true));
-    form1::SetColours(lblUserName, Qt::white, Qt::blue);
+    Paint(lblUserName, Qt::white, Qt::blue);
     lblUserName->setMouseTracking(true);
 
     RichEditC = new TRichEditC(this);
@@ -76,7 +96,7 @@ TStrip::TStrip(QWidget* parent) : QWidget(parent)
     RichEditC->setGeometry(106, 6, 514, 63);
     RichEditC->setFrameShape(QFrame::NoFrame);
     RichEditC->setFont(PixelFont(kPGothic, 13));
-    form1::SetColours(RichEditC, Qt::white, Qt::black);
+    Paint(RichEditC, Qt::white, Qt::black);
     RichEditC->viewport()->setMouseTracking(true);
     RichEditC->setAccessibleName(QCoreApplication::translate("TForm1", "つぶやき本文"));
     connect(RichEditC, &QTextEdit::textChanged, this, [this] { RichEditC->SetAutoUrlDetect(true); });
@@ -104,6 +124,8 @@ TStrip::TStrip(QWidget* parent) : QWidget(parent)
     lblUserName->raise();
     RichEditC->raise();
     m_unseen->raise();
+    // Above the rounded frame, or list mode would hide it.
+    m_repeated->raise();
 
     for (QWidget* w : std::initializer_list<QWidget*>{lblUserName, RichEditC->viewport(), Image1, lblStar})
         w->installEventFilter(this);
@@ -151,8 +173,8 @@ void TStrip::ShowUnseen(int count)
 void TStrip::SetColours(const QColor& background, const QColor& text)
 {
     ShapeBack->SetBrushColor(background);
-    form1::SetColours(lblStar, background, text);
-    form1::SetColours(lblUserName, background, text);
+    Paint(lblStar, background, text);
+    Paint(lblUserName, background, text);
 }
 
 void TStrip::ApplyMode(int mode)
@@ -160,8 +182,10 @@ void TStrip::ApplyMode(int mode)
     const bool widget = mode == 3;
     lblStar->setText(mode == 1 ? QCoreApplication::translate("TForm1", "お気に入りスター") : QString());
     shapeWindow->setVisible(mode == 1);
-    form1::SetColours(RichEditC, widget ? Qt::black : Qt::white, widget ? Qt::white : Qt::black);
+    Paint(RichEditC, widget ? Qt::black : Qt::white, widget ? Qt::white : Qt::black);
     SetColours(widget ? Qt::black : Qt::white, widget ? Qt::white : Qt::black);
+    // Readable on the widget mode's black too.
+    Paint(m_repeated, widget ? Qt::black : Qt::white, widget ? Qt::white : Qt::black);
     // Links stay marked across a re-created window.
     RichEditC->SetAutoUrlDetect(true);
 }

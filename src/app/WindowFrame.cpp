@@ -1,12 +1,61 @@
 #include "app/WindowFrame.h"
 
-#include "app/frmMain_p.h"
-
 #include <QEvent>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QWidget>
 #include <QWindow>
 
-using namespace form1;
+namespace {
+
+// Smaller than this is no window someone left open (a window never shown, a frame not
+// yet known): such a size is neither restored nor saved.
+constexpr int kMinFrameWidth = 100;
+constexpr int kMinFrameHeight = 40;
+
+// The desktop's screens, where windows may go.
+QList<QRect> ScreenAreas()
+{
+    QList<QRect> areas;
+    for (const QScreen* screen : QGuiApplication::screens())
+        areas.append(screen->availableGeometry());
+    return areas;
+}
+
+qint64 Area(const QRect& r)
+{
+    return r.isEmpty() ? 0 : qint64(r.width()) * r.height();
+}
+
+// How far a point lies outside a rectangle.
+int Distance(const QPoint& p, const QRect& r)
+{
+    const int dx = qMax(0, qMax(r.left() - p.x(), p.x() - r.right()));
+    const int dy = qMax(0, qMax(r.top() - p.y(), p.y() - r.bottom()));
+    return dx + dy;
+}
+
+// A frame mostly off every screen moved fully onto the nearest, its size kept where it
+// fits; any other frame as it is.
+QRect OnScreen(const QRect& frame, const QList<QRect>& screens)
+{
+    qint64 visible = 0;
+    for (const QRect& screen : screens)
+        visible += Area(frame.intersected(screen));
+    if (screens.isEmpty() || visible * 2 >= Area(frame))
+        return frame;
+    const QRect* nearest = &screens.first();
+    for (const QRect& screen : screens) {
+        if (Distance(frame.center(), screen) < Distance(frame.center(), *nearest))
+            nearest = &screen;
+    }
+    QRect placed(frame.topLeft(), frame.size().boundedTo(nearest->size()));
+    placed.moveLeft(qBound(nearest->left(), placed.left(), nearest->right() + 1 - placed.width()));
+    placed.moveTop(qBound(nearest->top(), placed.top(), nearest->bottom() + 1 - placed.height()));
+    return placed;
+}
+
+} // namespace
 
 TWindowFrame::TWindowFrame(QWidget* window, std::function<int(int frameHeight)> modeClientHeight,
                            std::function<void()> destroyNative)
@@ -22,6 +71,8 @@ void TWindowFrame::Restore(const QRect& stored, const QSize& defaultSize)
     m_stored = stored;
     if (m_stored.width() < kMinFrameWidth || m_stored.height() < kMinFrameHeight)
         m_stored.setSize(defaultSize);
+    // Saved on a monitor since removed, it would open out of reach.
+    m_stored = OnScreen(m_stored, ScreenAreas());
     // Not created yet, so the window system puts the outer frame at this point. The
     // outer size needs the frame's margins, known only once the window is framed.
     m_corner = m_stored.topLeft();

@@ -22,7 +22,7 @@ public:
     TWindowFrame(QWidget* window, std::function<int(int frameHeight)> modeClientHeight,
                  std::function<void()> destroyNative);
 
-    // The outer frame the settings keep. A size smaller than a window someone left open
+    // The outer frame the settings keep. Placed on a screen. A size smaller than a window someone left open
     // gives the default size at the same corner. Before the first showing.
     void Restore(const QRect& stored, const QSize& defaultSize);
     // From the window's showEvent; watchFirstExpose: Exposed is wanted even when the
@@ -33,6 +33,8 @@ public:
     // The outer frame to save: the window's own, or the stored one while the window was
     // never framed or is smaller than a usable window.
     QRect ToSave() const;
+    // The current native window's frame is known and placed.
+    bool Placed() const { return !m_pending; }
 
 Q_SIGNALS:
     // A native window of this window was exposed for the first time.

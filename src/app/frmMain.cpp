@@ -3,45 +3,47 @@
 #include "app/Application.h"
 #include "app/MentionsTab.h"
 #include "app/RichEditC.h"
+#include "app/SecondaryWindows.h"
+#include "app/SeenClock.h"
+#include "app/ShownStatus.h"
+#include "app/StatusLine.h"
+#include "app/StatusLists.h"
 #include "app/Strip.h"
 #include "app/WindowFrame.h"
-#include "app/frmMain_p.h"
+#include "app/WindowTimers.h"
 #include "dialogs/DialogCommon.h"
-#include "dialogs/uFrmBlack.h"
-#include "dialogs/uLoginSettings.h"
-#include "dialogs/uTwitt.h"
-#include "dialogs/uVersion.h"
-#include "dialogs/ufrmSettings.h"
-#include "http/HttpCli.h"
-#include "service/PostJob.h"
-#include "service/ServicePost.h"
-#include "service/TalkBack.h"
-#include "service/TimelineModel.h"
 #include "service/TimelineFeed.h"
+#include "service/TimelineModel.h"
 #include "service/TimelineReader.h"
 #include "settings/PasswordStore.h"
 #include "text/Logging.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDateTime>
 #include <QDir>
 #include <QLoggingCategory>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPlainTextEdit>
-#include <QTime>
 #include <QTimer>
-#include <QTreeView>
 #include <QWindow>
 
-using namespace form1;
+using namespace commands;
+
+namespace {
+
+constexpr int kFirstFrameWaitMs = 1000;  // a start-up read held for the keyring waits this long for a frame
+
+} // namespace
 
 TForm1::TForm1(const TForm1Options& options, QWidget* parent)
     : QMainWindow(parent), m_options(options)
 {
     RegisterJapaneseFontSubstitutes();
     ReadSettings();
+    m_windows = new TSecondaryWindows(
+        this, {[this] { return m_passwords->Note(); }, [this] { return Account(); },
+               m_options.PostCopyPath(), [this](const QString& text) { ShowStatus(text); }});
+    connect(m_windows, &TSecondaryWindows::TimerChoicesChosen, this, &TForm1::ApplyTimerChoices);
     TTimelineReader* reader = m_options.Reader ? m_options.Reader : new TTimelineReader;
     // The first page is asked for before the controls are built, so the server's answer
     // and the building of the window overlap; the start-up read below takes it.
@@ -51,6 +53,14 @@ TForm1::TForm1(const TForm1Options& options, QWidget* parent)
     BuildFeeds(reader);
     BuildControls();
     BuildMenus();
+    m_shownStatus = new TShownStatus(
+        this, m_strip, m_menus,
+        {[this] { return Account(); }, [this](const TTimelineStatus& status) { return IsOwnStatus(status); },
+         [this](const QString& text) { ShowStatus(text); },
+         [this](const QString& id) {
+             m_timeline->SetFavorite(id);
+             m_lists->Mentions()->Model()->SetFavorite(id);
+         }});
     FormCreate();
 }
 
@@ -60,9 +70,6 @@ TServiceAccount TForm1::Account() const
 {
     return {m_state.ApiBase, m_state.AccountName, m_state.Password, m_network};
 }
-
-// ---------------------------------------------------------------------------------------
-// Construction
 
 void TForm1::StartFirstRead(TForm1Options& options, const TMainState& state)
 {
@@ -101,9 +108,9 @@ void TForm1::ReadSettings()
 void TForm1::FormCreate()
 {
     // Timers run from the moment the window exists.
-    ApplyIntervals();
-    TimerAutoReload->start();
-    TimerAutoRotation->start();
+    m_timers->ApplyIntervals(m_state, m_friends);
+    m_timers->Reload()->start();
+    m_timers->Rotation()->start();
 
     LayoutClient();
     m_strip->RichEditC->SetAutoUrlDetect(true);
@@ -112,6 +119,10 @@ void TForm1::FormCreate()
     SetDefaultSettings(defaults);
     m_frame->Restore(QRect(m_state.WindowLeft, m_state.WindowTop, m_state.WindowWidth, m_state.WindowHeight),
                      QSize(defaults.WindowWidth, defaults.WindowHeight));
+    // Without stored bounds the list mode's own height applies, as for a fresh start.
+    m_listHeightDue = !m_state.FrameStored;
+    if (m_state.TopMost)
+        m_frame->ApplyFlags(windowFlags() | Qt::WindowStaysOnTopHint);
 
     m_state.TimelineAddress = TimelinePageAddress(m_state.ApiBase, 1);
 
@@ -143,95 +154,30 @@ void TForm1::FormCreate()
     }
 }
 
+std::optional<int> TForm1::TextLimit() const
+{
+    return m_windows->TextLimit();
+}
+
 void TForm1::CreateSecondaryWindows()
 {
     CreateSecondaryWindowsOnDemand();
-    LoginWindow();
-    TwittWindow();
-    VersionWindow();
-    if (!m_frmBlack) {
-        m_frmBlack = new TfrmBlack(this);
-        m_frmBlack->hide();
-    }
-    SettingsWindow();
+    m_windows->CreateAll();
 }
 
 void TForm1::CreateSecondaryWindowsOnDemand()
 {
-    if (m_secondaryWindowsAllowed)
-        return;
-    m_secondaryWindowsAllowed = true;
-    // The settings dialog fills its controls once, when created: a later first opening
-    // must not show the timer switches as the menus have toggled them since.
-    m_settingsAtStart = m_state;
+    m_windows->Allow(m_state);
 }
-
-QDialog* TForm1::LoginWindow()
-{
-    if (!m_frmLogin && m_secondaryWindowsAllowed)
-        m_frmLogin = new TfrmLogin(this, [this] { return m_passwords->Note(); });
-    return m_frmLogin;
-}
-
-QDialog* TForm1::TwittWindow()
-{
-    if (!m_frmTwitt && m_secondaryWindowsAllowed) {
-        const QString postCopy = m_options.PostCopyFile.isEmpty() ? PostCopyFileBeside(m_options.SettingsFile)
-                                                                  : m_options.PostCopyFile;
-        auto* twitt = new TfrmTwitt([this] { return Account(); }, postCopy,
-                                    [this](const QString& text) { ShowStatus(text); }, this);
-        if (m_textLimit)
-            twitt->SetTextLimit(*m_textLimit);
-        m_frmTwitt = twitt;
-    }
-    return m_frmTwitt;
-}
-
-QDialog* TForm1::VersionWindow()
-{
-    if (!m_frmVersion && m_secondaryWindowsAllowed)
-        m_frmVersion = new TfrmVersion(this);
-    return m_frmVersion;
-}
-
-QDialog* TForm1::SettingsWindow()
-{
-    if (!m_frmSettings && m_secondaryWindowsAllowed) {
-        auto* settings = new TfrmSettings(TTimerChoices::Of(m_settingsAtStart), this);
-        connect(settings, &QDialog::accepted, this, [this, settings] { ApplyTimerChoices(settings->Chosen()); });
-        m_frmSettings = settings;
-    }
-    return m_frmSettings;
-}
-
-void TForm1::ApplyIntervals()
-{
-    // A file in which the user never chose intervals keeps the program's own pace.
-    if (!m_state.IntervalsChosen)
-        return;
-    const int reloadMs = kReloadRange.Clamp(m_state.ReloadInterval) * 1000;
-    const int rotationMs = kRotationRange.Clamp(m_state.RotationInterval) * 1000;
-    // A back-off under way keeps its longer wait; the next success brings the new interval.
-    m_friends->SetReloadInterval(reloadMs);
-    // Setting an interval restarts the countdown: only a changed one is set.
-    if (TimerAutoReload->interval() != m_friends->ReloadWaitMs())
-        TimerAutoReload->setInterval(int(m_friends->ReloadWaitMs()));
-    if (TimerAutoRotation->interval() != rotationMs)
-        TimerAutoRotation->setInterval(rotationMs);
-}
-
-// ---------------------------------------------------------------------------------------
-// Status line and command lock
 
 QString TForm1::StatusText() const
 {
-    return m_statusPanel->text();
+    return m_statusLine->Text();
 }
 
 void TForm1::ShowStatus(const QString& text)
 {
-    memoDisplay->appendPlainText(text);
-    m_statusPanel->setText(text);
+    m_statusLine->Show(text);
 }
 
 void TForm1::EnableCommands(bool enable)
@@ -239,55 +185,21 @@ void TForm1::EnableCommands(bool enable)
     m_commandsLocked = !enable;
     // A read stops both timers; afterwards each is back as the user chose it (the
     // historic unlock started both, switching auto-reload back on after every post).
-    SetTimerEnabled(TimerAutoReload, enable && m_state.AutoReload);
-    SetTimerEnabled(TimerAutoRotation, enable && m_state.AutoRotation);
+    m_timers->Follow(m_state, !enable);
     m_strip->Image1->setEnabled(enable);
-    ListView1->setEnabled(enable);
-    if (m_mentions->HasView())
-        m_mentions->View()->setEnabled(enable);
-    // The pop-up's compact and widget items are the menu bar's, whose submenu is locked.
-    for (TItem item : {mmLogin, mmView, mmReload, mmMore, mmTwitt, mmVersion, pmLogin, pmTwitt, pmMore,
-                       pmSimpleMode, mmSuperSimpleMode, mmWidget, pmVersion, pmAutoReload, pmReload, pmClose})
-        Item(item)->setEnabled(enable);
-}
-
-// ---------------------------------------------------------------------------------------
-// List and detail pane
-
-int TForm1::SelectedIndex() const
-{
-    const QModelIndexList selected = ActiveView()->selectionModel()->selectedRows();
-    return selected.isEmpty() ? -1 : selected.first().row();
-}
-
-void TForm1::SelectRow(int row)
-{
-    // Selection only: the current index (and with it the scroll position) stays put.
-    QTreeView* list = ActiveView();
-    const QModelIndex index = list->model()->index(row, 0);
-    list->selectionModel()->select(
-        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    m_lists->SetEnabled(enable);
+    m_menus->SetEnabled(enable);
 }
 
 void TForm1::ShowSelected()
 {
-    const int row = SelectedIndex();
-    const TTimelineModel* rows = ActiveModel();
+    const int row = m_lists->SelectedIndex();
+    const TTimelineModel* rows = m_lists->ActiveModel();
     if (row < 0 || row >= rows->Count())
         return;
     const TTimelineStatus& status = rows->At(row);
-    const QString id = status.Id;
-    qCDebug(lcBrimlarkDebug).noquote() << QStringLiteral("strActiveStateId=") + id;
-    m_strip->RichEditC->setPlainText(status.Text);
-    m_strip->lblUserName->setText(m_state.Anonymous ? QString() : status.Name);
-    m_shown = status;
-    m_shownFavorite = status.IsFavorite();
-    UpdateTalkItems();
-    m_strip->ShowStar(m_shownFavorite);
-    if (m_autoShow)
-        StartSeenClock(id);
-    else
-        MarkSeenId(id);
+    m_shownStatus->Show(status, m_state.Anonymous);
+    m_seenClock->Shown(status.Id, m_autoShow);
 }
 
 void TForm1::ListView1Click()
@@ -297,8 +209,8 @@ void TForm1::ListView1Click()
 
 void TForm1::ListView1Change()
 {
-    const int count = ActiveModel()->Count();
-    const int index = SelectedIndex();
+    const int count = m_lists->ActiveModel()->Count();
+    const int index = m_lists->SelectedIndex();
     // The last row is shown only by a click.
     if (count == 0 || index < 0 || index == count - 1)
         return;
@@ -312,35 +224,25 @@ void TForm1::mmAnonymousClick()
         m_strip->lblUserName->hide();
     } else {
         m_strip->lblUserName->show();
-        if (const int row = SelectedIndex(); row >= 0)
-            m_strip->lblUserName->setText(ActiveModel()->At(row).Name);
+        if (const int row = m_lists->SelectedIndex(); row >= 0)
+            m_strip->lblUserName->setText(m_lists->ActiveModel()->At(row).Name);
     }
-    for (QTreeView* list : {ListView1, m_mentions->HasView() ? m_mentions->View() : nullptr}) {
-        if (list)
-            list->setColumnWidth(0, ticked ? 0 : kNameColumnWidth);
-    }
+    m_lists->SetNamesHidden(ticked);
     m_state.Anonymous = ticked;
     SettingsChanged();
 }
 
-// ---------------------------------------------------------------------------------------
-// Timers
-
 void TForm1::TimerAutoRotationTimer()
 {
-    const int count = ActiveModel()->Count();
+    const int count = m_lists->ActiveModel()->Count();
     if (count == 0)
         return;
-    // The row leaving the strip may have been on view for its whole interval just now.
-    CheckSeenClock();
-    const int i = SelectedIndex();
+    m_seenClock->Check();
+    const int i = m_lists->SelectedIndex();
     m_autoShow = true;
-    SelectRow(i + 1 < count ? i + 1 : 0);
+    m_lists->SelectRow(i + 1 < count ? i + 1 : 0);
     m_autoShow = false;
 }
-
-// ---------------------------------------------------------------------------------------
-// Window events
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
@@ -349,7 +251,7 @@ void TForm1::closeEvent(QCloseEvent* event)
         // A read still running is called off, and so is a favourite or repeat waiting for
         // its server: nothing outlives the window for long, and nothing reports to it.
         AbandonReads();
-        m_talkBack->Abort();
+        m_shownStatus->Abort();
         if (m_copy->SavePending())
             m_copy->SaveNow();
         m_closeSaved = SaveSettingsNow(&m_closeError);
@@ -432,9 +334,7 @@ void TForm1::showEvent(QShowEvent* event)
 
 void TForm1::changeEvent(QEvent* event)
 {
-    // Time on view counts only while the window can be seen: it starts again when the
-    // window comes back from being minimized.
-    if (event->type() == QEvent::WindowStateChange && !isMinimized() && !m_seenCandidate.isEmpty())
-        StartSeenClock(m_seenCandidate);
+    if (event->type() == QEvent::WindowStateChange)
+        m_seenClock->WindowStateChanged();
     QMainWindow::changeEvent(event);
 }

@@ -1,55 +1,59 @@
 #include "app/frmMain.h"
 
+#include "app/StatusLine.h"
+#include "app/StatusLists.h"
 #include "app/Strip.h"
 #include "app/WindowFrame.h"
-#include "app/frmMain_p.h"
 #include "dialogs/DialogCommon.h"
 
 #include <QContextMenuEvent>
-#include <QMenu>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QTabWidget>
-#include <QTimer>
-#include <QTreeWidget>
 #include <QWindow>
 
-using namespace form1;
+namespace {
 
-// The three display modes, the window's frame across them, and what resting on the strip
-// does to the timers.
+constexpr int kCompactClientHeight = 75;  // the height of the rounded frame
+constexpr int kListOuterHeight = 400;
+
+} // namespace
+
+// The three display modes and the window's frame across them.
 
 void TForm1::SetDisplayMode(int mode)
 {
     const bool frameless = windowFlags().testFlag(Qt::FramelessWindowHint);
+    const auto showListParts = [this](bool visible) {
+        for (QWidget* part : std::initializer_list<QWidget*>{m_lists->Pages(), m_lists->Friends(),
+                                                             m_statusLine->Trace(), m_statusLine->Bar(), Splitter1})
+            part->setVisible(visible);
+    };
     switch (mode) {
     case 1: {
+        // The list's own height comes with a switch from another mode; at start-up the
+        // stored bounds win.
+        if (m_state.DisplayMode != 1)
+            m_listHeightDue = true;
         m_state.DisplayMode = 1;
         if (frameless) {
-            // The re-created framed window is not top-most.
-            m_frame->ApplyFlags(windowFlags() & ~(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint));
+            // The framed window is top-most only by the user's tick.
+            const Qt::WindowFlags topMost = m_state.TopMost ? Qt::WindowStaysOnTopHint : Qt::WindowFlags();
+            m_frame->ApplyFlags((windowFlags() & ~(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)) | topMost);
         }
         m_strip->ApplyMode(1);
         menuBar()->show();
-        PageControl1->show();
-        ListView1->show();
-        memoDisplay->show();
-        StatusBar1->show();
-        Splitter1->show();
-        resize(width(), ModeClientHeight(frameGeometry().height() - height()));
+        showListParts(true);
+        // A window not framed yet gets the height once its frame is known.
+        if (m_listHeightDue && m_frame->Placed())
+            resize(width(), ModeClientHeight(frameGeometry().height() - height()));
         break;
     }
     case 2:
         m_state.DisplayMode = 2;
         m_strip->ApplyMode(2);
         menuBar()->hide();
-        PageControl1->hide();
-        ListView1->hide();
-        memoDisplay->hide();
-        StatusBar1->hide();
-        Splitter1->hide();
+        showListParts(false);
         resize(width(), ModeClientHeight(0));
         break;
     case 3:
@@ -59,11 +63,7 @@ void TForm1::SetDisplayMode(int mode)
         menuBar()->hide();
         resize(width(), ModeClientHeight(0));
         m_strip->ApplyMode(3);
-        PageControl1->hide();
-        ListView1->hide();
-        memoDisplay->hide();
-        StatusBar1->hide();
-        Splitter1->hide();
+        showListParts(false);
         break;
     default:
         return;
@@ -73,11 +73,12 @@ void TForm1::SetDisplayMode(int mode)
     LayoutClient();
 }
 
-int TForm1::ModeClientHeight(int frameHeight) const
+int TForm1::ModeClientHeight(int frameHeight)
 {
     switch (m_state.DisplayMode) {
     case 1:
-        return kListOuterHeight - frameHeight;
+        // Once: a later new native window (the top-most tick) keeps the user's height.
+        return std::exchange(m_listHeightDue, false) ? kListOuterHeight - frameHeight : 0;
     case 2:
     case 3:
         return kCompactClientHeight;
@@ -94,23 +95,4 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
-}
-
-void TForm1::StripHovered(TStrip::TPart part)
-{
-    // Resting on the name stops the rotation, on the star both timers; a movement over
-    // the text gives both back to the user's choice.
-    switch (part) {
-    case TStrip::TPart::Name:
-        SetTimerEnabled(TimerAutoRotation, false);
-        break;
-    case TStrip::TPart::Star:
-        SetTimerEnabled(TimerAutoReload, false);
-        SetTimerEnabled(TimerAutoRotation, false);
-        break;
-    case TStrip::TPart::Text:
-        SetTimerEnabled(TimerAutoReload, m_state.AutoReload);
-        SetTimerEnabled(TimerAutoRotation, m_state.AutoRotation);
-        break;
-    }
 }

@@ -2,7 +2,11 @@
 
 #include "app/Application.h"
 #include "app/MentionsTab.h"
-#include "app/frmMain_p.h"
+#include "app/NewsNotifier.h"
+#include "app/SecondaryWindows.h"
+#include "app/StatusLine.h"
+#include "app/StatusLists.h"
+#include "app/WindowTimers.h"
 #include "dialogs/DialogCommon.h"
 #include "service/LiveStream.h"
 #include "service/TimelineFeed.h"
@@ -15,10 +19,9 @@
 #include <QApplication>
 #include <QLoggingCategory>
 #include <QMessageBox>
+#include <QTabWidget>
 #include <QTimer>
 #include <QTreeView>
-
-using namespace form1;
 
 namespace {
 
@@ -45,20 +48,23 @@ void TForm1::BuildFeeds(TTimelineReader* reader)
     auto* mentions = m_mentionsFeed = new TTimelineFeed(
         MakeTimelineSource(TTimeline::Mentions, account, m_options.Bounds, nullptr, nullptr), seen, this);
     mentions->SetName(tr("@返信"));
-    m_copy = new TFeedCopy(OfflineCopyFile(), m_friends, mentions, this);
+    m_copy = new TFeedCopy(m_options.OfflineCopyPath(), m_friends, mentions, this);
     m_copy->SetOwner(TimelineCacheOwner(m_state.AccountName, m_state.ApiBase));
     // Statuses pushed as they are posted, where the account's server streams them.
     new TLiveStream(account, m_friends, mentions, this);
+    m_notifier = new TNewsNotifier(
+        this, [this] { return m_state.Notify; }, [this](const QString& id) { return m_timeline->IndexOf(id) >= 0; });
+    connect(m_notifier, &TNewsNotifier::StatusActivated, this, &TForm1::ShowStatusById);
 
     for (TTimelineFeed* feed : {m_friends, mentions}) {
         connect(feed, &TTimelineFeed::StatusLine, this, [this](const QString& line, const QString& panel) {
             ShowStatus(line);
             if (!panel.isEmpty())
-                m_statusPanel->setText(panel);
+                m_statusLine->SetPanel(panel);
         });
         connect(feed, &TTimelineFeed::UnseenChanged, this, &TForm1::UpdateUnseen);
         connect(feed, &TTimelineFeed::News, this, [this, feed](const QList<TTimelineStatus>& news) {
-            Notify(news, feed != m_friends);
+            m_notifier->Tell(news, feed != m_friends);
         });
     }
     connect(m_friends, &TTimelineFeed::PageStarted, this, [this] {
@@ -76,7 +82,7 @@ void TForm1::BuildFeeds(TTimelineReader* reader)
             EnableCommands(true);
     });
     connect(m_friends, &TTimelineFeed::ReloadWaitChanged, this, [this](qint64 ms) {
-        TimerAutoReload->setInterval(int(ms));
+        m_timers->Reload()->setInterval(int(ms));
     });
     connect(m_friends, &TTimelineFeed::ReadEnded, this, &TForm1::FriendsRead);
     connect(mentions, &TTimelineFeed::ReadEnded, this, &TForm1::MentionsEnded);
@@ -90,7 +96,7 @@ TPageGate TForm1::PageGate()
     }
     if (!m_state.HasCredentials()) {
         // The user is entering them now: the read after that dialog uses them.
-        if (m_frmLogin && m_frmLogin->isVisible())
+        if (m_windows->LoginShown())
             return {TPageGate::NothingRead, {}};
         // They were entered; the keyring would not give the password back.
         const QString text = m_keyringFailed && !m_state.AccountName.isEmpty()
@@ -121,7 +127,7 @@ void TForm1::FriendsRead(const TFeedEnd& end)
 {
     if (end.Abandoned) {
         if (end.Kind == TFeedRead::Reload) {
-            ListView1->setUpdatesEnabled(true);
+            m_lists->Friends()->setUpdatesEnabled(true);
             EnableCommands(true);
         }
         Q_EMIT ReadsFinished();
@@ -170,8 +176,7 @@ void TForm1::StartUpRead(const TFeedEnd& end)
     if (end.Succeeded && !m_closing)
         QTimer::singleShot(kMentionsDelayMs, this, &TForm1::RefreshMentions);
 
-    SetTimerEnabled(TimerAutoReload, m_state.AutoReload);
-    SetTimerEnabled(TimerAutoRotation, m_state.AutoRotation);
+    m_timers->Follow(m_state);
 
     SetDisplayMode(m_state.DisplayMode);
     m_started = true;
@@ -190,7 +195,7 @@ void TForm1::ShowFirstFrame()
 
 void TForm1::StartUpReadWhenReady()
 {
-    if (!m_startUpHeld || m_awaitingPassword || !m_firstFrame || (m_frmLogin && m_frmLogin->isVisible()))
+    if (!m_startUpHeld || m_awaitingPassword || !m_firstFrame || m_windows->LoginShown())
         return;
     // ログイン設定 was chosen during the wait: the dialog now, with the keyring's password,
     // and the start-up read with what it took.
@@ -218,9 +223,9 @@ void TForm1::SelectFirstAndShow()
     // Shown because a read ended, not because the user or the rotation came to it; the
     // strip shows it when the friends timeline is in front.
     m_autoShow = true;
-    ListView1->selectionModel()->select(m_timeline->index(0, 0),
+    m_lists->Friends()->selectionModel()->select(m_timeline->index(0, 0),
                                         QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    if (ActiveView() == ListView1)
+    if (m_lists->FriendsInFront())
         ListView1Click();
     m_autoShow = false;
 }
@@ -232,20 +237,20 @@ void TForm1::Reload()
     EnableCommands(false);
     // The list keeps its last picture until every page is in, instead of being painted
     // again for each of them; the status line still moves.
-    ListView1->setUpdatesEnabled(false);
+    m_lists->Friends()->setUpdatesEnabled(false);
     m_friends->Start(TFeedRead::Reload);
 }
 
 void TForm1::ReloadRead(const TFeedEnd& end)
 {
-    ListView1->setUpdatesEnabled(true);
+    m_lists->Friends()->setUpdatesEnabled(true);
     if ((end.Completed || end.Restored) && !m_timeline->IsEmpty())
         SelectFirstAndShow();
     EnableCommands(true);
     ReturnFreeMemory();
     // Someone may have answered among what is new; a reload asked for on the mentions
     // tab reads them in any case.
-    if (end.News || (end.Succeeded && ActiveView() != ListView1))
+    if (end.News || (end.Succeeded && !m_lists->FriendsInFront()))
         RefreshMentions();
 }
 
@@ -275,7 +280,7 @@ void TForm1::ReadMore()
         return;
     // On the mentions tab its own older page; a missing account or address is said by
     // the friends timeline's read as ever.
-    if (ActiveView() != ListView1 && m_apiError.isEmpty() && m_state.HasCredentials()) {
+    if (!m_lists->FriendsInFront() && m_apiError.isEmpty() && m_state.HasCredentials()) {
         m_mentionsFeed->Start(TFeedRead::More);
         return;
     }
@@ -299,4 +304,49 @@ void TForm1::ShowDefaultError(const QString& message)
     QMessageBox box(QMessageBox::Critical, kTitle, text, QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("DefaultErrorBox"));
     box.exec();
+}
+
+// The "@返信" tab beside the friends timeline: read after the first frame and after each
+// read that brought news, with its own unseen count in its caption. The strip, the star,
+// the rotation and read-more follow whichever list is in front.
+
+void TForm1::RefreshMentions()
+{
+    if (!m_options.ReadMentions || m_closing || !m_apiError.isEmpty() || !m_state.HasCredentials())
+        return;
+    // Said line by line only when the user is looking at them.
+    m_mentionsFeed->Start(TFeedRead::Refresh, m_lists->Pages()->currentWidget() == m_lists->Mentions()->Page());
+}
+
+void TForm1::MentionsEnded(const TFeedEnd& end)
+{
+    if (end.Abandoned)
+        return;
+    // A refresh put new rows in place of the old: the tab in front shows its first again.
+    if (end.Succeeded && m_lists->Mentions()->HasView()) {
+        QTreeView* list = m_lists->Mentions()->View();
+        if (!list->selectionModel()->hasSelection() && !m_lists->Mentions()->Model()->IsEmpty()) {
+            const bool shown = m_lists->Active() == list;
+            m_autoShow = true;
+            list->selectionModel()->select(m_lists->Mentions()->Model()->index(0, 0),
+                                           QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            if (shown)
+                ShowSelected();
+            m_autoShow = false;
+        }
+    }
+    Q_EMIT ReadsFinished();
+}
+
+void TForm1::ActiveTabChanged()
+{
+    // The strip shows the list in front: its chosen row, or its first. Coming to a tab
+    // is not choosing a row: it becomes seen as the rotation's rows do.
+    if (m_lists->SelectedIndex() < 0 && m_lists->ActiveModel()->IsEmpty())
+        return;
+    m_autoShow = true;
+    if (m_lists->SelectedIndex() < 0)
+        m_lists->SelectRow(0);
+    ShowSelected();
+    m_autoShow = false;
 }

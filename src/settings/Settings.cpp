@@ -169,10 +169,12 @@ void SetDefaultSettings(TMainState& state)
     state.WindowTop = 200;
     state.WindowWidth = 600;
     state.WindowHeight = 300;
+    state.FrameStored = false;
     state.AccountName.clear();
     state.Password.clear();
     state.Anonymous = false;
-    state.TopMost = true;
+    // A fresh start must not open an always-on-top window.
+    state.TopMost = false;
     state.DisplayMode = 1;
     state.AutoReload = true;
     state.AutoRotation = true;
@@ -194,6 +196,7 @@ void ReadSettings(const TIniFile& file, TMainState& state)
     state.WindowTop = ReadInt(file, "WindowY", state.WindowTop);
     state.WindowWidth = ReadInt(file, "WindowW", state.WindowWidth);
     state.WindowHeight = ReadInt(file, "WindowH", state.WindowHeight);
+    state.FrameStored = file.Value(kSection, "WindowH").has_value();
     state.AccountName = ReadScrambled(file, "USR");
     state.Password = ReadScrambled(file, "PWD");
     state.Anonymous = ReadBool(file, "Anonymous", state.Anonymous);

@@ -18,8 +18,11 @@ struct TMainState {
     int WindowTop = 0;
     int WindowHeight = 0;
     int WindowWidth = 0;
+    // The file held the window's height: its bounds, not the list mode's own height, come
+    // back at start-up. Read only.
+    bool FrameStored = false;
     bool Anonymous = false;
-    bool TopMost = false;
+    bool TopMost = false;       // kept with the menu's tick; absent: not top-most
     int DisplayMode = 0;        // 1 list, 2 compact, 3 widget
     bool AutoReload = false;
     bool AutoRotation = false;

@@ -64,7 +64,7 @@ TEST_F(ProgramTest, ScreenshotOfTheDemoTimeline)
     state.AccountName = QString::fromLatin1(LocalService::kDemoUser);
     state.Password = QString::fromLatin1(LocalService::kDemoPassword);
     const QString ini = dir.filePath(QStringLiteral("brimlark.ini"));
-    ASSERT_TRUE(SaveSettings(ini, state, QRect(400, 200, 600, 300)));
+    ASSERT_TRUE(SaveSettings(ini, state, QRect(400, 200, 600, 400)));
     QFile iniFile(ini);
     ASSERT_TRUE(iniFile.open(QIODevice::ReadOnly));
     const QByteArray before = iniFile.readAll();

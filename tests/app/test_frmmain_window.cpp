@@ -76,7 +76,6 @@ TEST_F(WindowTest, EachModeHasItsLayoutAndSize)
     auto* back = child<TShape>(*form, "ShapeBack");
     auto* star = child<QLabel>(*form, "lblStar");
 
-    EXPECT_EQ(form->frameGeometry().height(), 400);
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Brimlark_Simple"));
     EXPECT_TRUE(form->menuBar()->isVisible());
     EXPECT_TRUE(listPartsVisible(*form));
@@ -134,7 +133,7 @@ TEST_F(WindowTest, ListThenWidgetThenCompactThenList)
 
     form->SetDisplayMode(1);
     EXPECT_FALSE(frameless(*form));
-    EXPECT_FALSE(topMost(*form));  // the re-created framed window is not top-most
+    EXPECT_FALSE(topMost(*form));  // the framed window is top-most only when ticked
     EXPECT_TRUE(form->menuBar()->isVisible());
     EXPECT_TRUE(form->isVisible());
 }
@@ -163,18 +162,31 @@ TEST_F(WindowTest, StoredWidgetModeAppliesAtStart)
     EXPECT_EQ(form->height(), 75);
 }
 
-TEST_F(WindowTest, TopMostCommandTogglesWithoutMoving)
+// The top-most and name-hiding ticks are kept and come back with what they do.
+TEST_F(WindowTest, TopMostAndAnonymousTicksComeBackAtStart)
 {
     auto form = startWithRows(ThreeRows());
     form->move(150, 160);
     const QRect before = form->geometry();
-    const bool storedFlag = form->State().TopMost;
     action(*form, "mmTopMost")->trigger();
     EXPECT_TRUE(topMost(*form));
     EXPECT_EQ(form->geometry(), before);
+    action(*form, "mmAnonymous")->trigger();
+    form->close();
+    form.reset();
+
+    server.addConnection(ScriptedServer::reply(Ok(TimelineXml(ThreeRows()))));
+    form = makeForm(server.baseUrl());
+    form->show();
+    EXPECT_TRUE(topMost(*form));
+    EXPECT_TRUE(action(*form, "mmTopMost")->isChecked());
+    EXPECT_TRUE(action(*form, "mmAnonymous")->isChecked());
+    EXPECT_TRUE(userName(*form).isEmpty());
+    // The first click on either undoes it.
+    action(*form, "mmAnonymous")->trigger();
+    EXPECT_FALSE(userName(*form).isEmpty());
     action(*form, "mmTopMost")->trigger();
     EXPECT_FALSE(topMost(*form));
-    EXPECT_EQ(form->State().TopMost, storedFlag);  // the stored flag goes through unchanged
 }
 
 TEST_F(WindowTest, MenuBarListItemOnlyTogglesTheList)

@@ -3,6 +3,7 @@
 #include "FormHarness.h"
 #include "ScriptedServer.h"
 
+#include "app/Shape.h"
 #include "dialogs/uTwitt.h"
 
 #include <QFontDatabase>
@@ -121,7 +122,14 @@ TEST_F(TalkTest, RepeatAsksFirstAndIsRefusedForOnesOwnStatus)
     EXPECT_TRUE(server.request(1).startsWith("POST /api/statuses/retweet/301.xml HTTP/1.1\r\n"));
     EXPECT_TRUE(server.request(1).contains("\r\nContent-Length: 0\r\n"));
     EXPECT_EQ(trace(*form).last(), QStringLiteral("リピートしました"));
-    EXPECT_TRUE(child<QLabel>(*form, "lblRepeated")->isVisible());
+    // Above the strip and readable in every mode.
+    auto* mark = child<QLabel>(*form, "lblRepeated");
+    for (int mode : {3, 2, 1}) {
+        form->SetDisplayMode(mode);
+        EXPECT_TRUE(mark->isVisible());
+        EXPECT_EQ(mark->parentWidget()->childAt(mark->geometry().center()), mark) << mode;
+        EXPECT_NE(mark->palette().color(QPalette::WindowText), child<TShape>(*form, "ShapeBack")->BrushColor());
+    }
 
     // Refused: the favourite's two lines and the server's words.
     setCurrentRow(*form, 1);

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -102,7 +103,7 @@ protected:
 
 TEST_F(WindowFrame, TenStartsAndClosesKeepTheFrameInPlace)
 {
-    const QRect frame(200, 150, 640, 400);  // the list mode's outer height
+    const QRect frame(200, 150, 640, 509);  // not the list mode's own height
     writeFrame(frame, 1);
     for (int i = 0; i < 10; ++i) {
         SCOPED_TRACE(i);
@@ -154,6 +155,20 @@ TEST_F(WindowFrame, ACompactWindowComesBackAsItWasLeft)
             form->close();
         }
         EXPECT_EQ(storedFrame(), left);
+    }
+}
+
+// A frame saved on a monitor since removed comes back whole on the nearest screen.
+TEST_F(WindowFrame, AFrameOffEveryScreenComesBackOnTheNearest)
+{
+    for (int mode : {1, 3}) {
+        SCOPED_TRACE(mode);
+        writeFrame(QRect(-2500, -900, 640, 400), mode);
+        auto form = start();
+        const QRect frame = SettledFrame(*form);
+        EXPECT_TRUE(form->screen()->geometry().contains(frame));
+        EXPECT_EQ(frame.width(), 640);
+        form->close();
     }
 }
 

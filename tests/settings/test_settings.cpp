@@ -47,7 +47,7 @@ void ExpectDefaults(const TMainState& s)
     EXPECT_TRUE(s.AccountName.isEmpty());
     EXPECT_TRUE(s.Password.isEmpty());
     EXPECT_FALSE(s.Anonymous);
-    EXPECT_TRUE(s.TopMost);
+    EXPECT_FALSE(s.TopMost);
     EXPECT_EQ(s.DisplayMode, 1);
     EXPECT_TRUE(s.AutoReload);
     EXPECT_TRUE(s.AutoRotation);
@@ -97,7 +97,7 @@ TEST_F(SettingsFile, MissingFileGivesDefaultsAndTheFirstSaveWritesAllKeysInOrder
     ASSERT_TRUE(SaveSettings(path(), state, QRect(400, 200, 600, 300)));
     EXPECT_EQ(ReadAll(path()),
               "[App]\nWindowX=400\nWindowY=200\nWindowW=600\nWindowH=300\nUSR=\nPWD=\nAnonymous=0\n"
-              "TopMost=1\niMode=1\nbAutoReload=1\nbAutoRotation=1\niReload=60\niRotation=20\n");
+              "TopMost=0\niMode=1\nbAutoReload=1\nbAutoRotation=1\niReload=60\niRotation=20\n");
     EXPECT_EQ(QFileInfo(path()).permissions() & 0x7777,
               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
     struct stat st {};

@@ -1,0 +1,75 @@
+#include "app/SecondaryWindows.h"
+
+#include "dialogs/uFrmBlack.h"
+#include "dialogs/uLoginSettings.h"
+#include "dialogs/uTwitt.h"
+#include "dialogs/uVersion.h"
+
+TSecondaryWindows::TSecondaryWindows(QWidget* window, TWiring wiring)
+    : QObject(window), m_window(window), m_wiring(std::move(wiring))
+{
+}
+
+void TSecondaryWindows::Allow(const TMainState& state)
+{
+    if (std::exchange(m_allowed, true))
+        return;
+    m_settingsAtStart = state;
+}
+
+void TSecondaryWindows::CreateAll()
+{
+    Login();
+    Twitt();
+    Version();
+    if (!m_ticker && m_allowed) {
+        m_ticker = new TfrmBlack(m_window);
+        m_ticker->hide();
+    }
+    Settings();
+}
+
+bool TSecondaryWindows::LoginShown() const
+{
+    return m_login && m_login->isVisible();
+}
+
+TfrmLogin* TSecondaryWindows::Login()
+{
+    if (!m_login && m_allowed)
+        m_login = new TfrmLogin(m_window, m_wiring.PasswordNote);
+    return m_login;
+}
+
+TfrmTwitt* TSecondaryWindows::Twitt()
+{
+    if (!m_twitt && m_allowed) {
+        m_twitt = new TfrmTwitt(m_wiring.Account, m_wiring.PostCopyFile, m_wiring.ShowStatus, m_window);
+        if (m_textLimit)
+            m_twitt->SetTextLimit(*m_textLimit);
+    }
+    return m_twitt;
+}
+
+QDialog* TSecondaryWindows::Version()
+{
+    if (!m_version && m_allowed)
+        m_version = new TfrmVersion(m_window);
+    return m_version;
+}
+
+TfrmSettings* TSecondaryWindows::Settings()
+{
+    if (!m_settings && m_allowed) {
+        m_settings = new TfrmSettings(TTimerChoices::Of(m_settingsAtStart), m_window);
+        connect(m_settings, &QDialog::accepted, this, [this] { Q_EMIT TimerChoicesChosen(m_settings->Chosen()); });
+    }
+    return m_settings;
+}
+
+void TSecondaryWindows::SetTextLimit(int limit)
+{
+    m_textLimit = limit;
+    if (m_twitt)
+        m_twitt->SetTextLimit(limit);
+}
