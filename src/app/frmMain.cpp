@@ -58,7 +58,7 @@ TForm1::~TForm1() = default;
 
 TServiceAccount TForm1::Account() const
 {
-    return {m_state.ApiBase, m_state.AccountName, m_state.Password, m_network};
+    return AccountOf(m_state, m_network);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -71,7 +71,9 @@ void TForm1::StartFirstRead(TForm1Options& options, const TMainState& state)
     if (!service.Error.isEmpty() || !state.HasCredentials())
         return;
     options.Reader = new TTimelineReader;
-    options.Reader->Prefetch(TServiceAccount(service, state.AccountName, state.Password), 1, options.Bounds);
+    TMainState resolved = state;
+    resolved.ApiBase = service.ApiBase;
+    options.Reader->Prefetch(AccountOf(resolved, service.Network), 1, options.Bounds);
 }
 
 void TForm1::ReadSettings()
@@ -89,6 +91,12 @@ void TForm1::ReadSettings()
     m_passwords = new TPasswordStore(ChoosesKeyring(m_options.Keyring, m_state), this);
     connect(m_passwords, &TPasswordStore::KeyringUnusable, this, &TForm1::ShowStatus);
     connect(m_passwords, &TPasswordStore::Stored, this, &TForm1::SettingsChanged);
+    connect(m_passwords, &TPasswordStore::SecretsRead, this, [this](const QString& token, const QString& secret) {
+        if (m_state.Token.isEmpty())
+            m_state.Token = token;
+        if (m_state.ClientSecret.isEmpty())
+            m_state.ClientSecret = secret;
+    });
     connect(m_passwords, &TPasswordStore::PasswordRead, this, [this](const QString& password) {
         m_state.Password = password;
         m_awaitingPassword = false;
@@ -168,7 +176,11 @@ void TForm1::CreateSecondaryWindowsOnDemand()
 QDialog* TForm1::LoginWindow()
 {
     if (!m_frmLogin && m_secondaryWindowsAllowed)
-        m_frmLogin = new TfrmLogin(this, [this] { return m_passwords->Note(); });
+    {
+        auto* login = new TfrmLogin(this, [this] { return m_passwords->Note(); });
+        login->SetStatusLine([this](const QString& line) { ShowStatus(line); });
+        m_frmLogin = login;
+    }
     return m_frmLogin;
 }
 

@@ -243,11 +243,10 @@ bool TForm1::AskCredentials()
     auto* login = qobject_cast<TfrmLogin*>(LoginWindow());
     if (!login)
         return false;
-    login->SetCurrent({m_state.AccountName, m_state.Password}, m_state.ApiBase);
+    login->SetCurrent(TLoginCredentials::Of(m_state), m_state.ApiBase, m_network);
     if (login->exec() != QDialog::Accepted)
         return false;
-    m_state.AccountName = login->Chosen().AccountName;
-    m_state.Password = login->Chosen().Password;
+    login->Chosen().ApplyTo(m_state);
     SettingsChanged();
     return true;
 }

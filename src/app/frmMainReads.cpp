@@ -4,6 +4,7 @@
 #include "app/MentionsTab.h"
 #include "app/frmMain_p.h"
 #include "dialogs/DialogCommon.h"
+#include "dialogs/uLoginSettings.h"
 #include "service/TimelineFeed.h"
 #include "service/TimelineModel.h"
 #include "service/TimelineReader.h"
@@ -73,6 +74,8 @@ void TForm1::BuildFeeds(TTimelineReader* reader)
         TimerAutoReload->setInterval(int(ms));
     });
     connect(m_friends, &TTimelineFeed::ReadEnded, this, &TForm1::FriendsRead);
+    // Queued: the dialog runs after the read has ended.
+    connect(m_friends, &TTimelineFeed::SignInAgain, this, &TForm1::SignInAgain, Qt::QueuedConnection);
     connect(mentions, &TTimelineFeed::ReadEnded, this, &TForm1::MentionsEnded);
 }
 
@@ -242,6 +245,15 @@ void TForm1::SignIn()
     if (m_friends->Reading() || m_closing)
         return;  // a read started while the dialog was open
     m_friends->Start(TFeedRead::SignIn);
+}
+
+void TForm1::SignInAgain(const QString& words)
+{
+    auto* login = qobject_cast<TfrmLogin*>(LoginWindow());
+    if (!login || login->isVisible())
+        return;
+    login->SetRefusal(words);
+    SignIn();
 }
 
 void TForm1::ReadMore()
