@@ -158,9 +158,8 @@ void TfrmLogin::FormShow()
     // A server found before shows its own way in at once; asking again tells whether it
     // takes a password too.
     showFamily(!origin.isEmpty() && m_current.Fediverse == origin, false);
-    note(QString(), false);
-    if (!std::exchange(m_refusal, QString()).isEmpty() && m_fediverse)
-        note(m_refusal, true);
+    const QString refusal = std::exchange(m_refusal, QString());
+    note(m_fediverse ? refusal : QString(), true);
     m_probe->Abort();
     if (!m_apiBase.isEmpty())
         m_probe->Start(m_apiBase, m_network);
