@@ -175,8 +175,7 @@ void TForm1::CreateSecondaryWindowsOnDemand()
 
 QDialog* TForm1::LoginWindow()
 {
-    if (!m_frmLogin && m_secondaryWindowsAllowed)
-    {
+    if (!m_frmLogin && m_secondaryWindowsAllowed) {
         auto* login = new TfrmLogin(this, [this] { return m_passwords->Note(); });
         login->SetStatusLine([this](const QString& line) { ShowStatus(line); });
         m_frmLogin = login;

@@ -139,6 +139,7 @@ void TFamilyProbe::Abort()
 void TFamilyProbe::Start(const QString& address, const TNetworkOptions& network)
 {
     Abort();
+    m_configStatus = 0;
     m_address = address;
     while (m_address.endsWith(u'/'))
         m_address.chop(1);
@@ -159,6 +160,7 @@ void TFamilyProbe::Start(const QString& address, const TNetworkOptions& network)
                 // Not the configuration document: perhaps a web page of another server.
             }
         }
+        m_configStatus = result.StatusCode;
         const QString origin = OriginOf(m_address);
         // Started from the slot of the first request's end, which the client allows.
         if (!m_calls->Start(httpGET, (origin + QStringLiteral("/api/v1/instance")).toUtf8(), {}, {}, m_network,
@@ -183,6 +185,11 @@ void TFamilyProbe::instanceRead(const THttpCliResult& result, const QByteArray& 
         found.TakesPassword = found.Software.contains(QLatin1String("Friendica"), Qt::CaseInsensitive);
         qCInfo(lcService).noquote() << origin << "speaks the fediverse client API:" << found.Software.left(80);
         Q_EMIT Found(found);
+        return;
+    }
+    // A private XML site wants the account even for its configuration.
+    if (m_configStatus == 401) {
+        Q_EMIT Found({TFamilyFound::Classic, m_address, {}, false, {}});
         return;
     }
     TFamilyFound neither;

@@ -50,6 +50,7 @@ private:
     std::unique_ptr<TJsonCalls> m_calls;
     QString m_address;
     TNetworkOptions m_network;
+    int m_configStatus = 0;     // the configuration document's answer
 };
 
 // The program's registration on one server.

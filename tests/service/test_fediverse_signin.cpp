@@ -218,8 +218,8 @@ TEST(FediverseSignIn, NoTokenOverPlainHttpOrToAnotherHost)
     EXPECT_FALSE(elsewhere.request(0).contains("tok")) << elsewhere.request(0).toStdString();
 }
 
-// An XML server is found by its configuration document; an address with neither face
-// is said plainly.
+// An XML server is found by its configuration document (a private one by its refusal);
+// an address with neither face is said plainly.
 TEST(FamilyProbe, TheXmlFamilyAndNeither)
 {
     ScriptedServer server;
@@ -239,7 +239,13 @@ TEST(FamilyProbe, TheXmlFamilyAndNeither)
     const auto neither = found.last().first().value<TFamilyFound>();
     EXPECT_EQ(neither.Kind, TFamilyFound::Neither);
     EXPECT_TRUE(neither.Line.contains(base)) << neither.Line.toStdString();
-    EXPECT_EQ(server.connectionCount(), 3);
+    // A private XML site answers its configuration only to its accounts.
+    server.addConnection(ScriptedServer::reply(Reply("401 Unauthorized", "<hash><error>no</error></hash>", "application/xml")));
+    server.addConnection(ScriptedServer::reply(kNotFound));
+    probe.Start(base, {});
+    ASSERT_TRUE(found.wait(10000));
+    EXPECT_EQ(found.last().first().value<TFamilyFound>().Kind, TFamilyFound::Classic);
+    EXPECT_EQ(server.connectionCount(), 5);
 }
 
 } // namespace
