@@ -115,9 +115,8 @@ TfrmLogin::TfrmLogin(QWidget* parent, std::function<QString()> passwordNote)
 
 TLoginCredentials TLoginCredentials::Of(const TMainState& state)
 {
-    return {state.AccountName,        state.Password, state.Fediverse.value_or(QString()),
-            state.Token,              state.ClientId.value_or(QString()),
-            state.ClientSecret};
+    return {state.AccountName, state.Password, state.Fediverse.value_or(QString()),
+            state.Token,       state.ClientId.value_or(QString()), state.ClientSecret};
 }
 
 void TLoginCredentials::ApplyTo(TMainState& state) const
@@ -157,6 +156,7 @@ void TfrmLogin::FormShow()
     const QString origin = OriginOf(m_apiBase);
     // A server found before shows its own way in at once; asking again tells whether it
     // takes a password too.
+    m_fediverse = false;
     showFamily(!origin.isEmpty() && m_current.Fediverse == origin, false);
     const QString refusal = std::exchange(m_refusal, QString());
     note(m_fediverse ? refusal : QString(), true);
@@ -180,7 +180,7 @@ void TfrmLogin::familyFound(const TFamilyFound& found)
 
 void TfrmLogin::showFamily(bool fediverse, bool takesPassword)
 {
-    m_fediverse = fediverse;
+    const bool already = std::exchange(m_fediverse, fediverse) && fediverse;
     for (QWidget* widget :
          std::initializer_list<QWidget*>{lblServer, btnAuthorize, lblCode, editCode, lblToken, editToken})
         widget->setVisible(fediverse);
@@ -243,6 +243,9 @@ void TfrmLogin::showFamily(bool fediverse, bool takesPassword)
     btnOK->setGeometry(72, y, 81, 33);
     btnCancel->setGeometry(168, y, 81, 33);
     setFixedSize(320, y + 45);
+    // The same server found again: a sign-in under way goes on.
+    if (already)
+        return;
     m_signIn->SetServer(OriginOf(m_apiBase), m_network,
                         m_current.Fediverse == OriginOf(m_apiBase)
                             ? TOAuthClient{m_current.ClientId, m_current.ClientSecret}
