@@ -102,8 +102,15 @@ TfrmLogin::TfrmLogin(QWidget* parent, std::function<QString()> passwordNote)
         note(tr("ブラウザでこのプログラムを許可し、表示されたコードを貼り付けてください"), false);
     });
 
+    // The address is asked once the dialog has been open a moment: one answered at once
+    // (credentials typed ahead, a cancel) sends nothing.
+    m_probeSoon.setSingleShot(true);
+    m_probeSoon.setInterval(kProbeDelayMs);
+    connect(&m_probeSoon, &QTimer::timeout, this, [this] { m_probe->Start(m_apiBase, m_network); });
+
     // However the dialog ends, nothing it asked goes on.
     connect(this, &QDialog::finished, this, [this] {
+        m_probeSoon.stop();
         m_probe->Abort();
         m_signIn->Abort();
     });
@@ -162,7 +169,7 @@ void TfrmLogin::FormShow()
     note(m_fediverse ? refusal : QString(), true);
     m_probe->Abort();
     if (!m_apiBase.isEmpty())
-        m_probe->Start(m_apiBase, m_network);
+        m_probeSoon.start();
 }
 
 void TfrmLogin::familyFound(const TFamilyFound& found)

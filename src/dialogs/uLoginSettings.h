@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 
@@ -23,10 +24,10 @@ struct TSignedIn;
 struct TLoginCredentials {
     QString AccountName;
     QString Password;
-    QString Fediverse;      // empty: the XML family
-    QString Token;
-    QString ClientId;
-    QString ClientSecret;
+    QString Fediverse = {};     // empty: the XML family
+    QString Token = {};
+    QString ClientId = {};
+    QString ClientSecret = {};
 
     static TLoginCredentials Of(const TMainState& state);
     // Into the settings; the fediverse's keys only where there is something to say.
@@ -39,6 +40,8 @@ struct TLoginCredentials {
 class TfrmLogin : public QDialog {
     Q_OBJECT
 public:
+    static constexpr int kProbeDelayMs = 300;
+
     // passwordNote, asked at every showing: a line about where the password is kept
     // (the keyring could not be used), shown below the buttons when not empty.
     explicit TfrmLogin(QWidget* parent, std::function<QString()> passwordNote = {});
@@ -96,6 +99,7 @@ private:
     std::function<QString()> m_passwordNote;
     std::function<void(const QString&)> m_statusLine;
     TFamilyProbe* m_probe;
+    QTimer m_probeSoon;
     TFediverseSignIn* m_signIn;
     bool m_fediverse = false;       // the fediverse's way in is shown
     QString m_refusal;              // for the next showing

@@ -595,10 +595,8 @@ TEST_F(TimelineTest, ARefusedTokenLeadsBackToTheFediverseSignIn)
         s.Fediverse = QString::fromUtf8(server.baseUrl());
         s.Token = QStringLiteral("stale");
     });
-    // Slow enough that the dialog is seen before its own question about the address is answered.
-    server.setDefaultScript({ScriptedServer::Step::readRequest(), ScriptedServer::Step::delay(300),
-                             ScriptedServer::Step::send(Reply(401, "Unauthorized", R"({"error":"Invalid credentials."})",
-                                                              "application/json"))});
+    server.setDefaultScript(ScriptedServer::reply(
+        Reply(401, "Unauthorized", R"({"error":"Invalid credentials."})", "application/json")));
     int opened = 0;
     bool fediverse = false;
     QString note;
