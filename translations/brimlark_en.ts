@@ -2,6 +2,45 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="ja">
 <context>
+    <name>FediverseSignIn</name>
+    <message>
+        <source>このアドレスはXMLのAPIにもMastodon形式のAPIにも答えません: %1</source>
+        <translation>This address answers neither the XML API nor the Mastodon-style client API: %1</translation>
+    </message>
+    <message>
+        <source>サインインの要求を始められませんでした</source>
+        <translation>Could not start the sign-in request</translation>
+    </message>
+    <message>
+        <source>サーバーの応答を読み取れませんでした: %1</source>
+        <translation>Could not read the server&apos;s answer: %1</translation>
+    </message>
+    <message>
+        <source>サインインできませんでした: %1</source>
+        <translation>Sign-in failed: %1</translation>
+    </message>
+    <message>
+        <source>サインインできませんでした: %1 (%2)</source>
+        <translation>Sign-in failed: %1 (%2)</translation>
+    </message>
+    <message>
+        <source>この認証コードは今回のサインインのものではありません</source>
+        <translation>This code does not belong to this sign-in</translation>
+    </message>
+    <message>
+        <source>先に認証ページを開き、表示されたコードを貼り付けてください</source>
+        <translation>Open the authorisation page first, then paste the code it shows</translation>
+    </message>
+    <message>
+        <source>トークン、またはユーザ名とパスワードを入れてください</source>
+        <translation>Enter a token, or the user name and password</translation>
+    </message>
+    <message>
+        <source>暗号化されない http:// ではサインインしません。https:// のアドレスをお使いください: %1</source>
+        <translation>No sign-in over unencrypted http://. Please use an https:// address: %1</translation>
+    </message>
+</context>
+<context>
     <name>HttpErrors</name>
     <message>
         <source>TLS 接続を確立できませんでした (%1): %2</source>
@@ -427,6 +466,42 @@ Please enter it through the Login menu.</translation>
     <message>
         <source>このアドレスは http:// です。パスワードは暗号化されずに送られます。https:// のアドレスをお使いください。</source>
         <translation>This address is http://: the password is sent unencrypted. Please use an https:// address.</translation>
+    </message>
+    <message>
+        <source>ブラウザで認証ページを開く</source>
+        <translation>Open the authorisation page in the browser</translation>
+    </message>
+    <message>
+        <source>認証コード</source>
+        <translation>Code</translation>
+    </message>
+    <message>
+        <source>トークン</source>
+        <translation>Token</translation>
+    </message>
+    <message>
+        <source>ブラウザでこのプログラムを許可し、表示されたコードを貼り付けてください</source>
+        <translation>Allow this program in the browser, then paste the code it shows</translation>
+    </message>
+    <message>
+        <source>サーバーが認証を拒否しました。もう一度サインインしてください</source>
+        <translation>The server refused the sign-in. Please sign in again</translation>
+    </message>
+    <message>
+        <source>サーバーが認証を拒否しました: %1</source>
+        <translation>The server refused the sign-in: %1</translation>
+    </message>
+    <message>
+        <source>このアドレスはMastodon形式のAPIのサーバーです (%1)</source>
+        <translation>This address is a server of the Mastodon-style client API (%1)</translation>
+    </message>
+    <message>
+        <source>認証ページを用意しています...</source>
+        <translation>Preparing the authorisation page...</translation>
+    </message>
+    <message>
+        <source>サーバーに確認しています...</source>
+        <translation>Asking the server...</translation>
     </message>
 </context>
 <context>

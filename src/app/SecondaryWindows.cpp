@@ -36,8 +36,10 @@ bool TSecondaryWindows::LoginShown() const
 
 TfrmLogin* TSecondaryWindows::Login()
 {
-    if (!m_login && m_allowed)
+    if (!m_login && m_allowed) {
         m_login = new TfrmLogin(m_window, m_wiring.PasswordNote);
+        m_login->SetStatusLine(m_wiring.ShowStatus);
+    }
     return m_login;
 }
 

@@ -68,7 +68,7 @@ TForm1::~TForm1() = default;
 
 TServiceAccount TForm1::Account() const
 {
-    return {m_state.ApiBase, m_state.AccountName, m_state.Password, m_network};
+    return AccountOf(m_state, m_network);
 }
 
 void TForm1::StartFirstRead(TForm1Options& options, const TMainState& state)
@@ -78,7 +78,9 @@ void TForm1::StartFirstRead(TForm1Options& options, const TMainState& state)
     if (!service.Error.isEmpty() || !state.HasCredentials())
         return;
     options.Reader = new TTimelineReader;
-    options.Reader->Prefetch(TServiceAccount(service, state.AccountName, state.Password), 1, options.Bounds);
+    TMainState resolved = state;
+    resolved.ApiBase = service.ApiBase;
+    options.Reader->Prefetch(AccountOf(resolved, service.Network), 1, options.Bounds);
 }
 
 void TForm1::ReadSettings()
@@ -96,6 +98,12 @@ void TForm1::ReadSettings()
     m_passwords = new TPasswordStore(ChoosesKeyring(m_options.Keyring, m_state), this);
     connect(m_passwords, &TPasswordStore::KeyringUnusable, this, &TForm1::ShowStatus);
     connect(m_passwords, &TPasswordStore::Stored, this, &TForm1::SettingsChanged);
+    connect(m_passwords, &TPasswordStore::SecretsRead, this, [this](const QString& token, const QString& secret) {
+        if (m_state.Token.isEmpty())
+            m_state.Token = token;
+        if (m_state.ClientSecret.isEmpty())
+            m_state.ClientSecret = secret;
+    });
     connect(m_passwords, &TPasswordStore::PasswordRead, this, [this](const QString& password) {
         m_state.Password = password;
         m_awaitingPassword = false;

@@ -174,6 +174,8 @@ private:
     // Drops a running read (the window closes): its page is never shown.
     void AbandonReads();
     void SignIn();
+    // The server refused the account's token: signing in again, with its words.
+    void SignInAgain(const QString& words);
     void ReadMore();
     void ShowDefaultError(const QString& message);
 

@@ -136,11 +136,10 @@ bool TForm1::AskCredentials()
     TfrmLogin* login = m_windows->Login();
     if (!login)
         return false;
-    login->SetCurrent({m_state.AccountName, m_state.Password}, m_state.ApiBase);
+    login->SetCurrent(TLoginCredentials::Of(m_state), m_state.ApiBase, m_network);
     if (login->exec() != QDialog::Accepted)
         return false;
-    m_state.AccountName = login->Chosen().AccountName;
-    m_state.Password = login->Chosen().Password;
+    login->Chosen().ApplyTo(m_state);
     m_keyringFailed = false;
     // Another account's rows and counts go with it.
     m_copy->SetOwner(TimelineCacheOwner(m_state.AccountName, m_state.ApiBase));

@@ -8,6 +8,7 @@
 #include "app/StatusLists.h"
 #include "app/WindowTimers.h"
 #include "dialogs/DialogCommon.h"
+#include "dialogs/uLoginSettings.h"
 #include "service/LiveStream.h"
 #include "service/TimelineFeed.h"
 #include "service/TimelineModel.h"
@@ -85,6 +86,8 @@ void TForm1::BuildFeeds(TTimelineReader* reader)
         m_timers->Reload()->setInterval(int(ms));
     });
     connect(m_friends, &TTimelineFeed::ReadEnded, this, &TForm1::FriendsRead);
+    // Queued: the dialog runs after the read has ended.
+    connect(m_friends, &TTimelineFeed::SignInAgain, this, &TForm1::SignInAgain, Qt::QueuedConnection);
     connect(mentions, &TTimelineFeed::ReadEnded, this, &TForm1::MentionsEnded);
 }
 
@@ -272,6 +275,15 @@ void TForm1::SignIn()
     if (m_friends->Reading() || m_closing)
         return;  // a read started while the dialog was open
     m_friends->Start(TFeedRead::SignIn);
+}
+
+void TForm1::SignInAgain(const QString& words)
+{
+    TfrmLogin* login = m_windows->Login();
+    if (!login || login->isVisible())
+        return;
+    login->SetRefusal(words);
+    SignIn();
 }
 
 void TForm1::ReadMore()

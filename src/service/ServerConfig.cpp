@@ -1,11 +1,14 @@
 #include "service/ServerConfig.h"
 
 #include "http/BlockingHttpClient.h"
+#include "service/FediverseSignIn.h"
 #include "service/ServicePost.h"
 #include "service/ServiceRead_p.h"
 #include "text/Logging.h"
 #include "xml/XMLDoc.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLoggingCategory>
 
 #include <functional>
@@ -61,6 +64,58 @@ void ReadRoot(const TServiceAccount& account, const TReadBounds& bounds, const Q
     }
 }
 
+// A fediverse server's JSON document at path, read the way a page is, with the account's
+// token (or account and password) when asked to; an empty object with *why set when the
+// read fails or the reply is no JSON object.
+QJsonObject ReadJsonObject(const TServiceAccount& account, const TReadBounds& bounds, const QString& path,
+                           bool signedIn, QString* why)
+{
+    try {
+        TBlockingHttpClient client;
+        client.ReadTimeout = bounds.ReadTimeoutMs;
+        client.TotalTimeout = bounds.TotalTimeoutMs;
+        client.MaxBodySize = bounds.MaxBodySize;
+        client.Cancelled = bounds.Cancelled;
+        client.Network = account.Network;
+        client.Request().Accept = "application/json";
+        const QByteArray authorization
+            = signedIn ? FediverseAuthorization(account.Token, account.AccountName, account.Password) : QByteArray();
+        if (!authorization.isEmpty())
+            client.Request().Headers.append({"Authorization", authorization});
+        QJsonParseError error{};
+        const QJsonDocument document = QJsonDocument::fromJson(client.FetchText((account.ApiBase + path).toUtf8()), &error);
+        if (error.error != QJsonParseError::NoError || !document.isObject())
+            *why = QStringLiteral("not a JSON object");
+        return document.object();
+    } catch (const std::exception& e) {
+        *why = ServiceRead::OneLine(ServiceRead::MessageOf(e));
+        return QJsonObject();
+    }
+}
+
+// The posting limit of a fediverse server: /api/v2/instance, else /api/v1/instance
+// (Akkoma serves only this one), else the 500 that Mastodon holds statuses to.
+TServerConfig ReadInstanceConfig(const TServiceAccount& account, const TReadBounds& bounds)
+{
+    TServerConfig config;
+    QString why;
+    for (const char* path : {"/api/v2/instance", "/api/v1/instance"}) {
+        const QJsonObject instance = ReadJsonObject(account, bounds, QString::fromLatin1(path), false, &why);
+        config.Read = config.Read || !instance.isEmpty();
+        config.TextLimit = InstanceTextLimit(instance);
+        if (config.TextLimit) {
+            qCInfo(lcService).noquote() << "server text limit:" << *config.TextLimit << "from" << account.ApiBase + QLatin1String(path);
+            return config;
+        }
+        if (bounds.Cancelled && bounds.Cancelled->load())
+            break;
+    }
+    qCInfo(lcService).noquote() << "no server text limit from" << account.ApiBase + QLatin1Char(':') << why
+                                << "- 500 it is";
+    config.TextLimit = kFediverseTextLimit;
+    return config;
+}
+
 } // namespace
 
 QString ServerConfigAddress(const QString& apiBase)
@@ -70,6 +125,8 @@ QString ServerConfigAddress(const QString& apiBase)
 
 TServerConfig ReadServerConfig(const TServiceAccount& account, const TReadBounds& bounds)
 {
+    if (account.Family == TServiceFamily::Fediverse)
+        return ReadInstanceConfig(account, bounds);
     TServerConfig config;
     const QString address = ServerConfigAddress(account.ApiBase);
     QString why;
@@ -102,6 +159,16 @@ QString VerifyCredentialsAddress(const QString& apiBase)
 
 QString ReadOwnScreenName(const TServiceAccount& account, const TReadBounds& bounds)
 {
+    if (account.Family == TServiceFamily::Fediverse) {
+        QString why;
+        const QString name = ReadJsonObject(account, bounds, QStringLiteral("/api/v1/accounts/verify_credentials"),
+                                            true, &why)
+                                 .value(QLatin1String("username"))
+                                 .toString();
+        if (name.isEmpty())
+            qCInfo(lcService).noquote() << "own account not read from" << account.ApiBase + QLatin1Char(':') << why;
+        return name;
+    }
     const QString address = VerifyCredentialsAddress(account.ApiBase);
     QString name;
     QString why;

@@ -11,6 +11,9 @@
 // for). A larger one limits nothing a person types: it is taken as no limit.
 inline constexpr int kMaxServerTextLimit = 999999999;
 
+// A fediverse server that publishes no limit holds a status to this many characters.
+inline constexpr int kFediverseTextLimit = 500;
+
 // What the server publishes about itself: <config><site><textlimit> and
 // <config><notice><contentlimit>. GNU social prints a setting of 0 as "false" and 1 as
 // "true"; a numeric contentlimit replaces textlimit; Friendica publishes its import
@@ -24,7 +27,10 @@ struct TServerConfig {
 // apiBase + "/statusnet/config.xml".
 QString ServerConfigAddress(const QString& apiBase);
 
-// Reads the server's configuration document the way a timeline page is read (the
+// A fediverse account's server: its /api/v2/instance configuration.statuses.max_characters,
+// else /api/v1/instance (max_toot_chars, or the same configuration), else
+// kFediverseTextLimit; read without the account's token.
+// Otherwise reads the server's configuration document the way a timeline page is read (the
 // blocking client, Basic authentication, the account's proxies and certificates, within
 // bounds). Any failure leaves TextLimit empty; writes one line to the service category
 // either way. Never throws; any thread may call it.

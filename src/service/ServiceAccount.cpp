@@ -109,6 +109,30 @@ bool SendsPasswordInTheClear(const QString& apiBase)
     return !isLoopbackAddress(host);
 }
 
+QString OriginOf(const QString& address)
+{
+    const QUrl url(address);
+    const QString scheme = url.scheme().toLower();
+    if ((scheme != QLatin1String("http") && scheme != QLatin1String("https")) || url.host().isEmpty())
+        return QString();
+    const int port = url.port();
+    const bool ownPort = port < 0 || (scheme == QLatin1String("http") ? port == 80 : port == 443);
+    const QString host = url.host(QUrl::FullyEncoded).toLower();
+    return scheme + QStringLiteral("://") + (host.contains(u':') ? u'[' + host + u']' : host)
+         + (ownPort ? QString() : u':' + QString::number(port));
+}
+
+TServiceAccount AccountOf(const TMainState& state, const TNetworkOptions& network)
+{
+    const QString origin = OriginOf(state.ApiBase);
+    if (!state.Fediverse || origin.isEmpty() || *state.Fediverse != origin)
+        return {state.ApiBase, state.AccountName, state.Password, network};
+    TServiceAccount account(origin, state.AccountName, state.Password, network);
+    account.Family = TServiceFamily::Fediverse;
+    account.Token = state.Token;
+    return account;
+}
+
 TServiceEndpoint ResolveServiceEndpoint(const QStringList& arguments, const TMainState& state)
 {
     const TApiBase api = ResolveApiBase(arguments, state);

@@ -60,6 +60,15 @@ struct TServiceAccount {
     }
 };
 
+// scheme://host[:port] of an address, lower-cased, the port only when not the scheme's
+// own; empty for an address that is not http or https.
+QString OriginOf(const QString& address);
+
+// The account the settings name for the endpoint's address: the fediverse's, at the
+// address's origin and with its token, when the settings found that origin to speak it;
+// the classic one with the account name and password otherwise.
+TServiceAccount AccountOf(const TMainState& state, const TNetworkOptions& network);
+
 // The password would cross the network readable by anyone on the path: a plain http
 // address whose host is not on this machine's loopback network.
 bool SendsPasswordInTheClear(const QString& apiBase);

@@ -134,6 +134,8 @@ void TTimelineFeed::pageRead(const TTimelinePage& page)
     end.BackOff = WorthBackingOff(page);
     end.RetryAfterMs = RetryAfterMs(page.RetryAfter, QDateTime::currentDateTimeUtc());
     const QString failure = TimelineFailureLine(page, page.Where);
+    if (page.Failure == TReadFailure::Refused && page.SignInAgain && m_foreground)
+        m_job->SignInAgain = page.Reason;
     if (page.Failure == TReadFailure::Refused || page.Failure == TReadFailure::HttpStatus) {
         say(failure);
     } else {
@@ -230,7 +232,11 @@ void TTimelineFeed::finish(const TJob& job)
     if (!job.Last.Succeeded && (job.Kind == TFeedRead::Reload || job.Kind == TFeedRead::Refresh))
         end.Restored = restore();
     m_before.clear();
+    if (job.Succeeded)
+        m_signInAsked = false;
     Q_EMIT ReadEnded(end);
+    if (job.SignInAgain && !std::exchange(m_signInAsked, true))
+        Q_EMIT SignInAgain(*job.SignInAgain);
     if (!m_job && !m_pushed.isEmpty())
         TakePushed(std::exchange(m_pushed, {}));
 }

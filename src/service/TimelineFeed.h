@@ -147,6 +147,9 @@ Q_SIGNALS:
     void CopyChanged();
     // FailureLine changed.
     void FailureChanged(const QString& line);
+    // A foreground read ended with the account's token refused: the user must sign in
+    // again; words are the server's. Once, until a read succeeds.
+    void SignInAgain(const QString& words);
 
 private:
     struct TPageEnd {
@@ -164,6 +167,7 @@ private:
         bool Succeeded = false;
         std::optional<qint64> RetryAfterMs = {};
         TPageEnd Last = {};
+        std::optional<QString> SignInAgain = {};  // the server's words when it refused the token
     };
     void startPage();
     void pageRead(const TTimelinePage& page);
@@ -201,6 +205,7 @@ private:
     QDateTime m_beforeReadAt;
     QString m_readFailure;          // the line of the running or last read's failure
     QString m_failureMark;
+    bool m_signInAsked = false;     // SignInAgain said since the last read that got through
 };
 
 // The offline copy of a window's two lists (the friends timeline and the mentions): one

@@ -53,6 +53,9 @@ struct TTimelinePage {
     QString Next;
     // A page that failed: where the source connected (host[:port], or the proxy), for its line.
     QString Where;
+    // Refused: the account's token was refused, so signing in again is the way on (Reason
+    // holds the server's own words, where it gave any).
+    bool SignInAgain = false;
 
     bool Ok() const { return Failure == TReadFailure::None; }
 };

@@ -70,7 +70,8 @@ std::shared_ptr<TTimelineReader::TShared> TTimelineReader::Launch(const TService
 
 void TTimelineReader::Prefetch(const TServiceAccount& account, int page, const TReadBounds& bounds)
 {
-    if (m_current)
+    // Its pages are the XML family's: another family's first page is read by its own source.
+    if (m_current || account.Family != TServiceFamily::Classic)
         return;
     m_prefetched
         = std::make_unique<TStarted>(TStarted{account, page, bounds,

@@ -30,7 +30,7 @@ public:
     // Starts that read now, with nobody to report to yet: the Start that asks for the
     // same page of the same account with the same bounds takes it over, so a start-up
     // read overlaps with building the window. Any other Start leaves it to end unseen.
-    // Ignored while a read runs.
+    // Ignored while a read runs, and for an account of another family.
     void Prefetch(const TServiceAccount& account, int page, const TReadBounds& bounds);
 
     // Drops the running read: it finishes unseen on its thread and is never reported.

@@ -44,10 +44,45 @@ private:
     int m_page = 1;
 };
 
+// Whatever family reads: a fediverse account whose token is refused must sign in again,
+// while the XML family's refusal stays a status line.
+class TSignInMarks : public TTimelineSource {
+public:
+    TSignInMarks(std::function<TServiceAccount()> account, QObject* parent)
+        : TTimelineSource(parent), m_account(std::move(account))
+    {
+    }
+
+    void Take(TTimelineSource* inner)
+    {
+        m_inner = inner;
+        connect(m_inner, &TTimelineSource::PageRead, this, [this](const TTimelinePage& page) {
+            TTimelinePage marked = page;
+            marked.SignInAgain = page.Failure == TReadFailure::Refused && m_fediverse;
+            Q_EMIT PageRead(marked);
+        });
+    }
+
+    void Read(const TPageRequest& request) override
+    {
+        m_fediverse = m_account().Family == TServiceFamily::Fediverse;
+        m_inner->Read(request);
+    }
+
+    void Abandon() override { m_inner->Abandon(); }
+
+private:
+    std::function<TServiceAccount()> m_account;
+    TTimelineSource* m_inner = nullptr;
+    bool m_fediverse = false;   // of the running read
+};
+
 } // namespace
 
 TTimelineSource* MakeTimelineSource(TTimeline timeline, std::function<TServiceAccount()> account,
                                     const TReadBounds& bounds, TTimelineReader* reader, QObject* parent)
 {
-    return new TXmlTimelineSource(timeline, std::move(account), bounds, reader, parent);
+    auto* marks = new TSignInMarks(account, parent);
+    marks->Take(new TXmlTimelineSource(timeline, std::move(account), bounds, reader, marks));
+    return marks;
 }

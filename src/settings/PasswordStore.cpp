@@ -32,31 +32,97 @@ QString TPasswordStore::Key(const QString& account, const QString& apiBase)
     return account + u'@' + apiBase;
 }
 
+QString TPasswordStore::TokenKey(const QString& account, const QString& server)
+{
+    return QStringLiteral("token ") + Key(account, server);
+}
+
+QString TPasswordStore::ClientKey(const QString& clientId, const QString& server)
+{
+    return QStringLiteral("client ") + Key(clientId, server);
+}
+
+QList<TPasswordStore::TEntry> TPasswordStore::Entries(const TMainState& state)
+{
+    QList<TEntry> entries{{TSecret::Password, Key(state.AccountName, state.ApiBase), state.Password}};
+    if (state.Fediverse) {
+        entries.append({TSecret::Token, TokenKey(state.AccountName, *state.Fediverse), state.Token});
+        if (state.ClientId && !state.ClientId->isEmpty())
+            entries.append({TSecret::ClientSecret, ClientKey(*state.ClientId, *state.Fediverse), state.ClientSecret});
+    }
+    return entries;
+}
+
 bool TPasswordStore::StartRead(const TMainState& state)
 {
-    if (!UsesKeyring() || m_busy || state.AccountName.isEmpty() || !state.Password.isEmpty())
+    if (!UsesKeyring() || m_busy || state.AccountName.isEmpty())
         return false;
-    StartJob(TJobKind::Read, {Key(state.AccountName, state.ApiBase), QString()});
+    m_toRead.clear();
+    for (const TEntry& entry : Entries(state)) {
+        if (entry.Password.isEmpty())
+            m_toRead.append({entry.Secret, entry.Key, QString()});
+    }
+    if (m_toRead.isEmpty())
+        return false;
+    for (QString& answer : m_read)
+        answer.clear();
+    m_busy = true;
+    ReadNext();
     return true;
+}
+
+void TPasswordStore::ReadNext()
+{
+    if (!m_toRead.isEmpty()) {
+        StartJob(TJobKind::Read, m_toRead.takeFirst());
+        return;
+    }
+    m_busy = false;
+    Q_EMIT SecretsRead(m_read[int(TSecret::Token)], m_read[int(TSecret::ClientSecret)]);
+    Q_EMIT PasswordRead(m_read[int(TSecret::Password)]);
 }
 
 bool TPasswordStore::Save(const QString& fileName, const TMainState& state, const QRect& bounds, QString* error,
                           TSettingsFolder folder)
 {
-    // Without an account there is no key: the file keeps whatever password there is.
+    // Without an account there is no key: the file keeps whatever secrets there are.
     const bool keyring = UsesKeyring() && !state.AccountName.isEmpty();
-    const TEntry entry{Key(state.AccountName, state.ApiBase), state.Password};
+    const QList<TEntry> entries = Entries(state);
     TMainState toFile = state;
-    if (keyring && m_held == entry)
-        toFile.Password.clear();
+    for (const TEntry& entry : entries) {
+        if (!keyring || !m_held.contains(entry.Key) || m_held.value(entry.Key) != entry.Password)
+            continue;
+        switch (entry.Secret) {
+        case TSecret::Password: toFile.Password.clear(); break;
+        case TSecret::Token: toFile.Token.clear(); break;
+        case TSecret::ClientSecret: toFile.ClientSecret.clear(); break;
+        }
+    }
     const bool written = SaveSettings(fileName, toFile, bounds, error, folder);
-    // During the start-up read the password is not known yet: nothing may overwrite it.
-    if (keyring && !ReadingNow() && m_held != entry) {
-        m_wanted = entry;
-        if (!m_busy)
-            StartJob(TJobKind::Write, entry);
+    // During the start-up read the secrets are not known yet: nothing may overwrite them.
+    if (keyring && !ReadingNow()) {
+        bool more = false;
+        for (const TEntry& entry : entries) {
+            if (!m_held.contains(entry.Key) || m_held.value(entry.Key) != entry.Password) {
+                m_wanted.insert(entry.Key, entry.Password);
+                more = true;
+            }
+        }
+        if (more && !m_busy)
+            WriteNext();
     }
     return written;
+}
+
+bool TPasswordStore::WriteNext()
+{
+    for (auto it = m_wanted.cbegin(); it != m_wanted.cend(); ++it) {
+        if (!m_held.contains(it.key()) || m_held.value(it.key()) != it.value()) {
+            StartJob(TJobKind::Write, {TSecret::Password, it.key(), it.value()});
+            return true;
+        }
+    }
+    return false;
 }
 
 void TPasswordStore::StartJob(TJobKind kind, const TEntry& entry)
@@ -65,7 +131,7 @@ void TPasswordStore::StartJob(TJobKind kind, const TEntry& entry)
     m_jobKind = kind;
     m_jobEntry = entry;
     if (kind == TJobKind::Write)
-        m_held.reset();  // until the keyring confirms, it may hold either
+        m_held.remove(entry.Key);  // until the keyring confirms, it may hold either
     m_limit.start(m_timeLimitMs);
     const QString unreachable = KeyringUnreachable();
     if (!unreachable.isEmpty()) {
@@ -110,11 +176,11 @@ void TPasswordStore::JobFinished(QKeychain::Job* job)
             GiveUp(job->errorString());
             return;
         }
-        m_busy = false;
-        const QString password
+        const QString value
             = error == QKeychain::NoError ? static_cast<QKeychain::ReadPasswordJob*>(job)->textData() : QString();
-        m_held = TEntry{m_jobEntry.Key, password};
-        Q_EMIT PasswordRead(password);
+        m_held.insert(m_jobEntry.Key, value);
+        m_read[int(m_jobEntry.Secret)] = value;
+        ReadNext();
         return;
     }
     // Taking out an entry that is not there leaves the keyring as wanted.
@@ -123,12 +189,9 @@ void TPasswordStore::JobFinished(QKeychain::Job* job)
         return;
     }
     m_busy = false;
-    m_held = m_jobEntry;
-    if (m_wanted && *m_wanted != *m_held) {
-        StartJob(TJobKind::Write, *m_wanted);
-        return;
-    }
-    Q_EMIT Stored();
+    m_held.insert(m_jobEntry.Key, m_jobEntry.Password);
+    if (!WriteNext())
+        Q_EMIT Stored();
 }
 
 void TPasswordStore::GiveUp(const QString& why)
@@ -142,8 +205,11 @@ void TPasswordStore::GiveUp(const QString& why)
     m_unusable = true;
     qCWarning(lcSettings).noquote() << "keyring not usable, the password stays in the settings file:" << why;
     Q_EMIT KeyringUnusable(Note());
-    if (reading)
-        Q_EMIT PasswordRead(QString());
+    if (reading) {
+        m_toRead.clear();
+        Q_EMIT SecretsRead(m_read[int(TSecret::Token)], m_read[int(TSecret::ClientSecret)]);
+        Q_EMIT PasswordRead(m_read[int(TSecret::Password)]);
+    }
 }
 
 void TPasswordStore::DropJob()

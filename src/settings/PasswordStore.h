@@ -2,6 +2,8 @@
 
 #include "settings/Settings.h"
 
+#include <QHash>
+#include <QList>
 #include <QObject>
 #include <QRect>
 #include <QString>
@@ -13,10 +15,11 @@ namespace QKeychain {
 class Job;
 }
 
-// Where the settings' password is kept: scrambled in the settings file, or in the
+// Where the settings' secrets are kept: scrambled in the settings file, or in the
 // desktop's keyring (the Secret Service, the system's credential store) under the
-// program's name and a key made of the account and the service address, with "PWD"
-// left empty in the file.
+// program's name, with their keys left empty in the file. The password's key is made of
+// the account and the service address; a fediverse server's access token is keyed by the
+// account and that server, the program's client secret by its client id and the server.
 //
 // The keyring answers through the event loop, within a time limit. Any failure (no
 // keyring, a locked one, no answer in time) turns it off for the rest of the run: the
@@ -41,16 +44,19 @@ public:
 
     // The keyring's key for an account on a service.
     static QString Key(const QString& account, const QString& apiBase);
+    // The keys of a fediverse server's access token and of the program's client secret.
+    static QString TokenKey(const QString& account, const QString& server);
+    static QString ClientKey(const QString& clientId, const QString& server);
 
-    // At start-up, for settings (their ApiBase set) that name an account and hold no
-    // password: asks the keyring for it. True when the answer is awaited: PasswordRead
-    // follows, always from the event loop.
+    // At start-up, for settings (their ApiBase set) that name an account and lack a
+    // secret the keyring may hold: asks the keyring for each. True when the answers are
+    // awaited: SecretsRead, then PasswordRead, follow, always from the event loop.
     bool StartRead(const TMainState& state);
 
-    // Writes the settings file as SaveSettings does, with "PWD" empty when the keyring
-    // holds state's password and scrambled otherwise; then, when the keyring does not hold
-    // it yet, starts writing it there (Stored follows). An empty password is taken out of
-    // the keyring the same way.
+    // Writes the settings file as SaveSettings does, with each secret empty when the
+    // keyring holds state's value and scrambled otherwise; then, for each the keyring
+    // does not hold yet, starts writing it there (Stored follows the last). An empty
+    // value is taken out of the keyring the same way.
     bool Save(const QString& fileName, const TMainState& state, const QRect& bounds, QString* error = nullptr,
               TSettingsFolder folder = TSettingsFolder::MustExist);
 
@@ -59,6 +65,9 @@ public:
     bool Writing() const { return m_busy && m_jobKind == TJobKind::Write; }
 
 Q_SIGNALS:
+    // The answer to StartRead: the keyring's token and client secret, or empty (none there,
+    // or no keyring); PasswordRead follows at once.
+    void SecretsRead(const QString& token, const QString& clientSecret);
     // The answer to StartRead: the keyring's password, or empty (none there, or no keyring).
     void PasswordRead(const QString& password);
     // The keyring holds the password last saved.
@@ -67,13 +76,18 @@ Q_SIGNALS:
     void KeyringUnusable(const QString& note);
 
 private:
+    enum class TSecret { Password, Token, ClientSecret };
     struct TEntry {
+        TSecret Secret = TSecret::Password;
         QString Key;
         QString Password;
         bool operator==(const TEntry&) const = default;
     };
     enum class TJobKind { Read, Write };
+    static QList<TEntry> Entries(const TMainState& state);
     void StartJob(TJobKind kind, const TEntry& entry);
+    bool WriteNext();
+    void ReadNext();
     void JobFinished(QKeychain::Job* job);
     void GiveUp(const QString& why);
     void DropJob();
@@ -88,6 +102,8 @@ private:
     bool m_jobStarted = false;
     TJobKind m_jobKind = TJobKind::Read;
     TEntry m_jobEntry;
-    std::optional<TEntry> m_held;        // what the keyring was seen to hold; unknown during a write
-    std::optional<TEntry> m_wanted;      // what the last save asked it to hold
+    QHash<QString, QString> m_held;      // key -> what the keyring was seen to hold; absent: unknown
+    QHash<QString, QString> m_wanted;    // key -> what the last saves asked it to hold
+    QList<TEntry> m_toRead;              // StartRead's entries not asked yet
+    QString m_read[3];                   // StartRead's answers so far, by TSecret
 };

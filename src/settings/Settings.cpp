@@ -187,6 +187,10 @@ void SetDefaultSettings(TMainState& state)
     state.Proxy.reset();
     state.Language.reset();
     state.PasswordStore.reset();
+    state.Fediverse.reset();
+    state.ClientId.reset();
+    state.Token.clear();
+    state.ClientSecret.clear();
 }
 
 void ReadSettings(const TIniFile& file, TMainState& state)
@@ -217,6 +221,10 @@ void ReadSettings(const TIniFile& file, TMainState& state)
     state.Proxy = ReadText(file, "Proxy");
     state.Language = ReadText(file, "Language");
     state.PasswordStore = ReadText(file, "PasswordStore");
+    state.Fediverse = ReadText(file, "Fediverse");
+    state.ClientId = ReadText(file, "ClientId");
+    state.Token = ReadScrambled(file, "Token");
+    state.ClientSecret = ReadScrambled(file, "ClientSecret");
 }
 
 void WriteSettings(TIniFile& file, const TMainState& state, const QRect& bounds)
@@ -243,6 +251,15 @@ void WriteSettings(TIniFile& file, const TMainState& state, const QRect& bounds)
         file.SetValue(kSection, "Notify", QByteArray::number(state.Notify));
     if (state.Api)
         WriteText(file, "API", *state.Api, false);
+    // Keys today's program never reads: a file without a fediverse account gets none.
+    if (state.Fediverse)
+        WriteText(file, "Fediverse", *state.Fediverse, false);
+    if (state.ClientId)
+        WriteText(file, "ClientId", *state.ClientId, false);
+    if (!state.Token.isEmpty() || file.Value(kSection, "Token").has_value())
+        WriteText(file, "Token", state.Token, true);
+    if (!state.ClientSecret.isEmpty() || file.Value(kSection, "ClientSecret").has_value())
+        WriteText(file, "ClientSecret", state.ClientSecret, true);
 }
 
 void LoadSettings(const QString& fileName, TMainState& state)

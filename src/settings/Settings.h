@@ -46,8 +46,20 @@ struct TMainState {
     std::optional<QString> Language;
     // Optional key "PasswordStore" ("keyring" or "file"): read when present, never written.
     std::optional<QString> PasswordStore;
+    // Optional key "Fediverse": the origin (scheme://host[:port]) of the address found to
+    // speak the fediverse's client API, so a start-up need not ask again; "ClientId": the
+    // program's registration there. Written when set.
+    std::optional<QString> Fediverse;
+    std::optional<QString> ClientId;
+    // That server's access token and the registration's secret: scrambled in "Token" and
+    // "ClientSecret" like the password, or in the keyring. Written when set or already there.
+    QString Token;
+    QString ClientSecret;
 
-    bool HasCredentials() const { return !AccountName.isEmpty() && !Password.isEmpty(); }
+    bool HasCredentials() const
+    {
+        return (!AccountName.isEmpty() && !Password.isEmpty()) || (Fediverse && !Token.isEmpty());
+    }
 };
 
 // The settings file beside the program: the executable's path with its extension

@@ -2,6 +2,7 @@
 // loopback server that records every request.
 #include "FormHarness.h"
 #include "ScriptedServer.h"
+#include "dialogs/uLoginSettings.h"
 
 #include <QDialog>
 #include <QFile>
@@ -583,6 +584,41 @@ TEST_F(TimelineTest, SettingsThatCannotBeWrittenShowTheInformationBox)
     ASSERT_EQ(text.size(), 2);
     EXPECT_EQ(text[0], QStringLiteral("設定ファイルに書き込めません: ") + options.SettingsFile);
     EXPECT_FALSE(text[1].isEmpty());  // the system's reason
+}
+
+// A fediverse account whose token the server refuses is led back to its own sign-in,
+// with the refusal, once; the XML family's refusal stays a status line.
+TEST_F(TimelineTest, ARefusedTokenLeadsBackToTheFediverseSignIn)
+{
+    writeSettings([&](TMainState& s) {
+        s.AccountName = QStringLiteral("alice");
+        s.Fediverse = QString::fromUtf8(server.baseUrl());
+        s.Token = QStringLiteral("stale");
+    });
+    server.setDefaultScript(ScriptedServer::reply(
+        Reply(401, "Unauthorized", R"({"error":"Invalid credentials."})", "application/json")));
+    int opened = 0;
+    bool fediverse = false;
+    QString note;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        auto* login = qobject_cast<TfrmLogin*>(QApplication::activeModalWidget());
+        if (!login || login->property("seen").toBool())
+            return;
+        login->setProperty("seen", true);
+        ++opened;
+        fediverse = login->ShowsFediverse();
+        note = login->lblSignInNote->text();
+        login->btnCancel->click();
+    });
+    watch.start(5);
+    auto form = makeForm(server.baseUrl());
+    ASSERT_TRUE(WaitUntil([&] { return opened > 0; }, 10000));
+    waitIdle(*form);
+    EXPECT_EQ(opened, 1);
+    EXPECT_TRUE(fediverse);
+    EXPECT_TRUE(note.startsWith(QStringLiteral("サーバーが認証を拒否しました"))) << note.toStdString();
+    EXPECT_FALSE(server.request(0).contains("stale") && !server.request(0).contains("Bearer stale"));
 }
 
 } // namespace

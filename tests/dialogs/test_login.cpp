@@ -2,6 +2,8 @@
 
 #include "dialogs/ModalHelper.h"
 #include "dialogs/TabOrder.h"
+#include "FakeBrowser.h"
+#include "ScriptedServer.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +11,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+
+#include <functional>
 
 namespace {
 
@@ -104,6 +108,57 @@ TEST_F(LoginDialog, PlainHttpToAnotherHostIsWarnedAbout)
         }
         dlg.hide();
     }
+}
+
+// Runs the loop until ready() holds, at most 10 s. (QTest's QTRY macros report to QTest,
+// which a GoogleTest run never hears of.)
+bool Eventually(const std::function<bool()>& ready)
+{
+    for (int waited = 0; !ready() && waited < 10000; waited += 10)
+        QTest::qWait(10);
+    return ready();
+}
+
+QByteArray JsonReply(const QByteArray& statusLine, const QByteArray& body)
+{
+    return "HTTP/1.1 " + statusLine + "\r\nContent-Type: application/json\r\nContent-Length: "
+           + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+// A fediverse address: the refusal that brought the user back is shown at once, the
+// authorisation page opens in the browser, and the pasted code comes back as a token.
+TEST_F(LoginDialog, TheFediverseSignsInWithTheCodeThePageShowed)
+{
+    ScriptedServer server;
+    server.addConnection(ScriptedServer::reply(JsonReply("404 Not Found", "{}")));
+    server.addConnection(ScriptedServer::reply(JsonReply("200 OK", R"({"uri":"m.example","version":"4.3.0"})")));
+    server.addConnection(ScriptedServer::reply(JsonReply("200 OK", R"({"client_id":"cid","client_secret":"cs"})")));
+    server.addConnection(ScriptedServer::reply(JsonReply("200 OK", R"({"access_token":"tok"})")));
+    server.addConnection(ScriptedServer::reply(JsonReply("200 OK", R"({"id":"1","username":"erin"})")));
+    const QString origin = QString::fromUtf8(server.baseUrl());
+    FakeBrowser browser;
+    TLoginCredentials known;
+    known.Fediverse = origin;
+    dlg.SetCurrent(known, origin);
+    dlg.SetRefusal(QStringLiteral("Invalid credentials."));
+    dlg.show();
+    EXPECT_TRUE(dlg.ShowsFediverse());
+    EXPECT_TRUE(dlg.lblSignInNote->text().contains(QStringLiteral("Invalid credentials.")));
+    ASSERT_TRUE(Eventually([&] { return dlg.lblServer->text().contains(QStringLiteral("4.3.0")); }));
+    EXPECT_TRUE(dlg.editToken->isVisible());
+    EXPECT_FALSE(dlg.editPassword->isVisible()) << "this server takes no password";
+
+    QTest::mouseClick(dlg.btnAuthorize, Qt::LeftButton);
+    ASSERT_TRUE(Eventually([&] { return browser.opened.size() == 1; }));
+    EXPECT_EQ(browser.opened.first().path(), QStringLiteral("/oauth/authorize"));
+    dlg.editCode->setText(QStringLiteral("  the-code "));
+    QTest::mouseClick(dlg.btnOK, Qt::LeftButton);
+    ASSERT_TRUE(Eventually([&] { return !dlg.isVisible(); })) << dlg.lblSignInNote->text().toStdString();
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    const TLoginCredentials& chosen = dlg.Chosen();
+    EXPECT_EQ(QStringList({chosen.AccountName, chosen.Fediverse, chosen.Token, chosen.ClientId, chosen.ClientSecret}),
+              QStringList({"erin", origin, "tok", "cid", "cs"}));
+    EXPECT_TRUE(server.request(3).contains("&code=the-code&"));
 }
 
 } // namespace

@@ -288,6 +288,29 @@ TEST_F(TimelineFeed, ABackgroundReadSaysOnlyItsFailureNamingTheList)
     EXPECT_FALSE(mentions.feed.Start(TFeedRead::Refresh, false));
 }
 
+// A refused token asks for a new sign-in once, with the server's words, until a read
+// gets through; the XML family's refusal stays a status line.
+TEST_F(TimelineFeed, ARefusedTokenAsksToSignInAgainOnce)
+{
+    QSignalSpy again(&friends.feed, &TTimelineFeed::SignInAgain);
+    TTimelinePage refused = Failed(TReadFailure::Refused, 401);
+    refused.Reason = QStringLiteral("The access token is invalid");
+    friends.feed.Start(TFeedRead::StartUp);
+    friends.source->Answer(Failed(TReadFailure::Refused, 401), "");
+    EXPECT_TRUE(again.isEmpty());
+    refused.SignInAgain = true;
+    for (int i = 0; i < 2; ++i) {
+        friends.feed.Start(TFeedRead::Reload);
+        friends.source->Answer(refused, "");
+    }
+    friends.feed.Start(TFeedRead::Reload);
+    friends.source->Answer(Rows({"1"}), "");
+    friends.feed.Start(TFeedRead::Reload);
+    friends.source->Answer(refused, "");
+    ASSERT_EQ(again.count(), 2);
+    EXPECT_EQ(again.first().first().toString(), QStringLiteral("The access token is invalid"));
+}
+
 } // namespace
 
 int main(int argc, char** argv)

@@ -129,6 +129,41 @@ TEST_F(KeyringStore, AScrambledPasswordInTheFileWinsAndMovesAtTheNextSave)
     EXPECT_EQ(InKeyring(QStringLiteral("bob")), QStringLiteral("newest"));
 }
 
+// A fediverse account's token and the program's client secret go to the keyring like the
+// password, each under its own key, and come back together at the next start.
+TEST_F(KeyringStore, TheTokenAndTheClientSecretGoWhereThePasswordGoes)
+{
+    TMainState state = Account(QStringLiteral("erin"), QString());
+    state.Fediverse = QStringLiteral("https://social.example");
+    state.ClientId = QStringLiteral("cid");
+    state.Token = QStringLiteral("tok");
+    state.ClientSecret = QStringLiteral("csecret");
+    const auto fileValue = [this](const char* key) {
+        return TIniFile::FromBytes(ReadAll(ini())).Value("App", key).value_or("(none)");
+    };
+    {
+        TPasswordStore store(true);
+        ASSERT_TRUE(Save(store, state));
+        EXPECT_EQ(fileValue("Token"), ScrambleText("tok"));
+        EXPECT_TRUE(FinishWriting(store));
+        ASSERT_TRUE(Save(store, state));
+        EXPECT_EQ(fileValue("Token"), QByteArray());
+        EXPECT_EQ(fileValue("ClientSecret"), QByteArray());
+        EXPECT_EQ(fileValue("Fediverse"), QByteArray("https://social.example"));
+    }
+    TMainState loaded;
+    LoadSettings(ini(), loaded);
+    loaded.ApiBase = kApi;
+    ASSERT_TRUE(loaded.Fediverse && loaded.Token.isEmpty());
+    TPasswordStore store(true);
+    QSignalSpy secrets(&store, &TPasswordStore::SecretsRead);
+    QSignalSpy password(&store, &TPasswordStore::PasswordRead);
+    ASSERT_TRUE(store.StartRead(loaded));
+    ASSERT_TRUE(password.wait(10000));
+    ASSERT_EQ(secrets.count(), 1);
+    EXPECT_EQ(secrets.first(), (QList<QVariant>{QStringLiteral("tok"), QStringLiteral("csecret")}));
+}
+
 TEST_F(KeyringStore, TheFileChosenOrAPortableCopyKeepTheScrambledPassword)
 {
     const std::pair<TKeyringPolicy, const char*> cases[] = {{TKeyringPolicy::ByDefault, "file"},
