@@ -1,5 +1,6 @@
 #include "Server.h"
 
+#include "FediFace.h"
 #include "FormCodec.h"
 #include "StatusXml.h"
 #include "Store.h"
@@ -143,9 +144,11 @@ std::unique_ptr<httplib::Server> makeServer(const ServiceOptions& options)
 class Server::Impl {
 public:
     Impl(Store& store, const ServiceOptions& options, std::ostream& log)
-        : m_store(store), m_options(options), m_log(log), m_http(makeServer(options))
+        : m_store(store), m_options(options), m_log(log), m_http(makeServer(options)), m_fedi(store, options)
     {
         m_http->set_payload_max_length(m_options.maxBodyBytes);
+        // Each open event stream holds a worker for as long as it lasts.
+        m_http->new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
         const auto handler = [this](const httplib::Request& req, httplib::Response& res) { handle(req, res); };
         m_http->Get(".*", handler);  // HEAD too
         m_http->Post(".*", handler);
@@ -190,6 +193,8 @@ public:
 
     void route(const httplib::Request& req, httplib::Response& res)
     {
+        if (FediFace::serves(req.path))
+            return m_fedi.handle(req, res);
         std::string_view path = req.path;
         const std::string& prefix = m_options.prefix;
         if (!prefix.empty()) {
@@ -378,14 +383,18 @@ public:
             m_stopping = true;
         }
         m_stopCv.notify_all();
+        m_fedi.stop();
         m_http->stop();
     }
+
+    static constexpr std::size_t kWorkers = 32;
 
     Store& m_store;
     ServiceOptions m_options;
     std::ostream& m_log;
     std::mutex m_logMutex;
     std::unique_ptr<httplib::Server> m_http;
+    FediFace m_fedi;
     std::mutex m_limitMutex;
     std::map<std::int64_t, std::deque<std::chrono::steady_clock::time_point>> m_requestTimes;
     std::mutex m_stopMutex;
