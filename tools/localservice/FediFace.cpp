@@ -135,8 +135,18 @@ std::string percentEncode(std::string_view text)
     return out;
 }
 
+// "types[]" and "types[0]" (as some clients number the members) are "types".
+std::string bareName(std::string name)
+{
+    const std::size_t open = name.find('[');
+    if (open != std::string::npos && open > 0 && name.back() == ']'
+        && name.find_first_not_of("0123456789", open + 1) == name.size() - 1)
+        name.resize(open);
+    return name;
+}
+
 // The request's parameters from its query and its body, form, JSON or multipart alike.
-// Array members count under the name with and without "[]".
+// Array members count under their bare name.
 class Params {
 public:
     explicit Params(const httplib::Request& req)
@@ -162,7 +172,7 @@ public:
 
     const std::string* find(const std::string& name) const
     {
-        const auto it = m_values.find(bare(name));
+        const auto it = m_values.find(bareName(name));
         return it == m_values.end() ? nullptr : &it->second;
     }
     std::string value(const std::string& name) const
@@ -173,19 +183,13 @@ public:
     std::vector<std::string> all(const std::string& name) const
     {
         std::vector<std::string> out;
-        const auto [from, to] = m_values.equal_range(bare(name));
+        const auto [from, to] = m_values.equal_range(bareName(name));
         for (auto it = from; it != to; ++it)
             out.push_back(it->second);
         return out;
     }
 
 private:
-    static std::string bare(std::string name)
-    {
-        if (name.size() > 2 && name.compare(name.size() - 2, 2, "[]") == 0)
-            name.resize(name.size() - 2);
-        return name;
-    }
     static std::string text(const QJsonValue& v)
     {
         if (v.isString())
@@ -196,7 +200,7 @@ private:
             return QString::number(v.toDouble(), 'g', 17).toStdString();
         return {};
     }
-    void add(const std::string& name, const std::string& value) { m_values.emplace(bare(name), value); }
+    void add(const std::string& name, const std::string& value) { m_values.emplace(bareName(name), value); }
 
     std::multimap<std::string, std::string> m_values;
 };
@@ -713,8 +717,8 @@ public:
     {
         std::string keep;
         for (const auto& [name, value] : req.params) {
-            if (name == "limit" || name == "types[]" || name == "exclude_types[]" || name == "types"
-                || name == "exclude_types")
+            const std::string bare = bareName(name);
+            if (bare == "limit" || bare == "types" || bare == "exclude_types")
                 keep += percentEncode(name) + "=" + percentEncode(value) + "&";
         }
         const std::string base = c.origin + req.path + "?" + keep;

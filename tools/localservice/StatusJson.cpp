@@ -233,8 +233,9 @@ QJsonObject statusJson(const StatusRecord& status, const JsonContext& context)
         {"reblogs_count", static_cast<qint64>(status.reblogsCount)},
         {"favourites_count", static_cast<qint64>(status.favouritesCount)},
         {"edited_at", QJsonValue::Null},
-        {"favourited", status.favorited},
-        {"reblogged", status.reblogged},
+        // A repeat answers for what it holds, as the servers do.
+        {"favourited", repeat ? status.retweetedStatus->favorited : status.favorited},
+        {"reblogged", repeat ? status.retweetedStatus->reblogged : status.reblogged},
         {"muted", false},
         {"bookmarked", false},
         {"pinned", false},
