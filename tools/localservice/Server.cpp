@@ -144,9 +144,11 @@ std::unique_ptr<httplib::Server> makeServer(const ServiceOptions& options)
 class Server::Impl {
 public:
     Impl(Store& store, const ServiceOptions& options, std::ostream& log)
-        : m_store(store), m_options(options), m_log(log), m_http(makeServer(options)), m_fedi(store, options)
+        : m_store(store), m_options(options), m_log(log), m_http(makeServer(options))
     {
         m_http->set_payload_max_length(m_options.maxBodyBytes);
+        if (m_options.fediverse)
+            m_fedi = std::make_unique<FediFace>(store, options);
         // Each open event stream holds a worker for as long as it lasts.
         m_http->new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
         const auto handler = [this](const httplib::Request& req, httplib::Response& res) { handle(req, res); };
@@ -193,8 +195,8 @@ public:
 
     void route(const httplib::Request& req, httplib::Response& res)
     {
-        if (FediFace::serves(req.path))
-            return m_fedi.handle(req, res);
+        if (m_fedi && FediFace::serves(req.path))
+            return m_fedi->handle(req, res);
         std::string_view path = req.path;
         const std::string& prefix = m_options.prefix;
         if (!prefix.empty()) {
@@ -383,7 +385,8 @@ public:
             m_stopping = true;
         }
         m_stopCv.notify_all();
-        m_fedi.stop();
+        if (m_fedi)
+            m_fedi->stop();
         m_http->stop();
     }
 
@@ -394,7 +397,7 @@ public:
     std::ostream& m_log;
     std::mutex m_logMutex;
     std::unique_ptr<httplib::Server> m_http;
-    FediFace m_fedi;
+    std::unique_ptr<FediFace> m_fedi;
     std::mutex m_limitMutex;
     std::map<std::int64_t, std::deque<std::chrono::steady_clock::time_point>> m_requestTimes;
     std::mutex m_stopMutex;

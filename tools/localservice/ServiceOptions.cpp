@@ -37,7 +37,8 @@ std::string usageText()
            "  --tls-cert FILE     serve https with this certificate (PEM; the chain may follow it)\n"
            "  --tls-key FILE      and this private key (PEM); both or neither\n"
            "  --textlimit N       publish N (0: no limit) in <prefix>/statusnet/config.xml, served without sign-in\n"
-           "  --flavour NAME      the JSON face behaves as mastodon (the default), gotosocial, akkoma or friendica\n"
+           "  --flavour NAME      also serve the fediverse's JSON face (/api/v1, /api/v2, /oauth), behaving\n"
+           "                      as mastodon, gotosocial, akkoma or friendica\n"
            "  --token NAME:TOKEN  a personal access token (read write) for the account (repeatable)\n"
            "  --heartbeat-ms N    between heartbeats on an event stream (default 15000)\n"
            "  -v                  log every request to stderr\n";
@@ -120,6 +121,7 @@ bool parseCommandLine(const std::vector<std::string>& args, ServiceOptions* opti
                 return false;
             }
             options->flavour = *flavour;
+            options->fediverse = true;
         } else if (name == "--token") {
             if (!takeValue())
                 return false;

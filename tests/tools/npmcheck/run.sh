@@ -35,7 +35,7 @@ trap 'stop_service; rm -rf "$TMP"' EXIT
 
 STATUS=0
 for library in megalodon masto; do
-  exec {OUT}< <(exec "$SERVICE" --port 0 --db "$TMP/$library.sqlite" --seed --heartbeat-ms 500)
+  exec {OUT}< <(exec "$SERVICE" --port 0 --db "$TMP/$library.sqlite" --seed --flavour mastodon --heartbeat-ms 500)
   SERVICE_PID=$!
   PORT=""
   if ! read -r -t 30 -u "$OUT" PORT || ! [[ "$PORT" =~ ^[0-9]+$ ]]; then
