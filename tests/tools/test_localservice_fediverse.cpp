@@ -202,7 +202,8 @@ TEST_P(FediverseFlavours, SignInReadWriteAndRefusalsAsTheServerDoes)
     for (const QString& id : ids)
         EXPECT_TRUE(QRegularExpression(q.idPattern).match(id).hasMatch()) << id.toStdString();
 
-    // Posting: too long, then twice with one key; the post shows on the XML face too.
+    // Posting: too long, then a reply with a warning twice with one key; the post shows on
+    // the XML face too.
     const auto tooLong = http.Post("/api/v1/statuses", bearer(token),
                                    QJsonDocument(QJsonObject{{"status", QString(q.limit + 1, 'a')}}).toJson().toStdString(), kJson);
     EXPECT_EQ(tooLong->status, q.tooLongStatus) << tooLong->body;
@@ -210,10 +211,12 @@ TEST_P(FediverseFlavours, SignInReadWriteAndRefusalsAsTheServerDoes)
     keyed.emplace("Idempotency-Key", "once");
     QStringList posted;
     for (int i = 0; i < 2; ++i) {
-        const auto r = http.Post("/api/v1/statuses", keyed, form({{"status", "同じ投稿"}, {"in_reply_to_id", ids[0].toStdString()}}),
+        const auto r = http.Post("/api/v1/statuses", keyed,
+                                 form({{"status", "同じ投稿"}, {"in_reply_to_id", ids[0].toStdString()}, {"spoiler_text", "注意"}}),
                                  "application/x-www-form-urlencoded");
         ASSERT_EQ(r->status, 200) << r->body;
         EXPECT_EQ(parsed(r)["in_reply_to_id"].toString(), ids[0]);
+        EXPECT_EQ(parsed(r)["spoiler_text"].toString(), "注意");
         posted << parsed(r)["id"].toString();
     }
     EXPECT_EQ(posted[0] == posted[1], q.dedupesPosts);
@@ -247,8 +250,9 @@ TEST_P(FediverseFlavours, SignInReadWriteAndRefusalsAsTheServerDoes)
             return false;
         });
     EXPECT_EQ(streamStatus, q.streamStatus);
-    if (q.streamStatus == 200)
+    if (q.streamStatus == 200) {
         EXPECT_EQ(greeting.substr(0, 3), ":)\n");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, FediverseFlavours, ::testing::ValuesIn(kServers),

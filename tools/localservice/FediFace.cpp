@@ -817,7 +817,11 @@ public:
             return error(res, 422, "Validation failed: Text is not valid UTF-8");
         if (text.find_first_not_of(" \t\r\n") == std::string::npos)
             return error(res, 422, "Validation failed: Text can't be blank");
-        const std::size_t length = counted(text);
+        const std::string spoiler = params.value("spoiler_text");
+        if (!isValidUtf8(spoiler))
+            return error(res, 422, "Validation failed: Spoiler text is not valid UTF-8");
+        // The warning counts towards the limit, as the servers count it.
+        const std::size_t length = counted(text) + counted(spoiler);
         const auto limit = static_cast<std::size_t>(statusLimit());
         if (length > limit) {
             switch (flavour()) {
@@ -857,7 +861,7 @@ public:
             }
         }
         const std::string source = who.appName.empty() ? "web" : who.appName;
-        const StatusRecord stored = m_store.addStatus(who.userId, text, source, false, inReplyTo);
+        const StatusRecord stored = m_store.addStatus(who.userId, text, source, false, inReplyTo, spoiler);
         if (!key.empty())
             m_postedKeys[{who.userId, key}] = {stored.id, Clock::now()};
         json(res, jsonText(statusJson(stored, context(req))));

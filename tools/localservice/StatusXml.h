@@ -26,6 +26,7 @@ struct StatusRecord {
     std::int64_t createdAt = 0;  // seconds since 1970, UTC
     std::string text;
     std::string source;
+    std::string spoilerText;     // a content warning (the JSON face only); empty: none
     bool truncated = false;
     bool favorited = false;      // for the signed-in user
     bool reblogged = false;      // the signed-in user repeated it

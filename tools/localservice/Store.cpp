@@ -44,7 +44,8 @@ CREATE TABLE IF NOT EXISTS statuses(
   source TEXT NOT NULL,
   truncated INTEGER NOT NULL DEFAULT 0,
   in_reply_to_status_id INTEGER REFERENCES statuses(id),
-  retweeted_status_id INTEGER REFERENCES statuses(id));
+  retweeted_status_id INTEGER REFERENCES statuses(id),
+  spoiler_text TEXT NOT NULL DEFAULT '');
 CREATE INDEX IF NOT EXISTS statuses_by_user ON statuses(user_id, id);
 CREATE TABLE IF NOT EXISTS favourites(
   user_id INTEGER NOT NULL REFERENCES users(id),
@@ -82,11 +83,12 @@ CREATE TABLE IF NOT EXISTS notifications(
 CREATE UNIQUE INDEX IF NOT EXISTS notifications_once ON notifications(user_id, type, account_id, status_id);
 )sql";
 
-// Files made before replies and repeats lack these columns; they are added on open, the
+// Files made before replies, repeats and content warnings lack these columns; they are added on open, the
 // rows kept. Indexes that name them come after.
 constexpr std::pair<const char*, const char*> kAddedStatusColumns[] = {
     {"in_reply_to_status_id", "ALTER TABLE statuses ADD COLUMN in_reply_to_status_id INTEGER REFERENCES statuses(id)"},
     {"retweeted_status_id", "ALTER TABLE statuses ADD COLUMN retweeted_status_id INTEGER REFERENCES statuses(id)"},
+    {"spoiler_text", "ALTER TABLE statuses ADD COLUMN spoiler_text TEXT NOT NULL DEFAULT ''"},
 };
 constexpr const char* kLaterIndexes = R"sql(
 CREATE UNIQUE INDEX IF NOT EXISTS statuses_one_repeat_each ON statuses(user_id, retweeted_status_id)
@@ -97,7 +99,7 @@ CREATE INDEX IF NOT EXISTS statuses_by_parent ON statuses(in_reply_to_status_id)
 constexpr const char* kSchemaVersion = "3";
 
 // Columns 0-17 of every status read, in StatusRecord order, 18 the id of the status it
-// repeats and 19-23 what the other face shows; ?1 is the viewer. p is the status
+// repeats and 19-24 what the other face shows; ?1 is the viewer. p is the status
 // answered, pu its author.
 constexpr const char* kStatusColumns = R"sql(
 SELECT s.id, s.created_at, s.text, s.source, s.truncated,
@@ -108,7 +110,7 @@ SELECT s.id, s.created_at, s.text, s.source, s.truncated,
        EXISTS(SELECT 1 FROM statuses r WHERE r.user_id = ?1 AND r.retweeted_status_id = s.id),
        (SELECT COUNT(*) FROM favourites f WHERE f.status_id = s.id),
        (SELECT COUNT(*) FROM statuses r WHERE r.retweeted_status_id = s.id),
-       (SELECT COUNT(*) FROM statuses r WHERE r.in_reply_to_status_id = s.id), p.created_at
+       (SELECT COUNT(*) FROM statuses r WHERE r.in_reply_to_status_id = s.id), p.created_at, s.spoiler_text
 FROM statuses s JOIN users u ON u.id = s.user_id
   LEFT JOIN statuses p ON p.id = s.in_reply_to_status_id
   LEFT JOIN users pu ON pu.id = p.user_id
@@ -297,6 +299,7 @@ public:
         s.reblogsCount = integer(21);
         s.repliesCount = integer(22);
         s.inReplyToCreatedAt = integer(23);
+        s.spoilerText = text(24);
         return s;
     }
 
@@ -529,16 +532,17 @@ std::optional<StatusRecord> Store::status(std::int64_t viewerId, std::int64_t st
 }
 
 StatusRecord Store::addStatus(std::int64_t userId, const std::string& text, const std::string& source, bool truncated,
-                              std::int64_t inReplyToStatusId)
+                              std::int64_t inReplyToStatusId, const std::string& spoilerText)
 {
     std::unique_lock lock(m_mutex);
     Transaction transaction(*this);
     // An id with no status behind it is dropped in the same statement, so the check
     // cannot race a concurrent change.
-    Statement insert(*this, "INSERT INTO statuses(user_id, created_at, text, source, truncated, in_reply_to_status_id)"
-                            " VALUES(?1, ?2, ?3, ?4, ?5, (SELECT id FROM statuses WHERE id = ?6))");
+    Statement insert(*this, "INSERT INTO statuses(user_id, created_at, text, source, truncated, in_reply_to_status_id,"
+                            " spoiler_text) VALUES(?1, ?2, ?3, ?4, ?5, (SELECT id FROM statuses WHERE id = ?6), ?7)");
     insert.bind(1, userId).bind(2, static_cast<std::int64_t>(std::time(nullptr)))
-        .bindText(3, text).bindText(4, source).bind(5, truncated ? 1 : 0).bind(6, inReplyToStatusId);
+        .bindText(3, text).bindText(4, source).bind(5, truncated ? 1 : 0).bind(6, inReplyToStatusId)
+        .bindText(7, spoilerText);
     insert.step();
     const std::int64_t id = sqlite3_last_insert_rowid(m_db);
     auto stored = statusLocked(userId, id);

@@ -56,7 +56,7 @@ public:
     // Stores a status with the current time; returns it as the viewer sees it. A reply to
     // an id with no status is stored as answering nothing.
     StatusRecord addStatus(std::int64_t userId, const std::string& text, const std::string& source, bool truncated,
-                           std::int64_t inReplyToStatusId = 0);
+                           std::int64_t inReplyToStatusId = 0, const std::string& spoilerText = {});
     // A repeat by the viewer: "RT @name: text", cut to textLimit UTF-16 units (0: no cut),
     // holding the original. Once per status; never the viewer's own nor a protected one.
     struct Repeat {
