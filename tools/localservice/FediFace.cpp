@@ -3,6 +3,7 @@
 #include "FormCodec.h"
 #include "StatusJson.h"
 #include "Store.h"
+#include "StreamSocket.h"
 
 #include <httplib.h>
 #include <openssl/evp.h>
@@ -224,8 +225,20 @@ public:
     Impl(Store& store, const ServiceOptions& options) : m_store(store), m_options(options)
     {
         m_store.setObserver([this](const Store::Change& change) { publish(change); });
+        // The WebSocket stream beside the server-sent events, for clients that speak only
+        // that; plain ws:// only, so over https there is none.
+        if (streams() && m_options.tlsCertPath.empty()) {
+            m_socket = std::make_unique<StreamSocket>(
+                [this](const WebSocketConnection& c) { return socketProtocol(c); },
+                [this](WebSocketConnection& c) { serveSocket(c); });
+        }
     }
-    ~Impl() { m_store.setObserver(nullptr); }
+    ~Impl()
+    {
+        stop();
+        m_socket.reset();
+        m_store.setObserver(nullptr);
+    }
 
     Flavour flavour() const { return m_options.flavour; }
 
@@ -906,7 +919,9 @@ public:
     {
         const JsonContext c = context(req);
         const QString host = QString::fromStdString(c.origin.substr(c.origin.find("://") + 3));
-        const QString streaming = QString::fromStdString((m_options.tlsCertPath.empty() ? "ws://" : "wss://")) + host;
+        QString streaming = QString::fromStdString((m_options.tlsCertPath.empty() ? "ws://" : "wss://")) + host;
+        if (m_socket && m_socket->port() > 0)
+            streaming = "ws://127.0.0.1:" + QString::number(m_socket->port());
         const qint64 limit = statusLimit();
         QString versionText;
         switch (flavour()) {
@@ -966,20 +981,108 @@ public:
         m_streamCv.notify_all();
     }
 
-    // The events one change makes for one account, ready to write.
-    std::string events(const Store::Change& change, std::int64_t userId, const JsonContext& c)
+    // The events one change makes for one account: name and JSON entity.
+    std::vector<std::pair<std::string, std::string>> events(const Store::Change& change, std::int64_t userId,
+                                                             const JsonContext& c)
     {
-        std::string out;
+        std::vector<std::pair<std::string, std::string>> out;
         if (change.statusId != 0) {
             const auto status = m_store.status(userId, change.statusId);
             if (status && m_store.follows(userId, status->user.id))
-                out += "event: update\ndata: " + jsonText(statusJson(*status, c)) + "\n\n";
+                out.emplace_back("update", jsonText(statusJson(*status, c)));
         }
         for (const std::int64_t id : change.notificationIds) {
             if (const auto n = m_store.notification(userId, id))
-                out += "event: notification\ndata: " + jsonText(notificationJson(*n, c)) + "\n\n";
+                out.emplace_back("notification", jsonText(notificationJson(*n, c)));
         }
         return out;
+    }
+
+    // The token of a WebSocket upgrade: in the query, as a bearer, or as the protocol.
+    std::optional<Caller> socketCaller(const WebSocketConnection& c, bool* asProtocol)
+    {
+        std::string token;
+        const std::string& target = c.target();
+        const std::size_t query = target.find('?');
+        if (query != std::string::npos) {
+            httplib::Params params;
+            httplib::detail::parse_query_text(target.substr(query + 1), params);
+            const auto it = params.find("access_token");
+            if (it != params.end())
+                token = it->second;
+        }
+        const std::string header = c.header("authorization");
+        if (token.empty() && header.size() > 7 && strncasecmp(header.c_str(), "Bearer ", 7) == 0)
+            token = header.substr(7);
+        *asProtocol = false;
+        if (token.empty()) {
+            token = c.header("sec-websocket-protocol");
+            *asProtocol = !token.empty();
+        }
+        const auto owner = token.empty() ? std::nullopt : m_store.tokenOwner(token);
+        if (!owner || !covers(owner->scopes, "read:statuses"))
+            return std::nullopt;
+        return Caller{owner->userId, owner->scopes, owner->appName};
+    }
+
+    std::optional<std::string> socketProtocol(const WebSocketConnection& c)
+    {
+        bool asProtocol = false;
+        if (!socketCaller(c, &asProtocol))
+            return std::string();
+        return asProtocol ? c.header("sec-websocket-protocol") : std::string("-");
+    }
+
+    // Subscriptions come in the query ("stream=user") or as {"type":"subscribe"} messages;
+    // each event goes out as {"stream":["user"],"event":...,"payload":"<the entity>"}.
+    void serveSocket(WebSocketConnection& connection)
+    {
+        bool asProtocol = false;
+        const auto who = socketCaller(connection, &asProtocol);
+        if (!who)
+            return;
+        bool subscribed = connection.target().find("stream=user") != std::string::npos;
+        auto listener = std::make_shared<Listener>();
+        listener->userId = who->userId;
+        {
+            std::lock_guard lock(m_streamMutex);
+            m_listeners.push_back(listener);
+        }
+        JsonContext c;
+        c.flavour = flavour();
+        c.origin = "http://127.0.0.1";
+        c.findUser = [this](const std::string& name) { return m_store.userByName(name); };
+        auto lastBeat = Clock::now();
+        while (connection.open()) {
+            while (const auto message = connection.receive(0)) {
+                const QJsonObject m = QJsonDocument::fromJson(QByteArray::fromStdString(*message)).object();
+                if (m["stream"].toString().startsWith("user"))
+                    subscribed = m["type"] == "subscribe" ? true : m["type"] == "unsubscribe" ? false : subscribed;
+            }
+            std::deque<Store::Change> changes;
+            {
+                std::unique_lock lock(m_streamMutex);
+                m_streamCv.wait_for(lock, std::chrono::milliseconds(100),
+                                    [&] { return m_stopping || !listener->pending.empty(); });
+                if (m_stopping)
+                    break;
+                changes.swap(listener->pending);
+            }
+            for (const Store::Change& change : changes) {
+                for (const auto& [event, payload] : subscribed ? events(change, who->userId, c)
+                                                               : std::vector<std::pair<std::string, std::string>>()) {
+                    connection.sendText(jsonText(QJsonObject{{"stream", QJsonArray{"user"}},
+                                                             {"event", QString::fromStdString(event)},
+                                                             {"payload", QString::fromStdString(payload)}}));
+                }
+            }
+            if (Clock::now() - lastBeat > std::chrono::milliseconds(m_options.heartbeatMs)) {
+                connection.sendPing();
+                lastBeat = Clock::now();
+            }
+        }
+        std::lock_guard lock(m_streamMutex);
+        m_listeners.remove(listener);
     }
 
     void stream(const httplib::Request& req, httplib::Response& res, const Caller& who)
@@ -1015,7 +1118,9 @@ public:
                 const Store::Change change = listener->pending.front();
                 listener->pending.pop_front();
                 lock.unlock();
-                const std::string text = events(change, listener->userId, c);
+                std::string text;
+                for (const auto& [event, payload] : events(change, listener->userId, c))
+                    text += "event: " + event + "\ndata: " + payload + "\n\n";
                 return text.empty() || sink.write(text.data(), text.size());
             },
             [this, listener](bool) {
@@ -1031,6 +1136,8 @@ public:
             m_stopping = true;
         }
         m_streamCv.notify_all();
+        if (m_socket)
+            m_socket->stop();
     }
 
     Store& m_store;
@@ -1046,6 +1153,7 @@ public:
     std::condition_variable m_streamCv;
     std::list<std::shared_ptr<Listener>> m_listeners;
     bool m_stopping = false;
+    std::unique_ptr<StreamSocket> m_socket;  // last, so it stops before the rest goes
 };
 
 FediFace::FediFace(Store& store, const ServiceOptions& options) : m_impl(std::make_unique<Impl>(store, options)) {}

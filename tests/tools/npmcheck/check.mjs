@@ -1,6 +1,7 @@
 // Drives one client library through what the program does with a server of the
 // fediverse family, against the local service at BASE (signed in as demo, with sakura
-// writing to demo from a second session):
+// writing to demo from a second session). The events are read both from the library's
+// own WebSocket stream and, as the program reads them, as server-sent events:
 //   node check.mjs megalodon|masto BASE
 // Exits 0 when every step held, 1 with the step that did not.
 import assert from 'node:assert/strict';
@@ -34,45 +35,15 @@ async function approve(clientId, account, challenge) {
   return code;
 }
 
-// The user stream as server-sent events; resolves each wanted event as it comes.
-function openStream(token) {
+// Events as they come, and a wait for one that matches.
+function collector() {
   const events = [];
   const waiting = [];
-  const controller = new AbortController();
-  const ready = fetch(`${base}/api/v1/streaming/user`, {
-    headers: { Authorization: `Bearer ${token}` },
-    signal: controller.signal,
-  }).then(async (res) => {
-    assert.equal(res.status, 200, 'the event stream opens');
-    assert.match(res.headers.get('content-type'), /^text\/event-stream/);
-    const decoder = new TextDecoder();
-    let buffer = '';
-    const reader = res.body.getReader();
-    let first = true;
-    (async () => {
-      for (;;) {
-        const { value, done } = await reader.read().catch(() => ({ done: true }));
-        if (done) return;
-        buffer += decoder.decode(value, { stream: true });
-        if (first && buffer.startsWith(':)\n')) first = false;
-        let end;
-        while ((end = buffer.indexOf('\n\n')) >= 0) {
-          const block = buffer.slice(0, end);
-          buffer = buffer.slice(end + 2);
-          const lines = block.split('\n').filter((l) => !l.startsWith(':'));
-          const event = lines.find((l) => l.startsWith('event: '))?.slice(7);
-          const data = lines.filter((l) => l.startsWith('data: ')).map((l) => l.slice(6)).join('\n');
-          if (event) {
-            events.push({ event, payload: JSON.parse(data) });
-            waiting.splice(0).forEach((check) => check());
-          }
-        }
-      }
-    })();
-  });
   return {
-    ready,
-    close: () => controller.abort(),
+    push(event, payload) {
+      events.push({ event, payload });
+      waiting.splice(0).forEach((check) => check());
+    },
     next(event, match, ms = 5000) {
       return new Promise((resolve, reject) => {
         const timer = setTimeout(() => reject(new Error(`no "${event}" event within ${ms} ms`)), ms);
@@ -89,6 +60,38 @@ function openStream(token) {
       });
     },
   };
+}
+
+// The user stream as server-sent events, the way the program reads it.
+function openStream(token) {
+  const seen = collector();
+  const controller = new AbortController();
+  const ready = fetch(`${base}/api/v1/streaming/user`, {
+    headers: { Authorization: `Bearer ${token}` },
+    signal: controller.signal,
+  }).then(async (res) => {
+    assert.equal(res.status, 200, 'the event stream opens');
+    assert.match(res.headers.get('content-type'), /^text\/event-stream/);
+    const decoder = new TextDecoder();
+    const reader = res.body.getReader();
+    let buffer = '';
+    (async () => {
+      for (;;) {
+        const { value, done } = await reader.read().catch(() => ({ done: true }));
+        if (done) return;
+        buffer += decoder.decode(value, { stream: true });
+        let end;
+        while ((end = buffer.indexOf('\n\n')) >= 0) {
+          const lines = buffer.slice(0, end).split('\n').filter((l) => !l.startsWith(':'));
+          buffer = buffer.slice(end + 2);
+          const event = lines.find((l) => l.startsWith('event: '))?.slice(7);
+          const data = lines.filter((l) => l.startsWith('data: ')).map((l) => l.slice(6)).join('\n');
+          if (event) seen.push(event, JSON.parse(data));
+        }
+      }
+    })();
+  });
+  return { ready, next: seen.next, close: () => controller.abort() };
 }
 
 // Each library behind the same few calls.
@@ -119,11 +122,24 @@ async function megalodonClient() {
           (await c.getNotifications({ limit: 40, exclude_types: ['follow', 'favourite', 'reblog', 'poll', 'follow_request', 'status', 'update'] })).data,
       };
     },
+    // Its own WebSocket stream, at the address the instance names.
+    stream(streamingUrl, token) {
+      const seen = collector();
+      const socket = generator('mastodon', streamingUrl, token).userSocket();
+      const ready = new Promise((resolve, reject) => {
+        socket.on('connect', resolve);
+        socket.on('error', reject);
+      });
+      socket.on('update', (status) => seen.push('update', status));
+      socket.on('notification', (n) => seen.push('notification', n));
+      return { ready, next: seen.next, close: () => socket.stop() };
+    },
   };
 }
 
 async function mastoClient() {
-  const { createRestAPIClient, createOAuthAPIClient } = await import('masto');
+  const { createRestAPIClient, createOAuthAPIClient, createStreamingAPIClient } = await import('masto');
+  const { WebSocket } = await import('ws');
   return {
     async register() {
       const app = await createRestAPIClient({ url: base }).v1.apps.create({ clientName: 'Brimlark check', redirectUris: OOB, scopes: SCOPES });
@@ -154,6 +170,25 @@ async function mastoClient() {
         reblog: (id) => c.v1.statuses.$select(id).reblog(),
         mentions: () => c.v1.notifications.list({ limit: 40, types: ['mention'] }),
       };
+    },
+    stream(streamingUrl, token) {
+      const seen = collector();
+      // It says nothing when its subscription is in place: ready is a moment after the
+      // socket opens, when its subscribe message has gone out.
+      let opened;
+      const ready = new Promise((resolve) => { opened = () => setTimeout(resolve, 300); });
+      class Watched extends WebSocket {
+        constructor(...args) {
+          super(...args);
+          this.once('open', opened);
+        }
+      }
+      const streaming = createStreamingAPIClient({ streamingApiUrl: streamingUrl, accessToken: token, implementation: Watched });
+      const subscription = streaming.user.subscribe();
+      (async () => {
+        for await (const e of subscription) seen.push(e.event, e.payload);
+      })().catch(() => {});
+      return { ready, next: seen.next, close: () => { subscription.unsubscribe(); streaming.close(); } };
     },
   };
 }
@@ -189,15 +224,20 @@ async function main() {
   const times = [...first, ...second].map((s) => Date.parse(s.createdAt ?? s.created_at));
   assert.deepEqual(times, [...times].sort((a, b) => b - a), 'newest first across both pages');
 
-  step('event stream, post, reply, favourite, repeat');
+  step('both event streams, post, reply, favourite, repeat');
   const stream = openStream(token);
   await stream.ready;
+  const streamingUrl = (await (await fetch(`${base}/api/v1/instance`)).json()).urls.streaming_api;
+  const socket = client.stream(streamingUrl, token);
+  await socket.ready;
   const friend = first.find((s) => s.account.username !== 'demo' && !s.reblog) ?? second.find((s) => s.account.username !== 'demo' && !s.reblog);
   assert.ok(friend, 'a friend\'s status on the first pages');
   const posted = await demo.post(`${library} から投稿 https://example.com/check`);
   assert.match(posted.content, /<a href="https:\/\/example.com\/check"/);
-  const update = await stream.next('update', (s) => s.id === posted.id);
-  assert.equal(update.account.username, 'demo');
+  for (const events of [stream, socket]) {
+    const update = await events.next('update', (s) => s.id === posted.id);
+    assert.equal(update.account.username, 'demo');
+  }
   const reply = await demo.post(`@${friend.account.acct} 返信です`, friend.id);
   assert.equal(reply.inReplyToId ?? reply.in_reply_to_id, friend.id);
   assert.equal((await demo.favourite(friend.id)).favourited, true);
@@ -208,12 +248,15 @@ async function main() {
   step('notifications of mentions, live and listed');
   const sakura = client.session(await signIn(client, app, 'sakura'));
   const mention = await sakura.post(`@demo ${library} からのお知らせ`);
-  const live = await stream.next('notification', (n) => n.type === 'mention' && n.status.id === mention.id);
-  assert.equal(live.account.username, 'sakura');
+  for (const events of [stream, socket]) {
+    const live = await events.next('notification', (n) => n.type === 'mention' && n.status.id === mention.id);
+    assert.equal(live.account.username, 'sakura');
+  }
   const listed = await demo.mentions();
   assert.ok(listed.length > 0 && listed.every((n) => n.type === 'mention'), 'only mentions');
   assert.equal(listed[0].status.id, mention.id, 'the newest mention first');
   stream.close();
+  socket.close();
   step('all held');
 }
 
