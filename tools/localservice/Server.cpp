@@ -7,6 +7,9 @@
 
 #include <httplib.h>
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <algorithm>
 #include <charconv>
 #include <chrono>
@@ -167,7 +170,7 @@ public:
             // The server library caps form bodies on its own, below our limit.
             if (req.get_header_value("Content-Type").rfind("application/x-www-form-urlencoded", 0) == 0)
                 limit = std::min<std::size_t>(limit, CPPHTTPLIB_FORM_URL_ENCODED_PAYLOAD_MAX_LENGTH);
-            res.set_content(errorDocument(req.path, reasonFor(res.status, limit)), kXmlType);
+            fail(req, res, res.status, reasonFor(res.status, limit));
             return httplib::Server::HandlerResponse::Handled;
         }));
         m_http->set_exception_handler([this](const httplib::Request& req, httplib::Response& res, std::exception_ptr) {
@@ -375,6 +378,11 @@ public:
     void fail(const httplib::Request& req, httplib::Response& res, int status, const std::string& message)
     {
         res.status = status;
+        // The JSON face's callers read its own error form.
+        if (m_fedi && FediFace::serves(req.path))
+            return res.set_content(QJsonDocument(QJsonObject{{"error", QString::fromStdString(message)}})
+                                       .toJson(QJsonDocument::Compact).toStdString(),
+                                   "application/json; charset=utf-8");
         res.set_content(errorDocument(req.path, message), kXmlType);
     }
 
