@@ -47,41 +47,6 @@ std::string jsonText(const QJsonArray& array)
     return QJsonDocument(array).toJson(QJsonDocument::Compact).toStdString();
 }
 
-std::string htmlEscape(std::string_view text)
-{
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
-std::string base64Url(const unsigned char* bytes, std::size_t size)
-{
-    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-    std::string out;
-    unsigned buffer = 0;
-    int bits = 0;
-    for (std::size_t i = 0; i < size; ++i) {
-        buffer = (buffer << 8) | bytes[i];
-        bits += 8;
-        while (bits >= 6) {
-            bits -= 6;
-            out += kAlphabet[(buffer >> bits) & 0x3F];
-        }
-    }
-    if (bits > 0)
-        out += kAlphabet[(buffer << (6 - bits)) & 0x3F];
-    return out;
-}
-
 // PKCE S256: the challenge is base64url(SHA-256(verifier)) without padding.
 bool verifierMatches(const std::string& verifier, const std::string& challenge)
 {

@@ -28,6 +28,9 @@ struct JsonContext {
 // accounts named and the tags go into *mentions and *tags.
 std::string statusHtml(std::string_view text, const JsonContext& context, QJsonArray* mentions, QJsonArray* tags);
 
+// Text for HTML content or a quoted attribute.
+std::string htmlEscape(std::string_view text);
+
 // "2026-12-07T07:41:00.000Z".
 std::string isoDate(std::int64_t secondsSinceEpoch);
 
