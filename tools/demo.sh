@@ -9,16 +9,27 @@
 # first argument after BUILD_DIR, or DEMO_TLS=0 in the environment, runs it over plain
 # http instead (./dev run --http).
 #
-#   tools/demo.sh BUILD_DIR [--http] [program arguments...]
+# "--fediverse [FLAVOUR]" serves the fediverse's JSON face too, as mastodon (the default),
+# gotosocial, akkoma or friendica, and prints a personal access token for the demo
+# account made for this run; the program finds the family at the address itself.
+#
+#   tools/demo.sh BUILD_DIR [--http] [--fediverse [FLAVOUR]] [program arguments...]
 set -euo pipefail
 
-BUILD=$(cd "${1:?usage: demo.sh BUILD_DIR [--http] [program arguments...]}" && pwd)
+BUILD=$(cd "${1:?usage: demo.sh BUILD_DIR [--http] [--fediverse [FLAVOUR]] [program arguments...]}" && pwd)
 shift
 TLS=${DEMO_TLS:-1}
-if [ "${1:-}" = "--http" ]; then
-  TLS=0
-  shift
-fi
+FLAVOUR=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --http) TLS=0; shift ;;
+    --fediverse)
+      FLAVOUR=mastodon
+      shift
+      case "${1:-}" in mastodon|gotosocial|akkoma|friendica) FLAVOUR=$1; shift ;; esac ;;
+    *) break ;;
+  esac
+done
 SERVICE="$BUILD/tools/localservice/localservice"
 PROGRAM="$BUILD/src/brimlark"
 DB="$BUILD/demo.sqlite"           # kept between runs: posts and favourites stay
@@ -72,6 +83,13 @@ if [ "$TLS" != 0 ]; then
   SCHEME=https
 fi
 
+TOKEN=""
+if [ -n "$FLAVOUR" ]; then
+  # A fresh token each run; the database keeps the older ones.
+  TOKEN=$(od -An -N24 -tx1 /dev/urandom | tr -d ' \n')
+  SERVICE_ARGS+=(--flavour "$FLAVOUR" --token "demo:$TOKEN")
+fi
+
 # The service prints its port alone on its first line. --seed does nothing to a
 # database that was seeded before.
 exec {SERVICE_OUT}< <(exec "$SERVICE" "${SERVICE_ARGS[@]}")
@@ -92,6 +110,11 @@ if [ ! -e "$INI" ]; then
 fi
 echo "demo: local service on $API (account demo / demo, database $DB)"
 [ "$TLS" = 0 ] || echo "demo: its certificate comes from a private authority made for this run: $TMP/ca.pem"
+if [ -n "$FLAVOUR" ]; then
+  echo "demo: the fediverse face behaves as $FLAVOUR; sign in as demo with this personal access token:"
+  echo "demo:   $TOKEN"
+  echo "demo: (or approve the program on the service's authorisation page with demo / demo)"
+fi
 
 RUN=("$PROGRAM" "${PROGRAM_ARGS[@]}" --api "$API" "$@")
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then

@@ -4,6 +4,7 @@
 #include "FormCodec.h"
 #include "Seed.h"
 #include "ServiceOptions.h"
+#include "StatusJson.h"
 #include "StatusXml.h"
 #include "Store.h"
 
@@ -109,13 +110,41 @@ TEST(StatusXml, DatesHaveTheHistoricFormInUtc)
     EXPECT_EQ(historicDate(951782400), "Tue Feb 29 00:00:00 +0000 2000");
 }
 
+TEST(StatusJson, TextBecomesTheHtmlTheServersWrite)
+{
+    JsonContext context;
+    context.origin = "https://h";
+    context.findUser = [](const std::string& name) -> std::optional<UserRecord> {
+        if (name != "sakura")
+            return std::nullopt;
+        UserRecord u;
+        u.id = 2;
+        u.screenName = name;
+        return u;
+    };
+    QJsonArray mentions;
+    QJsonArray tags;
+    EXPECT_EQ(statusHtml("@sakura @nobody <&> #tag\nhttps://www.example.com/a/very/long/path/beyond/thirty.\n\nhttp://e.jp",
+                         context, &mentions, &tags),
+              "<p><span class=\"h-card\" translate=\"no\"><a href=\"https://h/@sakura\" class=\"u-url mention\">@<span>"
+              "sakura</span></a></span> @nobody &lt;&amp;&gt; <a href=\"https://h/tags/tag\" class=\"mention hashtag\" "
+              "rel=\"tag\">#<span>tag</span></a><br /><a href=\"https://www.example.com/a/very/long/path/beyond/thirty\" "
+              "target=\"_blank\" rel=\"nofollow noopener\" translate=\"no\"><span class=\"invisible\">https://www.</span>"
+              "<span class=\"ellipsis\">example.com/a/very/long/path/b</span><span class=\"invisible\">eyond/thirty</span>"
+              "</a>.</p><p><a href=\"http://e.jp\" target=\"_blank\" rel=\"nofollow noopener\" translate=\"no\"><span "
+              "class=\"invisible\">http://</span><span class=\"\">e.jp</span><span class=\"invisible\"></span></a></p>");
+    EXPECT_EQ(mentions.size(), 1);
+    EXPECT_EQ(tags.size(), 1);
+}
+
 TEST(ServiceOptions, ParsesEveryOption)
 {
     ServiceOptions options;
     std::string error;
     ASSERT_TRUE(parseCommandLine({"--port", "8080", "--db=x.sqlite", "--prefix", "api/", "--user", "a:b:c",
                                   "--user", "d:e", "--seed", "--delay-ms", "250", "--rate-limit", "70/60", "-v",
-                                  "--tls-cert", "c.pem", "--tls-key=k.pem", "--textlimit", "0"},
+                                  "--tls-cert", "c.pem", "--tls-key=k.pem", "--textlimit", "0", "--flavour", "akkoma",
+                                  "--token", "d:0123456789abcdef", "--heartbeat-ms", "50"},
                                  &options, &error)) << error;
     EXPECT_EQ(options.port, 8080);
     EXPECT_EQ(options.dbPath, "x.sqlite");
@@ -130,11 +159,17 @@ TEST(ServiceOptions, ParsesEveryOption)
     EXPECT_EQ(options.tlsCertPath, "c.pem");
     EXPECT_EQ(options.tlsKeyPath, "k.pem");
     EXPECT_EQ(options.textLimit, 0);
+    EXPECT_TRUE(options.fediverse);
+    EXPECT_EQ(options.flavour, Flavour::Akkoma);
+    ASSERT_EQ(options.tokens.size(), 1u);
+    EXPECT_EQ(options.tokens[0].second, "0123456789abcdef");
+    EXPECT_EQ(options.heartbeatMs, 50);
 
     for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
              {"--port", "-1"}, {"--port", "8o"}, {"--delay-ms", "soon"}, {"--rate-limit", "0/60"},
              {"--rate-limit", "70/"}, {"--user", ":pw"}, {"--user", "name:"}, {"--prefix", "/a?b"}, {"extra"},
-             {"--tls-cert", "c.pem"}, {"--tls-key", "k.pem"}}) {
+             {"--tls-cert", "c.pem"}, {"--tls-key", "k.pem"}, {"--flavour", "pleroma"}, {"--token", "d:short"},
+             {"--heartbeat-ms", "0"}}) {
         ServiceOptions o;
         std::string message;
         EXPECT_FALSE(parseCommandLine(bad, &o, &message)) << bad[0];

@@ -165,4 +165,24 @@ bool cutToUtf16Units(std::string& utf8, std::size_t maxUnits)
     return false;
 }
 
+std::string base64Url(const unsigned char* bytes, std::size_t size)
+{
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+    std::string out;
+    unsigned buffer = 0;
+    int bits = 0;
+    for (std::size_t i = 0; i < size; ++i) {
+        buffer = (buffer << 8) | bytes[i];
+        bits += 8;
+        while (bits >= 6) {
+            bits -= 6;
+            out += kAlphabet[(buffer >> bits) & 0x3F];
+        }
+    }
+    if (bits > 0)
+        out += kAlphabet[(buffer << (6 - bits)) & 0x3F];
+    return out;
+}
+
+
 } // namespace localservice

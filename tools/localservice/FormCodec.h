@@ -41,4 +41,7 @@ std::size_t utf16Length(std::string_view utf8);
 // Returns true when something was cut.
 bool cutToUtf16Units(std::string& utf8, std::size_t maxUnits);
 
+// Base64 with the URL-safe alphabet and no padding, as tokens and PKCE use it.
+std::string base64Url(const unsigned char* bytes, std::size_t size);
+
 } // namespace localservice

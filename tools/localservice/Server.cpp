@@ -1,10 +1,14 @@
 #include "Server.h"
 
+#include "FediFace.h"
 #include "FormCodec.h"
 #include "StatusXml.h"
 #include "Store.h"
 
 #include <httplib.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <algorithm>
 #include <charconv>
@@ -146,6 +150,10 @@ public:
         : m_store(store), m_options(options), m_log(log), m_http(makeServer(options))
     {
         m_http->set_payload_max_length(m_options.maxBodyBytes);
+        if (m_options.fediverse)
+            m_fedi = std::make_unique<FediFace>(store, options);
+        // Each open event stream holds a worker for as long as it lasts.
+        m_http->new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
         const auto handler = [this](const httplib::Request& req, httplib::Response& res) { handle(req, res); };
         m_http->Get(".*", handler);  // HEAD too
         m_http->Post(".*", handler);
@@ -162,7 +170,7 @@ public:
             // The server library caps form bodies on its own, below our limit.
             if (req.get_header_value("Content-Type").rfind("application/x-www-form-urlencoded", 0) == 0)
                 limit = std::min<std::size_t>(limit, CPPHTTPLIB_FORM_URL_ENCODED_PAYLOAD_MAX_LENGTH);
-            res.set_content(errorDocument(req.path, reasonFor(res.status, limit)), kXmlType);
+            fail(req, res, res.status, reasonFor(res.status, limit));
             return httplib::Server::HandlerResponse::Handled;
         }));
         m_http->set_exception_handler([this](const httplib::Request& req, httplib::Response& res, std::exception_ptr) {
@@ -190,6 +198,8 @@ public:
 
     void route(const httplib::Request& req, httplib::Response& res)
     {
+        if (m_fedi && FediFace::serves(req.path))
+            return m_fedi->handle(req, res);
         std::string_view path = req.path;
         const std::string& prefix = m_options.prefix;
         if (!prefix.empty()) {
@@ -368,6 +378,11 @@ public:
     void fail(const httplib::Request& req, httplib::Response& res, int status, const std::string& message)
     {
         res.status = status;
+        // The JSON face's callers read its own error form.
+        if (m_fedi && FediFace::serves(req.path))
+            return res.set_content(QJsonDocument(QJsonObject{{"error", QString::fromStdString(message)}})
+                                       .toJson(QJsonDocument::Compact).toStdString(),
+                                   "application/json; charset=utf-8");
         res.set_content(errorDocument(req.path, message), kXmlType);
     }
 
@@ -378,14 +393,19 @@ public:
             m_stopping = true;
         }
         m_stopCv.notify_all();
+        if (m_fedi)
+            m_fedi->stop();
         m_http->stop();
     }
+
+    static constexpr std::size_t kWorkers = 32;
 
     Store& m_store;
     ServiceOptions m_options;
     std::ostream& m_log;
     std::mutex m_logMutex;
     std::unique_ptr<httplib::Server> m_http;
+    std::unique_ptr<FediFace> m_fedi;
     std::mutex m_limitMutex;
     std::map<std::int64_t, std::deque<std::chrono::steady_clock::time_point>> m_requestTimes;
     std::mutex m_stopMutex;

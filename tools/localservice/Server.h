@@ -12,7 +12,7 @@ class Store;
 // The HTTP side of the local service: Basic authentication, the calls of the
 // interface under the optional prefix, the site configuration when a text limit is
 // given, an optional request limit and delay, and a clear XML error for everything it
-// refuses. Listens on 127.0.0.1 only; speaks https
+// refuses; with a flavour, the JSON face (FediFace) beside it on the same store. Listens on 127.0.0.1 only; speaks https
 // when the options name a certificate and key.
 //
 //   Server server(store, options);

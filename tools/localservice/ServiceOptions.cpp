@@ -37,6 +37,10 @@ std::string usageText()
            "  --tls-cert FILE     serve https with this certificate (PEM; the chain may follow it)\n"
            "  --tls-key FILE      and this private key (PEM); both or neither\n"
            "  --textlimit N       publish N (0: no limit) in <prefix>/statusnet/config.xml, served without sign-in\n"
+           "  --flavour NAME      also serve the fediverse's JSON face (/api/v1, /api/v2, /oauth), behaving\n"
+           "                      as mastodon, gotosocial, akkoma or friendica\n"
+           "  --token NAME:TOKEN  a personal access token (read write) for the account (repeatable)\n"
+           "  --heartbeat-ms N    between heartbeats on an event stream (default 15000)\n"
            "  -v                  log every request to stderr\n";
 }
 
@@ -108,6 +112,34 @@ bool parseCommandLine(const std::vector<std::string>& args, ServiceOptions* opti
                 return false;
             }
             options->users.emplace_back(value.substr(0, colon), value.substr(colon + 1));
+        } else if (name == "--flavour") {
+            if (!takeValue())
+                return false;
+            const auto flavour = flavourNamed(value);
+            if (!flavour) {
+                *error = "--flavour wants mastodon, gotosocial, akkoma or friendica, not \"" + value + "\"";
+                return false;
+            }
+            options->flavour = *flavour;
+            options->fediverse = true;
+        } else if (name == "--token") {
+            if (!takeValue())
+                return false;
+            const std::size_t colon = value.find(':');
+            if (colon == std::string::npos || colon == 0 || value.size() - colon - 1 < 16
+                || value.find_first_of(" \t\r\n", colon) != std::string::npos) {
+                *error = "--token wants NAME:TOKEN, the token at least 16 characters without spaces";
+                return false;
+            }
+            options->tokens.emplace_back(value.substr(0, colon), value.substr(colon + 1));
+        } else if (name == "--heartbeat-ms") {
+            if (!takeValue())
+                return false;
+            if (!toInt(value, 10, 600000, &number)) {
+                *error = "--heartbeat-ms wants a number of milliseconds from 10 to 600000";
+                return false;
+            }
+            options->heartbeatMs = static_cast<int>(number);
         } else if (name == "--delay-ms") {
             if (!takeValue())
                 return false;

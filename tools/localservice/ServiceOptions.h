@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Flavour.h"
+
 #include <cstddef>
 #include <string>
 #include <utility>
@@ -21,6 +23,12 @@ struct ServiceOptions {
     std::string tlsCertPath;            // both or neither: https with this certificate chain
     std::string tlsKeyPath;             // and its private key (PEM, unencrypted)
     int textLimit = -1;                 // -1: no configuration document; 0: published as unlimited
+    // The JSON face is served only when a flavour is named, so an XML-only service
+    // is not taken for the other family by a client that probes.
+    bool fediverse = false;
+    Flavour flavour = Flavour::Mastodon;  // which server the JSON face behaves as
+    std::vector<std::pair<std::string, std::string>> tokens;  // name, personal access token
+    int heartbeatMs = 15000;            // between ":thump" lines on an event stream
     bool help = false;
 };
 

@@ -26,13 +26,19 @@ struct StatusRecord {
     std::int64_t createdAt = 0;  // seconds since 1970, UTC
     std::string text;
     std::string source;
+    std::string spoilerText;     // a content warning (the JSON face only); empty: none
     bool truncated = false;
     bool favorited = false;      // for the signed-in user
+    bool reblogged = false;      // the signed-in user repeated it
+    std::int64_t favouritesCount = 0;
+    std::int64_t reblogsCount = 0;
+    std::int64_t repliesCount = 0;
     UserRecord user;
     // The status this one answers; 0 when it answers none.
     std::int64_t inReplyToStatusId = 0;
     std::int64_t inReplyToUserId = 0;
     std::string inReplyToScreenName;
+    std::int64_t inReplyToCreatedAt = 0;
     // For a repeat, the status repeated; null otherwise.
     std::shared_ptr<const StatusRecord> retweetedStatus;
 };

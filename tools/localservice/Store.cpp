@@ -7,6 +7,7 @@
 #include <openssl/rand.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cctype>
 #include <ctime>
 #include <string_view>
@@ -43,19 +44,51 @@ CREATE TABLE IF NOT EXISTS statuses(
   source TEXT NOT NULL,
   truncated INTEGER NOT NULL DEFAULT 0,
   in_reply_to_status_id INTEGER REFERENCES statuses(id),
-  retweeted_status_id INTEGER REFERENCES statuses(id));
+  retweeted_status_id INTEGER REFERENCES statuses(id),
+  spoiler_text TEXT NOT NULL DEFAULT '');
 CREATE INDEX IF NOT EXISTS statuses_by_user ON statuses(user_id, id);
 CREATE TABLE IF NOT EXISTS favourites(
   user_id INTEGER NOT NULL REFERENCES users(id),
   status_id INTEGER NOT NULL REFERENCES statuses(id),
   PRIMARY KEY(user_id, status_id));
+CREATE TABLE IF NOT EXISTS apps(
+  id INTEGER PRIMARY KEY,
+  name TEXT NOT NULL,
+  website TEXT NOT NULL,
+  redirect_uris TEXT NOT NULL,
+  scopes TEXT NOT NULL,
+  client_id TEXT NOT NULL UNIQUE,
+  client_secret TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS grants(
+  code_hash BLOB PRIMARY KEY,
+  app_id INTEGER NOT NULL REFERENCES apps(id),
+  user_id INTEGER NOT NULL REFERENCES users(id),
+  redirect_uri TEXT NOT NULL,
+  scopes TEXT NOT NULL,
+  challenge TEXT NOT NULL,
+  created_at INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS tokens(
+  token_hash BLOB PRIMARY KEY,
+  app_id INTEGER REFERENCES apps(id),
+  user_id INTEGER NOT NULL REFERENCES users(id),
+  scopes TEXT NOT NULL,
+  created_at INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS notifications(
+  id INTEGER PRIMARY KEY,
+  user_id INTEGER NOT NULL REFERENCES users(id),
+  type TEXT NOT NULL,
+  account_id INTEGER NOT NULL REFERENCES users(id),
+  status_id INTEGER NOT NULL REFERENCES statuses(id),
+  created_at INTEGER NOT NULL);
+CREATE UNIQUE INDEX IF NOT EXISTS notifications_once ON notifications(user_id, type, account_id, status_id);
 )sql";
 
-// Files made before replies and repeats lack these columns; they are added on open, the
+// Files made before replies, repeats and content warnings lack these columns; they are added on open, the
 // rows kept. Indexes that name them come after.
 constexpr std::pair<const char*, const char*> kAddedStatusColumns[] = {
     {"in_reply_to_status_id", "ALTER TABLE statuses ADD COLUMN in_reply_to_status_id INTEGER REFERENCES statuses(id)"},
     {"retweeted_status_id", "ALTER TABLE statuses ADD COLUMN retweeted_status_id INTEGER REFERENCES statuses(id)"},
+    {"spoiler_text", "ALTER TABLE statuses ADD COLUMN spoiler_text TEXT NOT NULL DEFAULT ''"},
 };
 constexpr const char* kLaterIndexes = R"sql(
 CREATE UNIQUE INDEX IF NOT EXISTS statuses_one_repeat_each ON statuses(user_id, retweeted_status_id)
@@ -63,16 +96,21 @@ CREATE UNIQUE INDEX IF NOT EXISTS statuses_one_repeat_each ON statuses(user_id, 
 CREATE INDEX IF NOT EXISTS statuses_by_parent ON statuses(in_reply_to_status_id)
   WHERE in_reply_to_status_id IS NOT NULL;
 )sql";
-constexpr const char* kSchemaVersion = "2";
+constexpr const char* kSchemaVersion = "3";
 
-// Columns 0-17 of every status read, in StatusRecord order, and 18 the id of the status it
-// repeats; ?1 is the viewer. p is the status answered, pu its author.
+// Columns 0-17 of every status read, in StatusRecord order, 18 the id of the status it
+// repeats and 19-24 what the other face shows; ?1 is the viewer. p is the status
+// answered, pu its author.
 constexpr const char* kStatusColumns = R"sql(
 SELECT s.id, s.created_at, s.text, s.source, s.truncated,
        EXISTS(SELECT 1 FROM favourites f WHERE f.user_id = ?1 AND f.status_id = s.id),
        u.id, u.name, u.screen_name, u.location, u.description, u.profile_image_url, u.url,
        u.protected, (SELECT COUNT(*) FROM friendships fr WHERE fr.followed_id = u.id),
-       p.id, p.user_id, pu.screen_name, s.retweeted_status_id
+       p.id, p.user_id, pu.screen_name, s.retweeted_status_id,
+       EXISTS(SELECT 1 FROM statuses r WHERE r.user_id = ?1 AND r.retweeted_status_id = s.id),
+       (SELECT COUNT(*) FROM favourites f WHERE f.status_id = s.id),
+       (SELECT COUNT(*) FROM statuses r WHERE r.retweeted_status_id = s.id),
+       (SELECT COUNT(*) FROM statuses r WHERE r.in_reply_to_status_id = s.id), p.created_at, s.spoiler_text
 FROM statuses s JOIN users u ON u.id = s.user_id
   LEFT JOIN statuses p ON p.id = s.in_reply_to_status_id
   LEFT JOIN users pu ON pu.id = p.user_id
@@ -108,6 +146,40 @@ bool mentions(std::string_view text, std::string_view screenName)
             return true;
     }
     return false;
+}
+
+// Every notification a status gives (?1 = 0: every status): mentions and answers of
+// others, repeats and favourites of others, in the order they happened.
+constexpr const char* kNoteStatus = R"sql(
+INSERT OR IGNORE INTO notifications(user_id, type, account_id, status_id, created_at)
+SELECT user_id, type, account_id, status_id, created_at FROM (
+  SELECT u.id AS user_id, 'mention' AS type, s.user_id AS account_id, s.id AS status_id, s.created_at, s.id AS seq
+  FROM statuses s JOIN users u ON u.id <> s.user_id LEFT JOIN statuses p ON p.id = s.in_reply_to_status_id
+  WHERE (?1 = 0 OR s.id = ?1) AND s.retweeted_status_id IS NULL
+    AND (mentions(s.text, u.screen_name) OR p.user_id = u.id)
+  UNION ALL
+  SELECT o.user_id, 'reblog', r.user_id, o.id, r.created_at, r.id
+  FROM statuses r JOIN statuses o ON o.id = r.retweeted_status_id
+  WHERE (?1 = 0 OR r.id = ?1) AND o.user_id <> r.user_id
+  UNION ALL
+  SELECT s.user_id, 'favourite', f.user_id, s.id, s.created_at, s.id
+  FROM favourites f JOIN statuses s ON s.id = f.status_id
+  WHERE ?1 = 0 AND f.user_id <> s.user_id)
+ORDER BY created_at, seq
+)sql";
+
+std::string sha256(const std::string& input)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(input.data(), input.size(), digest, &length, EVP_sha256(), nullptr) != 1)
+        throw StoreError("cannot hash");
+    return std::string(reinterpret_cast<const char*>(digest), length);
+}
+
+std::int64_t now()
+{
+    return static_cast<std::int64_t>(std::time(nullptr));
 }
 
 // SQL: mentions(text, screen_name) is 1 or 0.
@@ -203,6 +275,12 @@ public:
         s.inReplyToStatusId = integer(15);
         s.inReplyToUserId = integer(16);
         s.inReplyToScreenName = text(17);
+        s.reblogged = integer(19) != 0;
+        s.favouritesCount = integer(20);
+        s.reblogsCount = integer(21);
+        s.repliesCount = integer(22);
+        s.inReplyToCreatedAt = integer(23);
+        s.spoilerText = text(24);
         return s;
     }
 
@@ -254,11 +332,14 @@ Store::Store(const std::string& path)
         exec(kSchema);
         addMissingColumns();
         exec(kLaterIndexes);
-        setMetaLocked("schema", kSchemaVersion);
-        transaction.commit();
         if (sqlite3_create_function_v2(m_db, "mentions", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                                        mentionsFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
             fail("register mentions()");
+        // A file from before notifications were kept gets those its statuses gave.
+        if (meta("schema") != kSchemaVersion)
+            noteLocked(0);
+        setMetaLocked("schema", kSchemaVersion);
+        transaction.commit();
     } catch (const StoreError& e) {
         sqlite3_close(m_db);
         m_db = nullptr;
@@ -432,28 +513,32 @@ std::optional<StatusRecord> Store::status(std::int64_t viewerId, std::int64_t st
 }
 
 StatusRecord Store::addStatus(std::int64_t userId, const std::string& text, const std::string& source, bool truncated,
-                              std::int64_t inReplyToStatusId)
+                              std::int64_t inReplyToStatusId, const std::string& spoilerText)
 {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     Transaction transaction(*this);
     // An id with no status behind it is dropped in the same statement, so the check
     // cannot race a concurrent change.
-    Statement insert(*this, "INSERT INTO statuses(user_id, created_at, text, source, truncated, in_reply_to_status_id)"
-                            " VALUES(?1, ?2, ?3, ?4, ?5, (SELECT id FROM statuses WHERE id = ?6))");
+    Statement insert(*this, "INSERT INTO statuses(user_id, created_at, text, source, truncated, in_reply_to_status_id,"
+                            " spoiler_text) VALUES(?1, ?2, ?3, ?4, ?5, (SELECT id FROM statuses WHERE id = ?6), ?7)");
     insert.bind(1, userId).bind(2, static_cast<std::int64_t>(std::time(nullptr)))
-        .bindText(3, text).bindText(4, source).bind(5, truncated ? 1 : 0).bind(6, inReplyToStatusId);
+        .bindText(3, text).bindText(4, source).bind(5, truncated ? 1 : 0).bind(6, inReplyToStatusId)
+        .bindText(7, spoilerText);
     insert.step();
     const std::int64_t id = sqlite3_last_insert_rowid(m_db);
     auto stored = statusLocked(userId, id);
     if (!stored)
         throw StoreError("a new status vanished");
+    Change change{id, noteLocked(id)};
     transaction.commit();
+    lock.unlock();
+    tell(change);
     return *stored;
 }
 
 Store::Repeat Store::repeat(std::int64_t viewerId, std::int64_t statusId, std::size_t textLimit)
 {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     Transaction transaction(*this);
     auto original = statusLocked(viewerId, statusId);
     if (!original)
@@ -478,24 +563,289 @@ Store::Repeat Store::repeat(std::int64_t viewerId, std::int64_t statusId, std::s
     insert.bind(1, viewerId).bind(2, static_cast<std::int64_t>(std::time(nullptr))).bindText(3, text)
         .bind(4, truncated ? 1 : 0).bind(5, original->id);
     insert.step();
-    auto stored = statusLocked(viewerId, sqlite3_last_insert_rowid(m_db));
+    const std::int64_t id = sqlite3_last_insert_rowid(m_db);
+    auto stored = statusLocked(viewerId, id);
     if (!stored)
         throw StoreError("a new repeat vanished");
+    Change change{id, noteLocked(id)};
     transaction.commit();
+    lock.unlock();
+    tell(change);
     return {Repeat::Done, std::move(*stored)};
 }
 
 std::optional<StatusRecord> Store::favourite(std::int64_t viewerId, std::int64_t statusId)
 {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     Transaction transaction(*this);
     Statement insert(*this, "INSERT OR IGNORE INTO favourites(user_id, status_id) SELECT ?1, id FROM statuses WHERE id = ?2");
     insert.bind(1, viewerId).bind(2, statusId);
     insert.step();
     auto stored = statusLocked(viewerId, statusId);
-    if (stored)
-        transaction.commit();
+    if (!stored)
+        return stored;
+    Change change;
+    Statement note(*this, "INSERT OR IGNORE INTO notifications(user_id, type, account_id, status_id, created_at)"
+                          " SELECT user_id, 'favourite', ?1, id, ?3 FROM statuses WHERE id = ?2 AND user_id <> ?1");
+    note.bind(1, viewerId).bind(2, statusId).bind(3, now());
+    note.step();
+    if (sqlite3_changes(m_db) > 0)
+        change.notificationIds.push_back(sqlite3_last_insert_rowid(m_db));
+    transaction.commit();
+    lock.unlock();
+    tell(change);
     return stored;
+}
+
+std::optional<StatusRecord> Store::unfavourite(std::int64_t viewerId, std::int64_t statusId)
+{
+    std::lock_guard lock(m_mutex);
+    Statement remove(*this, "DELETE FROM favourites WHERE user_id = ?1 AND status_id = ?2");
+    remove.bind(1, viewerId).bind(2, statusId);
+    remove.step();
+    return statusLocked(viewerId, statusId);
+}
+
+std::optional<StatusRecord> Store::repeatOf(std::int64_t viewerId, std::int64_t statusId)
+{
+    std::lock_guard lock(m_mutex);
+    Statement query(*this, std::string(kStatusColumns) + "WHERE s.user_id = ?1 AND s.retweeted_status_id = ?2");
+    query.bind(1, viewerId).bind(2, statusId);
+    auto found = readStatusesLocked(query, viewerId);
+    if (found.empty())
+        return std::nullopt;
+    return std::move(found.front());
+}
+
+std::optional<UserRecord> Store::userByName(const std::string& screenName)
+{
+    std::int64_t id = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        Statement find(*this, "SELECT id FROM users WHERE screen_name = ?1 COLLATE NOCASE");
+        find.bindText(1, screenName);
+        if (!find.step())
+            return std::nullopt;
+        id = find.integer(0);
+    }
+    return user(id);
+}
+
+bool Store::follows(std::int64_t viewerId, std::int64_t accountId)
+{
+    if (viewerId == accountId)
+        return true;
+    std::lock_guard lock(m_mutex);
+    Statement find(*this, "SELECT 1 FROM friendships WHERE follower_id = ?1 AND followed_id = ?2");
+    find.bind(1, viewerId).bind(2, accountId);
+    return find.step();
+}
+
+// "AND column < max AND column > since AND column > min ORDER BY ... LIMIT" for ?3-?6.
+static std::string windowSql(const char* column, const Store::Window& window)
+{
+    const std::string c = column;
+    return " AND (?3 = 0 OR " + c + " < ?3) AND (?4 = 0 OR " + c + " > ?4) AND (?5 = 0 OR " + c + " > ?5)"
+           + " ORDER BY " + c + (window.minId > 0 ? " ASC" : " DESC") + " LIMIT ?6";
+}
+
+template <class T>
+static void newestFirst(std::vector<T>& items, const Store::Window& window)
+{
+    if (window.minId > 0)
+        std::reverse(items.begin(), items.end());
+}
+
+std::vector<StatusRecord> Store::homeTimeline(std::int64_t viewerId, const Window& window)
+{
+    std::lock_guard lock(m_mutex);
+    Statement query(*this, std::string(kStatusColumns)
+                               + "WHERE (s.user_id = ?1 OR s.user_id IN (SELECT followed_id FROM friendships WHERE follower_id = ?1))"
+                               + windowSql("s.id", window));
+    query.bind(1, viewerId).bind(3, window.maxId).bind(4, window.sinceId).bind(5, window.minId).bind(6, window.limit);
+    auto statuses = readStatusesLocked(query, viewerId);
+    newestFirst(statuses, window);
+    return statuses;
+}
+
+static std::string joined(const std::vector<std::string>& names)
+{
+    std::string out;
+    for (const std::string& name : names)
+        out += "," + name;
+    return out.empty() ? out : out + ",";
+}
+
+std::vector<Store::Notification> Store::notifications(std::int64_t viewerId, const Window& window,
+                                                      const std::vector<std::string>& types,
+                                                      const std::vector<std::string>& excluded)
+{
+    std::vector<std::int64_t> ids;
+    {
+        std::lock_guard lock(m_mutex);
+        // A protected account's doings only when the viewer follows it, as with mentions.
+        Statement query(*this, "SELECT n.id FROM notifications n JOIN users a ON a.id = n.account_id"
+                               " WHERE n.user_id = ?1"
+                               " AND (a.protected = 0 OR a.id IN (SELECT followed_id FROM friendships WHERE follower_id = ?1))"
+                               " AND (?2 = '' OR instr(?2, ',' || n.type || ',') > 0)"
+                               " AND instr(?7, ',' || n.type || ',') = 0"
+                               + windowSql("n.id", window));
+        query.bind(1, viewerId).bindText(2, joined(types)).bind(3, window.maxId).bind(4, window.sinceId)
+            .bind(5, window.minId).bind(6, window.limit).bindText(7, joined(excluded) + ",");
+        while (query.step())
+            ids.push_back(query.integer(0));
+    }
+    newestFirst(ids, window);
+    std::vector<Notification> out;
+    for (const std::int64_t id : ids) {
+        if (auto n = notification(viewerId, id))
+            out.push_back(std::move(*n));
+    }
+    return out;
+}
+
+std::optional<Store::Notification> Store::notification(std::int64_t viewerId, std::int64_t notificationId)
+{
+    Notification n;
+    std::int64_t accountId = 0;
+    std::int64_t statusId = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        Statement query(*this, "SELECT id, type, created_at, account_id, status_id FROM notifications"
+                               " WHERE id = ?1 AND user_id = ?2");
+        query.bind(1, notificationId).bind(2, viewerId);
+        if (!query.step())
+            return std::nullopt;
+        n.id = query.integer(0);
+        n.type = query.text(1);
+        n.createdAt = query.integer(2);
+        accountId = query.integer(3);
+        statusId = query.integer(4);
+        n.status = statusLocked(viewerId, statusId);
+    }
+    auto account = user(accountId);
+    if (!account)
+        return std::nullopt;
+    n.account = std::move(*account);
+    return n;
+}
+
+void Store::setObserver(std::function<void(const Change&)> observer)
+{
+    std::lock_guard lock(m_mutex);
+    m_observer = std::move(observer);
+}
+
+void Store::tell(const Change& change)
+{
+    std::function<void(const Change&)> observer;
+    {
+        std::lock_guard lock(m_mutex);
+        observer = m_observer;
+    }
+    if (observer && (change.statusId != 0 || !change.notificationIds.empty()))
+        observer(change);
+}
+
+std::vector<std::int64_t> Store::noteLocked(std::int64_t statusId)
+{
+    Statement last(*this, "SELECT COALESCE(MAX(id), 0) FROM notifications");
+    last.step();
+    const std::int64_t before = last.integer(0);
+    Statement note(*this, kNoteStatus);
+    note.bind(1, statusId);
+    note.step();
+    std::vector<std::int64_t> ids;
+    Statement made(*this, "SELECT id FROM notifications WHERE id > ?1 ORDER BY id");
+    made.bind(1, before);
+    while (made.step())
+        ids.push_back(made.integer(0));
+    return ids;
+}
+
+std::string Store::randomText()
+{
+    unsigned char bytes[32];
+    if (RAND_bytes(bytes, sizeof bytes) != 1)
+        throw StoreError("no random bytes");
+    return base64Url(bytes, sizeof bytes);
+}
+
+Store::App Store::createApp(const std::string& name, const std::string& website, const std::string& redirectUris,
+                            const std::string& scopes)
+{
+    App app{0, name, website, redirectUris, scopes, randomText(), randomText()};
+    std::lock_guard lock(m_mutex);
+    Statement insert(*this, "INSERT INTO apps(name, website, redirect_uris, scopes, client_id, client_secret)"
+                            " VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+    insert.bindText(1, name).bindText(2, website).bindText(3, redirectUris).bindText(4, scopes)
+        .bindText(5, app.clientId).bindText(6, app.clientSecret);
+    insert.step();
+    app.id = sqlite3_last_insert_rowid(m_db);
+    return app;
+}
+
+std::optional<Store::App> Store::appByClientId(const std::string& clientId)
+{
+    std::lock_guard lock(m_mutex);
+    Statement find(*this, "SELECT id, name, website, redirect_uris, scopes, client_id, client_secret FROM apps"
+                          " WHERE client_id = ?1");
+    find.bindText(1, clientId);
+    if (!find.step())
+        return std::nullopt;
+    return App{find.integer(0), find.text(1), find.text(2), find.text(3), find.text(4), find.text(5), find.text(6)};
+}
+
+std::string Store::createGrant(const Grant& grant)
+{
+    const std::string code = randomText();
+    std::lock_guard lock(m_mutex);
+    Statement insert(*this, "INSERT INTO grants(code_hash, app_id, user_id, redirect_uri, scopes, challenge, created_at)"
+                            " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+    insert.bindBlob(1, sha256(code)).bind(2, grant.appId).bind(3, grant.userId).bindText(4, grant.redirectUri)
+        .bindText(5, grant.scopes).bindText(6, grant.challenge).bind(7, now());
+    insert.step();
+    return code;
+}
+
+std::optional<Store::Grant> Store::takeGrant(const std::string& code)
+{
+    std::lock_guard lock(m_mutex);
+    Transaction transaction(*this);
+    Statement find(*this, "SELECT app_id, user_id, redirect_uri, scopes, challenge, created_at FROM grants WHERE code_hash = ?1");
+    find.bindBlob(1, sha256(code));
+    if (!find.step())
+        return std::nullopt;
+    Grant grant{find.integer(0), find.integer(1), find.text(2), find.text(3), find.text(4), find.integer(5)};
+    Statement remove(*this, "DELETE FROM grants WHERE code_hash = ?1");
+    remove.bindBlob(1, sha256(code));
+    remove.step();
+    transaction.commit();
+    return grant;
+}
+
+std::string Store::createToken(std::int64_t appId, std::int64_t userId, const std::string& scopes, const std::string& token)
+{
+    const std::string value = token.empty() ? randomText() : token;
+    std::lock_guard lock(m_mutex);
+    Statement insert(*this, "INSERT OR REPLACE INTO tokens(token_hash, app_id, user_id, scopes, created_at)"
+                            " VALUES(?1, ?2, ?3, ?4, ?5)");
+    insert.bindBlob(1, sha256(value)).bind(3, userId).bindText(4, scopes).bind(5, now());
+    if (appId > 0)
+        insert.bind(2, appId);
+    insert.step();
+    return value;
+}
+
+std::optional<Store::TokenOwner> Store::tokenOwner(const std::string& token)
+{
+    std::lock_guard lock(m_mutex);
+    Statement find(*this, "SELECT t.user_id, t.scopes, COALESCE(a.name, '') FROM tokens t"
+                          " LEFT JOIN apps a ON a.id = t.app_id WHERE t.token_hash = ?1");
+    find.bindBlob(1, sha256(token));
+    if (!find.step())
+        return std::nullopt;
+    return TokenOwner{find.integer(0), find.text(1), find.text(2)};
 }
 
 void Store::runBatch(const std::function<void(Batch&)>& body)
@@ -528,6 +878,7 @@ void Store::runBatch(const std::function<void(Batch&)>& body)
     };
     batch.setMeta = [this](const std::string& key, const std::string& value) { setMetaLocked(key, value); };
     body(batch);
+    noteLocked(0);
     transaction.commit();
 }
 

@@ -34,6 +34,14 @@ int main(int argc, char** argv)
             std::cerr << "localservice: seeded " << options.dbPath << "\n";
         for (const auto& [name, password] : options.users)
             store.upsertUser(name, password);
+        for (const auto& [name, token] : options.tokens) {
+            const auto account = store.userByName(name);
+            if (!account) {
+                std::cerr << "localservice: --token names no account \"" << name << "\"\n";
+                return 2;
+            }
+            store.createToken(0, account->id, "read write", token);
+        }
 
         Server server(store, options, std::cerr);
         if (!server.isValid()) {
