@@ -277,7 +277,7 @@ void TForm1::ShowSelected()
     const TTimelineStatus& status = rows->At(row);
     const QString id = status.Id;
     qCDebug(lcBrimlarkDebug).noquote() << QStringLiteral("strActiveStateId=") + id;
-    m_strip->RichEditC->setPlainText(status.Text);
+    m_strip->RichEditC->setPlainText(TTimelineModel::DetailText(status));
     m_strip->lblUserName->setText(m_state.Anonymous ? QString() : status.Name);
     m_shown = status;
     m_shownFavorite = status.IsFavorite();
