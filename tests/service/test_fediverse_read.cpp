@@ -81,6 +81,11 @@ struct TServerShape {
     bool rebuilds;                  // answers 206 while the home timeline is built
 };
 
+void PrintTo(const TServerShape& shape, std::ostream* out)
+{
+    *out << shape.name;
+}
+
 QByteArray ResetIn30s()
 {
     return "X-RateLimit-Reset: " + QDateTime::currentDateTimeUtc().addSecs(30).toString(Qt::ISODateWithMs).toLatin1() + "\r\n";
