@@ -6,7 +6,7 @@
 #include "BenchRatio.h"
 #include "LoopbackListener.h"
 #include "http/HttpCli.h"
-#include "service/ClientApiRow.h"
+#include "service/FediverseRead.h"
 #include "service/LiveStream.h"
 #include "service/ServicePost.h"
 #include "service/TimelineFeed.h"
@@ -176,10 +176,7 @@ public:
             m_body.close();
             TTimelinePage page;
             page.Loaded = true;
-            for (const QJsonValue& status : QJsonDocument::fromJson(m_body.data()).array()) {
-                if (const std::optional<TTimelineStatus> row = ClientApiStatusRow(status.toObject()))
-                    page.Rows.append(*row);
-            }
+            page.Rows = FediversePageRows(m_body.data(), TTimeline::Friends).Rows;
             Q_EMIT PageRead(page);
         });
         m_client.Start(request);

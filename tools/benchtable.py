@@ -74,6 +74,10 @@ struct with the id, names, texts and flags in their own types) with the baseline
 QTreeWidgetItems holding the same nine fields as strings; `bytes_per_1000_rows` is the
 heap growth while the rows are alive.
 
+`bench_fediverse` turns a 40-status page of the fediverse's home timeline (every field a
+Mastodon status carries, HTML with mentions, hashtags and shortened links, repeats and a
+content warning) into rows, against `QJsonDocument` alone parsing the same bytes.
+
 The instruction counts of start-up and of a 50-page reload, each against its floor, are
 not in this table: `test_instruction_counts` (label `perf`) checks them under callgrind
 in every `./dev test` run, since counted instructions do not depend on a busy machine.

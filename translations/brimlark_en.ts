@@ -444,6 +444,14 @@ Please enter it through the Login menu.</translation>
         <source>つぶやき</source>
         <translation>Status</translation>
     </message>
+    <message>
+        <source>[%1 がリピート] </source>
+        <translation>[repeated by %1] </translation>
+    </message>
+    <message>
+        <source>[注意] </source>
+        <translation>[CW] </translation>
+    </message>
 </context>
 <context>
     <name>TfrmLogin</name>

@@ -6,6 +6,7 @@
 #include "dialogs/DialogCommon.h"
 #include "service/PostJob.h"
 #include "service/ServicePost.h"
+#include "service/TimelineModel.h"
 #include "service/TalkBack.h"
 #include "text/Logging.h"
 
@@ -32,7 +33,7 @@ TShownStatus::TShownStatus(QWidget* window, TStrip* strip, TCommandMenus* menus,
 void TShownStatus::Show(const TTimelineStatus& status, bool anonymous)
 {
     qCDebug(lcBrimlarkDebug).noquote() << QStringLiteral("strActiveStateId=") + status.Id;
-    m_strip->RichEditC->setPlainText(status.Text);
+    m_strip->RichEditC->setPlainText(TTimelineModel::DetailText(status));
     m_strip->lblUserName->setText(anonymous ? QString() : status.Name);
     m_status = status;
     m_favorite = status.IsFavorite();

@@ -1,7 +1,7 @@
 #include "service/LiveStream.h"
 
 #include "http/HttpCli.h"
-#include "service/ClientApiRow.h"
+#include "service/FediverseRead.h"
 #include "service/EventStream.h"
 #include "service/FediverseTalk.h"
 #include "service/TimelineFeed.h"
@@ -141,15 +141,15 @@ void TLiveStream::received()
         Q_EMIT LiveChanged(true);
     }
     for (const TServerEvent& event : m_device->Parser.TakeEvents()) {
-        const QJsonObject object = QJsonDocument::fromJson(event.Data).object();
-        if (event.Type == "update") {
-            if (const std::optional<TTimelineStatus> row = ClientApiStatusRow(object))
-                m_friends->TakePushed({*row});
-        } else if (event.Type == "notification"
-                   && object.value(QLatin1String("type")).toString() == QLatin1String("mention")) {
-            if (const std::optional<TTimelineStatus> row = ClientApiStatusRow(object.value(QLatin1String("status")).toObject()))
-                m_mentions->TakePushed({*row});
-        }
+        // An event's entity read as a page of one, so a pushed status is the row a read makes
+        // of it; a notification other than a mention gives none.
+        const bool update = event.Type == "update";
+        if (!update && event.Type != "notification")
+            continue;
+        const TFediverseRows rows
+            = FediversePageRows('[' + event.Data + ']', update ? TTimeline::Friends : TTimeline::Mentions);
+        if (rows.Ok() && !rows.Rows.isEmpty())
+            (update ? m_friends : m_mentions)->TakePushed(rows.Rows);
     }
     if (m_device->Parser.Failed()) {
         qCInfo(lcService).noquote() << "live stream refused:" << m_device->Parser.Error();

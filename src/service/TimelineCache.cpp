@@ -1,6 +1,5 @@
 #include "service/TimelineCache.h"
 
-#include "service/ServicePost.h"
 #include "settings/OwnerOnlyFile.h"
 #include "text/Logging.h"
 
@@ -55,12 +54,13 @@ bool ReadRow(const QJsonValue& value, qsizetype index, TTimelineCache& cache, QL
     status.Name = std::move(fields[1]);
     status.Text = std::move(fields[2]);
     status.Favorited = std::move(fields[3]);
-    if (!IsStatusId(status.Id))
-        return fail(QStringLiteral("id is not decimal digits"));
-    // Kept since replies and web pages came; older files have none of them.
-    QString* const optionalFields[3] = {&status.ScreenName, &status.InReplyToId, &status.ExternalUrl};
-    const char* const optionalKeys[3] = {"screenName", "inReplyTo", "externalUrl"};
-    for (int k = 0; k < 3; ++k) {
+    if (!IsUsableStatusId(status.Id))
+        return fail(QStringLiteral("id is not a status id"));
+    // Kept since replies, web pages, repeats and warnings came; older files have none of them.
+    QString* const optionalFields[] = {&status.ScreenName, &status.InReplyToId, &status.ExternalUrl,
+                                       &status.RepeatedBy, &status.Detail};
+    const char* const optionalKeys[] = {"screenName", "inReplyTo", "externalUrl", "repeatedBy", "detail"};
+    for (int k = 0; k < int(std::size(optionalKeys)); ++k) {
         const QJsonValue field = row.value(QLatin1String(optionalKeys[k]));
         if (field.isUndefined())
             continue;
@@ -157,8 +157,8 @@ bool SaveTimelineCache(const QString& fileName, const TTimelineCache& cache, QSt
         for (qsizetype i = 0; i < kept; ++i) {
             const TTimelineStatus& row = sources[l]->at(i);
             // The loader refuses such a row, and with it the whole file.
-            if (!IsStatusId(row.Id))
-                return Fail(error, QStringLiteral("row %1: id is not decimal digits").arg(i + 1));
+            if (!IsUsableStatusId(row.Id))
+                return Fail(error, QStringLiteral("row %1: id is not a status id").arg(i + 1));
             QJsonObject object{{QStringLiteral("id"), row.Id},
                                {QStringLiteral("name"), row.Name},
                                {QStringLiteral("text"), row.Text},
@@ -171,6 +171,10 @@ bool SaveTimelineCache(const QString& fileName, const TTimelineCache& cache, QSt
                 object.insert(QStringLiteral("inReplyTo"), row.InReplyToId);
             if (!row.ExternalUrl.isEmpty())
                 object.insert(QStringLiteral("externalUrl"), row.ExternalUrl);
+            if (!row.RepeatedBy.isEmpty())
+                object.insert(QStringLiteral("repeatedBy"), row.RepeatedBy);
+            if (!row.Detail.isEmpty())
+                object.insert(QStringLiteral("detail"), row.Detail);
             lists[l].append(object);
         }
     }

@@ -467,7 +467,7 @@ void TFeedCopy::SaveNow()
         for (const TTimelineStatus& status : model->Rows()) {
             if (into.size() >= kTimelineCacheRows)
                 break;
-            if (!IsStatusId(status.Id))
+            if (!IsUsableStatusId(status.Id))
                 continue;  // a row the service sent without a usable id cannot be kept
             into.append(status);
             if (status.Seen)

@@ -37,6 +37,22 @@ TTimelineModel::TTimelineModel(QObject* parent)
     m_headers[TextColumn] = tr("つぶやき");
 }
 
+QString TTimelineModel::RowText(const TTimelineStatus& status)
+{
+    QString text;
+    if (!status.RepeatedBy.isEmpty())
+        text += tr("[%1 がリピート] ").arg(status.RepeatedBy);
+    if (!status.Detail.isEmpty())
+        text += tr("[注意] ");
+    return text.isEmpty() ? status.Text : text + status.Text;
+}
+
+QString TTimelineModel::DetailText(const TTimelineStatus& status)
+{
+    const QString row = RowText(status);
+    return status.Detail.isEmpty() ? row : row + QStringLiteral("\n\n") + status.Detail;
+}
+
 int TTimelineModel::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : Count();
@@ -54,7 +70,7 @@ QVariant TTimelineModel::data(const QModelIndex& index, int role) const
     const TTimelineStatus& status = m_rows.at(index.row());
     switch (role) {
     case Qt::DisplayRole:
-        return index.column() == NameColumn ? status.Name : status.Text;
+        return index.column() == NameColumn ? status.Name : RowText(status);
     case IdRole:
         return status.Id;
     case FavoritedRole:

@@ -33,6 +33,11 @@ public:
 
     explicit TTimelineModel(QObject* parent = nullptr);
 
+    // The status as the list and the strip show it: who repeated it, and a warning's mark
+    // with the warning alone. DetailText adds what the warning hides, for the selected row.
+    static QString RowText(const TTimelineStatus& status);
+    static QString DetailText(const TTimelineStatus& status);
+
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;

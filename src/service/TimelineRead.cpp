@@ -31,6 +31,8 @@ void LoadDocument(TBlockingHttpClient& client, const TServiceAccount& account, c
     client.MaxBodySize = bounds.MaxBodySize;
     client.Cancelled = bounds.Cancelled;
     client.Network = account.Network;
+    // The client may come from a read of the other family: none of its lines stay.
+    client.Request() = TBlockingHttpRequest();
     client.Request().Username = account.AccountName.toUtf8();
     client.Request().Password = account.Password.toUtf8();
     client.Request().BasicAuthentication = true;

@@ -45,8 +45,14 @@ TTimelineReader::~TTimelineReader()
     Abandon();
 }
 
-std::shared_ptr<TTimelineReader::TShared> TTimelineReader::Launch(const TServiceAccount& account, int page,
-                                                                  const TReadBounds& bounds, TTimeline timeline,
+TTimelineReader::TPageJob TTimelineReader::NumberedPage(const TServiceAccount& account, int page, TTimeline timeline)
+{
+    return [account, page, timeline](TBlockingHttpClient& client, const TReadBounds& bounds) {
+        return ReadTimelinePage(client, account, page, bounds, timeline);
+    };
+}
+
+std::shared_ptr<TTimelineReader::TShared> TTimelineReader::Launch(TPageJob read, const TReadBounds& bounds,
                                                                   std::unique_ptr<TBlockingHttpClient> client)
 {
     auto shared = std::make_shared<TShared>();
@@ -54,8 +60,8 @@ std::shared_ptr<TTimelineReader::TShared> TTimelineReader::Launch(const TService
     ++s_running;
     TReadBounds cancellable = bounds;
     cancellable.Cancelled = &shared->Cancelled;
-    std::thread([shared, account, page, cancellable, timeline] {
-        TTimelinePage result = ReadTimelinePage(*shared->Client, account, page, cancellable, timeline);
+    std::thread([shared, read = std::move(read), cancellable] {
+        TTimelinePage result = read(*shared->Client, cancellable);
         std::lock_guard<std::mutex> lock(shared->Mutex);
         shared->Page = std::move(result);
         shared->Done = true;
@@ -70,12 +76,12 @@ std::shared_ptr<TTimelineReader::TShared> TTimelineReader::Launch(const TService
 
 void TTimelineReader::Prefetch(const TServiceAccount& account, int page, const TReadBounds& bounds)
 {
-    // Its pages are the XML family's: another family's first page is read by its own source.
+    // Numbered pages are the XML family's; the other family starts from its source.
     if (m_current || account.Family != TServiceFamily::Classic)
         return;
-    m_prefetched
-        = std::make_unique<TStarted>(TStarted{account, page, bounds,
-                                              Launch(account, page, bounds, TTimeline::Friends, std::move(m_client))});
+    m_prefetched = std::make_unique<TStarted>(
+        TStarted{account, page, bounds,
+                 Launch(NumberedPage(account, page, TTimeline::Friends), bounds, std::move(m_client))});
 }
 
 bool TTimelineReader::Start(const TServiceAccount& account, int page, const TReadBounds& bounds, TTimeline timeline)
@@ -85,7 +91,20 @@ bool TTimelineReader::Start(const TServiceAccount& account, int page, const TRea
     const std::unique_ptr<TStarted> prefetched = std::move(m_prefetched);
     // Only the friends timeline's first page is ever read ahead.
     const bool taken = timeline == TTimeline::Friends && prefetched && prefetched->Matches(account, page, bounds);
-    follow(taken ? prefetched->Shared : Launch(account, page, bounds, timeline, std::move(m_client)));
+    follow(taken ? prefetched->Shared
+                 : Launch(NumberedPage(account, page, timeline), bounds, std::move(m_client)));
+    return true;
+}
+
+bool TTimelineReader::Start(TPageJob read, const TReadBounds& bounds)
+{
+    if (m_current)
+        return false;
+    // Whatever was read ahead is for another read.
+    if (m_prefetched)
+        m_prefetched->Shared->Cancelled = true;
+    m_prefetched.reset();
+    follow(Launch(std::move(read), bounds, std::move(m_client)));
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <QObject>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -26,6 +27,10 @@ public:
     // nothing started, while one runs.
     bool Start(const TServiceAccount& account, int page, const TReadBounds& bounds,
                TTimeline timeline = TTimeline::Friends);
+    // A read of the caller's own: read runs on the read's thread with the reader's client
+    // and bounds that the reader can call off, and what it returns is reported.
+    using TPageJob = std::function<TTimelinePage(TBlockingHttpClient& client, const TReadBounds& bounds)>;
+    bool Start(TPageJob read, const TReadBounds& bounds);
 
     // Starts that read now, with nobody to report to yet: the Start that asks for the
     // same page of the same account with the same bounds takes it over, so a start-up
@@ -49,8 +54,9 @@ Q_SIGNALS:
 private:
     struct TShared;
     struct TStarted;
-    static std::shared_ptr<TShared> Launch(const TServiceAccount& account, int page, const TReadBounds& bounds,
-                                           TTimeline timeline, std::unique_ptr<TBlockingHttpClient> client);
+    static std::shared_ptr<TShared> Launch(TPageJob read, const TReadBounds& bounds,
+                                           std::unique_ptr<TBlockingHttpClient> client);
+    static TPageJob NumberedPage(const TServiceAccount& account, int page, TTimeline timeline);
     void follow(std::shared_ptr<TShared> shared);
     void deliver(quint64 ticket);
 

@@ -1,47 +1,99 @@
 #include "service/TimelineSource.h"
 
+#include "service/FediverseRead.h"
 #include "service/ReadOutcome.h"
 #include "service/TimelineReader.h"
 
+#include <QHash>
+
+#include <memory>
+
 namespace {
 
-// The XML family: numbered pages, read on the reader's threads; a cursor is the page's
-// number, and the newest page has none. Numbered pages cannot ask for what came after a
-// status, so a read of newer statuses reads the newest page.
-class TXmlTimelineSource : public TTimelineSource {
+// The pages of the account's server, in the family the account says at each read, so a
+// sign-in to a server of the other family goes on with the same source.
+//
+// The XML family: numbered pages; a cursor is the page's number, and the newest page has
+// none. Numbered pages cannot ask for what came after a status, so a read of newer
+// statuses reads the newest page.
+//
+// The fediverse: a cursor is the max_id of the page's Link rel="next". A read of newer
+// statuses takes a status id as its cursor and asks for what came since, by the id the
+// server pages by (a repeat's own, a notification's) when a page showed it.
+class TAccountTimelineSource : public TTimelineSource {
 public:
-    TXmlTimelineSource(TTimeline timeline, std::function<TServiceAccount()> account, const TReadBounds& bounds,
-                       TTimelineReader* reader, QObject* parent)
+    TAccountTimelineSource(TTimeline timeline, std::function<TServiceAccount()> account, const TReadBounds& bounds,
+                           TTimelineReader* reader, QObject* parent)
         : TTimelineSource(parent), m_timeline(timeline), m_account(std::move(account)), m_bounds(bounds),
           m_reader(reader ? reader : new TTimelineReader)
     {
+        // Both families read through one reader, so the pages of a read share its kept
+        // connection, and one read at a time holds for both.
         m_reader->setParent(this);
         connect(m_reader, &TTimelineReader::PageRead, this, [this](const TTimelinePage& page) {
-            TTimelinePage numbered = page;
-            numbered.Next = QString::number(m_page + 1);
-            if (!numbered.Ok())
-                numbered.Where = ConnectionPlace(m_readAs);
-            Q_EMIT PageRead(numbered);
+            TTimelinePage told = page;
+            if (m_readAs.Family == TServiceFamily::Classic)
+                told.Next = QString::number(m_page + 1);
+            else
+                notePagingIds(told);
+            if (!told.Ok())
+                told.Where = ConnectionPlace(m_readAs);
+            Q_EMIT PageRead(told);
         });
     }
 
     void Read(const TPageRequest& request) override
     {
-        const int page = request.Newer ? 1 : request.Cursor.toInt();
-        m_page = page > 1 ? page : 1;
         m_readAs = m_account();
-        m_reader->Start(m_readAs, m_page, m_bounds, m_timeline);
+        if (m_readAs.Family == TServiceFamily::Classic) {
+            const int page = request.Newer ? 1 : request.Cursor.toInt();
+            m_page = page > 1 ? page : 1;
+            m_reader->Start(m_readAs, m_page, m_bounds, m_timeline);
+            return;
+        }
+        TFediverseQuery query;
+        if (!request.Newer) {
+            query.MaxId = request.Cursor;
+        } else if (!request.Cursor.isEmpty()) {
+            // The home timeline pages by status ids, the mentions by notification ids,
+            // which only a page that showed the status can tell.
+            query.SinceId = m_pagingIds.value(request.Cursor,
+                                              m_timeline == TTimeline::Friends ? request.Cursor : QString());
+        }
+        m_readIds = std::make_shared<QStringList>();
+        m_reader->Start(
+            [account = m_readAs, timeline = m_timeline, query, ids = m_readIds](TBlockingHttpClient& client,
+                                                                              const TReadBounds& bounds) {
+                return ReadFediversePage(client, account, timeline, query, bounds, ids.get());
+            },
+            m_bounds);
     }
 
     void Abandon() override { m_reader->Abandon(); }
 
 private:
+    // The read's thread is done with them by the time its page is reported.
+    void notePagingIds(const TTimelinePage& page)
+    {
+        const std::shared_ptr<QStringList> ids = std::exchange(m_readIds, nullptr);
+        if (!ids || ids->size() != page.Rows.size())
+            return;
+        // Enough for every row a list holds; an old one forgotten only means a read of
+        // newer statuses after it starts from the newest page.
+        if (m_pagingIds.size() > 4000)
+            m_pagingIds.clear();
+        for (qsizetype i = 0; i < ids->size(); ++i)
+            m_pagingIds.insert(page.Rows[i].Id, ids->at(i));
+    }
+
     TTimeline m_timeline;
     std::function<TServiceAccount()> m_account;
     TServiceAccount m_readAs;   // of the running read
     TReadBounds m_bounds;
     TTimelineReader* m_reader;
     int m_page = 1;
+    std::shared_ptr<QStringList> m_readIds;     // filled by the running fediverse read
+    QHash<QString, QString> m_pagingIds;        // status id -> the id the server pages it by
 };
 
 // Whatever family reads: a fediverse account whose token is refused must sign in again,
@@ -83,6 +135,6 @@ TTimelineSource* MakeTimelineSource(TTimeline timeline, std::function<TServiceAc
                                     const TReadBounds& bounds, TTimelineReader* reader, QObject* parent)
 {
     auto* marks = new TSignInMarks(account, parent);
-    marks->Take(new TXmlTimelineSource(timeline, std::move(account), bounds, reader, marks));
+    marks->Take(new TAccountTimelineSource(timeline, std::move(account), bounds, reader, marks));
     return marks;
 }

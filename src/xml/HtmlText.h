@@ -2,11 +2,13 @@
 
 #include <QString>
 
-// The largest status HTML read as it is; a longer one is cut there first.
+// The largest status HTML read as it is; a longer one is cut there first, so a hostile
+// server cannot make one status cost more than a page.
 constexpr qsizetype kMaxStatusHtml = 256 * 1024;
 
-// A status's HTML as the text a row shows: paragraphs apart by an empty line, <br> as a
-// line break, entities decoded, and each link other than a mention or a hashtag as the
-// full address of its href rather than the shortened text the server shows. Nothing
-// outside the text is read, and nesting beyond reason is not walked.
+// A status's HTML as the text a row shows: paragraphs and <br> become line breaks, a
+// link becomes its full address (the visible text of a shortened one is only a part of
+// it), mentions and hashtags keep their text, entities are decoded and anything else
+// (:shortcode: included) stays as written. Never reads outside the text; any input gives
+// some text, never an error.
 QString StatusHtmlText(const QString& html);

@@ -80,18 +80,23 @@ TEST_F(TimelineCacheFile, MentionsAndReplyDetailsComeBackAndAnEmptyMentionsListS
     cache.Rows[0].ScreenName = QStringLiteral("taro");
     cache.Rows[0].InReplyToId = QStringLiteral("77");
     cache.Rows[0].ExternalUrl = QStringLiteral("https://friendica.example/display/abc");
-    cache.MentionRows = {Row(QStringLiteral("99"), QStringLiteral("花子"), QStringLiteral("@me やあ"), QStringLiteral("false"))};
+    cache.Rows[1].RepeatedBy = QStringLiteral("次郎");
+    cache.Rows[1].Detail = QStringLiteral("警告の奥");
+    // Ids as GoToSocial and Akkoma give them are kept as well as numbers.
+    cache.MentionRows = {Row(QStringLiteral("01HQZ8W3B4Y9V6G2K7M0N5P1QR"), QStringLiteral("花子"), QStringLiteral("@me やあ"),
+                             QStringLiteral("false"))};
     cache.MentionRows[0].ScreenName = QStringLiteral("hanako");
     cache.MentionRows[0].InReplyToId = QStringLiteral("12");
     cache.MentionsRead = true;
-    cache.SeenIds.insert(QStringLiteral("99"));
+    cache.SeenIds.insert(QStringLiteral("01HQZ8W3B4Y9V6G2K7M0N5P1QR"));
     ASSERT_TRUE(SaveTimelineCache(path(), cache, nullptr));
     auto back = LoadTimelineCache(path(), nullptr);
     ASSERT_TRUE(back);
     EXPECT_EQ(back->Rows[0], cache.Rows[0]);
+    EXPECT_EQ(QStringList({back->Rows[1].RepeatedBy, back->Rows[1].Detail}), QStringList({"次郎", "警告の奥"}));
     EXPECT_EQ(back->MentionRows, cache.MentionRows);
     EXPECT_TRUE(back->MentionsRead);
-    EXPECT_TRUE(back->SeenIds.contains(QStringLiteral("99")));
+    EXPECT_TRUE(back->SeenIds.contains(QStringLiteral("01HQZ8W3B4Y9V6G2K7M0N5P1QR")));
 
     // Mentions read and none there is not the same as never read: the first read of
     // mentions is history, later ones are news.
@@ -129,7 +134,7 @@ TEST_F(TimelineCacheFile, SaveRefusesWhatCouldNotBeReadBackAndKeepsTheOldFile)
 {
     ASSERT_TRUE(SaveTimelineCache(path(), Sample(), nullptr));
     const QByteArray before = ReadAll(path());
-    for (const QString& id : {QString(), QStringLiteral(" 12"), QStringLiteral("-1")}) {
+    for (const QString& id : {QString(), QStringLiteral(" 12"), QStringLiteral("1/2")}) {
         TTimelineCache bad = Sample();
         bad.Rows[1].Id = id;
         QString error;
@@ -158,7 +163,7 @@ TEST_F(TimelineCacheFile, BadFilesAreIgnoredWithOneLoggedReasonAndSavingReplaces
         QByteArray(R"({"a":1})"), QByteArray("[]"), good + "x", QByteArray(16 * 1024 * 1024 + 1, ' '),
         QByteArray(R"({"format":"brimlark-timeline","version":2,"readAt":"2009-03-10T12:00:00Z","rows":[]})"),
         QByteArray(R"({"format":"brimlark-timeline","version":1,"readAt":"2009-03-10T12:00:00","rows":[]})"),
-        head + R"({"id":"1",)" + row + "," + R"({"id":"12a",)" + row + "]}",
+        head + R"({"id":"1",)" + row + "," + R"({"id":"12?a",)" + row + "]}",
         head + R"({"id":12,)" + row + "]}",
         head + R"({"id":"1","name":"n","text":"t","seen":false}]})",
         head + R"({"id":"1",)" + R"("screenName":7,)" + row + "]}",

@@ -47,6 +47,14 @@ TEST_F(TimelineModel, TwoColumnsOfNameAndTextAndTheRestByRole)
     model.Append({Status("3", "TRUE")});
     EXPECT_FALSE(model.At(2).IsFavorite());
     EXPECT_EQ(model.At(2).Favorited, QStringLiteral("TRUE"));
+
+    // A repeat names who repeated it; a warning shows alone in the row, the rest in the strip.
+    TTimelineStatus warned = Status("4");
+    warned.RepeatedBy = QStringLiteral("花子");
+    warned.Detail = QStringLiteral("奥");
+    model.Append({warned});
+    EXPECT_EQ(model.index(3, TTimelineModel::TextColumn).data().toString(), QStringLiteral("[花子 がリピート] [注意] 本文 4"));
+    EXPECT_EQ(TTimelineModel::DetailText(warned), QStringLiteral("[花子 がリピート] [注意] 本文 4\n\n奥"));
 }
 
 // A reload may list a status twice: a favourite and a seen mark reach every row of it,
