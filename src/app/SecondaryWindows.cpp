@@ -4,10 +4,38 @@
 #include "dialogs/uLoginSettings.h"
 #include "dialogs/uTwitt.h"
 #include "dialogs/uVersion.h"
+#include "text/Logging.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <QMessageBox>
 
 TSecondaryWindows::TSecondaryWindows(QWidget* window, TWiring wiring)
     : QObject(window), m_window(window), m_wiring(std::move(wiring))
 {
+}
+
+void TSecondaryWindows::MissingCredentialsBox(bool keyringFailed)
+{
+    const QString text = keyringFailed
+                             ? QCoreApplication::translate("TForm1", "キーリングがロックされているか使えないため、パスワードを読み出せませんでした。\n"
+                                  "ログインボタンからご入力下さい")
+                             : QCoreApplication::translate("TForm1", "ユーザ名とパスワードが入力されていませんので、\n"
+                                  "ログインボタンからご入力下さい");
+    qCDebug(lcApp) << "no credentials: a box asks for them";
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Brimlark"), text, QMessageBox::Ok, m_window);
+    box.setObjectName(QStringLiteral("MissingCredentialsBox"));
+    box.exec();
+}
+
+void TSecondaryWindows::DefaultErrorBox(const QString& message)
+{
+    QString text = message;
+    if (!text.endsWith(u'.') && !text.endsWith(u'。'))
+        text += u'.';
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Brimlark_Simple"), text, QMessageBox::Ok, m_window);
+    box.setObjectName(QStringLiteral("DefaultErrorBox"));
+    box.exec();
 }
 
 void TSecondaryWindows::Allow(const TMainState& state)

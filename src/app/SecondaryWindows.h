@@ -40,6 +40,12 @@ public:
     QDialog* Version();
     TfrmSettings* Settings();
 
+    // The boxes a read may bring up, each closed by its OK. The missing credentials: never
+    // entered, or the keyring would not give the password back.
+    void MissingCredentialsBox(bool keyringFailed);
+    // A failed read-more: its error, ending in a full stop.
+    void DefaultErrorBox(const QString& message);
+
     // The server's text limit, for the posting dialog now and when it is made.
     void SetTextLimit(int limit);
     std::optional<int> TextLimit() const { return m_textLimit; }

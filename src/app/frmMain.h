@@ -177,7 +177,6 @@ private:
     // The server refused the account's token: signing in again, with its words.
     void SignInAgain(const QString& words);
     void ReadMore();
-    void ShowDefaultError(const QString& message);
 
     TForm1Options m_options;
     TMainState m_state;

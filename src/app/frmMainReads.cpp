@@ -14,12 +14,9 @@
 #include "service/TimelineModel.h"
 #include "service/TimelineReader.h"
 #include "service/TimelineSource.h"
-#include "text/Logging.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QLoggingCategory>
-#include <QMessageBox>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeView>
@@ -101,16 +98,7 @@ TPageGate TForm1::PageGate()
         // The user is entering them now: the read after that dialog uses them.
         if (m_windows->LoginShown())
             return {TPageGate::NothingRead, {}};
-        // They were entered; the keyring would not give the password back.
-        const QString text = m_keyringFailed && !m_state.AccountName.isEmpty()
-                                 ? tr("キーリングがロックされているか使えないため、パスワードを読み出せませんでした。\n"
-                                      "ログインボタンからご入力下さい")
-                                 : tr("ユーザ名とパスワードが入力されていませんので、\n"
-                                      "ログインボタンからご入力下さい");
-        qCDebug(lcApp) << "no credentials: a box asks for them";
-        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Brimlark"), text, QMessageBox::Ok, this);
-        box.setObjectName(QStringLiteral("MissingCredentialsBox"));
-        box.exec();
+        m_windows->MissingCredentialsBox(m_keyringFailed && !m_state.AccountName.isEmpty());
         return {TPageGate::NothingRead, {}};
     }
     return {};
@@ -161,7 +149,7 @@ void TForm1::FriendsRead(const TFeedEnd& end)
         break;
     case TFeedRead::More:
         if (!end.Completed)
-            ShowDefaultError(end.Error);
+            m_windows->DefaultErrorBox(end.Error);
         break;
     }
     Q_EMIT ReadsFinished();
@@ -306,16 +294,6 @@ void TForm1::AbandonReads()
     m_friends->Abandon();
     if (held)
         Q_EMIT ReadsFinished();
-}
-
-void TForm1::ShowDefaultError(const QString& message)
-{
-    QString text = message;
-    if (!text.endsWith(u'.') && !text.endsWith(u'。'))
-        text += u'.';
-    QMessageBox box(QMessageBox::Critical, kTitle, text, QMessageBox::Ok, this);
-    box.setObjectName(QStringLiteral("DefaultErrorBox"));
-    box.exec();
 }
 
 // The "@返信" tab beside the friends timeline: read after the first frame and after each
