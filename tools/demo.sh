@@ -111,9 +111,22 @@ fi
 echo "demo: local service on $API (account demo / demo, database $DB)"
 [ "$TLS" = 0 ] || echo "demo: its certificate comes from a private authority made for this run: $TMP/ca.pem"
 if [ -n "$FLAVOUR" ]; then
-  echo "demo: the fediverse face behaves as $FLAVOUR; sign in as demo with this personal access token:"
+  # Signed in already: the settings name the server's origin as a fediverse one and hold
+  # this run's token, scrambled as the password is (XOR 0x5A, byte by byte).
+  python3 - "$INI" "$API" "$TOKEN" <<'PY'
+import sys
+path, api, token = sys.argv[1], sys.argv[2].encode(), sys.argv[3].encode()
+lines = [l for l in open(path, 'rb').read().split(b'\n') if not l.startswith((b'Fediverse=', b'Token='))]
+at = lines.index(b'[App]') + 1 if b'[App]' in lines else 0
+if at == 0:
+    lines[0:0] = [b'[App]']
+    at = 1
+lines[at:at] = [b'Fediverse=' + api, b'Token=' + bytes(c ^ 0x5A for c in token)]
+open(path, 'wb').write(b'\n'.join(lines))
+PY
+  echo "demo: the fediverse face behaves as $FLAVOUR; the program is signed in as demo with the token"
   echo "demo:   $TOKEN"
-  echo "demo: (or approve the program on the service's authorisation page with demo / demo)"
+  echo "demo: (ログイン設定 signs in again: approve the program on the service's page with demo / demo)"
 fi
 
 RUN=("$PROGRAM" "${PROGRAM_ARGS[@]}" --api "$API" "$@")
