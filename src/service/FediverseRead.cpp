@@ -117,12 +117,6 @@ QString ServerError(const QByteArray& body)
     return ServiceRead::OneLine(object.value(QLatin1String("error")).toString()).left(300);
 }
 
-QByteArray ReasonOf(const QByteArray& statusLine)
-{
-    const QList<QByteArray> parts = statusLine.split(' ');
-    return parts.size() < 3 ? QByteArray() : statusLine.mid(parts[0].size() + parts[1].size() + 2).trimmed();
-}
-
 } // namespace
 
 TFediverseRows FediversePageRows(const QByteArray& json, TTimeline timeline)
@@ -279,7 +273,7 @@ TTimelinePage ReadFediversePage(TBlockingHttpClient& client, const TServiceAccou
         }
     } catch (const EHttpProtocolError& e) {
         result.StatusCode = e.ReplyCode();
-        result.ReasonPhrase = ReasonOf(client.Response().StatusLine);
+        result.ReasonPhrase = ServiceRead::ReasonOf(client.Response().StatusLine);
         // A refused token: Mastodon says 401, Akkoma 403.
         result.Failure = e.ReplyCode() == 401 || e.ReplyCode() == 403 ? TReadFailure::Refused
                        : e.ReplyCode() == 407                         ? TReadFailure::Proxy
@@ -296,19 +290,8 @@ TTimelinePage ReadFediversePage(TBlockingHttpClient& client, const TServiceAccou
             result.RetryAfter = client.Response().HeaderLines.Value("Retry-After").trimmed();
         }
         result.Location = client.Response().HeaderLines.Value("Location");
-    } catch (const EProxyError& e) {
-        result.Failure = TReadFailure::Proxy;
-        result.StatusCode = e.ReplyCode();
-        result.ReasonPhrase = e.Reason();
-        result.Message = e.Message();
-    } catch (const ETlsError& e) {
-        result.Failure = TReadFailure::Tls;
-        result.Message = e.Message();
-    } catch (const EHttpClientError& e) {
-        result.Failure = client.RequestSent() ? TReadFailure::Transfer : TReadFailure::Connection;
-        if (const auto* socket = dynamic_cast<const ESocketError*>(&e))
-            result.SocketError = socket->LastError();
-        result.Message = e.Message();
+    } catch (const EHttpClientError&) {
+        ServiceRead::TakeTransportFailure(client, result);
     }
     if (!result.Ok()) {
         result.Rows.clear();

@@ -22,5 +22,10 @@ void LoadDocument(TBlockingHttpClient& client, const TServiceAccount& account, c
 QString MessageOf(const std::exception& e);
 // One line of an error text for a status line or a log line.
 QString OneLine(const QString& message);
+// "HTTP/1.1 502 Bad Gateway" -> "Bad Gateway".
+QByteArray ReasonOf(const QByteArray& statusLine);
+// Called from a handler of EHttpClientError: what a failure below the reply's status
+// (the proxy, TLS, the connection or the transfer) means for page.
+void TakeTransportFailure(const TBlockingHttpClient& client, TTimelinePage& page);
 
 } // namespace ServiceRead

@@ -9,9 +9,8 @@
 
 #include <QLoggingCategory>
 
-namespace {
+namespace ServiceRead {
 
-// "HTTP/1.1 502 Bad Gateway" -> "Bad Gateway".
 QByteArray ReasonOf(const QByteArray& statusLine)
 {
     const qsizetype first = statusLine.indexOf(' ');
@@ -19,9 +18,25 @@ QByteArray ReasonOf(const QByteArray& statusLine)
     return second < 0 ? QByteArray() : statusLine.mid(second + 1).trimmed();
 }
 
-} // namespace
-
-namespace ServiceRead {
+void TakeTransportFailure(const TBlockingHttpClient& client, TTimelinePage& page)
+{
+    try {
+        throw;
+    } catch (const EProxyError& e) {
+        page.Failure = TReadFailure::Proxy;
+        page.StatusCode = e.ReplyCode();
+        page.ReasonPhrase = e.Reason();
+        page.Message = e.Message();
+    } catch (const ETlsError& e) {
+        page.Failure = TReadFailure::Tls;
+        page.Message = e.Message();
+    } catch (const EHttpClientError& e) {
+        page.Failure = client.RequestSent() ? TReadFailure::Transfer : TReadFailure::Connection;
+        if (const auto* socket = dynamic_cast<const ESocketError*>(&e))
+            page.SocketError = socket->LastError();
+        page.Message = e.Message();
+    }
+}
 
 void LoadDocument(TBlockingHttpClient& client, const TServiceAccount& account, const TReadBounds& bounds,
                   const QString& address, TXMLDocument& document)
@@ -124,26 +139,15 @@ TTimelinePage ReadTimelinePage(TBlockingHttpClient& client, const TServiceAccoun
         }
     } catch (const EHttpProtocolError& e) {
         result.StatusCode = e.ReplyCode();
-        result.ReasonPhrase = ReasonOf(client.Response().StatusLine);
+        result.ReasonPhrase = ServiceRead::ReasonOf(client.Response().StatusLine);
         result.Failure = e.ReplyCode() == 401 ? TReadFailure::Refused
                        : e.ReplyCode() == 407 ? TReadFailure::Proxy
                                               : TReadFailure::HttpStatus;
         result.Message = e.Message();
         result.RetryAfter = client.Response().HeaderLines.Value("Retry-After").trimmed();
         result.Location = client.Response().HeaderLines.Value("Location");
-    } catch (const EProxyError& e) {
-        result.Failure = TReadFailure::Proxy;
-        result.StatusCode = e.ReplyCode();
-        result.ReasonPhrase = e.Reason();
-        result.Message = e.Message();
-    } catch (const ETlsError& e) {
-        result.Failure = TReadFailure::Tls;
-        result.Message = e.Message();
-    } catch (const EHttpClientError& e) {
-        result.Failure = client.RequestSent() ? TReadFailure::Transfer : TReadFailure::Connection;
-        if (const auto* socket = dynamic_cast<const ESocketError*>(&e))
-            result.SocketError = socket->LastError();
-        result.Message = e.Message();
+    } catch (const EHttpClientError&) {
+        ServiceRead::TakeTransportFailure(client, result);
     } catch (const std::exception& e) {
         // The parser's and the binding's errors: the reply is not a timeline.
         result.Failure = TReadFailure::NotTimeline;
