@@ -1,192 +1,63 @@
-// From a post to its row in the friends list: pushed by the live stream, against the same
-// post found by the reload timer's polling, in one run. The peer is a small stand-in for
-// a fediverse server on loopback: it takes posts, serves the home timeline newest first,
-// and writes each new status to the streams open at that moment.
+// From a post on the local service to its row in the friends list: pushed by the live
+// stream, against the same post found by the reload timer's polling, in one run. The
+// service is the local one's Mastodon face, read through the program's own source.
 
 #include "BenchRatio.h"
-#include "LoopbackListener.h"
 #include "http/HttpCli.h"
-#include "service/FediverseRead.h"
 #include "service/LiveStream.h"
 #include "service/ServicePost.h"
 #include "service/TimelineFeed.h"
 #include "service/TimelineModel.h"
 #include "service/TimelineSource.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QProcess>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <benchmark/benchmark.h>
 
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
-#include <vector>
 
 namespace {
 
 // The reload timer's interval while polling; the program's own is a minute.
 constexpr int kPollMs = 5000;
 
-class Peer {
+constexpr char kToken[] = "bench-token-0123456789abcdef";
+
+// The local service with its fediverse face, on a port of its own, for one benchmark.
+class Service {
 public:
-    Peer()
+    Service()
     {
-        m_fd = ListenOnLoopback(&m_port);
-        m_accept = std::thread([this] { acceptLoop(); });
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QStringLiteral(BRIMLARK_LOCALSERVICE),
+                        {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"),
+                         m_dir.filePath(QStringLiteral("bench.sqlite")), QStringLiteral("--seed"),
+                         QStringLiteral("--flavour"), QStringLiteral("mastodon"), QStringLiteral("--token"),
+                         QStringLiteral("demo:") + kToken, QStringLiteral("--heartbeat-ms"), QStringLiteral("1000")});
+        if (m_process.waitForStarted(10000) && m_process.waitForReadyRead(20000))
+            m_port = m_process.readLine().trimmed().toInt();
     }
-    ~Peer()
+    ~Service()
     {
-        m_stop = true;
-        ::shutdown(m_fd, SHUT_RDWR);
-        m_accept.join();
-        {
-            std::lock_guard lock(m_mutex);
-            for (int fd : m_open)
-                ::shutdown(fd, SHUT_RDWR);
-        }
-        for (std::thread& t : m_threads)
-            t.join();
-        for (int fd : m_open)
-            ::close(fd);
-        ::close(m_fd);
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
     }
     QString Base() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
-    QString NextId() const
-    {
-        std::lock_guard lock(m_mutex);
-        return QString::number(m_statuses.size() + 1);
-    }
+    bool Running() const { return m_port > 0; }
 
 private:
-    static bool sendAll(int fd, const QByteArray& bytes)
-    {
-        qsizetype sent = 0;
-        while (sent < bytes.size()) {
-            const ssize_t n = ::send(fd, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
-            if (n <= 0)
-                return false;
-            sent += n;
-        }
-        return true;
-    }
-    static QByteArray reply(const QByteArray& body)
-    {
-        return "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\nContent-Length: "
-               + QByteArray::number(body.size()) + "\r\n\r\n" + body;
-    }
-    void acceptLoop()
-    {
-        while (!m_stop) {
-            const int fd = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0)
-                return;
-            std::lock_guard lock(m_mutex);
-            m_open.push_back(fd);
-            m_threads.emplace_back([this, fd] { serve(fd); });
-        }
-    }
-    void serve(int fd)
-    {
-        QByteArray in;
-        char buf[4096];
-        qsizetype headEnd = -1;
-        while ((headEnd = in.indexOf("\r\n\r\n")) < 0) {
-            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-            if (n <= 0)
-                return;
-            in.append(buf, n);
-        }
-        const QByteArray head = in.left(headEnd);
-        if (head.startsWith("GET /api/v1/streaming/user")) {
-            std::unique_lock lock(m_mutex);
-            if (!sendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\n\r\n:)\n"))
-                return;
-            m_streams.push_back(fd);
-            lock.unlock();
-            while (::recv(fd, buf, sizeof buf, 0) > 0) {
-            }
-            return;
-        }
-        if (head.startsWith("GET /api/v1/timelines/home")) {
-            QJsonArray page;
-            std::lock_guard lock(m_mutex);
-            for (auto status = m_statuses.crbegin(); status != m_statuses.crend() && page.size() < 40; ++status)
-                page.append(*status);
-            sendAll(fd, reply(QJsonDocument(page).toJson(QJsonDocument::Compact)));
-            return;
-        }
-        // A post: its form body is read and the status made from it.
-        const qsizetype lengthAt = head.toLower().indexOf("content-length:");
-        const qsizetype length = lengthAt < 0 ? 0 : head.mid(lengthAt + 15, head.indexOf('\r', lengthAt) - lengthAt - 15).trimmed().toLongLong();
-        while (in.size() < headEnd + 4 + length) {
-            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-            if (n <= 0)
-                return;
-            in.append(buf, n);
-        }
-        std::lock_guard lock(m_mutex);
-        QJsonObject status{{"id", QString::number(m_statuses.size() + 1)},
-                           {"content", QStringLiteral("<p>bench</p>")},
-                           {"account", QJsonObject{{"id", "1"}, {"acct", "alice"}, {"display_name", "Alice"}}}};
-        m_statuses.push_back(status);
-        const QByteArray json = QJsonDocument(status).toJson(QJsonDocument::Compact);
-        sendAll(fd, reply(json));
-        for (int stream : m_streams)
-            sendAll(stream, "event: update\ndata: " + json + "\n\n");
-    }
-
-    int m_fd = -1;
-    quint16 m_port = 0;
-    std::atomic<bool> m_stop{false};
-    mutable std::mutex m_mutex;
-    std::thread m_accept;
-    std::vector<std::thread> m_threads;
-    std::vector<int> m_open;
-    std::vector<int> m_streams;
-    std::vector<QJsonObject> m_statuses;
-};
-
-// The newest page of the home timeline, read on the event loop.
-class HomeSource : public TTimelineSource {
-public:
-    explicit HomeSource(QString base) : m_base(std::move(base)) {}
-    void Read(const TPageRequest&) override
-    {
-        m_body.setData(QByteArray());
-        m_body.open(QIODevice::WriteOnly);
-        THttpCliRequest request;
-        request.Method = httpGET;
-        request.URL = m_base.toUtf8() + "/api/v1/timelines/home?limit=40";
-        request.RequestVer = "1.1";
-        request.ReplyStream = &m_body;
-        connect(&m_client, &THttpCli::Finished, this, [this] {
-            m_client.disconnect(this);
-            m_body.close();
-            TTimelinePage page;
-            page.Loaded = true;
-            page.Rows = FediversePageRows(m_body.data(), TTimeline::Friends).Rows;
-            Q_EMIT PageRead(page);
-        });
-        m_client.Start(request);
-    }
-    void Abandon() override {}
-
-private:
-    QString m_base;
-    THttpCli m_client;
-    QBuffer m_body;
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    int m_port = 0;
 };
 
 // Runs the loop until done() holds, looked at whenever the list gains rows or the post ends.
@@ -208,26 +79,44 @@ bool WaitFor(const std::function<bool()>& done, TTimelineModel* model, TPostJob*
     return done();
 }
 
+bool InList(const TTimelineModel* model, const QString& text)
+{
+    for (int i = 0; i < model->rowCount(); ++i) {
+        if (model->At(i).Text == text)
+            return true;
+    }
+    return false;
+}
+
 void PostToRow(benchmark::State& state, bool live)
 {
-    Peer peer;
-    TSeenStatuses seen;
-    TTimelineFeed friends(new HomeSource(peer.Base()), &seen);
-    TTimelineFeed mentions(new HomeSource(peer.Base()), &seen);
-    TServiceAccount account(peer.Base(), QStringLiteral("alice"), QString(), {});
-    account.Family = TServiceFamily::Fediverse;
-    account.Token = QStringLiteral("bench");
-    std::unique_ptr<TLiveStream> stream;
-    if (live) {
-        stream = std::make_unique<TLiveStream>([account] { return account; }, &friends, &mentions);
+    Service service;
+    if (!service.Running()) {
+        state.SkipWithError("the local service did not start");
+        return;
     }
+    TServiceAccount account(service.Base(), QStringLiteral("demo"), QString(), {});
+    account.Family = TServiceFamily::Fediverse;
+    account.Token = QString::fromLatin1(kToken);
+    const auto accountOf = [account] { return account; };
+    TSeenStatuses seen;
+    TTimelineFeed friends(MakeTimelineSource(TTimeline::Friends, accountOf, {}, nullptr, nullptr), &seen);
+    TTimelineFeed mentions(MakeTimelineSource(TTimeline::Mentions, accountOf, {}, nullptr, nullptr), &seen);
+    std::unique_ptr<TLiveStream> stream;
+    if (live)
+        stream = std::make_unique<TLiveStream>(accountOf, &friends, &mentions);
     QTimer reload;
     QObject::connect(&reload, &QTimer::timeout, &friends, [&friends] { friends.Start(TFeedRead::Reload, false); });
     reload.start(kPollMs);
     friends.Start(TFeedRead::StartUp, false);
-    QEventLoop started;
-    QTimer::singleShot(live ? 500 : 100, &started, &QEventLoop::quit);
-    started.exec();
+    // The start-up read, and the stream coming up after it.
+    QElapsedTimer waited;
+    waited.start();
+    while ((friends.Reading() || (live && !stream->Live())) && waited.elapsed() < 10000) {
+        QEventLoop pause;
+        QTimer::singleShot(50, &pause, &QEventLoop::quit);
+        pause.exec();
+    }
     if (live && !stream->Live()) {
         state.SkipWithError("the stream did not come up");
         return;
@@ -242,12 +131,12 @@ void PostToRow(benchmark::State& state, bool live)
         QTimer::singleShot(int(phases.bounded(kPollMs)), &idle, &QEventLoop::quit);
         idle.exec();
         state.ResumeTiming();
-        const QString id = peer.NextId();
+        const QString text = QStringLiteral("bench %1 %2").arg(live ? QStringLiteral("live") : QStringLiteral("poll")).arg(++n);
         bool posted = false;
-        TPostJob* job = StartStatusPost(client, account, StatusPostBody(account, QStringLiteral("bench %1").arg(++n)));
+        TPostJob* job = StartStatusPost(client, account, StatusPostBody(account, text));
         QObject::connect(job, &TPostJob::Finished, friends.Model(), [&posted] { posted = true; });
         // The post has ended and its status is in the list.
-        if (!WaitFor([&] { return posted && friends.Model()->IndexOf(id) >= 0; }, friends.Model(), job)) {
+        if (!WaitFor([&] { return posted && InList(friends.Model(), text); }, friends.Model(), job)) {
             state.SkipWithError("the post never reached the list");
             return;
         }
