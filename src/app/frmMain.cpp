@@ -9,6 +9,7 @@
 #include "app/StatusLine.h"
 #include "app/StatusLists.h"
 #include "app/Strip.h"
+#include "app/WindowClose.h"
 #include "app/WindowFrame.h"
 #include "app/WindowTimers.h"
 #include "dialogs/DialogCommon.h"
@@ -20,10 +21,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDir>
 #include <QLoggingCategory>
 #include <QLabel>
-#include <QMessageBox>
 #include <QTimer>
 #include <QWindow>
 
@@ -61,6 +60,16 @@ TForm1::TForm1(const TForm1Options& options, QWidget* parent)
              m_timeline->SetFavorite(id);
              m_lists->Mentions()->Model()->SetFavorite(id);
          }});
+    m_close = new TWindowClose(this, {[this] {
+                                          // A read still running is called off, and so is a favourite or
+                                          // repeat waiting for its server: nothing reports to a closed window.
+                                          AbandonReads();
+                                          m_shownStatus->Abort();
+                                          if (m_copy->SavePending())
+                                              m_copy->SaveNow();
+                                      },
+                                      [this](QString* error) { return SaveSettingsNow(error); }, m_passwords,
+                                      m_options.SettingsFile});
     FormCreate();
 }
 
@@ -254,48 +263,9 @@ void TForm1::TimerAutoRotationTimer()
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
-    if (!m_closing) {
-        m_closing = true;
-        // A read still running is called off, and so is a favourite or repeat waiting for
-        // its server: nothing outlives the window for long, and nothing reports to it.
-        AbandonReads();
-        m_shownStatus->Abort();
-        if (m_copy->SavePending())
-            m_copy->SaveNow();
-        m_closeSaved = SaveSettingsNow(&m_closeError);
-        // A password on its way to the keyring is waited for (each keyring call has its
-        // time limit) and the close goes on when it has arrived, so that the file is left
-        // without it.
-        if (m_closeSaved && m_passwords->Writing()) {
-            m_closeAwaitsKeyring = true;
-            const auto goOn = [this] {
-                if (std::exchange(m_closeAwaitsKeyring, false)) {
-                    m_closeSaved = SaveSettingsNow(&m_closeError);
-                    close();
-                }
-            };
-            connect(m_passwords, &TPasswordStore::Stored, this, goOn, Qt::SingleShotConnection);
-            connect(m_passwords, &TPasswordStore::KeyringUnusable, this, goOn, Qt::SingleShotConnection);
-            // The user is done with the window: it goes from the screen now, and the
-            // wait goes on behind it.
-            hide();
-            event->ignore();
-            return;
-        }
-    } else if (m_closeAwaitsKeyring) {
-        // Closed again meanwhile: the file keeps the password, and the window goes now.
-        m_closeAwaitsKeyring = false;
-    }
-    // Asked to end by the system, nobody may be there to answer: the warning line says it.
-    if (!m_closeSaved && !m_closeUnattended) {
-        QMessageBox box(QMessageBox::NoIcon, tr("情報"),
-                        tr("設定ファイルに書き込めません: %1\n%2")
-                            .arg(QDir::toNativeSeparators(m_options.SettingsFile), m_closeError),
-                        QMessageBox::Ok, this);
-        box.setObjectName(QStringLiteral("SettingsErrorBox"));
-        m_closeBoxUp = true;
-        box.exec();
-        m_closeBoxUp = false;
+    if (!m_close->Close(!std::exchange(m_closing, true))) {
+        event->ignore();
+        return;
     }
     event->accept();
     Q_EMIT Closed();
@@ -303,11 +273,7 @@ void TForm1::closeEvent(QCloseEvent* event)
 
 void TForm1::CloseInOrder()
 {
-    m_closeUnattended = true;
-    EndModalWindows();
-    // The close's own box, ended above, lets that close go on.
-    if (!m_closeBoxUp)
-        close();
+    m_close->CloseUnattended();
 }
 
 bool TForm1::SaveSettingsNow(QString* error)

@@ -28,6 +28,7 @@ class TStatusLists;
 class TServerConfigReader;
 struct TServerConfig;
 class TTimelineReader;
+class TWindowClose;
 class TWindowFrame;
 class TWindowTimers;
 
@@ -197,11 +198,7 @@ private:
     bool m_started = false;
     bool m_showWhenStarted = false;
     bool m_closing = false;
-    bool m_closeAwaitsKeyring = false;  // the close goes on when the keyring has the password
-    bool m_closeSaved = true;
-    bool m_closeUnattended = false;     // the system asked to end: no box waits for an answer
-    bool m_closeBoxUp = false;          // the close shows why the settings were not written
-    QString m_closeError;
+    TWindowClose* m_close = nullptr;
     bool m_commandsLocked = false;  // by EnableCommands(false), until EnableCommands(true)
     QString m_ownScreenName;        // from the server after sign-in; empty: the account name
     TServerConfigReader* m_configReader = nullptr;
