@@ -5,14 +5,19 @@
 #include "LocalService.h"
 #include "app/FormHarness.h"
 
+#include "FakeBrowser.h"
+#include "dialogs/uLoginSettings.h"
 #include "dialogs/uTwitt.h"
 #include "http/HttpCli.h"
 #include "service/TimelineModel.h"
 
+#include <QFile>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
 #include <QUrl>
+#include <QUrlQuery>
 
 #include <QSignalSpy>
 
@@ -140,6 +145,46 @@ TEST_P(FediverseServer, ReadsPostsFavoursAndHearsMentions)
         trigger(*form, "mmReload");
     EXPECT_TRUE(WaitUntil([&] { return mentionTexts(*form).contains(mention); }, 10000)) << mentionTexts(*form).join('\n').toStdString();
     EXPECT_TRUE(m_boxes.boxes.empty());
+}
+
+// Signing in as a new user does: the dialog finds the family, the browser shows the
+// server's page, the user approves there and pastes the code; the window then reads.
+TEST_P(FediverseServer, SignsInWithTheCodeTheServersPageShows)
+{
+    // A first start: no settings at all.
+    ASSERT_TRUE(QFile::remove(iniPath()));
+    FakeBrowser browser;
+    auto form = makeForm(local->baseUrl());
+    auto* login = form->findChild<TfrmLogin*>();
+    ASSERT_NE(login, nullptr);
+    QTimer::singleShot(0, form.get(), [&] {
+        ASSERT_TRUE(WaitUntil([&] { return login->isVisible() && login->btnAuthorize->isVisible(); }, 10000));
+        QTest::mouseClick(login->btnAuthorize, Qt::LeftButton);
+        ASSERT_TRUE(WaitUntil([&] { return !browser.opened.isEmpty(); }, 10000));
+        // The user approves on the server's page; it answers with the page that shows the code.
+        THttpCli client;
+        QSignalSpy finished(&client, &THttpCli::Finished);
+        THttpCliRequest approve;
+        approve.URL = local->baseUrl() + "/oauth/authorize";
+        approve.Body = browser.opened.first().query(QUrl::FullyEncoded).toUtf8() + "&username=demo&password=demo&approve=1";
+        approve.FollowRelocation = false;
+        ASSERT_TRUE(client.Start(approve));
+        ASSERT_TRUE(finished.wait(10000));
+        QUrl codePage;
+        for (const QByteArray& line : client.HeaderLines()) {
+            if (line.toLower().startsWith("location:"))
+                codePage = QUrl(QString::fromUtf8(line.mid(9).trimmed()));
+        }
+        login->editCode->setText(QUrlQuery(codePage).queryItemValue(QStringLiteral("code"), QUrl::FullyDecoded));
+        QTest::mouseClick(login->btnOK, Qt::LeftButton);
+        EXPECT_TRUE(WaitUntil([&] { return !login->isVisible(); }, 10000)) << login->lblSignInNote->text().toStdString();
+        if (login->isVisible())
+            login->reject();
+    });
+    trigger(*form, "mmLoginSet");
+    ASSERT_TRUE(WaitUntil([&] { return rowCount(*form) == 40; }, 10000)) << trace(*form).join('\n').toStdString();
+    EXPECT_EQ(form->State().Fediverse.value_or(QString()), QString::fromLatin1(local->baseUrl()));
+    EXPECT_FALSE(form->State().Token.isEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, FediverseServer,
