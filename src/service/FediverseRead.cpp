@@ -229,11 +229,7 @@ TTimelinePage ReadFediversePage(TBlockingHttpClient& client, const TServiceAccou
 {
     TTimelinePage result;
     const QString address = FediverseTimelineAddress(account.ApiBase, timeline, query);
-    client.ReadTimeout = bounds.ReadTimeoutMs;
-    client.TotalTimeout = bounds.TotalTimeoutMs;
-    client.MaxBodySize = bounds.MaxBodySize;
-    client.Cancelled = bounds.Cancelled;
-    client.Network = account.Network;
+    ServiceRead::Bind(client, account, bounds);
     TBlockingHttpRequest& request = client.Request();
     request = TBlockingHttpRequest();
     request.ContentType.clear();

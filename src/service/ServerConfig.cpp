@@ -72,11 +72,7 @@ QJsonObject ReadJsonObject(const TServiceAccount& account, const TReadBounds& bo
 {
     try {
         TBlockingHttpClient client;
-        client.ReadTimeout = bounds.ReadTimeoutMs;
-        client.TotalTimeout = bounds.TotalTimeoutMs;
-        client.MaxBodySize = bounds.MaxBodySize;
-        client.Cancelled = bounds.Cancelled;
-        client.Network = account.Network;
+        ServiceRead::Bind(client, account, bounds);
         client.Request().Accept = "application/json";
         const QByteArray authorization
             = signedIn ? FediverseAuthorization(account.Token, account.AccountName, account.Password) : QByteArray();

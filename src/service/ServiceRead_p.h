@@ -13,6 +13,8 @@ class TXMLDocument;
 // What the service layer's blocking reads share.
 namespace ServiceRead {
 
+// The read's bounds and the account's network on the client, for one request.
+void Bind(TBlockingHttpClient& client, const TServiceAccount& account, const TReadBounds& bounds);
 // Sets the client up for the account within bounds, fetches address and parses the
 // reply into document. Raises whatever the client and the parser raise; a compressed
 // reply raises EHttpClientError.

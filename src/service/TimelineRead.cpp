@@ -11,6 +11,15 @@
 
 namespace ServiceRead {
 
+void Bind(TBlockingHttpClient& client, const TServiceAccount& account, const TReadBounds& bounds)
+{
+    client.ReadTimeout = bounds.ReadTimeoutMs;
+    client.TotalTimeout = bounds.TotalTimeoutMs;
+    client.MaxBodySize = bounds.MaxBodySize;
+    client.Cancelled = bounds.Cancelled;
+    client.Network = account.Network;
+}
+
 QByteArray ReasonOf(const QByteArray& statusLine)
 {
     const qsizetype first = statusLine.indexOf(' ');
@@ -41,11 +50,7 @@ void TakeTransportFailure(const TBlockingHttpClient& client, TTimelinePage& page
 void LoadDocument(TBlockingHttpClient& client, const TServiceAccount& account, const TReadBounds& bounds,
                   const QString& address, TXMLDocument& document)
 {
-    client.ReadTimeout = bounds.ReadTimeoutMs;
-    client.TotalTimeout = bounds.TotalTimeoutMs;
-    client.MaxBodySize = bounds.MaxBodySize;
-    client.Cancelled = bounds.Cancelled;
-    client.Network = account.Network;
+    Bind(client, account, bounds);
     // The client may come from a read of the other family: none of its lines stay.
     client.Request() = TBlockingHttpRequest();
     client.Request().Username = account.AccountName.toUtf8();
