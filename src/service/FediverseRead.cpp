@@ -225,7 +225,7 @@ QByteArray RateLimitRetryAfter(const QByteArray& retryAfter, const QByteArray& r
 }
 
 TTimelinePage ReadFediversePage(TBlockingHttpClient& client, const TServiceAccount& account, TTimeline timeline,
-                                const TFediverseQuery& query, const TReadBounds& bounds, QStringList* pagingIds)
+                                const TFediverseQuery& query, const TReadBounds& bounds)
 {
     TTimelinePage result;
     const QString address = FediverseTimelineAddress(account.ApiBase, timeline, query);
@@ -264,8 +264,7 @@ TTimelinePage ReadFediversePage(TBlockingHttpClient& client, const TServiceAccou
             // A server without Link headers pages by the ids it sent.
             if (result.Next.isEmpty() && !result.Rows.isEmpty())
                 result.Next = rows.LastPagingId;
-            if (pagingIds)
-                *pagingIds = std::move(rows.PagingIds);
+            result.PagingIds = std::move(rows.PagingIds);
         }
     } catch (const EHttpProtocolError& e) {
         result.StatusCode = e.ReplyCode();

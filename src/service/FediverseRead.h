@@ -48,7 +48,6 @@ QByteArray RateLimitRetryAfter(const QByteArray& retryAfter, const QByteArray& r
 // Reads one page with the blocking client: Bearer token, or the account's name and
 // password as Basic when it has none. A 206 (the server is still building the home
 // timeline) is read again after the wait it names, a few times at most, within bounds.
-// Fills pagingIds with the page's paging ids (see TFediverseRows) when given.
+// The page carries its paging ids (see TFediverseRows).
 TTimelinePage ReadFediversePage(TBlockingHttpClient& client, const TServiceAccount& account, TTimeline timeline,
-                                const TFediverseQuery& query, const TReadBounds& bounds,
-                                QStringList* pagingIds = nullptr);
+                                const TFediverseQuery& query, const TReadBounds& bounds);

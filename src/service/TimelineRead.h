@@ -56,6 +56,9 @@ struct TTimelinePage {
     // Refused: the account's token was refused, so signing in again is the way on (Reason
     // holds the server's own words, where it gave any).
     bool SignInAgain = false;
+    // The fediverse's: for each row, the id the server pages it by (a repeat's own, a
+    // notification's); empty for the XML family.
+    QStringList PagingIds;
 
     bool Ok() const { return Failure == TReadFailure::None; }
 };

@@ -1,6 +1,7 @@
 #include "service/TimelineReader.h"
 
 #include "http/BlockingHttpClient.h"
+#include "service/FediverseRead.h"
 
 #include <QCoreApplication>
 
@@ -76,12 +77,27 @@ std::shared_ptr<TTimelineReader::TShared> TTimelineReader::Launch(TPageJob read,
 
 void TTimelineReader::Prefetch(const TServiceAccount& account, int page, const TReadBounds& bounds)
 {
-    // Numbered pages are the XML family's; the other family starts from its source.
-    if (m_current || account.Family != TServiceFamily::Classic)
+    if (m_current)
         return;
+    TPageJob read = NumberedPage(account, page, TTimeline::Friends);
+    if (account.Family == TServiceFamily::Fediverse) {
+        if (page != 1)
+            return;
+        read = [account](TBlockingHttpClient& client, const TReadBounds& bounds) {
+            return ReadFediversePage(client, account, TTimeline::Friends, {}, bounds);
+        };
+    }
     m_prefetched = std::make_unique<TStarted>(
-        TStarted{account, page, bounds,
-                 Launch(NumberedPage(account, page, TTimeline::Friends), bounds, std::move(m_client))});
+        TStarted{account, page, bounds, Launch(std::move(read), bounds, std::move(m_client))});
+}
+
+bool TTimelineReader::TakeReadAhead(const TServiceAccount& account, int page, const TReadBounds& bounds)
+{
+    if (m_current || !m_prefetched || !m_prefetched->Matches(account, page, bounds))
+        return false;
+    const std::unique_ptr<TStarted> prefetched = std::move(m_prefetched);
+    follow(prefetched->Shared);
+    return true;
 }
 
 bool TTimelineReader::Start(const TServiceAccount& account, int page, const TReadBounds& bounds, TTimeline timeline)

@@ -35,8 +35,12 @@ public:
     // Starts that read now, with nobody to report to yet: the Start that asks for the
     // same page of the same account with the same bounds takes it over, so a start-up
     // read overlaps with building the window. Any other Start leaves it to end unseen.
-    // Ignored while a read runs, and for an account of another family.
+    // Ignored while a read runs. The fediverse has no page numbers: page 1 is its home
+    // timeline's newest page, the only one read ahead, taken with TakeReadAhead.
     void Prefetch(const TServiceAccount& account, int page, const TReadBounds& bounds);
+    // Follows the read started ahead for that page when there is one: true, and it is
+    // reported as any Start's.
+    bool TakeReadAhead(const TServiceAccount& account, int page, const TReadBounds& bounds);
 
     // Drops the running read: it finishes unseen on its thread and is never reported.
     void Abandon();

@@ -60,11 +60,13 @@ public:
             query.SinceId = m_pagingIds.value(request.Cursor,
                                               m_timeline == TTimeline::Friends ? request.Cursor : QString());
         }
-        m_readIds = std::make_shared<QStringList>();
+        // The start-up read of the home timeline may have been read ahead.
+        if (m_timeline == TTimeline::Friends && query.MaxId.isEmpty() && query.SinceId.isEmpty()
+            && m_reader->TakeReadAhead(m_readAs, 1, m_bounds))
+            return;
         m_reader->Start(
-            [account = m_readAs, timeline = m_timeline, query, ids = m_readIds](TBlockingHttpClient& client,
-                                                                              const TReadBounds& bounds) {
-                return ReadFediversePage(client, account, timeline, query, bounds, ids.get());
+            [account = m_readAs, timeline = m_timeline, query](TBlockingHttpClient& client, const TReadBounds& bounds) {
+                return ReadFediversePage(client, account, timeline, query, bounds);
             },
             m_bounds);
     }
@@ -72,18 +74,17 @@ public:
     void Abandon() override { m_reader->Abandon(); }
 
 private:
-    // The read's thread is done with them by the time its page is reported.
     void notePagingIds(const TTimelinePage& page)
     {
-        const std::shared_ptr<QStringList> ids = std::exchange(m_readIds, nullptr);
-        if (!ids || ids->size() != page.Rows.size())
+        const QStringList& ids = page.PagingIds;
+        if (ids.size() != page.Rows.size())
             return;
         // Enough for every row a list holds; an old one forgotten only means a read of
         // newer statuses after it starts from the newest page.
         if (m_pagingIds.size() > 4000)
             m_pagingIds.clear();
-        for (qsizetype i = 0; i < ids->size(); ++i)
-            m_pagingIds.insert(page.Rows[i].Id, ids->at(i));
+        for (qsizetype i = 0; i < ids.size(); ++i)
+            m_pagingIds.insert(page.Rows[i].Id, ids.at(i));
     }
 
     TTimeline m_timeline;
@@ -92,7 +93,6 @@ private:
     TReadBounds m_bounds;
     TTimelineReader* m_reader;
     int m_page = 1;
-    std::shared_ptr<QStringList> m_readIds;     // filled by the running fediverse read
     QHash<QString, QString> m_pagingIds;        // status id -> the id the server pages it by
 };
 

@@ -2,6 +2,7 @@
 // the timeline source against scripted loopback peers shaped like each server.
 #include "service/FediverseRead.h"
 #include "service/ReadOutcome.h"
+#include "service/TimelineReader.h"
 #include "service/TimelineSource.h"
 
 #include "ScriptedServer.h"
@@ -115,9 +116,9 @@ protected:
             account.Token = QStringLiteral("tok-1");
         return account;
     }
-    TTimelineSource* Source(TTimeline timeline)
+    TTimelineSource* Source(TTimeline timeline, TTimelineReader* reader = nullptr)
     {
-        return MakeTimelineSource(timeline, [this] { return Account(); }, {2000, 8000, 1 << 20}, nullptr, &m_owner);
+        return MakeTimelineSource(timeline, [this] { return Account(); }, kBounds, reader, &m_owner);
     }
     static TTimelinePage Read(TTimelineSource* source, const TPageRequest& request)
     {
@@ -134,6 +135,7 @@ protected:
         return ids;
     }
 
+    static constexpr TReadBounds kBounds{2000, 8000, 1 << 20};
     ScriptedServer m_server;
     QObject m_owner;
 };
@@ -145,13 +147,16 @@ TEST_P(FediverseSource, PagesRefusalsAndWaits)
     const TServerShape& shape = GetParam();
     const QByteArray* ids = shape.ids;
     const QByteArray home = m_server.baseUrl() + "/api/v1/timelines/home";
-    // Both pages over one kept connection; read-more follows the Link's max_id.
+    // The first page read ahead at start-up, then read-more, over one kept connection;
+    // read-more follows the Link's max_id.
     m_server.addConnection({Step::readRequest(),
                             Step::send(Json("200 OK", "[" + Status(ids[0]) + "," + Status(ids[1]) + "]",
                                             "Link: <" + home + "?limit=40&max_id=" + ids[1] + ">; rel=\"next\", <" + home
                                                 + "?limit=40&min_id=" + ids[0] + ">; rel=\"prev\"\r\n")),
                             Step::readRequest(), Step::send(Json("200 OK", "[" + Status(ids[2]) + "]")), Step::close()});
-    TTimelineSource* friends = Source(TTimeline::Friends);
+    auto* reader = new TTimelineReader;
+    reader->Prefetch(Account(), 1, kBounds);
+    TTimelineSource* friends = Source(TTimeline::Friends, reader);
     const TTimelinePage first = Read(friends, {});
     ASSERT_TRUE(first.Ok()) << first.Message.toStdString();
     EXPECT_EQ(Ids(first), QStringList({ids[0], ids[1]}));
