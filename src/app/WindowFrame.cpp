@@ -80,6 +80,15 @@ void TWindowFrame::Restore(const QRect& stored, const QSize& defaultSize)
     m_window->resize(m_stored.size());
 }
 
+void TWindowFrame::PlaceBeforeShowing()
+{
+    if (!m_pending || m_window->isVisible())
+        return;
+    m_window->winId();  // the native window, as showing would make it
+    if (!m_window->windowHandle()->frameMargins().isNull())
+        Known();
+}
+
 void TWindowFrame::Shown(bool watchFirstExpose)
 {
     QWindow* native = m_window->windowHandle();

@@ -25,6 +25,10 @@ public:
     // The outer frame the settings keep. Placed on a screen. A size smaller than a window someone left open
     // gives the default size at the same corner. Before the first showing.
     void Restore(const QRect& stored, const QSize& defaultSize);
+    // Just before the window is shown with the flags it keeps: a platform that knows a
+    // native window's frame before it is on screen has the window placed now, before
+    // anything is laid out for its first frame.
+    void PlaceBeforeShowing();
     // From the window's showEvent; watchFirstExpose: Exposed is wanted even when the
     // frame is already placed.
     void Shown(bool watchFirstExpose);

@@ -28,12 +28,6 @@
 
 using namespace commands;
 
-namespace {
-
-constexpr int kFirstFrameWaitMs = 1000;  // a start-up read held for the keyring waits this long for a frame
-
-} // namespace
-
 TForm1::TForm1(const TForm1Options& options, QWidget* parent)
     : QMainWindow(parent), m_options(options)
 {

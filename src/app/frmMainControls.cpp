@@ -55,6 +55,7 @@ void TForm1::BuildControls()
         // The first frame is painted as soon as this expose has been handled.
         if (!std::exchange(m_firstFrame, true))
             QTimer::singleShot(0, this, &TForm1::StartUpReadWhenReady);
+        QTimer::singleShot(0, this, &TForm1::FirstFramePainted);
     });
     m_strip = new TStrip(client);
     connect(m_strip, &TStrip::Hovered, this, [this](TStrip::TPart part) { m_timers->Hovered(part, m_state); });

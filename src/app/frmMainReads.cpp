@@ -6,6 +6,7 @@
 #include "app/SecondaryWindows.h"
 #include "app/StatusLine.h"
 #include "app/StatusLists.h"
+#include "app/WindowFrame.h"
 #include "app/WindowTimers.h"
 #include "dialogs/DialogCommon.h"
 #include "dialogs/uLoginSettings.h"
@@ -20,10 +21,11 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeView>
+#include <QWindow>
 
 namespace {
 
-// After the start-up read: the first frame is painted by then.
+// After the first frame.
 constexpr int kMentionsDelayMs = 300;
 constexpr int kServerConfigDelayMs = 1000;
 
@@ -48,6 +50,7 @@ void TForm1::BuildFeeds(TTimelineReader* reader)
     mentions->SetName(tr("@返信"));
     m_copy = new TFeedCopy(m_options.OfflineCopyPath(), m_friends, mentions, this);
     m_copy->SetOwner(TimelineCacheOwner(m_state.AccountName, m_state.ApiBase));
+    m_copy->HoldSaves();  // until the first frame
     // Statuses pushed as they are posted, where the account's server streams them.
     new TLiveStream(account, m_friends, mentions, this);
     m_notifier = new TNewsNotifier(
@@ -124,14 +127,6 @@ void TForm1::FriendsRead(const TFeedEnd& end)
         Q_EMIT ReadsFinished();
         return;
     }
-    if (end.Succeeded && !m_configAsked && m_options.ReadServerConfig) {
-        m_configAsked = true;
-        // Not before the first frame: nothing there needs it, and its thread and request
-        // would only compete with painting the window.
-        QTimer::singleShot(kServerConfigDelayMs, this, [this, account = Account()] {
-            m_configReader->Start(account, m_options.Bounds);
-        });
-    }
     switch (end.Kind) {
     case TFeedRead::StartUp:
         StartUpRead(end);
@@ -152,6 +147,14 @@ void TForm1::FriendsRead(const TFeedEnd& end)
             m_windows->DefaultErrorBox(end.Error);
         break;
     }
+    if (end.Succeeded && !m_configAsked && m_options.ReadServerConfig) {
+        m_configAsked = true;
+        // Nothing in the first frame needs it.
+        AfterFirstFrame([this, account = Account()] {
+            QTimer::singleShot(kServerConfigDelayMs, this,
+                               [this, account] { m_configReader->Start(account, m_options.Bounds); });
+        });
+    }
     Q_EMIT ReadsFinished();
 }
 
@@ -163,25 +166,52 @@ void TForm1::StartUpRead(const TFeedEnd& end)
     // A read that failed leaves the last one's rows to look at, said last.
     if (!end.Succeeded && !m_closing && m_state.HasCredentials() && m_friends->ShowCopyAfterFailure())
         SelectFirstAndShow();
-    // The mentions follow the first frame: nothing there waits for them.
-    if (end.Succeeded && !m_closing)
-        QTimer::singleShot(kMentionsDelayMs, this, &TForm1::RefreshMentions);
-
     m_timers->Follow(m_state);
 
     SetDisplayMode(m_state.DisplayMode);
     m_started = true;
     if (m_showWhenStarted && !m_closing)
         ShowFirstFrame();
+    // The mentions follow the first frame: nothing there waits for them.
+    if (end.Succeeded && !m_closing)
+        AfterFirstFrame([this] { QTimer::singleShot(kMentionsDelayMs, this, &TForm1::RefreshMentions); });
+    if (!isVisible())
+        FirstFramePainted();  // none to wait for
 }
 
 void TForm1::ShowFirstFrame()
 {
+    m_frame->PlaceBeforeShowing();
     show();
     // Each child shown asks to be painted through a posted event. Shown from inside a slot,
     // those would come after the window's first expose and paint the whole window a
     // second time; taken now, the first frame paints everything once.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateLater);
+    if (!m_painted) {
+        QTimer::singleShot(kFirstFrameWaitMs, this, [this] {
+            // Not exposed by then (shown on another workspace): not waited for. An exposed
+            // window's frame is being painted, and says so.
+            if (!windowHandle() || !windowHandle()->isExposed())
+                FirstFramePainted();
+        });
+    }
+}
+
+void TForm1::AfterFirstFrame(std::function<void()> work)
+{
+    if (m_painted || !isVisible())
+        work();
+    else
+        m_afterFirstFrame.append(std::move(work));
+}
+
+void TForm1::FirstFramePainted()
+{
+    if (std::exchange(m_painted, true))
+        return;
+    m_copy->SaveWhenChanged();
+    for (const std::function<void()>& work : std::exchange(m_afterFirstFrame, {}))
+        work();
 }
 
 void TForm1::StartUpReadWhenReady()

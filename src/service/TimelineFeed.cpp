@@ -402,11 +402,28 @@ TFeedCopy::TFeedCopy(const QString& fileName, TTimelineFeed* friends, TTimelineF
     m_save->setSingleShot(true);
     connect(m_save, &QTimer::timeout, this, &TFeedCopy::SaveNow);
     for (TTimelineFeed* feed : {friends, mentions}) {
-        connect(feed, &TTimelineFeed::CopyChanged, this, [this] {
-            if (!m_save->isActive())
-                m_save->start(kCopySaveDelayMs);
-        });
+        connect(feed, &TTimelineFeed::CopyChanged, this, &TFeedCopy::changed);
     }
+}
+
+void TFeedCopy::changed()
+{
+    if (m_held)
+        m_heldChange = true;
+    else if (!m_save->isActive())
+        m_save->start(kCopySaveDelayMs);
+}
+
+void TFeedCopy::HoldSaves()
+{
+    m_held = true;
+}
+
+void TFeedCopy::SaveWhenChanged()
+{
+    m_held = false;
+    if (std::exchange(m_heldChange, false))
+        changed();
 }
 
 TFeedCopy::~TFeedCopy()
@@ -452,12 +469,13 @@ void TFeedCopy::Load()
 
 bool TFeedCopy::SavePending() const
 {
-    return m_save->isActive();
+    return m_save->isActive() || m_heldChange;
 }
 
 void TFeedCopy::SaveNow()
 {
     m_save->stop();
+    m_heldChange = false;
     if (!m_friends->HoldsRead())
         return;  // nothing read yet: an older copy stays as it is
     TTimelineCache cache;

@@ -225,11 +225,19 @@ public:
     void Load();
     void SaveNow();
     bool SavePending() const;
+    // Changes are written a second after they happen only from now on; until then they
+    // wait (the window's first frame comes first), and SavePending says so.
+    void SaveWhenChanged();
+    void HoldSaves();
 
 private:
+    void changed();
+
     QString m_fileName;
     QString m_owner;
     bool m_loaded = false;
+    bool m_held = false;
+    bool m_heldChange = false;
     TTimelineFeed* m_friends;
     TTimelineFeed* m_mentions;
     std::future<std::optional<TTimelineCache>> m_load;

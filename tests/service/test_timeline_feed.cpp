@@ -215,6 +215,7 @@ TEST_F(TimelineFeed, TheOfflineCopyKeepsBothListsAndTheirMarksForTheNextStart)
         TFeedCopy copy(file, &friends.feed, &mentions.feed, nullptr);
         copy.SetOwner(owner);
         copy.Load();
+        copy.HoldSaves();  // held changes are still written when the owner changes
         friends.feed.Start(TFeedRead::StartUp);
         friends.source->Answer(Rows({"2", "1"}), "p2");
         mentions.feed.Start(TFeedRead::Refresh, false);
