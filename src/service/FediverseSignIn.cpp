@@ -263,6 +263,10 @@ void TFediverseSignIn::fail(const QString& line)
 QString TFediverseSignIn::failureLine(const THttpCliResult& result, const QByteArray& body,
                                       const QByteArray& path) const
 {
+    // The step and how it ended; the body and the form sent stay out, as they may carry secrets.
+    qCInfo(lcService).noquote() << "sign-in not completed at" << m_origin + QString::fromLatin1(path) + QLatin1Char(':')
+                                << result.StatusCode
+                                << (result.Failed ? result.ErrorMessage : QString::fromUtf8(result.ReasonPhrase));
     TPostOutcome outcome = PostOutcomeOf(result, m_origin.toUtf8() + path, m_network);
     if (outcome.Kind == TPostOutcome::ConnectionFailure)
         return outcome.NoReplyLine.isEmpty() ? QString::fromUtf8(outcome.ReasonPhrase) : outcome.NoReplyLine;

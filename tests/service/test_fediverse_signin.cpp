@@ -89,6 +89,7 @@ TEST_P(FediverseServers, FoundAsTheFediverseWithTheLimitItPublishes)
         EXPECT_FALSE(request.contains("secret-token")) << "the instance is public: no token goes there";
 }
 
+// The line and the log say a sign-in failed, never the token.
 TEST_P(FediverseServers, ARefusedTokenEndsWithTheServersOwnWords)
 {
     const Shape& shape = GetParam();
@@ -97,8 +98,17 @@ TEST_P(FediverseServers, ARefusedTokenEndsWithTheServersOwnWords)
     TFediverseSignIn signIn;
     signIn.SetServer(QString::fromUtf8(server.baseUrl()), {}, {});
     QSignalSpy finished(&signIn, &TFediverseSignIn::Finished);
+    static QStringList s_log;
+    s_log.clear();
+    const QtMessageHandler previous
+        = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& line) { s_log << line; });
     signIn.UseToken(QStringLiteral(" stale-token "));
-    ASSERT_TRUE(finished.wait(10000));
+    const bool ended = finished.wait(10000);
+    qInstallMessageHandler(previous);
+    ASSERT_TRUE(ended);
+    ASSERT_EQ(s_log.size(), 1);
+    EXPECT_TRUE(s_log[0].startsWith(QLatin1String("sign-in not completed at"))) << s_log[0].toStdString();
+    EXPECT_FALSE(s_log[0].contains(QLatin1String("stale-token")));
     const auto result = finished.first().first().value<TSignedIn>();
     EXPECT_FALSE(result.Ok);
     EXPECT_TRUE(result.Line.contains(shape.Words)) << result.Line.toStdString();
