@@ -449,17 +449,35 @@ QString PlainHttpSignInRefusal(const QString& origin)
     return QCoreApplication::translate("FediverseSignIn", "暗号化されない http:// ではサインインしません。https:// のアドレスをお使いください: %1").arg(origin);
 }
 
-std::optional<int> InstanceTextLimit(const QJsonObject& instance)
+namespace {
+
+QJsonObject StatusesConfiguration(const QJsonObject& instance)
 {
-    const QJsonValue statuses
-        = instance.value(QLatin1String("configuration")).toObject().value(QLatin1String("statuses"));
-    QJsonValue limit = statuses.toObject().value(QLatin1String("max_characters"));
-    if (!limit.isDouble())
-        limit = instance.value(QLatin1String("max_toot_chars"));
-    const double count = limit.toDouble(-1);
-    if (!limit.isDouble() || count < 1 || count > kMaxServerTextLimit || count != double(qint64(count)))
+    return instance.value(QLatin1String("configuration")).toObject().value(QLatin1String("statuses")).toObject();
+}
+
+// A whole count from least to kMaxServerTextLimit; nothing for anything else.
+std::optional<int> CountOf(const QJsonValue& value, int least)
+{
+    const double count = value.toDouble(-1);
+    if (!value.isDouble() || count < least || count > kMaxServerTextLimit || count != double(qint64(count)))
         return std::nullopt;
     return int(count);
+}
+
+} // namespace
+
+std::optional<int> InstanceTextLimit(const QJsonObject& instance)
+{
+    QJsonValue limit = StatusesConfiguration(instance).value(QLatin1String("max_characters"));
+    if (!limit.isDouble())
+        limit = instance.value(QLatin1String("max_toot_chars"));
+    return CountOf(limit, 1);
+}
+
+std::optional<int> InstanceLinkLength(const QJsonObject& instance)
+{
+    return CountOf(StatusesConfiguration(instance).value(QLatin1String("characters_reserved_per_url")), 0);
 }
 
 QByteArray FediverseAuthorization(const QString& token, const QString& account, const QString& password)

@@ -135,6 +135,10 @@ QString PlainHttpSignInRefusal(const QString& origin);
 // The posting limit an instance document publishes: configuration.statuses.max_characters
 // (v2, and v1 of newer servers), else max_toot_chars; nothing when it says none.
 std::optional<int> InstanceTextLimit(const QJsonObject& instance);
+// What a link counts as in a status, as the same document publishes it:
+// configuration.statuses.characters_reserved_per_url; nothing when it says none (a link
+// then counts its own characters).
+std::optional<int> InstanceLinkLength(const QJsonObject& instance);
 
 // The Authorization value for a fediverse account's requests: its token as Bearer, else
 // its account and password as Basic; empty without either.

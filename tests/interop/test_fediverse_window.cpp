@@ -29,6 +29,7 @@ struct Flavour {
     const char* name;
     int limit;      // what its instance document publishes
     bool streams;   // serves the event stream the program reads
+    int linked;     // "見て " and a 39-character link as it counts them
 };
 
 void PrintTo(const Flavour& flavour, std::ostream* os)
@@ -103,11 +104,14 @@ TEST_P(FediverseServer, ReadsPostsFavoursAndHearsMentions)
     EXPECT_EQ(ids.mid(0, 40), firstIds);
     EXPECT_EQ(QSet<QString>(ids.begin(), ids.end()).size(), ids.size()) << "no status twice across the pages";
 
-    // The limit its instance document publishes reaches the dialog.
+    // The limit its instance document publishes reaches the dialog, and a link counts as
+    // it says one does, else as its own characters.
     ASSERT_TRUE(WaitUntil([&] { return form->TextLimit().value_or(-1) == GetParam().limit; }, 5000));
+    auto* dialog = form->findChild<TfrmTwitt*>();
+    dialog->memoTwitt->setPlainText(QStringLiteral("見て https://example.org/a/long/address/here"));
+    EXPECT_EQ(dialog->lblStrCount->text(), QStringLiteral("%1/%2").arg(GetParam().linked).arg(GetParam().limit));
 
     // A post through the dialog, then the read that brings it back: no news.
-    auto* dialog = form->findChild<TfrmTwitt*>();
     const QString text = QStringLiteral("%1 へ投稿 & <b>100%</b>").arg(QString::fromLatin1(GetParam().name));
     QTimer::singleShot(0, form.get(), [&] {
         dialog->memoTwitt->setPlainText(text);
@@ -188,8 +192,8 @@ TEST_P(FediverseServer, SignsInWithTheCodeTheServersPageShows)
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, FediverseServer,
-                         ::testing::Values(Flavour{"mastodon", 500, true}, Flavour{"gotosocial", 5000, false},
-                                           Flavour{"akkoma", 5000, false}, Flavour{"friendica", 200000, false}),
+                         ::testing::Values(Flavour{"mastodon", 500, true, 26}, Flavour{"gotosocial", 5000, false, 42},
+                                           Flavour{"akkoma", 5000, false, 42}, Flavour{"friendica", 200000, false, 42}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
