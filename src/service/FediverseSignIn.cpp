@@ -318,6 +318,7 @@ void TFediverseSignIn::StartAuthorization()
         }
         qCInfo(lcService).noquote() << "registered at" << m_origin;
         m_client = client;
+        Q_EMIT ClientChanged(m_client);
         authorize();
     });
 }
@@ -360,11 +361,15 @@ void TFediverseSignIn::ExchangeCode(const QString& pasted)
                                   {"redirect_uri", QString::fromUtf8(kRedirect)},
                                   {"code_verifier", QString::fromLatin1(m_verifier)}});
     call(httpPOST, path, body, {}, [this, path](const THttpCliResult& result, const QByteArray& reply) {
-        const QString token = JsonObjectOf(reply).value(QLatin1String("access_token")).toString();
+        const QJsonObject answer = JsonObjectOf(reply);
+        const QString token = answer.value(QLatin1String("access_token")).toString();
         if (!result.Accepted() || token.isEmpty()) {
-            // A registration the server no longer knows is made anew at the next try.
-            if (result.StatusCode == 401)
+            // Only a registration the server no longer knows is made anew at the next try;
+            // a wrong or old code keeps it.
+            if (result.StatusCode == 401 || answer.value(QLatin1String("error")).toString() == QLatin1String("invalid_client")) {
                 m_client = {};
+                Q_EMIT ClientChanged(m_client);
+            }
             fail(failureLine(result, reply, path));
             return;
         }

@@ -153,6 +153,7 @@ TEST_P(FediverseServer, ReadsPostsFavoursAndHearsMentions)
 
 // Signing in as a new user does: the dialog finds the family, the browser shows the
 // server's page, the user approves there and pastes the code; the window then reads.
+// A sign-in given up on the server's page keeps the registration made for it.
 TEST_P(FediverseServer, SignsInWithTheCodeTheServersPageShows)
 {
     // A first start: no settings at all.
@@ -162,15 +163,26 @@ TEST_P(FediverseServer, SignsInWithTheCodeTheServersPageShows)
     auto* login = form->findChild<TfrmLogin*>();
     ASSERT_NE(login, nullptr);
     QTimer::singleShot(0, form.get(), [&] {
+        EXPECT_TRUE(WaitUntil([&] { return login->isVisible() && login->btnAuthorize->isVisible(); }, 10000));
+        QTest::mouseClick(login->btnAuthorize, Qt::LeftButton);
+        EXPECT_TRUE(WaitUntil([&] { return !browser.opened.isEmpty(); }, 10000));
+        login->reject();
+    });
+    trigger(*form, "mmLoginSet");
+    const QString clientId = QUrlQuery(browser.opened.value(0)).queryItemValue(QStringLiteral("client_id"));
+    ASSERT_FALSE(clientId.isEmpty());
+    EXPECT_EQ(form->State().ClientId.value_or(QString()), clientId);
+
+    QTimer::singleShot(0, form.get(), [&] {
         ASSERT_TRUE(WaitUntil([&] { return login->isVisible() && login->btnAuthorize->isVisible(); }, 10000));
         QTest::mouseClick(login->btnAuthorize, Qt::LeftButton);
-        ASSERT_TRUE(WaitUntil([&] { return !browser.opened.isEmpty(); }, 10000));
+        ASSERT_TRUE(WaitUntil([&] { return browser.opened.size() == 2; }, 10000));
         // The user approves on the server's page; it answers with the page that shows the code.
         THttpCli client;
         QSignalSpy finished(&client, &THttpCli::Finished);
         THttpCliRequest approve;
         approve.URL = local->baseUrl() + "/oauth/authorize";
-        approve.Body = browser.opened.first().query(QUrl::FullyEncoded).toUtf8() + "&username=demo&password=demo&approve=1";
+        approve.Body = browser.opened.last().query(QUrl::FullyEncoded).toUtf8() + "&username=demo&password=demo&approve=1";
         approve.FollowRelocation = false;
         ASSERT_TRUE(client.Start(approve));
         ASSERT_TRUE(finished.wait(10000));
@@ -189,6 +201,8 @@ TEST_P(FediverseServer, SignsInWithTheCodeTheServersPageShows)
     ASSERT_TRUE(WaitUntil([&] { return rowCount(*form) == 40; }, 10000)) << trace(*form).join('\n').toStdString();
     EXPECT_EQ(form->State().Fediverse.value_or(QString()), QString::fromLatin1(local->baseUrl()));
     EXPECT_FALSE(form->State().Token.isEmpty());
+    ASSERT_EQ(browser.opened.size(), 2);
+    EXPECT_EQ(QUrlQuery(browser.opened.last()).queryItemValue(QStringLiteral("client_id")), clientId) << "registered once";
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, FediverseServer,
