@@ -76,7 +76,7 @@ TfrmTwitt* TSecondaryWindows::Twitt()
     if (!m_twitt && m_allowed) {
         m_twitt = new TfrmTwitt(m_wiring.Account, m_wiring.PostCopyFile, m_wiring.ShowStatus, m_window);
         if (m_textLimit)
-            m_twitt->SetTextLimit(*m_textLimit);
+            m_twitt->SetTextLimit(*m_textLimit, m_linkLength);
     }
     return m_twitt;
 }
@@ -97,9 +97,10 @@ TfrmSettings* TSecondaryWindows::Settings()
     return m_settings;
 }
 
-void TSecondaryWindows::SetTextLimit(int limit)
+void TSecondaryWindows::SetTextLimit(int limit, std::optional<int> linkLength)
 {
     m_textLimit = limit;
+    m_linkLength = linkLength;
     if (m_twitt)
-        m_twitt->SetTextLimit(limit);
+        m_twitt->SetTextLimit(limit, linkLength);
 }

@@ -46,8 +46,9 @@ public:
     // A failed read-more: its error, ending in a full stop.
     void DefaultErrorBox(const QString& message);
 
-    // The server's text limit, for the posting dialog now and when it is made.
-    void SetTextLimit(int limit);
+    // The server's text limit and what it counts a link as (where published), for the
+    // posting dialog now and when it is made.
+    void SetTextLimit(int limit, std::optional<int> linkLength);
     std::optional<int> TextLimit() const { return m_textLimit; }
 
 Q_SIGNALS:
@@ -60,6 +61,7 @@ private:
     bool m_allowed = false;
     TMainState m_settingsAtStart;
     std::optional<int> m_textLimit;
+    std::optional<int> m_linkLength;
     TfrmLogin* m_login = nullptr;
     TfrmTwitt* m_twitt = nullptr;
     QDialog* m_version = nullptr;

@@ -196,6 +196,7 @@ private:
     bool m_awaitingPassword = false;    // the keyring has not answered yet
     bool m_keyringFailed = false;       // it could not give the stored account's password
     bool m_signInAsked = false;         // ログイン設定 chosen while the keyring was awaited
+    bool m_signInAfterRead = false;     // a refused token's dialog waits for the friends read
     bool m_startUpHeld = false;         // the start-up read waits for the password and the first frame
     bool m_firstFrame = false;          // painted, or not exposed within kFirstFrameWaitMs
     bool m_painted = false;             // the first frame is on screen, or never will be

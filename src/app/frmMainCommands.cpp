@@ -137,8 +137,12 @@ bool TForm1::AskCredentials()
     if (!login)
         return false;
     login->SetCurrent(TLoginCredentials::Of(m_state), m_state.ApiBase, m_network);
-    if (login->exec() != QDialog::Accepted)
+    if (login->exec() != QDialog::Accepted) {
+        // A registration made on the way is used next time: servers allow few of them.
+        if (login->Registration() && login->Registration()->KeepRegistrationIn(m_state))
+            SettingsChanged();
         return false;
+    }
     login->Chosen().ApplyTo(m_state);
     m_keyringFailed = false;
     // Another account's rows and counts go with it.

@@ -60,5 +60,5 @@ void TForm1::ApplyServerConfig(const TServerConfig& config)
     }
     if (!config.TextLimit)
         return;
-    m_windows->SetTextLimit(*config.TextLimit);
+    m_windows->SetTextLimit(*config.TextLimit, config.LinkLength);
 }

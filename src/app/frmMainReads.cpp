@@ -86,8 +86,10 @@ void TForm1::BuildFeeds(TTimelineReader* reader)
         m_timers->Reload()->setInterval(int(ms));
     });
     connect(m_friends, &TTimelineFeed::ReadEnded, this, &TForm1::FriendsRead);
-    // Queued: the dialog runs after the read has ended.
+    // One dialog for a token both lists are refused; queued, it runs after the read has ended.
+    mentions->AskSignInWith(m_friends);
     connect(m_friends, &TTimelineFeed::SignInAgain, this, &TForm1::SignInAgain, Qt::QueuedConnection);
+    connect(mentions, &TTimelineFeed::SignInAgain, this, &TForm1::SignInAgain, Qt::QueuedConnection);
     connect(mentions, &TTimelineFeed::ReadEnded, this, &TForm1::MentionsEnded);
 }
 
@@ -155,6 +157,8 @@ void TForm1::FriendsRead(const TFeedEnd& end)
                                [this, account] { m_configReader->Start(account, m_options.Bounds); });
         });
     }
+    if (std::exchange(m_signInAfterRead, false) && !m_closing)
+        QMetaObject::invokeMethod(this, &TForm1::SignIn, Qt::QueuedConnection);
     Q_EMIT ReadsFinished();
 }
 
@@ -284,6 +288,7 @@ void TForm1::SignIn()
     }
     if (m_startUpHeld || m_friends->Reading() || m_closing)
         return;
+    m_signInAfterRead = false;
     if (AskCredentials()) {
         // Perhaps another account: who it is and its mentions are asked again.
         m_ownScreenName.clear();
@@ -298,9 +303,15 @@ void TForm1::SignIn()
 void TForm1::SignInAgain(const QString& words)
 {
     TfrmLogin* login = m_windows->Login();
-    if (!login || login->isVisible())
+    if (!login || login->isVisible() || m_closing)
         return;
     login->SetRefusal(words);
+    // The mentions, read beside the friends timeline, may be refused while it is read:
+    // the dialog follows that read.
+    if (m_friends->Reading()) {
+        m_signInAfterRead = true;
+        return;
+    }
     SignIn();
 }
 

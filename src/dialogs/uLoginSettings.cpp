@@ -95,6 +95,11 @@ TfrmLogin::TfrmLogin(QWidget* parent, std::function<QString()> passwordNote)
     connect(editToken, &QLineEdit::returnPressed, this, &TfrmLogin::btnOKClick);
     connect(m_probe, &TFamilyProbe::Found, this, &TfrmLogin::familyFound);
     connect(m_signIn, &TFediverseSignIn::Finished, this, &TfrmLogin::signedIn);
+    connect(m_signIn, &TFediverseSignIn::ClientChanged, this, [this](const TOAuthClient& client) {
+        m_current.ClientId = client.Id;
+        m_current.ClientSecret = client.Secret;
+        m_registration = TLoginCredentials{{}, {}, OriginOf(m_apiBase), {}, client.Id, client.Secret};
+    });
     connect(m_signIn, &TFediverseSignIn::AuthorizationReady, this, [this](const QUrl& page) {
         btnAuthorize->setEnabled(true);
         // The browser the window opens links with.
@@ -138,6 +143,20 @@ void TLoginCredentials::ApplyTo(TMainState& state) const
         state.ClientId = ClientId;
 }
 
+bool TLoginCredentials::KeepRegistrationIn(TMainState& state) const
+{
+    const bool sameServer = state.Fediverse == Fediverse;
+    // One server's sign-in is kept at a time: another's token is not given up for this.
+    if (Fediverse.isEmpty() || (!sameServer && (ClientId.isEmpty() || !state.Token.isEmpty())))
+        return false;
+    if (sameServer && state.ClientId.value_or(QString()) == ClientId && state.ClientSecret == ClientSecret)
+        return false;
+    state.Fediverse = Fediverse;
+    state.ClientId = ClientId;
+    state.ClientSecret = ClientSecret;
+    return true;
+}
+
 void TfrmLogin::SetCurrent(const TLoginCredentials& current, const QString& apiBase, const TNetworkOptions& network)
 {
     m_current = current;
@@ -158,6 +177,7 @@ void TfrmLogin::FormShow()
     editPassword->setText(m_current.Password);
     editCode->clear();
     editToken->clear();
+    m_registration.reset();
     btnOK->setEnabled(true);
     btnAuthorize->setEnabled(true);
     const QString origin = OriginOf(m_apiBase);

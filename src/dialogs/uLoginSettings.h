@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 
 class QLabel;
 class QLineEdit;
@@ -32,6 +33,10 @@ struct TLoginCredentials {
     static TLoginCredentials Of(const TMainState& state);
     // Into the settings; the fediverse's keys only where there is something to say.
     void ApplyTo(TMainState& state) const;
+    // Only the registration (Fediverse, ClientId, ClientSecret) into the settings, for a
+    // sign-in that did not end well; never over another server's token. True when the
+    // settings changed.
+    bool KeepRegistrationIn(TMainState& state) const;
 };
 
 // The credentials dialog: shows the credentials it was given and hands back what the
@@ -55,6 +60,9 @@ public:
     void SetRefusal(const QString& words);
     // What OK or Enter in the password box took; the current ones until then.
     const TLoginCredentials& Chosen() const { return m_chosen; }
+    // The registration made, or dropped as one the server no longer knows, since the
+    // dialog was shown, however it ended; nothing when it stayed as it was.
+    const std::optional<TLoginCredentials>& Registration() const { return m_registration; }
 
     QLabel* lblUsername;
     QLineEdit* editUsername;
@@ -96,6 +104,7 @@ private:
     QString m_apiBase;
     TNetworkOptions m_network;
     TLoginCredentials m_chosen;
+    std::optional<TLoginCredentials> m_registration;
     std::function<QString()> m_passwordNote;
     std::function<void(const QString&)> m_statusLine;
     TFamilyProbe* m_probe;

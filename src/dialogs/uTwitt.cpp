@@ -141,11 +141,12 @@ bool TfrmTwitt::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
-void TfrmTwitt::SetTextLimit(int limit)
+void TfrmTwitt::SetTextLimit(int limit, std::optional<int> linkLength)
 {
     if (limit < 0)
         return;
     m_textLimit = limit;
+    m_linkLength = linkLength;
     m_limitPublished = true;
     Label2->setText(LimitText());
     memoTwittChange();
@@ -181,7 +182,7 @@ QString TfrmTwitt::LimitText() const
 
 void TfrmTwitt::memoTwittChange()
 {
-    lblStrCount->setText(CountText(MeasureStatus(Account(), memoTwitt->toPlainText()).Shown));
+    lblStrCount->setText(CountText(MeasureStatus(Account(), memoTwitt->toPlainText(), m_linkLength).Shown));
     Arrange();
 }
 
@@ -218,7 +219,7 @@ void TfrmTwitt::btnTwittClick()
     const QString typed = memoTwitt->toPlainText();
     // A published 0 is no limit at all.
     const int limit = KnownLimit().value_or(m_textLimit);
-    if (limit > 0 && MeasureStatus(account, typed).Counted > limit && !AskOverLength())
+    if (limit > 0 && MeasureStatus(account, typed, m_linkLength).Counted > limit && !AskOverLength())
         return;
 
     const QByteArray body = StatusPostBody(account, typed, m_inReplyTo);

@@ -40,8 +40,9 @@ public:
     // The limit the server published: the count shows "n/limit", the captions name it
     // and sending more asks first. 0: no limit, no question. Until set, the limit the
     // account's service is known to keep, else 140 with the historic captions. A
-    // negative limit is ignored.
-    void SetTextLimit(int limit);
+    // negative limit is ignored. linkLength: what the server counts a link as, where it
+    // published that; a link counts its own characters otherwise.
+    void SetTextLimit(int limit, std::optional<int> linkLength = {});
 
     // The next opening posts a new status: the caption says so and no reply is sent.
     void StartPost();
@@ -90,4 +91,5 @@ private:
     bool m_abandoned = false;   // closed while the post ran
     int m_textLimit = 140;
     bool m_limitPublished = false;
+    std::optional<int> m_linkLength;    // published with the limit
 };

@@ -263,6 +263,10 @@ void TFediverseSignIn::fail(const QString& line)
 QString TFediverseSignIn::failureLine(const THttpCliResult& result, const QByteArray& body,
                                       const QByteArray& path) const
 {
+    // The step and how it ended; the body and the form sent stay out, as they may carry secrets.
+    qCInfo(lcService).noquote() << "sign-in not completed at" << m_origin + QString::fromLatin1(path) + QLatin1Char(':')
+                                << result.StatusCode
+                                << (result.Failed ? result.ErrorMessage : QString::fromUtf8(result.ReasonPhrase));
     TPostOutcome outcome = PostOutcomeOf(result, m_origin.toUtf8() + path, m_network);
     if (outcome.Kind == TPostOutcome::ConnectionFailure)
         return outcome.NoReplyLine.isEmpty() ? QString::fromUtf8(outcome.ReasonPhrase) : outcome.NoReplyLine;
@@ -314,6 +318,7 @@ void TFediverseSignIn::StartAuthorization()
         }
         qCInfo(lcService).noquote() << "registered at" << m_origin;
         m_client = client;
+        Q_EMIT ClientChanged(m_client);
         authorize();
     });
 }
@@ -356,11 +361,15 @@ void TFediverseSignIn::ExchangeCode(const QString& pasted)
                                   {"redirect_uri", QString::fromUtf8(kRedirect)},
                                   {"code_verifier", QString::fromLatin1(m_verifier)}});
     call(httpPOST, path, body, {}, [this, path](const THttpCliResult& result, const QByteArray& reply) {
-        const QString token = JsonObjectOf(reply).value(QLatin1String("access_token")).toString();
+        const QJsonObject answer = JsonObjectOf(reply);
+        const QString token = answer.value(QLatin1String("access_token")).toString();
         if (!result.Accepted() || token.isEmpty()) {
-            // A registration the server no longer knows is made anew at the next try.
-            if (result.StatusCode == 401)
+            // Only a registration the server no longer knows is made anew at the next try;
+            // a wrong or old code keeps it.
+            if (result.StatusCode == 401 || answer.value(QLatin1String("error")).toString() == QLatin1String("invalid_client")) {
                 m_client = {};
+                Q_EMIT ClientChanged(m_client);
+            }
             fail(failureLine(result, reply, path));
             return;
         }
@@ -445,17 +454,35 @@ QString PlainHttpSignInRefusal(const QString& origin)
     return QCoreApplication::translate("FediverseSignIn", "暗号化されない http:// ではサインインしません。https:// のアドレスをお使いください: %1").arg(origin);
 }
 
-std::optional<int> InstanceTextLimit(const QJsonObject& instance)
+namespace {
+
+QJsonObject StatusesConfiguration(const QJsonObject& instance)
 {
-    const QJsonValue statuses
-        = instance.value(QLatin1String("configuration")).toObject().value(QLatin1String("statuses"));
-    QJsonValue limit = statuses.toObject().value(QLatin1String("max_characters"));
-    if (!limit.isDouble())
-        limit = instance.value(QLatin1String("max_toot_chars"));
-    const double count = limit.toDouble(-1);
-    if (!limit.isDouble() || count < 1 || count > kMaxServerTextLimit || count != double(qint64(count)))
+    return instance.value(QLatin1String("configuration")).toObject().value(QLatin1String("statuses")).toObject();
+}
+
+// A whole count from least to kMaxServerTextLimit; nothing for anything else.
+std::optional<int> CountOf(const QJsonValue& value, int least)
+{
+    const double count = value.toDouble(-1);
+    if (!value.isDouble() || count < least || count > kMaxServerTextLimit || count != double(qint64(count)))
         return std::nullopt;
     return int(count);
+}
+
+} // namespace
+
+std::optional<int> InstanceTextLimit(const QJsonObject& instance)
+{
+    QJsonValue limit = StatusesConfiguration(instance).value(QLatin1String("max_characters"));
+    if (!limit.isDouble())
+        limit = instance.value(QLatin1String("max_toot_chars"));
+    return CountOf(limit, 1);
+}
+
+std::optional<int> InstanceLinkLength(const QJsonObject& instance)
+{
+    return CountOf(StatusesConfiguration(instance).value(QLatin1String("characters_reserved_per_url")), 0);
 }
 
 QByteArray FediverseAuthorization(const QString& token, const QString& account, const QString& password)

@@ -88,8 +88,8 @@ public:
     void SetServer(const QString& origin, const TNetworkOptions& network, const TOAuthClient& client);
     const TOAuthClient& Client() const { return m_client; }
 
-    // Registers the program when it is not, then AuthorizationReady gives the page to open
-    // with a fresh state and verifier; a failure ends with Finished.
+    // Registers the program when it is not (only then), then AuthorizationReady gives the
+    // page to open with a fresh state and verifier; a failure ends with Finished.
     void StartAuthorization();
     // The code the page showed, or the address it went to ("...?code=...&state=...").
     void ExchangeCode(const QString& pasted);
@@ -101,6 +101,10 @@ public:
 
 Q_SIGNALS:
     void AuthorizationReady(const QUrl& page);
+    // The registration changed: made at the server (before its page is ready), or dropped
+    // because the server refused it as a client it does not know (empty then). Worth
+    // keeping whether or not the sign-in ends well: servers allow few registrations.
+    void ClientChanged(const TOAuthClient& client);
     void Finished(const TSignedIn& result);
 
 private:
@@ -135,6 +139,10 @@ QString PlainHttpSignInRefusal(const QString& origin);
 // The posting limit an instance document publishes: configuration.statuses.max_characters
 // (v2, and v1 of newer servers), else max_toot_chars; nothing when it says none.
 std::optional<int> InstanceTextLimit(const QJsonObject& instance);
+// What a link counts as in a status, as the same document publishes it:
+// configuration.statuses.characters_reserved_per_url; nothing when it says none (a link
+// then counts its own characters).
+std::optional<int> InstanceLinkLength(const QJsonObject& instance);
 
 // The Authorization value for a fediverse account's requests: its token as Bearer, else
 // its account and password as Basic; empty without either.

@@ -16,9 +16,6 @@
 
 namespace {
 
-// A link counts as this many characters, whatever its length.
-constexpr int kLinkLength = 23;
-
 // The keys of posts not yet known to have arrived, newest last. A post the user sends
 // again unchanged after a lost answer finds its key here; an accepted one leaves.
 class TPendingPosts {
@@ -124,13 +121,14 @@ std::optional<TPostJob::TStep> ClientApiReblogStep(const TServiceAccount& accoun
     return StatusActionStep(account, statusId, "reblog");
 }
 
-int ClientApiStatusLength(const QString& typed)
+int ClientApiStatusLength(const QString& typed, std::optional<int> linkLength)
 {
     // A web address with its scheme, without the punctuation that ends a sentence.
     static const QRegularExpression link(QStringLiteral("https?://[^\\s]*[^\\s.,:;!?'\")\\]]"),
                                          QRegularExpression::CaseInsensitiveOption);
     QString text = typed;
-    text.replace(link, QString(kLinkLength, u'x'));
+    if (linkLength)
+        text.replace(link, QString(*linkLength, u'x'));
     QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
     int count = 0;
     while (graphemes.toNextBoundary() > 0)

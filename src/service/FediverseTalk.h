@@ -31,5 +31,6 @@ std::optional<TPostJob::TStep> ClientApiFavoriteStep(const TServiceAccount& acco
 std::optional<TPostJob::TStep> ClientApiReblogStep(const TServiceAccount& account, const QString& statusId);
 
 // The length of a status as the client API's servers count it: characters a reader sees
-// (grapheme clusters), each web address as 23 whatever its length.
-int ClientApiStatusLength(const QString& typed);
+// (grapheme clusters), each web address as linkLength whatever its length where the
+// server published that, else as its own characters.
+int ClientApiStatusLength(const QString& typed, std::optional<int> linkLength);

@@ -86,6 +86,13 @@ QString XmlErrorText(TXMLNode* root)
     return error ? error->ElementText() : QString();
 }
 
+void LogPostNotAccepted(const THttpCliResult& result)
+{
+    if (!result.Accepted())
+        qCInfo(lcService).noquote() << "post not accepted:" << result.StatusCode
+                                    << (result.Failed ? result.ErrorMessage : QString::fromUtf8(result.ReasonPhrase));
+}
+
 } // namespace
 
 TPostOutcome PostOutcomeOf(const THttpCliResult& result, const QByteArray& url, const TNetworkOptions& network)
@@ -93,13 +100,10 @@ TPostOutcome PostOutcomeOf(const THttpCliResult& result, const QByteArray& url, 
     TPostOutcome outcome;
     // A proxy's 407 is the proxy's refusal, not the service's answer about the account.
     const bool answered = !result.NoReply && result.Why != THttpCliFailure::Proxy;
-    if (result.Accepted()) {
+    if (result.Accepted())
         outcome.Kind = TPostOutcome::Accepted;
-    } else {
+    else
         outcome.Kind = answered ? TPostOutcome::HttpFailure : TPostOutcome::ConnectionFailure;
-        qCInfo(lcService).noquote() << "post not accepted:" << result.StatusCode
-                                    << (result.Failed ? result.ErrorMessage : QString::fromUtf8(result.ReasonPhrase));
-    }
     // A failure that raised reports its own code and text, as the status lines always have.
     outcome.StatusCode = result.Failed ? result.ErrorCode : result.StatusCode;
     outcome.ReasonPhrase = result.Failed ? result.ErrorMessage.toUtf8() : result.ReasonPhrase;
@@ -184,6 +188,7 @@ void TPostJob::send(const TStep& step)
     request.ReplyStream = m_reply.get();
     THttpCliResult refusal;
     if (!m_client->Start(request, &refusal)) {
+        LogPostNotAccepted(refusal);
         m_refused = PostOutcomeOf(refusal, step.Url, step.Request.Network);
         return;
     }
@@ -196,6 +201,7 @@ void TPostJob::stepEnded(const THttpCliResult& result)
     // The client's next report after a Start it accepted is always that request's.
     disconnect(m_client, &THttpCli::Finished, this, &TPostJob::stepEnded);
     m_sending = false;
+    LogPostNotAccepted(result);
     TPostOutcome outcome = PostOutcomeOf(result, m_url, m_network);
     ReadReplyBody(outcome, m_reply->Body(), m_client->ContentType(), m_reply->Complete());
     if (!m_aborting && m_next) {

@@ -100,7 +100,10 @@ TServerConfig ReadInstanceConfig(const TServiceAccount& account, const TReadBoun
         config.Read = config.Read || !instance.isEmpty();
         config.TextLimit = InstanceTextLimit(instance);
         if (config.TextLimit) {
-            qCInfo(lcService).noquote() << "server text limit:" << *config.TextLimit << "from" << account.ApiBase + QLatin1String(path);
+            config.LinkLength = InstanceLinkLength(instance);
+            qCInfo(lcService).noquote() << "server text limit:" << *config.TextLimit << "link length:"
+                                        << (config.LinkLength ? QString::number(*config.LinkLength) : QStringLiteral("its own"))
+                                        << "from" << account.ApiBase + QLatin1String(path);
             return config;
         }
         if (bounds.Cancelled && bounds.Cancelled->load())

@@ -21,6 +21,7 @@ inline constexpr int kFediverseTextLimit = 500;
 struct TServerConfig {
     bool Read = false;                  // a <config> document was read and parsed
     std::optional<int> TextLimit;       // the published limit, 0 to kMaxServerTextLimit; 0: unlimited
+    std::optional<int> LinkLength;      // what a link counts as, where published; else its own characters
     QString ScreenName;                 // the account's own screen name; empty: not known
 };
 
@@ -29,7 +30,8 @@ QString ServerConfigAddress(const QString& apiBase);
 
 // A fediverse account's server: its /api/v2/instance configuration.statuses.max_characters,
 // else /api/v1/instance (max_toot_chars, or the same configuration), else
-// kFediverseTextLimit; read without the account's token.
+// kFediverseTextLimit, and the characters_reserved_per_url beside the limit it took;
+// read without the account's token.
 // Otherwise reads the server's configuration document the way a timeline page is read (the
 // blocking client, Basic authentication, the account's proxies and certificates, within
 // bounds). Any failure leaves TextLimit empty; writes one line to the service category

@@ -61,10 +61,10 @@ QByteArray StatusPostBody(const TServiceAccount& account, const QString& typed, 
     return StatusUpdateBody(StatusUpdateText(typed), inReplyToId);
 }
 
-TStatusLength MeasureStatus(const TServiceAccount& account, const QString& typed)
+TStatusLength MeasureStatus(const TServiceAccount& account, const QString& typed, std::optional<int> linkLength)
 {
     if (account.Family == TServiceFamily::Fediverse) {
-        const int length = ClientApiStatusLength(typed);
+        const int length = ClientApiStatusLength(typed, linkLength);
         return {length, length};
     }
     // The text box holds a break as one "\n"; the count sees it as CR LF.

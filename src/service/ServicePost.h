@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 // A POST to the service, the same way for a status and for a favourite: the body, a
 // direct connection, "Connection: close", no reply stream (the job keeps the reply), the content type,
 // HTTP/1.1, Basic authentication with the account, "Accept-Language: ja,en,fr".
@@ -37,12 +39,13 @@ QByteArray StatusPostBody(const TServiceAccount& account, const QString& typed, 
 // How long a status is as the account's service counts it: Shown for the live count,
 // Counted against the limit. The classic family counts UTF-16 units, a break as two in
 // the count and the sent text against the limit; the fediverse counts what a reader sees,
-// each web address as 23, both the same.
+// each web address as the linkLength its server published (else as its own characters),
+// both the same.
 struct TStatusLength {
     int Shown = 0;
     int Counted = 0;
 };
-TStatusLength MeasureStatus(const TServiceAccount& account, const QString& typed);
+TStatusLength MeasureStatus(const TServiceAccount& account, const QString& typed, std::optional<int> linkLength);
 
 // The limit the service holds a status to before it has published one: none known for
 // the classic family (its historic 140 stands), 500 on the fediverse.

@@ -134,7 +134,7 @@ void TTimelineFeed::pageRead(const TTimelinePage& page)
     end.BackOff = WorthBackingOff(page);
     end.RetryAfterMs = RetryAfterMs(page.RetryAfter, QDateTime::currentDateTimeUtc());
     const QString failure = TimelineFailureLine(page, page.Where);
-    if (page.Failure == TReadFailure::Refused && page.SignInAgain && m_foreground)
+    if (page.Failure == TReadFailure::Refused && page.SignInAgain)
         m_job->SignInAgain = page.Reason;
     if (page.Failure == TReadFailure::Refused || page.Failure == TReadFailure::HttpStatus) {
         say(failure);
@@ -233,10 +233,13 @@ void TTimelineFeed::finish(const TJob& job)
         end.Restored = restore();
     m_before.clear();
     if (job.Succeeded)
-        m_signInAsked = false;
+        m_signInAsked = *m_askedTogether = false;
     Q_EMIT ReadEnded(end);
-    if (job.SignInAgain && !std::exchange(m_signInAsked, true))
+    // A list refused after another one asked is answered by that one's dialog.
+    if (job.SignInAgain && !m_signInAsked && !*m_askedTogether) {
+        m_signInAsked = *m_askedTogether = true;
         Q_EMIT SignInAgain(*job.SignInAgain);
+    }
     if (!m_job && !m_pushed.isEmpty())
         TakePushed(std::exchange(m_pushed, {}));
 }

@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <future>
+#include <memory>
 #include <optional>
 
 class QTimer;
@@ -100,6 +101,9 @@ public:
     qint64 ReloadWaitMs() const { return m_backoff.CurrentMs(); }
     // Whether the automatic reload runs now; while it does not, nothing is promised of it.
     void SetAutoReloadOn(std::function<bool()> on) { m_autoReloadOn = std::move(on); }
+    // Asks for a new sign-in together with other: a token that both lists are refused
+    // leads to one SignInAgain, from the list refused first.
+    void AskSignInWith(TTimelineFeed* other) { m_askedTogether = other->m_askedTogether; }
 
     // Starts a read; false when none was started (one runs, or a refresh must wait).
     bool Start(TFeedRead kind, bool foreground = true);
@@ -147,8 +151,10 @@ Q_SIGNALS:
     void CopyChanged();
     // FailureLine changed.
     void FailureChanged(const QString& line);
-    // A foreground read ended with the account's token refused: the user must sign in
-    // again; words are the server's. Once, until a read succeeds.
+    // A read, in front or in the background, ended with the account's token refused: the
+    // user must sign in again; words are the server's. Once, until a read of this list
+    // succeeds, and not when a list asking together with it has asked since any of them
+    // last read.
     void SignInAgain(const QString& words);
 
 private:
@@ -206,6 +212,8 @@ private:
     QString m_readFailure;          // the line of the running or last read's failure
     QString m_failureMark;
     bool m_signInAsked = false;     // SignInAgain said since the last read that got through
+    // Said by any of the lists asking together since one of them last read.
+    std::shared_ptr<bool> m_askedTogether = std::make_shared<bool>(false);
 };
 
 // The offline copy of a window's two lists (the friends timeline and the mentions): one

@@ -29,6 +29,7 @@ struct Flavour {
     const char* name;
     int limit;      // what its instance document publishes
     bool streams;   // serves the event stream the program reads
+    int linked;     // "見て " and a 39-character link as it counts them
 };
 
 void PrintTo(const Flavour& flavour, std::ostream* os)
@@ -103,11 +104,14 @@ TEST_P(FediverseServer, ReadsPostsFavoursAndHearsMentions)
     EXPECT_EQ(ids.mid(0, 40), firstIds);
     EXPECT_EQ(QSet<QString>(ids.begin(), ids.end()).size(), ids.size()) << "no status twice across the pages";
 
-    // The limit its instance document publishes reaches the dialog.
+    // The limit its instance document publishes reaches the dialog, and a link counts as
+    // it says one does, else as its own characters.
     ASSERT_TRUE(WaitUntil([&] { return form->TextLimit().value_or(-1) == GetParam().limit; }, 5000));
+    auto* dialog = form->findChild<TfrmTwitt*>();
+    dialog->memoTwitt->setPlainText(QStringLiteral("見て https://example.org/a/long/address/here"));
+    EXPECT_EQ(dialog->lblStrCount->text(), QStringLiteral("%1/%2").arg(GetParam().linked).arg(GetParam().limit));
 
     // A post through the dialog, then the read that brings it back: no news.
-    auto* dialog = form->findChild<TfrmTwitt*>();
     const QString text = QStringLiteral("%1 へ投稿 & <b>100%</b>").arg(QString::fromLatin1(GetParam().name));
     QTimer::singleShot(0, form.get(), [&] {
         dialog->memoTwitt->setPlainText(text);
@@ -149,6 +153,7 @@ TEST_P(FediverseServer, ReadsPostsFavoursAndHearsMentions)
 
 // Signing in as a new user does: the dialog finds the family, the browser shows the
 // server's page, the user approves there and pastes the code; the window then reads.
+// A sign-in given up on the server's page keeps the registration made for it.
 TEST_P(FediverseServer, SignsInWithTheCodeTheServersPageShows)
 {
     // A first start: no settings at all.
@@ -158,15 +163,26 @@ TEST_P(FediverseServer, SignsInWithTheCodeTheServersPageShows)
     auto* login = form->findChild<TfrmLogin*>();
     ASSERT_NE(login, nullptr);
     QTimer::singleShot(0, form.get(), [&] {
+        EXPECT_TRUE(WaitUntil([&] { return login->isVisible() && login->btnAuthorize->isVisible(); }, 10000));
+        QTest::mouseClick(login->btnAuthorize, Qt::LeftButton);
+        EXPECT_TRUE(WaitUntil([&] { return !browser.opened.isEmpty(); }, 10000));
+        login->reject();
+    });
+    trigger(*form, "mmLoginSet");
+    const QString clientId = QUrlQuery(browser.opened.value(0)).queryItemValue(QStringLiteral("client_id"));
+    ASSERT_FALSE(clientId.isEmpty());
+    EXPECT_EQ(form->State().ClientId.value_or(QString()), clientId);
+
+    QTimer::singleShot(0, form.get(), [&] {
         ASSERT_TRUE(WaitUntil([&] { return login->isVisible() && login->btnAuthorize->isVisible(); }, 10000));
         QTest::mouseClick(login->btnAuthorize, Qt::LeftButton);
-        ASSERT_TRUE(WaitUntil([&] { return !browser.opened.isEmpty(); }, 10000));
+        ASSERT_TRUE(WaitUntil([&] { return browser.opened.size() == 2; }, 10000));
         // The user approves on the server's page; it answers with the page that shows the code.
         THttpCli client;
         QSignalSpy finished(&client, &THttpCli::Finished);
         THttpCliRequest approve;
         approve.URL = local->baseUrl() + "/oauth/authorize";
-        approve.Body = browser.opened.first().query(QUrl::FullyEncoded).toUtf8() + "&username=demo&password=demo&approve=1";
+        approve.Body = browser.opened.last().query(QUrl::FullyEncoded).toUtf8() + "&username=demo&password=demo&approve=1";
         approve.FollowRelocation = false;
         ASSERT_TRUE(client.Start(approve));
         ASSERT_TRUE(finished.wait(10000));
@@ -185,11 +201,13 @@ TEST_P(FediverseServer, SignsInWithTheCodeTheServersPageShows)
     ASSERT_TRUE(WaitUntil([&] { return rowCount(*form) == 40; }, 10000)) << trace(*form).join('\n').toStdString();
     EXPECT_EQ(form->State().Fediverse.value_or(QString()), QString::fromLatin1(local->baseUrl()));
     EXPECT_FALSE(form->State().Token.isEmpty());
+    ASSERT_EQ(browser.opened.size(), 2);
+    EXPECT_EQ(QUrlQuery(browser.opened.last()).queryItemValue(QStringLiteral("client_id")), clientId) << "registered once";
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, FediverseServer,
-                         ::testing::Values(Flavour{"mastodon", 500, true}, Flavour{"gotosocial", 5000, false},
-                                           Flavour{"akkoma", 5000, false}, Flavour{"friendica", 200000, false}),
+                         ::testing::Values(Flavour{"mastodon", 500, true, 26}, Flavour{"gotosocial", 5000, false, 42},
+                                           Flavour{"akkoma", 5000, false, 42}, Flavour{"friendica", 200000, false, 42}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

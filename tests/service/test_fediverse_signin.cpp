@@ -89,6 +89,7 @@ TEST_P(FediverseServers, FoundAsTheFediverseWithTheLimitItPublishes)
         EXPECT_FALSE(request.contains("secret-token")) << "the instance is public: no token goes there";
 }
 
+// The line and the log say a sign-in failed, never the token.
 TEST_P(FediverseServers, ARefusedTokenEndsWithTheServersOwnWords)
 {
     const Shape& shape = GetParam();
@@ -97,8 +98,16 @@ TEST_P(FediverseServers, ARefusedTokenEndsWithTheServersOwnWords)
     TFediverseSignIn signIn;
     signIn.SetServer(QString::fromUtf8(server.baseUrl()), {}, {});
     QSignalSpy finished(&signIn, &TFediverseSignIn::Finished);
+    static QStringList s_log;
+    s_log.clear();
+    const QtMessageHandler previous
+        = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& line) { s_log << line; });
     signIn.UseToken(QStringLiteral(" stale-token "));
-    ASSERT_TRUE(finished.wait(10000));
+    const bool ended = finished.wait(10000);
+    qInstallMessageHandler(previous);
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(s_log.join('|').startsWith(QLatin1String("sign-in not completed at"))) << s_log.join('|').toStdString();
+    EXPECT_FALSE(s_log.join('|').contains(QLatin1String("stale-token")));
     const auto result = finished.first().first().value<TSignedIn>();
     EXPECT_FALSE(result.Ok);
     EXPECT_TRUE(result.Line.contains(shape.Words)) << result.Line.toStdString();
@@ -125,6 +134,7 @@ TEST(FediverseSignIn, TheOAuthRoadFromRegistrationToTheAccount)
     signIn.SetServer(QString::fromUtf8(server.baseUrl()), {}, {});
     QSignalSpy ready(&signIn, &TFediverseSignIn::AuthorizationReady);
     QSignalSpy finished(&signIn, &TFediverseSignIn::Finished);
+    QSignalSpy registered(&signIn, &TFediverseSignIn::ClientChanged);
 
     signIn.StartAuthorization();
     ASSERT_TRUE(ready.wait(10000));
@@ -172,6 +182,22 @@ TEST(FediverseSignIn, TheOAuthRoadFromRegistrationToTheAccount)
     ASSERT_TRUE(finished.wait(10000));
     EXPECT_FALSE(finished.last().first().value<TSignedIn>().Ok);
     EXPECT_EQ(server.connectionCount(), 3);
+
+    // A wrong code keeps the registration; a client the server no longer knows is dropped
+    // and made anew at the next sign-in.
+    server.addConnection(ScriptedServer::reply(Reply("400 Bad Request", R"j({"error":"invalid_grant"})j")));
+    server.addConnection(ScriptedServer::reply(Reply("401 Unauthorized", R"j({"error":"invalid_client"})j")));
+    server.addConnection(ScriptedServer::reply(
+        Reply("200 OK", R"j({"id":"4","client_id":"cid2","client_secret":"csecret2"})j")));
+    for (int i = 0; i < 2; ++i) {
+        signIn.ExchangeCode(QStringLiteral("old-code"));
+        ASSERT_TRUE(finished.wait(10000));
+        EXPECT_EQ(registered.count(), 1 + i);  // the first: registered above
+    }
+    EXPECT_EQ(registered.last().first().value<TOAuthClient>(), TOAuthClient{});
+    signIn.StartAuthorization();
+    ASSERT_TRUE(ready.wait(10000));
+    EXPECT_EQ(QUrlQuery(ready.last().first().toUrl()).queryItemValue("client_id"), QStringLiteral("cid2"));
 }
 
 // Friendica takes the account and password on its client API; the password is kept.

@@ -293,7 +293,10 @@ TEST_F(TimelineFeed, ABackgroundReadSaysOnlyItsFailureNamingTheList)
 // gets through; the XML family's refusal stays a status line.
 TEST_F(TimelineFeed, ARefusedTokenAsksToSignInAgainOnce)
 {
+    Feed mentions(&seen);
+    mentions.feed.AskSignInWith(&friends.feed);
     QSignalSpy again(&friends.feed, &TTimelineFeed::SignInAgain);
+    QSignalSpy mentionsAgain(&mentions.feed, &TTimelineFeed::SignInAgain);
     TTimelinePage refused = Failed(TReadFailure::Refused, 401);
     refused.Reason = QStringLiteral("The access token is invalid");
     friends.feed.Start(TFeedRead::StartUp);
@@ -310,6 +313,19 @@ TEST_F(TimelineFeed, ARefusedTokenAsksToSignInAgainOnce)
     friends.source->Answer(refused, "");
     ASSERT_EQ(again.count(), 2);
     EXPECT_EQ(again.first().first().toString(), QStringLiteral("The access token is invalid"));
+
+    // Only the mentions refused (a token without their scope): once, however often; the
+    // friends, refused later, ask for themselves.
+    for (int i = 0; i < 2; ++i) {
+        friends.feed.Start(TFeedRead::Reload);
+        friends.source->Answer(Rows({"1"}), "");
+        mentions.feed.Start(TFeedRead::Refresh, false);
+        mentions.source->Answer(refused, "");
+    }
+    EXPECT_EQ(mentionsAgain.count(), 1);
+    friends.feed.Start(TFeedRead::Reload);
+    friends.source->Answer(refused, "");
+    EXPECT_EQ(again.count(), 3);
 }
 
 } // namespace

@@ -765,17 +765,19 @@ public:
 
     // ---- talking
 
-    // Characters as the server counts them: code points, a link as 23 on Mastodon.
+    // Characters as the server counts them: code points, a link as the flavour publishes
+    // (23 on Mastodon), else as its own characters.
     std::size_t counted(const std::string& text) const
     {
+        const std::optional<int> link = linkLength(flavour());
         std::size_t count = 0;
         for (std::size_t i = 0; i < text.size();) {
             const std::string_view rest = std::string_view(text).substr(i);
-            if (flavour() == Flavour::Mastodon && (rest.substr(0, 7) == "http://" || rest.substr(0, 8) == "https://")) {
+            if (link && (rest.substr(0, 7) == "http://" || rest.substr(0, 8) == "https://")) {
                 std::size_t end = i;
                 while (end < text.size() && static_cast<unsigned char>(text[end]) > ' ')
                     ++end;
-                count += 23;
+                count += static_cast<std::size_t>(*link);
                 i = end;
                 continue;
             }
@@ -895,8 +897,9 @@ public:
         case Flavour::Akkoma: versionText = "2.7.2 (compatible; Akkoma 3.16.0)"; break;
         case Flavour::Friendica: versionText = "2.8.0 (compatible; Friendica 2024.09)"; break;
         }
-        const QJsonObject statuses{{"max_characters", limit}, {"max_media_attachments", 4},
-                                   {"characters_reserved_per_url", 23}};
+        QJsonObject statuses{{"max_characters", limit}, {"max_media_attachments", 4}};
+        if (const std::optional<int> link = linkLength(flavour()))
+            statuses.insert("characters_reserved_per_url", *link);
         QJsonObject doc{{"title", "Brimlark local service"},
                         {"version", versionText},
                         {"description", "A local service for trying Brimlark_Simple."},

@@ -125,4 +125,11 @@ int defaultStatusLimit(Flavour flavour)
     return 500;
 }
 
+std::optional<int> linkLength(Flavour flavour)
+{
+    if (flavour == Flavour::Mastodon)
+        return 23;
+    return std::nullopt;
+}
+
 } // namespace localservice

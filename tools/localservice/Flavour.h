@@ -23,5 +23,8 @@ std::optional<std::int64_t> rowId(Flavour flavour, std::string_view id);
 
 // The longest status the flavour takes when none is configured.
 int defaultStatusLimit(Flavour flavour);
+// What a link counts as in a status, published as characters_reserved_per_url: 23 on
+// Mastodon; nullopt where the server publishes none and a link counts its own characters.
+std::optional<int> linkLength(Flavour flavour);
 
 } // namespace localservice
