@@ -1,6 +1,7 @@
 #include "app/frmMain.h"
 
 #include "app/Application.h"
+#include "app/FirstFrame.h"
 #include "app/MentionsTab.h"
 #include "app/RichEditC.h"
 #include "app/SecondaryWindows.h"
@@ -155,11 +156,7 @@ void TForm1::FormCreate()
         // follows with the password.
         m_startUpHeld = true;
         m_showEarly->start(0);
-        // A window that is not exposed (shown on another workspace) is not waited for.
-        QTimer::singleShot(kFirstFrameWaitMs, this, [this] {
-            m_firstFrame = true;
-            StartUpReadWhenReady();
-        });
+        m_firstFrame->Then([this] { StartUpReadWhenReady(); });
     } else {
         m_friends->Start(TFeedRead::StartUp);
     }
@@ -296,7 +293,7 @@ void TForm1::SettingsChanged()
 void TForm1::showEvent(QShowEvent* event)
 {
     // The first expose is the first frame.
-    m_frame->Shown(!m_firstFrame);
+    m_frame->Shown(!m_firstFrame->Painted());
     QMainWindow::showEvent(event);
 }
 

@@ -8,18 +8,17 @@
 #include "service/TimelineFeed.h"
 #include "service/TimelineModel.h"
 
-#include <QList>
 #include <QMainWindow>
 #include <QPoint>
 #include <QString>
 
-#include <functional>
 #include <optional>
 
 class QAction;
 class QDialog;
 class QSplitter;
 class QTimer;
+class TFirstFrame;
 class TNewsNotifier;
 class TPasswordStore;
 class TSecondaryWindows;
@@ -168,10 +167,6 @@ private:
     void FriendsRead(const TFeedEnd& end);
     void StartUpRead(const TFeedEnd& end);
     void ShowFirstFrame();  // painted once, all of it
-    // Work that would only compete with painting the first frame waits for it; a window
-    // not shown has no frame to wait for.
-    void AfterFirstFrame(std::function<void()> work);
-    void FirstFramePainted();
     // The start-up read held for the keyring's password begins once it has come and the
     // window has been painted.
     void StartUpReadWhenReady();
@@ -185,9 +180,6 @@ private:
     void SignInAgain(const QString& words);
     void ReadMore();
 
-    // A window not exposed within this (shown on another workspace) is not waited for.
-    static constexpr int kFirstFrameWaitMs = 1000;
-
     TForm1Options m_options;
     TMainState m_state;
     QString m_apiError;         // the status line for a service address that cannot be used
@@ -198,9 +190,7 @@ private:
     bool m_signInAsked = false;         // ログイン設定 chosen while the keyring was awaited
     bool m_signInAfterRead = false;     // a refused token's dialog waits for the friends read
     bool m_startUpHeld = false;         // the start-up read waits for the password and the first frame
-    bool m_firstFrame = false;          // painted, or not exposed within kFirstFrameWaitMs
-    bool m_painted = false;             // the first frame is on screen, or never will be
-    QList<std::function<void()>> m_afterFirstFrame;
+    TFirstFrame* m_firstFrame = nullptr;
     TTimelineFeed* m_friends = nullptr;
     TTimelineFeed* m_mentionsFeed = nullptr;
     TTimelineModel* m_timeline = nullptr;  // m_friends's rows

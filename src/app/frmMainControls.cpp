@@ -1,5 +1,6 @@
 #include "app/frmMain.h"
 
+#include "app/FirstFrame.h"
 #include "app/SeenClock.h"
 #include "app/ShownStatus.h"
 #include "app/StatusLine.h"
@@ -51,12 +52,8 @@ void TForm1::BuildControls()
 
     m_frame = new TWindowFrame(
         this, [this](int frameHeight) { return ModeClientHeight(frameHeight); }, [this] { destroy(); });
-    connect(m_frame, &TWindowFrame::Exposed, this, [this] {
-        // The first frame is painted as soon as this expose has been handled.
-        if (!std::exchange(m_firstFrame, true))
-            QTimer::singleShot(0, this, &TForm1::StartUpReadWhenReady);
-        QTimer::singleShot(0, this, &TForm1::FirstFramePainted);
-    });
+    m_firstFrame = new TFirstFrame(this, m_frame);
+    m_firstFrame->Then([this] { m_copy->SaveWhenChanged(); });
     m_strip = new TStrip(client);
     connect(m_strip, &TStrip::Hovered, this, [this](TStrip::TPart part) { m_timers->Hovered(part, m_state); });
     connect(m_strip, &TStrip::StarClicked, this, &TForm1::Image1Click);

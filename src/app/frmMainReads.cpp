@@ -1,6 +1,7 @@
 #include "app/frmMain.h"
 
 #include "app/Application.h"
+#include "app/FirstFrame.h"
 #include "app/MentionsTab.h"
 #include "app/NewsNotifier.h"
 #include "app/SecondaryWindows.h"
@@ -21,7 +22,6 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeView>
-#include <QWindow>
 
 namespace {
 
@@ -152,7 +152,7 @@ void TForm1::FriendsRead(const TFeedEnd& end)
     if (end.Succeeded && !m_configAsked && m_options.ReadServerConfig) {
         m_configAsked = true;
         // Nothing in the first frame needs it.
-        AfterFirstFrame([this, account = Account()] {
+        m_firstFrame->Then([this, account = Account()] {
             QTimer::singleShot(kServerConfigDelayMs, this,
                                [this, account] { m_configReader->Start(account, m_options.Bounds); });
         });
@@ -178,9 +178,9 @@ void TForm1::StartUpRead(const TFeedEnd& end)
         ShowFirstFrame();
     // The mentions follow the first frame: nothing there waits for them.
     if (end.Succeeded && !m_closing)
-        AfterFirstFrame([this] { QTimer::singleShot(kMentionsDelayMs, this, &TForm1::RefreshMentions); });
+        m_firstFrame->Then([this] { QTimer::singleShot(kMentionsDelayMs, this, &TForm1::RefreshMentions); });
     if (!isVisible())
-        FirstFramePainted();  // none to wait for
+        m_firstFrame->NotShown();
 }
 
 void TForm1::ShowFirstFrame()
@@ -191,36 +191,12 @@ void TForm1::ShowFirstFrame()
     // those would come after the window's first expose and paint the whole window a
     // second time; taken now, the first frame paints everything once.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateLater);
-    if (!m_painted) {
-        QTimer::singleShot(kFirstFrameWaitMs, this, [this] {
-            // Not exposed by then (shown on another workspace): not waited for. An exposed
-            // window's frame is being painted, and says so.
-            if (!windowHandle() || !windowHandle()->isExposed())
-                FirstFramePainted();
-        });
-    }
-}
-
-void TForm1::AfterFirstFrame(std::function<void()> work)
-{
-    if (m_painted || !isVisible())
-        work();
-    else
-        m_afterFirstFrame.append(std::move(work));
-}
-
-void TForm1::FirstFramePainted()
-{
-    if (std::exchange(m_painted, true))
-        return;
-    m_copy->SaveWhenChanged();
-    for (const std::function<void()>& work : std::exchange(m_afterFirstFrame, {}))
-        work();
+    m_firstFrame->Shown();
 }
 
 void TForm1::StartUpReadWhenReady()
 {
-    if (!m_startUpHeld || m_awaitingPassword || !m_firstFrame || m_windows->LoginShown())
+    if (!m_startUpHeld || m_awaitingPassword || !m_firstFrame->Painted() || m_windows->LoginShown())
         return;
     // ログイン設定 was chosen during the wait: the dialog now, with the keyring's password,
     // and the start-up read with what it took.
