@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
@@ -108,6 +109,7 @@ public:
         QString title, text;
         QMessageBox::Icon icon;
         bool mainWindowVisible;
+        QMessageBox::StandardButton defaultButton;  // what Enter presses
     };
     BoxCatcher()
     {
@@ -122,7 +124,8 @@ public:
                 if (qobject_cast<TForm1*>(w) && w->isVisible())
                     formVisible = true;
             }
-            boxes.push_back({box->windowTitle(), box->text(), box->icon(), formVisible});
+            boxes.push_back({box->windowTitle(), box->text(), box->icon(), formVisible,
+                             box->standardButton(box->defaultButton())});
             if (QAbstractButton* button = answer ? box->button(*answer) : nullptr)
                 button->click();
             else

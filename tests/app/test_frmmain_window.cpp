@@ -111,6 +111,7 @@ TEST_F(WindowTest, EachModeHasItsLayoutAndSize)
     plain.setPosition(1);
     EXPECT_FALSE(plain.charFormat().hasProperty(QTextFormat::ForegroundBrush));
     EXPECT_EQ(child<QWidget>(*form, "lblUserName")->palette().color(QPalette::WindowText), QColor(Qt::white));
+    EXPECT_EQ(child<QWidget>(*form, "lblUserName")->palette().color(QPalette::Window), QColor(Qt::black));
     EXPECT_TRUE(form->isVisible());
 
     action(*form, "pmSimpleMode")->trigger();
@@ -258,6 +259,26 @@ TEST_F(WindowTest, TheMenuBarFitsTheDefaultWidth)
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     EXPECT_FALSE(form->menuBar()->findChild<QToolButton*>(QStringLiteral("qt_menubar_ext_button"))->isVisible());
+}
+
+// Each menu falls into the groups the user finds its items in: the first item after each
+// separator shown.
+TEST_F(WindowTest, EachMenuIsSplitIntoItsGroups)
+{
+    auto form = startWithRows({});
+    const auto groupStarts = [](QMenu* menu) {
+        QStringList starts;
+        bool split = false;
+        for (QAction* item : menu->actions()) {
+            if (item->isSeparator())
+                split = split || item->isVisible();
+            else if (std::exchange(split, false))
+                starts << item->objectName();
+        }
+        return starts;
+    };
+    EXPECT_EQ(groupStarts(action(*form, "mmView")->menu()), (QStringList{"mmAutoReload", "mmTopMost", "mmSetting"}));
+    EXPECT_EQ(groupStarts(child<QMenu>(*form, "pmMenu1")), (QStringList{"pmSimpleMode", "pmTwitt", "pmSetting", "pmClose"}));
 }
 
 TEST_F(WindowTest, RightClickOnTheStripAndListOpensThePopup)

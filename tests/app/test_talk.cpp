@@ -111,6 +111,7 @@ TEST_F(TalkTest, RepeatAsksFirstAndIsRefusedForOnesOwnStatus)
     action(*form, "mmRepeat")->trigger();
     ASSERT_EQ(m_boxes.boxes.size(), 1u);
     EXPECT_EQ(m_boxes.boxes[0].text, QStringLiteral("このつぶやきをリピートしますか？"));
+    EXPECT_EQ(m_boxes.boxes[0].defaultButton, QMessageBox::No);
     EXPECT_EQ(server.connectionCount(), 1);
     EXPECT_FALSE(child<QLabel>(*form, "lblRepeated")->isVisible());
 

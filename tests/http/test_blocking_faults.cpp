@@ -5,11 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 
 using Step = ScriptedServer::Step;
@@ -78,35 +73,6 @@ TEST(BlockingTimeouts, SlowButSteadyPeerSucceeds)
     TBlockingHttpClient client;
     client.ReadTimeout = 1000;
     EXPECT_EQ(client.FetchText(server.baseUrl()), "slow");
-}
-
-TEST(BlockingTimeouts, ConnectThatIsNeverAcceptedTimesOut)
-{
-    // A listener whose backlog is full drops further connection attempts unanswered.
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::listen(listener, 0), 0);
-    socklen_t len = sizeof addr;
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
-    std::vector<int> fillers;
-    for (int i = 0; i < 3; ++i) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-        ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        fillers.push_back(fd);
-    }
-    ::usleep(50000);
-
-    TBlockingHttpClient client;
-    client.ReadTimeout = 500;
-    const Outcome o = fetchFailure(client, "http://127.0.0.1:" + QByteArray::number(ntohs(addr.sin_port)) + "/");
-    EXPECT_EQ(o.message, QStringLiteral("Connect timed out."));
-    EXPECT_LT(o.elapsed, 3s);
-    for (int fd : fillers)
-        ::close(fd);
-    ::close(listener);
 }
 
 struct HostileCase {

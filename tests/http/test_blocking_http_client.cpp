@@ -424,6 +424,7 @@ TEST(BlockingFailure, AbortedConnectionYieldsWhatArrived)
     TBlockingHttpClient client;
     client.TransportFactory = MemoryTransport::Factory({{head + "kept"}, {{}, 10053}});
     EXPECT_EQ(client.FetchText("http://peer/"), "kept");
+    EXPECT_FALSE(client.Connected());  // an aborted connection is not kept for the next read
     client.TransportFactory = MemoryTransport::Factory({{head}, {{}, 10053}});
     EXPECT_EQ(expectError<ESocketError>([&] { client.FetchText("http://peer/"); }).LastError(), 10053);
     client.TransportFactory = MemoryTransport::Factory({{head + "lost"}, {{}, 10054}});

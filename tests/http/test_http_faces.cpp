@@ -5,6 +5,7 @@
 #include "http/BlockingHttpClient.h"
 #include "http/HttpCli.h"
 #include "HttpWait.h"
+#include "LoopbackListener.h"
 #include "ScriptedServer.h"
 #include "TestCertificates.h"
 #include "TlsServer.h"
@@ -15,6 +16,7 @@
 
 #include <chrono>
 #include <memory>
+#include <vector>
 
 using Step = ScriptedServer::Step;
 using namespace std::chrono_literals;
@@ -289,6 +291,34 @@ TEST_P(Faces, BodyEndsWholeOnlyAtATlsClose)
     const Outcome stated = face().Request(server.baseUrl() + "/3");
     EXPECT_EQ(stated.body, "abc");
     EXPECT_FALSE(stated.cut);
+}
+
+TEST_P(Faces, ConnectNeverAcceptedTimesOutWithinItsBound)
+{
+    // A listener whose backlog is full drops further connection attempts unanswered. The
+    // post's connect must not hold the event loop meanwhile, or the window freezes with it.
+    quint16 port = 0;
+    const int listener = ListenOnLoopback(&port, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    std::vector<int> fillers;
+    for (int i = 0; i < 3; ++i) {
+        fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    }
+    ::usleep(50000);
+    face().TimeoutMs = 500;
+    const Outcome o = face().Request("http://127.0.0.1:" + QByteArray::number(port) + "/");
+    EXPECT_EQ(o.error, GetParam() == TFace::Read ? QStringLiteral("Connect timed out.")
+                                                 : QStringLiteral("Connection timed out (Error #10060)"));
+    EXPECT_LT(o.elapsed, 3s);
+    EXPECT_TRUE(face().Idle());
+    for (int fd : fillers)
+        ::close(fd);
+    ::close(listener);
 }
 
 // ---- proxies ------------------------------------------------------------------------
