@@ -9,6 +9,7 @@
 #include <QTime>
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -156,8 +157,10 @@ void TTimelineFeed::pageRead(const TTimelinePage& page)
             if (!more)
                 m_offline = false;
             QList<TTimelineStatus> rows = page.Rows;
-            for (TTimelineStatus& status : rows)
+            for (TTimelineStatus& status : rows) {
+                shareWithBefore(status);
                 status.Seen = m_seen->Contains(status.Id);
+            }
             m_model->Append(rows);
             end.Succeeded = true;
         }
@@ -171,6 +174,31 @@ void TTimelineFeed::pageRead(const TTimelinePage& page)
         markFailure({});
     }
     pageEnded(end);
+}
+
+void TTimelineFeed::shareWithBefore(TTimelineStatus& status)
+{
+    if (m_before.isEmpty())
+        return;
+    if (m_beforeRows.isEmpty()) {
+        m_beforeRows.reserve(m_before.size());
+        for (qsizetype i = 0; i < m_before.size(); ++i)
+            m_beforeRows.insert(m_before.at(i).Id, i);
+    }
+    const auto found = m_beforeRows.constFind(status.Id);
+    if (found == m_beforeRows.cend())
+        return;
+    // A reload brings mostly the statuses it replaces: the rows share their texts, so
+    // they are not held twice while the read runs, nor left scattered among the freed
+    // pages once it is over.
+    const TTimelineStatus& old = m_before.at(*found);
+    for (QString TTimelineStatus::*field : {&TTimelineStatus::Id, &TTimelineStatus::Name, &TTimelineStatus::ScreenName,
+                                            &TTimelineStatus::Text, &TTimelineStatus::Favorited,
+                                            &TTimelineStatus::InReplyToId, &TTimelineStatus::ExternalUrl,
+                                            &TTimelineStatus::RepeatedBy, &TTimelineStatus::Detail}) {
+        if (status.*field == old.*field)
+            status.*field = old.*field;
+    }
 }
 
 void TTimelineFeed::markFailure(const QString& line)
@@ -231,9 +259,14 @@ void TTimelineFeed::finish(const TJob& job)
     }
     if (!job.Last.Succeeded && (job.Kind == TFeedRead::Reload || job.Kind == TFeedRead::Refresh))
         end.Restored = restore();
-    m_before.clear();
-    if (job.Succeeded)
+    // Their storage too: it held a whole list.
+    m_before = {};
+    m_beforeRows = {};
+    if (job.Succeeded) {
         m_signInAsked = false;
+        // The copy stands in for a list until a read of it succeeds; then never again.
+        m_copyRows = {};
+    }
     Q_EMIT ReadEnded(end);
     if (job.SignInAgain && !std::exchange(m_signInAsked, true))
         Q_EMIT SignInAgain(*job.SignInAgain);
@@ -342,6 +375,7 @@ void TTimelineFeed::Forget()
     m_copyRows.clear();
     m_copyReadAt = {};
     m_before.clear();
+    m_beforeRows.clear();
     m_known.clear();
     m_cursors.clear();
     m_everRead = m_hadRead = m_offline = false;
@@ -400,11 +434,23 @@ TFeedCopy::TFeedCopy(const QString& fileName, TTimelineFeed* friends, TTimelineF
     // A thousand rows take a few milliseconds to read: beside whatever comes next.
     m_load = std::async(std::launch::async, [fileName] { return LoadTimelineCache(fileName, nullptr); });
     m_save->setSingleShot(true);
-    connect(m_save, &QTimer::timeout, this, &TFeedCopy::SaveNow);
+    connect(m_save, &QTimer::timeout, this, [this] {
+        // A list in the middle of a read is half filled, and its rows are held twice
+        // until the read ends (what it found shown comes back if it fails): the copy
+        // waits for that end.
+        if (m_friends->Reading() || m_mentions->Reading())
+            m_afterRead = true;
+        else
+            SaveNow();
+    });
     for (TTimelineFeed* feed : {friends, mentions}) {
         connect(feed, &TTimelineFeed::CopyChanged, this, [this] {
-            if (!m_save->isActive())
+            if (!m_save->isActive() && !m_afterRead)
                 m_save->start(kCopySaveDelayMs);
+        });
+        connect(feed, &TTimelineFeed::ReadEnded, this, [this] {
+            if (m_afterRead && !m_friends->Reading() && !m_mentions->Reading())
+                SaveNow();
         });
     }
 }
@@ -452,19 +498,31 @@ void TFeedCopy::Load()
 
 bool TFeedCopy::SavePending() const
 {
-    return m_save->isActive();
+    return m_save->isActive() || m_afterRead;
 }
 
 void TFeedCopy::SaveNow()
 {
     m_save->stop();
+    m_afterRead = false;
     if (!m_friends->HoldsRead())
         return;  // nothing read yet: an older copy stays as it is
     TTimelineCache cache;
     cache.Owner = m_owner;
     cache.ReadAt = m_friends->ReadAt().isValid() ? m_friends->ReadAt() : QDateTime::currentDateTimeUtc();
     const auto keep = [&cache](const TTimelineModel* model, QList<TTimelineStatus>& into) {
-        for (const TTimelineStatus& status : model->Rows()) {
+        const QList<TTimelineStatus>& rows = model->Rows();
+        const auto first = rows.begin(), last = first + std::min<qsizetype>(rows.size(), kTimelineCacheRows);
+        if (std::all_of(first, last, [](const TTimelineStatus& s) { return IsUsableStatusId(s.Id); })) {
+            // The list itself, shared rather than copied: only its first rows are written.
+            into = rows;
+            for (auto status = first; status != last; ++status) {
+                if (status->Seen)
+                    cache.SeenIds.insert(status->Id);
+            }
+            return;
+        }
+        for (const TTimelineStatus& status : rows) {
             if (into.size() >= kTimelineCacheRows)
                 break;
             if (!IsUsableStatusId(status.Id))
