@@ -55,6 +55,7 @@ bool TTimelineFeed::Start(TFeedRead kind, bool foreground)
     // A reload or refresh that fails gives back what it found shown.
     if (kind == TFeedRead::Reload || kind == TFeedRead::Refresh) {
         m_before = m_model->Rows();
+        m_beforeNext = 0;
         m_beforeReadAt = m_readAt;
     }
     int first = 1, last = 1;
@@ -178,26 +179,24 @@ void TTimelineFeed::pageRead(const TTimelinePage& page)
 
 void TTimelineFeed::shareWithBefore(TTimelineStatus& status)
 {
-    if (m_before.isEmpty())
+    // A reload brings mostly the statuses it replaces, in the same order, moved down by
+    // those that came since: the rows share their texts, so they are not held twice
+    // while the read runs, nor left scattered among the freed pages once it is over.
+    constexpr qsizetype kLookAhead = 64;
+    const qsizetype end = std::min(m_before.size(), m_beforeNext + kLookAhead);
+    for (qsizetype i = m_beforeNext; i < end; ++i) {
+        const TTimelineStatus& old = m_before.at(i);
+        if (old.Id != status.Id)
+            continue;
+        m_beforeNext = i + 1;
+        for (QString TTimelineStatus::*field :
+             {&TTimelineStatus::Id, &TTimelineStatus::Name, &TTimelineStatus::ScreenName, &TTimelineStatus::Text,
+              &TTimelineStatus::Favorited, &TTimelineStatus::InReplyToId, &TTimelineStatus::ExternalUrl,
+              &TTimelineStatus::RepeatedBy, &TTimelineStatus::Detail}) {
+            if (status.*field == old.*field)
+                status.*field = old.*field;
+        }
         return;
-    if (m_beforeRows.isEmpty()) {
-        m_beforeRows.reserve(m_before.size());
-        for (qsizetype i = 0; i < m_before.size(); ++i)
-            m_beforeRows.insert(m_before.at(i).Id, i);
-    }
-    const auto found = m_beforeRows.constFind(status.Id);
-    if (found == m_beforeRows.cend())
-        return;
-    // A reload brings mostly the statuses it replaces: the rows share their texts, so
-    // they are not held twice while the read runs, nor left scattered among the freed
-    // pages once it is over.
-    const TTimelineStatus& old = m_before.at(*found);
-    for (QString TTimelineStatus::*field : {&TTimelineStatus::Id, &TTimelineStatus::Name, &TTimelineStatus::ScreenName,
-                                            &TTimelineStatus::Text, &TTimelineStatus::Favorited,
-                                            &TTimelineStatus::InReplyToId, &TTimelineStatus::ExternalUrl,
-                                            &TTimelineStatus::RepeatedBy, &TTimelineStatus::Detail}) {
-        if (status.*field == old.*field)
-            status.*field = old.*field;
     }
 }
 
@@ -261,7 +260,7 @@ void TTimelineFeed::finish(const TJob& job)
         end.Restored = restore();
     // Their storage too: it held a whole list.
     m_before = {};
-    m_beforeRows = {};
+    m_beforeNext = 0;
     if (job.Succeeded) {
         m_signInAsked = false;
         // The copy stands in for a list until a read of it succeeds; then never again.
@@ -375,7 +374,7 @@ void TTimelineFeed::Forget()
     m_copyRows.clear();
     m_copyReadAt = {};
     m_before.clear();
-    m_beforeRows.clear();
+    m_beforeNext = 0;
     m_known.clear();
     m_cursors.clear();
     m_everRead = m_hadRead = m_offline = false;

@@ -203,7 +203,7 @@ private:
     QDateTime m_copyReadAt;
     QList<TTimelineStatus> m_pushed;    // pushed while a read ran
     QList<TTimelineStatus> m_before;    // what a reload or refresh found shown
-    QHash<QString, qsizetype> m_beforeRows;  // id -> its row in m_before, made at the first page
+    qsizetype m_beforeNext = 0;         // where the next row read is looked for in m_before
     QDateTime m_beforeReadAt;
     QString m_readFailure;          // the line of the running or last read's failure
     QString m_failureMark;
