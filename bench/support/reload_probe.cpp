@@ -1,5 +1,5 @@
 // Helper process of the reload benchmark. "fill URL N" posts N statuses as the demo
-// account so the timeline has enough pages. "reload URL PAGES ROUNDS" starts a main
+// account so the timeline has enough pages. "reload URL PAGES ROUNDS [DIR [TOKEN]]" starts a main
 // window as the program's main does (settings read, first page asked for, application
 // set up, secondary windows left until used) and, once its first frame is painted, prints
 // "startup RSS HWM" (KiB, from /proc/self/status); then reads more up to page PAGES,
@@ -9,7 +9,9 @@
 // first frame, just before the timed reloads and after them, for the floor programs to
 // show the same: the lines of the trace box (startup-, prereload-, reload-trace.txt), the
 // list's rows, name and text separated by a tab (startup-, prereload-, reload-rows.tsv),
-// and the window's size, WxH (size.txt). Under callgrind with --collect-atstart=no only the reloads are counted.
+// and the window's size, WxH (size.txt). With TOKEN the window is signed in to the
+// fediverse face at URL with that token instead, and reads its home timeline's pages.
+// Under callgrind with --collect-atstart=no only the reloads are counted.
 #include "app/Application.h"
 #include "app/frmMain.h"
 #include "http/HttpCli.h"
@@ -71,18 +73,24 @@ bool WriteShown(const TForm1& form, const QString& dir, const char* moment)
         && write(QStringLiteral("size.txt"), QByteArray::number(form.width()) + 'x' + QByteArray::number(form.height()));
 }
 
-int Reload(const QString& api, int pages, int rounds, const QString& outDir)
+int Reload(const QString& api, int pages, int rounds, const QString& outDir, const QByteArray& token)
 {
     // The settings file the start-up benchmark gives the program: the demo account
     // ("demo" scrambled with the key 0x5A is ">?75") and nothing else, so the window has
-    // its default size.
+    // its default size. With a token, the account is the fediverse face's, signed in
+    // with it (scrambled the same way).
     QTemporaryDir dir;
     const QString ini = dir.filePath(QStringLiteral("brimlark.ini"));
     QFile file(ini);
     // Under valgrind every step is some fifty times slower, so the ticker's and the
     // reload timer's ticks would land inside the counted reload or not by chance: off.
     const QByteArray timers = UnderValgrind() ? "bAutoReload=0\nbAutoRotation=0\n" : "";
-    if (!file.open(QIODevice::WriteOnly) || file.write("[App]\nUSR=>?75\nPWD=>?75\n" + timers) < 0)
+    QByteArray scrambled = token;
+    for (char& c : scrambled)
+        c = char(c ^ 0x5A);
+    const QByteArray account = token.isEmpty() ? QByteArray("USR=>?75\nPWD=>?75\n")
+                                               : "Fediverse=" + api.toUtf8() + "\nToken=" + scrambled + "\n";
+    if (!file.open(QIODevice::WriteOnly) || file.write("[App]\n" + account + timers) < 0)
         return 1;
     file.close();
     TMainState settings;
@@ -157,8 +165,8 @@ int main(int argc, char* argv[])
     const QStringList args = QApplication::arguments();
     if (args.size() == 4 && args[1] == QLatin1String("fill"))
         return Fill(args[2].toUtf8(), args[3].toInt());
-    if ((args.size() == 5 || args.size() == 6) && args[1] == QLatin1String("reload"))
-        return Reload(args[2], args[3].toInt(), args[4].toInt(), args.value(5));
-    std::fprintf(stderr, "usage: reload_probe fill URL N | reload URL PAGES ROUNDS [DIR]\n");
+    if (args.size() >= 5 && args.size() <= 7 && args[1] == QLatin1String("reload"))
+        return Reload(args[2], args[3].toInt(), args[4].toInt(), args.value(5), args.value(6).toUtf8());
+    std::fprintf(stderr, "usage: reload_probe fill URL N | reload URL PAGES ROUNDS [DIR [TOKEN]]\n");
     return 2;
 }

@@ -150,12 +150,34 @@ bool SaveTimelineCache(const QString& fileName, const TTimelineCache& cache, QSt
 {
     if (!cache.ReadAt.isValid())
         return Fail(error, QStringLiteral("no valid read time"));
-    QJsonArray lists[2];
-    const QList<TTimelineStatus>* sources[2] = {&cache.Rows, &cache.MentionRows};
-    for (int l = 0; l < 2; ++l) {
-        const qsizetype kept = std::min<qsizetype>(sources[l]->size(), kTimelineCacheRows);
+    QJsonObject top{{QStringLiteral("format"), kFormat},
+                    {QStringLiteral("version"), kVersion},
+                    {QStringLiteral("readAt"), cache.ReadAt.toUTC().toString(Qt::ISODateWithMs)},
+                    {QStringLiteral("rows"), QJsonValue::Null}};
+    if (cache.MentionsRead || !cache.MentionRows.isEmpty())
+        top.insert(QStringLiteral("mentions"), QJsonValue::Null);
+    if (!cache.Owner.isEmpty())
+        top.insert(QStringLiteral("owner"), cache.Owner);
+    // Written row by row into the file's bytes rather than made one tree first: a
+    // thousand rows as JSON objects take several times the memory of their text. The
+    // bytes are the tree's written compact: keys in order, no spaces.
+    QByteArray data;
+    data += '{';
+    for (auto key = top.constBegin(); key != top.constEnd(); ++key) {
+        if (key != top.constBegin())
+            data += ',';
+        // "key":value, as the compact writer puts it.
+        const QByteArray pair = QJsonDocument(QJsonObject{{key.key(), *key}}).toJson(QJsonDocument::Compact);
+        if (!key->isNull()) {
+            data += QByteArrayView(pair).sliced(1, pair.size() - 2);
+            continue;
+        }
+        data += QByteArrayView(pair).first(pair.indexOf(':') + 1).sliced(1);
+        const QList<TTimelineStatus>& rows = key.key() == QLatin1String("rows") ? cache.Rows : cache.MentionRows;
+        data += '[';
+        const qsizetype kept = std::min<qsizetype>(rows.size(), kTimelineCacheRows);
         for (qsizetype i = 0; i < kept; ++i) {
-            const TTimelineStatus& row = sources[l]->at(i);
+            const TTimelineStatus& row = rows.at(i);
             // The loader refuses such a row, and with it the whole file.
             if (!IsUsableStatusId(row.Id))
                 return Fail(error, QStringLiteral("row %1: id is not a status id").arg(i + 1));
@@ -175,18 +197,15 @@ bool SaveTimelineCache(const QString& fileName, const TTimelineCache& cache, QSt
                 object.insert(QStringLiteral("repeatedBy"), row.RepeatedBy);
             if (!row.Detail.isEmpty())
                 object.insert(QStringLiteral("detail"), row.Detail);
-            lists[l].append(object);
+            if (i > 0)
+                data += ',';
+            data += QJsonDocument(object).toJson(QJsonDocument::Compact);
+            if (data.size() > kMaxFileSize)
+                return Fail(error, QStringLiteral("larger than %1 bytes").arg(kMaxFileSize));
         }
+        data += ']';
     }
-    QJsonObject top{{QStringLiteral("format"), kFormat},
-                    {QStringLiteral("version"), kVersion},
-                    {QStringLiteral("readAt"), cache.ReadAt.toUTC().toString(Qt::ISODateWithMs)},
-                    {QStringLiteral("rows"), lists[0]}};
-    if (cache.MentionsRead || !lists[1].isEmpty())
-        top.insert(QStringLiteral("mentions"), lists[1]);
-    if (!cache.Owner.isEmpty())
-        top.insert(QStringLiteral("owner"), cache.Owner);
-    const QByteArray data = QJsonDocument(top).toJson(QJsonDocument::Compact);
+    data += '}';
     if (data.size() > kMaxFileSize)
         return Fail(error, QStringLiteral("larger than %1 bytes").arg(kMaxFileSize));
     const QString folder = QFileInfo(fileName).absolutePath();

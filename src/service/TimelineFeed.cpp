@@ -9,6 +9,7 @@
 #include <QTime>
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -54,6 +55,7 @@ bool TTimelineFeed::Start(TFeedRead kind, bool foreground)
     // A reload or refresh that fails gives back what it found shown.
     if (kind == TFeedRead::Reload || kind == TFeedRead::Refresh) {
         m_before = m_model->Rows();
+        m_beforeNext = 0;
         m_beforeReadAt = m_readAt;
     }
     int first = 1, last = 1;
@@ -156,8 +158,10 @@ void TTimelineFeed::pageRead(const TTimelinePage& page)
             if (!more)
                 m_offline = false;
             QList<TTimelineStatus> rows = page.Rows;
-            for (TTimelineStatus& status : rows)
+            for (TTimelineStatus& status : rows) {
+                shareWithBefore(status);
                 status.Seen = m_seen->Contains(status.Id);
+            }
             m_model->Append(rows);
             end.Succeeded = true;
         }
@@ -171,6 +175,29 @@ void TTimelineFeed::pageRead(const TTimelinePage& page)
         markFailure({});
     }
     pageEnded(end);
+}
+
+void TTimelineFeed::shareWithBefore(TTimelineStatus& status)
+{
+    // A reload brings mostly the statuses it replaces, in the same order, moved down by
+    // those that came since: the rows share their texts, so they are not held twice
+    // while the read runs, nor left scattered among the freed pages once it is over.
+    constexpr qsizetype kLookAhead = 64;
+    const qsizetype end = std::min(m_before.size(), m_beforeNext + kLookAhead);
+    for (qsizetype i = m_beforeNext; i < end; ++i) {
+        const TTimelineStatus& old = m_before.at(i);
+        if (old.Id != status.Id)
+            continue;
+        m_beforeNext = i + 1;
+        for (QString TTimelineStatus::*field :
+             {&TTimelineStatus::Id, &TTimelineStatus::Name, &TTimelineStatus::ScreenName, &TTimelineStatus::Text,
+              &TTimelineStatus::Favorited, &TTimelineStatus::InReplyToId, &TTimelineStatus::ExternalUrl,
+              &TTimelineStatus::RepeatedBy, &TTimelineStatus::Detail}) {
+            if (status.*field == old.*field)
+                status.*field = old.*field;
+        }
+        return;
+    }
 }
 
 void TTimelineFeed::markFailure(const QString& line)
@@ -231,9 +258,14 @@ void TTimelineFeed::finish(const TJob& job)
     }
     if (!job.Last.Succeeded && (job.Kind == TFeedRead::Reload || job.Kind == TFeedRead::Refresh))
         end.Restored = restore();
-    m_before.clear();
-    if (job.Succeeded)
+    // Their storage too: it held a whole list.
+    m_before = {};
+    m_beforeNext = 0;
+    if (job.Succeeded) {
         m_signInAsked = *m_askedTogether = false;
+        // The copy stands in for a list until a read of it succeeds; then never again.
+        m_copyRows = {};
+    }
     Q_EMIT ReadEnded(end);
     // A list refused after another one asked is answered by that one's dialog.
     if (job.SignInAgain && !m_signInAsked && !*m_askedTogether) {
@@ -345,6 +377,7 @@ void TTimelineFeed::Forget()
     m_copyRows.clear();
     m_copyReadAt = {};
     m_before.clear();
+    m_beforeNext = 0;
     m_known.clear();
     m_cursors.clear();
     m_everRead = m_hadRead = m_offline = false;
@@ -403,9 +436,21 @@ TFeedCopy::TFeedCopy(const QString& fileName, TTimelineFeed* friends, TTimelineF
     // A thousand rows take a few milliseconds to read: beside whatever comes next.
     m_load = std::async(std::launch::async, [fileName] { return LoadTimelineCache(fileName, nullptr); });
     m_save->setSingleShot(true);
-    connect(m_save, &QTimer::timeout, this, &TFeedCopy::SaveNow);
+    connect(m_save, &QTimer::timeout, this, [this] {
+        // A list in the middle of a read is half filled, and its rows are held twice
+        // until the read ends (what it found shown comes back if it fails): the copy
+        // waits for that end.
+        if (m_friends->Reading() || m_mentions->Reading())
+            m_afterRead = true;
+        else
+            SaveNow();
+    });
     for (TTimelineFeed* feed : {friends, mentions}) {
         connect(feed, &TTimelineFeed::CopyChanged, this, &TFeedCopy::changed);
+        connect(feed, &TTimelineFeed::ReadEnded, this, [this] {
+            if (m_afterRead && !m_friends->Reading() && !m_mentions->Reading())
+                SaveNow();
+        });
     }
 }
 
@@ -413,7 +458,7 @@ void TFeedCopy::changed()
 {
     if (m_held)
         m_heldChange = true;
-    else if (!m_save->isActive())
+    else if (!m_save->isActive() && !m_afterRead)
         m_save->start(kCopySaveDelayMs);
 }
 
@@ -472,20 +517,32 @@ void TFeedCopy::Load()
 
 bool TFeedCopy::SavePending() const
 {
-    return m_save->isActive() || m_heldChange;
+    return m_save->isActive() || m_heldChange || m_afterRead;
 }
 
 void TFeedCopy::SaveNow()
 {
     m_save->stop();
     m_heldChange = false;
+    m_afterRead = false;
     if (!m_friends->HoldsRead())
         return;  // nothing read yet: an older copy stays as it is
     TTimelineCache cache;
     cache.Owner = m_owner;
     cache.ReadAt = m_friends->ReadAt().isValid() ? m_friends->ReadAt() : QDateTime::currentDateTimeUtc();
     const auto keep = [&cache](const TTimelineModel* model, QList<TTimelineStatus>& into) {
-        for (const TTimelineStatus& status : model->Rows()) {
+        const QList<TTimelineStatus>& rows = model->Rows();
+        const auto first = rows.begin(), last = first + std::min<qsizetype>(rows.size(), kTimelineCacheRows);
+        if (std::all_of(first, last, [](const TTimelineStatus& s) { return IsUsableStatusId(s.Id); })) {
+            // The list itself, shared rather than copied: only its first rows are written.
+            into = rows;
+            for (auto status = first; status != last; ++status) {
+                if (status->Seen)
+                    cache.SeenIds.insert(status->Id);
+            }
+            return;
+        }
+        for (const TTimelineStatus& status : rows) {
             if (into.size() >= kTimelineCacheRows)
                 break;
             if (!IsUsableStatusId(status.Id))

@@ -183,6 +183,7 @@ private:
     void markFailure(const QString& line);
     bool arrivals(bool history);
     bool restore();
+    void shareWithBefore(TTimelineStatus& status);
     void sayShownInstead(const QDateTime& readAt);
 
     TTimelineSource* m_source;
@@ -208,6 +209,7 @@ private:
     QDateTime m_copyReadAt;
     QList<TTimelineStatus> m_pushed;    // pushed while a read ran
     QList<TTimelineStatus> m_before;    // what a reload or refresh found shown
+    qsizetype m_beforeNext = 0;         // where the next row read is looked for in m_before
     QDateTime m_beforeReadAt;
     QString m_readFailure;          // the line of the running or last read's failure
     QString m_failureMark;
@@ -217,7 +219,8 @@ private:
 };
 
 // The offline copy of a window's two lists (the friends timeline and the mentions): one
-// file, read beside the window's building, written a moment after the last change.
+// file, read beside the window's building, written a moment after the last change, or
+// when the reads under way at that moment have ended.
 class TFeedCopy : public QObject {
     Q_OBJECT
 public:
@@ -250,4 +253,5 @@ private:
     TTimelineFeed* m_mentions;
     std::future<std::optional<TTimelineCache>> m_load;
     QTimer* m_save;
+    bool m_afterRead = false;   // the save came due during a read: it follows the read's end
 };

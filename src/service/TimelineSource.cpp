@@ -83,8 +83,14 @@ private:
         // newer statuses after it starts from the newest page.
         if (m_pagingIds.size() > 4000)
             m_pagingIds.clear();
-        for (qsizetype i = 0; i < ids.size(); ++i)
-            m_pagingIds.insert(page.Rows[i].Id, ids.at(i));
+        for (qsizetype i = 0; i < ids.size(); ++i) {
+            // The home timeline pages by the status's own id unless it came as a repeat:
+            // only the others need keeping.
+            if (m_timeline == TTimeline::Friends && ids.at(i) == page.Rows[i].Id)
+                m_pagingIds.remove(page.Rows[i].Id);
+            else
+                m_pagingIds.insert(page.Rows[i].Id, ids.at(i));
+        }
     }
 
     TTimeline m_timeline;

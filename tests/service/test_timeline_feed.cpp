@@ -6,7 +6,9 @@
 #include "service/TimelineSource.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -265,6 +267,37 @@ TEST_F(TimelineFeed, TheOfflineCopyKeepsBothListsAndTheirMarksForTheNextStart)
     EXPECT_TRUE(friendsAgain.feed.Model()->At(0).Offline);
     const QList<QVariant> note = friendsAgain.lines.last();
     EXPECT_EQ(note.at(1).toString(), QStringLiteral("サーバーがエラーを返しました: 500 — ") + note.at(0).toString());
+}
+
+// The copy never holds a list half read: a save that comes due while a reload runs
+// follows its end, with every row the reload brought, each as the server sent it last.
+TEST_F(TimelineFeed, TheOfflineCopyComingDueDuringAReloadWaitsForItsEnd)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("timeline.json"));
+    Feed mentions(&seen);
+    TFeedCopy copy(file, &friends.feed, &mentions.feed, nullptr);
+    copy.Load();
+    friends.feed.Start(TFeedRead::StartUp);
+    friends.source->Answer(Rows({"2", "1"}), "p2");
+    friends.feed.Start(TFeedRead::More);
+    friends.source->Answer(Rows({"0"}), "p3");
+    friends.feed.Start(TFeedRead::Reload);
+    TTimelinePage edited = Rows({"3", "2"});
+    edited.Rows[1].Text = QStringLiteral("書き直し");
+    friends.source->Answer(edited, "p2");
+    QTest::qWait(1300);
+    EXPECT_TRUE(copy.SavePending());
+    EXPECT_FALSE(QFile::exists(file));
+    friends.source->Answer(Rows({"1", "0"}), "p3");
+    EXPECT_FALSE(copy.SavePending());
+    const std::optional<TTimelineCache> saved = LoadTimelineCache(file, nullptr);
+    ASSERT_TRUE(saved);
+    QStringList ids;
+    for (const TTimelineStatus& row : saved->Rows)
+        ids << row.Id;
+    EXPECT_EQ(ids, (QStringList{"3", "2", "1", "0"}));
+    EXPECT_EQ(saved->Rows.at(1).Text, QStringLiteral("書き直し"));
 }
 
 // A list read in the background says only that it failed, in one line naming it, and
