@@ -625,6 +625,19 @@ const Reload& reload()
     return r;
 }
 
+// A reload run's time and its rows and memory at start-up and after the reloads.
+void reportRun(benchmark::State& state, const Reload& r, bool floor, double seconds)
+{
+    for (auto _ : state)
+        state.SetIterationTime(seconds);
+    const Memory& m = floor ? r.floor : r.program;
+    state.counters["rows"] = floor ? r.floorRows : r.programRows;
+    state.counters["rss_kb_startup"] = m.startupRss;
+    state.counters["hwm_kb_startup"] = m.startupHwm;
+    state.counters["rss_kb_after_reloads"] = m.reloadRss;
+    state.counters["hwm_kb_after_reloads"] = m.reloadHwm;
+}
+
 void reportReload(benchmark::State& state, bool floor)
 {
     const Reload& r = reload();
@@ -632,15 +645,7 @@ void reportReload(benchmark::State& state, bool floor)
         state.SkipWithError("a reload run failed");
         return;
     }
-    const double time = floor ? r.fetch + r.parse + r.insert : r.programSeconds;
-    for (auto _ : state)
-        state.SetIterationTime(time);
-    const Memory& m = floor ? r.floor : r.program;
-    state.counters["rows"] = floor ? r.floorRows : r.programRows;
-    state.counters["rss_kb_startup"] = m.startupRss;
-    state.counters["hwm_kb_startup"] = m.startupHwm;
-    state.counters["rss_kb_after_reloads"] = m.reloadRss;
-    state.counters["hwm_kb_after_reloads"] = m.reloadHwm;
+    reportRun(state, r, floor, floor ? r.fetch + r.parse + r.insert : r.programSeconds);
     if (floor) {
         state.counters["fetch_ms"] = r.fetch * 1e3;
         state.counters["parse_ms"] = r.parse * 1e3;
@@ -700,14 +705,7 @@ void reportFediverseReload(benchmark::State& state, bool floor)
         state.SkipWithError("a fediverse reload run failed");
         return;
     }
-    for (auto _ : state)
-        state.SetIterationTime(floor ? r.fetch : r.programSeconds);
-    const Memory& m = floor ? r.floor : r.program;
-    state.counters["rows"] = floor ? r.floorRows : r.programRows;
-    state.counters["rss_kb_startup"] = m.startupRss;
-    state.counters["hwm_kb_startup"] = m.startupHwm;
-    state.counters["rss_kb_after_reloads"] = m.reloadRss;
-    state.counters["hwm_kb_after_reloads"] = m.reloadHwm;
+    reportRun(state, r, floor, floor ? r.fetch : r.programSeconds);
 }
 
 void BM_ReloadFediverse(benchmark::State& state) { reportFediverseReload(state, false); }
